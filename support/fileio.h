@@ -1,0 +1,41 @@
+// `uni::fileio`: a file descriptor held by scope, used to probe that a file can be opened for
+// reading or writing before the real work starts. Opening never blocks (a FIFO with no writer
+// would otherwise hang the run) and refuses anything that is neither a regular file nor a
+// directory, so a device, FIFO or socket named on the command line is reported, not read.
+#ifndef NELO_SUPPORT_FILEIO_H_
+#define NELO_SUPPORT_FILEIO_H_
+
+#include <string>
+
+namespace uni {
+
+class fileio {
+ public:
+  fileio() = default;
+  // Opens `path` with create set; `is_open` tells whether it worked.
+  fileio(const std::string& path, bool writable, bool create = true);
+  fileio(const fileio&) = delete;
+  fileio& operator=(const fileio&) = delete;
+  virtual ~fileio();
+
+  // Opens for reading, or for reading and writing (creating the file when `create` is set; an
+  // existing file is never truncated). False for an empty path, an open failure, or a file that
+  // is neither regular nor a directory.
+  bool open(const std::string& path, bool writable, bool create);
+  bool is_open() const { return m_fd >= 0 && m_opened; }
+  int descriptor() const { return m_fd; }
+  void close();
+
+ private:
+  int m_fd = -1;
+  bool m_writable = false;
+  bool m_opened = false;
+  std::string m_path;
+};
+
+// True when both paths name the same file (device and inode), following symbolic links.
+bool same_file(const std::string& a, const std::string& b);
+
+}  // namespace uni
+
+#endif  // NELO_SUPPORT_FILEIO_H_

@@ -1,0 +1,47 @@
+#include "support/run_control.h"
+
+#include <signal.h>
+
+#include <initializer_list>
+
+namespace nelo {
+
+namespace {
+
+volatile sig_atomic_t g_stop_signal = 0;
+volatile sig_atomic_t g_write_failed = 0;
+
+extern "C" void on_stop_signal(int signo) { g_stop_signal = signo; }
+
+}  // namespace
+
+void install_stop_signals() {
+  struct sigaction action = {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocked read returns EINTR, so the reader notices the stop at once.
+  action.sa_flags = 0;
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &action, nullptr);
+}
+
+int stop_signal() { return g_stop_signal; }
+
+bool stop_requested() { return g_stop_signal != 0 || g_write_failed != 0; }
+
+void request_stop_for_write_failure() { g_write_failed = 1; }
+
+bool write_failed() { return g_write_failed != 0; }
+
+void reraise_stop_signal() {
+  const int signo = g_stop_signal;
+  if (signo == 0) return;
+  signal(signo, SIG_DFL);
+  raise(signo);
+}
+
+void reset_stop_requests() {
+  g_stop_signal = 0;
+  g_write_failed = 0;
+}
+
+}  // namespace nelo
