@@ -1,0 +1,79 @@
+// The shared command-line layer: `cmd_params`, the parameters common to the tool family that
+// `nelo_options` derives; `parse_shared_options`, which takes those options off the argument list
+// before the program's own lookups run; and `cmdline_ctx`, the run-scope object that flushes
+// standard error and reports the run time when the run ends.
+#ifndef NELO_APP_CMD_PARAMS_H_
+#define NELO_APP_CMD_PARAMS_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/arg_list.h"
+#include "app/name_filter.h"
+
+namespace nelo {
+
+// Environment references in the `-enumdir` path are expanded until the path reaches this length.
+inline constexpr size_t ENUMDIR_EXPANSION_LIMIT = 513;
+
+class cmd_params {
+ public:
+  virtual ~cmd_params();
+
+  bool pipe = false;
+  bool enumdir = false;
+  std::string enumdir_path;
+  uint32_t num_subdirs = 0;
+  std::vector<filter_entry> filters;
+  // File-time window for listed files, in whole seconds since 1970-01-01 UTC.
+  bool file_time_start_given = false;
+  bool file_time_stop_given = false;
+  int64_t file_time_start = 0;
+  int64_t file_time_stop = INT64_MAX;
+  bool profile = false;
+  bool flush_stderr = true;
+  std::string diags_file;
+  std::string date_format;  // empty, or a value that passed the length check
+  std::string time_format;
+  // The accepted options this program does not act on, in the order they were taken, with their
+  // values ("" for flags). Kept so they never reach the program's own lookups as stray words.
+  std::vector<std::pair<std::string, std::string>> other_options;
+};
+
+// Takes the shared options off `args` and fills `params`. False for an empty list and for the
+// options that stop a run at once, each after its message: `-sqlite`/`-sqlite_log` ("This option
+// is not offered in this build"), an `-out`/`-outfile` that cannot be opened for writing ("prob
+// opening file %s for output, aborting"), and an unbalanced `-alias`/`-aliaspath` value
+// ("imbalanced alias to true pathfiles, aborting"). An alias value is a list of pairs separated
+// by '|', each an alias and a true path separated by ',' or ';'; every pair must hold exactly two
+// non-empty names. Unreadable times and formats only write their message.
+bool parse_shared_options(cmd_params& params, arg_list& args);
+
+// Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),
+// its destruction reports "->" + elapsed seconds + " secs": as a line on standard error with
+// `-profile`, appended as a line to the diagnostics file with `-diags`. Standard error is
+// flushed at destruction unless `-quiet` was given.
+class cmdline_ctx {
+ public:
+  cmdline_ctx();
+  cmdline_ctx(const cmdline_ctx&) = delete;
+  cmdline_ctx& operator=(const cmdline_ctx&) = delete;
+  virtual ~cmdline_ctx();
+
+  // Copies the profile and flush flags and the diagnostics file; starts the clock when timing is
+  // asked for.
+  void bind(const cmd_params& params);
+
+ private:
+  bool m_profile = false;
+  bool m_flush = true;
+  std::string m_diags_file;
+  bool m_timing = false;
+  uint64_t m_start = 0;
+};
+
+}  // namespace nelo
+
+#endif  // NELO_APP_CMD_PARAMS_H_

@@ -1,0 +1,94 @@
+// Sources of capture file names for list mode: lines of standard input (`-pipe`) or a
+// breadth-first walk of a directory tree (`-enumdir`). The source owns its queues and a copy of
+// the filters; the driver opens it once and drains it with `next_name`.
+#ifndef NELO_APP_LIST_INPUT_H_
+#define NELO_APP_LIST_INPUT_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/name_filter.h"
+
+namespace nelo {
+
+class cmd_params;
+
+// File names are byte strings that need not be valid UTF-8, and a name must reach open() exactly
+// as the directory listing gave it. So the wide form carries one byte per character (0 to 255);
+// `narrow_name(widen_name(s)) == s` for every byte string. Characters above 255 (never produced
+// here) are written as UTF-8.
+std::wstring widen_name(std::string_view name);
+std::string narrow_name(std::wstring_view name);
+
+}  // namespace nelo
+
+namespace uni {
+
+// Reads a stream line by line through a fixed buffer: each call yields at most
+// LINE_BUFFER_SIZE - 1 bytes, so a longer line arrives in pieces and memory stays bounded
+// whatever the input holds. The stream is borrowed, never closed.
+class stdin_stream {
+ public:
+  static constexpr size_t LINE_BUFFER_SIZE = 4096;
+
+  explicit stdin_stream(FILE* in = stdin);
+  stdin_stream(const stdin_stream&) = delete;
+  stdin_stream& operator=(const stdin_stream&) = delete;
+  virtual ~stdin_stream();
+
+  // The next piece of a line, line feed included when it fit; false at end of input or on a
+  // read error before any byte.
+  bool read_line(std::string& out);
+  bool is_open() const { return m_open; }
+
+ private:
+  FILE* m_in;
+  char m_line[LINE_BUFFER_SIZE];
+  bool m_open;
+};
+
+}  // namespace uni
+
+namespace koportdir {
+
+class stdin_stream_ex : public uni::stdin_stream {
+ public:
+  // `options` are the run's options. Every open drops them along with the rest of the state:
+  // from then on the source works only from what `open_dir` was given, its own filter copy.
+  explicit stdin_stream_ex(const nelo::cmd_params* options, FILE* in = stdin);
+  ~stdin_stream_ex() override;
+
+  // Line mode. Always true: a line source cannot fail to open, end of input ends it.
+  bool open_stdin();
+  // Walk mode over `dir`: its files, then down to `depth_limit` levels of subdirectories, breadth
+  // first, each directory's entries in byte order of their names. Only files that pass the
+  // patterns of `filters` (all files when it is empty) are yielded. False for an empty name.
+  bool open_dir(const std::string& dir, uint32_t depth_limit,
+                const std::vector<nelo::filter_entry>& filters);
+
+  // The next name; false when the input or the walk is exhausted. With `trim` in line mode,
+  // trailing carriage returns and line feeds are removed. Symbolic links are yielded as files
+  // and never followed; a directory that cannot be listed contributes nothing.
+  virtual bool next_name(std::string& out, bool trim);
+  virtual bool next_name(std::wstring& out, bool trim);
+
+ private:
+  void reset();
+  void list_directory(const std::string& dir, uint32_t depth);
+
+  std::deque<std::pair<std::string, uint32_t>> m_dirs;  // still to list, with their depth
+  std::deque<std::string> m_files;                      // found and not yet handed out
+  uint32_t m_depth_limit = 0;
+  std::vector<nelo::filter_entry> m_filters;
+  bool m_walk = false;
+  const nelo::cmd_params* m_options;
+};
+
+}  // namespace koportdir
+
+#endif  // NELO_APP_LIST_INPUT_H_

@@ -1,0 +1,306 @@
+#include "app/value_readers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <locale>
+#include <sstream>
+
+namespace nelo {
+
+namespace {
+
+constexpr std::string_view TRIM_CHARS = " \t\r\n";
+constexpr size_t U64_MAX_SCANNED = 30;
+constexpr size_t U64_MAX_HEX_DIGITS = 16;
+constexpr size_t U64_MAX_OCTAL_DIGITS = 22;
+constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
+constexpr size_t IPV6_COLONS = 7;
+constexpr size_t DOTTED_QUAD_PARTS = 4;
+constexpr uint32_t BYTE_MAX = 255;
+
+std::string_view trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(TRIM_CHARS);
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(TRIM_CHARS);
+  return text.substr(first, last - first + 1);
+}
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The option values were once read with a 32-bit unsigned long, and scripts rely on what that
+// gives: a minus sign negates modulo 2^32 and a magnitude beyond 32 bits saturates. strtoull
+// does the scanning; the 32-bit result is derived from it here. `text` must be NUL-terminated.
+uint32_t to_ulong32(const char* text, int base) {
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long raw = std::strtoull(text, &end, base);
+  if (errno == ERANGE) return UINT32_MAX;
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const bool negative = *p == '-';
+  const unsigned long long magnitude = negative ? 0ULL - raw : raw;
+  if (magnitude > UINT32_MAX) return UINT32_MAX;
+  return static_cast<uint32_t>(raw);
+}
+
+// The same for a 32-bit signed long: out-of-range values clamp to its limits.
+int32_t to_long32(const char* text, int base) {
+  errno = 0;
+  const long long raw = std::strtoll(text, nullptr, base);
+  if (raw > INT32_MAX) return INT32_MAX;
+  if (raw < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(raw);
+}
+
+// Four decimal numbers of one to three digits, each at most 255, joined by dots.
+bool read_dotted_quad(std::string_view t, uint32_t& value) {
+  uint32_t result = 0;
+  size_t pos = 0;
+  for (size_t part = 0; part < DOTTED_QUAD_PARTS; ++part) {
+    if (part > 0) {
+      if (pos >= t.size() || t[pos] != '.') return false;
+      ++pos;
+    }
+    const size_t start = pos;
+    uint32_t byte = 0;
+    while (pos < t.size() && is_digit(t[pos]) && pos - start < 3) {
+      byte = byte * 10 + static_cast<uint32_t>(t[pos] - '0');
+      ++pos;
+    }
+    if (pos == start || byte > BYTE_MAX) return false;
+    result |= byte << (8 * part);
+  }
+  if (pos != t.size()) return false;
+  value = result;
+  return true;
+}
+
+std::vector<std::string> split_at(std::string_view text, char delimiter) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (true) {
+    const size_t pos = text.find(delimiter, start);
+    pieces.emplace_back(text.substr(start, pos == std::string_view::npos ? pos : pos - start));
+    if (pos == std::string_view::npos) break;
+    start = pos + 1;
+  }
+  return pieces;
+}
+
+void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards) {
+  if (!literal.empty()) {
+    pattern.runs.push_back({literal, true, wildcards});
+  } else if (wildcards > 0) {
+    pattern.runs.push_back({std::string(), false, wildcards});
+  } else {
+    return;
+  }
+  pattern.total_len += literal.size() + wildcards;
+  literal.clear();
+  wildcards = 0;
+}
+
+}  // namespace
+
+bool parse_number(std::string_view text, uint32_t& value) {
+  value = 0;
+  const std::string_view trimmed = trim(text);
+  const std::string t = lower(trimmed);
+  if (t.empty()) return false;
+  if (read_dotted_quad(t, value)) return true;
+
+  // The conversions read the text as given; the copy supplies the terminator strtoull needs.
+  const std::string raw(text);
+  if (t.size() >= 2 && t[1] == 'x') {
+    value = to_ulong32(raw.c_str() + 2, 16);
+  } else if (t[0] == 'x') {
+    value = to_ulong32(raw.c_str() + 1, 16);
+  } else if (t[0] == 'o') {
+    value = to_ulong32(raw.c_str() + 1, 8);
+  } else if (raw[0] == '-' || raw[0] == '+' || is_digit(raw[0])) {
+    value = to_ulong32(raw.c_str(), 10);
+  } else if (trimmed.size() == 3 && trimmed[0] == '\'' && trimmed[2] == '\'') {
+    value = static_cast<unsigned char>(trimmed[1]);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool parse_u64(std::string_view text, uint64_t& value) {
+  value = 0;
+  if (text.size() > U64_MAX_SCANNED) return false;
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  const std::string_view s = text.substr(first);
+  if (s.find(' ') != std::string_view::npos) return false;
+
+  const size_t n = s.size();
+  std::string_view digits;
+  std::ios_base& (*base)(std::ios_base&) = std::dec;
+  if (n > 2 && (s[1] == 'x' || s[1] == 'X')) {
+    digits = s.substr(2);
+    base = std::hex;
+  } else if (n > 2 && (s[0] == 'x' || s[0] == 'X')) {
+    digits = s.substr(1);
+    base = std::hex;
+  }
+  if (base == std::hex) {
+    if (digits.size() > U64_MAX_HEX_DIGITS) return false;
+  } else if (s[0] == 'o' || s[0] == 'O') {
+    digits = s.substr(1);
+    if (digits.size() > U64_MAX_OCTAL_DIGITS) return false;
+    base = std::oct;
+  } else {
+    digits = s;
+    if (digits.size() > U64_MAX_DECIMAL_CHARS) return false;
+  }
+
+  std::istringstream in{std::string(digits)};
+  in.imbue(std::locale::classic());
+  uint64_t parsed = 0;
+  in >> base >> parsed;
+  value = parsed;  // 0 when nothing could be read, all ones on overflow
+  return true;
+}
+
+std::vector<std::string> split_words(std::string_view text) {
+  std::vector<std::string> words;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    const size_t start = pos;
+    while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos > start) words.emplace_back(text.substr(start, pos - start));
+  }
+  if (words.size() < 2) return words;
+
+  std::vector<std::string> joined;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w.front() != '"') {
+      joined.push_back(w);
+      continue;
+    }
+    if (w.size() >= 2 && w.back() == '"') {
+      joined.push_back(w.substr(1, w.size() - 2));
+      continue;
+    }
+    size_t close = i + 1;
+    while (close < words.size() && words[close].back() != '"') ++close;
+    if (close == words.size()) {
+      joined.push_back(w);
+      continue;
+    }
+    std::string group = w.substr(1);
+    for (size_t k = i + 1; k <= close; ++k) {
+      group += ' ';
+      group += k == close ? words[k].substr(0, words[k].size() - 1) : words[k];
+    }
+    joined.push_back(std::move(group));
+    i = close;
+  }
+  return joined;
+}
+
+std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters) {
+  std::vector<uint64_t> values;
+  if (text.empty()) return values;
+  char delimiter = '\0';
+  for (char d : delimiters) {
+    if (text.find(d) != std::string_view::npos) {
+      delimiter = d;
+      break;
+    }
+  }
+  const std::vector<std::string> pieces =
+      delimiter != '\0' ? split_at(text, delimiter) : std::vector<std::string>{std::string(text)};
+  for (const std::string& piece : pieces) {
+    const std::string_view item = trim(piece);
+    uint64_t value = 0;
+    if (!item.empty() && parse_u64(item, value)) values.push_back(value);
+  }
+  return values;
+}
+
+std::vector<uint64_t> parse_frame_list(std::string_view text) {
+  std::vector<uint64_t> frames;
+  for (const std::string& word : split_words(text)) {
+    const std::string w = lower(trim(word));
+    if (w.empty()) continue;
+    int32_t number = 0;
+    if (const size_t x = w.find('x'); x != std::string::npos) {
+      number = to_long32(w.c_str() + x + 1, 16);
+    } else if (const size_t o = w.find('o'); o != std::string::npos) {
+      number = to_long32(w.c_str() + o + 1, 8);
+    } else if (w[0] == '-' || w[0] == '+' || is_digit(w[0])) {
+      number = to_long32(w.c_str(), 10);
+    } else {
+      continue;
+    }
+    frames.push_back(static_cast<uint64_t>(static_cast<int64_t>(number)));
+  }
+  return frames;
+}
+
+std::vector<uint8_t> parse_ipv6(std::string_view text) {
+  std::vector<uint8_t> bytes;
+  if (text.empty()) return std::vector<uint8_t>(16, 0);
+  std::string full(text);
+  const size_t colons = static_cast<size_t>(std::count(full.begin(), full.end(), ':'));
+  if (colons < IPV6_COLONS) {
+    if (const size_t gap = full.find("::"); gap != std::string::npos)
+      full.replace(gap, 2, std::string(2 + IPV6_COLONS - colons, ':'));
+  }
+  for (const std::string& group : split_at(full, ':')) {
+    const uint32_t word = group.empty() ? 0 : to_ulong32(group.c_str(), 16);
+    bytes.push_back(static_cast<uint8_t>(word >> 8));
+    bytes.push_back(static_cast<uint8_t>(word));
+  }
+  return bytes;
+}
+
+bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern) {
+  pattern.reset();
+  const std::vector<std::string> words = split_words(text);
+  if (words.empty()) return false;
+
+  std::string literal;
+  uint32_t wildcards = 0;
+  for (const std::string& word : words) {
+    if (word.empty()) continue;
+    if (word[0] == '?') {
+      if (wildcards < UINT32_MAX) ++wildcards;
+      continue;
+    }
+    if (wildcards > 0) close_run(pattern, literal, wildcards);
+    uint32_t byte = 0;
+    if (hex_mode) {
+      byte = to_ulong32(word.c_str(), 16);
+    } else if (!parse_number(word, byte)) {
+      byte = 0;
+    }
+    literal.push_back(static_cast<char>(byte & 0xff));
+  }
+  // Wildcards after the last literal byte belong to its run; wildcards alone give no run.
+  if (!literal.empty()) close_run(pattern, literal, wildcards);
+
+  if (pattern.total_len == 0) {
+    pattern.reset();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace nelo

@@ -1,0 +1,59 @@
+// The readers that turn option values into numbers, number lists, IPv6 address bytes and byte
+// patterns. They keep no state and never print: a value that cannot be read gives false, an empty
+// result or 0, and the option concerned stays off. Every reader copies its text before handing it
+// to the C conversions, so no input can make them read past its end.
+#ifndef NELO_APP_VALUE_READERS_H_
+#define NELO_APP_VALUE_READERS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/packet.h"
+
+namespace nelo {
+
+// Bar, comma, semicolon, space: the first of them that occurs in a list value separates it.
+inline constexpr char LIST_DELIMITERS[] = "|,; ";
+
+// Reads a 32-bit number. Accepted forms (after trimming blanks, case ignored): "0x41" or "x41"
+// hexadecimal, "o101" octal, decimal starting with a sign or digit, 'A' for a character's code,
+// and four dot-separated decimal bytes "192.168.1.1", which give the address as the filters
+// compare it (first byte lowest: 0x0101a8c0). Numbers convert as a 32-bit unsigned long does:
+// "-1" is 4294967295 and a value too large for 32 bits is all ones. False, with `value` 0, for a
+// blank text or one of none of these forms.
+bool parse_number(std::string_view text, uint32_t& value);
+
+// Reads a 64-bit number: "0x..."/"x..." hexadecimal (at most 16 digits), "o..." octal (at most
+// 22), otherwise decimal (at most 20 characters). False, with `value` 0, for an empty text, one
+// with a blank inside or after it, or one longer than 30 characters. A text of the right shape
+// whose digits cannot be read is true with `value` 0.
+bool parse_u64(std::string_view text, uint64_t& value);
+
+// Splits at runs of whitespace; when there are two words or more, a group of words from one
+// starting with '"' to the next one ending with '"' becomes one word, joined by single blanks and
+// without the outer quotes. An unterminated group is left as it was.
+std::vector<std::string> split_words(std::string_view text);
+
+// Splits at every occurrence of the first delimiter (in `delimiters` order) found in the text,
+// trims the pieces and reads each with `parse_u64`; unreadable pieces are skipped.
+std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters);
+
+// Reads frame numbers: each word "0x10"/"x10" hexadecimal, "o17" octal or signed decimal, as a
+// 32-bit signed long (clamped) widened with its sign. Words of none of these forms are skipped.
+std::vector<uint64_t> parse_frame_list(std::string_view text);
+
+// Address bytes of a colon-separated IPv6 text, each group high byte first. An empty text gives
+// 16 zero bytes; "::" is widened so that the text has eight groups. A text that still does not
+// have eight groups gives another size, which callers must treat as unusable.
+std::vector<uint8_t> parse_ipv6(std::string_view text);
+
+// Reads a blank-separated byte list into `pattern` (reset first): "?" words are wildcards, other
+// words are bytes, read as hexadecimal in `hex_mode` and with `parse_number` otherwise (an
+// unreadable word gives the byte 0). False, with the pattern off, when nothing usable remains.
+bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern);
+
+}  // namespace nelo
+
+#endif  // NELO_APP_VALUE_READERS_H_
