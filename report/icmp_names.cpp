@@ -1,0 +1,101 @@
+// ICMP and ICMPv6 message names as data: one {value, text} table per lookup level.
+#include "report/icmp_names.h"
+
+#include <span>
+
+namespace nelo {
+
+namespace {
+
+struct message_name {
+  uint8_t value;
+  const char* text;
+};
+
+// Texts used by both protocols.
+constexpr char ECHO_REPLY[] = "echo reply";
+constexpr char ECHO_REQUEST[] = "echo request";
+constexpr char DST_UNREACHABLE[] = "dst unreachable";
+constexpr char REDIRECT[] = "redirect";
+constexpr char ROUTER_ADVERTISEMENT[] = "router advertisement";
+constexpr char ROUTER_SOLICITATION[] = "router solicitation";
+constexpr char TIME_EXCEEDED[] = "time exceeded";
+constexpr char PARAM_PROBLEM[] = "param problem";
+
+constexpr uint8_t ICMP_ECHO_REPLY = 0;
+constexpr uint8_t ICMPV6_DST_UNREACHABLE = 1;
+
+constexpr message_name ICMP_TYPES[] = {
+    {0, ECHO_REPLY},           {3, DST_UNREACHABLE},
+    {4, "src quench"},         {5, REDIRECT},
+    {8, ECHO_REQUEST},         {9, ROUTER_ADVERTISEMENT},
+    {10, ROUTER_SOLICITATION}, {11, TIME_EXCEEDED},
+    {12, PARAM_PROBLEM},       {13, "icmp timestamp request"},
+    {14, "timestamp reply"},   {15, "information request"},
+    {16, "information reply"}, {17, "addr mask request"},
+    {18, "addr mask reply"},
+};
+
+// The destination-unreachable code meanings, attached to type 0 (echo reply) and not to type 3.
+// Reports have always been written this way and scripts key on the text, so it stays.
+constexpr message_name ICMP_ECHO_REPLY_CODES[] = {
+    {1, "echo reply [host unreachable]"},       {2, "echo reply [protocol unreachable]"},
+    {3, "echo reply [port unreachable]"},       {4, "echo reply [frag needed]"},
+    {5, "echo reply [src route failed]"},       {6, "echo reply [dst network unk]"},
+    {7, "echo reply [dst host unk]"},           {8, "echo reply [src host isolated]"},
+    {9, "echo reply [dst network prohibited]"}, {10, "echo reply [dst host prohibited]"},
+    {11, "echo reply [network unreachable]"},   {12, "echo reply [host unreachable]"},
+    {13, "echo reply [comm prohibited]"},       {14, "echo reply [host precedence violation]"},
+    {15, "echo reply [precedence cutoff]"},
+};
+
+constexpr message_name ICMPV6_TYPES[] = {
+    {1, DST_UNREACHABLE},
+    {2, "packet too big"},
+    {3, TIME_EXCEEDED},
+    {4, PARAM_PROBLEM},
+    {128, ECHO_REQUEST},
+    {129, ECHO_REPLY},
+    {130, "multicast listener query"},
+    {131, "multicast listener report"},
+    {132, "multicast listener done"},
+    {133, ROUTER_SOLICITATION},
+    {134, ROUTER_ADVERTISEMENT},
+    {135, "neighbor solicitation"},
+    {136, "neighbor advertisement"},
+    {137, REDIRECT},
+};
+
+constexpr message_name ICMPV6_DST_UNREACHABLE_CODES[] = {
+    {0, "dst unreachable [no route to dst]"},  {1, "dst unreachable [administratively prohibited]"},
+    {2, "dst unreachable [out of scope]"},     {3, "dst unreachable [address unreachable]"},
+    {4, "dst unreachable [port unreachable]"},
+};
+
+// Text for `value`, or null when the table has no entry.
+constexpr const char* find_name(std::span<const message_name> table, uint8_t value) {
+  for (const message_name& entry : table) {
+    if (entry.value == value) return entry.text;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* icmp_message_name(uint8_t type, uint8_t code) {
+  if (type == ICMP_ECHO_REPLY) {
+    if (const char* text = find_name(ICMP_ECHO_REPLY_CODES, code)) return text;
+  }
+  const char* text = find_name(ICMP_TYPES, type);
+  return text != nullptr ? text : UNKNOWN_TYPE_NAME;
+}
+
+const char* icmpv6_message_name(uint8_t type, uint8_t code) {
+  if (type == ICMPV6_DST_UNREACHABLE) {
+    if (const char* text = find_name(ICMPV6_DST_UNREACHABLE_CODES, code)) return text;
+  }
+  const char* text = find_name(ICMPV6_TYPES, type);
+  return text != nullptr ? text : UNKNOWN_TYPE_NAME;
+}
+
+}  // namespace nelo

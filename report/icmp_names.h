@@ -1,0 +1,26 @@
+// Names of ICMP and ICMPv6 messages for the comment column of the report.
+// Both lookups are total and pure: every type and code yields a static text, never null, so the
+// caller can append the result without a check.
+#ifndef NELO_REPORT_ICMP_NAMES_H_
+#define NELO_REPORT_ICMP_NAMES_H_
+
+#include <cstdint>
+
+namespace nelo {
+
+// The name of every type neither table knows.
+inline constexpr char UNKNOWN_TYPE_NAME[] = "<unk type>";
+
+// Name of an ICMP (over IPv4) message. The code matters only for type 0: codes 1 to 15 add the
+// destination-unreachable meaning of that code in brackets ("echo reply [port unreachable]").
+// Type 3 is always the plain "dst unreachable". Unknown types give UNKNOWN_TYPE_NAME.
+const char* icmp_message_name(uint8_t type, uint8_t code);
+
+// Name of an ICMPv6 message. The code matters only for type 1 (destination unreachable), whose
+// codes 0 to 4 add their meaning in brackets. Unknown types give UNKNOWN_TYPE_NAME. Texts the
+// two tables share are the same constants, so equal names compare equal as pointers too.
+const char* icmpv6_message_name(uint8_t type, uint8_t code);
+
+}  // namespace nelo
+
+#endif  // NELO_REPORT_ICMP_NAMES_H_

@@ -1,0 +1,134 @@
+// Byte statistics and the random-looking test. Sums are accumulated as integers and converted
+// once: every partial sum of bytes and squared bytes of a 32-bit length is exact in a double, so
+// this gives the very values a per-byte double accumulation would, only faster. The object and
+// the shortcut share these helpers, which is what keeps their answers identical.
+#include "report/ko_stats.h"
+
+#include <cmath>
+
+namespace ko {
+
+namespace {
+
+constexpr uint32_t MIN_HIST_START = 65535;
+constexpr double ENTROPY_BITS = 8.0;  // log2 of the number of bins
+constexpr double PERCENT = 100.0;
+
+using histogram_t = std::array<uint32_t, HISTOGRAM_BINS>;
+
+// Counts the bytes in four interleaved tables so that runs of one value do not serialise on a
+// single counter, then folds them.
+void count_bytes(const uint8_t* data, size_t len, histogram_t& out) {
+  uint32_t part[4][HISTOGRAM_BINS] = {};
+  size_t i = 0;
+  for (; i + 4 <= len; i += 4) {
+    ++part[0][data[i]];
+    ++part[1][data[i + 1]];
+    ++part[2][data[i + 2]];
+    ++part[3][data[i + 3]];
+  }
+  for (; i < len; ++i) ++part[0][data[i]];
+  for (size_t b = 0; b < HISTOGRAM_BINS; ++b) {
+    out[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
+  }
+}
+
+struct moments {
+  double sum;
+  double sum_of_squares;
+  double mean;
+  double variance;
+  double stddev;
+  uint32_t min_hist;
+  uint32_t max_hist;
+};
+
+moments compute_moments(const histogram_t& histogram, size_t len) {
+  uint64_t sum = 0;
+  uint64_t sum_of_squares = 0;
+  uint32_t min_hist = MIN_HIST_START;
+  uint32_t max_hist = 0;
+  for (uint64_t b = 0; b < HISTOGRAM_BINS; ++b) {
+    const uint32_t k = histogram[b];
+    sum += b * k;
+    sum_of_squares += b * b * k;
+    if (k > max_hist) max_hist = k;
+    if (k < min_hist) min_hist = k;
+  }
+  moments m{};
+  m.sum = static_cast<double>(sum);
+  m.sum_of_squares = static_cast<double>(sum_of_squares);
+  const double n = static_cast<double>(len);
+  m.mean = m.sum / n;
+  m.variance = m.sum_of_squares / n - m.mean * m.mean;
+  m.stddev = std::sqrt(m.variance);
+  m.min_hist = min_hist;
+  m.max_hist = max_hist;
+  return m;
+}
+
+double compute_entropy(const histogram_t& histogram, size_t len) {
+  const double n = static_cast<double>(len);
+  const double ln2 = std::log(2.0);
+  double h = 0;
+  for (uint32_t k : histogram) {
+    if (k == 0) continue;
+    const double p = k / n;
+    h -= p * (std::log(p) / ln2);
+  }
+  return h / ENTROPY_BITS;
+}
+
+bool moments_pass(double mean, double stddev) {
+  return mean >= RANDOM_MEAN_MIN && mean <= RANDOM_MEAN_MAX && stddev >= RANDOM_STDDEV_MIN;
+}
+
+bool spread_passes(uint32_t min_hist, uint32_t max_hist) {
+  const double spread =
+      static_cast<double>(max_hist - min_hist) / static_cast<double>(max_hist) * PERCENT;
+  return spread <= RANDOM_SPREAD_MAX;
+}
+
+}  // namespace
+
+stats::stats(const uint8_t* data, int32_t len) : m_min_hist(MIN_HIST_START) {
+  if (data == nullptr || len <= 0) return;
+  const size_t count = static_cast<size_t>(len);
+  m_num_values = count;
+  count_bytes(data, count, m_histogram);
+  const moments m = compute_moments(m_histogram, count);
+  m_sum = m.sum;
+  m_sum_of_squares = m.sum_of_squares;
+  m_mean = m.mean;
+  m_variance = m.variance;
+  m_stddev = m.stddev;
+  m_min_hist = m.min_hist;
+  m_max_hist = m.max_hist;
+  m_entropy = compute_entropy(m_histogram, count);
+  m_valid = true;
+}
+
+stats::~stats() = default;
+
+bool stats::looks_random() const {
+  if (!m_valid) return false;
+  return moments_pass(m_mean, m_stddev) && m_entropy >= RANDOM_ENTROPY_MIN &&
+         spread_passes(m_min_hist, m_max_hist);
+}
+
+}  // namespace ko
+
+namespace nelo {
+
+bool payload_looks_random(const uint8_t* data, int32_t len) {
+  if (data == nullptr || len < static_cast<int32_t>(ko::HISTOGRAM_BINS)) return false;
+  const size_t count = static_cast<size_t>(len);
+  ko::histogram_t histogram;
+  ko::count_bytes(data, count, histogram);
+  const ko::moments m = ko::compute_moments(histogram, count);
+  if (!ko::moments_pass(m.mean, m.stddev)) return false;
+  if (!ko::spread_passes(m.min_hist, m.max_hist)) return false;
+  return ko::compute_entropy(histogram, count) >= ko::RANDOM_ENTROPY_MIN;
+}
+
+}  // namespace nelo

@@ -1,0 +1,155 @@
+#include "report/ko_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+using histogram = std::array<uint32_t, ko::HISTOGRAM_BINS>;
+
+histogram flat(uint32_t count) {
+  histogram counts;
+  counts.fill(count);
+  return counts;
+}
+
+// Bytes holding each value as often as `counts` says, shuffled.
+std::vector<uint8_t> bytes_with(const histogram& counts, uint32_t seed) {
+  std::vector<uint8_t> bytes;
+  for (size_t value = 0; value < counts.size(); ++value) {
+    bytes.insert(bytes.end(), counts[value], static_cast<uint8_t>(value));
+  }
+  std::shuffle(bytes.begin(), bytes.end(), std::mt19937(seed));
+  return bytes;
+}
+
+// 2048 values, every bin between 6 and 10 (spread exactly 40), summing to `target`: units are
+// moved between mirrored bins from a flat 8.
+histogram with_sum(int64_t target) {
+  histogram counts = flat(8);
+  int64_t need = target - 8 * (255 * 256 / 2);
+  for (int low = 0; low < 128; ++low) {
+    const int high = 255 - low;
+    for (int unit = 0; unit < 2; ++unit) {
+      const int step = need < 0 ? -1 : 1;  // move a unit up (+1) or down (-1) the values
+      if (step * need >= high - low) {
+        counts[step < 0 ? high : low] -= 1;
+        counts[step < 0 ? low : high] += 1;
+        need -= step * (high - low);
+      }
+    }
+  }
+  EXPECT_EQ(need, 0);
+  return counts;
+}
+
+bool full_answer(const std::vector<uint8_t>& b) {
+  return ko::stats(b.data(), static_cast<int32_t>(b.size())).looks_random();
+}
+bool fast_answer(const std::vector<uint8_t>& b) {
+  return nelo::payload_looks_random(b.data(), static_cast<int32_t>(b.size()));
+}
+
+TEST(KoStats, EveryByteValueOnceHasUniformMoments) {
+  const std::vector<uint8_t> bytes = bytes_with(flat(1), 1);
+  const ko::stats s(bytes.data(), 256);
+  ASSERT_TRUE(s.valid());
+  EXPECT_EQ(s.num_values(), 256u);
+  EXPECT_EQ(s.mean(), 127.5);
+  EXPECT_NEAR(s.stddev(), std::sqrt((256.0 * 256.0 - 1) / 12), 1e-9);
+  EXPECT_NEAR(s.entropy(), 1.0, 1e-12);
+  EXPECT_EQ(s.max_hist() - s.min_hist(), 0u);
+}
+
+TEST(KoStats, WithoutDataTheObjectStaysResetAndNeverLooksRandom) {
+  const uint8_t byte = 200;
+  for (int32_t len : {0, -1}) {
+    const ko::stats s(&byte, len);
+    EXPECT_FALSE(s.valid());
+    EXPECT_EQ(s.num_values(), 0u);
+    EXPECT_EQ(s.min_hist(), 65535u);
+    EXPECT_FALSE(s.looks_random());
+    EXPECT_FALSE(nelo::payload_looks_random(&byte, len));
+  }
+  EXPECT_FALSE(ko::stats(nullptr, 10).valid());
+}
+
+TEST(KoStats, VerdictsOnCraftedPayloads) {
+  histogram one_missing = flat(256);
+  one_missing[77] = 0;
+  histogram one_short = flat(1);
+  one_short[0] = 0;
+  histogram spread_40 = flat(10);
+  spread_40[0] = spread_40[255] = 6;
+  histogram spread_50 = spread_40;
+  spread_50[255] = 5;
+  std::vector<uint8_t> echo(56);
+  for (size_t i = 0; i < echo.size(); ++i) echo[i] = static_cast<uint8_t>(0x08 + i);
+
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool looks_random;
+  } cases[] = {
+      {"every value once", bytes_with(flat(1), 2), true},
+      {"every value 256 times", bytes_with(flat(256), 3), true},
+      {"one value removed", bytes_with(one_missing, 4), false},
+      {"255 distinct values", bytes_with(one_short, 5), false},
+      {"all zero", std::vector<uint8_t>(4096, 0), false},
+      {"all 0x7f", std::vector<uint8_t>(4096, 0x7f), false},
+      {"56-byte echo payload", echo, false},
+      {"spread exactly 40", bytes_with(spread_40, 6), true},
+      {"spread 50", bytes_with(spread_50, 7), false},
+      // 2048 values: 245760 / 2048 is exactly 120, 266240 / 2048 exactly 130.
+      {"mean exactly 120", bytes_with(with_sum(245760), 8), true},
+      {"mean just under 120", bytes_with(with_sum(245759), 9), false},
+      {"mean exactly 130", bytes_with(with_sum(266240), 10), true},
+      {"mean just over 130", bytes_with(with_sum(266241), 11), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(full_answer(c.bytes), c.looks_random) << c.name;
+    EXPECT_EQ(fast_answer(c.bytes), c.looks_random) << c.name;
+  }
+}
+
+TEST(KoStats, ShortcutAgreesWithTheFullStatistics) {
+  std::mt19937 gen(2024);
+  int passes = 0;
+  int fails = 0;
+  auto check = [&](const std::vector<uint8_t>& bytes) {
+    const bool full = full_answer(bytes);
+    ASSERT_EQ(fast_answer(bytes), full) << "length " << bytes.size();
+    ++(full ? passes : fails);
+  };
+  // Uniform random bytes around the lengths where the spread test starts to pass.
+  for (size_t len : {0, 1, 255, 256, 257, 1000, 20000, 32768, 40000, 65536}) {
+    std::vector<uint8_t> bytes(len);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
+    check(bytes);
+  }
+  // Bins between `low` and `high`: on both sides of the spread limit, means pushed around.
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t high = 5 + gen() % 40;
+    const uint32_t low = high * (50 + gen() % 50) / 100;
+    histogram counts;
+    for (uint32_t& k : counts) k = low + gen() % (high - low + 1);
+    check(bytes_with(counts, gen()));
+  }
+  // Skewed sources where a few values dominate.
+  std::geometric_distribution<int> skew(0.02);
+  for (int round = 0; round < 50; ++round) {
+    std::vector<uint8_t> bytes(512 + gen() % 4096);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(skew(gen));
+    check(bytes);
+  }
+  // Both answers must have come up often, or the comparison proved little.
+  EXPECT_GT(passes, 20);
+  EXPECT_GT(fails, 20);
+}
+
+}  // namespace

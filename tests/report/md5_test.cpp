@@ -1,0 +1,127 @@
+#include "report/md5.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#ifdef NELO_HAVE_OPENSSL
+#include <openssl/evp.h>
+#endif
+
+namespace nelo {
+namespace {
+
+std::string hex(const uint8_t digest[MD5_DIGEST_SIZE]) {
+  std::string text;
+  md5_to_hex(digest, text);
+  return text;
+}
+
+// Init, update in pieces of at most `piece` bytes (none for an empty message), final.
+std::string streamed_md5(const uint8_t* data, size_t len, size_t piece) {
+  md5_context ctx;
+  md5_init(&ctx);
+  for (size_t at = 0; at < len; at += piece) {
+    EXPECT_TRUE(md5_update(&ctx, data + at, static_cast<uint32_t>(std::min(piece, len - at))));
+  }
+  uint8_t digest[MD5_DIGEST_SIZE];
+  EXPECT_TRUE(md5_final(digest, &ctx));
+  return hex(digest);
+}
+
+#ifdef NELO_HAVE_OPENSSL
+std::string reference_md5(const uint8_t* data, size_t len) {
+  uint8_t digest[EVP_MAX_MD_SIZE];
+  unsigned int digest_len = 0;
+  EXPECT_EQ(EVP_Digest(data, len, digest, &digest_len, EVP_md5(), nullptr), 1);
+  return hex(digest);
+}
+#endif
+
+TEST(Md5, PublishedSuiteGivesPublishedDigests) {
+  const std::pair<const char*, const char*> suite[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  for (const auto& [message, expected] : suite) {
+    const auto* data = reinterpret_cast<const uint8_t*>(message);
+    const size_t len = std::strlen(message);
+    EXPECT_EQ(streamed_md5(data, len, len + 1), expected) << message;
+    EXPECT_EQ(streamed_md5(data, len, 7), expected) << message;
+#ifdef NELO_HAVE_OPENSSL
+    EXPECT_EQ(reference_md5(data, len), expected);
+#endif
+  }
+}
+
+TEST(Md5, EmptyOrNullInputIsRefusedAndLeavesTheDigestAlone) {
+  uint8_t digest[MD5_DIGEST_SIZE];
+  std::memset(digest, 0xAB, sizeof digest);
+  const uint8_t byte = 0;
+  EXPECT_FALSE(md5_buffer(&byte, 0, digest));
+  EXPECT_FALSE(md5_buffer(nullptr, 1, digest));
+  for (uint8_t b : digest) ASSERT_EQ(b, 0xAB);
+  md5_context ctx;
+  md5_init(&ctx);
+  EXPECT_FALSE(md5_update(nullptr, &byte, 1));
+  EXPECT_FALSE(md5_final(digest, nullptr));
+}
+
+TEST(Md5, BitCountCarriesIntoTheHighWord) {
+  md5_context ctx;
+  md5_init(&ctx);
+  ctx.count[0] = 0xFFFFFE00u;  // as if 512 MiB less 64 bytes had gone in
+  const std::vector<uint8_t> bytes(128, 0x5A);
+  ASSERT_TRUE(md5_update(&ctx, bytes.data(), 128));
+  EXPECT_EQ(ctx.count[0], 0x200u);
+  EXPECT_EQ(ctx.count[1], 1u);
+}
+
+TEST(Md5, HexTextIsLowerCaseAndZeroFilledInByteOrder) {
+  const uint8_t digest[MD5_DIGEST_SIZE] = {0x0a, 0xff, 0x00, 0x10, 0x01, 0xab, 0xcd, 0xef,
+                                           0x90, 0x09, 0x7f, 0x80, 0x3c, 0xc3, 0x05, 0x50};
+  EXPECT_EQ(hex(digest), "0aff001001abcdef90097f803cc30550");
+}
+
+TEST(Md5, PieceSizesDoNotChangeTheDigest) {
+  std::mt19937 gen(12345);
+  std::vector<uint8_t> data(3 * 1024 * 1024 + 17);
+  for (uint8_t& b : data) b = static_cast<uint8_t>(gen());
+  uint8_t whole[MD5_DIGEST_SIZE];
+  ASSERT_TRUE(md5_buffer(data.data(), static_cast<uint32_t>(data.size()), whole));
+
+  // Uneven pieces that meet block boundaries in every way, then the same context reused.
+  std::uniform_int_distribution<size_t> piece(1, 300);
+  md5_context ctx;
+  md5_init(&ctx);
+  for (int round = 0; round < 2; ++round) {
+    for (size_t at = 0; at < data.size();) {
+      const size_t n = std::min(piece(gen), data.size() - at);
+      ASSERT_TRUE(md5_update(&ctx, data.data() + at, static_cast<uint32_t>(n)));
+      at += n;
+    }
+    uint8_t pieced[MD5_DIGEST_SIZE];
+    ASSERT_TRUE(md5_final(pieced, &ctx));
+    EXPECT_EQ(hex(pieced), hex(whole));
+  }
+#ifdef NELO_HAVE_OPENSSL
+  EXPECT_EQ(hex(whole), reference_md5(data.data(), data.size()));
+  // Every length around the padding boundaries of the first few blocks.
+  for (size_t len = 0; len <= 300; ++len) {
+    EXPECT_EQ(streamed_md5(data.data(), len, 300), reference_md5(data.data(), len)) << len;
+  }
+#endif
+}
+
+}  // namespace
+}  // namespace nelo
