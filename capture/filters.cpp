@@ -1,0 +1,119 @@
+// Packet selection filters, cheapest first: the pattern search runs only for packets that
+// passed everything else.
+#include "capture/filters.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "capture/byte_pattern_match.h"
+#include "support/ko_time.h"
+#include "support/wire.h"
+
+namespace nelo {
+namespace {
+
+constexpr size_t IPV4_ADDRESS_SIZE = 4;
+constexpr size_t IPV6_ADDRESS_SIZE = 16;
+constexpr size_t ICMP_TYPE_OFFSET = 0;
+constexpr size_t ICMP_CODE_OFFSET = 1;
+constexpr size_t ICMP_ID_OFFSET = 4;
+constexpr uint64_t LOW_BYTE_MASK = 0xff;
+
+bool captured(const decoded_packet& packet, size_t offset, size_t size) {
+  return packet.incl_len >= offset + size;
+}
+
+bool in_time_window(const decoded_packet& packet, const packet_ctx& ctx) {
+  if (ctx.start_time == 0 && ctx.stop_time == 0) return true;
+  const pcap_record_header hdr = load_record_header(packet.record);
+  // The record's seconds are signed: a top bit set means an instant before 1970.
+  const uint64_t t = ko::time(static_cast<int32_t>(hdr.ts_sec), static_cast<int32_t>(hdr.ts_usec),
+                              ko::type_time::unix_time)
+                         .ticks();
+  if (ctx.start_time != 0 && t < ctx.start_time) return false;
+  if (ctx.stop_time != 0 && t > ctx.stop_time) return false;
+  return true;
+}
+
+bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
+  if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
+  if (ctx.src_ip == 0 && ctx.dst_ip == 0) return true;
+  if (!captured(packet, IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE)) return false;
+  const uint32_t src = load_le32(packet.frame + IPV4_SOURCE_OFFSET);
+  const uint32_t dst = load_le32(packet.frame + IPV4_DESTINATION_OFFSET);
+  if (ctx.track_replies) {
+    if (ctx.dst_ip != 0 && ctx.dst_ip != dst && ctx.dst_ip != src) return false;
+    if (ctx.src_ip != 0 && ctx.src_ip != src && ctx.src_ip != dst) return false;
+  } else {
+    if (ctx.dst_ip != 0 && ctx.dst_ip != dst) return false;
+    if (ctx.src_ip != 0 && ctx.src_ip != src) return false;
+  }
+  return true;
+}
+
+// An IPv6 filter value is its first 16 bytes; a shorter one can never equal an address.
+bool same_ipv6(const std::vector<uint8_t>& filter, const uint8_t* address) {
+  return filter.size() >= IPV6_ADDRESS_SIZE &&
+         std::memcmp(filter.data(), address, IPV6_ADDRESS_SIZE) == 0;
+}
+
+bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
+  if (ctx.src_ip != 0 || ctx.dst_ip != 0) return false;
+  const bool src_on = !ctx.src_ipv6.empty();
+  const bool dst_on = !ctx.dst_ipv6.empty();
+  if (!src_on && !dst_on) return true;
+  if (!captured(packet, IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE)) return false;
+  const uint8_t* src = packet.frame + IPV6_SOURCE_OFFSET;
+  const uint8_t* dst = packet.frame + IPV6_DESTINATION_OFFSET;
+  if (ctx.track_replies) {
+    if (src_on && !same_ipv6(ctx.src_ipv6, src) && !same_ipv6(ctx.src_ipv6, dst)) return false;
+    if (dst_on && !same_ipv6(ctx.dst_ipv6, dst) && !same_ipv6(ctx.dst_ipv6, src)) return false;
+  } else {
+    if (src_on && !same_ipv6(ctx.src_ipv6, src)) return false;
+    if (dst_on && !same_ipv6(ctx.dst_ipv6, dst)) return false;
+  }
+  return true;
+}
+
+bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
+  return std::any_of(values.begin(), values.end(),
+                     [field](uint64_t v) { return (v & LOW_BYTE_MASK) == field; });
+}
+
+}  // namespace
+
+bool packet_passes_filters(uint64_t frame_number, const decoded_packet& packet,
+                           const packet_ctx* ctx) {
+  if (ctx == nullptr || packet.record == nullptr || packet.frame == nullptr) return false;
+  if (!captured(packet, ETH_TYPE_OFFSET, sizeof(uint16_t))) return false;
+  const uint16_t ether_type = load_be16(packet.frame + ETH_TYPE_OFFSET);
+  if (ether_type != ETHERTYPE_IPV4 && ether_type != ETHERTYPE_IPV6) return false;
+
+  if (ctx->min_size > load_record_header(packet.record).orig_len) return false;
+  if (!ctx->frames.empty() && !ctx->frames.contains(frame_number)) return false;
+  if (!in_time_window(packet, *ctx)) return false;
+
+  const bool addresses_pass = ether_type == ETHERTYPE_IPV4 ? ipv4_addresses_pass(packet, *ctx)
+                                                           : ipv6_addresses_pass(packet, *ctx);
+  if (!addresses_pass) return false;
+
+  if (!ctx->pattern.on()) return true;
+  return match_byte_pattern(packet.frame, packet.incl_len, ctx->pattern);
+}
+
+bool packet_passes_icmp_checks(const decoded_packet& packet, const packet_ctx& ctx) {
+  if (ctx.icmp_types.empty() && ctx.icmp_codes.empty() && ctx.icmp_ids.empty()) return true;
+  if (packet.icmp == nullptr) return false;
+  if (!ctx.icmp_types.empty() && !listed_low_byte(ctx.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
+    return false;
+  }
+  if (!ctx.icmp_codes.empty() && !listed_low_byte(ctx.icmp_codes, packet.icmp[ICMP_CODE_OFFSET])) {
+    return false;
+  }
+  if (!ctx.icmp_ids.empty() && !ctx.icmp_ids.contains(load_be16(packet.icmp + ICMP_ID_OFFSET))) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace nelo

@@ -1,0 +1,30 @@
+// Packet selection: the filters of `packet_ctx` applied to one decoded ICMP or ICMPv6 packet.
+// Every filter is off until its field is set; a packet is kept only when it passes all that
+// are on. The filters only read the context and the packet, and print nothing.
+#ifndef NELO_CAPTURE_FILTERS_H_
+#define NELO_CAPTURE_FILTERS_H_
+
+#include <cstdint>
+
+#include "report/packet.h"
+
+namespace nelo {
+
+// True when the packet passes, in this order: present arguments (context, record, frame); an
+// IPv4 or IPv6 EtherType; min_size against the record's orig_len (the wire size); the frame
+// number set; the time window [start_time, stop_time], inclusive, on the record's time value;
+// the IPv4 or IPv6 addresses, each matched against either end when track_replies is set (an
+// address filter of the other IP version drops the packet); the byte pattern anywhere in the
+// captured frame. A packet whose captured bytes do not reach an address that a filter needs is
+// dropped.
+bool packet_passes_filters(uint64_t frame_number, const decoded_packet& packet,
+                           const packet_ctx* ctx);
+
+// True when the ICMP header passes the type list (against the low 8 bits of each listed value),
+// the code list (likewise) and the identifier set (bytes 4 and 5, big-endian, for every message
+// type). packet.icmp must reach through byte 5.
+bool packet_passes_icmp_checks(const decoded_packet& packet, const packet_ctx& ctx);
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_FILTERS_H_

@@ -1,0 +1,113 @@
+// The dump step. The ASCII form goes through a small stack buffer and the hex form through one
+// string per region, so no form writes to the stream byte by byte.
+#include "report/dumps.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "report/ko_hex_view.h"
+#include "report/string_extract.h"
+
+namespace nelo {
+namespace {
+
+constexpr uint8_t FIRST_PRINTABLE = 0x20;
+constexpr uint8_t LAST_PRINTABLE = 0x7e;
+constexpr size_t ASCII_CHUNK = 4096;
+
+struct region {
+  const uint8_t* data = nullptr;
+  uint32_t len = 0;
+
+  bool empty() const { return data == nullptr || len == 0; }
+};
+
+region make_region(const uint8_t* data, int32_t len) {
+  if (data == nullptr || len <= 0) return {};
+  return {data, static_cast<uint32_t>(len)};
+}
+
+// The ASCII and strings forms show one region only, the payload taking precedence.
+region text_region(const region& header, const region& payload, const packet_ctx& ctx) {
+  if (ctx.dump_payload) return payload;
+  if (ctx.dump_hdr) return header;
+  return {};
+}
+
+void write_bytes(std::ostream& out, const region& r) {
+  if (!r.empty()) out.write(reinterpret_cast<const char*>(r.data), r.len);
+}
+
+void dump_hex(std::ostream& out, const region& header, const region& payload,
+              const packet_ctx& ctx) {
+  if (ctx.dump_hdr) {
+    out.write("packet hdr\n", 11);
+    hex_dump(header.data, header.len, out, 0);
+    out.put('\n');
+  }
+  if (ctx.dump_payload) {
+    out.write("payload\n", 8);
+    hex_dump(payload.data, payload.len, out, header.len);
+    out.put('\n');
+  }
+}
+
+void dump_ascii(std::ostream& out, const region& r) {
+  if (r.empty()) return;
+  char buf[ASCII_CHUNK];
+  uint32_t pos = 0;
+  while (pos < r.len) {
+    size_t n = 0;
+    for (; n < ASCII_CHUNK && pos < r.len; ++n, ++pos) {
+      const uint8_t b = r.data[pos];
+      buf[n] = (b >= FIRST_PRINTABLE && b <= LAST_PRINTABLE) ? static_cast<char>(b) : '.';
+    }
+    out.write(buf, static_cast<std::streamsize>(n));
+  }
+  out.write("\n\n", 2);
+}
+
+void write_lines(std::ostream& out, const std::vector<std::string>& lines) {
+  for (const std::string& s : lines) {
+    out.write(s.data(), static_cast<std::streamsize>(s.size()));
+    out.put('\n');
+  }
+}
+
+void dump_strings(std::ostream& out, const region& r) {
+  if (r.empty()) return;
+  std::vector<std::string> found;
+  // Regions come from signed 32-bit lengths, so the narrowing is exact.
+  extract_ascii_strings(r.data, static_cast<int32_t>(r.len), MIN_STRING_LENGTH, found);
+  write_lines(out, found);
+  extract_utf16_strings(r.data, r.len, MIN_STRING_LENGTH, found);
+  write_lines(out, found);
+  out.put('\n');
+}
+
+}  // namespace
+
+void dump_packet(const decoded_packet& packet, packet_ctx& ctx) {
+  if (ctx.out == nullptr) return;
+  std::ostream& out = *ctx.out;
+  const region header = make_region(packet.frame, packet.hdr_len);
+  const region payload = make_region(packet.payload, packet.payload_len);
+  switch (ctx.format) {
+    case output_format::hex:
+      dump_hex(out, header, payload, ctx);
+      break;
+    case output_format::ascii:
+      dump_ascii(out, text_region(header, payload, ctx));
+      break;
+    case output_format::binary:
+      if (ctx.dump_hdr) write_bytes(out, header);
+      if (ctx.dump_payload) write_bytes(out, payload);
+      break;
+    case output_format::strings:
+      dump_strings(out, text_region(header, payload, ctx));
+      break;
+  }
+}
+
+}  // namespace nelo

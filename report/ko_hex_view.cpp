@@ -1,0 +1,137 @@
+// Hex view rendering. Lines are built with hand-written digits straight into the output string,
+// sized exactly up front, because the dumps of large captures spend most of their time here.
+#include "report/ko_hex_view.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace ko {
+
+void assertion_failed(const char* condition, const char* source) {
+  std::fprintf(stderr, "assertion failed: %s (%s)\n", condition, source);
+  std::fflush(stderr);
+  std::abort();
+}
+
+binary_data::~binary_data() = default;
+
+}  // namespace ko
+
+namespace nelo {
+namespace {
+
+constexpr char HEX_DIGITS[] = "0123456789abcdef";
+constexpr uint32_t OFFSET_COLUMN_WIDTH = 12;  // "hhhh llll:  "
+constexpr uint32_t HEX_CELL_WIDTH = 3;        // two digits and a blank
+constexpr uint32_t GROUP_SIZE = 8;            // an extra blank separates the two groups of 8
+constexpr uint8_t FIRST_PRINTABLE = 0x20;
+constexpr uint8_t LAST_PRINTABLE = 0x7e;
+
+char* put_hex16(char* p, uint32_t v) {
+  p[0] = HEX_DIGITS[(v >> 12) & 0xf];
+  p[1] = HEX_DIGITS[(v >> 8) & 0xf];
+  p[2] = HEX_DIGITS[(v >> 4) & 0xf];
+  p[3] = HEX_DIGITS[v & 0xf];
+  return p + 4;
+}
+
+// Characters of a line of `count` bytes, without the newline.
+constexpr uint32_t line_width(uint32_t count) {
+  return HEX_VIEW_CHAR_COLUMN + count;
+}
+
+// Renders one line of `count` (1 to 16) bytes at `bytes` into `dst`; returns the end.
+char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offset) {
+  const uint32_t low32 = static_cast<uint32_t>(offset);
+  char* p = put_hex16(dst, low32 >> 16);
+  *p++ = ' ';
+  p = put_hex16(p, low32 & 0xffff);
+  *p++ = ':';
+  *p++ = ' ';
+  *p++ = ' ';
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i == GROUP_SIZE) *p++ = ' ';
+    p[0] = HEX_DIGITS[bytes[i] >> 4];
+    p[1] = HEX_DIGITS[bytes[i] & 0xf];
+    p[2] = ' ';
+    p += HEX_CELL_WIDTH;
+  }
+  // Pad a short line (and the missing group gap) so the character column always lines up.
+  char* const char_column = dst + HEX_VIEW_CHAR_COLUMN;
+  while (p < char_column) *p++ = ' ';
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t b = bytes[i];
+    *p++ = (b >= FIRST_PRINTABLE && b <= LAST_PRINTABLE) ? static_cast<char>(b) : '.';
+  }
+  return p;
+}
+
+static_assert(line_width(HEX_VIEW_BYTES_PER_LINE) == HEX_VIEW_LINE_WIDTH);
+static_assert(OFFSET_COLUMN_WIDTH + HEX_VIEW_BYTES_PER_LINE * HEX_CELL_WIDTH + 2 ==
+              HEX_VIEW_CHAR_COLUMN);
+
+// One range check per line instead of one per byte; the per-byte loop then reads the raw bytes.
+const uint8_t* checked_span(const ko::binary_data& view, uint32_t pos, uint32_t count) {
+  if (static_cast<uint64_t>(pos) + count > view.size()) {
+    ko::assertion_failed("index < m_num_data", "ko_hex_view");
+  }
+  return view.data() + pos;
+}
+
+}  // namespace
+
+void hex_view_line(std::string& line, const ko::binary_data& view, uint32_t pos, uint32_t count,
+                   uint64_t offset) {
+  count = std::min(count, HEX_VIEW_BYTES_PER_LINE);
+  if (count == 0) return;
+  char buf[HEX_VIEW_LINE_WIDTH];
+  const char* end = render_line(buf, checked_span(view, pos, count), count, offset);
+  line.append(buf, static_cast<size_t>(end - buf));
+}
+
+void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base) {
+  text.clear();
+  end = std::min(end, view.size());
+  if (end == 0) return;
+  const uint32_t full_lines = end / HEX_VIEW_BYTES_PER_LINE;
+  const uint32_t rest = end % HEX_VIEW_BYTES_PER_LINE;
+  const size_t total = static_cast<size_t>(full_lines) * (HEX_VIEW_LINE_WIDTH + 1) +
+                       (rest == 0 ? 0 : line_width(rest) + 1);
+  text.resize(total);
+  char* p = text.data();
+  uint64_t offset = base;
+  for (uint32_t pos = 0; pos < end; pos += HEX_VIEW_BYTES_PER_LINE) {
+    const uint32_t count = std::min(HEX_VIEW_BYTES_PER_LINE, end - pos);
+    p = render_line(p, checked_span(view, pos, count), count, offset);
+    *p++ = '\n';
+    offset += HEX_VIEW_BYTES_PER_LINE;
+  }
+}
+
+void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base) {
+  if (len > HEX_DUMP_MAX_SIZE) {
+    // Formatted by hand so the stream's base flags are never touched.
+    static constexpr char prefix[] = "size to big to output: size 0x";
+    char buf[sizeof(prefix) + 8 + 1];
+    std::copy(prefix, prefix + sizeof(prefix) - 1, buf);
+    char* p = buf + sizeof(prefix) - 1;
+    char digits[8];
+    int n = 0;
+    do {
+      digits[n++] = HEX_DIGITS[len & 0xf];
+      len >>= 4;
+    } while (len != 0);
+    while (n > 0) *p++ = digits[--n];
+    *p++ = '\n';
+    out.write(buf, p - buf);
+    return;
+  }
+  if (data == nullptr || len == 0) return;
+  const ko::binary_data view(data, len);
+  std::string text;
+  hex_view_text(text, view, len, static_cast<uint64_t>(base));
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+}  // namespace nelo

@@ -1,0 +1,65 @@
+// The hexadecimal view of a run of bytes: `ko::binary_data`, a non-owning view over the caller's
+// bytes, and the functions that render it as lines of offset, hex column and character column.
+// The view copies nothing; the caller keeps the bytes alive while the view is in use.
+#ifndef NELO_REPORT_KO_HEX_VIEW_H_
+#define NELO_REPORT_KO_HEX_VIEW_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace ko {
+
+// Stops the program with "assertion failed: <condition> (<source>)" on standard error. Used for
+// index checks that no input can reach; unlike <cassert> it stays on in release builds.
+[[noreturn]] void assertion_failed(const char* condition, const char* source);
+
+// A read-only view of `num` bytes at `data`. The bytes belong to the caller.
+class binary_data {
+ public:
+  binary_data(const uint8_t* data, uint32_t num) : m_num_data(num), m_data(data) {}
+  virtual ~binary_data();
+
+  // The byte at `index`; an index outside the view stops the program.
+  uint8_t operator()(uint32_t index) const {
+    if (index >= m_num_data) assertion_failed("index < m_num_data", "ko_hex_view");
+    return m_data[index];
+  }
+  uint32_t size() const { return m_num_data; }
+  const uint8_t* data() const { return m_data; }
+
+ protected:
+  uint32_t m_num_data;
+  const uint8_t* m_data;
+};
+
+}  // namespace ko
+
+namespace nelo {
+
+inline constexpr uint32_t HEX_VIEW_BYTES_PER_LINE = 16;
+// A full line: 12 offset characters, 16 x 3 hex characters, the group gap, one blank, 16
+// characters. The character column starts at position 62.
+inline constexpr uint32_t HEX_VIEW_LINE_WIDTH = 78;
+inline constexpr uint32_t HEX_VIEW_CHAR_COLUMN = 62;
+// Regions above this size are not rendered; a one-line notice takes their place.
+inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
+
+// Appends one line (without its newline) for the `count` bytes of `view` from `pos`, labelled
+// with the low 32 bits of `offset` as "hhhh llll:  ". `count` is at most 16 and pos + count at
+// most the view's size. A short line is padded so that its character column lines up.
+void hex_view_line(std::string& line, const ko::binary_data& view, uint32_t pos, uint32_t count,
+                   uint64_t offset);
+
+// Replaces `text` with the lines for the bytes 0 to `end` of `view` (at most its size), each
+// ended by "\n", the first one labelled `base` and each next one 16 more.
+void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base);
+
+// Writes the hex view of `len` bytes at `data` to `out` in one write, offsets counted from
+// `base`. Above 16 MiB writes "size to big to output: size 0x<len in hex>\n" instead; the
+// stream's formatting flags are left as they were.
+void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base);
+
+}  // namespace nelo
+
+#endif  // NELO_REPORT_KO_HEX_VIEW_H_
