@@ -1,0 +1,210 @@
+#include "helpers/pcap_builder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+extern char** environ;
+
+namespace nelo::testing {
+
+namespace {
+
+void put_le16(bytes& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void put_le32(bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void put_be16(bytes& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.push_back(static_cast<uint8_t>(v));
+}
+uint32_t get_le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string slurp_fd(int fd) {
+  std::string text;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  return text;
+}
+
+}  // namespace
+
+bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint16_t minor,
+                         uint32_t link_type) {
+  bytes b;
+  put_le32(b, magic);
+  put_le16(b, major);
+  put_le16(b, minor);
+  put_le32(b, 0);
+  put_le32(b, 0);
+  put_le32(b, snaplen);
+  put_le32(b, link_type);
+  return b;
+}
+
+bytes pcap_record(const record_spec& r) {
+  bytes b;
+  put_le32(b, r.ts_sec);
+  put_le32(b, r.ts_usec);
+  put_le32(b, static_cast<uint32_t>(r.incl_len >= 0 ? r.incl_len : r.frame.size()));
+  put_le32(b, static_cast<uint32_t>(r.orig_len >= 0 ? r.orig_len : r.frame.size()));
+  b.insert(b.end(), r.frame.begin(), r.frame.end());
+  return b;
+}
+
+bytes pcap_file(const std::vector<record_spec>& records, uint32_t snaplen) {
+  bytes b = pcap_global_header(snaplen);
+  for (const record_spec& r : records) {
+    const bytes rec = pcap_record(r);
+    b.insert(b.end(), rec.begin(), rec.end());
+  }
+  return b;
+}
+
+bytes ether_frame(uint16_t ether_type, const bytes& body) {
+  bytes b = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  put_be16(b, ether_type);
+  b.insert(b.end(), body.begin(), body.end());
+  return b;
+}
+
+bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, uint8_t code,
+                      uint16_t id, const bytes& payload, uint8_t ttl, const bytes& ip_options) {
+  const uint8_t ihl = static_cast<uint8_t>(5 + ip_options.size() / 4);
+  bytes ip = {static_cast<uint8_t>(0x40 | ihl), 0};
+  put_be16(ip, static_cast<uint16_t>(ihl * 4 + 8 + payload.size()));
+  ip.insert(ip.end(), {0x12, 0x34, 0x40, 0x00, ttl, 1, 0, 0});
+  ip.insert(ip.end(), src, src + 4);
+  ip.insert(ip.end(), dst, dst + 4);
+  ip.insert(ip.end(), ip_options.begin(), ip_options.end());
+  ip.insert(ip.end(), {type, code, 0xab, 0xcd});
+  put_be16(ip, id);
+  put_be16(ip, 1);
+  ip.insert(ip.end(), payload.begin(), payload.end());
+  return ether_frame(0x0800, ip);
+}
+
+bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type, uint8_t code,
+                      uint16_t id, const bytes& payload, uint8_t hop_limit, uint8_t next_header) {
+  bytes ip = {0x60, 0, 0, 0};
+  put_be16(ip, static_cast<uint16_t>(8 + payload.size()));
+  ip.push_back(next_header);
+  ip.push_back(hop_limit);
+  ip.insert(ip.end(), src, src + 16);
+  ip.insert(ip.end(), dst, dst + 16);
+  ip.insert(ip.end(), {type, code, 0xab, 0xcd});
+  put_be16(ip, id);
+  put_be16(ip, 1);
+  ip.insert(ip.end(), payload.begin(), payload.end());
+  return ether_frame(0x86DD, ip);
+}
+
+bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]) {
+  bytes ip = {0x45, 0, 0, 40, 0, 0, 0x40, 0, 64, 6, 0, 0};
+  ip.insert(ip.end(), src, src + 4);
+  ip.insert(ip.end(), dst, dst + 4);
+  ip.resize(ip.size() + 20, 0);
+  return ether_frame(0x0800, ip);
+}
+
+std::string temp_dir() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string dir = ::testing::TempDir() + "nelo_" + std::to_string(getpid());
+  mkdir(dir.c_str(), 0755);
+  if (info != nullptr) {
+    dir += std::string("/") + info->test_suite_name() + "." + info->name();
+    for (char& c : dir)
+      if (c == '#') c = '_';
+    mkdir(dir.c_str(), 0755);
+  }
+  return dir;
+}
+
+std::string write_temp_file(const std::string& name, const bytes& data) {
+  const std::string path = temp_dir() + "/" + name;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  return path;
+}
+
+bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<bytes> read_pcap_frames(const bytes& file) {
+  std::vector<bytes> frames;
+  if (file.size() < 24 || get_le32(file.data()) != 0xA1B2C3D4) return {};
+  size_t pos = 24;
+  while (pos + 16 <= file.size()) {
+    const uint32_t incl = get_le32(file.data() + pos + 8);
+    if (incl > file.size() - pos - 16) return {};
+    frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(pos + 16),
+                        file.begin() + static_cast<std::ptrdiff_t>(pos + 16 + incl));
+    pos += 16 + incl;
+  }
+  return frames;
+}
+
+run_result run_nelo_binary(const std::vector<std::string>& args, const std::string& input) {
+  run_result result;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+    posix_spawn_file_actions_addclose(&actions, fd);
+
+  std::vector<std::string> words = {NELO_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, NELO_BINARY, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return result;
+  }
+  // Small inputs fit the pipe buffer; tests keep standard input well under 64 KiB.
+  if (!input.empty()) {
+    ssize_t ignored = write(in_pipe[1], input.data(), input.size());
+    (void)ignored;
+  }
+  close(in_pipe[1]);
+  // Read standard error in a second process-free way: drain stdout first, then stderr; the
+  // tool writes little to standard error, so it never fills its pipe and blocks.
+  result.out = slurp_fd(out_pipe[0]);
+  result.err = slurp_fd(err_pipe[0]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+}  // namespace nelo::testing

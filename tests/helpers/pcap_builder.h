@@ -1,0 +1,61 @@
+// Test helpers that write crafted pcap files and frames, for the cases a real capture cannot
+// show (damaged headers, odd lengths, foreign frame types), and a second, independent reader of
+// pcap files to check what the tool wrote or read.
+#ifndef NELO_TESTS_HELPERS_PCAP_BUILDER_H_
+#define NELO_TESTS_HELPERS_PCAP_BUILDER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nelo::testing {
+
+using bytes = std::vector<uint8_t>;
+
+struct record_spec {
+  uint32_t ts_sec = 1600000000;
+  uint32_t ts_usec = 0;
+  bytes frame;
+  // Overrides for crafted damage; by default both are the frame's size.
+  int64_t incl_len = -1;
+  int64_t orig_len = -1;
+};
+
+// The 24-byte global header of a little-endian microsecond pcap 2.4 file.
+bytes pcap_global_header(uint32_t snaplen = 262144, uint32_t magic = 0xA1B2C3D4, uint16_t major = 2,
+                         uint16_t minor = 4, uint32_t link_type = 1);
+bytes pcap_record(const record_spec& record);
+bytes pcap_file(const std::vector<record_spec>& records, uint32_t snaplen = 262144);
+
+// Ethernet II + IPv4 (IHL from `options` length) + ICMP header + payload.
+bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, uint8_t code,
+                      uint16_t id, const bytes& payload, uint8_t ttl = 64,
+                      const bytes& ip_options = {});
+// Ethernet II + fixed IPv6 header + ICMPv6 header + payload.
+bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type, uint8_t code,
+                      uint16_t id, const bytes& payload, uint8_t hop_limit = 64,
+                      uint8_t next_header = 58);
+// Ethernet II + IPv4 + a 20-byte TCP header (protocol 6).
+bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]);
+// A frame of the given EtherType with `body` after the Ethernet header.
+bytes ether_frame(uint16_t ether_type, const bytes& body);
+
+// Writes `data` to a fresh file in a per-test temporary directory and returns its path.
+std::string write_temp_file(const std::string& name, const bytes& data);
+std::string temp_dir();
+bytes read_file(const std::string& path);
+
+// An independent reader: the frames of a pcap file, in order (empty on any damage).
+std::vector<bytes> read_pcap_frames(const bytes& file);
+
+struct run_result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+// Runs the built nelo binary with `args` (and `input` on standard input), capturing both streams.
+run_result run_nelo_binary(const std::vector<std::string>& args, const std::string& input = "");
+
+}  // namespace nelo::testing
+
+#endif  // NELO_TESTS_HELPERS_PCAP_BUILDER_H_
