@@ -1,0 +1,124 @@
+#include "app/options.h"
+
+#include <iostream>
+
+#include "app/value_readers.h"
+#include "support/ko_time.h"
+
+namespace nelo {
+
+namespace {
+
+constexpr size_t IPV6_ADDRESS_SIZE = 16;
+
+void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
+  std::string value;
+  if (find_value(name, args, value) && !parse_number(value, field)) field = 0;
+}
+
+// An address that does not come to exactly 16 bytes cannot be compared with a packet's
+// address, so the filter stays off rather than comparing against bytes that are not there.
+void read_ipv6_option(std::string_view name, arg_list& args, std::vector<uint8_t>& field) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  field = parse_ipv6(value);
+  if (field.size() != IPV6_ADDRESS_SIZE) field.clear();
+}
+
+}  // namespace
+
+bool parse_filter_time(const std::string& value, uint64_t& ticks) {
+  const size_t blank = value.find(' ');
+  const std::string date = value.substr(0, blank);
+  const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
+  ko::_windows_systemtime st{};
+  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(), st))
+    return false;
+  ticks = ko::systemtime_to_ticks(st);
+  return true;
+}
+
+bool parse_options(nelo_options& options, arg_list& args) {
+  if (!parse_shared_options(options, args)) return false;
+
+  std::string value;
+  if (find_value("-ifile", args, value)) options.input_file = value;
+  if (find_value("-ofile", args, value)) options.output_file = value;
+  if (find_value("-icmp_id", args, value))
+    options.icmp_ids = parse_number_list(value, LIST_DELIMITERS);
+  if (find_value("-icmp_type", args, value))
+    options.icmp_types = parse_number_list(value, LIST_DELIMITERS);
+  if (find_value("-icmp_code", args, value))
+    options.icmp_codes = parse_number_list(value, LIST_DELIMITERS);
+  if (find_value("-frame", args, value)) options.frames = parse_frame_list(value);
+  if (find_value("-find_pattern_h", args, value) &&
+      !parse_byte_pattern(value, true, options.pattern))
+    options.pattern.reset();
+  if (find_value("-find_pattern", args, value) &&
+      !parse_byte_pattern(value, false, options.pattern))
+    options.pattern.reset();
+  if (find_flag("-dump_meta", args)) options.dump_meta = true;
+  if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
+  if (find_flag("-dump_payload", args)) options.dump_payload = true;
+  // Later flags overwrite earlier ones: -strings wins over -ascii, which wins over -binary.
+  if (find_flag("-binary", args)) options.format = output_format::binary;
+  if (find_flag("-ascii", args)) options.format = output_format::ascii;
+  if (find_flag("-strings", args)) options.format = output_format::strings;
+  if (find_flag("-track_replies", args)) options.track_replies = true;
+  read_number_option("-min_size", args, options.min_size);
+  read_number_option("-dstip", args, options.dst_ip);
+  read_number_option("-srcip", args, options.src_ip);
+  read_ipv6_option("-dstipv6", args, options.dst_ipv6);
+  read_ipv6_option("-srcipv6", args, options.src_ipv6);
+
+  if (find_value("-start_time", args, value)) {
+    uint64_t ticks = 0;
+    if (parse_filter_time(value, ticks)) options.start_time = ticks;
+    if (options.start_time == 0) {
+      std::cerr << "Error: invalid filter start time\n";
+      return false;
+    }
+    options.stop_time = ~uint64_t{0};
+  }
+  if (find_value("-stop_time", args, value)) {
+    uint64_t ticks = 0;
+    if (parse_filter_time(value, ticks)) options.stop_time = ticks;
+  }
+
+  if (!options.dump_hdr && !options.dump_payload) {
+    if (options.dump_meta) {
+      options.format = output_format::ascii;
+    } else {
+      options.dump_meta = true;
+      if (options.format == output_format::strings || options.format == output_format::ascii)
+        options.dump_payload = true;
+    }
+  }
+
+  return !options.input_file.empty() || options.pipe || options.enumdir;
+}
+
+packet_ctx make_packet_ctx(const nelo_options& options) {
+  packet_ctx ctx;
+  ctx.min_size = options.min_size;
+  ctx.src_ip = options.src_ip;
+  ctx.dst_ip = options.dst_ip;
+  ctx.src_ipv6 = options.src_ipv6;
+  ctx.dst_ipv6 = options.dst_ipv6;
+  ctx.track_replies = options.track_replies;
+  ctx.icmp_types = options.icmp_types;
+  ctx.icmp_codes = options.icmp_codes;
+  ctx.icmp_ids.insert(options.icmp_ids.begin(), options.icmp_ids.end());
+  ctx.format = options.format;
+  ctx.dump_meta = options.dump_meta;
+  ctx.dump_hdr = options.dump_hdr;
+  ctx.dump_payload = options.dump_payload;
+  ctx.header_pending = true;
+  ctx.frames.insert(options.frames.begin(), options.frames.end());
+  ctx.pattern = options.pattern;
+  ctx.start_time = options.start_time;
+  ctx.stop_time = options.stop_time;
+  return ctx;
+}
+
+}  // namespace nelo

@@ -1,0 +1,57 @@
+// The program's own options: the `nelo_options` record, `parse_options` that fills it from the
+// command line after the shared parser has taken its options, and the `packet_ctx` the driver
+// builds from it for the packet stages. Values that cannot be read switch their feature off
+// silently; only an invalid `-start_time` or a missing input source refuses the command line.
+#ifndef NELO_APP_OPTIONS_H_
+#define NELO_APP_OPTIONS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/arg_list.h"
+#include "app/cmd_params.h"
+#include "report/packet.h"
+
+namespace nelo {
+
+class nelo_options : public cmd_params {
+ public:
+  ~nelo_options() override = default;
+
+  std::string input_file;
+  std::string output_file;
+  std::vector<uint64_t> icmp_ids;
+  std::vector<uint64_t> icmp_types;
+  std::vector<uint64_t> icmp_codes;
+  std::vector<uint64_t> frames;
+  byte_pattern pattern;
+  bool dump_meta = false;
+  bool dump_hdr = false;
+  bool dump_payload = false;
+  output_format format = output_format::hex;
+  bool track_replies = false;
+  uint32_t min_size = 0;
+  uint32_t dst_ip = 0;
+  uint32_t src_ip = 0;
+  std::vector<uint8_t> dst_ipv6;  // empty (off) or 16 bytes
+  std::vector<uint8_t> src_ipv6;
+  uint64_t start_time = 0;  // ticks; 0 is off
+  uint64_t stop_time = 0;
+};
+
+// Runs the shared parser, then looks the program's options up in a fixed order, consuming them.
+// False when the shared parser refuses the line, when `-start_time` is given but unreadable
+// (after writing "Error: invalid filter start time" to standard error), or when no input source
+// (`-ifile`, `-pipe`, `-enumdir`) was given.
+bool parse_options(nelo_options& options, arg_list& args);
+
+// Reads a "date[ time]" option value into a tick count; false when it cannot be read.
+bool parse_filter_time(const std::string& value, uint64_t& ticks);
+
+// The settings of the packet stages; `out` is left for the driver to set.
+packet_ctx make_packet_ctx(const nelo_options& options);
+
+}  // namespace nelo
+
+#endif  // NELO_APP_OPTIONS_H_

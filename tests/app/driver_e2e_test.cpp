@@ -1,0 +1,77 @@
+// End-to-end checks of the built binary for the cases that need a prepared file system (FIFOs,
+// links, unwritable places); fixed command lines are covered by the golden tests.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "helpers/pcap_builder.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::run_nelo_binary;
+
+const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
+
+TEST(DriverEndToEnd, FifoGivenAsInputIsRefusedWithoutHanging) {
+  const std::string fifo = testing::temp_dir() + "/capture.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto r = run_nelo_binary({"-ifile", fifo});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err.find("prob accessing file " + fifo + " for read, aborting\n"), std::string::npos);
+}
+
+TEST(DriverEndToEnd, OutputFileThatIsTheInputIsNeverTruncated) {
+  const std::string copy = testing::write_temp_file("evidence.pcap", testing::read_file(LOOPBACK));
+  const std::string link = testing::temp_dir() + "/link.pcap";
+  ASSERT_EQ(symlink(copy.c_str(), link.c_str()), 0);
+  for (const std::string& out : {copy, link}) {
+    const auto r = run_nelo_binary({"-ifile", copy, "-ofile", out});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("output file " + out + " is the input file, aborting\n"),
+              std::string::npos);
+    EXPECT_EQ(testing::read_file(copy), testing::read_file(LOOPBACK));
+  }
+}
+
+TEST(DriverEndToEnd, UnwritableOutputIsReported) {
+  const std::string out = testing::temp_dir() + "/no/such/dir/report.txt";
+  const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-ofile", out});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err.find("prob opening file " + out + " for output, aborting\n"), std::string::npos);
+}
+
+TEST(DriverEndToEnd, OutputFileIsTruncatedAndBinaryFormIsTheFramesOwnBytes) {
+  const std::string out = testing::write_temp_file("frames.bin", bytes(100000, 'x'));
+  const auto r =
+      run_nelo_binary({"-ifile", LOOPBACK, "-binary", "-dump_hdr", "-dump_payload", "-ofile", out});
+  EXPECT_EQ(r.status, 0);
+  // Every ICMP frame of the capture, whole and back to back: header then payload.
+  bytes expected;
+  for (const bytes& frame : testing::read_pcap_frames(testing::read_file(LOOPBACK))) {
+    const bool v4 = frame.size() > 23 && frame[12] == 0x08 && frame[13] == 0x00 && frame[23] == 1;
+    const bool v6 = frame.size() > 20 && frame[12] == 0x86 && frame[13] == 0xdd && frame[20] == 58;
+    if (v4 || v6) expected.insert(expected.end(), frame.begin(), frame.end());
+  }
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(testing::read_file(out), expected);
+}
+
+TEST(DriverEndToEnd, UnreadableCaptureEndsWithFailureStatus) {
+  const std::string text = testing::write_temp_file("notes.txt", bytes(40, 'a'));
+  const auto r = run_nelo_binary({"-ifile", text});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.out.find("Processing file: " + text + "\ninvalid pcap file, aborting\n"),
+            std::string::npos);
+}
+
+TEST(DriverEndToEnd, FullDiskIsAFailureNotASilentlyShortReport) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-ofile", "/dev/full"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err.find("prob writing output, aborting\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nelo

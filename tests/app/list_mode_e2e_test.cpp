@@ -1,0 +1,161 @@
+// End-to-end checks of the list modes on a directory tree the test builds: the walk order and
+// depth, links that are listed but never followed, name filters, the file-time window, and the
+// run timing outputs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "helpers/pcap_builder.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::run_nelo_binary;
+
+const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
+
+// The "Processing file:" lines of a run, in order.
+std::vector<std::string> processed(const std::string& out) {
+  std::vector<std::string> names;
+  const std::string tag = "Processing file: ";
+  for (size_t pos = out.find(tag); pos != std::string::npos; pos = out.find(tag, pos + 1)) {
+    const size_t end = out.find('\n', pos);
+    names.push_back(out.substr(pos + tag.size(), end - pos - tag.size()));
+  }
+  return names;
+}
+
+void set_mtime(const std::string& path, time_t when) {
+  const struct timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+class ListModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = testing::temp_dir() + "/tree";
+    const bytes capture = testing::read_file(LOOPBACK);
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/sub/deeper").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/locked").c_str(), 0000), 0);
+    put(root + "/a.pcap", capture);
+    put(root + "/b.cap", capture);
+    put(root + "/notes.txt", bytes(10, 'n'));
+    put(root + "/sub/c.pcap", capture);
+    put(root + "/sub/deeper/d.pcap", capture);
+    // A link back to the top: listed as a name, never walked into.
+    ASSERT_EQ(symlink("..", (root + "/sub/loop").c_str()), 0);
+  }
+
+  static void put(const std::string& path, const bytes& data) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(fd);
+  }
+
+  std::string root;
+};
+
+TEST_F(ListModeTest, WalkWithoutSubdirsListsOnlyTheTopDirectory) {
+  const auto r = run_nelo_binary({"-enumdir", root + "/", "-icmp_type", "3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(processed(r.out),
+            (std::vector<std::string>{root + "/a.pcap", root + "/b.cap", root + "/notes.txt"}));
+}
+
+TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
+  const auto r = run_nelo_binary(
+      {"-enumdir", root, "-num_subdirs", "5", "-filter", "*.pcap", "-icmp_type", "3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/sub/c.pcap",
+                                                        root + "/sub/deeper/d.pcap"}));
+  // One header and one report line (the port unreachable) per capture.
+  size_t headers = 0;
+  for (size_t p = r.out.find("  frame ,"); p != std::string::npos;
+       p = r.out.find("  frame ,", p + 1))
+    ++headers;
+  EXPECT_EQ(headers, 3u);
+}
+
+TEST_F(ListModeTest, TwoFilterOptionsCombine) {
+  const auto r =
+      run_nelo_binary({"-enumdir", root, "-filter", "a*", "-filter", "*.cap", "-icmp_type", "3"});
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/b.cap"}));
+}
+
+TEST_F(ListModeTest, FileTimeWindowSelectsByModificationTime) {
+  set_mtime(root + "/a.pcap", 1577836800);  // 2020-01-01
+  set_mtime(root + "/b.cap", 1609459200);   // 2021-01-01
+  set_mtime(root + "/notes.txt", 1640995200);
+  const auto r = run_nelo_binary({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
+                                  "-cmd_stop_time", "2021/06/01", "-icmp_type", "3"});
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/b.cap"}));
+
+  const auto bad = run_nelo_binary(
+      {"-enumdir", root, "-filter", "*.cap", "-cmd_start_time", "junk", "-icmp_type", "3"});
+  EXPECT_NE(bad.err.find("invalid start time, ignoring\n"), std::string::npos);
+  EXPECT_EQ(processed(bad.out), (std::vector<std::string>{root + "/b.cap"}));
+}
+
+TEST_F(ListModeTest, EnvironmentReferencesInTheDirectoryAreExpanded) {
+  setenv("NELO_TEST_TREE", root.c_str(), 1);
+  const auto r = run_nelo_binary({"-enumdir", "%NELO_TEST_TREE%/sub", "-icmp_type", "3"});
+  unsetenv("NELO_TEST_TREE");
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/sub/c.pcap", root + "/sub/loop"}));
+}
+
+TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
+  const auto r = run_nelo_binary({"-enumdir", root + "/nowhere"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err.find("prob accessing directory " + root + "/nowhere for read, aborting\n"),
+            std::string::npos);
+}
+
+TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
+  const auto r = run_nelo_binary({"-pipe", "-filter", "*.pcap", "-icmp_type", "3"},
+                                 root + "/a.pcap\r\n\nb.cap\nloopback.pcap\n");
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
+  // The bare name passed the filter and reached the reader, which looks for it in the
+  // current directory.
+  EXPECT_NE(r.out.find("prob opening loopback.pcap for read\n"), std::string::npos);
+}
+
+TEST_F(ListModeTest, OutputFileNamedInTheListIsSkipped) {
+  const std::string report = root + "/report.pcap";
+  const auto r = run_nelo_binary({"-pipe", "-ofile", report, "-icmp_type", "3"},
+                                 root + "/a.pcap\n" + report + "\n");
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
+}
+
+TEST(RunTiming, ProfileLineIsLastOnStandardErrorAndDiagsAreAppended) {
+  const std::string diags = testing::temp_dir() + "/diags.txt";
+  const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-profile", "-diags", diags});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("->[0-9.e+-]+ secs\n$"))) << r.err;
+  const bytes first = testing::read_file(diags);
+  run_nelo_binary({"-ifile", LOOPBACK, "-diags", diags});
+  const bytes both = testing::read_file(diags);
+  const std::string text(both.begin(), both.end());
+  EXPECT_TRUE(std::regex_match(text, std::regex("(->[0-9.e+-]+ secs\n){2}"))) << text;
+  EXPECT_FALSE(first.empty());
+}
+
+TEST(RunHeader, DateFollowsTheDateFormatOption) {
+  const auto plain = run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1"});
+  EXPECT_TRUE(std::regex_search(plain.out, std::regex("\nRun time: \\d\\d/\\d\\d/\\d{4} "
+                                                      "\\d\\d:\\d\\d:\\d\\d UTC; Host: ")));
+  const auto iso =
+      run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1", "-dateformat", "yyyy-mm-dd"});
+  EXPECT_TRUE(std::regex_search(iso.out, std::regex("\nRun time: \\d{4}-\\d\\d-\\d\\d ")));
+  EXPECT_TRUE(iso.err.empty()) << iso.err;
+}
+
+}  // namespace
+}  // namespace nelo

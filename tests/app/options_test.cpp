@@ -1,0 +1,144 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace nelo {
+namespace {
+
+arg_list words(const std::string& line) {
+  arg_list args = {"nelo"};
+  std::istringstream in(line);
+  for (std::string w; in >> w;) args.push_back(w);
+  return args;
+}
+
+struct parsed {
+  bool ok;
+  nelo_options options;
+};
+
+parsed parse(arg_list args) {
+  parsed p;
+  p.ok = parse_options(p.options, args);
+  return p;
+}
+
+TEST(ParseOptions, NeedsAnInputSource) {
+  EXPECT_FALSE(parse(words("-dump_hdr")).ok);
+  EXPECT_TRUE(parse(words("-ifile x.pcap")).ok);
+  EXPECT_TRUE(parse(words("-pipe")).ok);
+  EXPECT_TRUE(parse(words("-IFILE x.pcap")).ok);
+  EXPECT_FALSE(parse(words("-ifile")).ok) << "an option without its value counts as absent";
+}
+
+TEST(ParseOptions, DumpFlagsAndFormatDefaulting) {
+  const struct {
+    const char* line;
+    bool meta, hdr, payload;
+    output_format format;
+  } cases[] = {
+      {"-ifile x", true, false, false, output_format::hex},
+      {"-ifile x -dump_meta", true, false, false, output_format::ascii},
+      {"-ifile x -strings", true, false, true, output_format::strings},
+      {"-ifile x -ascii", true, false, true, output_format::ascii},
+      {"-ifile x -binary", true, false, false, output_format::binary},
+      {"-ifile x -dump_hdr", false, true, false, output_format::hex},
+      {"-ifile x -dump_payload -dump_meta", true, false, true, output_format::hex},
+      {"-ifile x -binary -ascii -dump_hdr", false, true, false, output_format::ascii},
+      {"-ifile x -strings -ascii -binary -dump_hdr", false, true, false, output_format::strings},
+  };
+  for (const auto& c : cases) {
+    const parsed p = parse(words(c.line));
+    ASSERT_TRUE(p.ok) << c.line;
+    EXPECT_EQ(p.options.dump_meta, c.meta) << c.line;
+    EXPECT_EQ(p.options.dump_hdr, c.hdr) << c.line;
+    EXPECT_EQ(p.options.dump_payload, c.payload) << c.line;
+    EXPECT_EQ(p.options.format, c.format) << c.line;
+  }
+}
+
+TEST(ParseOptions, NumbersListsAndAddresses) {
+  arg_list args =
+      words("-ifile x -icmp_type 8,0 -icmp_code 3 -icmp_id 0x10 -frame 2 -min_size 100");
+  args.push_back("-srcip");
+  args.push_back("192.168.1.1");
+  args.push_back("-dstip");
+  args.push_back("0x0101a8c0");
+  args.push_back("-srcipv6");
+  args.push_back("fe80::1");
+  args.push_back("-dstipv6");
+  args.push_back("1:2:3:4:5:6:7:8:9");
+  const parsed p = parse(args);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.options.icmp_types, (std::vector<uint64_t>{8, 0}));
+  EXPECT_EQ(p.options.icmp_codes, (std::vector<uint64_t>{3}));
+  EXPECT_EQ(p.options.icmp_ids, (std::vector<uint64_t>{16}));
+  EXPECT_EQ(p.options.frames, (std::vector<uint64_t>{2}));
+  EXPECT_EQ(p.options.min_size, 100u);
+  EXPECT_EQ(p.options.src_ip, 0x0101a8c0u) << "dotted decimal spells the address";
+  EXPECT_EQ(p.options.dst_ip, 0x0101a8c0u);
+  ASSERT_EQ(p.options.src_ipv6.size(), 16u);
+  EXPECT_EQ(p.options.src_ipv6[0], 0xfe);
+  EXPECT_EQ(p.options.src_ipv6[15], 0x01);
+  EXPECT_TRUE(p.options.dst_ipv6.empty()) << "nine groups cannot be an address: filter off";
+}
+
+TEST(ParseOptions, LaterPatternOptionReplacesTheHexOne) {
+  arg_list args = words("-ifile x -find_pattern_h 41 -find_pattern");
+  args.push_back("66 67");
+  const parsed p = parse(args);
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(p.options.pattern.runs.size(), 1u);
+  EXPECT_EQ(p.options.pattern.runs[0].literal, "BC");
+
+  arg_list off = words("-ifile x -find_pattern");
+  off.push_back("? ?");
+  EXPECT_FALSE(parse(off).options.pattern.on());
+}
+
+TEST(ParseOptions, TimeWindow) {
+  arg_list start = words("-ifile x -start_time");
+  start.push_back("01/15/2020 12:30:15");
+  const parsed a = parse(start);
+  ASSERT_TRUE(a.ok);
+  EXPECT_EQ(a.options.start_time, 132235650150000000u);
+  EXPECT_EQ(a.options.stop_time, ~uint64_t{0});
+
+  arg_list both = start;
+  both.push_back("-stop_time");
+  both.push_back("not a date");
+  EXPECT_EQ(parse(both).options.stop_time, ~uint64_t{0}) << "an unreadable stop time is ignored";
+
+  arg_list stop_only = words("-ifile x -stop_time 1/15/2020");
+  EXPECT_EQ(parse(stop_only).options.start_time, 0u);
+  EXPECT_NE(parse(stop_only).options.stop_time, 0u);
+
+  ::testing::internal::CaptureStderr();
+  const bool ok = parse(words("-ifile x -start_time 1/15/2020 10")).ok;
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(ok) << "the time is a separate word here, so the date alone is read";
+
+  arg_list bad = words("-ifile x -start_time");
+  bad.push_back("1/15/2020 10");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(parse(bad).ok);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: invalid filter start time\n");
+}
+
+TEST(MakePacketCtx, SetsDropDuplicatesAndCopiesSettings) {
+  arg_list args = words("-ifile x -icmp_id 7|7 -track_replies -frame");
+  args.push_back("5 5 2");
+  const parsed p = parse(args);
+  ASSERT_TRUE(p.ok);
+  const packet_ctx ctx = make_packet_ctx(p.options);
+  EXPECT_EQ(ctx.frames, (std::set<uint64_t>{2, 5}));
+  EXPECT_EQ(ctx.icmp_ids, (std::set<uint64_t>{7}));
+  EXPECT_TRUE(ctx.track_replies);
+  EXPECT_TRUE(ctx.header_pending);
+  EXPECT_TRUE(ctx.dump_meta);
+}
+
+}  // namespace
+}  // namespace nelo
