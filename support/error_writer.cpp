@@ -17,8 +17,8 @@ void write_error(const char* format, ...) {
   va_end(args);
   if (n < 0) return;
   // vsnprintf has already cut an over-long message to the limit; write what it kept.
-  const size_t len = static_cast<size_t>(n) < ERROR_MESSAGE_LIMIT ? static_cast<size_t>(n)
-                                                                  : ERROR_MESSAGE_LIMIT;
+  const size_t len =
+      static_cast<size_t>(n) < ERROR_MESSAGE_LIMIT ? static_cast<size_t>(n) : ERROR_MESSAGE_LIMIT;
   std::cerr.write(text, static_cast<std::streamsize>(len));
   std::cerr.flush();
 }

@@ -10,7 +10,9 @@ fileio::fileio(const std::string& path, bool writable, bool create) {
   open(path, writable, create);
 }
 
-fileio::~fileio() { close(); }
+fileio::~fileio() {
+  close();
+}
 
 bool fileio::open(const std::string& path, bool writable, bool create) {
   if (path.empty()) return false;

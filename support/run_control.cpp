@@ -11,7 +11,9 @@ namespace {
 volatile sig_atomic_t g_stop_signal = 0;
 volatile sig_atomic_t g_write_failed = 0;
 
-extern "C" void on_stop_signal(int signo) { g_stop_signal = signo; }
+extern "C" void on_stop_signal(int signo) {
+  g_stop_signal = signo;
+}
 
 }  // namespace
 
@@ -24,13 +26,21 @@ void install_stop_signals() {
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &action, nullptr);
 }
 
-int stop_signal() { return g_stop_signal; }
+int stop_signal() {
+  return g_stop_signal;
+}
 
-bool stop_requested() { return g_stop_signal != 0 || g_write_failed != 0; }
+bool stop_requested() {
+  return g_stop_signal != 0 || g_write_failed != 0;
+}
 
-void request_stop_for_write_failure() { g_write_failed = 1; }
+void request_stop_for_write_failure() {
+  g_write_failed = 1;
+}
 
-bool write_failed() { return g_write_failed != 0; }
+bool write_failed() {
+  return g_write_failed != 0;
+}
 
 void reraise_stop_signal() {
   const int signo = g_stop_signal;
