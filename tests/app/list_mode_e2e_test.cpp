@@ -6,8 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
-#include <regex>
+#include <string_view>
 
 #include "helpers/pcap_builder.h"
 
@@ -28,6 +29,32 @@ std::vector<std::string> processed(const std::string& out) {
     names.push_back(out.substr(pos + tag.size(), end - pos - tag.size()));
   }
   return names;
+}
+
+// True when `text` is "->", a number and " secs" followed by a line feed.
+bool is_timing_line(std::string_view text) {
+  if (text.substr(0, 2) != "->" || !text.ends_with(" secs\n")) return false;
+  const std::string_view number = text.substr(2, text.size() - 2 - 6);
+  return !number.empty() &&
+         number.find_first_not_of("0123456789.e+-") == std::string_view::npos;
+}
+
+// True when `text` matches `shape`, where '9' stands for any digit.
+bool has_shape(std::string_view text, std::string_view shape) {
+  if (text.size() != shape.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (shape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i])
+      return false;
+  }
+  return true;
+}
+
+// The run header's date and time, between "Run time: " and " UTC;".
+std::string run_time_of(const std::string& out) {
+  const size_t start = out.find("\nRun time: ");
+  const size_t end = out.find(" UTC;", start);
+  if (start == std::string::npos || end == std::string::npos) return "";
+  return out.substr(start + 11, end - start - 11);
 }
 
 void set_mtime(const std::string& path, time_t when) {
@@ -138,22 +165,24 @@ TEST(RunTiming, ProfileLineIsLastOnStandardErrorAndDiagsAreAppended) {
   const std::string diags = testing::temp_dir() + "/diags.txt";
   const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-profile", "-diags", diags});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(std::regex_search(r.err, std::regex("->[0-9.e+-]+ secs\n$"))) << r.err;
+  const size_t last_line = r.err.rfind('\n', r.err.size() - 2);
+  EXPECT_TRUE(is_timing_line(std::string_view(r.err).substr(last_line + 1))) << r.err;
   const bytes first = testing::read_file(diags);
   run_nelo_binary({"-ifile", LOOPBACK, "-diags", diags});
   const bytes both = testing::read_file(diags);
   const std::string text(both.begin(), both.end());
-  EXPECT_TRUE(std::regex_match(text, std::regex("(->[0-9.e+-]+ secs\n){2}"))) << text;
+  const size_t split = text.find('\n') + 1;
+  EXPECT_TRUE(is_timing_line(std::string_view(text).substr(0, split))) << text;
+  EXPECT_TRUE(is_timing_line(std::string_view(text).substr(split))) << text;
   EXPECT_FALSE(first.empty());
 }
 
 TEST(RunHeader, DateFollowsTheDateFormatOption) {
   const auto plain = run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1"});
-  EXPECT_TRUE(std::regex_search(plain.out, std::regex("\nRun time: \\d\\d/\\d\\d/\\d{4} "
-                                                      "\\d\\d:\\d\\d:\\d\\d UTC; Host: ")));
+  EXPECT_TRUE(has_shape(run_time_of(plain.out), "99/99/9999 99:99:99")) << plain.out;
   const auto iso =
       run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1", "-dateformat", "yyyy-mm-dd"});
-  EXPECT_TRUE(std::regex_search(iso.out, std::regex("\nRun time: \\d{4}-\\d\\d-\\d\\d ")));
+  EXPECT_TRUE(has_shape(run_time_of(iso.out), "9999-99-99 99:99:99")) << iso.out;
   EXPECT_TRUE(iso.err.empty()) << iso.err;
 }
 
