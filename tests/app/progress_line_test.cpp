@@ -1,0 +1,86 @@
+#include "app/progress_line.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "helpers/pcap_builder.h"
+#include "support/error_writer.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+
+TEST(ProgressLine, RendersFileBytesPercentAndPackets) {
+  const std::string path = "/captures/day1.pcap";
+  walk_progress p;
+  p.path = &path;
+  p.bytes_read = 512ull << 20;
+  p.file_size = 1ull << 30;
+  p.reported = 34;
+  EXPECT_EQ(progress_line::render(p, 1200),
+            "nelo: /captures/day1.pcap  512.0 MiB of 1.0 GiB (50%)  1234 packets reported");
+  p.file_size = 0;
+  EXPECT_EQ(progress_line::render(p, 0),
+            "nelo: /captures/day1.pcap  512.0 MiB  34 packets reported");
+  const std::string long_name(100, 'x');
+  p.path = &long_name;
+  EXPECT_EQ(progress_line::render(p, 0).substr(0, 12), "nelo: ...xxx");
+}
+
+// A capture of many small echo messages: large enough that the walk lasts a second or more.
+std::string write_long_capture() {
+  const std::string path = testing::temp_dir() + "/long.pcap";
+  std::ofstream out(path, std::ios::binary);
+  const bytes header = testing::pcap_global_header();
+  out.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  const bytes record =
+      testing::pcap_record({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(56, 0x61))});
+  std::string block;
+  for (int i = 0; i < 4096; ++i) block.append(record.begin(), record.end());
+  for (int i = 0; i < 400; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  return path;
+}
+
+std::string run_shell(const std::string& command) {
+  std::string text;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  return text;
+}
+
+TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
+  if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
+  const std::string capture = write_long_capture();
+  const std::string nelo = NELO_BINARY;
+  const std::string run = nelo + " -ifile " + capture + " -dump_hdr -dump_payload";
+  // script(1) gives nelo a terminal for standard error; the report goes to /dev/null.
+  const std::string screen = run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
+  const size_t shown = screen.rfind("packets reported");
+  ASSERT_NE(shown, std::string::npos) << "no progress line on the terminal";
+  EXPECT_NE(screen.find(LINE_CLEAR_SEQUENCE, shown), std::string::npos)
+      << "the progress line was not cleared at the end";
+
+  const std::string err_file = testing::temp_dir() + "/err.txt";
+  run_shell(run + " >/dev/null 2>" + err_file);
+  const bytes err = testing::read_file(err_file);
+  EXPECT_TRUE(err.empty()) << std::string(err.begin(), err.end());
+
+  const std::string quiet =
+      run_shell("script -qec '" + run + " -quiet >/dev/null' /dev/null </dev/null");
+  EXPECT_EQ(quiet.find("packets reported"), std::string::npos);
+  std::remove(capture.c_str());
+}
+
+}  // namespace
+}  // namespace nelo
