@@ -32,22 +32,6 @@ TEST(ProgressLine, RendersFileBytesPercentAndPackets) {
   EXPECT_EQ(progress_line::render(p, 0).substr(0, 12), "nelo: ...xxx");
 }
 
-// A capture of many small echo messages: large enough that the walk lasts a second or more.
-std::string write_long_capture() {
-  const std::string path = testing::temp_dir() + "/long.pcap";
-  std::ofstream out(path, std::ios::binary);
-  const bytes header = testing::pcap_global_header();
-  out.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
-  const bytes record =
-      testing::pcap_record({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(56, 0x61))});
-  std::string block;
-  for (int i = 0; i < 4096; ++i) block.append(record.begin(), record.end());
-  for (int i = 0; i < 400; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  return path;
-}
-
 std::string run_shell(const std::string& command) {
   std::string text;
   FILE* p = popen(command.c_str(), "r");
@@ -61,7 +45,7 @@ std::string run_shell(const std::string& command) {
 
 TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
-  const std::string capture = write_long_capture();
+  const std::string capture = testing::write_long_capture();
   const std::string nelo = NELO_BINARY;
   const std::string run = nelo + " -ifile " + capture + " -dump_hdr -dump_payload";
   // script(1) gives nelo a terminal for standard error; the report goes to /dev/null.

@@ -48,6 +48,10 @@ bytes read_file(const std::string& path);
 // An independent reader: the frames of a pcap file, in order (empty on any damage).
 std::vector<bytes> read_pcap_frames(const bytes& file);
 
+// A capture of 1.6 million small ICMP echo records (about 180 MB) in the test's temporary
+// directory: long enough that a full walk with dumps lasts a second or more.
+std::string write_long_capture();
+
 struct run_result {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
