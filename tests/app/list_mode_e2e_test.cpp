@@ -35,8 +35,7 @@ std::vector<std::string> processed(const std::string& out) {
 bool is_timing_line(std::string_view text) {
   if (text.substr(0, 2) != "->" || !text.ends_with(" secs\n")) return false;
   const std::string_view number = text.substr(2, text.size() - 2 - 6);
-  return !number.empty() &&
-         number.find_first_not_of("0123456789.e+-") == std::string_view::npos;
+  return !number.empty() && number.find_first_not_of("0123456789.e+-") == std::string_view::npos;
 }
 
 // True when `text` matches `shape`, where '9' stands for any digit.
