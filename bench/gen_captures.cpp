@@ -1,0 +1,649 @@
+// Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
+// timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
+// machine produces the same bytes. Usage: gen_captures OUTDIR [mixed|flood|jumbo|all]
+//
+// mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
+//        1 % ICMP and ICMPv6 (echo, destination unreachable, a few large random payloads);
+// flood  2 million ICMP echo requests and replies, mostly IPv4, 56-byte payloads;
+// jumbo  ICMP echo with random payloads of 8000 to 60000 bytes, about 500 MiB, snaplen 262144.
+//
+// Each file is written under a temporary name and renamed when complete, so an interrupted run
+// never leaves a truncated capture behind that a later run would reuse.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// --- deterministic randomness -------------------------------------------------------------------
+
+// splitmix64: small, fast and good enough to make payloads that look random to byte statistics.
+class prng {
+ public:
+  explicit prng(uint64_t seed) : m_state(seed) {}
+  uint64_t next() {
+    uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [lo, hi], both inclusive; the modulo bias is irrelevant at these ranges.
+  uint32_t range(uint32_t lo, uint32_t hi) {
+    return lo + static_cast<uint32_t>(next() % (static_cast<uint64_t>(hi) - lo + 1));
+  }
+  // True with probability `per_mille` / 1000.
+  bool chance(uint32_t per_mille) { return next() % 1000 < per_mille; }
+  void fill(uint8_t* p, size_t n) {
+    while (n >= 8) {
+      uint64_t v = next();
+      std::memcpy(p, &v, 8);
+      p += 8;
+      n -= 8;
+    }
+    if (n > 0) {
+      uint64_t v = next();
+      std::memcpy(p, &v, n);
+    }
+  }
+
+ private:
+  uint64_t m_state;
+};
+
+// --- byte order -------------------------------------------------------------------------------
+
+void put_be16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+void put_be32(uint8_t* p, uint32_t v) {
+  put_be16(p, v >> 16);
+  put_be16(p + 2, v);
+}
+void put_le16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put_le32(uint8_t* p, uint32_t v) {
+  put_le16(p, v);
+  put_le16(p + 2, v >> 16);
+}
+
+// --- pcap output --------------------------------------------------------------------------------
+
+constexpr uint32_t PCAP_MAGIC_USEC = 0xA1B2C3D4;
+constexpr uint32_t PCAP_VERSION_MAJOR = 2;
+constexpr uint32_t PCAP_VERSION_MINOR = 4;
+constexpr uint32_t LINKTYPE_ETHERNET = 1;
+constexpr size_t PCAP_FILE_HEADER_SIZE = 24;
+constexpr size_t PCAP_RECORD_HEADER_SIZE = 16;
+constexpr size_t WRITE_BUFFER_SIZE = 8u << 20;
+
+// Appends records to a file through one large buffer; the file appears under its final name only
+// after `finish` succeeds.
+class pcap_writer {
+ public:
+  pcap_writer(const std::string& path, uint32_t snaplen)
+      : m_path(path), m_tmp_path(path + ".partial") {
+    m_buffer.reserve(WRITE_BUFFER_SIZE);
+    m_fd = ::open(m_tmp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (m_fd < 0) {
+      std::fprintf(stderr, "cannot create %s: %s\n", m_tmp_path.c_str(), std::strerror(errno));
+      m_ok = false;
+      return;
+    }
+    uint8_t h[PCAP_FILE_HEADER_SIZE] = {};
+    put_le32(h, PCAP_MAGIC_USEC);
+    put_le16(h + 4, PCAP_VERSION_MAJOR);
+    put_le16(h + 6, PCAP_VERSION_MINOR);
+    put_le32(h + 16, snaplen);
+    put_le32(h + 20, LINKTYPE_ETHERNET);
+    append(h, sizeof h);
+  }
+  ~pcap_writer() {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+      ::unlink(m_tmp_path.c_str());
+    }
+  }
+  pcap_writer(const pcap_writer&) = delete;
+  pcap_writer& operator=(const pcap_writer&) = delete;
+
+  // One record, captured whole (incl_len == orig_len), at `usec` microseconds since 1970.
+  void record(uint64_t usec, const uint8_t* frame, uint32_t len) {
+    uint8_t h[PCAP_RECORD_HEADER_SIZE];
+    put_le32(h, static_cast<uint32_t>(usec / 1000000));
+    put_le32(h + 4, static_cast<uint32_t>(usec % 1000000));
+    put_le32(h + 8, len);
+    put_le32(h + 12, len);
+    append(h, sizeof h);
+    append(frame, len);
+    ++m_records;
+  }
+
+  uint64_t bytes() const { return m_bytes; }
+  uint64_t records() const { return m_records; }
+
+  bool finish() {
+    if (!flush()) return false;
+    if (::close(m_fd) != 0) m_ok = false;
+    m_fd = -1;
+    if (m_ok && ::rename(m_tmp_path.c_str(), m_path.c_str()) != 0) {
+      std::fprintf(stderr, "cannot rename to %s: %s\n", m_path.c_str(), std::strerror(errno));
+      m_ok = false;
+    }
+    if (!m_ok) ::unlink(m_tmp_path.c_str());
+    return m_ok;
+  }
+
+ private:
+  void append(const uint8_t* p, size_t n) {
+    if (m_buffer.size() + n > WRITE_BUFFER_SIZE) flush();
+    m_buffer.insert(m_buffer.end(), p, p + n);
+    m_bytes += n;
+  }
+  bool flush() {
+    size_t done = 0;
+    while (m_ok && done < m_buffer.size()) {
+      ssize_t w = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        std::fprintf(stderr, "write to %s failed: %s\n", m_tmp_path.c_str(), std::strerror(errno));
+        m_ok = false;
+      } else {
+        done += static_cast<size_t>(w);
+      }
+    }
+    m_buffer.clear();
+    return m_ok;
+  }
+
+  std::string m_path;
+  std::string m_tmp_path;
+  std::vector<uint8_t> m_buffer;
+  int m_fd = -1;
+  bool m_ok = true;
+  uint64_t m_bytes = 0;
+  uint64_t m_records = 0;
+};
+
+// --- frame building -----------------------------------------------------------------------------
+
+constexpr size_t ETH_HEADER_SIZE = 14;
+constexpr size_t IPV4_HEADER_SIZE = 20;
+constexpr size_t IPV6_HEADER_SIZE = 40;
+constexpr size_t TCP_HEADER_SIZE = 20;
+constexpr size_t TCP_TIMESTAMP_OPTION_SIZE = 12;
+constexpr size_t UDP_HEADER_SIZE = 8;
+constexpr size_t ICMP_HEADER_SIZE = 8;
+constexpr uint32_t ETHERTYPE_IPV4 = 0x0800;
+constexpr uint32_t ETHERTYPE_IPV6 = 0x86DD;
+constexpr uint8_t PROTO_ICMP = 1;
+constexpr uint8_t PROTO_TCP = 6;
+constexpr uint8_t PROTO_UDP = 17;
+constexpr uint8_t PROTO_ICMPV6 = 58;
+constexpr size_t ETHERNET_MTU_FRAME = 1514;
+constexpr size_t MAX_FRAME = 65535 + ETH_HEADER_SIZE;
+constexpr size_t ECHO_PAYLOAD_SIZE = 56;   // the usual ping payload
+constexpr size_t ECHO_TIMESTAMP_SIZE = 8;  // ping's send time leads the payload
+
+// ICMP types used below.
+constexpr uint8_t ICMP_ECHO_REPLY = 0;
+constexpr uint8_t ICMP_DEST_UNREACH = 3;
+constexpr uint8_t ICMP_ECHO_REQUEST = 8;
+constexpr uint8_t ICMP_TIME_EXCEEDED = 11;
+constexpr uint8_t ICMPV6_DEST_UNREACH = 1;
+constexpr uint8_t ICMPV6_ECHO_REQUEST = 128;
+constexpr uint8_t ICMPV6_ECHO_REPLY = 129;
+
+struct host {
+  std::array<uint8_t, 6> mac;
+  std::array<uint8_t, 4> v4;
+  std::array<uint8_t, 16> v6;
+};
+
+// A fixed population of hosts: a few local machines behind one router, and many remote peers in
+// the documentation ranges.
+struct network {
+  std::vector<host> local;
+  std::vector<host> remote;
+  std::array<uint8_t, 6> router_mac{};
+};
+
+host make_host(prng& rng, uint8_t net_a, uint8_t net_b, uint8_t net_c) {
+  host h{};
+  rng.fill(h.mac.data(), h.mac.size());
+  h.mac[0] = static_cast<uint8_t>((h.mac[0] & 0xFC) | 0x02);  // locally administered unicast
+  h.v4 = {net_a, net_b, net_c, static_cast<uint8_t>(rng.range(2, 254))};
+  h.v6 = {0x20, 0x01, 0x0d, 0xb8};
+  h.v6[4] = net_b;
+  h.v6[5] = net_c;
+  rng.fill(h.v6.data() + 8, 8);
+  return h;
+}
+
+network make_network(prng& rng) {
+  network n;
+  rng.fill(n.router_mac.data(), n.router_mac.size());
+  n.router_mac[0] = 0x02;
+  for (int i = 0; i < 16; ++i) n.local.push_back(make_host(rng, 10, 1, 7));
+  const uint8_t ranges[][3] = {{192, 0, 2}, {198, 51, 100}, {203, 0, 113}};
+  for (int i = 0; i < 240; ++i) {
+    const uint8_t* r = ranges[i % 3];
+    n.remote.push_back(make_host(rng, r[0], r[1], r[2]));
+  }
+  return n;
+}
+
+// A packet between a local host and a remote one, in either direction.
+struct endpoints {
+  const host* src;
+  const host* dst;
+  const uint8_t* src_mac;
+  const uint8_t* dst_mac;
+};
+
+endpoints pick_endpoints(prng& rng, const network& n) {
+  const host& l = n.local[rng.range(0, static_cast<uint32_t>(n.local.size() - 1))];
+  const host& r = n.remote[rng.range(0, static_cast<uint32_t>(n.remote.size() - 1))];
+  if (rng.chance(500)) return {&l, &r, l.mac.data(), n.router_mac.data()};
+  return {&r, &l, n.router_mac.data(), l.mac.data()};
+}
+
+endpoints reversed(const endpoints& e) {
+  return {e.dst, e.src, e.dst_mac, e.src_mac};
+}
+
+uint32_t ones_sum(const uint8_t* p, size_t n, uint32_t sum = 0) {
+  for (; n >= 2; p += 2, n -= 2) sum += static_cast<uint32_t>(p[0] << 8 | p[1]);
+  if (n) sum += static_cast<uint32_t>(p[0] << 8);
+  return sum;
+}
+
+uint16_t fold(uint32_t sum) {
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+// Writes the Ethernet and IP headers for an IP payload of `l4_len` bytes; returns the offset of
+// the layer-4 header.
+size_t put_ip(uint8_t* f, const endpoints& e, bool v6, uint8_t proto, size_t l4_len, uint8_t ttl,
+              uint16_t ip_id) {
+  std::memcpy(f, e.dst_mac, 6);
+  std::memcpy(f + 6, e.src_mac, 6);
+  if (v6) {
+    put_be16(f + 12, ETHERTYPE_IPV6);
+    uint8_t* ip = f + ETH_HEADER_SIZE;
+    put_be32(ip, 0x60000000u | (ip_id & 0xFFFFFu));  // version 6, flow label
+    put_be16(ip + 4, static_cast<uint32_t>(l4_len));
+    ip[6] = proto;
+    ip[7] = ttl;
+    std::memcpy(ip + 8, e.src->v6.data(), 16);
+    std::memcpy(ip + 24, e.dst->v6.data(), 16);
+    return ETH_HEADER_SIZE + IPV6_HEADER_SIZE;
+  }
+  put_be16(f + 12, ETHERTYPE_IPV4);
+  uint8_t* ip = f + ETH_HEADER_SIZE;
+  ip[0] = 0x45;
+  ip[1] = 0;
+  put_be16(ip + 2, static_cast<uint32_t>(IPV4_HEADER_SIZE + l4_len));
+  put_be16(ip + 4, ip_id);
+  put_be16(ip + 6, 0x4000);  // don't fragment
+  ip[8] = ttl;
+  ip[9] = proto;
+  put_be16(ip + 10, 0);
+  std::memcpy(ip + 12, e.src->v4.data(), 4);
+  std::memcpy(ip + 16, e.dst->v4.data(), 4);
+  put_be16(ip + 10, fold(ones_sum(ip, IPV4_HEADER_SIZE)));
+  return ETH_HEADER_SIZE + IPV4_HEADER_SIZE;
+}
+
+// The ICMPv6 checksum covers a pseudo-header of both addresses, the length and next header.
+void put_icmp_checksum(uint8_t* f, size_t icmp_off, size_t icmp_len, bool v6) {
+  uint8_t* icmp = f + icmp_off;
+  put_be16(icmp + 2, 0);
+  uint32_t sum = 0;
+  if (v6) {
+    sum = ones_sum(f + ETH_HEADER_SIZE + 8, 32);
+    sum += static_cast<uint32_t>(icmp_len >> 16) + static_cast<uint32_t>(icmp_len & 0xFFFF);
+    sum += PROTO_ICMPV6;
+  }
+  put_be16(icmp + 2, fold(ones_sum(icmp, icmp_len, sum)));
+}
+
+uint8_t ttl_for(prng& rng, bool outbound) {
+  return outbound ? 64 : static_cast<uint8_t>(rng.range(40, 120));
+}
+
+// Ping's payload: an 8-byte send time, then the bytes 0x10, 0x11, ...
+void put_echo_payload(uint8_t* p, uint64_t usec) {
+  put_le32(p, static_cast<uint32_t>(usec / 1000000));
+  put_le32(p + 4, static_cast<uint32_t>(usec % 1000000));
+  for (size_t i = ECHO_TIMESTAMP_SIZE; i < ECHO_PAYLOAD_SIZE; ++i)
+    p[i] = static_cast<uint8_t>(i + 8);
+}
+
+// An echo request or reply with `payload_len` bytes; fills the payload with `payload` or, when
+// null, with ping's pattern stamped with `sent_usec` (a reply echoes its request's payload).
+// Returns the frame length.
+size_t build_echo(uint8_t* f, const endpoints& e, bool v6, bool reply, uint16_t id, uint16_t seq,
+                  const uint8_t* payload, size_t payload_len, uint8_t ttl, uint16_t ip_id,
+                  uint64_t sent_usec) {
+  const size_t icmp_len = ICMP_HEADER_SIZE + payload_len;
+  const size_t off = put_ip(f, e, v6, v6 ? PROTO_ICMPV6 : PROTO_ICMP, icmp_len, ttl, ip_id);
+  uint8_t* icmp = f + off;
+  if (v6)
+    icmp[0] = reply ? ICMPV6_ECHO_REPLY : ICMPV6_ECHO_REQUEST;
+  else
+    icmp[0] = reply ? ICMP_ECHO_REPLY : ICMP_ECHO_REQUEST;
+  icmp[1] = 0;
+  put_be16(icmp + 4, id);
+  put_be16(icmp + 6, seq);
+  if (payload)
+    std::memcpy(icmp + ICMP_HEADER_SIZE, payload, payload_len);
+  else
+    put_echo_payload(icmp + ICMP_HEADER_SIZE, sent_usec);
+  put_icmp_checksum(f, off, icmp_len, v6);
+  return off + icmp_len;
+}
+
+// --- mixed --------------------------------------------------------------------------------------
+
+constexpr uint64_t MIXED_TARGET_BYTES = 1ull << 30;
+constexpr uint64_t START_USEC = 1709294400ull * 1000000;  // 2024-03-01 12:00:00 UTC
+constexpr size_t RANDOM_POOL_SIZE = 1u << 20;
+
+// A TCP segment with `data_len` bytes of data; a 12-byte timestamp option on about half of them.
+size_t build_tcp(uint8_t* f, prng& rng, const endpoints& e, bool v6, size_t data_len, bool with_ts,
+                 const uint8_t* pool, uint16_t ip_id, uint8_t ttl) {
+  const size_t hdr = TCP_HEADER_SIZE + (with_ts ? TCP_TIMESTAMP_OPTION_SIZE : 0);
+  const size_t off = put_ip(f, e, v6, PROTO_TCP, hdr + data_len, ttl, ip_id);
+  uint8_t* t = f + off;
+  const bool web = rng.chance(700);
+  put_be16(t, web ? 443 : rng.range(32768, 60999));
+  put_be16(t + 2, web ? rng.range(32768, 60999) : 443);
+  const uint64_t r = rng.next();
+  put_be32(t + 4, static_cast<uint32_t>(r));
+  put_be32(t + 8, static_cast<uint32_t>(r >> 32));
+  t[12] = static_cast<uint8_t>((hdr / 4) << 4);
+  t[13] = data_len ? 0x18 : 0x10;  // PSH+ACK with data, bare ACK without
+  put_be16(t + 14, rng.range(501, 65535));
+  put_be16(t + 16, static_cast<uint32_t>(r >> 16));  // checksums are offloaded on capture hosts
+  put_be16(t + 18, 0);
+  if (with_ts) {
+    const uint8_t opt[4] = {1, 1, 8, 10};  // NOP, NOP, timestamp
+    std::memcpy(t + 20, opt, 4);
+    put_be32(t + 24, static_cast<uint32_t>(r >> 8));
+    put_be32(t + 28, static_cast<uint32_t>(r >> 24));
+  }
+  std::memcpy(t + hdr, pool + rng.range(0, RANDOM_POOL_SIZE - 2048), data_len);
+  return off + hdr + data_len;
+}
+
+size_t build_udp(uint8_t* f, prng& rng, const endpoints& e, bool v6, size_t data_len,
+                 const uint8_t* pool, uint16_t ip_id, uint8_t ttl) {
+  const size_t off = put_ip(f, e, v6, PROTO_UDP, UDP_HEADER_SIZE + data_len, ttl, ip_id);
+  uint8_t* u = f + off;
+  static constexpr uint16_t ports[] = {53, 443, 123, 4500, 3478};
+  const uint16_t service = ports[rng.range(0, 4)];
+  const bool to_service = rng.chance(500);
+  put_be16(u, to_service ? rng.range(32768, 60999) : service);
+  put_be16(u + 2, to_service ? service : rng.range(32768, 60999));
+  put_be16(u + 4, static_cast<uint32_t>(UDP_HEADER_SIZE + data_len));
+  put_be16(u + 6, rng.range(1, 65535));
+  std::memcpy(u + UDP_HEADER_SIZE, pool + rng.range(0, RANDOM_POOL_SIZE - 2048), data_len);
+  return off + UDP_HEADER_SIZE + data_len;
+}
+
+// ICMP error quoting the offending packet's IP header and the first 8 bytes behind it.
+size_t build_unreachable(uint8_t* f, prng& rng, const endpoints& e, bool v6, uint16_t ip_id,
+                         uint8_t ttl, const uint8_t* pool) {
+  // The quoted packet travelled the other way: from the receiver of this error.
+  uint8_t quoted[128];
+  const size_t q_ip_len = v6 ? IPV6_HEADER_SIZE : IPV4_HEADER_SIZE;
+  build_udp(quoted, rng, reversed(e), v6, 32, pool, static_cast<uint16_t>(ip_id + 7), 64);
+  const size_t quote_len = q_ip_len + 8;
+  const size_t icmp_len = ICMP_HEADER_SIZE + quote_len;
+  const size_t off = put_ip(f, e, v6, v6 ? PROTO_ICMPV6 : PROTO_ICMP, icmp_len, ttl, ip_id);
+  uint8_t* icmp = f + off;
+  if (v6) {
+    icmp[0] = ICMPV6_DEST_UNREACH;
+    icmp[1] = 4;  // port unreachable
+  } else {
+    const bool exceeded = rng.chance(200);
+    icmp[0] = exceeded ? ICMP_TIME_EXCEEDED : ICMP_DEST_UNREACH;
+    icmp[1] = exceeded ? 0 : static_cast<uint8_t>(rng.chance(700) ? 3 : 1);
+  }
+  put_be32(icmp + 4, 0);
+  std::memcpy(icmp + ICMP_HEADER_SIZE, quoted + ETH_HEADER_SIZE, quote_len);
+  put_icmp_checksum(f, off, icmp_len, v6);
+  return off + icmp_len;
+}
+
+// The data length of a TCP/UDP packet whose frame should be `frame_len` long.
+size_t data_for_frame(size_t frame_len, size_t headers) {
+  return frame_len > headers ? frame_len - headers : 0;
+}
+
+// A frame to be written once the capture's clock reaches `due`.
+struct delayed_frame {
+  uint64_t due = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// Writes, in time order, every delayed frame due by `now`; they are stamped with their own due
+// time, which lies after every record written before, so timestamps never go back.
+void emit_due(pcap_writer& w, std::vector<delayed_frame>& delayed, uint64_t now) {
+  std::sort(delayed.begin(), delayed.end(),
+            [](const delayed_frame& a, const delayed_frame& b) { return a.due < b.due; });
+  size_t n = 0;
+  for (; n < delayed.size() && delayed[n].due <= now; ++n)
+    w.record(delayed[n].due, delayed[n].bytes.data(),
+             static_cast<uint32_t>(delayed[n].bytes.size()));
+  delayed.erase(delayed.begin(), delayed.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+bool gen_mixed(const std::string& path) {
+  prng rng(0x6e656c6f2d6d6978ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> pool(RANDOM_POOL_SIZE);
+  rng.fill(pool.data(), pool.size());
+  std::vector<uint8_t> frame(MAX_FRAME);
+  std::vector<uint8_t> big_payload(1400);
+  pcap_writer w(path, 262144);
+  uint64_t usec = START_USEC;
+  uint16_t ip_id = 1;
+  uint16_t ping_seq = 1;
+  uint64_t icmp = 0;
+  std::vector<delayed_frame> replies;
+
+  while (w.bytes() < MIXED_TARGET_BYTES) {
+    usec += rng.range(1, 24);  // about 80 000 packets a second, roughly 0.5 Gbit/s
+    emit_due(w, replies, usec);
+    ++ip_id;
+    const endpoints e = pick_endpoints(rng, net);
+    const bool outbound = e.src_mac != net.router_mac.data();
+    const bool v6 = rng.chance(200);
+    const uint8_t ttl = ttl_for(rng, outbound);
+    uint8_t* f = frame.data();
+    size_t len = 0;
+    const uint32_t kind = rng.range(0, 999);
+    if (kind < 6) {
+      // About 1 %: ICMP and ICMPv6. Echoes come as request/reply pairs.
+      const uint32_t sub = rng.range(0, 99);
+      if (sub < 70) {
+        const uint16_t id = static_cast<uint16_t>(rng.range(1, 65535));
+        len =
+            build_echo(f, e, v6, false, id, ping_seq, nullptr, ECHO_PAYLOAD_SIZE, ttl, ip_id, usec);
+        // The reply comes back one round trip later, between the packets still to come.
+        delayed_frame reply;
+        reply.due = usec + rng.range(200, 40000);
+        reply.bytes.resize(ETHERNET_MTU_FRAME);
+        reply.bytes.resize(build_echo(reply.bytes.data(), reversed(e), v6, true, id, ping_seq,
+                                      nullptr, ECHO_PAYLOAD_SIZE, ttl_for(rng, !outbound),
+                                      static_cast<uint16_t>(ip_id + 31), usec));
+        replies.push_back(std::move(reply));
+        ++icmp;
+        ++ping_seq;
+      } else if (sub < 97) {
+        len = build_unreachable(f, rng, e, v6, ip_id, ttl, pool.data());
+      } else {
+        rng.fill(big_payload.data(), big_payload.size());
+        len = build_echo(f, e, v6, rng.chance(500), static_cast<uint16_t>(rng.range(1, 65535)),
+                         ping_seq++, big_payload.data(), big_payload.size(), ttl, ip_id, usec);
+      }
+      ++icmp;
+    } else {
+      // Internet-like size mix: many bare ACKs, many full frames, the rest in between.
+      const bool tcp = rng.chance(850);
+      const size_t hdrs = ETH_HEADER_SIZE + (v6 ? IPV6_HEADER_SIZE : IPV4_HEADER_SIZE);
+      const uint32_t size_class = rng.range(0, 99);
+      size_t frame_len;
+      if (size_class < 42)
+        frame_len = 0;  // header only
+      else if (size_class < 80)
+        frame_len = ETHERNET_MTU_FRAME;
+      else if (size_class < 92)
+        frame_len = rng.range(100, 600);
+      else
+        frame_len = rng.range(600, 1500);
+      if (tcp) {
+        const bool ts = rng.chance(500);
+        const size_t all = hdrs + TCP_HEADER_SIZE + (ts ? TCP_TIMESTAMP_OPTION_SIZE : 0);
+        len = build_tcp(f, rng, e, v6, data_for_frame(frame_len, all), ts, pool.data(), ip_id, ttl);
+      } else {
+        const size_t all = hdrs + UDP_HEADER_SIZE;
+        size_t data = data_for_frame(frame_len, all);
+        if (frame_len == 0) data = rng.range(20, 80);  // DNS-sized
+        len = build_udp(f, rng, e, v6, data, pool.data(), ip_id, ttl);
+      }
+    }
+    w.record(usec, f, static_cast<uint32_t>(len));
+  }
+  emit_due(w, replies, UINT64_MAX);
+  std::printf("mixed: %llu records, %llu ICMP/ICMPv6, %llu bytes\n",
+              static_cast<unsigned long long>(w.records()), static_cast<unsigned long long>(icmp),
+              static_cast<unsigned long long>(w.bytes()));
+  return w.finish();
+}
+
+// --- flood --------------------------------------------------------------------------------------
+
+constexpr uint64_t FLOOD_RECORDS = 2000000;
+
+bool gen_flood(const std::string& path) {
+  prng rng(0x6e656c6f2d666c64ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> frame(MAX_FRAME);
+  pcap_writer w(path, 65535);
+  uint64_t usec = START_USEC;
+  uint16_t seq = 0;
+  uint16_t ip_id = 1;
+  // A few dozen concurrent pingers, each with its own identifier.
+  struct pinger {
+    endpoints e;
+    uint16_t id;
+    bool v6;
+  };
+  std::vector<pinger> pingers;
+  for (int i = 0; i < 48; ++i)
+    pingers.push_back(
+        {pick_endpoints(rng, net), static_cast<uint16_t>(rng.range(1, 65535)), rng.chance(150)});
+  while (w.records() < FLOOD_RECORDS) {
+    const pinger& p = pingers[rng.range(0, static_cast<uint32_t>(pingers.size() - 1))];
+    ++seq;
+    usec += rng.range(1, 20);
+    size_t len = build_echo(frame.data(), p.e, p.v6, false, p.id, seq, nullptr, ECHO_PAYLOAD_SIZE,
+                            64, ip_id++, usec);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+    const uint64_t sent = usec;
+    usec += rng.range(1, 20);
+    len = build_echo(frame.data(), reversed(p.e), p.v6, true, p.id, seq, nullptr, ECHO_PAYLOAD_SIZE,
+                     static_cast<uint8_t>(rng.range(40, 64)), ip_id++, sent);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+  }
+  std::printf("flood: %llu records, %llu bytes\n", static_cast<unsigned long long>(w.records()),
+              static_cast<unsigned long long>(w.bytes()));
+  return w.finish();
+}
+
+// --- jumbo --------------------------------------------------------------------------------------
+
+constexpr uint64_t JUMBO_TARGET_BYTES = 500ull << 20;
+constexpr uint32_t JUMBO_SNAPLEN = 262144;
+constexpr uint32_t JUMBO_MIN_PAYLOAD = 8000;
+constexpr uint32_t JUMBO_MAX_PAYLOAD = 60000;
+
+bool gen_jumbo(const std::string& path) {
+  prng rng(0x6e656c6f2d6a6d62ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> frame(MAX_FRAME);
+  std::vector<uint8_t> payload(JUMBO_MAX_PAYLOAD);
+  pcap_writer w(path, JUMBO_SNAPLEN);
+  uint64_t usec = START_USEC;
+  uint16_t seq = 0;
+  uint16_t ip_id = 1;
+  size_t largest = 0;
+  while (w.bytes() < JUMBO_TARGET_BYTES) {
+    const endpoints e = pick_endpoints(rng, net);
+    const bool v6 = rng.chance(200);
+    const size_t n = rng.range(JUMBO_MIN_PAYLOAD, JUMBO_MAX_PAYLOAD);
+    rng.fill(payload.data(), n);
+    const uint16_t id = static_cast<uint16_t>(rng.range(1, 65535));
+    ++seq;
+    usec += rng.range(100, 3000);  // large frames: a few hundred a second per link
+    size_t len =
+        build_echo(frame.data(), e, v6, false, id, seq, payload.data(), n, 64, ip_id++, usec);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+    largest = std::max(largest, len);
+    usec += rng.range(100, 3000);
+    len = build_echo(frame.data(), reversed(e), v6, true, id, seq, payload.data(), n,
+                     static_cast<uint8_t>(rng.range(40, 64)), ip_id++, usec);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+  }
+  std::printf("jumbo: %llu records, largest frame %zu, %llu bytes\n",
+              static_cast<unsigned long long>(w.records()), largest,
+              static_cast<unsigned long long>(w.bytes()));
+  return w.finish();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: %s OUTDIR [mixed|flood|jumbo|all]\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const std::string which = argc == 3 ? argv[2] : "all";
+  struct workload {
+    const char* name;
+    bool (*generate)(const std::string&);
+  };
+  const workload all[] = {{"mixed", gen_mixed}, {"flood", gen_flood}, {"jumbo", gen_jumbo}};
+  bool known = which == "all";
+  bool ok = true;
+  for (const workload& wl : all) {
+    if (which != "all" && which != wl.name) continue;
+    known = true;
+    const auto t0 = std::chrono::steady_clock::now();
+    ok = wl.generate(dir + "/" + wl.name + ".pcap") && ok;
+    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+    std::printf("%s: %.1f s\n", wl.name, dt.count());
+  }
+  if (!known) {
+    std::fprintf(stderr, "unknown workload: %s\n", which.c_str());
+    return 2;
+  }
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,198 @@
+#!/usr/bin/env bash
+# Times nelo against tcpdump on the generated benchmark captures and prints a Markdown report:
+# per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
+# `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
+#
+#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo"] [--data DIR]
+#
+# Environment: NELO=path uses that nelo binary instead of building the release preset;
+# BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
+# bench preset. The captures are generated once and reused (delete them to regenerate).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+pairs=5
+workloads="mixed flood jumbo"
+data="build/bench-data"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --pairs) pairs=$2; shift 2 ;;
+    --workloads) workloads=$2; shift 2 ;;
+    --data) data=$2; shift 2 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown option: $1" >&2; exit 2 ;;
+  esac
+done
+case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
+[ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
+for w in $workloads; do
+  case "$w" in mixed|flood|jumbo) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
+done
+
+# --- tools ---------------------------------------------------------------------------------------
+missing=()
+command -v tcpdump >/dev/null 2>&1 || missing+=(tcpdump)
+[ -x /usr/bin/time ] || missing+=(time)
+command -v python3 >/dev/null 2>&1 || missing+=(python3)
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "installing: ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+tcpdump_bin=$(command -v tcpdump)
+
+# --- builds --------------------------------------------------------------------------------------
+if [ -z "${NELO:-}" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target nelo >&2
+  NELO="$root/build/release/nelo"
+fi
+if [ -z "${BENCH_BUILD_DIR:-}" ]; then
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target gen_captures nelo_microbench >&2
+  BENCH_BUILD_DIR="$root/build/bench"
+fi
+gen="$BENCH_BUILD_DIR/bench/gen_captures"
+micro="$BENCH_BUILD_DIR/bench/nelo_microbench"
+for f in "$NELO" "$gen" "$micro"; do
+  [ -x "$f" ] || { echo "missing binary: $f" >&2; exit 1; }
+done
+
+# --- captures ------------------------------------------------------------------------------------
+mkdir -p "$data"
+for w in $workloads; do
+  [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+results="$work/results.tsv"
+: >"$results"
+
+# Runs one timed command with stdout to /dev/null; appends workload, label, wall seconds, CPU
+# seconds (user + sys) and peak RSS in KiB to the results. A failing command stops the script.
+timed() {
+  local workload=$1 label=$2
+  shift 2
+  local t0 t1
+  t0=$(date +%s%N)
+  if ! TZ=UTC /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr"; then
+    echo "failed: $*" >&2
+    cat "$work/stderr" "$work/time" >&2
+    exit 1
+  fi
+  t1=$(date +%s%N)
+  local user sys rss
+  read -r user sys rss < <(tail -n 1 "$work/time")
+  printf '%s\t%s\t%s\t%s\t%s\n' "$workload" "$label" \
+    "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')" \
+    "$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')" "$rss" >>"$results"
+}
+
+echo "# nelo benchmark"
+echo
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
+  "kernel $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "tools: $("$NELO" -h 2>&1 | grep -m1 -oE 'nelo [0-9]+\.[0-9]+' || echo nelo)," \
+  "$("$tcpdump_bin" --version 2>&1 | head -n 1), $(cat --version | head -n 1)"
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); pairs per command: $pairs"
+echo
+
+counts="$work/counts"
+: >"$counts"
+for w in $workloads; do
+  file="$data/$w.pcap"
+  # Warm the page cache so that every run reads from memory, the case where the tools differ.
+  cat "$file" >/dev/null
+  cat "$file" >/dev/null
+  # Both tools must see the same packets, or the comparison means nothing.
+  n_nelo=$(TZ=UTC "$NELO" -ifile "$file" | grep -cE '^ *[0-9]+ , ' || true)
+  n_tcpdump=$(TZ=UTC "$tcpdump_bin" -nn -r "$file" 'icmp or icmp6' 2>/dev/null | wc -l)
+  printf '%s\t%s\t%s\t%s\n' "$w" "$(stat -c %s "$file")" "$n_nelo" "$n_tcpdump" >>"$counts"
+  for ((i = 0; i < pairs; i++)); do
+    timed "$w" "nelo" "$NELO" -ifile "$file"
+    timed "$w" "tcpdump" "$tcpdump_bin" -nn -r "$file" 'icmp or icmp6'
+    timed "$w" "nelo dump" "$NELO" -ifile "$file" -dump_hdr -dump_payload
+    timed "$w" "tcpdump -X" "$tcpdump_bin" -nn -X -r "$file" 'icmp or icmp6'
+    timed "$w" "cat" cat "$file"
+  done
+done
+
+python3 - "$results" "$counts" "$data" <<'EOF'
+import statistics, struct, sys, collections
+
+results, counts, data = sys.argv[1:4]
+runs = collections.defaultdict(list)
+for line in open(results):
+    w, label, wall, cpu, rss = line.rstrip("\n").split("\t")
+    runs[(w, label)].append((float(wall), float(cpu), int(rss)))
+info = {}
+for line in open(counts):
+    w, size, n_nelo, n_tcpdump = line.split()
+    info[w] = (int(size), int(n_nelo), int(n_tcpdump))
+
+def largest_record(path):
+    best = 0
+    with open(path, "rb") as f:
+        f.seek(24)
+        while True:
+            h = f.read(16)
+            if len(h) < 16:
+                return best
+            incl = struct.unpack("<I", h[8:12])[0]
+            best = max(best, incl + 16)
+            f.seek(incl, 1)
+
+def med(label, w, i):
+    return statistics.median(r[i] for r in runs[(w, label)])
+
+print("| workload | command | wall median s | wall min-max s | CPU median s | nelo/tcpdump | "
+      "nelo/cat | peak RSS MiB |")
+print("|---|---|---:|---:|---:|---:|---:|---:|")
+rival = {"nelo": "tcpdump", "nelo dump": "tcpdump -X"}
+for w in info:
+    for label in ["nelo", "tcpdump", "nelo dump", "tcpdump -X", "cat"]:
+        rs = runs[(w, label)]
+        walls = [r[0] for r in rs]
+        m = statistics.median(walls)
+        vs_rival = f"{m / med(rival[label], w, 0):.2f}x" if label in rival else ""
+        vs_cat = f"{m / med('cat', w, 0):.2f}x" if label.startswith("nelo") else ""
+        rss = max(r[2] for r in rs) / 1024
+        print(f"| {w} | {label} | {m:.3f} | {min(walls):.3f}-{max(walls):.3f} | "
+              f"{med(label, w, 1):.2f} | {vs_rival} | {vs_cat} | {rss:.1f} |")
+print()
+for w, (size, n_nelo, n_tcpdump) in info.items():
+    extra = ""
+    if w == "jumbo":
+        extra = f", largest record {largest_record(f'{data}/{w}.pcap')} bytes"
+    agree = "agree" if n_nelo == n_tcpdump else "DISAGREE"
+    print(f"- {w}: {size / 2**20:.0f} MiB, ICMP/ICMPv6 packets reported: nelo {n_nelo}, "
+          f"tcpdump {n_tcpdump} ({agree}){extra}")
+EOF
+echo
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+echo "## Microbenchmarks"
+echo
+echo '```'
+"$micro" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$work/micro.json" --benchmark_out_format=json 2>&1 |
+  grep -E '_median|^Benchmark|^---' || true
+echo '```'
+echo
+python3 - "$work/micro.json" <<'EOF'
+import json, sys
+rate = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        rate[b["run_name"]] = b["bytes_per_second"]
+for size in (56, 1400, 60000):
+    ours, theirs = rate.get(f"BM_Md5Nelo/{size}"), rate.get(f"BM_Md5OpenSsl/{size}")
+    if ours and theirs:
+        print(f"- MD5 {size} bytes: nelo {ours / 2**20:.0f} MiB/s, OpenSSL {theirs / 2**20:.0f} "
+              f"MiB/s, nelo at {100 * ours / theirs:.0f} % of OpenSSL")
+EOF
