@@ -1,5 +1,7 @@
 #include "app/value_readers.h"
 
+#include "support/number_text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -36,22 +38,6 @@ std::string lower(std::string_view text) {
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// The option values were once read with a 32-bit unsigned long, and scripts rely on what that
-// gives: a minus sign negates modulo 2^32 and a magnitude beyond 32 bits saturates. strtoull
-// does the scanning; the 32-bit result is derived from it here. `text` must be NUL-terminated.
-uint32_t to_ulong32(const char* text, int base) {
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long raw = std::strtoull(text, &end, base);
-  if (errno == ERANGE) return UINT32_MAX;
-  const char* p = text;
-  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-  const bool negative = *p == '-';
-  const unsigned long long magnitude = negative ? 0ULL - raw : raw;
-  if (magnitude > UINT32_MAX) return UINT32_MAX;
-  return static_cast<uint32_t>(raw);
 }
 
 // The same for a 32-bit signed long: out-of-range values clamp to its limits.
@@ -115,27 +101,8 @@ void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards)
 
 bool parse_number(std::string_view text, uint32_t& value) {
   value = 0;
-  const std::string_view trimmed = trim(text);
-  const std::string t = lower(trimmed);
-  if (t.empty()) return false;
-  if (read_dotted_quad(t, value)) return true;
-
-  // The conversions read the text as given; the copy supplies the terminator strtoull needs.
-  const std::string raw(text);
-  if (t.size() >= 2 && t[1] == 'x') {
-    value = to_ulong32(raw.c_str() + 2, 16);
-  } else if (t[0] == 'x') {
-    value = to_ulong32(raw.c_str() + 1, 16);
-  } else if (t[0] == 'o') {
-    value = to_ulong32(raw.c_str() + 1, 8);
-  } else if (raw[0] == '-' || raw[0] == '+' || is_digit(raw[0])) {
-    value = to_ulong32(raw.c_str(), 10);
-  } else if (trimmed.size() == 3 && trimmed[0] == '\'' && trimmed[2] == '\'') {
-    value = static_cast<unsigned char>(trimmed[1]);
-  } else {
-    return false;
-  }
-  return true;
+  if (read_dotted_quad(lower(trim(text)), value)) return true;
+  return parse_plain_number(text, value);
 }
 
 bool parse_u64(std::string_view text, uint64_t& value) {

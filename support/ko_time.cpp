@@ -3,6 +3,8 @@
 // reader is our own, so neither the time zone nor the locale of the machine can change a result.
 #include "support/ko_time.h"
 
+#include "support/number_text.h"
+
 #include <sys/time.h>
 
 #include <algorithm>
@@ -112,67 +114,6 @@ void append_digits(std::string& out, uint64_t value, size_t width) {
   char buffer[20];
   put_digits(buffer, value, width);
   out.append(buffer, width);
-}
-
-// The standard unsigned-long conversion without the locale: blanks, a sign, an optional "0x"
-// in base 16, then digits; saturates on overflow and negates a '-' modulo 2^64.
-uint64_t read_unsigned(const char* p, unsigned base) {
-  while (is_c_space(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
-  if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-    const char next = to_lower_ascii(p[2]);
-    if (is_digit(next) || (next >= 'a' && next <= 'f')) p += 2;
-  }
-  uint64_t value = 0;
-  bool overflow = false;
-  for (;; ++p) {
-    unsigned digit;
-    char c = to_lower_ascii(*p);
-    if (is_digit(c)) {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'z') {
-      digit = static_cast<unsigned>(c - 'a') + 10;
-    } else {
-      break;
-    }
-    if (digit >= base) break;
-    if (value > (UINT64_MAX - digit) / base) overflow = true;
-    value = value * base + digit;
-  }
-  if (overflow) return UINT64_MAX;
-  return negative ? 0 - value : value;
-}
-
-// The option readers' number rule (hex "0x"/"x", octal "o", decimal, or a quoted character),
-// kept here because the calendar code may not reach up into the application layer.
-bool read_number(std::string_view text, uint32_t& value) {
-  value = 0;
-  std::string_view t = trim(text);
-  if (t.empty()) return false;
-  // The conversions stop at the field's end, so they read from a terminated copy.
-  std::string copy(text);
-  const char* raw = copy.c_str();
-  char first = to_lower_ascii(t[0]);
-  uint64_t wide;
-  if (t.size() >= 2 && to_lower_ascii(t[1]) == 'x') {
-    wide = read_unsigned(raw + 2, 16);
-  } else if (first == 'x') {
-    wide = read_unsigned(raw + 1, 16);
-  } else if (first == 'o') {
-    wide = read_unsigned(raw + 1, 8);
-  } else if (raw[0] == '-' || raw[0] == '+' || is_digit(raw[0])) {
-    wide = read_unsigned(raw, 10);
-  } else if (t.size() == 3 && t[0] == '\'' && t[2] == '\'') {
-    wide = static_cast<unsigned char>(t[1]);
-  } else {
-    return false;
-  }
-  value = static_cast<uint32_t>(wide);
-  return true;
 }
 
 // Decimal floating-point text as the C conversion reads it (blanks, sign, digits, point,
@@ -805,7 +746,7 @@ bool parse_date_ordered(const char* text, std::string_view order, char separator
     uint32_t number;
     const char kind = fields[index];
     if (kind != 'Y' && kind != 'M' && kind != 'D') return false;
-    if (!read_number(field, number)) return false;
+    if (!nelo::parse_plain_number(field, number)) return false;
     if (kind == 'Y') year = number;
     if (kind == 'M') month = number;
     if (kind == 'D') day = number;
