@@ -3,13 +3,12 @@
 #include <iostream>
 
 #include "app/value_readers.h"
+#include "report/address_text.h"
 #include "support/ko_time.h"
 
 namespace nelo {
 
 namespace {
-
-constexpr size_t IPV6_ADDRESS_SIZE = 16;
 
 void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
   std::string value;

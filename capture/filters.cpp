@@ -2,6 +2,8 @@
 // passed everything else.
 #include "capture/filters.h"
 
+#include "report/address_text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,11 +14,6 @@
 namespace nelo {
 namespace {
 
-constexpr size_t IPV4_ADDRESS_SIZE = 4;
-constexpr size_t IPV6_ADDRESS_SIZE = 16;
-constexpr size_t ICMP_TYPE_OFFSET = 0;
-constexpr size_t ICMP_CODE_OFFSET = 1;
-constexpr size_t ICMP_ID_OFFSET = 4;
 constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
 bool captured(const decoded_packet& packet, size_t offset, size_t size) {

@@ -34,6 +34,9 @@ inline constexpr size_t IPV6_DESTINATION_OFFSET = 38;
 inline constexpr size_t IPV6_ICMP_OFFSET = 54;
 inline constexpr uint8_t IP_PROTOCOL_ICMPV6 = 58;
 inline constexpr size_t ICMP_HEADER_SIZE = 8;
+inline constexpr size_t ICMP_TYPE_OFFSET = 0;
+inline constexpr size_t ICMP_CODE_OFFSET = 1;
+inline constexpr size_t ICMP_ID_OFFSET = 4;
 // The identifier (bytes 4 and 5) is the last ICMP field any stage reads.
 inline constexpr size_t ICMP_ID_END = 6;
 

@@ -28,10 +28,6 @@ constexpr size_t DESTINATION_WIDTH = 24;
 constexpr size_t TTL_WIDTH = 3;
 constexpr size_t LENGTH_WIDTH = 5;
 
-constexpr size_t ICMP_TYPE_OFFSET = 0;
-constexpr size_t ICMP_CODE_OFFSET = 1;
-constexpr size_t ICMP_ID_OFFSET = 4;
-
 constexpr size_t DATE_SIZE = 10;         // "yyyy-mm-dd"
 constexpr size_t CLOCK_SIZE = 12;        // "hh:mm:ss.mmm"
 constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
