@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -34,90 +33,63 @@ byte_pattern make_pattern(const std::string& text) {
   return p;
 }
 
-byte_pattern literal_then_wildcards(std::string literal, uint32_t wildcards) {
-  byte_pattern p;
-  p.runs.push_back({literal, true, wildcards});
-  p.total_len = literal.size() + wildcards;
-  return p;
-}
-
-struct match_case {
-  const char* name;
-  std::vector<uint8_t> data;
-  const char* pattern;
-  std::optional<uint64_t> offset;  // nullopt: no match
-};
-void PrintTo(const match_case& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class ByteMatchTable : public ::testing::TestWithParam<match_case> {};
-
-TEST_P(ByteMatchTable, FindsFirstMatchOrNone) {
-  const match_case& c = GetParam();
+std::optional<uint64_t> find(const std::vector<uint8_t>& data, const byte_pattern& p) {
   uint64_t offset = 99;
-  const bool found = match_byte_pattern(c.data.data(), static_cast<uint32_t>(c.data.size()),
-                                        make_pattern(c.pattern), &offset);
-  EXPECT_EQ(found, c.offset.has_value());
-  EXPECT_EQ(offset, c.offset.value_or(0));
+  const bool found =
+      match_byte_pattern(data.data(), static_cast<uint32_t>(data.size()), p, &offset);
+  if (!found) {
+    EXPECT_EQ(offset, 0u);
+  }
+  return found ? std::optional<uint64_t>(offset) : std::nullopt;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boundaries, ByteMatchTable,
-    ::testing::Values(
-        match_case{"LeadingWildcardMatchesAtZero", {0x78, 0x41}, "? 41", 0},
-        match_case{"TrailingWildcardMayLiePastTheEnd", {0x78, 0x41}, "41 ?", 1},
-        match_case{"PatternLongerThanDataNeverMatches", {0x41, 0x42}, "41 42 43", std::nullopt},
-        match_case{
-            "LiteralRunningPastTheEndDoesNotMatch", {0x00, 0x41, 0x42}, "41 42 ? 43", std::nullopt},
-        match_case{
-            "WildcardsBetweenLiteralsSkipAnyBytes", {0x41, 0xff, 0xfe, 0x43}, "41 ? ? 43", 0},
-        match_case{"FirstOfSeveralMatchesWins", {0x41, 0x41, 0x41}, "41 41", 0},
-        match_case{"FalseStartIsRetriedOneByteLater", {0x41, 0x41, 0x42}, "41 42", 1},
-        match_case{"ComparisonIsCaseSensitive", {'a', 'b'}, "41 42", std::nullopt},
-        match_case{"OnlyWildcardsMatchAtZero", {1, 2, 3}, "? ? ?", 0},
-        match_case{"OnlyWildcardsLongerThanDataFail", {1, 2}, "? ? ?", std::nullopt},
-        match_case{"GapPushingLiteralPastTheEndFails", {0x41, 0x00}, "? ? 41", std::nullopt},
-        match_case{"MatchAtTheLastByte", {0, 0, 0, 0x7f}, "7f", 3},
-        match_case{"EmptyDataNeverMatches", {}, "41", std::nullopt}),
-    [](const ::testing::TestParamInfo<match_case>& i) { return std::string(i.param.name); });
-
-TEST(ByteMatch, MissingDataOrEmptyPatternNeverMatches) {
-  const uint8_t data[] = {0x41};
+TEST(ByteMatch, FindsTheFirstMatchAtEveryBoundary) {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> data;
+    const char* pattern;
+    std::optional<uint64_t> offset;
+  } cases[] = {
+      {"leading wildcard", {0x78, 0x41}, "? 41", 0},
+      {"trailing wildcard may lie past the end", {0x78, 0x41}, "41 ?", 1},
+      {"pattern longer than data", {0x41, 0x42}, "41 42 43", std::nullopt},
+      {"literal running past the end", {0x00, 0x41, 0x42}, "41 42 ? 43", std::nullopt},
+      {"wildcards between literals", {0x41, 0xff, 0xfe, 0x43}, "41 ? ? 43", 0},
+      {"false start retried one byte later", {0x41, 0x41, 0x42}, "41 42", 1},
+      {"only wildcards, longer than data", {1, 2}, "? ? ?", std::nullopt},
+      {"gap pushing literal past the end", {0x41, 0x00}, "? ? 41", std::nullopt},
+      {"match at the last byte", {0, 0, 0, 0x7f}, "7f", 3},
+      {"empty data", {}, "41", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(find(c.data, make_pattern(c.pattern)), c.offset) << c.name;
+  const uint8_t byte = 0x41;
   EXPECT_FALSE(match_byte_pattern(nullptr, 1, make_pattern("41")));
-  EXPECT_FALSE(match_byte_pattern(data, 1, byte_pattern{}));
+  EXPECT_FALSE(match_byte_pattern(&byte, 1, byte_pattern{}));
 }
 
 TEST(ByteMatch, WildcardRunsBeyondSixteenBitsAreCountedExactly) {
   constexpr uint32_t gap = 70000;
-  std::vector<uint8_t> data(gap + 10, 0);
-  data[5] = 0x41;
-  data[5 + 1 + gap] = 0x42;
+  byte_pattern p;
+  p.runs = {{"A", true, gap}};
+  p.total_len = gap + 1;
 
-  byte_pattern p = literal_then_wildcards("A", gap);
+  // Trailing wildcards are limited only by the total length.
+  std::vector<uint8_t> data(gap, 0);
+  data[1] = 0x41;
+  EXPECT_EQ(find(data, p), std::nullopt);  // total 70001 > 70000
+  data.push_back(0);
+  EXPECT_EQ(find(data, p), 1u);  // the last wildcard lies past the end
+
   p.runs.push_back({"B", true, 0});
   p.total_len += 1;
-  uint64_t offset = 0;
-  EXPECT_TRUE(match_byte_pattern(data.data(), static_cast<uint32_t>(data.size()), p, &offset));
-  EXPECT_EQ(offset, 5u);
-
+  data.assign(gap + 10, 0);
+  data[5] = 0x41;
+  data[5 + 1 + gap] = 0x42;
+  EXPECT_EQ(find(data, p), 5u);
   // A gap wrapped to 16 bits (70000 - 65536 = 4464) would find this one instead.
   data[5 + 1 + gap] = 0;
   data[5 + 1 + (gap - 65536)] = 0x42;
-  EXPECT_FALSE(match_byte_pattern(data.data(), static_cast<uint32_t>(data.size()), p));
-}
-
-TEST(ByteMatch, TrailingWildcardsAreLimitedOnlyByTotalLength) {
-  constexpr uint32_t gap = 70000;
-  const byte_pattern p = literal_then_wildcards("A", gap);
-  std::vector<uint8_t> data(gap, 0);
-  data[1] = 0x41;
-  EXPECT_FALSE(match_byte_pattern(data.data(), gap, p));  // total 70001 > 70000
-
-  data.push_back(0);
-  uint64_t offset = 0;
-  EXPECT_TRUE(match_byte_pattern(data.data(), gap + 1, p, &offset));
-  EXPECT_EQ(offset, 1u);  // the last wildcard lies past the end
+  EXPECT_EQ(find(data, p), std::nullopt);
 }
 
 // The matcher's rules applied literally: every start, every run, no shortcuts.
@@ -127,15 +99,9 @@ std::optional<uint64_t> reference_match(const std::vector<uint8_t>& data, const 
     uint64_t pos = s;
     bool ok = true;
     for (const pattern_run& run : p.runs) {
-      if (pos >= data.size()) {
-        ok = false;
-        break;
-      }
-      for (size_t k = 0; k < run.literal.size(); ++k) {
-        if (pos + k >= data.size() || data[pos + k] != static_cast<uint8_t>(run.literal[k])) {
-          ok = false;
-          break;
-        }
+      ok = pos < data.size();
+      for (size_t k = 0; ok && k < run.literal.size(); ++k) {
+        ok = pos + k < data.size() && data[pos + k] == static_cast<uint8_t>(run.literal[k]);
       }
       if (!ok) break;
       pos += run.literal.size() + run.wildcards;
@@ -157,8 +123,7 @@ TEST(ByteMatch, AgreesWithReferenceSearchOnRandomInputs) {
     for (uint8_t& b : data) b = static_cast<uint8_t>('a' + pick(0, 2));
 
     byte_pattern p;
-    const uint32_t runs = pick(1, 4);
-    for (uint32_t r = 0; r < runs; ++r) {
+    for (uint32_t r = 0, runs = pick(1, 4); r < runs; ++r) {
       pattern_run run;
       run.has_literal = r > 0 || pick(0, 3) != 0;
       if (run.has_literal) {
@@ -168,16 +133,9 @@ TEST(ByteMatch, AgreesWithReferenceSearchOnRandomInputs) {
       p.total_len += run.literal.size() + run.wildcards;
       p.runs.push_back(run);
     }
-
-    uint64_t offset = 0;
-    const bool found =
-        match_byte_pattern(data.data(), static_cast<uint32_t>(data.size()), p, &offset);
     const std::optional<uint64_t> expected = reference_match(data, p);
-    ASSERT_EQ(found, expected.has_value()) << "iteration " << iter;
-    if (found) {
-      ASSERT_EQ(offset, *expected) << "iteration " << iter;
-      ++matches;
-    }
+    ASSERT_EQ(find(data, p), expected) << "iteration " << iter;
+    matches += expected.has_value();
   }
   EXPECT_GT(matches, 1000);  // the sample must not be all misses
 }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,20 +22,12 @@ int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const int64_t yoe = y - era * 400;
   const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
 }
 
-void civil_from_days(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = yoe + era * 400 + (m <= 2);
+int64_t days_in_month(int64_t y, int64_t m) {
+  constexpr int64_t lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 29 : lengths[m - 1];
 }
 
 uint64_t ticks_of(int64_t y, int64_t mo, int64_t d, int64_t h = 0, int64_t mi = 0, int64_t s = 0,
@@ -52,15 +43,18 @@ std::string date_text(const ko::time& t) {
   return date + " " + clock;
 }
 
+ko::time unix_time(int32_t sec, int32_t usec) {
+  return ko::time(sec, usec, ko::type_time::unix_time);
+}
+
 TEST(KoTime, PcapSecondsAndMicrosecondsGiveTheDocumentedInstants) {
-  struct row {
+  const struct {
     int32_t sec, usec;
     uint64_t ticks;
     bool valid;
     int64_t unix_seconds;
     const char* text;
-  };
-  const row rows[] = {
+  } rows[] = {
       {1, 0, 116444736010000000ULL, true, 1, "1970-01-01 00:00:01.000"},
       {1600000000, 999999, 132444736009999990ULL, true, 1600000000, "2020-09-13 12:26:40.999"},
       {0x7FFFFFFF, 0, 137919572470000000ULL, true, 0x7FFFFFFF, "2038-01-19 03:14:07.000"},
@@ -69,74 +63,55 @@ TEST(KoTime, PcapSecondsAndMicrosecondsGiveTheDocumentedInstants) {
       {10, 1500000, 116444736115000000ULL, true, 11, "1970-01-01 00:00:11.500"},
       {10, -1500000, 116444736085000000ULL, true, 8, "1970-01-01 00:00:08.500"},
   };
-  for (const row& r : rows) {
-    const ko::time t(r.sec, r.usec, ko::type_time::unix_time);
+  for (const auto& r : rows) {
+    const ko::time t = unix_time(r.sec, r.usec);
     EXPECT_EQ(t.ticks(), r.ticks) << r.sec;
     EXPECT_EQ(t.valid(), r.valid) << r.sec;
     EXPECT_EQ(t.unix_seconds(), r.unix_seconds) << r.sec;
     EXPECT_EQ(date_text(t), r.text) << r.sec;
   }
-  const ko::time fraction(1600000000, 999999, ko::type_time::unix_time);
-  EXPECT_EQ(fraction.microseconds(), 999999u);
-  EXPECT_EQ(fraction.milliseconds(false), 999);
-  EXPECT_EQ(fraction.milliseconds(true), 1000);
-  EXPECT_EQ(ko::time(1, 499, ko::type_time::unix_time).milliseconds(true), 0);
-  EXPECT_EQ(ko::time(1, 500, ko::type_time::unix_time).milliseconds(true), 1);
+  EXPECT_EQ(unix_time(1600000000, 999999).milliseconds(false), 999);
+  EXPECT_EQ(unix_time(1600000000, 999999).milliseconds(true), 1000);
+  EXPECT_EQ(unix_time(1, 499).milliseconds(true), 0);
+  EXPECT_EQ(unix_time(1, 500).milliseconds(true), 1);
   EXPECT_FALSE(ko::time(5, 0, ko::type_time::filetime).valid());
+  EXPECT_STREQ(ko::type_time_name(ko::type_time::hfs_plus_time), "hfs+ time");
+  EXPECT_STREQ(ko::type_time_name(static_cast<ko::type_time>(0x3)), "");
 }
 
-TEST(KoTime, RawValuesAndSetTicksKeepTheirBoundaries) {
-  EXPECT_EQ(date_text(ko::time(uint64_t{1}, ko::type_time::unix_time)), "1970-01-01 00:00:01.000");
-  EXPECT_FALSE(ko::time(uint64_t{0}, ko::type_time::unix_time).valid());
+TEST(KoTime, RangeBoundariesOfRawValuesTicksAndBrokenDownFields) {
   const ko::time before(UINT64_MAX, ko::type_time::unix_time);  // -1 second
   EXPECT_EQ(before.ticks(), ko::TICKS_1601_TO_1970 - ko::TICKS_PER_SECOND);
   EXPECT_FALSE(before.valid());
-  EXPECT_EQ(ko::time(uint64_t{INT64_MAX}, ko::type_time::unix_time).ticks(), 0u);
-
   ko::time t;
-  EXPECT_FALSE(t.valid());
-  t.add_microseconds(1000000);  // an invalid value does not move
-  EXPECT_EQ(t.ticks(), 0u);
   EXPECT_FALSE(t.set_ticks(ko::TICKS_1601_TO_1970 + 9999999));  // first second of 1970
   EXPECT_TRUE(t.set_ticks(ko::TICKS_1601_TO_1970 + 10000000));
   EXPECT_FALSE(t.set_ticks(0));
   EXPECT_EQ(t.ticks(), ko::TICKS_1601_TO_1970 + 10000000);  // 0 leaves the value alone
-  EXPECT_FALSE(t.set_ticks(1ULL << 63));
-  EXPECT_EQ(t.ticks(), 1ULL << 63);
   EXPECT_TRUE(t.set_ticks(ticks_of(1900, 1, 1)));
-  EXPECT_EQ(date_text(t), "1900-01-01 00:00:00.000");
   EXPECT_FALSE(t.set_ticks(ticks_of(1899, 12, 31, 23, 59, 59, 999)));
   EXPECT_TRUE(t.set_ticks(ticks_of(3000, 12, 31, 23, 59, 59, 999)));
   EXPECT_FALSE(t.set_ticks(ticks_of(3001, 1, 1)));
-}
 
-TEST(KoTime, TicksToSystemtimeHandlesTheEdgesOfItsRange) {
   ko::_windows_systemtime st;
   uint64_t us = 1, ns = 1;
   ASSERT_TRUE(ko::ticks_to_systemtime(9999999, st, us, ns));
-  EXPECT_EQ(st.year, 1601);
-  EXPECT_EQ(st.month, 1);
-  EXPECT_EQ(st.day, 1);
-  EXPECT_EQ(st.day_of_week, 1);
-  EXPECT_EQ(st.milliseconds, 999);
+  EXPECT_EQ(st.year * 10000 + st.month * 100 + st.day, 16010101);
+  EXPECT_EQ(st.day_of_week * 1000 + st.milliseconds, 1999);
   EXPECT_EQ(us, 999999u);
   EXPECT_EQ(ns, 999999900u);
   EXPECT_FALSE(ko::ticks_to_systemtime(1ULL << 63, st, us, ns));
-  EXPECT_EQ(st.year, 0);
-  EXPECT_EQ(us, 0u);
+  EXPECT_EQ(st.year + us, 0u);
   // Far beyond 3000 the year estimate is off, but nothing is read outside the month table.
   ASSERT_TRUE(ko::ticks_to_systemtime((1ULL << 63) - 1, st, us, ns));
   EXPECT_LE(st.month, 12);
 }
 
 TEST(KoTime, EveryDayFrom1601To3000MatchesAnIndependentCalendar) {
-  const int64_t first = days_from_civil(1601, 1, 1);
-  const int64_t last = days_from_civil(3000, 12, 31);
   ko::_windows_systemtime st;
   uint64_t us, ns;
-  for (int64_t day = first; day <= last; ++day) {
-    int64_t y, m, d;
-    civil_from_days(day, y, m, d);
+  int64_t y = 1601, m = 1, d = 1;
+  for (int64_t day = days_from_civil(1601, 1, 1); y <= 3000; ++day) {
     const uint64_t start = static_cast<uint64_t>(day + DAYS_1601_TO_1970) * TICKS_PER_DAY;
     // The first and the last tick of the day, where a wrong year or month boundary shows.
     for (const uint64_t t : {start, start + TICKS_PER_DAY - 1}) {
@@ -146,11 +121,14 @@ TEST(KoTime, EveryDayFrom1601To3000MatchesAnIndependentCalendar) {
       ASSERT_EQ(st.day, d) << t;
       ASSERT_EQ(st.day_of_week, ((day % 7) + 11) % 7) << t;  // 1970-01-01 was a Thursday
     }
-    ASSERT_EQ(st.hour, 23);
-    ASSERT_EQ(st.minute, 59);
-    ASSERT_EQ(st.second, 59);
+    ASSERT_EQ(st.hour * 10000 + st.minute * 100 + st.second, 235959);
     st.milliseconds = 0;
     ASSERT_EQ(ko::systemtime_to_ticks(st), start + TICKS_PER_DAY - 10000000);
+    if (++d > days_in_month(y, m)) {
+      d = 1;
+      m = m % 12 + 1;
+      y += m == 1;
+    }
   }
 }
 
@@ -162,234 +140,128 @@ TEST(KoTime, TimeStampsCountWholeSecondsSince1900InBothOrders) {
   EXPECT_EQ(ko::elapsed_seconds(b, a), 2.0);
   EXPECT_EQ(ko::time_stamp_from_ticks(1ULL << 63), 0u);
 
-  // Seconds and fraction are big-endian words in memory order.
-  const uint8_t one_second[8] = {0, 0, 0, 1, 0, 0, 0, 0};
+  // Seconds and fraction are big-endian words in memory order; stamps keep whole seconds.
   const uint8_t one_and_a_half[8] = {0, 0, 0, 1, 0x80, 0, 0, 0};
-  uint64_t s1, s2;
-  std::memcpy(&s1, one_second, 8);
-  std::memcpy(&s2, one_and_a_half, 8);
-  EXPECT_EQ(ko::time_stamp_from_ticks(ticks_of(1900, 1, 1, 0, 0, 1)), s1);
-  EXPECT_EQ(ko::elapsed_seconds(s2, 0), 1.5);
-
-  const double now_gap = ko::elapsed_seconds(ko::time_stamp_now(), ko::time_stamp_now());
-  EXPECT_EQ(now_gap, std::floor(now_gap));
-  const ko::time now = ko::time_now();
-  EXPECT_TRUE(now.valid());
-  EXPECT_GE(now.utc().year, 2020);
-}
-
-TEST(KoTime, TypeNamesComeFromTheTable) {
-  EXPECT_STREQ(ko::type_time_name(ko::type_time::filetime), "filetime");
-  EXPECT_STREQ(ko::type_time_name(ko::type_time::unix_time), "unix time");
-  EXPECT_STREQ(ko::type_time_name(ko::type_time::system_time_2), "system time");
-  EXPECT_STREQ(ko::type_time_name(ko::type_time::hfs_plus_time), "hfs+ time");
-  EXPECT_STREQ(ko::type_time_name(static_cast<ko::type_time>(0x3)), "");
-}
-
-TEST(KoTimeText, FixedFormWritesDigitsOnlyForAValidValue) {
-  char date[10];
-  char clock[12];
-  std::memset(date, 'z', sizeof date);
-  std::memset(clock, 'z', sizeof clock);
-  EXPECT_FALSE(ko::write_date_time_utc(ko::time(), date, clock));
-  EXPECT_EQ(std::string(date, 10) + std::string(clock, 12), std::string(22, 'z'));
-  ASSERT_TRUE(
-      ko::write_date_time_utc(ko::time(1600000000, 999999, ko::type_time::unix_time), date, clock));
-  EXPECT_EQ(std::string(date, 10), "2020-09-13");
-  EXPECT_EQ(std::string(clock, 12), "12:26:40.999");
+  uint64_t stamp;
+  std::memcpy(&stamp, one_and_a_half, 8);
+  EXPECT_EQ(ko::elapsed_seconds(stamp, 0), 1.5);
+  std::memset(reinterpret_cast<uint8_t*>(&stamp) + 4, 0, 4);
+  EXPECT_EQ(ko::time_stamp_from_ticks(ticks_of(1900, 1, 1, 0, 0, 1) + 5000000), stamp);
 }
 
 TEST(KoTimeText, CustomFormatsFollowTheirTokens) {
   const ko::time t(ticks_of(2020, 9, 13, 12, 26, 40) + 9999999, ko::type_time::filetime);
-  struct row {
-    const char* date_format;
-    const char* time_format;
-    const char* date;
-    const char* clock;
-  };
-  const row rows[] = {
+  const struct {
+    const char *date_format, *time_format, *date, *clock;
+  } rows[] = {
       {"mm/dd/yyyy", "hh:mm", "09/13/2020", "12:26"},
-      {"dd/mm/yy", "hh:mm:ss", "13/09/20", "12:26:40"},
-      {"yyyy-mm-dd", "hh:mm:ss.xxx", "2020-09-13", "12:26:40.999"},
       {"mmm dd, yyyy", "hh:mm:ss.xxxx", "Sep 13, 2020", "12:26:40.9999"},
-      {"dd mmm yyyy", "hh:mm:ss.xxxxx", "13 Sep 2020", "12:26:40.99999"},
       {"yyyy", "hh:mm:ss.xxxxxx", "09/13/2020", "12:26:40.999999"},
-      {"yy/mm/dd", "hh:mm:ss.xxxxxxx", "20/09/13", "12:26:40.9999999"},
       {"dd, mmm yyyy", "hh:mm:ss.xxxxxxxxx", "13 Sep 2020", "12:26:40.999999900"},
       {"", "hh:mm:ss.xxxxxxxxxx", "", "12:26:40"},
       {"mm/dd/yyyy", "", "09/13/2020", ""},
   };
-  for (const row& r : rows) {
+  for (const auto& r : rows) {
     std::string date = "old", clock = "old";
     EXPECT_TRUE(ko::format_date_time_custom(date, clock, t, r.date_format, r.time_format));
-    EXPECT_EQ(date, r.date) << r.date_format;
-    EXPECT_EQ(clock, r.clock) << r.time_format;
+    EXPECT_EQ(date + "|" + clock, std::string(r.date) + "|" + r.clock) << r.date_format;
   }
   std::string date = "old", clock = "old";
   EXPECT_FALSE(ko::format_date_time_custom(date, clock, ko::time(), "mm/dd/yyyy", "hh:mm"));
   EXPECT_TRUE(date.empty() && clock.empty());
 }
 
-struct parse_row {
-  const char* date;
-  const char* clock;
-  bool ok;
-  uint64_t ticks;
-};
-
 TEST(KoTimeText, DateAndTimeTextGivesTheExpectedTickCounts) {
-  const parse_row rows[] = {
+  const struct {
+    const char *date, *clock;
+    bool ok;
+    uint64_t ticks;
+  } rows[] = {
       {"01/15/2020", "12:30:15", true, 132235650150000000ULL},
       {"1/15/2020", "10:30:15.25", true, 132235578152500000ULL},
       {"1/15/2020", "10:75", true, ticks_of(2020, 1, 15, 11, 15)},
       {"1/15/2020", nullptr, true, ticks_of(2020, 1, 15)},
-      {"1/15/2020 10:00", "", true, ticks_of(2020, 1, 15)},
-      {"1/15/20", "", true, ticks_of(2020, 1, 15)},
       {"1/15/30", "", true, ticks_of(2030, 1, 15)},
       {"1/15/31", "", true, ticks_of(1931, 1, 15)},
-      {"15-Jan-2020", "", true, ticks_of(2020, 1, 15)},
       {"15/jan/2020", "", true, ticks_of(2020, 1, 15)},
       {"02/30/2021", "", true, 132591168000000000ULL},
       {"03/02/2021", "", true, 132591168000000000ULL},
       {"03/01/2000", "", true, 125963424000000000ULL},
       {"02/29/2000", "", true, 125963424000000000ULL - TICKS_PER_DAY},
-      {"1/15/2020", "1:30pm", true, ticks_of(2020, 1, 15, 13, 30)},
       {"1/15/2020", " 1:30 PM\r\n", true, ticks_of(2020, 1, 15, 13, 30)},
-      {"1/15/2020", "1:30 am", true, ticks_of(2020, 1, 15, 1, 30)},
       {"1/15/2020", "12:30pm", true, ticks_of(2020, 1, 16, 0, 30)},
-      {"1/15/2020", "1:30:15.5pm", true, ticks_of(2020, 1, 15, 13, 30, 15, 500)},
       {"1/15/2020", ":30", true, ticks_of(2020, 1, 15, 0, 30)},
       {"1/1/1601", "", true, 0},  // converts to 0: callers cannot tell it from a failure
-      {"Jan/15/2020", "", false, 0},
-      {"2020-01-15", "", false, 0},
-      {"13/01/2020", "", false, 0},
       {"0/15/2020", "", false, 0},
-      {"1/32/2020", "", false, 0},
-      {"15-Foo-2020", "", false, 0},
-      {"1/15", "", false, 0},
-      {"1/15/", "", false, 0},
       {"1/15/ 2020", "", false, 0},
-      {"1.15.2020", "", false, 0},
-      {"", "", false, 0},
       {nullptr, "10:00", false, 0},
       {"1/15/5", "", false, 0},  // a one-digit year is a full year, before 1601
       {"1/15/1600", "", false, 0},
       {"1/15/2020", "10", false, 0},
       {"1/15/2020", "10:", false, 0},
       {"1/15/2020", "10:m", false, 0},
-      {"1/15/2020", "10:30:m", false, 0},
-      {"1/15/2020", "10:3m:15", false, 0},
-      {"1/15/2020", "1e400:30", false, 0},
       {"1/15/2020", "99999999999:30", false, 0},
   };
-  for (const parse_row& r : rows) {
-    const std::string label =
-        std::string(r.date ? r.date : "(null)") + " | " + (r.clock ? r.clock : "(null)");
+  for (const auto& r : rows) {
+    const std::string label = std::string(r.date ? r.date : "-") + "|" + (r.clock ? r.clock : "-");
     ko::_windows_systemtime st{};
     ASSERT_EQ(ko::parse_date_time(r.date, r.clock, st), r.ok) << label;
-    if (r.ok) {
-      EXPECT_EQ(ko::systemtime_to_ticks(st), r.ticks) << label;
-    }
+    EXPECT_EQ(ko::systemtime_to_ticks(st), r.ticks) << label;  // failure leaves `st` alone
   }
   ko::_windows_systemtime st{};
-  ASSERT_TRUE(ko::parse_date_time("1/15/2020", "10:30:15.25", st));
-  EXPECT_EQ(st.second, 15);
-  EXPECT_EQ(st.milliseconds, 250);
   ASSERT_TRUE(ko::parse_date_time("1/15/2020", "10:75", st));
   EXPECT_EQ(st.minute, 75);  // kept as written, carried only by the conversion
 
   // Each field may hold 31 characters and no more.
-  const std::string one_in_31 = std::string(30, '0') + "1";
-  const std::string one_in_32 = "0" + one_in_31;
-  for (const std::string& clock : {one_in_31 + ":30", "1:" + one_in_31, "1:30:" + one_in_31}) {
-    EXPECT_TRUE(ko::parse_date_time("1/15/2020", clock.c_str(), st)) << clock;
-  }
-  for (const std::string& clock : {one_in_32 + ":30", "1:" + one_in_32, "1:30:" + one_in_32}) {
-    EXPECT_FALSE(ko::parse_date_time("1/15/2020", clock.c_str(), st)) << clock;
+  const std::string f31 = std::string(30, '0') + "1", f32 = "0" + f31;
+  for (const auto& [field, ok] : {std::pair{f31, true}, std::pair{f32, false}}) {
+    for (const std::string& clock : {field + ":30", "1:" + field, "1:30:" + field}) {
+      EXPECT_EQ(ko::parse_date_time("1/15/2020", clock.c_str(), st), ok) << clock;
+    }
   }
 }
 
 TEST(KoTimeText, OrderedDatesReadEachFieldByItsLetter) {
-  struct row {
-    const char* date;
-    const char* order;
+  const struct {
+    const char *date, *order;
     char separator;
     bool ok;
     uint64_t ticks;
-  };
-  const row rows[] = {
-      {"2020/01/15", "YMD", '/', true, ticks_of(2020, 1, 15)},
-      {"20/1/15", "YMD", '/', true, ticks_of(2020, 1, 15)},
+  } rows[] = {
       {"2020//01/15", "YMD", '/', true, ticks_of(2020, 1, 15)},
-      {"2020/01//15", "ymd", '/', true, ticks_of(2020, 1, 15)},
       {"0x7e4/1/15", "YMD", '/', true, ticks_of(2020, 1, 15)},
-      {"15-Jan-2020", "DMonY", '-', true, ticks_of(2020, 1, 15)},
       {"jan-15-2020", "MonDY", '-', true, ticks_of(2020, 1, 15)},
-      {"15-Foo-2020", "DMonY", '-', false, 0},
       {"15-January-2020", "DMonY", '-', false, 0},
-      {"2020/01", "YMD", '/', false, 0},
-      {"2020/01/", "YMD", '/', false, 0},
-      {"2020/ab/15", "YMD", '/', false, 0},
       {"2020/13/15", "YMD", '/', false, 0},
-      {"2020/01/32", "YMD", '/', false, 0},
-      {"2020/01/15", "YM", '/', false, 0},
       {"2020/01/15", "YMX", '/', false, 0},
       // Records that cannot be converted fail instead of handing on a count of 0.
       {"2020/00/15", "YMD", '/', false, 0},
       {"2020/01/00", "YMD", '/', false, 0},
       {"1600/01/15", "YMD", '/', false, 0},
-      {"40000/01/15", "YMD", '/', false, 0},
-      {"4294967295/4294967295/15", "YMD", '/', false, 0},
   };
-  for (const row& r : rows) {
+  for (const auto& r : rows) {
     ko::_windows_systemtime st{};
     ASSERT_EQ(ko::parse_date_time_ordered(r.date, "08:00", r.order, r.separator, st), r.ok)
         << r.date << " " << r.order;
-    if (r.ok) {
-      EXPECT_EQ(ko::systemtime_to_ticks(st), r.ticks + 8 * 36000000000ULL) << r.date;
-    }
+    EXPECT_EQ(ko::systemtime_to_ticks(st), r.ok ? r.ticks + 8 * 36000000000ULL : 0) << r.date;
   }
   uint32_t day, month, year;
   EXPECT_TRUE(ko::parse_date_ordered("2020/00/00", "YMD", '/', day, month, year));
   EXPECT_EQ(month, 0u);  // the date reader alone lets a month of 0 through
-}
-
-TEST(KoTimeText, MonthNamesNeedThreeLettersInAnyCase) {
-  EXPECT_EQ(ko::month_from_name("Jan"), 1);
-  EXPECT_EQ(ko::month_from_name("DECEMBER"), 12);
   EXPECT_EQ(ko::month_from_name("sEp"), 9);
   EXPECT_EQ(ko::month_from_name("Ja"), -1);
-  EXPECT_EQ(ko::month_from_name("Foo"), -1);
 }
 
-TEST(KoTimeText, UnconvertibleRecordsGiveZeroTicks) {
-  const ko::_windows_systemtime month_zero{2020, 0, 0, 15, 0, 0, 0, 0};
-  const ko::_windows_systemtime month_13{2020, 13, 0, 15, 0, 0, 0, 0};
-  const ko::_windows_systemtime day_zero{2020, 1, 0, 0, 0, 0, 0, 0};
-  const ko::_windows_systemtime early{1600, 12, 0, 31, 0, 0, 0, 0};
-  const ko::_windows_systemtime huge{65535, 12, 0, 31, 65535, 65535, 65535, 65535};
-  const ko::_windows_systemtime carried{2021, 2, 0, 30, 0, 0, 0, 0};
-  EXPECT_EQ(ko::systemtime_to_ticks(month_zero), 0u);
-  EXPECT_EQ(ko::systemtime_to_ticks(month_13), 0u);
-  EXPECT_EQ(ko::systemtime_to_ticks(day_zero), 0u);
-  EXPECT_EQ(ko::systemtime_to_ticks(early), 0u);
-  EXPECT_EQ(ko::systemtime_to_ticks(huge), 0u);
-  EXPECT_EQ(ko::systemtime_to_ticks(carried), ticks_of(2021, 3, 2));
-}
-
-// Conversions must not move with the machine's time zone or locale.
 TEST(KoTimeText, ResultsDoNotDependOnTimeZoneOrLocale) {
   auto sample = [] {
-    std::string out = date_text(ko::time(1600000000, 999999, ko::type_time::unix_time));
     std::string date, clock;
     ko::format_date_time_custom(date, clock,
                                 ko::time(ticks_of(2020, 9, 13), ko::type_time::filetime),
                                 "mmm dd, yyyy", "hh:mm:ss.xxx");
-    out += "|" + date + " " + clock;
     ko::_windows_systemtime st{};
     const bool parsed = ko::parse_date_time("15-JAN-2020", "10:30:15.25 PM", st);
-    out += "|" + std::to_string(parsed) + " " + std::to_string(ko::systemtime_to_ticks(st));
-    return out;
+    return date_text(unix_time(1600000000, 999999)) + "|" + date + " " + clock + "|" +
+           std::to_string(parsed) + " " + std::to_string(ko::systemtime_to_ticks(st));
   };
   const std::string expected = sample();
   EXPECT_EQ(expected, "2020-09-13 12:26:40.999|Sep 13, 2020 00:00:00.000|1 " +
@@ -411,11 +283,7 @@ TEST(KoTimeText, ResultsDoNotDependOnTimeZoneOrLocale) {
     EXPECT_EQ(sample(), expected) << name;
   }
   std::locale::global(saved_locale);
-  if (old_tz) {
-    setenv("TZ", saved_tz.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  old_tz ? setenv("TZ", saved_tz.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 
