@@ -1,0 +1,193 @@
+// Arbitrary bytes as a capture file, walked by the reader through the whole per-packet pipeline
+// (decoding, every filter, the report line and each dump form). The first CONFIG_SIZE bytes of
+// the input choose the settings; the rest is the file, handed over through an in-memory file so
+// that the reader's own open, stat and read paths run.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "capture/packet_handler.h"
+#include "capture/pcap_reader.h"
+#include "fuzz/fuzz_input.h"
+#include "report/packet.h"
+#include "support/ko_time.h"
+#include "support/run_control.h"
+
+namespace {
+
+using nelo::fuzz::byte_source;
+
+constexpr size_t CONFIG_SIZE = 128;
+constexpr size_t MAX_PATTERN_RUNS = 4;
+constexpr size_t MAX_LIST_VALUES = 4;
+
+void silence_stdout_once() {
+  static const bool done = [] {
+    // The reader announces every file on standard output; fuzzing runs millions of them.
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, STDOUT_FILENO);
+      ::close(null_fd);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
+// Wildcard counts are mostly small, sometimes near the 32-bit limit to probe the sums.
+uint32_t wildcard_count(byte_source& in) {
+  const uint8_t pick = in.u8();
+  if (pick >= 0xF0) return in.u32();
+  return pick % 24;
+}
+
+void choose_pattern(byte_source& in, nelo::byte_pattern& pattern) {
+  pattern.reset();
+  const size_t runs = in.u8() % (MAX_PATTERN_RUNS + 1);
+  for (size_t i = 0; i < runs; ++i) {
+    nelo::pattern_run run;
+    const size_t literal_len = in.u8() % 5;
+    // Only the first run may be wildcards alone.
+    const size_t len = (i > 0 && literal_len == 0) ? 1 : literal_len;
+    for (size_t b = 0; b < len; ++b) run.literal.push_back(static_cast<char>(in.u8()));
+    run.has_literal = !run.literal.empty();
+    run.wildcards = wildcard_count(in);
+    pattern.total_len += run.literal.size() + run.wildcards;
+    pattern.runs.push_back(run);
+  }
+  if (pattern.total_len == 0) pattern.reset();
+}
+
+uint64_t list_value(byte_source& in) {
+  const uint8_t pick = in.u8();
+  return pick >= 0xF8 ? in.u64() : in.u8();
+}
+
+void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
+  const uint8_t filters_a = in.u8();
+  const uint8_t filters_b = in.u8();
+  const uint8_t output = in.u8();
+
+  if (filters_a & 0x01) {
+    const size_t n = 1 + in.u8() % 8;
+    for (size_t i = 0; i < n; ++i) ctx.frames.insert(list_value(in));
+  }
+  if (filters_a & 0x02) ctx.min_size = in.u16();
+  if (filters_a & 0x04) {
+    // Around the record times the files carry, so that the window sometimes splits them.
+    ctx.start_time = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
+    ctx.stop_time = ctx.start_time + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
+    if (in.flag()) ctx.stop_time = 0;
+  }
+  if (filters_a & 0x08) ctx.src_ip = in.u32();
+  if (filters_a & 0x10) ctx.dst_ip = in.u32();
+  if (filters_a & 0x20) {
+    const std::string_view v6 = in.bytes(16);
+    ctx.src_ipv6.assign(v6.begin(), v6.end());
+    if (ctx.src_ipv6.size() != 16) ctx.src_ipv6.clear();
+  }
+  if (filters_a & 0x40) {
+    const std::string_view v6 = in.bytes(16);
+    ctx.dst_ipv6.assign(v6.begin(), v6.end());
+    if (ctx.dst_ipv6.size() != 16) ctx.dst_ipv6.clear();
+  }
+  ctx.track_replies = (filters_a & 0x80) != 0;
+
+  if (filters_b & 0x01) choose_pattern(in, ctx.pattern);
+  if (filters_b & 0x02) {
+    const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
+    for (size_t i = 0; i < n; ++i) ctx.icmp_types.push_back(list_value(in));
+  }
+  if (filters_b & 0x04) {
+    const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
+    for (size_t i = 0; i < n; ++i) ctx.icmp_codes.push_back(list_value(in));
+  }
+  if (filters_b & 0x08) {
+    const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
+    for (size_t i = 0; i < n; ++i) ctx.icmp_ids.insert(in.u16());
+  }
+
+  // Output forms: hex with both dumps, ascii, binary, strings, or the metadata line alone.
+  switch (output % 5) {
+    case 0:
+      ctx.format = nelo::output_format::hex;
+      ctx.dump_hdr = true;
+      ctx.dump_payload = true;
+      break;
+    case 1:
+      ctx.format = nelo::output_format::ascii;
+      break;
+    case 2:
+      ctx.format = nelo::output_format::binary;
+      break;
+    case 3:
+      ctx.format = nelo::output_format::strings;
+      break;
+    default:
+      ctx.format = nelo::output_format::hex;
+      ctx.dump_meta = true;
+      ctx.dump_hdr = false;
+      ctx.dump_payload = false;
+      return;
+  }
+  if (output % 5 != 0) {
+    ctx.dump_hdr = (output & 0x10) != 0;
+    ctx.dump_payload = (output & 0x20) != 0;
+  }
+  ctx.dump_meta = (output & 0x40) != 0;
+  ctx.flush_each_line = (output & 0x80) != 0;
+}
+
+class memory_file {
+ public:
+  memory_file(const uint8_t* data, size_t size)
+      : m_fd(static_cast<int>(::memfd_create("capture", MFD_CLOEXEC))) {
+    size_t done = 0;
+    while (m_fd >= 0 && done < size) {
+      const ssize_t n = ::write(m_fd, data + done, size - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  memory_file(const memory_file&) = delete;
+  memory_file& operator=(const memory_file&) = delete;
+  ~memory_file() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  bool ok() const { return m_fd >= 0; }
+  std::string path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+
+ private:
+  int m_fd;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  silence_stdout_once();
+  byte_source config(data, size < CONFIG_SIZE ? size : CONFIG_SIZE);
+  const uint8_t* file_bytes = data + config.remaining();
+  const size_t file_size = size - config.remaining();
+
+  nelo::packet_ctx ctx;
+  choose_settings(config, ctx);
+  nelo::fuzz::discard_buf discard;
+  // Now and then the report stream fails part-way, which must end the walk cleanly.
+  const uint16_t fail_after = config.u16();
+  nelo::fuzz::failing_buf failing(fail_after % 4096);
+  std::ostream out((fail_after & 0x8000) != 0 ? static_cast<std::streambuf*>(&failing)
+                                              : static_cast<std::streambuf*>(&discard));
+  ctx.out = &out;
+
+  memory_file file(file_bytes, file_size);
+  if (!file.ok()) return 0;
+  nelo::reset_stop_requests();
+  nelo::read_capture_file(file.path(), nelo::handle_packet, &ctx);
+  nelo::reset_stop_requests();
+  return 0;
+}

@@ -1,0 +1,330 @@
+// Damaged captures through the whole pipeline: a real capture cut at every byte, with single
+// bytes of its headers overwritten, and with odd snap and record lengths. Every walk runs the
+// decoder, the filters, the report line and a dump on the damaged bytes (a sanitizer build
+// turns any stray read into a failure), and the records handed on are checked against what an
+// independent reading of the file says they must be.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture/packet_handler.h"
+#include "capture/pcap_reader.h"
+#include "helpers/pcap_builder.h"
+#include "support/run_control.h"
+#include "support/wire.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+
+const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
+
+uint32_t le32_at(const bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+void set_le32(bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct handed_record {
+  uint64_t frame_number = 0;
+  bytes frame;         // the captured bytes as handed on
+  std::string report;  // what the pipeline wrote for this record
+  bool kept = false;
+};
+
+// The context the reader passes back to the handler, with room to note what it saw.
+struct recording_ctx : packet_ctx {
+  std::ostringstream report;
+  std::vector<handed_record> seen;
+};
+
+int recording_handler(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx) {
+  auto* rec = static_cast<recording_ctx*>(ctx);
+  const uint32_t incl_len = load_le32(record + 8);
+  handed_record r;
+  r.frame_number = frame_number;
+  r.frame.assign(record + PCAP_RECORD_HEADER_SIZE, record + PCAP_RECORD_HEADER_SIZE + incl_len);
+  const std::string before = rec->report.str();
+  r.kept = handle_packet(frame_number, record, ctx) == 1;
+  r.report = rec->report.str().substr(before.size());
+  rec->seen.push_back(std::move(r));
+  return 0;
+}
+
+// The reader announces every file on standard output; thousands of walks would bury the test
+// log, so it is pointed at /dev/null for the duration of one walk.
+class quiet_stdout {
+ public:
+  quiet_stdout() {
+    std::fflush(stdout);
+    m_saved = ::dup(STDOUT_FILENO);
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, STDOUT_FILENO);
+      ::close(null_fd);
+    }
+  }
+  quiet_stdout(const quiet_stdout&) = delete;
+  quiet_stdout& operator=(const quiet_stdout&) = delete;
+  ~quiet_stdout() {
+    std::fflush(stdout);
+    if (m_saved >= 0) {
+      ::dup2(m_saved, STDOUT_FILENO);
+      ::close(m_saved);
+    }
+  }
+
+ private:
+  int m_saved = -1;
+};
+
+struct walk_result {
+  bool ok = false;
+  std::vector<handed_record> seen;
+};
+
+walk_result walk(const bytes& file, output_format format = output_format::hex) {
+  recording_ctx ctx;
+  ctx.out = &ctx.report;
+  ctx.format = format;
+  ctx.dump_meta = true;
+  ctx.dump_hdr = true;
+  ctx.dump_payload = true;
+  reset_stop_requests();
+  const std::string path = testing::write_temp_file("damaged.pcap", file);
+  walk_result result;
+  {
+    const quiet_stdout quiet;
+    result.ok = read_capture_file(path, recording_handler, &ctx);
+  }
+  result.seen = std::move(ctx.seen);
+  return result;
+}
+
+// Offsets of the records of an intact capture, from its own length fields.
+std::vector<size_t> record_offsets(const bytes& file) {
+  std::vector<size_t> offsets;
+  for (size_t at = PCAP_FILE_HEADER_SIZE; at + PCAP_RECORD_HEADER_SIZE <= file.size();
+       at += PCAP_RECORD_HEADER_SIZE + le32_at(file, at + 8))
+    offsets.push_back(at);
+  return offsets;
+}
+
+// What a walk must hand on for any file: nothing unless the header is a little-endian
+// microsecond 2.4 one; then whole records in order, until a record header is cut, a captured
+// length exceeds the snap length (0 meaning unlimited) or the record limit, or a record is cut,
+// which is handed on with the bytes present.
+struct expected_walk {
+  bool ok = false;
+  std::vector<bytes> frames;
+};
+
+expected_walk expected_for(const bytes& file) {
+  expected_walk e;
+  if (file.size() < PCAP_FILE_HEADER_SIZE || le32_at(file, 0) != PCAP_MAGIC_USEC ||
+      (file[4] | (file[5] << 8)) != PCAP_VERSION_MAJOR ||
+      (file[6] | (file[7] << 8)) != PCAP_VERSION_MINOR)
+    return e;
+  e.ok = true;
+  uint32_t snaplen = le32_at(file, 16);
+  if (snaplen == 0) snaplen = PCAP_UNLIMITED_SNAPLEN;
+  size_t at = PCAP_FILE_HEADER_SIZE;
+  while (file.size() - at >= PCAP_RECORD_HEADER_SIZE) {
+    const uint32_t incl_len = le32_at(file, at + 8);
+    if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) break;
+    const size_t data = at + PCAP_RECORD_HEADER_SIZE;
+    const size_t present = std::min<size_t>(incl_len, file.size() - data);
+    e.frames.emplace_back(file.begin() + static_cast<ptrdiff_t>(data),
+                          file.begin() + static_cast<ptrdiff_t>(data + present));
+    if (present < incl_len) break;
+    at = data + incl_len;
+  }
+  return e;
+}
+
+void expect_walk_matches(const walk_result& got, const expected_walk& want,
+                         const std::string& label) {
+  EXPECT_EQ(got.ok, want.ok) << label;
+  ASSERT_EQ(got.seen.size(), want.frames.size()) << label;
+  for (size_t i = 0; i < want.frames.size(); ++i) {
+    EXPECT_EQ(got.seen[i].frame_number, i + 1) << label;
+    EXPECT_EQ(got.seen[i].frame, want.frames[i]) << label << ", record " << i + 1;
+  }
+}
+
+class DamagedCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    original = testing::read_file(LOOPBACK);
+    ASSERT_GT(original.size(), PCAP_FILE_HEADER_SIZE);
+    offsets = record_offsets(original);
+    intact = walk(original);
+    ASSERT_TRUE(intact.ok);
+    ASSERT_EQ(intact.seen.size(), offsets.size());
+  }
+
+  bytes original;
+  std::vector<size_t> offsets;
+  walk_result intact;
+};
+
+TEST_F(DamagedCapture, EveryPrefixHandsOnTheWholeRecordsAndWhatIsPresentOfTheCutOne) {
+  for (size_t cut = 0; cut <= original.size(); ++cut) {
+    const bytes prefix(original.begin(), original.begin() + static_cast<ptrdiff_t>(cut));
+    const walk_result got = walk(prefix);
+    const std::string label = "cut at " + std::to_string(cut);
+    if (cut < PCAP_FILE_HEADER_SIZE) {
+      EXPECT_FALSE(got.ok) << label;
+      EXPECT_TRUE(got.seen.empty()) << label;
+      continue;
+    }
+    ASSERT_TRUE(got.ok) << label;
+
+    size_t whole = 0;
+    while (whole < offsets.size() &&
+           offsets[whole] + PCAP_RECORD_HEADER_SIZE + le32_at(original, offsets[whole] + 8) <= cut)
+      ++whole;
+    const bool cut_in_data =
+        whole < offsets.size() && cut >= offsets[whole] + PCAP_RECORD_HEADER_SIZE;
+    ASSERT_EQ(got.seen.size(), whole + (cut_in_data ? 1 : 0)) << label;
+
+    // The whole records come out exactly as in the intact walk, report and dumps included.
+    for (size_t i = 0; i < whole; ++i) {
+      EXPECT_EQ(got.seen[i].frame_number, i + 1) << label;
+      EXPECT_EQ(got.seen[i].frame, intact.seen[i].frame) << label;
+      EXPECT_EQ(got.seen[i].report, intact.seen[i].report) << label << ", record " << i + 1;
+    }
+    if (cut_in_data) {
+      const size_t data = offsets[whole] + PCAP_RECORD_HEADER_SIZE;
+      EXPECT_EQ(got.seen[whole].frame_number, whole + 1) << label;
+      EXPECT_EQ(got.seen[whole].frame, bytes(original.begin() + static_cast<ptrdiff_t>(data),
+                                             original.begin() + static_cast<ptrdiff_t>(cut)))
+          << label;
+    }
+  }
+}
+
+TEST_F(DamagedCapture, AnyValueInAnyGlobalHeaderByteGivesAConsistentWalk) {
+  for (size_t at = 0; at < PCAP_FILE_HEADER_SIZE; ++at) {
+    for (const uint8_t value :
+         {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x02}, uint8_t{0x04}, uint8_t{0x7f}, uint8_t{0x80},
+          uint8_t{0xff}, static_cast<uint8_t>(original[at] ^ 0xff)}) {
+      bytes damaged = original;
+      damaged[at] = value;
+      const std::string label = "byte " + std::to_string(at) + " = " + std::to_string(value);
+      const walk_result got = walk(damaged, output_format::strings);
+      expect_walk_matches(got, expected_for(damaged), label);
+      // Fields the reader does not use change nothing.
+      if (at >= 8 && at < 16) {
+        EXPECT_EQ(got.seen.size(), intact.seen.size()) << label;
+      }
+    }
+  }
+}
+
+TEST_F(DamagedCapture, AnyValueInARecordHeaderFieldGivesAConsistentWalk) {
+  const char* const field_names[] = {"ts_sec", "ts_usec", "incl_len", "orig_len"};
+  for (size_t record = 0; record < offsets.size(); ++record) {
+    for (size_t field = 0; field < 4; ++field) {
+      const size_t at = offsets[record] + 4 * field;
+      const uint32_t was = le32_at(original, at);
+      for (const uint32_t value : {0u, 1u, 13u, 0xffffu, 0x7fffffffu, 0x80000000u, 0xffffffffu,
+                                   was + 1, was - 1, static_cast<uint32_t>(original.size())}) {
+        bytes damaged = original;
+        set_le32(damaged, at, value);
+        const std::string label = std::string(field_names[field]) + " of record " +
+                                  std::to_string(record + 1) + " = " + std::to_string(value);
+        const output_format format = field % 2 == 0 ? output_format::ascii : output_format::hex;
+        const walk_result got = walk(damaged, format);
+        expect_walk_matches(got, expected_for(damaged), label);
+      }
+    }
+  }
+}
+
+TEST_F(DamagedCapture, SnapLengthDecidesWhereTheWalkEnds) {
+  // A snap length equal to the first record's length lets the leading records that fit pass.
+  const uint32_t first_len = le32_at(original, offsets[0] + 8);
+  size_t fitting = 0;
+  while (fitting < offsets.size() && le32_at(original, offsets[fitting] + 8) <= first_len)
+    ++fitting;
+  const struct {
+    uint32_t snaplen;
+    size_t records;
+  } cases[] = {
+      {0, offsets.size()},            // no limit given
+      {1, 0},                         // the first record is already too long
+      {0xffffffffu, offsets.size()},  // larger than any buffer
+      {first_len, fitting},
+  };
+  for (const auto& c : cases) {
+    bytes file = original;
+    set_le32(file, 16, c.snaplen);
+    const walk_result got = walk(file);
+    EXPECT_TRUE(got.ok) << c.snaplen;
+    EXPECT_EQ(got.seen.size(), c.records) << "snaplen " << c.snaplen;
+  }
+}
+
+TEST(DamagedCaptureCrafted, OddRecordLengthsAreHandedOnAsThePresentBytes) {
+  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  const bytes echo = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(32, 0x5a));
+  const bytes header = testing::pcap_global_header(0xffffffffu);
+  const auto file_of = [&](std::vector<testing::record_spec> records) {
+    bytes f = header;
+    for (const auto& r : records) {
+      const bytes rec = testing::pcap_record(r);
+      f.insert(f.end(), rec.begin(), rec.end());
+    }
+    return f;
+  };
+  const struct {
+    const char* name;
+    bytes file;
+    size_t records;
+    size_t kept;
+  } cases[] = {
+      {"empty record between two", file_of({{.frame = echo}, {.frame = {}}, {.frame = echo}}), 3,
+       2},
+      {"last record claims more than the file", file_of({{.frame = echo, .incl_len = 1000}}), 1, 1},
+      {"last record claims just under the record limit",
+       file_of({{.frame = echo, .incl_len = MAX_RECORD_LENGTH - 1}}), 1, 1},
+      {"record beyond the record limit ends the walk",
+       file_of({{.frame = echo}, {.frame = echo, .incl_len = MAX_RECORD_LENGTH + 1}}), 1, 1},
+      {"record claims four gigabytes", file_of({{.frame = echo, .incl_len = 0xffffffff}}), 0, 0},
+      {"header only", header, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const walk_result got = walk(c.file);
+    expect_walk_matches(got, expected_for(c.file), c.name);
+    EXPECT_EQ(got.seen.size(), c.records) << c.name;
+    size_t kept = 0;
+    for (const handed_record& r : got.seen) kept += r.kept ? 1 : 0;
+    EXPECT_EQ(kept, c.kept) << c.name;
+  }
+}
+
+TEST(DamagedCaptureCrafted, ZeroLengthFileIsNotACapture) {
+  const std::string path = testing::write_temp_file("empty.pcap", {});
+  recording_ctx ctx;
+  ctx.out = &ctx.report;
+  ::testing::internal::CaptureStdout();
+  const bool ok = read_capture_file(path, recording_handler, &ctx);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(ctx.seen.empty());
+  EXPECT_EQ(out, "Processing file: " + path + "\ninvalid pcap file, aborting\n");
+}
+
+}  // namespace
+}  // namespace nelo

@@ -1,0 +1,144 @@
+// A capture larger than 4 GiB, made as a sparse file so that it costs almost no disk: the
+// records in the middle are as long as the reader allows and their data are holes, which read
+// as zeros, that is an EtherType of 0, and are dropped. ICMP records before the filler and past
+// the 4 GiB offset must be reported under their own frame numbers: any 32-bit file offset, size
+// or counter would lose or misplace them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture/packet_handler.h"
+#include "capture/pcap_reader.h"
+#include "helpers/pcap_builder.h"
+#include "support/run_control.h"
+#include "support/wire.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+
+constexpr uint64_t FOUR_GIB = uint64_t{1} << 32;
+constexpr uint64_t FREE_SPACE_NEEDED = uint64_t{1} << 30;
+// Each filler record fills exactly the largest record the reader accepts.
+constexpr uint32_t FILLER_INCL_LEN = MAX_RECORD_LENGTH;
+constexpr uint64_t FILLER_RECORD_SIZE = PCAP_RECORD_HEADER_SIZE + uint64_t{FILLER_INCL_LEN};
+
+struct kept_packet {
+  uint64_t frame_number;
+  uint16_t icmp_id;
+};
+
+struct recording_ctx : packet_ctx {
+  std::ostringstream report;
+  std::vector<kept_packet> kept;
+  uint64_t records = 0;
+};
+
+int recording_handler(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx) {
+  auto* rec = static_cast<recording_ctx*>(ctx);
+  ++rec->records;
+  if (handle_packet(frame_number, record, ctx) == 1) {
+    // Ethernet 14 + IPv4 20 + identifier at 4 in the ICMP header.
+    rec->kept.push_back({frame_number, load_be16(record + PCAP_RECORD_HEADER_SIZE + 38)});
+  }
+  return 0;
+}
+
+bool write_at(int fd, const bytes& data, uint64_t offset) {
+  return ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) ==
+         static_cast<ssize_t>(data.size());
+}
+
+// "Slow" in the suite name lets the suite be left out of quick runs: the walk reads 4 GiB.
+TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
+  const std::string dir = testing::temp_dir();
+  struct statvfs fs;
+  ASSERT_EQ(::statvfs(dir.c_str(), &fs), 0);
+  if (uint64_t{fs.f_bavail} * fs.f_frsize < FREE_SPACE_NEEDED)
+    GTEST_SKIP() << "under 1 GB free in " << dir;
+
+  const uint8_t a[4] = {10, 1, 2, 3}, b[4] = {10, 3, 2, 1};
+  const auto echo = [&](uint16_t id) {
+    testing::record_spec r;
+    r.frame = testing::ipv4_icmp_frame(a, b, 8, 0, id, bytes(40, 0x61));
+    return testing::pcap_record(r);
+  };
+
+  const std::string path = dir + "/large.pcap";
+  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  uint64_t at = 0;
+  bool written = write_at(fd, testing::pcap_global_header(0xffffffffu), at);
+  at += PCAP_FILE_HEADER_SIZE;
+  // Frame 1: an echo before the filler.
+  const bytes first = echo(1);
+  written = written && write_at(fd, first, at);
+  at += first.size();
+  // Frames 2 to N: filler records whose data are left as holes, up to past 4 GiB.
+  uint64_t frame = 1;
+  testing::record_spec filler_header;
+  filler_header.incl_len = FILLER_INCL_LEN;
+  const bytes filler = testing::pcap_record(filler_header);
+  while (at < FOUR_GIB + 1) {
+    written = written && write_at(fd, filler, at);
+    at += FILLER_RECORD_SIZE;
+    ++frame;
+  }
+  // Three echoes, all lying wholly past the 4 GiB offset.
+  std::vector<kept_packet> expected = {{1, 1}};
+  for (uint16_t id = 2; id <= 4; ++id) {
+    const bytes record = echo(id);
+    written = written && write_at(fd, record, at);
+    at += record.size();
+    expected.push_back({++frame, id});
+  }
+  ::close(fd);
+  ASSERT_TRUE(written);
+  ASSERT_GT(at, FOUR_GIB);
+
+  recording_ctx ctx;
+  ctx.out = &ctx.report;
+  ctx.dump_meta = true;
+  ctx.dump_hdr = true;
+  ctx.dump_payload = true;
+  reset_stop_requests();
+  const auto started = std::chrono::steady_clock::now();
+  const bool ok = read_capture_file(path, recording_handler, &ctx);
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ::unlink(path.c_str());
+
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(ctx.records, frame);
+  ASSERT_EQ(ctx.kept.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(ctx.kept[i].frame_number, expected[i].frame_number) << i;
+    EXPECT_EQ(ctx.kept[i].icmp_id, expected[i].icmp_id) << i;
+  }
+  // The report lines lead with the frame number.
+  std::vector<uint64_t> reported;
+  std::istringstream lines(ctx.report.str());
+  for (std::string line; std::getline(lines, line);) {
+    const size_t digits = line.find_first_not_of(' ');
+    const size_t end = line.find(" , ");
+    if (digits == std::string::npos || end == std::string::npos || end <= digits) continue;
+    const std::string number = line.substr(digits, end - digits);
+    if (number.find_first_not_of("0123456789") == std::string::npos)
+      reported.push_back(std::stoull(number));
+  }
+  ASSERT_EQ(reported.size(), expected.size()) << ctx.report.str();
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(reported[i], expected[i].frame_number);
+  std::printf("walked %.2f GiB in %.1f s\n", static_cast<double>(at) / (1u << 30), seconds);
+}
+
+}  // namespace
+}  // namespace nelo
