@@ -131,9 +131,15 @@ TEST_F(ListModeTest, FileTimeWindowSelectsByModificationTime) {
 }
 
 TEST_F(ListModeTest, EnvironmentReferencesInTheDirectoryAreExpanded) {
-  setenv("NELO_TEST_TREE", root.c_str(), 1);
-  const auto r = run_nelo_binary({"-enumdir", "%NELO_TEST_TREE%/sub", "-icmp_type", "3"});
-  unsetenv("NELO_TEST_TREE");
+  const char* home = getenv("HOME");
+  const std::string saved = home != nullptr ? home : "";
+  setenv("HOME", root.c_str(), 1);
+  const auto r = run_nelo_binary({"-enumdir", "%HOME%/sub", "-icmp_type", "3"});
+  if (home != nullptr) {
+    setenv("HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/sub/c.pcap", root + "/sub/loop"}));
 }
 
