@@ -134,14 +134,14 @@ bool contains(const std::string& text, const std::string& part) {
 // A small capture of two echo requests from `source`, so each file's report is recognisable.
 bytes echo_capture(const uint8_t source[4], size_t records = 2, size_t payload = 24) {
   const uint8_t target[4] = {192, 0, 2, 1};
-  std::vector<testing::record_spec> specs;
+  std::vector<testing::record_parts> parts;
   for (size_t i = 0; i < records; ++i) {
-    testing::record_spec r;
+    testing::record_parts r;
     r.frame = testing::ipv4_icmp_frame(source, target, 8, 0, static_cast<uint16_t>(i + 1),
                                        bytes(payload, static_cast<uint8_t>('a' + i % 26)));
-    specs.push_back(r);
+    parts.push_back(r);
   }
-  return testing::pcap_file(specs);
+  return testing::pcap_file(parts);
 }
 
 TEST(HostileInput, InputThatIsNotARegularFileIsRefusedWithoutHanging) {

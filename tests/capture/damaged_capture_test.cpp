@@ -280,7 +280,7 @@ TEST(DamagedCaptureCrafted, OddRecordLengthsAreHandedOnAsThePresentBytes) {
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
   const bytes echo = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(32, 0x5a));
   const bytes header = testing::pcap_global_header(0xffffffffu);
-  const auto file_of = [&](std::vector<testing::record_spec> records) {
+  const auto file_of = [&](std::vector<testing::record_parts> records) {
     bytes f = header;
     for (const auto& r : records) {
       const bytes rec = testing::pcap_record(r);

@@ -45,7 +45,7 @@ struct frame_fields {
 };
 
 std::vector<uint8_t> build(const frame_fields& s) {
-  testing::record_spec r;
+  testing::record_parts r;
   r.ts_sec = s.ts_sec;
   r.ts_usec = s.ts_usec;
   r.frame =

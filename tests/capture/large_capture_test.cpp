@@ -68,7 +68,7 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
 
   const uint8_t a[4] = {10, 1, 2, 3}, b[4] = {10, 3, 2, 1};
   const auto echo = [&](uint16_t id) {
-    testing::record_spec r;
+    testing::record_parts r;
     r.frame = testing::ipv4_icmp_frame(a, b, 8, 0, id, bytes(40, 0x61));
     return testing::pcap_record(r);
   };
@@ -85,7 +85,7 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   at += first.size();
   // Frames 2 to N: filler records whose data are left as holes, up to past 4 GiB.
   uint64_t frame = 1;
-  testing::record_spec filler_header;
+  testing::record_parts filler_header;
   filler_header.incl_len = FILLER_INCL_LEN;
   const bytes filler = testing::pcap_record(filler_header);
   while (at < FOUR_GIB + 1) {

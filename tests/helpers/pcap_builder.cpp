@@ -56,7 +56,7 @@ bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint1
   return b;
 }
 
-bytes pcap_record(const record_spec& r) {
+bytes pcap_record(const record_parts& r) {
   bytes b;
   put_le32(b, r.ts_sec);
   put_le32(b, r.ts_usec);
@@ -66,9 +66,9 @@ bytes pcap_record(const record_spec& r) {
   return b;
 }
 
-bytes pcap_file(const std::vector<record_spec>& records, uint32_t snaplen) {
+bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen) {
   bytes b = pcap_global_header(snaplen);
-  for (const record_spec& r : records) {
+  for (const record_parts& r : records) {
     const bytes rec = pcap_record(r);
     b.insert(b.end(), rec.begin(), rec.end());
   }

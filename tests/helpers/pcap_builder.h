@@ -12,7 +12,7 @@ namespace nelo::testing {
 
 using bytes = std::vector<uint8_t>;
 
-struct record_spec {
+struct record_parts {
   uint32_t ts_sec = 1600000000;
   uint32_t ts_usec = 0;
   bytes frame;
@@ -24,8 +24,8 @@ struct record_spec {
 // The 24-byte global header of a little-endian microsecond pcap 2.4 file.
 bytes pcap_global_header(uint32_t snaplen = 262144, uint32_t magic = 0xA1B2C3D4, uint16_t major = 2,
                          uint16_t minor = 4, uint32_t link_type = 1);
-bytes pcap_record(const record_spec& record);
-bytes pcap_file(const std::vector<record_spec>& records, uint32_t snaplen = 262144);
+bytes pcap_record(const record_parts& record);
+bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144);
 
 // Ethernet II + IPv4 (IHL from `options` length) + ICMP header + payload.
 bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, uint8_t code,
