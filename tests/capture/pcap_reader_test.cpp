@@ -143,30 +143,6 @@ TEST_F(PcapReaderTest, RecordBeyondTheLengthLimitEndsTheWalk) {
   EXPECT_EQ(seen.size(), 1u);
 }
 
-TEST_F(PcapReaderTest, RecordHeaderCutByTheEndOfFileEndsTheWalk) {
-  bytes file = testing::pcap_file({{.frame = filled(60, 1)}, {.frame = filled(60, 2)}});
-  file.resize(24 + 16 + 60 + 10);
-  EXPECT_TRUE(walk(file));
-  EXPECT_EQ(seen.size(), 1u);
-}
-
-TEST_F(PcapReaderTest, EveryPrefixOfAFileIsWalkedSafely) {
-  const bytes file = testing::pcap_file(
-      {{.frame = filled(60, 1)}, {.frame = filled(98, 2)}, {.frame = filled(70, 3)}});
-  const size_t ends[] = {24, 24 + 76, 24 + 76 + 114, file.size()};
-  for (size_t cut = 24; cut <= file.size(); ++cut) {
-    seen.clear();
-    ASSERT_TRUE(walk(bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut))));
-    size_t complete = 0;
-    while (complete < 3 && ends[complete + 1] <= cut) ++complete;
-    const bool partial = complete < 3 && cut >= ends[complete] + 16 && cut < ends[complete + 1];
-    ASSERT_EQ(seen.size(), complete + (partial ? 1 : 0)) << "cut at " << cut;
-    if (partial) {
-      EXPECT_EQ(seen.back().frame.size(), cut - ends[complete] - 16);
-    }
-  }
-}
-
 TEST_F(PcapReaderTest, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
   const std::string dir = testing::temp_dir();
   EXPECT_FALSE(read_capture_file(dir + "/does-not-exist.pcap", record_handler, &ctx));
