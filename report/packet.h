@@ -51,8 +51,7 @@ struct pcap_record_header {
 };
 
 inline pcap_record_header load_record_header(const uint8_t* record) {
-  return {load_le32(record), load_le32(record + 4), load_le32(record + 8),
-          load_le32(record + 12)};
+  return {load_le32(record), load_le32(record + 4), load_le32(record + 8), load_le32(record + 12)};
 }
 
 enum class output_format : uint32_t { hex = 1, ascii = 2, binary = 3, strings = 4 };
