@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/value_readers.h"
+#include "support/ascii_text.h"
 #include "support/error_writer.h"
 #include "support/ko_time.h"
 
@@ -136,12 +137,6 @@ bool can_write(const std::string& path) {
   return usable;
 }
 
-std::string_view trim_blanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // Each '|'-separated pair must name an alias and its true path, separated by ',' or ';'.
 bool alias_balanced(std::string_view value) {
   size_t pairs = 0;
@@ -149,14 +144,14 @@ bool alias_balanced(std::string_view value) {
   while (start <= value.size()) {
     const size_t bar = value.find('|', start);
     const std::string_view pair =
-        trim_blanks(value.substr(start, bar == std::string_view::npos ? bar : bar - start));
+        trim_blanks(value.substr(start, bar == std::string_view::npos ? bar : bar - start), " \t");
     start = bar == std::string_view::npos ? value.size() + 1 : bar + 1;
     if (pair.empty()) continue;
     ++pairs;
     const size_t split = pair.find_first_of(",;");
     if (split == std::string_view::npos) return false;
-    const std::string_view alias = trim_blanks(pair.substr(0, split));
-    const std::string_view target = trim_blanks(pair.substr(split + 1));
+    const std::string_view alias = trim_blanks(pair.substr(0, split), " \t");
+    const std::string_view target = trim_blanks(pair.substr(split + 1), " \t");
     if (alias.empty() || target.empty() || target.find_first_of(",;") != std::string_view::npos)
       return false;
   }

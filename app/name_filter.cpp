@@ -6,29 +6,11 @@
 #include <cstdint>
 
 #include "app/cmd_params.h"
+#include "support/ascii_text.h"
 
 namespace nelo {
 
 namespace {
-
-constexpr std::string_view PIECE_BLANKS = " \t\r\n";
-
-char lower_ascii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), lower_ascii);
-  return out;
-}
-
-std::string_view trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(PIECE_BLANKS);
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(PIECE_BLANKS);
-  return text.substr(first, last - first + 1);
-}
 
 filter_entry make_entry(std::string_view pattern) {
   filter_entry entry;
@@ -92,7 +74,7 @@ bool inside_time_window(const cmd_params& params, std::string_view name) {
 }  // namespace
 
 std::vector<filter_entry> parse_filters(std::string_view value) {
-  const std::string lowered = lower(value);
+  const std::string lowered = lower_text(value);
   const char separator = lowered.find(',') != std::string::npos   ? ','
                          : lowered.find('|') != std::string::npos ? '|'
                                                                   : '\0';
@@ -100,7 +82,7 @@ std::vector<filter_entry> parse_filters(std::string_view value) {
   std::string_view rest = lowered;
   while (true) {
     const size_t cut = separator != '\0' ? rest.find(separator) : std::string_view::npos;
-    const std::string_view piece = trim(rest.substr(0, cut));
+    const std::string_view piece = trim_blanks(rest.substr(0, cut));
     if (!piece.empty()) patterns.push_back(piece);
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
@@ -124,12 +106,12 @@ bool name_matches_patterns(std::string_view name, const std::vector<filter_entry
   // A bare name (as `ls` prints them) has an empty directory part and is matched on its own.
   const size_t slash = name.rfind('/');
   const size_t file_start = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::string file = lower(name.substr(file_start));
+  const std::string file = lower_text(name.substr(file_start));
   std::string dir;
   bool dir_lowered = false;
   for (const filter_entry& entry : filters) {
     if (entry.is_path_filter && !dir_lowered) {
-      dir = lower(name.substr(0, file_start));
+      dir = lower_text(name.substr(0, file_start));
       dir_lowered = true;
     }
     if (entry_matches(entry, dir, file)) return true;

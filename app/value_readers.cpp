@@ -1,9 +1,9 @@
 #include "app/value_readers.h"
 
+#include "support/ascii_text.h"
 #include "support/number_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -14,7 +14,6 @@ namespace nelo {
 
 namespace {
 
-constexpr std::string_view TRIM_CHARS = " \t\r\n";
 constexpr size_t U64_MAX_SCANNED = 30;
 constexpr size_t U64_MAX_HEX_DIGITS = 16;
 constexpr size_t U64_MAX_OCTAL_DIGITS = 22;
@@ -22,23 +21,6 @@ constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
 constexpr size_t IPV6_COLONS = 7;
 constexpr size_t DOTTED_QUAD_PARTS = 4;
 constexpr uint32_t BYTE_MAX = 255;
-
-std::string_view trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(TRIM_CHARS);
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(TRIM_CHARS);
-  return text.substr(first, last - first + 1);
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // The same for a 32-bit signed long: out-of-range values clamp to its limits.
 int32_t to_long32(const char* text, int base) {
@@ -101,7 +83,7 @@ void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards)
 
 bool parse_number(std::string_view text, uint32_t& value) {
   value = 0;
-  if (read_dotted_quad(lower(trim(text)), value)) return true;
+  if (read_dotted_quad(lower_text(trim_blanks(text)), value)) return true;
   return parse_plain_number(text, value);
 }
 
@@ -146,9 +128,9 @@ std::vector<std::string> split_words(std::string_view text) {
   std::vector<std::string> words;
   size_t pos = 0;
   while (pos < text.size()) {
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    while (pos < text.size() && is_c_space(text[pos])) ++pos;
     const size_t start = pos;
-    while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    while (pos < text.size() && !is_c_space(text[pos])) ++pos;
     if (pos > start) words.emplace_back(text.substr(start, pos - start));
   }
   if (words.size() < 2) return words;
@@ -194,7 +176,7 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
   const std::vector<std::string> pieces =
       delimiter != '\0' ? split_at(text, delimiter) : std::vector<std::string>{std::string(text)};
   for (const std::string& piece : pieces) {
-    const std::string_view item = trim(piece);
+    const std::string_view item = trim_blanks(piece);
     uint64_t value = 0;
     if (!item.empty() && parse_u64(item, value)) values.push_back(value);
   }
@@ -204,7 +186,7 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
 std::vector<uint64_t> parse_frame_list(std::string_view text) {
   std::vector<uint64_t> frames;
   for (const std::string& word : split_words(text)) {
-    const std::string w = lower(trim(word));
+    const std::string w = lower_text(trim_blanks(word));
     if (w.empty()) continue;
     int32_t number = 0;
     if (const size_t x = w.find('x'); x != std::string::npos) {

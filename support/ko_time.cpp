@@ -3,6 +3,7 @@
 // reader is our own, so neither the time zone nor the locale of the machine can change a result.
 #include "support/ko_time.h"
 
+#include "support/ascii_text.h"
 #include "support/number_text.h"
 
 #include <sys/time.h>
@@ -17,6 +18,12 @@
 namespace ko {
 
 namespace {
+
+using nelo::is_c_space;
+using nelo::is_digit;
+using nelo::lower_ascii;
+using nelo::trim_blanks;
+using nelo::upper_ascii;
 
 constexpr int64_t SECONDS_PER_DAY = 86400;
 constexpr int64_t SECONDS_PER_COMMON_YEAR = 31536000;
@@ -74,32 +81,6 @@ constexpr type_time_entry TYPE_TIME_NAMES[] = {
 
 bool is_leap_year(int64_t year) {
   return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-char to_lower_ascii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char to_upper_ascii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool is_c_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool is_trim_char(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_trim_char(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_trim_char(text.back())) text.remove_suffix(1);
-  return text;
 }
 
 // Writes `value` as exactly `width` decimal digits (zero-filled, high digits dropped).
@@ -249,7 +230,7 @@ uint32_t month_from_whole_name(std::string_view field) {
   for (uint32_t m = 0; m < 12; ++m) {
     bool same = true;
     for (size_t i = 0; i < MONTH_NAME_LENGTH; ++i) {
-      if (to_lower_ascii(field[i]) != to_lower_ascii(MONTH_ABBREVIATIONS[m][i])) same = false;
+      if (lower_ascii(field[i]) != lower_ascii(MONTH_ABBREVIATIONS[m][i])) same = false;
     }
     if (same) return m + 1;
   }
@@ -637,8 +618,8 @@ bool parse_time(const char* text, uint32_t& hour, uint32_t& minute, double& seco
   minute = 0;
   seconds = 0.0;
   if (text == nullptr) return false;
-  std::string clock(trim(text));
-  for (char& c : clock) c = to_lower_ascii(c);
+  std::string clock(trim_blanks(text));
+  for (char& c : clock) c = lower_ascii(c);
   constexpr auto npos = std::string::npos;
 
   const size_t first_colon = clock.find(':');
@@ -711,12 +692,12 @@ bool parse_date_ordered(const char* text, std::string_view order, char separator
   const size_t name_pos = order.find("Mon");
   std::string fields;
   for (size_t i = 0; i < order.size(); ++i) {
-    if (i + 2 < order.size() && to_upper_ascii(order[i]) == 'M' &&
-        to_upper_ascii(order[i + 1]) == 'O' && to_upper_ascii(order[i + 2]) == 'N') {
+    if (i + 2 < order.size() && upper_ascii(order[i]) == 'M' && upper_ascii(order[i + 1]) == 'O' &&
+        upper_ascii(order[i + 2]) == 'N') {
       fields += 'M';
       i += 2;
     } else {
-      fields += to_upper_ascii(order[i]);
+      fields += upper_ascii(order[i]);
     }
   }
   // With "Mon" first the first field is the name; anywhere else it is the second.

@@ -4,25 +4,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/ascii_text.h"
+
 namespace nelo {
-
-namespace {
-
-constexpr std::string_view BLANKS = " \t\r\n";
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-char lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-}  // namespace
 
 uint32_t to_ulong32(const char* text, int base) {
   errno = 0;
@@ -30,7 +14,7 @@ uint32_t to_ulong32(const char* text, int base) {
   const unsigned long long raw = std::strtoull(text, &end, base);
   if (errno == ERANGE) return UINT32_MAX;
   const char* p = text;
-  while (is_space(*p)) ++p;
+  while (is_c_space(*p)) ++p;
   const bool negative = *p == '-';
   const unsigned long long magnitude = negative ? 0ULL - raw : raw;
   if (magnitude > UINT32_MAX) return UINT32_MAX;
@@ -39,13 +23,12 @@ uint32_t to_ulong32(const char* text, int base) {
 
 bool parse_plain_number(std::string_view text, uint32_t& value) {
   value = 0;
-  const size_t first = text.find_first_not_of(BLANKS);
-  if (first == std::string_view::npos) return false;
-  const std::string_view t = text.substr(first, text.find_last_not_of(BLANKS) - first + 1);
+  const std::string_view t = trim_blanks(text);
+  if (t.empty()) return false;
   // The conversions read the text as given; the copy supplies the terminator they need.
   const std::string raw(text);
-  const char lead = lower(t[0]);
-  if (t.size() >= 2 && lower(t[1]) == 'x') {
+  const char lead = lower_ascii(t[0]);
+  if (t.size() >= 2 && lower_ascii(t[1]) == 'x') {
     value = to_ulong32(raw.c_str() + 2, 16);
   } else if (lead == 'x') {
     value = to_ulong32(raw.c_str() + 1, 16);
