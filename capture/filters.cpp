@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "capture/byte_pattern_match.h"
-#include "support/ko_time.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -16,19 +15,17 @@ namespace {
 
 constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
+// Whether the captured bytes reach through `size` bytes at `offset` of the network header.
 bool captured(const decoded_packet& packet, size_t offset, size_t size) {
-  return packet.incl_len >= offset + size;
+  return packet.incl_len >= static_cast<size_t>(packet.network - packet.frame) + offset + size;
 }
 
-bool in_time_window(const decoded_packet& packet, const packet_ctx& ctx) {
+bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
   if (ctx.start_time == 0 && ctx.stop_time == 0) return true;
-  const pcap_record_header hdr = load_record_header(packet.record);
-  // The record's seconds are signed: a top bit set means an instant before 1970.
-  const uint64_t t = ko::time(static_cast<int32_t>(hdr.ts_sec), static_cast<int32_t>(hdr.ts_usec),
-                              ko::type_time::unix_time)
-                         .ticks();
-  if (ctx.start_time != 0 && t < ctx.start_time) return false;
-  if (ctx.stop_time != 0 && t > ctx.stop_time) return false;
+  // A record without a time cannot be placed in any window.
+  if (record.time == record_time::absent) return false;
+  if (ctx.start_time != 0 && record.ticks < ctx.start_time) return false;
+  if (ctx.stop_time != 0 && record.ticks > ctx.stop_time) return false;
   return true;
 }
 
@@ -36,8 +33,8 @@ bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
   if (ctx.src_ip == 0 && ctx.dst_ip == 0) return true;
   if (!captured(packet, IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE)) return false;
-  const uint32_t src = load_le32(packet.frame + IPV4_SOURCE_OFFSET);
-  const uint32_t dst = load_le32(packet.frame + IPV4_DESTINATION_OFFSET);
+  const uint32_t src = load_le32(packet.network + IPV4_SOURCE_OFFSET);
+  const uint32_t dst = load_le32(packet.network + IPV4_DESTINATION_OFFSET);
   if (ctx.track_replies) {
     if (ctx.dst_ip != 0 && ctx.dst_ip != dst && ctx.dst_ip != src) return false;
     if (ctx.src_ip != 0 && ctx.src_ip != src && ctx.src_ip != dst) return false;
@@ -60,8 +57,8 @@ bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   const bool dst_on = !ctx.dst_ipv6.empty();
   if (!src_on && !dst_on) return true;
   if (!captured(packet, IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE)) return false;
-  const uint8_t* src = packet.frame + IPV6_SOURCE_OFFSET;
-  const uint8_t* dst = packet.frame + IPV6_DESTINATION_OFFSET;
+  const uint8_t* src = packet.network + IPV6_SOURCE_OFFSET;
+  const uint8_t* dst = packet.network + IPV6_DESTINATION_OFFSET;
   if (ctx.track_replies) {
     if (src_on && !same_ipv6(ctx.src_ipv6, src) && !same_ipv6(ctx.src_ipv6, dst)) return false;
     if (dst_on && !same_ipv6(ctx.dst_ipv6, dst) && !same_ipv6(ctx.dst_ipv6, src)) return false;
@@ -79,19 +76,15 @@ bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
 
 }  // namespace
 
-bool packet_passes_filters(uint64_t frame_number, const decoded_packet& packet,
-                           const packet_ctx* ctx) {
-  if (ctx == nullptr || packet.record == nullptr || packet.frame == nullptr) return false;
-  if (!captured(packet, ETH_TYPE_OFFSET, sizeof(uint16_t))) return false;
-  const uint16_t ether_type = load_be16(packet.frame + ETH_TYPE_OFFSET);
-  if (ether_type != ETHERTYPE_IPV4 && ether_type != ETHERTYPE_IPV6) return false;
+bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx) {
+  if (ctx == nullptr || packet.record == nullptr || packet.network == nullptr) return false;
+  const capture_record& record = *packet.record;
+  if (ctx->min_size > record.wire_len) return false;
+  if (!ctx->frames.empty() && !ctx->frames.contains(record.frame_number)) return false;
+  if (!in_time_window(record, *ctx)) return false;
 
-  if (ctx->min_size > load_record_header(packet.record).orig_len) return false;
-  if (!ctx->frames.empty() && !ctx->frames.contains(frame_number)) return false;
-  if (!in_time_window(packet, *ctx)) return false;
-
-  const bool addresses_pass = ether_type == ETHERTYPE_IPV4 ? ipv4_addresses_pass(packet, *ctx)
-                                                           : ipv6_addresses_pass(packet, *ctx);
+  const bool addresses_pass =
+      packet.ipv6 ? ipv6_addresses_pass(packet, *ctx) : ipv4_addresses_pass(packet, *ctx);
   if (!addresses_pass) return false;
 
   if (!ctx->pattern.on()) return true;

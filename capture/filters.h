@@ -10,15 +10,14 @@
 
 namespace nelo {
 
-// True when the packet passes, in this order: present arguments (context, record, frame); an
-// IPv4 or IPv6 EtherType; min_size against the record's orig_len (the wire size); the frame
-// number set; the time window [start_time, stop_time], inclusive, on the record's time value;
-// the IPv4 or IPv6 addresses, each matched against either end when track_replies is set (an
-// address filter of the other IP version drops the packet); the byte pattern anywhere in the
-// captured frame. A packet whose captured bytes do not reach an address that a filter needs is
-// dropped.
-bool packet_passes_filters(uint64_t frame_number, const decoded_packet& packet,
-                           const packet_ctx* ctx);
+// True when the packet passes, in this order: present arguments (context, record, network
+// header); min_size against the record's wire length; the frame number set; the time window
+// [start_time, stop_time], inclusive, on the record's tick count (a record without a time fails
+// any window); the IPv4 or IPv6 addresses, each matched against either end when track_replies
+// is set (an address filter of the other IP version drops the packet); the byte pattern anywhere
+// in the captured frame, link header included. A packet whose captured bytes do not reach an
+// address that a filter needs is dropped.
+bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx);
 
 // True when the ICMP header passes the type list (against the low 8 bits of each listed value),
 // the code list (likewise) and the identifier set (bytes 4 and 5, big-endian, for every message

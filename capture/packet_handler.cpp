@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/filters.h"
+#include "capture/link_layer.h"
 #include "report/dumps.h"
 #include "report/packet_report.h"
 #include "support/run_control.h"
@@ -12,58 +13,113 @@ namespace nelo {
 
 namespace {
 
-// Ethernet + the fixed IPv6 header + the ICMPv6 header.
-constexpr uint32_t IPV6_HEADERS_LEN = IPV6_ICMP_OFFSET + ICMP_HEADER_SIZE;
-// The last IPv4 field read is the destination address.
+// The last IPv4 field read is the destination address; the last fixed IPv6 one likewise.
 constexpr uint32_t IPV4_FIELDS_END = IPV4_DESTINATION_OFFSET + 4;
-constexpr uint32_t IPV6_FIELDS_END = IPV6_ICMP_OFFSET + ICMP_ID_END;
+constexpr uint32_t IPV6_FIELDS_END = IPV6_DESTINATION_OFFSET + 16;
+
+// IPv6 extension headers that may stand between the fixed header and ICMPv6.
+constexpr uint8_t IPV6_HOP_BY_HOP = 0;
+constexpr uint8_t IPV6_ROUTING = 43;
+constexpr uint8_t IPV6_FRAGMENT = 44;
+constexpr uint8_t IPV6_AUTHENTICATION = 51;
+constexpr uint8_t IPV6_DESTINATION_OPTIONS = 60;
+constexpr uint32_t IPV6_FRAGMENT_HEADER_SIZE = 8;
+constexpr uint32_t IPV6_FRAGMENT_OFFSET_AT = 2;
+constexpr uint16_t IPV6_FRAGMENT_OFFSET_MASK = 0xFFF8;
+
+// Returned when a frame holds no ICMP header to decode.
+constexpr uint32_t NO_ICMP = UINT32_MAX;
+
+// Offset of the ICMP header behind an IPv4 header at `ip`, or NO_ICMP when the frame holds none.
+uint32_t ipv4_icmp_offset(const uint8_t* frame, uint32_t ip, uint32_t incl_len) {
+  if (incl_len < ip + IPV4_FIELDS_END) return NO_ICMP;
+  const uint8_t* header = frame + ip;
+  if (header[IPV4_PROTOCOL_OFFSET] != IP_PROTOCOL_ICMP) return NO_ICMP;
+  // A later fragment continues the payload of the first; it carries no ICMP header.
+  if ((load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENT_OFFSET_MASK) != 0) return NO_ICMP;
+  // The IHL is taken as it stands, even below 5: the header position follows the formula.
+  const uint32_t ihl = header[0] & 0x0F;
+  return ip + ihl * 4;
+}
+
+// Offset of the ICMPv6 header behind an IPv6 header at `ip`, walking its extension headers, or
+// NO_ICMP when the chain ends in another protocol, runs past the captured bytes or is too long.
+uint32_t ipv6_icmp_offset(const uint8_t* frame, uint32_t ip, uint32_t incl_len) {
+  if (incl_len < ip + IPV6_FIELDS_END) return NO_ICMP;
+  uint8_t next = frame[ip + IPV6_NEXT_HEADER_OFFSET];
+  uint32_t at = ip + IPV6_HEADER_SIZE;
+  for (int walked = 0; next != IP_PROTOCOL_ICMPV6; ++walked) {
+    if (walked == IPV6_EXTENSION_HEADERS_MAX || incl_len < at + 2) return NO_ICMP;
+    const uint8_t* ext = frame + at;
+    uint32_t size = 0;
+    switch (next) {
+      case IPV6_HOP_BY_HOP:
+      case IPV6_ROUTING:
+      case IPV6_DESTINATION_OPTIONS:
+        size = (ext[1] + 1u) * 8;
+        break;
+      case IPV6_AUTHENTICATION:
+        size = (ext[1] + 2u) * 4;
+        break;
+      case IPV6_FRAGMENT:
+        // Only the first fragment holds the ICMPv6 header.
+        if (incl_len < at + IPV6_FRAGMENT_HEADER_SIZE ||
+            (load_be16(ext + IPV6_FRAGMENT_OFFSET_AT) & IPV6_FRAGMENT_OFFSET_MASK) != 0) {
+          return NO_ICMP;
+        }
+        size = IPV6_FRAGMENT_HEADER_SIZE;
+        break;
+      default:
+        return NO_ICMP;
+    }
+    if (incl_len < at + size) return NO_ICMP;
+    next = ext[0];
+    at += size;
+  }
+  return at;
+}
 
 }  // namespace
 
-bool decode_packet(const uint8_t* record, decoded_packet& packet) {
-  const uint32_t incl_len = load_le32(record + 8);
-  const uint8_t* frame = record + PCAP_RECORD_HEADER_SIZE;
-  if (incl_len < ETH_HEADER_SIZE) return false;
+bool decode_packet(const capture_record& record, decoded_packet& packet) {
+  link_header link;
+  if (!strip_link_header(record, link)) return false;
+  const uint8_t* frame = record.bytes;
+  const uint32_t incl_len = record.captured_len;
+  const uint32_t ip = link.network_offset;
 
-  uint32_t icmp_offset = 0;
-  uint32_t header_len = 0;
-  const uint16_t ether_type = load_be16(frame + ETH_TYPE_OFFSET);
-  if (ether_type == ETHERTYPE_IPV4) {
-    if (incl_len < IPV4_FIELDS_END || frame[IPV4_PROTOCOL_OFFSET] != IP_PROTOCOL_ICMP) return false;
-    // The IHL is taken as it stands, even below 5: the header position follows the formula.
-    const uint32_t ihl = frame[ETH_HEADER_SIZE] & 0x0F;
-    icmp_offset = ETH_HEADER_SIZE + ihl * 4;
-    header_len = icmp_offset + ICMP_HEADER_SIZE;
-    if (incl_len < icmp_offset + ICMP_ID_END) return false;
+  uint32_t icmp_offset = NO_ICMP;
+  if (link.ether_type == ETHERTYPE_IPV4) {
+    icmp_offset = ipv4_icmp_offset(frame, ip, incl_len);
     packet.ipv6 = false;
-  } else if (ether_type == ETHERTYPE_IPV6) {
-    if (incl_len < IPV6_FIELDS_END || frame[IPV6_NEXT_HEADER_OFFSET] != IP_PROTOCOL_ICMPV6)
-      return false;
-    icmp_offset = IPV6_ICMP_OFFSET;
-    header_len = IPV6_HEADERS_LEN;
+  } else if (link.ether_type == ETHERTYPE_IPV6) {
+    icmp_offset = ipv6_icmp_offset(frame, ip, incl_len);
     packet.ipv6 = true;
-  } else {
-    return false;
   }
+  if (icmp_offset == NO_ICMP || incl_len < icmp_offset + ICMP_ID_END) return false;
+  const uint32_t header_len = icmp_offset + ICMP_HEADER_SIZE;
 
-  packet.record = record;
+  packet.record = &record;
   packet.frame = frame;
+  packet.network = frame + ip;
   packet.icmp = frame + icmp_offset;
   // A frame cut inside the ICMP header has no payload; the pointer is never read then.
   packet.payload = frame + std::min(header_len, incl_len);
   packet.incl_len = incl_len;
   packet.hdr_len = static_cast<int32_t>(std::min(header_len, incl_len));
   packet.payload_len = incl_len > header_len ? static_cast<int32_t>(incl_len - header_len) : 0;
+  packet.vlan_count = link.vlan_count;
+  std::copy(link.vlan_ids, link.vlan_ids + MAX_VLAN_TAGS, packet.vlan_ids);
   return true;
 }
 
-int handle_packet(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx) {
-  if (ctx == nullptr || record == nullptr) return 0;
+int handle_packet(const capture_record& record, packet_ctx* ctx) {
+  if (ctx == nullptr) return 0;
   decoded_packet packet;
   if (!decode_packet(record, packet)) return 0;
-  if (!packet_passes_filters(frame_number, packet, ctx)) return 0;
+  if (!packet_passes_filters(packet, ctx)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx)) return 0;
-  write_packet_report(frame_number, packet, ctx);
+  write_packet_report(packet, ctx);
   dump_packet(packet, *ctx);
   if (ctx->out != nullptr && ctx->out->fail()) request_stop_for_write_failure();
   return 1;

@@ -1,8 +1,9 @@
-// Decoding one pcap record as an Ethernet II frame carrying ICMP over IPv4 or ICMPv6 directly
-// behind the fixed IPv6 header, and the per-packet pipeline that follows: filters, report line,
-// dumps. Everything else (other EtherTypes, VLAN tags, TCP, UDP, extension headers, frames too
-// short to hold the fields we read) is dropped without a trace. Works in place on the reader's
-// buffer; keeps no state between records.
+// Decoding one capture record into an ICMP or ICMPv6 packet, and the per-packet pipeline that
+// follows: filters, report line, dumps. The link layer is stripped by capture/link_layer; from
+// the network header on, every frame is decoded alike. Everything that is not ICMP over IPv4 or
+// ICMPv6 over IPv6 (other protocols, later IPv4 fragments, frames too short to hold the fields
+// we read) is dropped without a trace. Works in place on the reader's buffer; keeps no state
+// between records.
 #ifndef NELO_CAPTURE_PACKET_HANDLER_H_
 #define NELO_CAPTURE_PACKET_HANDLER_H_
 
@@ -12,16 +13,20 @@
 
 namespace nelo {
 
-// Fills `packet` from a record (its 16-byte header followed by `incl_len` captured bytes).
-// False for anything that is not ICMP or ICMPv6 as above, and for a frame whose captured bytes
-// do not reach through the addresses, the hop limit and the ICMP identifier: no later stage
-// ever reads past the captured bytes.
-bool decode_packet(const uint8_t* record, decoded_packet& packet);
+// The most IPv6 extension headers walked in front of an ICMPv6 header.
+inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;
+
+// Fills `packet` from `record`. ICMPv6 is found behind up to eight hop-by-hop, routing,
+// destination-options, authentication and first-fragment headers. False for anything that is
+// not ICMP or ICMPv6 as above, for an IPv4 fragment other than the first (it holds no ICMP
+// header), and for a frame whose captured bytes do not reach through the addresses, the hop
+// limit and the ICMP identifier: no later stage ever reads past the captured bytes.
+bool decode_packet(const capture_record& record, decoded_packet& packet);
 
 // The packet handler given to the reader: decode, filter, report, dump. Returns 1 when the
-// packet was kept, 0 when it was dropped or an argument was missing. Asks the walk to stop when
+// packet was kept, 0 when it was dropped or the context was missing. Asks the walk to stop when
 // the report stream has failed.
-int handle_packet(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx);
+int handle_packet(const capture_record& record, packet_ctx* ctx);
 
 }  // namespace nelo
 

@@ -110,7 +110,7 @@ void write_header(std::ostream& out) {
 
 }  // namespace
 
-bool write_packet_report(uint64_t frame_number, const decoded_packet& packet, packet_ctx* ctx) {
+bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx) {
   if (ctx == nullptr || ctx->out == nullptr || !ctx->dump_meta ||
       ctx->format == output_format::binary) {
     return false;
@@ -121,19 +121,18 @@ bool write_packet_report(uint64_t frame_number, const decoded_packet& packet, pa
     ctx->header_pending = false;
   }
 
-  const pcap_record_header record = load_record_header(packet.record);
-  // The record fields go in as signed values, as the time type expects from a capture record.
-  const ko::time captured(static_cast<int32_t>(record.ts_sec), static_cast<int32_t>(record.ts_usec),
-                          ko::type_time::unix_time);
+  const capture_record& record = *packet.record;
+  ko::time captured;
+  if (record.time == record_time::shown) captured.set_ticks(record.ticks);
 
-  const uint8_t* frame = packet.frame;
+  const uint8_t* network = packet.network;
   const uint8_t* icmp = packet.icmp;
   const bool ipv6 = packet.ipv6;
   const uint8_t type = icmp[ICMP_TYPE_OFFSET];
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
 
   char line[REPORT_LINE_MAX];
-  char* p = put_decimal_right(line, frame_number, FRAME_WIDTH);
+  char* p = put_decimal_right(line, record.frame_number, FRAME_WIDTH);
   p = put_text(p, SEPARATOR);
   char date[DATE_SIZE];
   char clock[CLOCK_SIZE];
@@ -147,14 +146,15 @@ bool write_packet_report(uint64_t frame_number, const decoded_packet& packet, pa
   p = put_text(p, SEPARATOR);
   p = put_text(p, ipv6 ? PROTO_ICMPV6 : PROTO_ICMP);
   p = put_text(p, SEPARATOR);
-  p = put_address(p, ipv6, frame + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET), SOURCE_WIDTH);
+  p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET),
+                  SOURCE_WIDTH);
   p = put_text(p, SEPARATOR);
-  p = put_address(p, ipv6, frame + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET),
+  p = put_address(p, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET),
                   DESTINATION_WIDTH);
   p = put_text(p, SEPARATOR);
-  p = put_decimal_right(p, frame[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET], TTL_WIDTH);
+  p = put_decimal_right(p, network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET], TTL_WIDTH);
   p = put_text(p, SEPARATOR);
-  p = put_decimal_right(p, record.orig_len, LENGTH_WIDTH);
+  p = put_decimal_right(p, record.wire_len, LENGTH_WIDTH);
   p = put_text(p, SEPARATOR);
   const int32_t payload_len = packet.payload_len > 0 ? packet.payload_len : 0;
   p = put_decimal_right(p, static_cast<uint64_t>(payload_len), LENGTH_WIDTH);

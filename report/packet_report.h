@@ -19,7 +19,7 @@ inline constexpr std::string_view REPORT_HEADER =
     "destination ip      , ttl , Tsize , Psize ,          payload md5 hash        ,         "
     "comments";
 
-// Writes the report line of `packet`, the `frame_number`-th record of its file, to `ctx->out`:
+// Writes the report line of `packet` to `ctx->out`:
 // frame, UTC date and time of capture, protocol, source and destination address, hop limit,
 // wire size, payload size, payload MD5 (empty for an empty payload) and the comment naming the
 // ICMP message, ending either in "payload has entropy high" or in one blank. Writes the header
@@ -27,7 +27,7 @@ inline constexpr std::string_view REPORT_HEADER =
 // reach through the ICMP identifier (the decoder guarantees it).
 // Returns false and writes nothing, leaving `header_pending` alone, when `ctx` or its stream is
 // null, `dump_meta` is off or the format is binary; true otherwise.
-bool write_packet_report(uint64_t frame_number, const decoded_packet& packet, packet_ctx* ctx);
+bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx);
 
 }  // namespace nelo
 

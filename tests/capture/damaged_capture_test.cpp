@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/packet_handler.h"
+#include "capture/pcap_file.h"
 #include "capture/pcap_reader.h"
 #include "helpers/pcap_builder.h"
 #include "support/run_control.h"
@@ -48,44 +49,46 @@ struct recording_ctx : packet_ctx {
   std::vector<handed_record> seen;
 };
 
-int recording_handler(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx) {
+int recording_handler(const capture_record& record, packet_ctx* ctx) {
   auto* rec = static_cast<recording_ctx*>(ctx);
-  const uint32_t incl_len = load_le32(record + 8);
   handed_record r;
-  r.frame_number = frame_number;
-  r.frame.assign(record + PCAP_RECORD_HEADER_SIZE, record + PCAP_RECORD_HEADER_SIZE + incl_len);
+  r.frame_number = record.frame_number;
+  r.frame.assign(record.bytes, record.bytes + record.captured_len);
   const std::string before = rec->report.str();
-  r.kept = handle_packet(frame_number, record, ctx) == 1;
+  r.kept = handle_packet(record, ctx) == 1;
   r.report = rec->report.str().substr(before.size());
   rec->seen.push_back(std::move(r));
   return 0;
 }
 
-// The reader announces every file on standard output; thousands of walks would bury the test
-// log, so it is pointed at /dev/null for the duration of one walk.
-class quiet_stdout {
+// The reader announces every file on standard output and every cut on standard error;
+// thousands of walks would bury the test log, so both are pointed at /dev/null for one walk.
+class quiet_outputs {
  public:
-  quiet_stdout() {
+  quiet_outputs() {
     std::fflush(stdout);
-    m_saved = ::dup(STDOUT_FILENO);
     const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-      ::dup2(null_fd, STDOUT_FILENO);
-      ::close(null_fd);
+    for (int i = 0; i < 2; ++i) {
+      m_saved[i] = ::dup(FDS[i]);
+      if (null_fd >= 0) ::dup2(null_fd, FDS[i]);
     }
+    if (null_fd >= 0) ::close(null_fd);
   }
-  quiet_stdout(const quiet_stdout&) = delete;
-  quiet_stdout& operator=(const quiet_stdout&) = delete;
-  ~quiet_stdout() {
+  quiet_outputs(const quiet_outputs&) = delete;
+  quiet_outputs& operator=(const quiet_outputs&) = delete;
+  ~quiet_outputs() {
     std::fflush(stdout);
-    if (m_saved >= 0) {
-      ::dup2(m_saved, STDOUT_FILENO);
-      ::close(m_saved);
+    for (int i = 0; i < 2; ++i) {
+      if (m_saved[i] >= 0) {
+        ::dup2(m_saved[i], FDS[i]);
+        ::close(m_saved[i]);
+      }
     }
   }
 
  private:
-  int m_saved = -1;
+  static constexpr int FDS[2] = {STDOUT_FILENO, STDERR_FILENO};
+  int m_saved[2] = {-1, -1};
 };
 
 struct walk_result {
@@ -104,7 +107,7 @@ walk_result walk(const bytes& file, output_format format = output_format::hex) {
   const std::string path = testing::write_temp_file("damaged.pcap", file);
   walk_result result;
   {
-    const quiet_stdout quiet;
+    const quiet_outputs quiet;
     result.ok = read_capture_file(path, recording_handler, &ctx);
   }
   result.seen = std::move(ctx.seen);

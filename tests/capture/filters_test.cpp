@@ -36,61 +36,67 @@ struct frame_fields {
   bool ipv6 = false;
   address src = ip4(10, 0, 0, 1);
   address dst = ip4(10, 0, 0, 2);
-  uint16_t ether_type = 0;  // 0: the one of the IP version
   uint8_t type = 8, code = 0;
   uint16_t id = 1;
-  uint32_t ts_sec = TS_SEC, ts_usec = 0;
+  uint64_t ticks = unix_ticks(TS_SEC, 0);
+  record_time time = record_time::shown;
   uint32_t uncaptured = 0;  // wire bytes beyond the captured ones
   std::vector<uint8_t> payload = {'p', 'i', 'n', 'g'};
 };
 
-std::vector<uint8_t> build(const frame_fields& s) {
-  testing::record_parts r;
-  r.ts_sec = s.ts_sec;
-  r.ts_usec = s.ts_usec;
-  r.frame =
+// An Ethernet frame and the record a reader would hand on for it.
+struct built {
+  std::vector<uint8_t> frame;
+  capture_record record;
+};
+
+built build(const frame_fields& s, uint64_t frame_number = 1) {
+  built b;
+  b.frame =
       s.ipv6
           ? testing::ipv6_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id, s.payload)
           : testing::ipv4_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id, s.payload);
-  if (s.ether_type != 0) {
-    r.frame[ETH_TYPE_OFFSET] = static_cast<uint8_t>(s.ether_type >> 8);
-    r.frame[ETH_TYPE_OFFSET + 1] = static_cast<uint8_t>(s.ether_type);
-  }
-  r.orig_len = static_cast<int64_t>(r.frame.size() + s.uncaptured);
-  return testing::pcap_record(r);
+  b.record.frame_number = frame_number;
+  b.record.ticks = s.ticks;
+  b.record.time = s.time;
+  b.record.link_type = 1;
+  b.record.wire_len = static_cast<uint32_t>(b.frame.size() + s.uncaptured);
+  return b;
 }
 
-// The view the decoder would give of a record built above, with `icmp_at` bytes before the ICMP.
-decoded_packet view(const std::vector<uint8_t>& record, bool ipv6, size_t icmp_at = 0) {
+// The view the decoder would give of a frame built above, with `icmp_at` bytes before the ICMP.
+decoded_packet view(built& b, bool ipv6, size_t icmp_at = 0) {
+  constexpr size_t ETHERNET = 14;
+  b.record.bytes = b.frame.data();
+  b.record.captured_len = static_cast<uint32_t>(b.frame.size());
   decoded_packet p;
-  p.record = record.data();
-  p.frame = p.record + PCAP_RECORD_HEADER_SIZE;
+  p.record = &b.record;
+  p.frame = b.frame.data();
+  p.network = p.frame + ETHERNET;
   p.ipv6 = ipv6;
-  if (icmp_at == 0) icmp_at = ipv6 ? IPV6_ICMP_OFFSET : ETH_HEADER_SIZE + 20;
+  if (icmp_at == 0) icmp_at = ETHERNET + (ipv6 ? IPV6_HEADER_SIZE : IPV4_HEADER_MIN);
   p.icmp = p.frame + icmp_at;
   p.payload = p.icmp + ICMP_HEADER_SIZE;
-  p.incl_len = static_cast<uint32_t>(record.size() - PCAP_RECORD_HEADER_SIZE);
+  p.incl_len = b.record.captured_len;
   p.hdr_len = static_cast<int32_t>(icmp_at + ICMP_HEADER_SIZE);
   p.payload_len = static_cast<int32_t>(p.incl_len) - p.hdr_len;
   return p;
 }
 
 bool passes(const frame_fields& s, const packet_ctx& ctx, uint64_t frame_number = 1) {
-  const std::vector<uint8_t> record = build(s);
-  return packet_passes_filters(frame_number, view(record, s.ipv6), &ctx);
+  built b = build(s, frame_number);
+  return packet_passes_filters(view(b, s.ipv6), &ctx);
 }
 
-TEST(Filters, KeepsIcmpOverEitherIpVersionAndDropsOtherFrames) {
+TEST(Filters, KeepsIcmpOverEitherIpVersionAndNeedsItsArguments) {
   const packet_ctx ctx;
   EXPECT_TRUE(passes({}, ctx));
   EXPECT_TRUE(passes({.ipv6 = true, .src = ip6(1), .dst = ip6(2)}, ctx));
-  EXPECT_FALSE(passes({.ether_type = 0x0806}, ctx));
-  EXPECT_FALSE(passes({.ether_type = 0x8100}, ctx));
-  const std::vector<uint8_t> record = build({});
-  EXPECT_FALSE(packet_passes_filters(1, view(record, false), nullptr));
-  decoded_packet no_record = view(record, false);
+  built b = build({});
+  EXPECT_FALSE(packet_passes_filters(view(b, false), nullptr));
+  decoded_packet no_record = view(b, false);
   no_record.record = nullptr;
-  EXPECT_FALSE(packet_passes_filters(1, no_record, &ctx));
+  EXPECT_FALSE(packet_passes_filters(no_record, &ctx));
 }
 
 TEST(Filters, MinimumSizeAndFrameNumbersSelectFrames) {
@@ -105,37 +111,36 @@ TEST(Filters, MinimumSizeAndFrameNumbersSelectFrames) {
   EXPECT_FALSE(passes({}, ctx, 1));
   EXPECT_TRUE(passes({}, ctx, 2));
   EXPECT_TRUE(passes({}, ctx, 5));
-  EXPECT_FALSE(passes({.ether_type = 0x0806}, ctx, 5));
 }
 
-TEST(Filters, TimeLimitsAreInclusive) {
+TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
   const uint64_t t = unix_ticks(TS_SEC, 250000);
+  const uint64_t before_1970 = unix_ticks(0, 0) - 10000000;
   const struct {
     const char* name;
-    uint32_t ts_sec, ts_usec;
+    uint64_t ticks;
+    record_time time;
     uint64_t start, stop;
     bool kept;
   } rows[] = {
-      {"equal to start", TS_SEC, 250000, t, 0, true},
-      {"one tick before start", TS_SEC, 250000, t + 1, 0, false},
-      {"equal to stop", TS_SEC, 250000, 0, t, true},
-      {"one tick after stop", TS_SEC, 250000, 0, t - 1, false},
-      {"microseconds count", TS_SEC, 250001, 0, t, false},
-      {"zero seconds fails any start", 0, 5, 1, 0, false},
-      {"zero seconds passes a stop", 0, 5, 0, t, true},
-      {"negative seconds fall before 1970", 0x80000000u, 0, unix_ticks(0, 1), 0, false},
-      {"negative seconds pass a later stop", 0xffffffffu, 0, 0, t, true},
+      {"equal to start", t, record_time::shown, t, 0, true},
+      {"one tick before start", t, record_time::shown, t + 1, 0, false},
+      {"equal to stop", t, record_time::shown, 0, t, true},
+      {"one tick after stop", t, record_time::shown, 0, t - 1, false},
+      {"a hidden stamp still counts", before_1970, record_time::hidden, 0, t, true},
+      {"a hidden stamp fails a later start", before_1970, record_time::hidden, t, 0, false},
+      {"no time fails a stop", 0, record_time::absent, 0, t, false},
+      {"no time fails a start", 0, record_time::absent, 1, 0, false},
+      {"no time passes when there is no window", 0, record_time::absent, 0, 0, true},
   };
   for (const auto& r : rows) {
     packet_ctx ctx;
     ctx.start_time = r.start;
     ctx.stop_time = r.stop;
-    EXPECT_EQ(passes({.ts_sec = r.ts_sec, .ts_usec = r.ts_usec}, ctx), r.kept) << r.name;
+    EXPECT_EQ(passes({.ticks = r.ticks, .time = r.time}, ctx), r.kept) << r.name;
   }
 }
 
-// Which of four packets between A, B and C (A->B, B->A, A->C, C->B) each filter keeps, with a
-// source filter A and a destination filter B.
 TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
   const struct {
     bool src, dst, track;
@@ -187,24 +192,24 @@ TEST(Filters, AddressFilterOfTheOtherIpVersionDropsThePacket) {
 TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
   // An IHL of 0 puts the ICMP header right after the Ethernet header, so the capture can end
   // before the IPv4 addresses would be.
-  std::vector<uint8_t> record = build({});
-  record[PCAP_RECORD_HEADER_SIZE + ETH_HEADER_SIZE] = 0x40;
-  record.resize(PCAP_RECORD_HEADER_SIZE + 24);
-  const decoded_packet p = view(record, false, ETH_HEADER_SIZE);
+  built b = build({});
+  b.frame[14] = 0x40;
+  b.frame.resize(24);
+  const decoded_packet p = view(b, false, 14);
   packet_ctx ctx;
-  EXPECT_TRUE(packet_passes_filters(1, p, &ctx));
+  EXPECT_TRUE(packet_passes_filters(p, &ctx));
   ctx.src_ip = 0x0100000a;
-  EXPECT_FALSE(packet_passes_filters(1, p, &ctx));
+  EXPECT_FALSE(packet_passes_filters(p, &ctx));
 }
 
 TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
-  const std::vector<uint8_t> record = build({.payload = {'x', 'y', 'z'}});
-  decoded_packet p = view(record, false);
+  built b = build({.payload = {'x', 'y', 'z'}});
+  decoded_packet p = view(b, false);
   packet_ctx ctx;
   auto search = [&](std::string literal) {
     ctx.pattern.runs = {pattern_run{literal, true, 0}};
     ctx.pattern.total_len = literal.size();
-    return packet_passes_filters(1, p, &ctx);
+    return packet_passes_filters(p, &ctx);
   };
   EXPECT_TRUE(search("\x06\x07"));  // inside the Ethernet source address
   EXPECT_TRUE(search("yz"));
@@ -238,8 +243,8 @@ TEST(Filters, IcmpChecksSelectByTypeCodeAndIdentifier) {
     ctx.icmp_types = r.types;
     ctx.icmp_codes = r.codes;
     ctx.icmp_ids = r.ids;
-    const std::vector<uint8_t> record = build({.type = r.type, .code = r.code, .id = r.id});
-    EXPECT_EQ(packet_passes_icmp_checks(view(record, false), ctx), r.kept) << r.name;
+    built b = build({.type = r.type, .code = r.code, .id = r.id});
+    EXPECT_EQ(packet_passes_icmp_checks(view(b, false), ctx), r.kept) << r.name;
   }
 }
 

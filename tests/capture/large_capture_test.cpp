@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "capture/packet_handler.h"
+#include "capture/pcap_file.h"
 #include "capture/pcap_reader.h"
 #include "helpers/pcap_builder.h"
 #include "support/run_control.h"
@@ -43,12 +44,12 @@ struct recording_ctx : packet_ctx {
   uint64_t records = 0;
 };
 
-int recording_handler(uint64_t frame_number, const uint8_t* record, packet_ctx* ctx) {
+int recording_handler(const capture_record& record, packet_ctx* ctx) {
   auto* rec = static_cast<recording_ctx*>(ctx);
   ++rec->records;
-  if (handle_packet(frame_number, record, ctx) == 1) {
+  if (handle_packet(record, ctx) == 1) {
     // Ethernet 14 + IPv4 20 + identifier at 4 in the ICMP header.
-    rec->kept.push_back({frame_number, load_be16(record + PCAP_RECORD_HEADER_SIZE + 38)});
+    rec->kept.push_back({record.frame_number, load_be16(record.bytes + 38)});
   }
   return 0;
 }

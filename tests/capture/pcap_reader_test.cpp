@@ -19,15 +19,22 @@ using testing::bytes;
 struct seen_record {
   uint64_t frame_number;
   bytes frame;
+  uint64_t ticks;
+  record_time time;
+  uint32_t wire_len;
+  uint32_t link_type;
 };
 
 std::vector<seen_record>* g_seen = nullptr;
 
-int record_handler(uint64_t frame_number, const uint8_t* record, packet_ctx*) {
-  const uint32_t incl_len = load_le32(record + 8);
-  g_seen->push_back({frame_number, bytes(record + 16, record + 16 + incl_len)});
+int record_handler(const capture_record& r, packet_ctx*) {
+  g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
+                     r.wire_len, r.link_type});
   return 0;
 }
+
+constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
+constexpr uint64_t TICKS_PER_SECOND = 10000000;
 
 class PcapReaderTest : public ::testing::Test {
  protected:
@@ -70,8 +77,7 @@ TEST_F(PcapReaderTest, RejectedHeadersReturnFalse) {
     const char* name;
     bytes header;
   } cases[] = {
-      {"big-endian magic", testing::pcap_global_header(65535, 0xD4C3B2A1)},
-      {"nanosecond magic", testing::pcap_global_header(65535, 0xA1B23C4D)},
+      {"unknown magic", testing::pcap_global_header(65535, 0xA1B2C3D5)},
       {"version 2.3", testing::pcap_global_header(65535, 0xA1B2C3D4, 2, 3)},
       {"version 3.4", testing::pcap_global_header(65535, 0xA1B2C3D4, 3, 4)},
       {"short header", bytes{0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0}},
@@ -83,10 +89,86 @@ TEST_F(PcapReaderTest, RejectedHeadersReturnFalse) {
   EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(PcapReaderTest, RecordLongerThanSnaplenEndsTheWalkQuietly) {
-  bytes file = testing::pcap_file(
+TEST_F(PcapReaderTest, AllFourVariantsReadEveryFieldInTheirOwnByteOrder) {
+  for (const bool big_endian : {false, true}) {
+    for (const bool nanoseconds : {false, true}) {
+      seen.clear();
+      const bytes file = testing::pcap_file_variant(
+          {{.ts_sec = 1600000000, .ts_usec = 123456789, .frame = filled(60, 1), .orig_len = 1514},
+           {.ts_sec = 1600000001, .ts_usec = 5, .frame = filled(70, 2)}},
+          big_endian, nanoseconds, 113);
+      const std::string name = std::string(big_endian ? "big" : "little") +
+                               (nanoseconds ? "-endian nanoseconds" : "-endian microseconds");
+      ASSERT_TRUE(walk(file)) << name;
+      ASSERT_EQ(seen.size(), 2u) << name;
+      const uint64_t second = EPOCH_TICKS + 1600000000 * TICKS_PER_SECOND;
+      EXPECT_EQ(seen[0].ticks, second + (nanoseconds ? 1234567 : 1234567890)) << name;
+      EXPECT_EQ(seen[1].ticks, second + TICKS_PER_SECOND + (nanoseconds ? 0 : 50)) << name;
+      EXPECT_EQ(seen[0].frame, filled(60, 1)) << name;
+      EXPECT_EQ(seen[0].wire_len, 1514u) << name;
+      EXPECT_EQ(seen[1].link_type, 113u) << name;
+    }
+  }
+}
+
+TEST_F(PcapReaderTest, StampsAtOrBefore1970KeepTheirSecondsButAreNotShown) {
+  const struct {
+    const char* name;
+    uint32_t sec, frac;
+    bool nanoseconds;
+    uint64_t ticks;
+    record_time time;
+  } rows[] = {
+      {"zero seconds", 0, 5, false, 0, record_time::hidden},
+      {"negative seconds drop the fraction", 0xffffffffu, 7, false, EPOCH_TICKS - TICKS_PER_SECOND,
+       record_time::hidden},
+      {"one second after 1970", 1, 0, false, EPOCH_TICKS + TICKS_PER_SECOND, record_time::shown},
+      {"fraction past a second carries", 1, 1500000, false,
+       EPOCH_TICKS + TICKS_PER_SECOND + 15000000, record_time::shown},
+      {"nanoseconds finer than a tick are dropped", 1, 199, true,
+       EPOCH_TICKS + TICKS_PER_SECOND + 1, record_time::shown},
+  };
+  for (const auto& r : rows) {
+    seen.clear();
+    ASSERT_TRUE(walk(testing::pcap_file_variant(
+        {{.ts_sec = r.sec, .ts_usec = r.frac, .frame = filled(20, 1)}}, false, r.nanoseconds)));
+    ASSERT_EQ(seen.size(), 1u) << r.name;
+    EXPECT_EQ(seen[0].ticks, r.ticks) << r.name;
+    EXPECT_EQ(seen[0].time, r.time) << r.name;
+  }
+}
+
+TEST_F(PcapReaderTest, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
+  const bytes two = testing::pcap_file({{.frame = filled(60, 1)}, {.frame = filled(98, 2)}});
+  bytes over_snaplen = testing::pcap_file(
       {{.frame = filled(100, 1)}, {.frame = filled(200, 2)}, {.frame = filled(50, 3)}}, 150);
-  EXPECT_TRUE(walk(file));
+  const struct {
+    const char* name;
+    bytes file;
+    size_t handed_on;
+    std::string message;  // empty: nothing on standard error
+  } rows[] = {
+      {"whole file", two, 2, ""},
+      {"final record cut short", bytes(two.begin(), two.end() - 40), 2,
+       ": frame 2 is cut short, 58 of 98 bytes present\n"},
+      {"record header cut", bytes(two.begin(), two.begin() + 24 + 76 + 9), 1,
+       ": the file ends inside the record header after frame 1\n"},
+      {"record longer than the snaplen", over_snaplen, 1,
+       ": damaged record after frame 1, the rest is not read\n"},
+  };
+  for (const auto& r : rows) {
+    seen.clear();
+    ::testing::internal::CaptureStderr();
+    const bool ok = walk(r.file);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(ok) << r.name;
+    EXPECT_EQ(seen.size(), r.handed_on) << r.name;
+    if (r.message.empty()) {
+      EXPECT_EQ(err, "") << r.name;
+    } else {
+      EXPECT_TRUE(err.ends_with("walk.pcap" + r.message)) << r.name << ": " << err;
+    }
+  }
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].frame, filled(100, 1));
 }
@@ -114,15 +196,6 @@ TEST_F(PcapReaderTest, RecordsLargerThanTheReadBufferAreHandedOnWhole) {
   EXPECT_EQ(seen[1].frame, big);
   EXPECT_EQ(seen[2].frame, jumbo);
   EXPECT_EQ(seen[3].frame_number, 4u);
-}
-
-TEST_F(PcapReaderTest, TruncatedFinalRecordIsHandedOnWithItsBytesOnly) {
-  bytes file = testing::pcap_file({{.frame = filled(60, 1)}, {.frame = filled(98, 2)}});
-  file.resize(file.size() - 40);
-  EXPECT_TRUE(walk(file));
-  ASSERT_EQ(seen.size(), 2u);
-  const bytes second = filled(98, 2);
-  EXPECT_EQ(seen[1].frame, bytes(second.begin(), second.begin() + 58));
 }
 
 TEST_F(PcapReaderTest, HugeLengthClaimInASmallFileOnlyShowsWhatIsThere) {

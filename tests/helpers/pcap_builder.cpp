@@ -75,6 +75,118 @@ bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen) {
   return b;
 }
 
+bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endian, bool nanoseconds,
+                        uint32_t link_type, uint32_t snaplen) {
+  bytes header =
+      pcap_global_header(snaplen, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, 2, 4, link_type);
+  bytes b;
+  const auto put = [&](const uint8_t* p, size_t n) {
+    if (big_endian) {
+      for (size_t i = n; i-- > 0;) b.push_back(p[i]);
+    } else {
+      b.insert(b.end(), p, p + n);
+    }
+  };
+  const size_t fields[] = {4, 2, 2, 4, 4, 4, 4};
+  size_t at = 0;
+  for (size_t n : fields) {
+    put(header.data() + at, n);
+    at += n;
+  }
+  for (const record_parts& r : records) {
+    const bytes rec = pcap_record(r);
+    for (size_t i = 0; i < 16; i += 4) put(rec.data() + i, 4);
+    b.insert(b.end(), rec.begin() + 16, rec.end());
+  }
+  return b;
+}
+
+void pcapng_writer::u16(bytes& b, uint16_t v) const {
+  if (m_big_endian) {
+    put_be16(b, v);
+  } else {
+    put_le16(b, v);
+  }
+}
+
+void pcapng_writer::u32(bytes& b, uint32_t v) const {
+  u16(b, static_cast<uint16_t>(m_big_endian ? v >> 16 : v));
+  u16(b, static_cast<uint16_t>(m_big_endian ? v : v >> 16));
+}
+
+void pcapng_writer::block(uint32_t type, const bytes& body) {
+  bytes padded = body;
+  padded.resize((body.size() + 3) & ~size_t{3}, 0);
+  const uint32_t total = static_cast<uint32_t>(padded.size() + 12);
+  u32(m_out, type);
+  u32(m_out, total);
+  m_out.insert(m_out.end(), padded.begin(), padded.end());
+  u32(m_out, total);
+}
+
+void pcapng_writer::section(bool big_endian, uint16_t major) {
+  m_big_endian = big_endian;
+  bytes body;
+  u32(body, 0x1A2B3C4D);
+  u16(body, major);
+  u16(body, 0);
+  u32(body, 0xFFFFFFFF);  // section length not given
+  u32(body, 0xFFFFFFFF);
+  block(0x0A0D0D0A, body);
+}
+
+void pcapng_writer::interface(uint16_t link_type, uint32_t snaplen, int tsresol,
+                              const int64_t* tsoffset) {
+  bytes body;
+  u16(body, link_type);
+  u16(body, 0);
+  u32(body, snaplen);
+  if (tsresol >= 0) {
+    u16(body, 9);
+    u16(body, 1);
+    body.insert(body.end(), {static_cast<uint8_t>(tsresol), 0, 0, 0});
+  }
+  if (tsoffset != nullptr) {
+    u16(body, 14);
+    u16(body, 8);
+    const uint64_t v = static_cast<uint64_t>(*tsoffset);
+    u32(body, static_cast<uint32_t>(m_big_endian ? v >> 32 : v));
+    u32(body, static_cast<uint32_t>(m_big_endian ? v : v >> 32));
+  }
+  if (tsresol >= 0 || tsoffset != nullptr) u32(body, 0);  // end of options
+  block(1, body);
+}
+
+void pcapng_writer::enhanced(uint32_t iface, uint64_t stamp, const bytes& frame, int64_t orig_len) {
+  bytes body;
+  u32(body, iface);
+  u32(body, static_cast<uint32_t>(stamp >> 32));
+  u32(body, static_cast<uint32_t>(stamp));
+  u32(body, static_cast<uint32_t>(frame.size()));
+  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
+  body.insert(body.end(), frame.begin(), frame.end());
+  block(6, body);
+}
+
+void pcapng_writer::simple(const bytes& frame, int64_t orig_len) {
+  bytes body;
+  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
+  body.insert(body.end(), frame.begin(), frame.end());
+  block(3, body);
+}
+
+void pcapng_writer::obsolete(uint16_t iface, uint64_t stamp, const bytes& frame) {
+  bytes body;
+  u16(body, iface);
+  u16(body, 0);
+  u32(body, static_cast<uint32_t>(stamp >> 32));
+  u32(body, static_cast<uint32_t>(stamp));
+  u32(body, static_cast<uint32_t>(frame.size()));
+  u32(body, static_cast<uint32_t>(frame.size()));
+  body.insert(body.end(), frame.begin(), frame.end());
+  block(2, body);
+}
+
 bytes ether_frame(uint16_t ether_type, const bytes& body) {
   bytes b = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
   put_be16(b, ether_type);

@@ -27,6 +27,32 @@ bytes pcap_global_header(uint32_t snaplen = 262144, uint32_t magic = 0xA1B2C3D4,
 bytes pcap_record(const record_parts& record);
 bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144);
 
+// A classic pcap file of any of the four variants: byte order and stamp resolution as asked,
+// the records' fields written in that order (ts_usec holds the fraction in the file's unit).
+bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endian, bool nanoseconds,
+                        uint32_t link_type = 1, uint32_t snaplen = 262144);
+
+// Writes pcapng blocks in one byte order; a new section() may switch it.
+class pcapng_writer {
+ public:
+  explicit pcapng_writer(bool big_endian = false) : m_big_endian(big_endian) {}
+  void section(bool big_endian, uint16_t major = 1);
+  // tsresol < 0 and no tsoffset leave the options out.
+  void interface(uint16_t link_type, uint32_t snaplen = 0, int tsresol = -1,
+                 const int64_t* tsoffset = nullptr);
+  void enhanced(uint32_t iface, uint64_t stamp, const bytes& frame, int64_t orig_len = -1);
+  void simple(const bytes& frame, int64_t orig_len = -1);
+  void obsolete(uint16_t iface, uint64_t stamp, const bytes& frame);
+  void block(uint32_t type, const bytes& body);
+  bytes& data() { return m_out; }
+
+ private:
+  void u16(bytes& b, uint16_t v) const;
+  void u32(bytes& b, uint32_t v) const;
+  bool m_big_endian;
+  bytes m_out;
+};
+
 // Ethernet II + IPv4 (IHL from `options` length) + ICMP header + payload.
 bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, uint8_t code,
                       uint16_t id, const bytes& payload, uint8_t ttl = 64,

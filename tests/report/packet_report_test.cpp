@@ -19,36 +19,43 @@ struct frame_fields {
   uint8_t type = 8, code = 0;
   uint16_t id = 0x1a2b;
   std::vector<uint8_t> payload = {};
-  uint32_t ts_sec = 1358245353, ts_usec = 456000;  // 2013-01-15 10:22:33.456 UTC
-  int64_t orig_len = -1;                           // -1: the frame's own length
+  uint64_t ticks = 1358245353ULL * 10000000 + 116444736000000000ULL + 4560000;
+  record_time time = record_time::shown;  // 2013-01-15 10:22:33.456 UTC
+  int64_t orig_len = -1;                  // -1: the frame's own length
 };
 
-// A capture record and the decoded view of it.
+// A capture record and the decoded view of it. Not copyable: the view points into it.
 struct built_record {
   std::vector<uint8_t> bytes;
+  capture_record record;
   decoded_packet packet;
 
-  explicit built_record(const frame_fields& f) {
+  built_record(uint64_t frame_number, const frame_fields& f) {
+    constexpr size_t ETHERNET = 14;
     const auto* src = f.source.data();
     const auto* dst = f.destination.data();
-    bytes = testing::pcap_record(
-        {.ts_sec = f.ts_sec,
-         .ts_usec = f.ts_usec,
-         .frame =
-             f.ipv6
-                 ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
-                 : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit),
-         .incl_len = -1,
-         .orig_len = f.orig_len});
-    packet.record = bytes.data();
-    packet.frame = packet.record + PCAP_RECORD_HEADER_SIZE;
-    packet.icmp = packet.frame + (f.ipv6 ? IPV6_ICMP_OFFSET : ETH_HEADER_SIZE + 20);
+    bytes = f.ipv6
+                ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
+                : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit);
+    record.frame_number = frame_number;
+    record.ticks = f.ticks;
+    record.time = f.time;
+    record.link_type = 1;
+    record.captured_len = static_cast<uint32_t>(bytes.size());
+    record.wire_len = f.orig_len < 0 ? record.captured_len : static_cast<uint32_t>(f.orig_len);
+    record.bytes = bytes.data();
+    packet.record = &record;
+    packet.frame = bytes.data();
+    packet.network = packet.frame + ETHERNET;
+    packet.icmp = packet.network + (f.ipv6 ? IPV6_HEADER_SIZE : IPV4_HEADER_MIN);
     packet.payload = packet.icmp + ICMP_HEADER_SIZE;
-    packet.incl_len = static_cast<uint32_t>(bytes.size() - PCAP_RECORD_HEADER_SIZE);
+    packet.incl_len = record.captured_len;
     packet.payload_len = static_cast<int32_t>(f.payload.size());
     packet.hdr_len = static_cast<int32_t>(packet.incl_len) - packet.payload_len;
     packet.ipv6 = f.ipv6;
   }
+  built_record(const built_record&) = delete;
+  built_record& operator=(const built_record&) = delete;
 };
 
 packet_ctx report_ctx(std::ostream& out, bool header_pending = false) {
@@ -62,7 +69,7 @@ packet_ctx report_ctx(std::ostream& out, bool header_pending = false) {
 std::string report_line(uint64_t frame_number, const frame_fields& fields) {
   std::ostringstream out;
   packet_ctx ctx = report_ctx(out);
-  EXPECT_TRUE(write_packet_report(frame_number, built_record(fields).packet, &ctx));
+  EXPECT_TRUE(write_packet_report(built_record(frame_number, fields).packet, &ctx));
   return out.str();
 }
 
@@ -78,12 +85,12 @@ TEST(PacketReport, FirstLineIsPrecededByTheHeaderAndAnEmptyLineOnlyOnce) {
   ASSERT_EQ(HEADER_LINE.size(), 176u);
   std::ostringstream out;
   packet_ctx ctx = report_ctx(out, true);
-  const built_record r({});
-  ASSERT_TRUE(write_packet_report(7, r.packet, &ctx));
+  const built_record r(7, {});
+  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
   EXPECT_FALSE(ctx.header_pending);
-  ASSERT_TRUE(write_packet_report(7, r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
   ctx.header_pending = true;  // re-armed for the next input file
-  ASSERT_TRUE(write_packet_report(7, r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
   const std::string first = HEADER_LINE + "\n" + WORKED_EXAMPLE_LINE;
   EXPECT_EQ(out.str(), first + WORKED_EXAMPLE_LINE + first);
 }
@@ -103,7 +110,7 @@ TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
        "12345678 , 2013-01-15 , 10:22:33.456 , icmp   , 10.0.0.1                  , 198.51.100.7 "
        "            , 128 ,    98 ,     0 ,  , id: 0xbeef, echo reply \n"},
       {7,
-       {.ts_sec = 0, .ts_usec = 0},
+       {.ticks = 0, .time = record_time::hidden},
        "      7 ,  ,  , icmp   , 192.0.2.10                , 198.51.100.7             ,  64 ,   "
        " 42 ,     0 ,  , id: 0x1a2b, echo request \n"},
       {3,
@@ -154,7 +161,7 @@ TEST(PacketReport, PayloadGetsItsDigestSizeAndEntropyVerdict) {
 }
 
 TEST(PacketReport, NothingIsWrittenWhenTheReportIsOff) {
-  const built_record r({});
+  const built_record r(7, {});
   std::ostringstream out;
   packet_ctx binary = report_ctx(out, true), no_meta = report_ctx(out, true),
              no_stream = report_ctx(out, true);
@@ -162,10 +169,10 @@ TEST(PacketReport, NothingIsWrittenWhenTheReportIsOff) {
   no_meta.dump_meta = false;
   no_stream.out = nullptr;
   for (packet_ctx* ctx : {&binary, &no_meta, &no_stream}) {
-    EXPECT_FALSE(write_packet_report(1, r.packet, ctx));
+    EXPECT_FALSE(write_packet_report(r.packet, ctx));
     EXPECT_TRUE(ctx->header_pending);
   }
-  EXPECT_FALSE(write_packet_report(1, r.packet, nullptr));
+  EXPECT_FALSE(write_packet_report(r.packet, nullptr));
   EXPECT_TRUE(out.str().empty());
 }
 
@@ -187,15 +194,15 @@ class counting_buffer : public std::stringbuf {
 };
 
 TEST(PacketReport, EachLineIsOneWriteAndIsFlushedOnlyWhenAsked) {
-  const built_record r({});
+  const built_record r(7, {});
   counting_buffer buffer;
   std::ostream out(&buffer);
   packet_ctx ctx = report_ctx(out);
-  ASSERT_TRUE(write_packet_report(7, r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
   EXPECT_EQ(buffer.writes, 1);
   EXPECT_EQ(buffer.syncs, 1);
   ctx.flush_each_line = false;
-  ASSERT_TRUE(write_packet_report(7, r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
   EXPECT_EQ(buffer.writes, 2);
   EXPECT_EQ(buffer.syncs, 1);
   EXPECT_EQ(buffer.str(), WORKED_EXAMPLE_LINE + WORKED_EXAMPLE_LINE);

@@ -1,0 +1,32 @@
+#include "capture/capture_walk.h"
+
+#include "capture/link_layer.h"
+#include "support/error_writer.h"
+
+namespace nelo {
+
+namespace {
+
+// Says once per walk and link type that such frames are not decoded.
+void note_link_type(capture_walk& walk, uint32_t link_type) {
+  if (link_type_decoded(link_type)) {
+    walk.decoded_link_type = link_type;
+    return;
+  }
+  for (int i = 0; i < walk.noted_count; ++i) {
+    if (walk.noted_link_types[i] == link_type) return;
+  }
+  if (walk.noted_count == LINK_TYPES_NOTED_MAX) return;
+  walk.noted_link_types[walk.noted_count++] = link_type;
+  write_error("frames of link type %u are not decoded in %s\n", link_type, walk.path.c_str());
+}
+
+}  // namespace
+
+void hand_on(capture_walk& walk, capture_record& record) {
+  record.frame_number = ++walk.frame_number;
+  if (record.link_type != walk.decoded_link_type) note_link_type(walk, record.link_type);
+  if (walk.handler != nullptr && walk.handler(record, walk.ctx) == 1) ++walk.progress.reported;
+}
+
+}  // namespace nelo

@@ -1,0 +1,106 @@
+// What every container reader shares while it walks one capture: the buffer, the handler and
+// its context, the running frame number and the progress observer. A container reader parses
+// its own headers and calls `hand_on` once per packet record; everything after that (frame
+// numbering, the handler call, the note about link types nelo does not decode) is common.
+#ifndef NELO_CAPTURE_CAPTURE_WALK_H_
+#define NELO_CAPTURE_CAPTURE_WALK_H_
+
+#include <cstdint>
+#include <string>
+
+#include "capture/read_buffer.h"
+#include "report/packet.h"
+
+namespace nelo {
+
+// Called once per packet record, in file order. The record's bytes are valid only during the
+// call. Returns 1 when the packet was kept; the walk only counts that.
+using packet_handler = int (*)(const capture_record& record, packet_ctx* ctx);
+
+// How far a walk has got: bytes read of the file's size and the records the handler kept.
+struct walk_progress {
+  const std::string* path = nullptr;
+  uint64_t bytes_read = 0;
+  uint64_t file_size = 0;  // 0 when unknown
+  uint64_t reported = 0;
+  bool finished = false;  // the last call of a walk
+};
+
+// Told how far a walk has got after every refill of the read buffer (never per record), and
+// once more when the walk ends.
+struct walk_observer {
+  void (*on_progress)(void* user, const walk_progress& progress) = nullptr;
+  void* user = nullptr;
+};
+
+// Records longer than this end the walk as damaged, in every container.
+inline constexpr uint32_t MAX_RECORD_LENGTH = 64u << 20;
+
+// Why a container walk ended.
+enum class walk_end {
+  finished,    // the data ended after a whole record
+  stopped,     // a stop was requested
+  cut_header,  // the data ended inside a record or block header
+  cut_record,  // the final record was cut short; it was handed on with the bytes present
+  damaged,     // a record or block failed its checks; the rest is not read
+  read_error,  // the source failed
+};
+
+// The link types a walk has already said it does not decode; a few are plenty for one file.
+inline constexpr int LINK_TYPES_NOTED_MAX = 8;
+
+struct capture_walk {
+  capture_walk(const std::string& path, read_buffer& buffer, byte_source& source,
+               packet_handler handler, packet_ctx* ctx, const walk_observer* observer)
+      : path(path),
+        buffer(buffer),
+        source(source),
+        handler(handler),
+        ctx(ctx),
+        observer(observer != nullptr && observer->on_progress != nullptr ? observer : nullptr) {}
+
+  const std::string& path;
+  read_buffer& buffer;
+  byte_source& source;
+  packet_handler handler;
+  packet_ctx* ctx;
+  const walk_observer* observer;
+  walk_progress progress;
+  uint64_t frame_number = 0;
+  // For walk_end::cut_record: the bytes present and the captured length the header claimed.
+  uint32_t cut_present = 0;
+  uint32_t cut_claimed = 0;
+  // The last link type found decodable, so the check costs one comparison per record.
+  uint32_t decoded_link_type = UINT32_MAX;
+  uint32_t noted_link_types[LINK_TYPES_NOTED_MAX] = {};
+  int noted_count = 0;
+};
+
+// Numbers `record` as the walk's next frame and hands it to the handler. The first time a walk
+// meets a link type nelo does not decode, writes "frames of link type %u are not decoded in %s"
+// to standard error.
+void hand_on(capture_walk& walk, capture_record& record);
+
+// Counts a packet record that cannot be handed on (its interface was never described).
+inline void skip_frame(capture_walk& walk) {
+  ++walk.frame_number;
+}
+
+// Tells the observer how far the walk has got, when the buffer has been refilled since the
+// last call.
+inline void note_progress(capture_walk& walk) {
+  if (walk.observer != nullptr && walk.buffer.take_refill()) {
+    walk.progress.bytes_read = walk.source.file_bytes_read();
+    walk.observer->on_progress(walk.observer->user, walk.progress);
+  }
+}
+
+// How a walk ends at a record or block header: the end of the data, a cut header or a failure.
+inline walk_end end_at_header(const read_buffer& buffer) {
+  if (buffer.failed()) return walk_end::read_error;
+  return buffer.available() == 0 ? walk_end::finished : walk_end::cut_header;
+}
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_CAPTURE_WALK_H_

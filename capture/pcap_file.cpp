@@ -1,0 +1,125 @@
+#include "capture/pcap_file.h"
+
+#include <algorithm>
+
+#include "support/ko_time.h"
+#include "support/run_control.h"
+#include "support/wire.h"
+
+namespace nelo {
+
+namespace {
+
+constexpr size_t HEADER_VERSION_MAJOR = 4;
+constexpr size_t HEADER_VERSION_MINOR = 6;
+constexpr size_t HEADER_SNAPLEN = 16;
+constexpr size_t HEADER_LINK_TYPE = 20;
+constexpr size_t RECORD_SECONDS = 0;
+constexpr size_t RECORD_FRACTION = 4;
+constexpr size_t RECORD_CAPTURED_LENGTH = 8;
+constexpr size_t RECORD_WIRE_LENGTH = 12;
+// The upper bits of the header's link-type field carry FCS information, not the link type.
+constexpr uint32_t LINK_TYPE_MASK = 0xFFFF;
+constexpr int64_t TICKS_PER_MICROSECOND = 10;
+constexpr int64_t NANOSECONDS_PER_TICK = 100;
+
+struct file_layout {
+  bool big_endian = false;
+  bool nanoseconds = false;
+};
+
+uint32_t load32(const uint8_t* p, bool big_endian) {
+  return big_endian ? load_be32(p) : load_le32(p);
+}
+
+bool read_layout(const uint8_t* head, size_t len, file_layout& layout) {
+  if (len < PCAP_FILE_HEADER_SIZE) return false;
+  const uint32_t le = load_le32(head);
+  const uint32_t be = load_be32(head);
+  if (le == PCAP_MAGIC_USEC || le == PCAP_MAGIC_NSEC) {
+    layout = {false, le == PCAP_MAGIC_NSEC};
+  } else if (be == PCAP_MAGIC_USEC || be == PCAP_MAGIC_NSEC) {
+    layout = {true, be == PCAP_MAGIC_NSEC};
+  } else {
+    return false;
+  }
+  const auto load16 = [&](size_t at) {
+    return layout.big_endian ? load_be16(head + at) : load_le16(head + at);
+  };
+  return load16(HEADER_VERSION_MAJOR) == PCAP_VERSION_MAJOR &&
+         load16(HEADER_VERSION_MINOR) == PCAP_VERSION_MINOR;
+}
+
+// The record's stamp as ticks. The seconds are signed: a stamp at or before 1970 keeps its
+// seconds for the time window but is never shown, and its fraction is not added.
+void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, capture_record& record) {
+  if (seconds == 0) {
+    record.ticks = 0;
+    record.time = record_time::hidden;
+    return;
+  }
+  const int64_t whole = static_cast<int64_t>(seconds) * static_cast<int64_t>(ko::TICKS_PER_SECOND) +
+                        static_cast<int64_t>(ko::TICKS_1601_TO_1970);
+  if (seconds < 0) {
+    record.ticks = static_cast<uint64_t>(whole);
+    record.time = record_time::hidden;
+    return;
+  }
+  const int64_t part = nanoseconds ? fraction / NANOSECONDS_PER_TICK
+                                   : static_cast<int64_t>(fraction) * TICKS_PER_MICROSECOND;
+  record.ticks = static_cast<uint64_t>(whole + part);
+  record.time = record_time::shown;
+}
+
+template <bool BigEndian>
+walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, bool nanoseconds) {
+  read_buffer& buffer = walk.buffer;
+  capture_record record;
+  record.link_type = link_type;
+  while (!stop_requested()) {
+    note_progress(walk);
+    if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);
+    const uint32_t incl_len = load32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
+    if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) return walk_end::damaged;
+    const size_t record_len = PCAP_RECORD_HEADER_SIZE + incl_len;
+    const bool whole = buffer.fill(record_len);
+    const size_t got = std::min(record_len, buffer.available());
+    const uint8_t* header = buffer.front();
+    set_record_time(static_cast<int32_t>(load32(header + RECORD_SECONDS, BigEndian)),
+                    static_cast<int32_t>(load32(header + RECORD_FRACTION, BigEndian)), nanoseconds,
+                    record);
+    record.captured_len = static_cast<uint32_t>(got - PCAP_RECORD_HEADER_SIZE);
+    record.wire_len = load32(header + RECORD_WIRE_LENGTH, BigEndian);
+    record.bytes = header + PCAP_RECORD_HEADER_SIZE;
+    hand_on(walk, record);
+    buffer.consume(got);
+    if (!whole) {
+      walk.cut_present = record.captured_len;
+      walk.cut_claimed = incl_len;
+      return buffer.failed() ? walk_end::read_error : walk_end::cut_record;
+    }
+  }
+  return walk_end::stopped;
+}
+
+}  // namespace
+
+bool pcap_header_matches(const uint8_t* head, size_t len) {
+  file_layout layout;
+  return read_layout(head, len, layout);
+}
+
+walk_end walk_pcap_file(capture_walk& walk) {
+  read_buffer& buffer = walk.buffer;
+  file_layout layout;
+  if (!read_layout(buffer.front(), buffer.available(), layout)) return walk_end::damaged;
+  const uint8_t* head = buffer.front();
+  uint32_t snaplen = load32(head + HEADER_SNAPLEN, layout.big_endian);
+  if (snaplen == 0) snaplen = PCAP_UNLIMITED_SNAPLEN;
+  const uint32_t link_type = load32(head + HEADER_LINK_TYPE, layout.big_endian) & LINK_TYPE_MASK;
+  buffer.consume(PCAP_FILE_HEADER_SIZE);
+  return layout.big_endian ? walk_records<true>(walk, snaplen, link_type, layout.nanoseconds)
+                           : walk_records<false>(walk, snaplen, link_type, layout.nanoseconds);
+}
+
+}  // namespace nelo

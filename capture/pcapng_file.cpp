@@ -1,0 +1,241 @@
+#include "capture/pcapng_file.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "support/ko_time.h"
+#include "support/run_control.h"
+#include "support/wire.h"
+
+namespace nelo {
+
+namespace {
+
+__extension__ using uint128 = unsigned __int128;
+__extension__ using int128 = __int128;
+
+constexpr uint32_t BLOCK_INTERFACE_DESCRIPTION = 1;
+constexpr uint32_t BLOCK_PACKET = 2;  // obsolete, still written by old tools
+constexpr uint32_t BLOCK_SIMPLE_PACKET = 3;
+constexpr uint32_t BLOCK_ENHANCED_PACKET = 6;
+
+constexpr size_t BLOCK_HEADER_SIZE = 8;   // type and total length
+constexpr size_t BLOCK_TRAILER_SIZE = 4;  // the total length again
+constexpr uint32_t BLOCK_MIN_SIZE = 12;
+constexpr size_t BLOCK_TOTAL_LENGTH = 4;
+constexpr size_t SECTION_BYTE_ORDER = 8;
+constexpr size_t SECTION_VERSION_MAJOR = 12;
+constexpr uint32_t SECTION_MIN_SIZE = 28;
+constexpr size_t INTERFACE_LINK_TYPE = 8;
+constexpr size_t INTERFACE_SNAPLEN = 12;
+constexpr size_t INTERFACE_OPTIONS = 16;
+constexpr uint32_t INTERFACE_MIN_SIZE = 20;
+// Enhanced and obsolete Packet Blocks share the layout after the interface field.
+constexpr size_t PACKET_INTERFACE = 8;
+constexpr size_t PACKET_STAMP_HIGH = 12;
+constexpr size_t PACKET_STAMP_LOW = 16;
+constexpr size_t PACKET_CAPTURED_LENGTH = 20;
+constexpr size_t PACKET_WIRE_LENGTH = 24;
+constexpr size_t PACKET_DATA = 28;
+constexpr size_t SIMPLE_WIRE_LENGTH = 8;
+constexpr size_t SIMPLE_DATA = 12;
+
+constexpr uint16_t OPTION_END = 0;
+constexpr uint16_t OPTION_TSRESOL = 9;
+constexpr uint16_t OPTION_TSOFFSET = 14;
+constexpr size_t OPTION_HEADER_SIZE = 4;
+constexpr uint8_t TSRESOL_POWER_OF_TWO = 0x80;
+constexpr uint8_t DEFAULT_TSRESOL = 6;  // microseconds
+constexpr int TICK_DIGITS = 7;          // a tick is 10^-7 s
+constexpr int UINT64_DIGITS = 19;       // 10^19 is the largest power of 10 in 64 bits
+
+struct interface_info {
+  uint32_t link_type = 0;
+  uint32_t snaplen = 0;  // 0: no limit
+  uint8_t tsresol = DEFAULT_TSRESOL;
+  int64_t tsoffset = 0;  // seconds added to every stamp
+};
+
+class section_reader {
+ public:
+  explicit section_reader(bool big_endian) : m_big_endian(big_endian) {}
+  uint16_t u16(const uint8_t* p) const { return m_big_endian ? load_be16(p) : load_le16(p); }
+  uint32_t u32(const uint8_t* p) const { return m_big_endian ? load_be32(p) : load_le32(p); }
+  uint64_t u64(const uint8_t* p) const {
+    const uint64_t first = u32(p);
+    const uint64_t second = u32(p + 4);
+    return m_big_endian ? (first << 32) | second : (second << 32) | first;
+  }
+
+ private:
+  bool m_big_endian;
+};
+
+uint64_t power_of_ten(int exponent) {
+  uint64_t value = 1;
+  for (int i = 0; i < exponent; ++i) value *= 10;
+  return value;
+}
+
+// A stamp in the interface's units as ticks since 1601; digits finer than a tick are dropped.
+void set_record_time(uint64_t stamp, const interface_info& iface, capture_record& record) {
+  uint128 ticks = 0;
+  if ((iface.tsresol & TSRESOL_POWER_OF_TWO) != 0) {
+    ticks = (static_cast<uint128>(stamp) * ko::TICKS_PER_SECOND) >>
+            (iface.tsresol & ~TSRESOL_POWER_OF_TWO);
+  } else if (iface.tsresol <= TICK_DIGITS) {
+    ticks = static_cast<uint128>(stamp) * power_of_ten(TICK_DIGITS - iface.tsresol);
+  } else if (iface.tsresol - TICK_DIGITS <= UINT64_DIGITS) {
+    ticks = stamp / power_of_ten(iface.tsresol - TICK_DIGITS);
+  }
+  const int128 total = static_cast<int128>(ticks) +
+                       static_cast<int128>(iface.tsoffset) * ko::TICKS_PER_SECOND +
+                       ko::TICKS_1601_TO_1970;
+  // As in classic captures, a stamp at or before 1970 is never shown; one beyond the tick
+  // range has no instant at all.
+  if (total <= 0 || total > INT64_MAX) {
+    record.ticks = 0;
+    record.time = record_time::hidden;
+    return;
+  }
+  record.ticks = static_cast<uint64_t>(total);
+  record.time = total < static_cast<int128>(ko::TICKS_1601_TO_1970 + ko::TICKS_PER_SECOND)
+                    ? record_time::hidden
+                    : record_time::shown;
+}
+
+// Reads the link type, snaplen and the two time options of an Interface Description Block.
+// Options that do not fit the block end the option list, not the walk.
+interface_info read_interface(const uint8_t* block, uint32_t total, const section_reader& r) {
+  interface_info iface;
+  iface.link_type = r.u16(block + INTERFACE_LINK_TYPE);
+  iface.snaplen = r.u32(block + INTERFACE_SNAPLEN);
+  size_t at = INTERFACE_OPTIONS;
+  const size_t end = total - BLOCK_TRAILER_SIZE;
+  while (at + OPTION_HEADER_SIZE <= end) {
+    const uint16_t code = r.u16(block + at);
+    const uint16_t len = r.u16(block + at + 2);
+    const size_t value = at + OPTION_HEADER_SIZE;
+    if (code == OPTION_END || value + len > end) break;
+    if (code == OPTION_TSRESOL && len >= 1) iface.tsresol = block[value];
+    if (code == OPTION_TSOFFSET && len >= 8)
+      iface.tsoffset = static_cast<int64_t>(r.u64(block + value));
+    at = value + ((len + 3u) & ~3u);
+  }
+  return iface;
+}
+
+bool byte_order(const uint8_t* block, bool& big_endian) {
+  if (load_le32(block + SECTION_BYTE_ORDER) == PCAPNG_BYTE_ORDER_MAGIC) {
+    big_endian = false;
+  } else if (load_be32(block + SECTION_BYTE_ORDER) == PCAPNG_BYTE_ORDER_MAGIC) {
+    big_endian = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Hands on the packet of an Enhanced, Simple or obsolete Packet Block. False when the block
+// is damaged.
+bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32_t total,
+                 const section_reader& r, const std::vector<interface_info>& interfaces) {
+  const size_t body_end = total - BLOCK_TRAILER_SIZE;
+  capture_record record;
+  if (type == BLOCK_SIMPLE_PACKET) {
+    if (body_end < SIMPLE_DATA) return false;
+    if (interfaces.empty()) {
+      skip_frame(walk);
+      return true;
+    }
+    const interface_info& iface = interfaces.front();
+    record.wire_len = r.u32(block + SIMPLE_WIRE_LENGTH);
+    uint32_t captured =
+        std::min<uint32_t>(record.wire_len, static_cast<uint32_t>(body_end - SIMPLE_DATA));
+    if (iface.snaplen != 0) captured = std::min(captured, iface.snaplen);
+    record.captured_len = captured;
+    record.time = record_time::absent;
+    record.link_type = iface.link_type;
+    record.bytes = block + SIMPLE_DATA;
+    hand_on(walk, record);
+    return true;
+  }
+  if (body_end < PACKET_DATA) return false;
+  const uint32_t captured = r.u32(block + PACKET_CAPTURED_LENGTH);
+  if (captured > body_end - PACKET_DATA) return false;
+  const uint32_t id =
+      type == BLOCK_PACKET ? r.u16(block + PACKET_INTERFACE) : r.u32(block + PACKET_INTERFACE);
+  if (id >= interfaces.size()) {
+    skip_frame(walk);
+    return true;
+  }
+  const interface_info& iface = interfaces[id];
+  const uint64_t stamp = (static_cast<uint64_t>(r.u32(block + PACKET_STAMP_HIGH)) << 32) |
+                         r.u32(block + PACKET_STAMP_LOW);
+  set_record_time(stamp, iface, record);
+  record.captured_len = captured;
+  record.wire_len = r.u32(block + PACKET_WIRE_LENGTH);
+  record.link_type = iface.link_type;
+  record.bytes = block + PACKET_DATA;
+  hand_on(walk, record);
+  return true;
+}
+
+}  // namespace
+
+bool pcapng_header_matches(const uint8_t* head, size_t len) {
+  bool big_endian = false;
+  return len >= PCAPNG_PROBE_SIZE && load_le32(head) == PCAPNG_SECTION_HEADER &&
+         byte_order(head, big_endian) &&
+         section_reader(big_endian).u16(head + SECTION_VERSION_MAJOR) == PCAPNG_VERSION_MAJOR;
+}
+
+walk_end walk_pcapng_file(capture_walk& walk) {
+  read_buffer& buffer = walk.buffer;
+  section_reader reader(false);
+  std::vector<interface_info> interfaces;
+  while (!stop_requested()) {
+    note_progress(walk);
+    if (!buffer.fill(BLOCK_HEADER_SIZE)) return end_at_header(buffer);
+    // The section header's type reads the same in both byte orders; its own byte order then
+    // rules every length of the section, its own included.
+    if (load_le32(buffer.front()) == PCAPNG_SECTION_HEADER) {
+      if (!buffer.fill(PCAPNG_PROBE_SIZE)) return end_at_header(buffer);
+      bool big_endian = false;
+      if (!byte_order(buffer.front(), big_endian)) return walk_end::damaged;
+      reader = section_reader(big_endian);
+      if (reader.u16(buffer.front() + SECTION_VERSION_MAJOR) != PCAPNG_VERSION_MAJOR) {
+        return walk_end::damaged;
+      }
+      interfaces.clear();
+    }
+    const uint32_t type = reader.u32(buffer.front());
+    const uint32_t total = reader.u32(buffer.front() + BLOCK_TOTAL_LENGTH);
+    if (total < BLOCK_MIN_SIZE || total % 4 != 0 || total > MAX_RECORD_LENGTH) {
+      return walk_end::damaged;
+    }
+    if (!buffer.fill(total)) return buffer.failed() ? walk_end::read_error : walk_end::damaged;
+    const uint8_t* block = buffer.front();
+    if (reader.u32(block + total - BLOCK_TRAILER_SIZE) != total) return walk_end::damaged;
+    switch (type) {
+      case PCAPNG_SECTION_HEADER:
+        if (total < SECTION_MIN_SIZE) return walk_end::damaged;
+        break;
+      case BLOCK_INTERFACE_DESCRIPTION:
+        if (total < INTERFACE_MIN_SIZE) return walk_end::damaged;
+        interfaces.push_back(read_interface(block, total, reader));
+        break;
+      case BLOCK_ENHANCED_PACKET:
+      case BLOCK_SIMPLE_PACKET:
+      case BLOCK_PACKET:
+        if (!read_packet(walk, type, block, total, reader, interfaces)) return walk_end::damaged;
+        break;
+      default:
+        break;
+    }
+    buffer.consume(total);
+  }
+  return walk_end::stopped;
+}
+
+}  // namespace nelo

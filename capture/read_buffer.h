@@ -1,0 +1,87 @@
+// The buffer every container reader walks: bytes read from a source in large blocks, handed out
+// as a window that the reader consumes record by record. It costs a handful of system calls per
+// megabyte, never one per record, and grows only for a record larger than itself, and only as far
+// as the source really delivers, so no length claimed by a hostile file allocates more than the
+// file holds.
+#ifndef NELO_CAPTURE_READ_BUFFER_H_
+#define NELO_CAPTURE_READ_BUFFER_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace nelo {
+
+// The first size of the buffer.
+inline constexpr size_t READ_BUFFER_SIZE = 1u << 20;
+
+// Where the bytes come from: a file descriptor, or a decompressor in front of one.
+class byte_source {
+ public:
+  virtual ~byte_source() = default;
+  // Reads up to `max` bytes into `to`: the count read, 0 at the end of the data, -1 on failure.
+  virtual ssize_t read_some(uint8_t* to, size_t max) = 0;
+  // Bytes taken from the underlying file so far (for progress against the file's size).
+  virtual uint64_t file_bytes_read() const = 0;
+};
+
+// Reads a file descriptor as it stands. Does not own it.
+class fd_source : public byte_source {
+ public:
+  explicit fd_source(int fd) : m_fd(fd) {}
+  ssize_t read_some(uint8_t* to, size_t max) override;
+  uint64_t file_bytes_read() const override { return m_total; }
+
+ private:
+  int m_fd;
+  uint64_t m_total = 0;
+};
+
+class read_buffer {
+ public:
+  explicit read_buffer(byte_source& source) : m_source(source) {}
+  read_buffer(const read_buffer&) = delete;
+  read_buffer& operator=(const read_buffer&) = delete;
+
+  // False when the first block cannot be allocated.
+  bool allocate(size_t capacity);
+
+  size_t available() const { return m_end - m_begin; }
+  const uint8_t* front() const { return m_data.get() + m_begin; }
+  void consume(size_t n) { m_begin += n; }
+  // The source has ended, or failed; `failed` tells a read error from the end of the data.
+  bool at_end() const { return m_eof || m_failed; }
+  bool failed() const { return m_failed; }
+  // Bytes delivered by the source so far.
+  uint64_t bytes_delivered() const { return m_total; }
+
+  // Makes at least `want` bytes available unless the source ends or fails first; true when they
+  // are. May move the window: pointers from front() are stale after a call.
+  bool fill(size_t want);
+
+  // True once after every refill; lets a walk report progress at buffer pace, not per record.
+  bool take_refill() {
+    const bool r = m_refilled;
+    m_refilled = false;
+    return r;
+  }
+
+ private:
+  bool grow(size_t want);
+
+  byte_source& m_source;
+  std::unique_ptr<uint8_t[]> m_data;
+  size_t m_capacity = 0;
+  size_t m_begin = 0;
+  size_t m_end = 0;
+  uint64_t m_total = 0;
+  bool m_eof = false;
+  bool m_failed = false;
+  bool m_refilled = false;
+};
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_READ_BUFFER_H_

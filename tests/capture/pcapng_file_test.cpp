@@ -1,0 +1,214 @@
+// pcapng files written block by block with the test helper: what a walk hands on from each kind
+// of packet block, how stamps become ticks, and where damaged blocks end the walk.
+#include "capture/pcapng_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/pcap_reader.h"
+#include "helpers/pcap_builder.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::pcapng_writer;
+
+constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
+constexpr uint64_t TICKS_PER_SECOND = 10000000;
+constexpr uint64_t T0 = 1600000000;  // seconds since 1970
+
+struct seen_record {
+  uint64_t frame_number;
+  bytes frame;
+  uint64_t ticks;
+  record_time time;
+  uint32_t wire_len;
+  uint32_t link_type;
+};
+
+std::vector<seen_record>* g_seen = nullptr;
+
+int record_handler(const capture_record& r, packet_ctx*) {
+  g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
+                     r.wire_len, r.link_type});
+  return 0;
+}
+
+struct walk_result {
+  bool ok = false;
+  std::vector<seen_record> seen;
+  std::string err;
+};
+
+walk_result walk(const bytes& file) {
+  walk_result result;
+  g_seen = &result.seen;
+  packet_ctx ctx;
+  ::testing::internal::CaptureStderr();
+  result.ok =
+      read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler, &ctx);
+  result.err = ::testing::internal::GetCapturedStderr();
+  g_seen = nullptr;
+  return result;
+}
+
+bytes frame_of(size_t n, uint8_t seed) {
+  bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 3);
+  return b;
+}
+
+TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {
+  const int64_t an_hour_later = 3600;
+  pcapng_writer w;
+  w.section(false);
+  w.interface(1);                          // microseconds by default
+  w.interface(276, 0, 9, &an_hour_later);  // nanoseconds, one hour added
+  w.block(0x0BAD, bytes(10, 0xee));        // a block nelo does not know is skipped
+  w.enhanced(0, T0 * 1000000 + 250, frame_of(60, 1), 1514);
+  w.enhanced(1, T0 * 1000000000 + 123456789, frame_of(70, 2));
+  w.enhanced(7, T0, frame_of(10, 3));  // no such interface: counted, not handed on
+  w.section(true);                     // a new section forgets the interfaces
+  w.interface(101, 40, 0x80 | 20);     // 2^-20 seconds, snaplen 40
+  w.obsolete(0, (T0 << 20) | (1 << 19), frame_of(50, 4));  // half a second
+  w.simple(frame_of(80, 5), 90);                           // cut to the snaplen; no time
+  const walk_result r = walk(w.data());
+
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(r.seen.size(), 4u);
+  const uint64_t t0 = EPOCH_TICKS + T0 * TICKS_PER_SECOND;
+  const bytes simple = frame_of(80, 5);
+  const struct {
+    uint64_t frame_number;
+    bytes frame;
+    uint64_t ticks;
+    record_time time;
+    uint32_t wire_len, link_type;
+  } expected[] = {
+      {1, frame_of(60, 1), t0 + 2500, record_time::shown, 1514, 1},
+      {2, frame_of(70, 2), t0 + 3600 * TICKS_PER_SECOND + 1234567, record_time::shown, 70, 276},
+      {4, frame_of(50, 4), t0 + TICKS_PER_SECOND / 2, record_time::shown, 50, 101},
+      {5, bytes(simple.begin(), simple.begin() + 40), 0, record_time::absent, 90, 101},
+  };
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.seen[i].frame_number, expected[i].frame_number) << i;
+    EXPECT_EQ(r.seen[i].frame, expected[i].frame) << i;
+    EXPECT_EQ(r.seen[i].ticks, expected[i].ticks) << i;
+    EXPECT_EQ(r.seen[i].time, expected[i].time) << i;
+    EXPECT_EQ(r.seen[i].wire_len, expected[i].wire_len) << i;
+    EXPECT_EQ(r.seen[i].link_type, expected[i].link_type) << i;
+  }
+}
+
+TEST(PcapngFile, StampsOutsideTheShownRangeAreHidden) {
+  const int64_t back_to_1969 = -static_cast<int64_t>(T0) - 100;
+  pcapng_writer w;
+  w.section(false);
+  w.interface(1, 0, -1, &back_to_1969);
+  w.interface(1, 0, 0x80 | 127);  // 2^-127: every stamp is within the first second
+  w.enhanced(0, T0 * 1000000, frame_of(20, 1));
+  w.enhanced(1, ~uint64_t{0}, frame_of(20, 1));
+  const walk_result r = walk(w.data());
+  ASSERT_EQ(r.seen.size(), 2u);
+  EXPECT_EQ(r.seen[0].time, record_time::hidden);
+  EXPECT_EQ(r.seen[0].ticks, EPOCH_TICKS - 100 * TICKS_PER_SECOND);
+  EXPECT_EQ(r.seen[1].time, record_time::hidden);
+}
+
+// Sets the little-endian 32-bit word at `at`.
+void set_le32(bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST(PcapngFile, DamagedBlocksEndTheWalkWhereTheyStand) {
+  pcapng_writer good;
+  good.section(false);
+  good.interface(1);
+  good.enhanced(0, 1, frame_of(60, 1));
+  const size_t tail = good.data().size();  // where the second packet block starts
+  good.enhanced(0, 2, frame_of(60, 2));
+  const bytes base = good.data();
+  const auto with = [&](size_t at, uint32_t v) {
+    bytes b = base;
+    set_le32(b, at, v);
+    return b;
+  };
+  pcapng_writer later_v2;
+  later_v2.section(false);
+  later_v2.interface(1);
+  later_v2.enhanced(0, 1, frame_of(60, 1));
+  later_v2.section(false, 2);
+  later_v2.enhanced(0, 1, frame_of(60, 1));
+
+  const std::string damaged = ": damaged record after frame 1, the rest is not read\n";
+  const struct {
+    const char* name;
+    bytes file;
+    size_t handed_on;
+    std::string message;
+  } rows[] = {
+      {"intact", base, 2, ""},
+      {"total length below 12", with(tail + 4, 8), 1, damaged},
+      {"total length not a multiple of 4", with(tail + 4, 90), 1, damaged},
+      {"total length past the end", with(tail + 4, 4096), 1, damaged},
+      {"total length above the record limit", with(tail + 4, 0x7ffffff0), 1, damaged},
+      {"trailing length differs", with(base.size() - 4, 88), 1, damaged},
+      {"captured length past the block", with(tail + 20, 61), 1, damaged},
+      {"file cut inside a block", bytes(base.begin(), base.end() - 1), 1, damaged},
+      {"file cut inside a block header", bytes(base.begin(), base.begin() + tail + 5), 1,
+       ": the file ends inside the record header after frame 1\n"},
+      {"a later section of another major version", later_v2.data(), 1, damaged},
+  };
+  for (const auto& r : rows) {
+    const walk_result got = walk(r.file);
+    EXPECT_TRUE(got.ok) << r.name;
+    EXPECT_EQ(got.seen.size(), r.handed_on) << r.name;
+    if (r.message.empty()) {
+      EXPECT_EQ(got.err, "") << r.name;
+    } else {
+      EXPECT_TRUE(got.err.ends_with("walk.pcapng" + r.message)) << r.name << ": " << got.err;
+    }
+  }
+}
+
+TEST(PcapngFile, OnlyASectionHeaderOfVersionOneOpensAFile) {
+  EXPECT_TRUE(pcapng_header_matches(
+      [] {
+        pcapng_writer w;
+        w.section(true);
+        return w.data();
+      }()
+          .data(),
+      28));
+  pcapng_writer v2;
+  v2.section(false, 2);
+  v2.interface(1);
+  ::testing::internal::CaptureStdout();
+  const walk_result r = walk(v2.data());
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(out.ends_with("invalid pcap file, aborting\n")) << out;
+}
+
+TEST(PcapngFile, FramesOfALinkTypeNotDecodedAreSaidOncePerFile) {
+  pcapng_writer w;
+  w.section(false);
+  w.interface(147);
+  w.interface(1);
+  for (int i = 0; i < 3; ++i) {
+    w.enhanced(0, 1, frame_of(20, 1));
+    w.enhanced(1, 1, frame_of(20, 1));
+  }
+  const walk_result r = walk(w.data());
+  EXPECT_EQ(r.seen.size(), 6u);
+  const std::string line = "frames of link type 147 are not decoded in ";
+  EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
+  EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace nelo
