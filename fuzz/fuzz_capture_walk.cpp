@@ -3,7 +3,6 @@
 // the input choose the settings; the rest is the file, handed over through an in-memory file so
 // that the reader's own open, stat and read paths run.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -25,19 +24,6 @@ using nelo::fuzz::byte_source;
 constexpr size_t CONFIG_SIZE = 128;
 constexpr size_t MAX_PATTERN_RUNS = 4;
 constexpr size_t MAX_LIST_VALUES = 4;
-
-void silence_stdout_once() {
-  static const bool done = [] {
-    // The reader announces every file on standard output; fuzzing runs millions of them.
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd >= 0) {
-      ::dup2(null_fd, STDOUT_FILENO);
-      ::close(null_fd);
-    }
-    return true;
-  }();
-  (void)done;
-}
 
 // Wildcard counts are mostly small, sometimes near the 32-bit limit to probe the sums.
 uint32_t wildcard_count(byte_source& in) {
@@ -143,33 +129,10 @@ void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
   ctx.flush_each_line = (output & 0x80) != 0;
 }
 
-class memory_file {
- public:
-  memory_file(const uint8_t* data, size_t size)
-      : m_fd(static_cast<int>(::memfd_create("capture", MFD_CLOEXEC))) {
-    size_t done = 0;
-    while (m_fd >= 0 && done < size) {
-      const ssize_t n = ::write(m_fd, data + done, size - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-  }
-  memory_file(const memory_file&) = delete;
-  memory_file& operator=(const memory_file&) = delete;
-  ~memory_file() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  bool ok() const { return m_fd >= 0; }
-  std::string path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
-
- private:
-  int m_fd;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  silence_stdout_once();
+  nelo::fuzz::silence_stdout_once();
   byte_source config(data, size < CONFIG_SIZE ? size : CONFIG_SIZE);
   const uint8_t* file_bytes = data + config.remaining();
   const size_t file_size = size - config.remaining();
@@ -184,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                               : static_cast<std::streambuf*>(&discard));
   ctx.out = &out;
 
-  memory_file file(file_bytes, file_size);
+  nelo::fuzz::memory_file file(file_bytes, file_size);
   if (!file.ok()) return 0;
   nelo::reset_stop_requests();
   nelo::read_capture_file(file.path(), nelo::handle_packet, &ctx);

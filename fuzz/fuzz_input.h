@@ -5,6 +5,10 @@
 #ifndef NELO_FUZZ_FUZZ_INPUT_H_
 #define NELO_FUZZ_FUZZ_INPUT_H_
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -89,6 +93,43 @@ class failing_buf : public std::streambuf {
 
  private:
   size_t m_budget;
+};
+
+inline void silence_stdout_once() {
+  static const bool done = [] {
+    // The reader announces every file on standard output; fuzzing runs millions of them.
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, STDOUT_FILENO);
+      ::close(null_fd);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
+// Bytes handed to the reader as a file, so that its own open, stat and read paths run.
+class memory_file {
+ public:
+  memory_file(const uint8_t* data, size_t size)
+      : m_fd(static_cast<int>(::memfd_create("capture", MFD_CLOEXEC))) {
+    size_t done = 0;
+    while (m_fd >= 0 && done < size) {
+      const ssize_t n = ::write(m_fd, data + done, size - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  memory_file(const memory_file&) = delete;
+  memory_file& operator=(const memory_file&) = delete;
+  ~memory_file() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  bool ok() const { return m_fd >= 0; }
+  std::string path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+
+ private:
+  int m_fd;
 };
 
 }  // namespace nelo::fuzz

@@ -13,7 +13,7 @@ bash "$here/build.sh" "$out" || { echo "fuzz build failed" >&2; exit 2; }
 
 max_len() {
   case "$1" in
-    fuzz_capture_walk) echo 16384 ;;
+    fuzz_capture_walk|fuzz_pcapng_walk) echo 16384 ;;
     fuzz_differential) echo 4096 ;;
     fuzz_name_filters) echo 1024 ;;
     *) echo 512 ;;
@@ -24,7 +24,7 @@ max_len() {
 # once with every filter switched on.
 capture_seeds() {
   local dir="$1" config_size=128 pcap form
-  for pcap in "$root"/tests/data/*.pcap; do
+  for pcap in "$root"/tests/data/*.pcap "$root"/tests/data/*.pcapng; do
     for form in 0 1 2 3 4; do
       { printf "\\x00\\x00\\x$(printf %02x $((form | 0x70)))"
         head -c $((config_size - 3)) /dev/zero
