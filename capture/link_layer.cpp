@@ -47,8 +47,8 @@ bool is_vlan_tag(uint16_t ether_type) {
 }
 
 bool strip_ethernet(const uint8_t* frame, uint32_t len, link_header& link) {
+  if (len < ETHERNET_HEADER_SIZE) return false;
   uint32_t type_at = ETHERNET_TYPE_OFFSET;
-  if (len < type_at + 2) return false;
   uint16_t ether_type = load_be16(frame + type_at);
   while (is_vlan_tag(ether_type)) {
     // A tag: 2 bytes of tag control (the VLAN id in its low 12 bits), then the next EtherType.
