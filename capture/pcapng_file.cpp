@@ -46,8 +46,10 @@ constexpr uint16_t OPTION_TSOFFSET = 14;
 constexpr size_t OPTION_HEADER_SIZE = 4;
 constexpr uint8_t TSRESOL_POWER_OF_TWO = 0x80;
 constexpr uint8_t DEFAULT_TSRESOL = 6;  // microseconds
-constexpr int TICK_DIGITS = 7;          // a tick is 10^-7 s
-constexpr int UINT64_DIGITS = 19;       // 10^19 is the largest power of 10 in 64 bits
+constexpr int NANOSECOND_DIGITS = 9;
+constexpr uint64_t NANOSECONDS_PER_SECOND = 1000000000;
+constexpr uint64_t NANOSECONDS_PER_TICK = 100;
+constexpr int UINT64_DIGITS = 19;  // 10^19 is the largest power of 10 in 64 bits
 
 struct interface_info {
   uint32_t link_type = 0;
@@ -77,18 +79,29 @@ uint64_t power_of_ten(int exponent) {
   return value;
 }
 
-// A stamp in the interface's units as ticks since 1601; digits finer than a tick are dropped.
+// Decimal digits of the second a resolution holds: 10^-k holds k, 2^-k about 0.3 k; at most 9.
+uint8_t resolution_digits(uint8_t tsresol) {
+  const unsigned exponent = tsresol & ~TSRESOL_POWER_OF_TWO;
+  const unsigned digits =
+      (tsresol & TSRESOL_POWER_OF_TWO) != 0 ? (exponent * 30103 + 99999) / 100000 : exponent;
+  return static_cast<uint8_t>(digits < NANOSECOND_DIGITS ? digits : NANOSECOND_DIGITS);
+}
+
+// A stamp in the interface's units as ticks since 1601 and the nanoseconds below the tick;
+// digits finer than a nanosecond are dropped.
 void set_record_time(uint64_t stamp, const interface_info& iface, capture_record& record) {
-  uint128 ticks = 0;
+  uint128 nanoseconds = 0;
+  const int exponent = iface.tsresol & ~TSRESOL_POWER_OF_TWO;
   if ((iface.tsresol & TSRESOL_POWER_OF_TWO) != 0) {
-    ticks = (static_cast<uint128>(stamp) * ko::TICKS_PER_SECOND) >>
-            (iface.tsresol & ~TSRESOL_POWER_OF_TWO);
-  } else if (iface.tsresol <= TICK_DIGITS) {
-    ticks = static_cast<uint128>(stamp) * power_of_ten(TICK_DIGITS - iface.tsresol);
-  } else if (iface.tsresol - TICK_DIGITS <= UINT64_DIGITS) {
-    ticks = stamp / power_of_ten(iface.tsresol - TICK_DIGITS);
+    nanoseconds = (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> exponent;
+  } else if (exponent <= NANOSECOND_DIGITS) {
+    nanoseconds = static_cast<uint128>(stamp) * power_of_ten(NANOSECOND_DIGITS - exponent);
+  } else if (exponent - NANOSECOND_DIGITS <= UINT64_DIGITS) {
+    nanoseconds = stamp / power_of_ten(exponent - NANOSECOND_DIGITS);
   }
-  const int128 total = static_cast<int128>(ticks) +
+  record.time_digits = resolution_digits(iface.tsresol);
+  record.sub_tick_ns = static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK);
+  const int128 total = static_cast<int128>(nanoseconds / NANOSECONDS_PER_TICK) +
                        static_cast<int128>(iface.tsoffset) * ko::TICKS_PER_SECOND +
                        ko::TICKS_1601_TO_1970;
   // As in classic captures, a stamp at or before 1970 is never shown; one beyond the tick
@@ -155,6 +168,7 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
     if (iface.snaplen != 0) captured = std::min(captured, iface.snaplen);
     record.captured_len = captured;
     record.time = record_time::absent;
+    record.time_digits = 0;
     record.link_type = iface.link_type;
     record.bytes = block + SIMPLE_DATA;
     hand_on(walk, record);

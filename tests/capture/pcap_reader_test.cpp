@@ -23,13 +23,14 @@ struct seen_record {
   record_time time;
   uint32_t wire_len;
   uint32_t link_type;
+  int sub_tick_ns;
 };
 
 std::vector<seen_record>* g_seen = nullptr;
 
 int record_handler(const capture_record& r, packet_ctx*) {
   g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
-                     r.wire_len, r.link_type});
+                     r.wire_len, r.link_type, r.sub_tick_ns});
   return 0;
 }
 
@@ -135,6 +136,7 @@ TEST_F(PcapReaderTest, StampsAtOrBefore1970KeepTheirSecondsButAreNotShown) {
     ASSERT_EQ(seen.size(), 1u) << r.name;
     EXPECT_EQ(seen[0].ticks, r.ticks) << r.name;
     EXPECT_EQ(seen[0].time, r.time) << r.name;
+    EXPECT_EQ(seen[0].sub_tick_ns, r.nanoseconds ? r.frac % 100 : 0) << r.name;
   }
 }
 

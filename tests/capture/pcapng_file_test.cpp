@@ -27,13 +27,15 @@ struct seen_record {
   record_time time;
   uint32_t wire_len;
   uint32_t link_type;
+  int sub_tick_ns;
+  int time_digits;
 };
 
 std::vector<seen_record>* g_seen = nullptr;
 
 int record_handler(const capture_record& r, packet_ctx*) {
   g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
-                     r.wire_len, r.link_type});
+                     r.wire_len, r.link_type, r.sub_tick_ns, r.time_digits});
   return 0;
 }
 
@@ -88,11 +90,13 @@ TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {
     uint64_t ticks;
     record_time time;
     uint32_t wire_len, link_type;
+    int sub_tick_ns, time_digits;
   } expected[] = {
-      {1, frame_of(60, 1), t0 + 2500, record_time::shown, 1514, 1},
-      {2, frame_of(70, 2), t0 + 3600 * TICKS_PER_SECOND + 1234567, record_time::shown, 70, 276},
-      {4, frame_of(50, 4), t0 + TICKS_PER_SECOND / 2, record_time::shown, 50, 101},
-      {5, bytes(simple.begin(), simple.begin() + 40), 0, record_time::absent, 90, 101},
+      {1, frame_of(60, 1), t0 + 2500, record_time::shown, 1514, 1, 0, 6},
+      {2, frame_of(70, 2), t0 + 3600 * TICKS_PER_SECOND + 1234567, record_time::shown, 70, 276, 89,
+       9},
+      {4, frame_of(50, 4), t0 + TICKS_PER_SECOND / 2, record_time::shown, 50, 101, 0, 7},
+      {5, bytes(simple.begin(), simple.begin() + 40), 0, record_time::absent, 90, 101, 0, 0},
   };
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(r.seen[i].frame_number, expected[i].frame_number) << i;
@@ -101,6 +105,8 @@ TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {
     EXPECT_EQ(r.seen[i].time, expected[i].time) << i;
     EXPECT_EQ(r.seen[i].wire_len, expected[i].wire_len) << i;
     EXPECT_EQ(r.seen[i].link_type, expected[i].link_type) << i;
+    EXPECT_EQ(r.seen[i].sub_tick_ns, expected[i].sub_tick_ns) << i;
+    EXPECT_EQ(r.seen[i].time_digits, expected[i].time_digits) << i;
   }
 }
 
