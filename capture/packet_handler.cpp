@@ -5,6 +5,7 @@
 #include "capture/filters.h"
 #include "capture/link_layer.h"
 #include "report/dumps.h"
+#include "report/json_report.h"
 #include "report/packet_report.h"
 #include "support/run_control.h"
 #include "support/wire.h"
@@ -119,8 +120,12 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (!decode_packet(record, packet)) return 0;
   if (!packet_passes_filters(packet, ctx)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx)) return 0;
-  write_packet_report(packet, ctx);
-  dump_packet(packet, *ctx);
+  if (ctx->json) {
+    write_json_record(packet, ctx);
+  } else {
+    write_packet_report(packet, ctx);
+    dump_packet(packet, *ctx);
+  }
   if (ctx->out != nullptr && ctx->out->fail()) request_stop_for_write_failure();
   return 1;
 }

@@ -101,6 +101,9 @@ struct packet_ctx {
   uint64_t start_time = 0;
   uint64_t stop_time = 0;
   std::ostream* out = nullptr;
+  // JSON Lines instead of the padded report and dumps; each object names its capture file.
+  bool json = false;
+  std::string capture_name;
   // Flush the report after every line. The driver clears it when nobody can be reading the
   // lines as they come (a regular file, /dev/null); the stream is then flushed per input file.
   bool flush_each_line = true;

@@ -6,6 +6,7 @@
 
 #include "report/address_text.h"
 #include "report/icmp_names.h"
+#include "report/icmp_types.h"
 #include "report/ko_stats.h"
 #include "report/md5.h"
 #include "support/ko_time.h"
@@ -39,25 +40,6 @@ constexpr size_t REPORT_LINE_MAX = DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_
                                    ENTROPY_NOTE.size() + 10 * SEPARATOR.size() + 2;
 
 constexpr char HEX_DIGITS[] = "0123456789abcdef";
-
-// ICMP types whose header carries an identifier: echo reply and request, timestamp request and
-// reply, address mask request and reply.
-constexpr uint8_t ICMP_TYPES_WITH_ID[] = {0, 8, 13, 14, 17, 18};
-// ICMPv6 echo request and reply.
-constexpr uint8_t ICMPV6_TYPES_WITH_ID[] = {128, 129};
-
-bool has_identifier(bool ipv6, uint8_t type) {
-  if (ipv6) {
-    for (uint8_t t : ICMPV6_TYPES_WITH_ID) {
-      if (t == type) return true;
-    }
-    return false;
-  }
-  for (uint8_t t : ICMP_TYPES_WITH_ID) {
-    if (t == type) return true;
-  }
-  return false;
-}
 
 char* put_text(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -170,7 +152,7 @@ bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx) {
   }
   p = put_text(p, SEPARATOR);
 
-  if (has_identifier(ipv6, type)) {
+  if (icmp_has_identifier(ipv6, type)) {
     p = put_text(p, ID_PREFIX);
     p = put_hex4(p, load_be16(icmp + ICMP_ID_OFFSET));
     p = put_text(p, ID_SUFFIX);
