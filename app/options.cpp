@@ -26,13 +26,18 @@ void read_ipv6_option(std::string_view name, arg_list& args, std::vector<uint8_t
 
 }  // namespace
 
-bool parse_filter_time(const std::string& value, uint64_t& ticks) {
+bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
   const size_t blank = value.find(' ');
   const std::string date = value.substr(0, blank);
   const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
   ko::_windows_systemtime st{};
-  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(), st))
+  // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
+  // trying it second changes no value that reads either way.
+  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(),
+                           st) &&
+      !ko::parse_iso_date_time(value, end_of_day, st)) {
     return false;
+  }
   ticks = ko::systemtime_to_ticks(st);
   return true;
 }
@@ -72,7 +77,7 @@ bool parse_options(nelo_options& options, arg_list& args) {
 
   if (find_value("-start_time", args, value)) {
     uint64_t ticks = 0;
-    if (parse_filter_time(value, ticks)) options.start_time = ticks;
+    if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
     if (options.start_time == 0) {
       std::cerr << "Error: invalid filter start time\n";
       return false;
@@ -81,7 +86,12 @@ bool parse_options(nelo_options& options, arg_list& args) {
   }
   if (find_value("-stop_time", args, value)) {
     uint64_t ticks = 0;
-    if (parse_filter_time(value, ticks)) options.stop_time = ticks;
+    // Dropping the end of the window would report messages the user asked to leave out.
+    if (!parse_filter_time(value, true, ticks)) {
+      std::cerr << "Error: invalid filter stop time\n";
+      return false;
+    }
+    options.stop_time = ticks;
   }
 
   if (!options.dump_hdr && !options.dump_payload) {
