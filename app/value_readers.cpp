@@ -21,6 +21,8 @@ constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
 constexpr size_t IPV6_COLONS = 7;
 constexpr size_t DOTTED_QUAD_PARTS = 4;
 constexpr uint32_t BYTE_MAX = 255;
+// LIST_DELIMITERS without its final blank, in the same order.
+constexpr char NON_BLANK_LIST_DELIMITERS[] = "|,;";
 
 // The same for a 32-bit signed long: out-of-range values clamp to its limits.
 int32_t to_long32(const char* text, int base) {
@@ -184,8 +186,22 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
 }
 
 std::vector<uint64_t> parse_frame_list(std::string_view text) {
+  // Blanks separate only when none of the other delimiters occurs; split_words then also takes
+  // tabs and runs of blanks, as frame lists always have.
+  std::vector<std::string> words;
+  if (text.find_first_of(NON_BLANK_LIST_DELIMITERS) == std::string_view::npos) {
+    words = split_words(text);
+  } else {
+    for (char d : std::string_view(NON_BLANK_LIST_DELIMITERS)) {
+      if (text.find(d) != std::string_view::npos) {
+        words = split_at(text, d);
+        break;
+      }
+    }
+  }
+
   std::vector<uint64_t> frames;
-  for (const std::string& word : split_words(text)) {
+  for (const std::string& word : words) {
     const std::string w = lower_text(trim_blanks(word));
     if (w.empty()) continue;
     int32_t number = 0;

@@ -42,6 +42,8 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
 
 // Reads frame numbers: each word "0x10"/"x10" hexadecimal, "o17" octal or signed decimal, as a
 // 32-bit signed long (clamped) widened with its sign. Words of none of these forms are skipped.
+// The words are separated as in the other lists, by the first of '|', ',' and ';' that occurs,
+// or else by blanks.
 std::vector<uint64_t> parse_frame_list(std::string_view text);
 
 // Address bytes of a colon-separated IPv6 text, each group high byte first. An empty text gives

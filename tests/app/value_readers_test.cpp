@@ -71,7 +71,17 @@ TEST(ParseLists, UseTheFirstDelimiterPresentAndSkipBadItems) {
   for (const auto& [text, values] : cases) {
     EXPECT_EQ(parse_number_list(text, LIST_DELIMITERS), values) << text;
   }
-  EXPECT_EQ(parse_frame_list("1 0x10 o17 abc"), (std::vector<uint64_t>{1, 16, 15}));
+  const std::pair<const char*, std::vector<uint64_t>> frame_cases[] = {
+      {"1 0x10 o17 abc", {1, 16, 15}},
+      {"7,9", {7, 9}},
+      {"7, 9", {7, 9}},
+      {"7|9,8", {7, 9}},
+      {"7;;9", {7, 9}},
+      {"1\t 2", {1, 2}},
+  };
+  for (const auto& [text, frames] : frame_cases) {
+    EXPECT_EQ(parse_frame_list(text), frames) << text;
+  }
   EXPECT_EQ(parse_frame_list("-1 99999999999"), (std::vector<uint64_t>{UINT64_MAX, 2147483647}));
 }
 
