@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "support/ascii_text.h"
 #include "support/error_writer.h"
@@ -245,8 +246,13 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
     params.enumdir = true;
     params.enumdir_path = expand_environment(value);
   }
-  if (find_value("-num_subdirs", args, value) && !parse_number(value, params.num_subdirs))
-    params.num_subdirs = 0;
+  if (find_value("-num_subdirs", args, value)) {
+    bool whole = false;
+    if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
+    if (!whole) {
+      warn_unread_value("-num_subdirs", value, "read as " + std::to_string(params.num_subdirs));
+    }
+  }
   // Stops when no occurrence with a value is left; a trailing bare -filter is not one.
   while (find_value("-filter", args, value)) {
     std::vector<filter_entry> entries = parse_filters(value);

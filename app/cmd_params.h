@@ -48,7 +48,8 @@ class cmd_params {
 // opening file %s for output, aborting"), and an unbalanced `-alias`/`-aliaspath` value
 // ("imbalanced alias to true pathfiles, aborting"). An alias value is a list of pairs separated
 // by '|', each an alias and a true path separated by ',' or ';'; every pair must hold exactly two
-// non-empty names. Unreadable times and formats only write their message.
+// non-empty names. Unreadable times and formats only write their message, and so does a
+// `-num_subdirs` not read whole.
 bool parse_shared_options(cmd_params& params, arg_list& args);
 
 // Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "report/address_text.h"
 #include "support/ko_time.h"
@@ -12,7 +13,26 @@ namespace {
 
 void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
   std::string value;
-  if (find_value(name, args, value) && !parse_number(value, field)) field = 0;
+  if (!find_value(name, args, value)) return;
+  bool whole = false;
+  if (!parse_number(value, field, &whole)) field = 0;
+  if (!whole) warn_unread_value(name, value, "read as " + std::to_string(field));
+}
+
+// A list that keeps no item leaves its filter off, which is said once for the whole value
+// rather than item by item.
+void read_list_option(std::string_view name, arg_list& args, std::vector<uint64_t>& field,
+                      bool frames) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  field = frames ? parse_frame_list(value, &unread)
+                 : parse_number_list(value, LIST_DELIMITERS, &unread);
+  if (field.empty()) {
+    warn_unread_value(name, value, "filter off");
+  } else {
+    warn_unread_words(name, unread);
+  }
 }
 
 // An address that does not come to exactly 16 bytes cannot be compared with a packet's
@@ -21,7 +41,19 @@ void read_ipv6_option(std::string_view name, arg_list& args, std::vector<uint8_t
   std::string value;
   if (!find_value(name, args, value)) return;
   field = parse_ipv6(value);
-  if (field.size() != IPV6_ADDRESS_SIZE) field.clear();
+  if (field.size() != IPV6_ADDRESS_SIZE) {
+    field.clear();
+    warn_unread_value(name, value, "filter off");
+  }
+}
+
+void read_pattern_option(std::string_view name, bool hex_mode, arg_list& args,
+                         byte_pattern& pattern) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
+  warn_unread_words(name, unread);
 }
 
 }  // namespace
@@ -48,19 +80,12 @@ bool parse_options(nelo_options& options, arg_list& args) {
   std::string value;
   if (find_value("-ifile", args, value)) options.input_file = value;
   if (find_value("-ofile", args, value)) options.output_file = value;
-  if (find_value("-icmp_id", args, value))
-    options.icmp_ids = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-icmp_type", args, value))
-    options.icmp_types = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-icmp_code", args, value))
-    options.icmp_codes = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-frame", args, value)) options.frames = parse_frame_list(value);
-  if (find_value("-find_pattern_h", args, value) &&
-      !parse_byte_pattern(value, true, options.pattern))
-    options.pattern.reset();
-  if (find_value("-find_pattern", args, value) &&
-      !parse_byte_pattern(value, false, options.pattern))
-    options.pattern.reset();
+  read_list_option("-icmp_id", args, options.icmp_ids, false);
+  read_list_option("-icmp_type", args, options.icmp_types, false);
+  read_list_option("-icmp_code", args, options.icmp_codes, false);
+  read_list_option("-frame", args, options.frames, true);
+  read_pattern_option("-find_pattern_h", true, args, options.pattern);
+  read_pattern_option("-find_pattern", false, args, options.pattern);
   if (find_flag("-dump_meta", args)) options.dump_meta = true;
   if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
   if (find_flag("-dump_payload", args)) options.dump_payload = true;

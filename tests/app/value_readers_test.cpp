@@ -97,6 +97,8 @@ TEST(ParseIpv6, WidensTheGapToEightGroups) {
   EXPECT_EQ(parse_ipv6(""), std::vector<uint8_t>(16, 0));
   EXPECT_EQ(parse_ipv6("1:2:3:4:5:6:7:8:9").size(), 18u);
   EXPECT_EQ(parse_ipv6("1:2").size(), 4u);
+  EXPECT_TRUE(parse_ipv6("zz::1").empty()) << "a group that is not hex is no address";
+  EXPECT_TRUE(parse_ipv6("::ffff:1.2.3.4").empty());
 }
 
 // The runs of a parsed pattern as "literal/wildcards" words, e.g. "AB/2 C/0"; "-" marks a run
