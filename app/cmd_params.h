@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,8 +50,13 @@ class cmd_params {
 // ("imbalanced alias to true pathfiles, aborting"). An alias value is a list of pairs separated
 // by '|', each an alias and a true path separated by ',' or ';'; every pair must hold exactly two
 // non-empty names. Unreadable times and formats only write their message, and so does a
-// `-num_subdirs` not read whole.
+// `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
+// "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
 bool parse_shared_options(cmd_params& params, arg_list& args);
+
+enum class option_arity { unknown, flag, value };
+// How the shared parser takes the option `name` (any case): as a flag, with a value, or not.
+option_arity shared_option_arity(std::string_view name);
 
 // Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),
 // its destruction reports "->" + elapsed seconds + " secs": as a line on standard error with

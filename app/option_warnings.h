@@ -15,6 +15,12 @@ namespace nelo {
 void warn_unread_value(std::string_view option, std::string_view word, std::string_view outcome);
 // One such line for each word a reader reported.
 void warn_unread_words(std::string_view option, const unread_words& words);
+// "unknown option <word>, ignoring".
+void warn_unknown_option(std::string_view word);
+// "option <option> has no effect in nelo, ignoring".
+void warn_no_effect(std::string_view option);
+// "<option> given more than once, using the first value".
+void warn_repeated_option(std::string_view option);
 
 }  // namespace nelo
 

@@ -1,15 +1,40 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <iostream>
+#include <set>
+#include <span>
 
 #include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "report/address_text.h"
+#include "support/ascii_text.h"
 #include "support/ko_time.h"
 
 namespace nelo {
 
 namespace {
+
+// The options of this program, as the leftover check below needs to know them; parse_options
+// looks each of them up.
+constexpr std::string_view VALUE_OPTIONS[] = {
+    "-ifile", "-ofile",          "-icmp_id",      "-icmp_type",  "-icmp_code",
+    "-frame", "-find_pattern_h", "-find_pattern", "-min_size",   "-dstip",
+    "-srcip", "-dstipv6",        "-srcipv6",      "-start_time", "-stop_time",
+};
+constexpr std::string_view FLAG_OPTIONS[] = {
+    "-dump_meta", "-dump_hdr", "-dump_payload", "-binary", "-ascii", "-strings", "-track_replies",
+};
+
+option_arity arity_of(std::string_view word) {
+  auto listed = [word](std::span<const std::string_view> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [word](std::string_view n) { return same_option(word, n); });
+  };
+  if (listed(VALUE_OPTIONS)) return option_arity::value;
+  if (listed(FLAG_OPTIONS)) return option_arity::flag;
+  return shared_option_arity(word);
+}
 
 void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
   std::string value;
@@ -54,6 +79,27 @@ void read_pattern_option(std::string_view name, bool hex_mode, arg_list& args,
   unread_words unread;
   if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
   warn_unread_words(name, unread);
+}
+
+// What no lookup took is either an option given again (its first value was taken, so a value
+// option still present is a repeat, and its value goes with it) or a word in an option's place
+// that nelo does not know. A repeated flag changes nothing and is let be; an option left last
+// without its value counts as absent, as it always has.
+void warn_leftover_words(const arg_list& rest) {
+  std::set<std::string> repeated;
+  for (size_t i = 1; i < rest.size(); ++i) {
+    const std::string& word = rest[i];
+    const option_arity arity = arity_of(word);
+    if (arity == option_arity::flag) continue;
+    if (arity == option_arity::value) {
+      if (i + 1 == rest.size()) break;
+      ++i;
+      const std::string name = lower_text(word);
+      if (repeated.insert(name).second) warn_repeated_option(name);
+      continue;
+    }
+    warn_unknown_option(word);
+  }
 }
 
 }  // namespace
@@ -118,6 +164,8 @@ bool parse_options(nelo_options& options, arg_list& args) {
     }
     options.stop_time = ticks;
   }
+
+  warn_leftover_words(args);
 
   if (!options.dump_hdr && !options.dump_payload) {
     if (options.dump_meta) {

@@ -42,9 +42,11 @@ class nelo_options : public cmd_params {
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.
-// False when the shared parser refuses the line, when `-start_time` or `-stop_time` is given but
-// unreadable (after writing "Error: invalid filter start time" or "... stop time" to standard
-// error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
+// The words no lookup took are named on standard error: a value option given again ("%s given
+// more than once, using the first value") and any other word in an option's place ("unknown
+// option %s, ignoring"). False when the shared parser refuses the line, when `-start_time` or
+// `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
+// stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
 bool parse_options(nelo_options& options, arg_list& args);
 
 // Reads a "date[ time]" option value into a tick count: month first ("12/06/2026 20:57:03") or
