@@ -171,10 +171,6 @@ bool alias_balanced(std::string_view value) {
   return pairs > 0;
 }
 
-bool valid_date_format(std::string_view format) {
-  return format.size() == DATE_FORMAT_SHORT || format.size() == DATE_FORMAT_LONG;
-}
-
 bool valid_time_format(std::string_view format) {
   const bool length_ok =
       format.size() == TIME_FORMAT_SHORT ||
@@ -332,6 +328,10 @@ option_arity shared_option_arity(std::string_view name) {
     return option_arity::flag;
   }
   return option_arity::unknown;
+}
+
+bool valid_date_format(std::string_view format) {
+  return format.size() == DATE_FORMAT_SHORT || format.size() == DATE_FORMAT_LONG;
 }
 
 cmdline_ctx::cmdline_ctx() = default;

@@ -54,6 +54,9 @@ class cmd_params {
 // "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
 bool parse_shared_options(cmd_params& params, arg_list& args);
 
+// True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.
+bool valid_date_format(std::string_view format);
+
 enum class option_arity { unknown, flag, value };
 // How the shared parser takes the option `name` (any case): as a flag, with a value, or not.
 option_arity shared_option_arity(std::string_view name);

@@ -76,7 +76,8 @@ bool is_help_request(const arg_list& args) {
 std::string run_header(const arg_list& args) {
   std::string date_format = DEFAULT_DATE_FORMAT;
   std::string value;
-  if (find_value_keep("-dateformat", args, value) && !value.empty()) date_format = value;
+  // The shared parser says "invalid %s, using default format" of a bad one; so it must be.
+  if (find_value_keep("-dateformat", args, value) && valid_date_format(value)) date_format = value;
   std::string date, clock;
   ko::format_date_time_custom(date, clock, ko::time_now(), date_format, HEADER_TIME_FORMAT);
   char host[256] = {};
