@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <set>
+#include <span>
 #include <sstream>
 #include <string_view>
 
+#include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "support/ascii_text.h"
 #include "support/error_writer.h"
@@ -56,6 +61,14 @@ constexpr std::string_view IGNORED_FLAG_OPTIONS[] = {
 constexpr std::string_view REFUSED_OPTIONS[] = {"-sqlite", "-sqlite_log"};
 constexpr std::string_view OUTPUT_CHECK_OPTIONS[] = {"-out", "-outfile"};
 constexpr std::string_view ALIAS_OPTIONS[] = {"-alias", "-aliaspath"};
+// The options this parser acts on itself.
+constexpr std::string_view OWN_VALUE_OPTIONS[] = {
+    "-enumdir",       "-num_subdirs", "-filter",     "-cmd_start_time",
+    "-cmd_stop_time", "-dateformat",  "-timeformat", "-diags",
+};
+constexpr std::string_view OWN_FLAG_OPTIONS[] = {"-pipe", "-profile", "-quiet"};
+// `-append` only says how `-out`/`-outfile` would open their file.
+constexpr std::string_view APPEND_OPTION = "-append";
 
 constexpr char WINDOW_DATE_ORDER[] = "YMD";
 constexpr char STOP_TIME_OF_DAY[] = "23:59:59";
@@ -158,10 +171,6 @@ bool alias_balanced(std::string_view value) {
   return pairs > 0;
 }
 
-bool valid_date_format(std::string_view format) {
-  return format.size() == DATE_FORMAT_SHORT || format.size() == DATE_FORMAT_LONG;
-}
-
 bool valid_time_format(std::string_view format) {
   const bool length_ok =
       format.size() == TIME_FORMAT_SHORT ||
@@ -207,6 +216,24 @@ bool take_refused_options(cmd_params& params, arg_list& args) {
   return true;
 }
 
+bool checks_output(std::string_view name) {
+  return std::find(std::begin(OUTPUT_CHECK_OPTIONS), std::end(OUTPUT_CHECK_OPTIONS), name) !=
+         std::end(OUTPUT_CHECK_OPTIONS);
+}
+
+// The file check is all -out and -outfile do here, but it is something, so they are not named;
+// an option given twice is named once.
+void warn_options_without_effect(const cmd_params& params) {
+  const auto& taken = params.other_options;
+  const bool output_checked = std::any_of(
+      taken.begin(), taken.end(), [](const auto& option) { return checks_output(option.first); });
+  std::set<std::string_view> named;
+  for (const auto& [name, value] : taken) {
+    if (checks_output(name) || (name == APPEND_OPTION && output_checked)) continue;
+    if (named.insert(name).second) warn_no_effect(name);
+  }
+}
+
 void take_file_time_window(cmd_params& params, arg_list& args) {
   std::string value;
   if (find_value("-cmd_start_time", args, value)) {
@@ -245,8 +272,13 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
     params.enumdir = true;
     params.enumdir_path = expand_environment(value);
   }
-  if (find_value("-num_subdirs", args, value) && !parse_number(value, params.num_subdirs))
-    params.num_subdirs = 0;
+  if (find_value("-num_subdirs", args, value)) {
+    bool whole = false;
+    if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
+    if (!whole) {
+      warn_unread_value("-num_subdirs", value, "read as " + std::to_string(params.num_subdirs));
+    }
+  }
   // Stops when no occurrence with a value is left; a trailing bare -filter is not one.
   while (find_value("-filter", args, value)) {
     std::vector<filter_entry> entries = parse_filters(value);
@@ -279,7 +311,27 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
   for (std::string_view name : IGNORED_FLAG_OPTIONS) {
     while (find_flag(name, args)) record(params, name, "");
   }
+  warn_options_without_effect(params);
   return true;
+}
+
+option_arity shared_option_arity(std::string_view name) {
+  auto listed = [name](std::span<const std::string_view> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [name](std::string_view n) { return same_option(name, n); });
+  };
+  if (listed(OWN_VALUE_OPTIONS) || listed(IGNORED_VALUE_OPTIONS) || listed(OUTPUT_CHECK_OPTIONS) ||
+      listed(ALIAS_OPTIONS)) {
+    return option_arity::value;
+  }
+  if (listed(OWN_FLAG_OPTIONS) || listed(IGNORED_FLAG_OPTIONS) || listed(REFUSED_OPTIONS)) {
+    return option_arity::flag;
+  }
+  return option_arity::unknown;
+}
+
+bool valid_date_format(std::string_view format) {
+  return format.size() == DATE_FORMAT_SHORT || format.size() == DATE_FORMAT_LONG;
 }
 
 cmdline_ctx::cmdline_ctx() = default;

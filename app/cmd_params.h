@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -48,8 +49,17 @@ class cmd_params {
 // opening file %s for output, aborting"), and an unbalanced `-alias`/`-aliaspath` value
 // ("imbalanced alias to true pathfiles, aborting"). An alias value is a list of pairs separated
 // by '|', each an alias and a true path separated by ',' or ';'; every pair must hold exactly two
-// non-empty names. Unreadable times and formats only write their message.
+// non-empty names. Unreadable times and formats only write their message, and so does a
+// `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
+// "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
 bool parse_shared_options(cmd_params& params, arg_list& args);
+
+// True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.
+bool valid_date_format(std::string_view format);
+
+enum class option_arity { unknown, flag, value };
+// How the shared parser takes the option `name` (any case): as a flag, with a value, or not.
+option_arity shared_option_arity(std::string_view name);
 
 // Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),
 // its destruction reports "->" + elapsed seconds + " secs": as a line on standard error with

@@ -38,17 +38,22 @@ constexpr const char* USAGE_FILTER_LINES[] = {
     "   -frame <\"1 2 3 ..\"> - only process the frame numbers specified",
     "   -srcip <src ip>     - src ip use dotted decimal notation",
     "   -dstip <dst ip>     - dst ip use dotted decimal notation",
-    "   -srcipv6 <src ip>   - src ip v6 use colon delimited std::hex notation",
-    "   -dstipv6 <dst ip>   - dst ip v6 use colon delimited std::hex notation",
+    "   -srcipv6 <src ip>   - src ip v6 use colon delimited hex notation",
+    "   -dstipv6 <dst ip>   - dst ip v6 use colon delimited hex notation",
     "   -track_replies      - given src & dst above, process replies",
     "   -min_size <size>    - output those frames >= the specified size",
     "   -start_time <\"mm/dd/yy hh:mm:ss\">",
     "   -stop_time <\"mm/dd/yy hh:mm:ss\">",
     "   -find_pattern <\"byte sequence delimited by spaces\">",
+    "   -find_pattern_h <\"hex byte sequence delimited by spaces\">",
     "   -icmp_type <\"type1 type2\"> - process only these icmp types ",
     "   -icmp_code <\"code1 code2\"> - process only these icmp codes ",
     "   -icmp_id <\"1 2 3 ...\">     - process only these icmp ID numbers",
     "   -filter <*partial*|*.ext>  - filters stdin data from -pipe option",
+    "   -enumdir <dir>      - process the files of a directory instead of stdin",
+    "   -num_subdirs <n>    - with -enumdir, also walk n levels of subdirectories",
+    "   -cmd_start_time <\"yyyy/mm/dd hh:mm:ss\"> - with -filter, files modified at or after",
+    "   -cmd_stop_time <\"yyyy/mm/dd hh:mm:ss\">  - with -filter, files modified at or before",
 };
 constexpr const char* USAGE_OUTPUT_LINES[] = {
     "  Any combination these options can be used for output",
@@ -58,10 +63,16 @@ constexpr const char* USAGE_OUTPUT_LINES[] = {
     "   -ofile <out file>   - output results to specified file",
 };
 constexpr const char* USAGE_FORMAT_LINES[] = {
-    "  Only one of these options can be used for formatting (default is std::hex)",
+    "  Only one of these options can be used for formatting (default is hex)",
     "   -binary             - output data as binary (use with -ofile option)",
     "   -ascii              - output data in ascii form",
     "   -strings            - output any strings (include unicode)",
+};
+constexpr const char* USAGE_RUN_LINES[] = {
+    "  Any combination of these options can be used for the run",
+    "   -dateformat <fmt>   - date format of the run header (default mm/dd/yyyy)",
+    "   -profile            - write the elapsed time to stderr at the end",
+    "   -quiet              - do not flush stderr at the end, nor show progress",
 };
 
 bool is_help_request(const arg_list& args) {
@@ -76,7 +87,8 @@ bool is_help_request(const arg_list& args) {
 std::string run_header(const arg_list& args) {
   std::string date_format = DEFAULT_DATE_FORMAT;
   std::string value;
-  if (find_value_keep("-dateformat", args, value) && !value.empty()) date_format = value;
+  // The shared parser says "invalid %s, using default format" of a bad one; so it must be.
+  if (find_value_keep("-dateformat", args, value) && valid_date_format(value)) date_format = value;
   std::string date, clock;
   ko::format_date_time_custom(date, clock, ko::time_now(), date_format, HEADER_TIME_FORMAT);
   char host[256] = {};
@@ -246,6 +258,8 @@ void print_usage(const std::string& program_path) {
   for (const char* line : USAGE_OUTPUT_LINES) usage << line << '\n';
   usage << '\n';
   for (const char* line : USAGE_FORMAT_LINES) usage << line << '\n';
+  usage << '\n';
+  for (const char* line : USAGE_RUN_LINES) usage << line << '\n';
   usage << '\n';
   std::cerr << usage.str();
   std::cerr.flush();

@@ -1,18 +1,63 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <iostream>
+#include <set>
+#include <span>
 
+#include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "report/address_text.h"
+#include "support/ascii_text.h"
 #include "support/ko_time.h"
 
 namespace nelo {
 
 namespace {
 
+// The options of this program, as the leftover check below needs to know them; parse_options
+// looks each of them up.
+constexpr std::string_view VALUE_OPTIONS[] = {
+    "-ifile", "-ofile",          "-icmp_id",      "-icmp_type",  "-icmp_code",
+    "-frame", "-find_pattern_h", "-find_pattern", "-min_size",   "-dstip",
+    "-srcip", "-dstipv6",        "-srcipv6",      "-start_time", "-stop_time",
+};
+constexpr std::string_view FLAG_OPTIONS[] = {
+    "-dump_meta", "-dump_hdr", "-dump_payload", "-binary", "-ascii", "-strings", "-track_replies",
+};
+
+option_arity arity_of(std::string_view word) {
+  auto listed = [word](std::span<const std::string_view> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [word](std::string_view n) { return same_option(word, n); });
+  };
+  if (listed(VALUE_OPTIONS)) return option_arity::value;
+  if (listed(FLAG_OPTIONS)) return option_arity::flag;
+  return shared_option_arity(word);
+}
+
 void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
   std::string value;
-  if (find_value(name, args, value) && !parse_number(value, field)) field = 0;
+  if (!find_value(name, args, value)) return;
+  bool whole = false;
+  if (!parse_number(value, field, &whole)) field = 0;
+  if (!whole) warn_unread_value(name, value, "read as " + std::to_string(field));
+}
+
+// A list that keeps no item leaves its filter off, which is said once for the whole value
+// rather than item by item.
+void read_list_option(std::string_view name, arg_list& args, std::vector<uint64_t>& field,
+                      bool frames) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  field = frames ? parse_frame_list(value, &unread)
+                 : parse_number_list(value, LIST_DELIMITERS, &unread);
+  if (field.empty()) {
+    warn_unread_value(name, value, "filter off");
+  } else {
+    warn_unread_words(name, unread);
+  }
 }
 
 // An address that does not come to exactly 16 bytes cannot be compared with a packet's
@@ -21,18 +66,56 @@ void read_ipv6_option(std::string_view name, arg_list& args, std::vector<uint8_t
   std::string value;
   if (!find_value(name, args, value)) return;
   field = parse_ipv6(value);
-  if (field.size() != IPV6_ADDRESS_SIZE) field.clear();
+  if (field.size() != IPV6_ADDRESS_SIZE) {
+    field.clear();
+    warn_unread_value(name, value, "filter off");
+  }
+}
+
+void read_pattern_option(std::string_view name, bool hex_mode, arg_list& args,
+                         byte_pattern& pattern) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
+  warn_unread_words(name, unread);
+}
+
+// What no lookup took is either an option given again (its first value was taken, so a value
+// option still present is a repeat, and its value goes with it) or a word in an option's place
+// that nelo does not know. A repeated flag changes nothing and is let be; an option left last
+// without its value counts as absent, as it always has.
+void warn_leftover_words(const arg_list& rest) {
+  std::set<std::string> repeated;
+  for (size_t i = 1; i < rest.size(); ++i) {
+    const std::string& word = rest[i];
+    const option_arity arity = arity_of(word);
+    if (arity == option_arity::flag) continue;
+    if (arity == option_arity::value) {
+      if (i + 1 == rest.size()) break;
+      ++i;
+      const std::string name = lower_text(word);
+      if (repeated.insert(name).second) warn_repeated_option(name);
+      continue;
+    }
+    warn_unknown_option(word);
+  }
 }
 
 }  // namespace
 
-bool parse_filter_time(const std::string& value, uint64_t& ticks) {
+bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
   const size_t blank = value.find(' ');
   const std::string date = value.substr(0, blank);
   const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
   ko::_windows_systemtime st{};
-  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(), st))
+  // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
+  // trying it second changes no value that reads either way.
+  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(),
+                           st) &&
+      !ko::parse_iso_date_time(value, end_of_day, st)) {
     return false;
+  }
   ticks = ko::systemtime_to_ticks(st);
   return true;
 }
@@ -43,19 +126,12 @@ bool parse_options(nelo_options& options, arg_list& args) {
   std::string value;
   if (find_value("-ifile", args, value)) options.input_file = value;
   if (find_value("-ofile", args, value)) options.output_file = value;
-  if (find_value("-icmp_id", args, value))
-    options.icmp_ids = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-icmp_type", args, value))
-    options.icmp_types = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-icmp_code", args, value))
-    options.icmp_codes = parse_number_list(value, LIST_DELIMITERS);
-  if (find_value("-frame", args, value)) options.frames = parse_frame_list(value);
-  if (find_value("-find_pattern_h", args, value) &&
-      !parse_byte_pattern(value, true, options.pattern))
-    options.pattern.reset();
-  if (find_value("-find_pattern", args, value) &&
-      !parse_byte_pattern(value, false, options.pattern))
-    options.pattern.reset();
+  read_list_option("-icmp_id", args, options.icmp_ids, false);
+  read_list_option("-icmp_type", args, options.icmp_types, false);
+  read_list_option("-icmp_code", args, options.icmp_codes, false);
+  read_list_option("-frame", args, options.frames, true);
+  read_pattern_option("-find_pattern_h", true, args, options.pattern);
+  read_pattern_option("-find_pattern", false, args, options.pattern);
   if (find_flag("-dump_meta", args)) options.dump_meta = true;
   if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
   if (find_flag("-dump_payload", args)) options.dump_payload = true;
@@ -72,7 +148,7 @@ bool parse_options(nelo_options& options, arg_list& args) {
 
   if (find_value("-start_time", args, value)) {
     uint64_t ticks = 0;
-    if (parse_filter_time(value, ticks)) options.start_time = ticks;
+    if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
     if (options.start_time == 0) {
       std::cerr << "Error: invalid filter start time\n";
       return false;
@@ -81,8 +157,15 @@ bool parse_options(nelo_options& options, arg_list& args) {
   }
   if (find_value("-stop_time", args, value)) {
     uint64_t ticks = 0;
-    if (parse_filter_time(value, ticks)) options.stop_time = ticks;
+    // Dropping the end of the window would report messages the user asked to leave out.
+    if (!parse_filter_time(value, true, ticks)) {
+      std::cerr << "Error: invalid filter stop time\n";
+      return false;
+    }
+    options.stop_time = ticks;
   }
+
+  warn_leftover_words(args);
 
   if (!options.dump_hdr && !options.dump_payload) {
     if (options.dump_meta) {

@@ -1,7 +1,8 @@
 // The program's own options: the `nelo_options` record, `parse_options` that fills it from the
 // command line after the shared parser has taken its options, and the `packet_ctx` the driver
-// builds from it for the packet stages. Values that cannot be read switch their feature off
-// silently; only an invalid `-start_time` or a missing input source refuses the command line.
+// builds from it for the packet stages. A value that cannot be read whole is read as far as it
+// goes, or switches its feature off, and says so on standard error; only an invalid
+// `-start_time` or `-stop_time`, or a missing input source, refuses the command line.
 #ifndef NELO_APP_OPTIONS_H_
 #define NELO_APP_OPTIONS_H_
 
@@ -41,13 +42,18 @@ class nelo_options : public cmd_params {
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.
-// False when the shared parser refuses the line, when `-start_time` is given but unreadable
-// (after writing "Error: invalid filter start time" to standard error), or when no input source
-// (`-ifile`, `-pipe`, `-enumdir`) was given.
+// The words no lookup took are named on standard error: a value option given again ("%s given
+// more than once, using the first value") and any other word in an option's place ("unknown
+// option %s, ignoring"). False when the shared parser refuses the line, when `-start_time` or
+// `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
+// stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
 bool parse_options(nelo_options& options, arg_list& args);
 
-// Reads a "date[ time]" option value into a tick count; false when it cannot be read.
-bool parse_filter_time(const std::string& value, uint64_t& ticks);
+// Reads a "date[ time]" option value into a tick count: month first ("12/06/2026 20:57:03") or
+// day first with the month's name, or the report's own ISO form ("2026-12-06T20:57:03.494Z"),
+// whose date alone is the day's first second, or its last with `end_of_day`. False when the
+// value cannot be read.
+bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks);
 
 // The settings of the packet stages; `out` is left for the driver to set.
 packet_ctx make_packet_ctx(const nelo_options& options);

@@ -21,11 +21,16 @@ constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
 constexpr size_t IPV6_COLONS = 7;
 constexpr size_t DOTTED_QUAD_PARTS = 4;
 constexpr uint32_t BYTE_MAX = 255;
+// LIST_DELIMITERS without its final blank, in the same order.
+constexpr char NON_BLANK_LIST_DELIMITERS[] = "|,;";
 
-// The same for a 32-bit signed long: out-of-range values clamp to its limits.
-int32_t to_long32(const char* text, int base) {
+// The same for a 32-bit signed long: out-of-range values clamp to its limits. `end` receives
+// where the conversion stopped.
+int32_t to_long32(const char* text, int base, const char*& end) {
   errno = 0;
-  const long long raw = std::strtoll(text, nullptr, base);
+  char* stop = nullptr;
+  const long long raw = std::strtoll(text, &stop, base);
+  end = stop;
   if (raw > INT32_MAX) return INT32_MAX;
   if (raw < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(raw);
@@ -66,6 +71,15 @@ std::vector<std::string> split_at(std::string_view text, char delimiter) {
   return pieces;
 }
 
+void note_unread(unread_words* unread, std::string_view word, std::string outcome) {
+  if (unread != nullptr) unread->push_back({std::string(word), std::move(outcome)});
+}
+
+// True when a conversion that began at `start` read something and stopped only at `end`.
+bool read_to_end(const char* start, const char* stop, const char* end) {
+  return stop != start && stop == end;
+}
+
 void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards) {
   if (!literal.empty()) {
     pattern.runs.push_back({literal, true, wildcards});
@@ -81,14 +95,18 @@ void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards)
 
 }  // namespace
 
-bool parse_number(std::string_view text, uint32_t& value) {
+bool parse_number(std::string_view text, uint32_t& value, bool* whole) {
   value = 0;
-  if (read_dotted_quad(lower_text(trim_blanks(text)), value)) return true;
-  return parse_plain_number(text, value);
+  if (read_dotted_quad(lower_text(trim_blanks(text)), value)) {
+    if (whole != nullptr) *whole = true;
+    return true;
+  }
+  return parse_plain_number(text, value, whole);
 }
 
-bool parse_u64(std::string_view text, uint64_t& value) {
+bool parse_u64(std::string_view text, uint64_t& value, bool* whole) {
   value = 0;
+  if (whole != nullptr) *whole = false;
   if (text.size() > U64_MAX_SCANNED) return false;
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return false;
@@ -121,6 +139,12 @@ bool parse_u64(std::string_view text, uint64_t& value) {
   uint64_t parsed = 0;
   in >> base >> parsed;
   value = parsed;  // 0 when nothing could be read, all ones on overflow
+  if (whole != nullptr) {
+    // An overflow also fails the stream, but only after every digit was taken.
+    const bool read_any = !in.fail() || parsed != 0;
+    in.clear();
+    *whole = read_any && in.peek() == std::istringstream::traits_type::eof();
+  }
   return true;
 }
 
@@ -163,7 +187,8 @@ std::vector<std::string> split_words(std::string_view text) {
   return joined;
 }
 
-std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters) {
+std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
+                                        unread_words* unread) {
   std::vector<uint64_t> values;
   if (text.empty()) return values;
   char delimiter = '\0';
@@ -177,28 +202,59 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
       delimiter != '\0' ? split_at(text, delimiter) : std::vector<std::string>{std::string(text)};
   for (const std::string& piece : pieces) {
     const std::string_view item = trim_blanks(piece);
+    if (item.empty()) continue;
     uint64_t value = 0;
-    if (!item.empty() && parse_u64(item, value)) values.push_back(value);
+    bool whole = false;
+    if (!parse_u64(item, value, &whole)) {
+      note_unread(unread, item, "item left out");
+      continue;
+    }
+    values.push_back(value);
+    if (!whole) note_unread(unread, item, "read as " + std::to_string(value));
   }
   return values;
 }
 
-std::vector<uint64_t> parse_frame_list(std::string_view text) {
+std::vector<uint64_t> parse_frame_list(std::string_view text, unread_words* unread) {
+  // Blanks separate only when none of the other delimiters occurs; split_words then also takes
+  // tabs and runs of blanks, as frame lists always have.
+  std::vector<std::string> words;
+  if (text.find_first_of(NON_BLANK_LIST_DELIMITERS) == std::string_view::npos) {
+    words = split_words(text);
+  } else {
+    for (char d : std::string_view(NON_BLANK_LIST_DELIMITERS)) {
+      if (text.find(d) != std::string_view::npos) {
+        words = split_at(text, d);
+        break;
+      }
+    }
+  }
+
   std::vector<uint64_t> frames;
-  for (const std::string& word : split_words(text)) {
+  for (const std::string& word : words) {
     const std::string w = lower_text(trim_blanks(word));
     if (w.empty()) continue;
+    const char* const end = w.c_str() + w.size();
+    const char* stop = nullptr;
     int32_t number = 0;
+    bool whole = false;
+    // The forms are "0x10", "x10" and "o17"; the reading skips whatever stands before the
+    // marker, so a word with anything else there was not read whole.
     if (const size_t x = w.find('x'); x != std::string::npos) {
-      number = to_long32(w.c_str() + x + 1, 16);
+      number = to_long32(w.c_str() + x + 1, 16, stop);
+      whole = (x == 0 || w.compare(0, x, "0") == 0) && read_to_end(w.c_str() + x + 1, stop, end);
     } else if (const size_t o = w.find('o'); o != std::string::npos) {
-      number = to_long32(w.c_str() + o + 1, 8);
+      number = to_long32(w.c_str() + o + 1, 8, stop);
+      whole = o == 0 && read_to_end(w.c_str() + o + 1, stop, end);
     } else if (w[0] == '-' || w[0] == '+' || is_digit(w[0])) {
-      number = to_long32(w.c_str(), 10);
+      number = to_long32(w.c_str(), 10, stop);
+      whole = read_to_end(w.c_str(), stop, end);
     } else {
+      note_unread(unread, trim_blanks(word), "item left out");
       continue;
     }
     frames.push_back(static_cast<uint64_t>(static_cast<int64_t>(number)));
+    if (!whole) note_unread(unread, trim_blanks(word), "read as " + std::to_string(number));
   }
   return frames;
 }
@@ -213,17 +269,25 @@ std::vector<uint8_t> parse_ipv6(std::string_view text) {
       full.replace(gap, 2, std::string(2 + IPV6_COLONS - colons, ':'));
   }
   for (const std::string& group : split_at(full, ':')) {
-    const uint32_t word = group.empty() ? 0 : to_ulong32(group.c_str(), 16);
+    const char* stop = group.c_str();
+    const uint32_t word = group.empty() ? 0 : to_ulong32(group.c_str(), 16, &stop);
+    if (!group.empty() && !read_to_end(group.c_str(), stop, group.c_str() + group.size())) {
+      return {};
+    }
     bytes.push_back(static_cast<uint8_t>(word >> 8));
     bytes.push_back(static_cast<uint8_t>(word));
   }
   return bytes;
 }
 
-bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern) {
+bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern,
+                        unread_words* unread) {
   pattern.reset();
   const std::vector<std::string> words = split_words(text);
-  if (words.empty()) return false;
+  if (words.empty()) {
+    note_unread(unread, text, "pattern off");
+    return false;
+  }
 
   std::string literal;
   uint32_t wildcards = 0;
@@ -235,18 +299,23 @@ bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& patt
     }
     if (wildcards > 0) close_run(pattern, literal, wildcards);
     uint32_t byte = 0;
+    bool whole = false;
     if (hex_mode) {
-      byte = to_ulong32(word.c_str(), 16);
-    } else if (!parse_number(word, byte)) {
+      const char* stop = word.c_str();
+      byte = to_ulong32(word.c_str(), 16, &stop);
+      whole = read_to_end(word.c_str(), stop, word.c_str() + word.size());
+    } else if (!parse_number(word, byte, &whole)) {
       byte = 0;
     }
     literal.push_back(static_cast<char>(byte & 0xff));
+    if (!whole) note_unread(unread, word, "byte " + std::to_string(byte & 0xff));
   }
   // Wildcards after the last literal byte belong to its run; wildcards alone give no run.
   if (!literal.empty()) close_run(pattern, literal, wildcards);
 
   if (pattern.total_len == 0) {
     pattern.reset();
+    note_unread(unread, text, "pattern off");
     return false;
   }
   return true;

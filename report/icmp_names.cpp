@@ -22,7 +22,7 @@ constexpr char ROUTER_SOLICITATION[] = "router solicitation";
 constexpr char TIME_EXCEEDED[] = "time exceeded";
 constexpr char PARAM_PROBLEM[] = "param problem";
 
-constexpr uint8_t ICMP_ECHO_REPLY = 0;
+constexpr uint8_t ICMP_DST_UNREACHABLE = 3;
 constexpr uint8_t ICMPV6_DST_UNREACHABLE = 1;
 
 constexpr message_name ICMP_TYPES[] = {
@@ -36,17 +36,23 @@ constexpr message_name ICMP_TYPES[] = {
     {18, "addr mask reply"},
 };
 
-// The destination-unreachable code meanings, attached to type 0 (echo reply) and not to type 3.
-// Reports have always been written this way and scripts key on the text, so it stays.
-constexpr message_name ICMP_ECHO_REPLY_CODES[] = {
-    {1, "echo reply [host unreachable]"},       {2, "echo reply [protocol unreachable]"},
-    {3, "echo reply [port unreachable]"},       {4, "echo reply [frag needed]"},
-    {5, "echo reply [src route failed]"},       {6, "echo reply [dst network unk]"},
-    {7, "echo reply [dst host unk]"},           {8, "echo reply [src host isolated]"},
-    {9, "echo reply [dst network prohibited]"}, {10, "echo reply [dst host prohibited]"},
-    {11, "echo reply [network unreachable]"},   {12, "echo reply [host unreachable]"},
-    {13, "echo reply [comm prohibited]"},       {14, "echo reply [host precedence violation]"},
-    {15, "echo reply [precedence cutoff]"},
+// Codes 1 to 15 of destination unreachable; code 0 and the codes above 15 keep the plain name.
+constexpr message_name ICMP_DST_UNREACHABLE_CODES[] = {
+    {1, "dst unreachable [host unreachable]"},
+    {2, "dst unreachable [protocol unreachable]"},
+    {3, "dst unreachable [port unreachable]"},
+    {4, "dst unreachable [frag needed]"},
+    {5, "dst unreachable [src route failed]"},
+    {6, "dst unreachable [dst network unk]"},
+    {7, "dst unreachable [dst host unk]"},
+    {8, "dst unreachable [src host isolated]"},
+    {9, "dst unreachable [dst network prohibited]"},
+    {10, "dst unreachable [dst host prohibited]"},
+    {11, "dst unreachable [network unreachable]"},
+    {12, "dst unreachable [host unreachable]"},
+    {13, "dst unreachable [comm prohibited]"},
+    {14, "dst unreachable [host precedence violation]"},
+    {15, "dst unreachable [precedence cutoff]"},
 };
 
 constexpr message_name ICMPV6_TYPES[] = {
@@ -83,8 +89,8 @@ constexpr const char* find_name(std::span<const message_name> table, uint8_t val
 }  // namespace
 
 const char* icmp_message_name(uint8_t type, uint8_t code) {
-  if (type == ICMP_ECHO_REPLY) {
-    if (const char* text = find_name(ICMP_ECHO_REPLY_CODES, code)) return text;
+  if (type == ICMP_DST_UNREACHABLE) {
+    if (const char* text = find_name(ICMP_DST_UNREACHABLE_CODES, code)) return text;
   }
   const char* text = find_name(ICMP_TYPES, type);
   return text != nullptr ? text : UNKNOWN_TYPE_NAME;

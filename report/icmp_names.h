@@ -11,9 +11,9 @@ namespace nelo {
 // The name of every type neither table knows.
 inline constexpr char UNKNOWN_TYPE_NAME[] = "<unk type>";
 
-// Name of an ICMP (over IPv4) message. The code matters only for type 0: codes 1 to 15 add the
-// destination-unreachable meaning of that code in brackets ("echo reply [port unreachable]").
-// Type 3 is always the plain "dst unreachable". Unknown types give UNKNOWN_TYPE_NAME.
+// Name of an ICMP (over IPv4) message. The code matters only for type 3 (destination
+// unreachable), whose codes 1 to 15 add their meaning in brackets ("dst unreachable [port
+// unreachable]"). Unknown types give UNKNOWN_TYPE_NAME.
 const char* icmp_message_name(uint8_t type, uint8_t code);
 
 // Name of an ICMPv6 message. The code matters only for type 1 (destination unreachable), whose

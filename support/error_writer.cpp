@@ -1,5 +1,7 @@
 #include "support/error_writer.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
@@ -7,8 +9,10 @@
 namespace nelo {
 
 void write_error(const char* format, ...) {
-  std::cerr << LINE_CLEAR_SEQUENCE;
-  std::cerr.flush();
+  if (isatty(STDERR_FILENO) != 0) {
+    std::cerr << LINE_CLEAR_SEQUENCE;
+    std::cerr.flush();
+  }
 
   char text[ERROR_MESSAGE_LIMIT + 1];
   va_list args;

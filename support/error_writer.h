@@ -1,5 +1,6 @@
-// The standard-error message writer. Every message that stops a run goes through it: it first
-// clears whatever status line a terminal may show, then writes the whole message at once.
+// The standard-error message writer. Every message that stops a run, and every warning about the
+// command line, goes through it: on a terminal it first clears whatever status line is shown,
+// then it writes the whole message at once.
 #ifndef NELO_SUPPORT_ERROR_WRITER_H_
 #define NELO_SUPPORT_ERROR_WRITER_H_
 
@@ -13,8 +14,9 @@ inline constexpr size_t ERROR_MESSAGE_LIMIT = 4096;
 // Escape, "[2K", a carriage return, 27 blanks and a carriage return: clears a terminal line.
 inline constexpr char LINE_CLEAR_SEQUENCE[] = "\x1b[2K\r                           \r";
 
-// Writes the line-clearing sequence, then the printf-style message, to standard error, and
-// flushes it. A message that cannot be formatted writes only the clearing sequence.
+// Writes the printf-style message to standard error and flushes it. When standard error is a
+// terminal, the line-clearing sequence goes first; in a file or pipe it would only be noise
+// around the text. A message that cannot be formatted writes nothing after the sequence.
 void write_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace nelo

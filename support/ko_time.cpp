@@ -627,10 +627,9 @@ bool parse_time(const char* text, uint32_t& hour, uint32_t& minute, double& seco
   const size_t second_colon = clock.find(':', first_colon + 1);
   size_t suffix = npos;
   const size_t m = clock.find('m', first_colon + 1);
-  uint32_t hour_offset = 0;
+  char meridiem = '\0';  // 'a' or 'p' with an am or pm suffix
   if (m != npos) {
-    constexpr uint32_t PM_OFFSET = 12;
-    if (clock[m - 1] == 'p') hour_offset = PM_OFFSET;
+    meridiem = clock[m - 1];
     suffix = m - 1;
     if (suffix > 0 && clock[suffix - 1] == ' ') --suffix;
   }
@@ -662,9 +661,82 @@ bool parse_time(const char* text, uint32_t& hour, uint32_t& minute, double& seco
     return false;
   }
   if (second_colon != npos && !read_time_field(second_text, second_value)) return false;
-  hour = hour_offset + truncate_to_u32(hour_value);
+  hour = truncate_to_u32(hour_value);
+  // On the 12-hour clock 12 comes before 1: 12:30am is half past midnight, 12:30pm half past noon.
+  constexpr uint32_t NOON = 12;
+  if (meridiem == 'a' && hour == NOON) {
+    hour = 0;
+  } else if (meridiem == 'p' && hour != NOON) {
+    hour += NOON;
+  }
   minute = truncate_to_u32(minute_value);
   seconds = second_value;
+  return true;
+}
+
+bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_systemtime& st) {
+  const std::string_view t = trim_blanks(text);
+  size_t pos = 0;
+  // Exactly `width` digits at `pos`, as a number; false when they are not there.
+  auto digits = [&t, &pos](size_t width, uint32_t& value) {
+    value = 0;
+    for (size_t end = pos + width; pos < end; ++pos) {
+      if (pos >= t.size() || !is_digit(t[pos])) return false;
+      value = value * 10 + static_cast<uint32_t>(t[pos] - '0');
+    }
+    return true;
+  };
+  auto skip = [&t, &pos](char c) {
+    if (pos >= t.size() || t[pos] != c) return false;
+    ++pos;
+    return true;
+  };
+  constexpr size_t YEAR_WIDTH = 4;
+  constexpr size_t FIELD_WIDTH = 2;
+  uint32_t year, month, day;
+  if (!digits(YEAR_WIDTH, year) || !skip('-') || !digits(FIELD_WIDTH, month) || !skip('-') ||
+      !digits(FIELD_WIDTH, day)) {
+    return false;
+  }
+  constexpr uint32_t LAST_HOUR = 23;
+  constexpr uint32_t LAST_MINUTE = 59;
+  uint32_t hour = 0;
+  uint32_t minute = 0;
+  uint32_t second = 0;
+  double fraction = 0.0;
+  if (pos == t.size()) {
+    if (end_of_day) {
+      hour = LAST_HOUR;
+      minute = second = LAST_MINUTE;
+    }
+  } else {
+    if (t[pos] != 'T' && t[pos] != 't' && t[pos] != ' ') return false;
+    ++pos;
+    if (!digits(FIELD_WIDTH, hour) || !skip(':') || !digits(FIELD_WIDTH, minute)) return false;
+    if (skip(':')) {
+      if (!digits(FIELD_WIDTH, second)) return false;
+      if (skip('.')) {
+        double scale = 0.1;
+        const size_t first = pos;
+        for (; pos < t.size() && is_digit(t[pos]); ++pos, scale /= 10) {
+          fraction += scale * (t[pos] - '0');
+        }
+        if (pos == first) return false;
+      }
+    }
+    // The report's times are UTC, which is what a trailing Z says.
+    if (pos < t.size() && (t[pos] == 'Z' || t[pos] == 'z')) ++pos;
+    if (pos != t.size()) return false;
+  }
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > LAST_HOUR || minute > LAST_MINUTE ||
+      second > LAST_MINUTE) {
+    return false;
+  }
+  _windows_systemtime parsed;
+  fill_systemtime(parsed, day, month, year, hour, minute, second + fraction);
+  uint64_t ticks;
+  if (!convert_systemtime(parsed, ticks)) return false;
+  st = parsed;
   return true;
 }
 

@@ -109,7 +109,9 @@ TEST(ParseOptions, TimeWindow) {
   arg_list both = start;
   both.push_back("-stop_time");
   both.push_back("not a date");
-  EXPECT_EQ(parse(both).options.stop_time, ~uint64_t{0}) << "an unreadable stop time is ignored";
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(parse(both).ok) << "an unreadable stop time is refused";
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: invalid filter stop time\n");
 
   arg_list stop_only = words("-ifile x -stop_time 1/15/2020");
   EXPECT_EQ(parse(stop_only).options.start_time, 0u);

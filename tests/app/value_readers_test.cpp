@@ -71,7 +71,17 @@ TEST(ParseLists, UseTheFirstDelimiterPresentAndSkipBadItems) {
   for (const auto& [text, values] : cases) {
     EXPECT_EQ(parse_number_list(text, LIST_DELIMITERS), values) << text;
   }
-  EXPECT_EQ(parse_frame_list("1 0x10 o17 abc"), (std::vector<uint64_t>{1, 16, 15}));
+  const std::pair<const char*, std::vector<uint64_t>> frame_cases[] = {
+      {"1 0x10 o17 abc", {1, 16, 15}},
+      {"7,9", {7, 9}},
+      {"7, 9", {7, 9}},
+      {"7|9,8", {7, 9}},
+      {"7;;9", {7, 9}},
+      {"1\t 2", {1, 2}},
+  };
+  for (const auto& [text, frames] : frame_cases) {
+    EXPECT_EQ(parse_frame_list(text), frames) << text;
+  }
   EXPECT_EQ(parse_frame_list("-1 99999999999"), (std::vector<uint64_t>{UINT64_MAX, 2147483647}));
 }
 
@@ -87,6 +97,8 @@ TEST(ParseIpv6, WidensTheGapToEightGroups) {
   EXPECT_EQ(parse_ipv6(""), std::vector<uint8_t>(16, 0));
   EXPECT_EQ(parse_ipv6("1:2:3:4:5:6:7:8:9").size(), 18u);
   EXPECT_EQ(parse_ipv6("1:2").size(), 4u);
+  EXPECT_TRUE(parse_ipv6("zz::1").empty()) << "a group that is not hex is no address";
+  EXPECT_TRUE(parse_ipv6("::ffff:1.2.3.4").empty());
 }
 
 // The runs of a parsed pattern as "literal/wildcards" words, e.g. "AB/2 C/0"; "-" marks a run

@@ -125,7 +125,7 @@ TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
       {1,
        {.hop_limit = 1, .type = 3, .code = 1},
        "      1 , 2013-01-15 , 10:22:33.456 , icmp   , 192.0.2.10                , 198.51.100.7 "
-       "            ,   1 ,    42 ,     0 ,  , dst unreachable \n"},
+       "            ,   1 ,    42 ,     0 ,  , dst unreachable [host unreachable] \n"},
       {6,
        {.ipv6 = true,
         .source = link_local,

@@ -171,6 +171,38 @@ TEST(KoTimeText, CustomFormatsFollowTheirTokens) {
   EXPECT_TRUE(date.empty() && clock.empty());
 }
 
+TEST(KoTimeText, IsoTextAsTheReportWritesItGivesTheExpectedTickCounts) {
+  const struct {
+    const char* text;
+    bool end_of_day;
+    bool ok;
+    uint64_t ticks;
+  } rows[] = {
+      {"2026-12-06 20:57:03", false, true, ticks_of(2026, 12, 6, 20, 57, 3)},
+      {"2026-12-06T20:57:03.494Z", false, true, ticks_of(2026, 12, 6, 20, 57, 3, 494)},
+      {"2026-12-06t20:57:03.4996", false, true, ticks_of(2026, 12, 6, 20, 57, 3, 500)},
+      {" 2026-12-06T20:57Z ", false, true, ticks_of(2026, 12, 6, 20, 57)},
+      {"2026-12-06", false, true, ticks_of(2026, 12, 6)},
+      {"2026-12-06", true, true, ticks_of(2026, 12, 6, 23, 59, 59)},
+      {"2026-12-06 20:57:03", true, true, ticks_of(2026, 12, 6, 20, 57, 3)},
+      {"2026-12-6", false, false, 0},
+      {"26-12-06", false, false, 0},
+      {"2026-13-06", false, false, 0},
+      {"2026-12-06 24:00", false, false, 0},
+      {"2026-12-06 20:60", false, false, 0},
+      {"2026-12-06T20", false, false, 0},
+      {"2026-12-06T20:57:03.", false, false, 0},
+      {"2026-12-06T20:57:03+01:00", false, false, 0},
+      {"2026-12-06x", false, false, 0},
+      {"1600-12-31", false, false, 0},
+  };
+  for (const auto& r : rows) {
+    ko::_windows_systemtime st{};
+    ASSERT_EQ(ko::parse_iso_date_time(r.text, r.end_of_day, st), r.ok) << r.text;
+    EXPECT_EQ(ko::systemtime_to_ticks(st), r.ticks) << r.text;
+  }
+}
+
 TEST(KoTimeText, DateAndTimeTextGivesTheExpectedTickCounts) {
   const struct {
     const char *date, *clock;
@@ -189,7 +221,10 @@ TEST(KoTimeText, DateAndTimeTextGivesTheExpectedTickCounts) {
       {"03/01/2000", "", true, 125963424000000000ULL},
       {"02/29/2000", "", true, 125963424000000000ULL - TICKS_PER_DAY},
       {"1/15/2020", " 1:30 PM\r\n", true, ticks_of(2020, 1, 15, 13, 30)},
-      {"1/15/2020", "12:30pm", true, ticks_of(2020, 1, 16, 0, 30)},
+      {"1/15/2020", "12:30pm", true, ticks_of(2020, 1, 15, 12, 30)},
+      {"1/15/2020", "12:30 am", true, ticks_of(2020, 1, 15, 0, 30)},
+      {"1/15/2020", "11:59:59am", true, ticks_of(2020, 1, 15, 11, 59, 59)},
+      {"1/15/2020", "13:30pm", true, ticks_of(2020, 1, 16, 1, 30)},  // carries as before
       {"1/15/2020", ":30", true, ticks_of(2020, 1, 15, 0, 30)},
       {"1/1/1601", "", true, 0},  // converts to 0: callers cannot tell it from a failure
       {"0/15/2020", "", false, 0},
