@@ -23,7 +23,8 @@ constexpr std::string_view VALUE_OPTIONS[] = {
     "-srcip", "-dstipv6",        "-srcipv6",      "-start_time", "-stop_time",
 };
 constexpr std::string_view FLAG_OPTIONS[] = {
-    "-dump_meta", "-dump_hdr", "-dump_payload", "-binary", "-ascii", "-strings", "-track_replies",
+    "-dump_meta", "-dump_hdr", "-dump_payload",  "-binary",
+    "-ascii",     "-strings",  "-track_replies", "-json",
 };
 
 option_arity arity_of(std::string_view word) {
@@ -136,10 +137,17 @@ bool parse_options(nelo_options& options, arg_list& args) {
   if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
   if (find_flag("-dump_payload", args)) options.dump_payload = true;
   // Later flags overwrite earlier ones: -strings wins over -ascii, which wins over -binary.
-  if (find_flag("-binary", args)) options.format = output_format::binary;
-  if (find_flag("-ascii", args)) options.format = output_format::ascii;
+  if (find_flag("-binary", args)) {
+    options.format = output_format::binary;
+    options.binary_or_ascii_given = true;
+  }
+  if (find_flag("-ascii", args)) {
+    options.format = output_format::ascii;
+    options.binary_or_ascii_given = true;
+  }
   if (find_flag("-strings", args)) options.format = output_format::strings;
   if (find_flag("-track_replies", args)) options.track_replies = true;
+  if (find_flag("-json", args)) options.json = true;
   read_number_option("-min_size", args, options.min_size);
   read_number_option("-dstip", args, options.dst_ip);
   read_number_option("-srcip", args, options.src_ip);
@@ -195,6 +203,7 @@ packet_ctx make_packet_ctx(const nelo_options& options) {
   ctx.dump_meta = options.dump_meta;
   ctx.dump_hdr = options.dump_hdr;
   ctx.dump_payload = options.dump_payload;
+  ctx.json = options.json;
   ctx.header_pending = true;
   ctx.frames.insert(options.frames.begin(), options.frames.end());
   ctx.pattern = options.pattern;

@@ -39,6 +39,8 @@ class nelo_options : public cmd_params {
   std::vector<uint8_t> src_ipv6;
   uint64_t start_time = 0;  // ticks; 0 is off
   uint64_t stop_time = 0;
+  bool json = false;  // JSON Lines on the report stream, everything else on standard error
+  bool binary_or_ascii_given = false;  // the forms JSON cannot carry
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.

@@ -327,11 +327,13 @@ bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
   line.key("link_type");
   line.number(record.link_type);
   if (icmp_quotes_datagram(ipv6, type)) put_quoted(line, packet);
-  if (ctx->dump_hdr) {
+  // The hex keys carry what the hex dumps would show; the strings form has its own key.
+  const bool hex_form = ctx->format == output_format::hex;
+  if (hex_form && ctx->dump_hdr) {
     line.key("header_hex");
     line.hex(packet.frame, static_cast<size_t>(packet.hdr_len > 0 ? packet.hdr_len : 0));
   }
-  if (ctx->dump_payload) {
+  if (hex_form && ctx->dump_payload) {
     line.key("payload_hex");
     line.hex(packet.payload, static_cast<size_t>(payload_len));
   }
