@@ -55,6 +55,7 @@ gzip_source::~gzip_source() {
 }
 
 ssize_t gzip_source::read_some(uint8_t* to, size_t max) {
+  if (m_damaged) return -1;
   // zlib counts in unsigned int; the read buffer never asks for that much at once anyway.
   const uInt room = static_cast<uInt>(std::min<size_t>(max, UINT_MAX));
   if (room == 0) return 0;
@@ -79,10 +80,11 @@ ssize_t gzip_source::read_some(uint8_t* to, size_t max) {
       return -1;
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && m_input.left() == 0)) {
       m_damaged = true;
-      return -1;
     }
+    // What was inflated before the damage is handed out first; the next call fails.
     const size_t produced = room - m_stream.avail_out;
     if (produced > 0) return static_cast<ssize_t>(produced);
+    if (m_damaged) return -1;
     if (!m_member_done && m_input.left() == 0 && m_input.ended()) {
       m_damaged = true;  // cut short inside a member
       return -1;
@@ -94,6 +96,7 @@ zstd_source::zstd_source(int fd, const uint8_t* head, size_t head_len)
     : m_input(fd, head, head_len), m_context(ZSTD_createDCtx()) {}
 
 ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
+  if (m_damaged) return -1;
   if (max == 0) return 0;
   ZSTD_outBuffer out = {to, max, 0};
   for (;;) {
@@ -103,8 +106,10 @@ ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
     const size_t rc = ZSTD_decompressStream(m_context.get(), &out, &in);
     m_input.take(in.pos);
     if (ZSTD_isError(rc)) {
-      m_damaged = ZSTD_getErrorCode(rc) != ZSTD_error_memory_allocation;
-      return -1;
+      if (ZSTD_getErrorCode(rc) == ZSTD_error_memory_allocation) return -1;
+      m_damaged = true;
+      // What was decoded before the damage is handed out first; the next call fails.
+      return out.pos > 0 ? static_cast<ssize_t>(out.pos) : -1;
     }
     // Zero once a frame is complete and flushed. A call that moved nothing says nothing new.
     if (in.pos > 0 || out.pos > 0) m_frame_done = rc == 0;
