@@ -135,6 +135,20 @@ bool directory_readable(const std::string& path) {
   return true;
 }
 
+// `-ifile -` needs standard input to itself, and a capture there rather than a person typing.
+bool stdin_input_usable(const nelo_options& options) {
+  if (options.input_file != STDIN_NAME) return true;
+  if (options.pipe) {
+    write_error("-ifile - and -pipe both read standard input, aborting\n");
+    return false;
+  }
+  if (!options.enumdir && isatty(STDIN_FILENO) != 0) {
+    write_error("standard input is a terminal, not a capture, aborting\n");
+    return false;
+  }
+  return true;
+}
+
 int process_list(const nelo_options& options, packet_ctx& ctx, const walk_observer* observer) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
     write_error("prob accessing directory %s for read, aborting\n", options.enumdir_path.c_str());
@@ -152,7 +166,9 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const walk_observ
     // Reading the report file back into itself would grow it without end.
     if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
     ctx.header_pending = true;
-    const bool ok = read_capture_file(name, handle_packet, &ctx, observer);
+    // A damaged compressed file has had its say; the list goes on.
+    const bool ok =
+        read_capture_file(name, handle_packet, &ctx, observer) != capture_read::not_read;
     if (ok && options.output_file.empty()) std::cout << '\n';
     if (!ctx.flush_each_line && !flush_outputs(*ctx.out)) request_stop_for_write_failure();
   }
@@ -160,6 +176,10 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const walk_observ
 }
 
 int process_one(const nelo_options& options, packet_ctx& ctx, const walk_observer* observer) {
+  if (options.input_file == STDIN_NAME) {
+    return read_capture_stdin(handle_packet, &ctx, observer) == capture_read::walked ? 0
+                                                                                     : EXIT_REFUSED;
+  }
   {
     uni::fileio probe(options.input_file, false, false);
     if (!probe.is_open()) {
@@ -167,8 +187,11 @@ int process_one(const nelo_options& options, packet_ctx& ctx, const walk_observe
       return EXIT_REFUSED;
     }
   }
-  // A file that cannot be walked is a failed run, not an empty report.
-  return read_capture_file(options.input_file, handle_packet, &ctx, observer) ? 0 : EXIT_REFUSED;
+  // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
+  return read_capture_file(options.input_file, handle_packet, &ctx, observer) ==
+                 capture_read::walked
+             ? 0
+             : EXIT_REFUSED;
 }
 
 int run(const arg_list& original_args, cmdline_ctx& run_ctx) {
@@ -197,6 +220,7 @@ int run(const arg_list& original_args, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
+  if (!stdin_input_usable(options)) return EXIT_REFUSED;
   packet_ctx ctx = make_packet_ctx(options);
 
   ctx.out = &std::cout;
@@ -204,7 +228,8 @@ int run(const arg_list& original_args, cmdline_ctx& run_ctx) {
   std::vector<char> file_buffer;  // outlives the stream that uses it
   std::ofstream file_out;
   if (!options.output_file.empty()) {
-    if (!options.input_file.empty() && uni::same_file(options.output_file, options.input_file)) {
+    if (!options.input_file.empty() && options.input_file != STDIN_NAME &&
+        uni::same_file(options.output_file, options.input_file)) {
       write_error("output file %s is the input file, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }

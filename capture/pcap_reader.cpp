@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
+#include "capture/compressed_source.h"
 #include "capture/pcap_file.h"
 #include "capture/pcapng_file.h"
 #include "support/error_writer.h"
@@ -43,9 +45,18 @@ constexpr container CONTAINERS[] = {
 // The most bytes any container needs to be recognised.
 constexpr size_t PROBE_SIZE = PCAP_FILE_HEADER_SIZE;
 
+void say_data_damaged(const std::string& path, const read_buffer& buffer) {
+  write_error("%s: compressed data is damaged after %llu bytes\n", path.c_str(),
+              static_cast<unsigned long long>(buffer.bytes_delivered()));
+}
+
 void say_how_walk_ended(const capture_walk& walk, walk_end end) {
   const char* path = walk.path.c_str();
   const unsigned long long frame = walk.frame_number;
+  if (end != walk_end::stopped && walk.source.data_damaged()) {
+    say_data_damaged(walk.path, walk.buffer);
+    return;
+  }
   switch (end) {
     case walk_end::finished:
     case walk_end::stopped:
@@ -66,32 +77,27 @@ void say_how_walk_ended(const capture_walk& walk, walk_end end) {
   }
 }
 
-}  // namespace
-
-bool read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
-                       const walk_observer* observer) {
-  // Non-blocking, so that a FIFO without a writer cannot hang the run before it is refused.
-  scoped_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 ||
-      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-    std::printf("prob opening %s for read\n", path.c_str());
-    return false;
+// Walks the capture on `fd`, already open and announced; `file_size` is 0 when unknown.
+capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
+                          packet_handler handler, packet_ctx* ctx, const walk_observer* observer) {
+  uint8_t head[COMPRESSION_MAGIC_MAX];
+  const ssize_t head_len = read_fd_fully(fd, head, sizeof head);
+  std::unique_ptr<byte_source> source =
+      head_len < 0 ? nullptr : open_byte_source(fd, head, static_cast<size_t>(head_len));
+  if (!source) {
+    write_error("%s: read error, the file is not read\n", path.c_str());
+    return capture_read::not_read;
   }
-  std::printf("Processing file: %s\n", path.c_str());
-  if (S_ISDIR(st.st_mode)) {
-    std::fflush(stdout);
-    write_error("%s is a directory, not a capture file\n", path.c_str());
-    return false;
-  }
-
-  fd_source source(fd.get());
-  read_buffer buffer(source);
-  if (!buffer.allocate(READ_BUFFER_SIZE)) return false;
+  read_buffer buffer(*source);
+  if (!buffer.allocate(READ_BUFFER_SIZE)) return capture_read::not_read;
   buffer.fill(PROBE_SIZE);
   if (buffer.failed()) {
+    if (source->data_damaged()) {
+      say_data_damaged(path, buffer);
+      return capture_read::damaged;
+    }
     write_error("%s: read error, the file is not read\n", path.c_str());
-    return false;
+    return capture_read::not_read;
   }
   const container* found = nullptr;
   for (const container& c : CONTAINERS) {
@@ -102,20 +108,50 @@ bool read_capture_file(const std::string& path, packet_handler handler, packet_c
   }
   if (found == nullptr) {
     std::puts("invalid pcap file, aborting");
-    return false;
+    return capture_read::not_read;
   }
 
-  capture_walk walk(path, buffer, source, handler, ctx, observer);
+  capture_walk walk(path, buffer, *source, handler, ctx, observer);
   walk.progress.path = &path;
-  walk.progress.file_size = static_cast<uint64_t>(st.st_size);
+  walk.progress.file_size = file_size;
   const walk_end end = found->walk(walk);
   say_how_walk_ended(walk, end);
   if (walk.observer != nullptr) {
-    walk.progress.bytes_read = source.file_bytes_read();
+    walk.progress.bytes_read = source->file_bytes_read();
     walk.progress.finished = true;
     walk.observer->on_progress(walk.observer->user, walk.progress);
   }
-  return true;
+  return end != walk_end::stopped && source->data_damaged() ? capture_read::damaged
+                                                            : capture_read::walked;
+}
+
+}  // namespace
+
+capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
+                               const walk_observer* observer) {
+  // Non-blocking, so that a FIFO without a writer cannot hang the run before it is refused.
+  scoped_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+    std::printf("prob opening %s for read\n", path.c_str());
+    return capture_read::not_read;
+  }
+  std::printf("Processing file: %s\n", path.c_str());
+  if (S_ISDIR(st.st_mode)) {
+    std::fflush(stdout);
+    write_error("%s is a directory, not a capture file\n", path.c_str());
+    return capture_read::not_read;
+  }
+
+  return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, observer);
+}
+
+capture_read read_capture_stdin(packet_handler handler, packet_ctx* ctx,
+                                const walk_observer* observer) {
+  const std::string name(STDIN_NAME);
+  std::printf("Processing file: %s\n", name.c_str());
+  return walk_capture(STDIN_FILENO, name, 0, handler, ctx, observer);
 }
 
 }  // namespace nelo

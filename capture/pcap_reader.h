@@ -1,8 +1,10 @@
 // The capture file reader: the only place where capture files are opened. It recognises the
 // container by the file's first bytes (classic pcap in its four variants, or pcapng; never by
 // the name), hands every packet record to a packet handler in file order, and says on standard
-// error when a walk ends before the file's data does. The reader owns its buffer and descriptor
-// for one call; the handler may use a record only during its own call.
+// error when a walk ends before the file's data does. A file compressed with gzip or zstd is
+// recognised the same way and read through its decompressor. The reader owns its buffer,
+// decompressor and descriptor for one call; the handler may use a record only during its own
+// call.
 #ifndef NELO_CAPTURE_PCAP_READER_H_
 #define NELO_CAPTURE_PCAP_READER_H_
 
@@ -13,15 +15,32 @@
 
 namespace nelo {
 
+// How a call of the reader went.
+enum class capture_read {
+  not_read,  // the file was refused, or is not a capture; nothing was handed on
+  walked,    // the records were walked, however the record loop ended
+  damaged,   // the compressed data is damaged or cut short; the records before it were handed on
+};
+
 // Walks one capture file. Writes "Processing file: <path>" to standard output once the file is
-// open. Returns false when the file cannot be opened ("prob opening <path> for read"), is not a
-// regular file or directory (same message), is a directory ("<path> is a directory, not a
+// open. Returns not_read when the file cannot be opened ("prob opening <path> for read"), is not
+// a regular file or directory (same message), is a directory ("<path> is a directory, not a
 // capture file" on standard error), or is not a capture nelo reads ("invalid pcap file,
-// aborting"); true otherwise, however the record loop ended. A walk that ends before the data
-// does (a record or block cut or damaged, a read error) says so once on standard error, naming
-// the last frame handed on; a stop request ends the walk quietly.
-bool read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
-                       const walk_observer* observer = nullptr);
+// aborting"). A walk that ends before the data does (a record or block cut or damaged, a read
+// error) says so once on standard error, naming the last frame handed on; a stop request ends
+// the walk quietly. Compressed data that is damaged or cut short says instead
+// "<path>: compressed data is damaged after <n> bytes" (n decompressed bytes delivered) and
+// returns damaged; every other walk returns walked.
+capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
+                               const walk_observer* observer = nullptr);
+
+// The name standard input goes by, on the command line and in the reader's messages.
+inline constexpr char STDIN_NAME[] = "-";
+
+// Walks the capture on standard input as `read_capture_file` walks a file, named "-", with no
+// size known for progress. Standard input is left open.
+capture_read read_capture_stdin(packet_handler handler, packet_ctx* ctx,
+                                const walk_observer* observer = nullptr);
 
 }  // namespace nelo
 

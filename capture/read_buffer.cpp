@@ -1,6 +1,7 @@
 #include "capture/read_buffer.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,16 +12,44 @@
 
 namespace nelo {
 
-ssize_t fd_source::read_some(uint8_t* to, size_t max) {
+ssize_t read_fd(int fd, uint8_t* to, size_t max) {
   for (;;) {
-    const ssize_t n = ::read(m_fd, to, max);
-    if (n >= 0) {
-      m_total += static_cast<uint64_t>(n);
-      return n;
+    const ssize_t n = ::read(fd, to, max);
+    if (n >= 0) return n;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      struct pollfd wait_for = {fd, POLLIN, 0};
+      if (::poll(&wait_for, 1, -1) >= 0) continue;
     }
-    // An interrupted read is tried again unless the interruption asked the run to stop.
     if (errno != EINTR || stop_requested()) return -1;
   }
+}
+
+ssize_t read_fd_fully(int fd, uint8_t* to, size_t max) {
+  size_t got = 0;
+  while (got < max) {
+    const ssize_t n = read_fd(fd, to + got, max - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+fd_source::fd_source(int fd, const uint8_t* head, size_t head_len)
+    : m_fd(fd), m_head_len(std::min(head_len, SOURCE_HEAD_MAX)), m_total(m_head_len) {
+  if (m_head_len > 0) std::memcpy(m_head, head, m_head_len);
+}
+
+ssize_t fd_source::read_some(uint8_t* to, size_t max) {
+  if (m_head_pos < m_head_len) {
+    const size_t n = std::min(max, m_head_len - m_head_pos);
+    std::memcpy(to, m_head + m_head_pos, n);
+    m_head_pos += n;
+    return static_cast<ssize_t>(n);
+  }
+  const ssize_t n = read_fd(m_fd, to, max);
+  if (n > 0) m_total += static_cast<uint64_t>(n);
+  return n;
 }
 
 bool read_buffer::allocate(size_t capacity) {

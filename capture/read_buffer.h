@@ -25,19 +25,37 @@ class byte_source {
   virtual ssize_t read_some(uint8_t* to, size_t max) = 0;
   // Bytes taken from the underlying file so far (for progress against the file's size).
   virtual uint64_t file_bytes_read() const = 0;
+  // True once a read failed because the data itself is damaged or cut short, as only a
+  // decompressor can tell; false for a failure of the file.
+  virtual bool data_damaged() const { return false; }
 };
 
-// Reads a file descriptor as it stands. Does not own it.
+// The most bytes a reader takes from a file before it knows how to read it.
+inline constexpr size_t SOURCE_HEAD_MAX = 8;
+
+// Reads a file descriptor as it stands, after handing out `head`: the first bytes of the file,
+// already taken to recognise it (at most SOURCE_HEAD_MAX). Does not own the descriptor.
 class fd_source : public byte_source {
  public:
-  explicit fd_source(int fd) : m_fd(fd) {}
+  explicit fd_source(int fd, const uint8_t* head = nullptr, size_t head_len = 0);
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_total; }
 
  private:
   int m_fd;
+  uint8_t m_head[SOURCE_HEAD_MAX] = {};
+  size_t m_head_len = 0;
+  size_t m_head_pos = 0;
   uint64_t m_total = 0;
 };
+
+// One read(2) of up to `max` bytes: the count, 0 at the end of the file, -1 on failure. An
+// interrupted read is tried again unless the interruption asked the run to stop, and a
+// non-blocking descriptor (a standard input inherited that way) is waited on, not failed.
+ssize_t read_fd(int fd, uint8_t* to, size_t max);
+
+// Reads until `max` bytes or the end of the file: the count, or -1 on failure.
+ssize_t read_fd_fully(int fd, uint8_t* to, size_t max);
 
 class read_buffer {
  public:

@@ -1,14 +1,20 @@
 // Arbitrary bytes as a capture file, walked by the reader through the whole per-packet pipeline
 // (decoding, every filter, the report line and each dump form). The first CONFIG_SIZE bytes of
 // the input choose the settings; the rest is the file, handed over through an in-memory file so
-// that the reader's own open, stat and read paths run.
+// that the reader's own open, stat and read paths run. A setting may wrap the file in gzip or
+// zstd first, then cut or damage the compressed bytes, so the decompressing path is walked with
+// the same captures.
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <zlib.h>
+#include <zstd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
@@ -129,6 +135,51 @@ void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
   ctx.flush_each_line = (output & 0x80) != 0;
 }
 
+void append_gzip_member(std::vector<uint8_t>& file, const uint8_t* data, size_t size) {
+  z_stream z = {};
+  if (deflateInit2(&z, 1, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+  const size_t at = file.size();
+  file.resize(at + deflateBound(&z, static_cast<uLong>(size)) + 32);
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = file.data() + at;
+  z.avail_out = static_cast<uInt>(file.size() - at);
+  const bool whole = deflate(&z, Z_FINISH) == Z_STREAM_END;
+  file.resize(at + (whole ? z.total_out : 0));
+  deflateEnd(&z);
+}
+
+// How the file bytes reach the reader: as they are, or compressed (gzip in one member or two
+// split where the input chooses, zstd in one frame), then perhaps cut short or with a byte
+// flipped at a chosen place.
+std::vector<uint8_t> wrapped_file(byte_source& config, const uint8_t* data, size_t size) {
+  const uint8_t wrap = config.u8();
+  const uint16_t damage_at = config.u16();
+  std::vector<uint8_t> file;
+  switch (wrap % 4) {
+    case 0:
+      return std::vector<uint8_t>(data, data + size);
+    case 1:
+      append_gzip_member(file, data, size);
+      break;
+    case 2: {
+      const size_t split = size > 0 ? damage_at % size : 0;
+      append_gzip_member(file, data, split);
+      append_gzip_member(file, data + split, size - split);
+      break;
+    }
+    default: {
+      file.resize(ZSTD_compressBound(size));
+      const size_t n = ZSTD_compress(file.data(), file.size(), data, size, 1);
+      file.resize(ZSTD_isError(n) ? 0 : n);
+      break;
+    }
+  }
+  if (!file.empty() && (wrap & 0x10) != 0) file.resize(damage_at % file.size());
+  if (!file.empty() && (wrap & 0x20) != 0) file[damage_at % file.size()] ^= (wrap | 1);
+  return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -147,7 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                               : static_cast<std::streambuf*>(&discard));
   ctx.out = &out;
 
-  nelo::fuzz::memory_file file(file_bytes, file_size);
+  const std::vector<uint8_t> bytes = wrapped_file(config, file_bytes, file_size);
+  nelo::fuzz::memory_file file(bytes.data(), bytes.size());
   if (!file.ok()) return 0;
   nelo::reset_stop_requests();
   nelo::read_capture_file(file.path(), nelo::handle_packet, &ctx);

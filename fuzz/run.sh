@@ -32,6 +32,12 @@ capture_seeds() {
     done
     { printf '\xff\x0f\x70'; head -c $((config_size - 3)) /dev/urandom; cat "$pcap"; } \
       >"$dir/seed-$(basename "$pcap" .pcap)-filters"
+    # Wrapped by the target: gzip, gzip in two members, zstd, and gzip cut short.
+    for wrap in 01 02 03 11; do
+      { printf "\\x00\\x00\\x70\\x00\\x00\\x$wrap\\x00\\x08"
+        head -c $((config_size - 8)) /dev/zero
+        cat "$pcap"; } >"$dir/seed-$(basename "$pcap" .pcap)-wrap$wrap"
+    done
   done
 }
 

@@ -108,7 +108,7 @@ walk_result walk(const bytes& file, output_format format = output_format::hex) {
   walk_result result;
   {
     const quiet_outputs quiet;
-    result.ok = read_capture_file(path, recording_handler, &ctx);
+    result.ok = read_capture_file(path, recording_handler, &ctx) == capture_read::walked;
   }
   result.seen = std::move(ctx.seen);
   return result;
@@ -322,7 +322,7 @@ TEST(DamagedCaptureCrafted, ZeroLengthFileIsNotACapture) {
   recording_ctx ctx;
   ctx.out = &ctx.report;
   ::testing::internal::CaptureStdout();
-  const bool ok = read_capture_file(path, recording_handler, &ctx);
+  const bool ok = read_capture_file(path, recording_handler, &ctx) == capture_read::walked;
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_FALSE(ok);
   EXPECT_TRUE(ctx.seen.empty());

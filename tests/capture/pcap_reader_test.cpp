@@ -43,7 +43,8 @@ class PcapReaderTest : public ::testing::Test {
   void TearDown() override { g_seen = nullptr; }
 
   bool walk(const bytes& file) {
-    return read_capture_file(testing::write_temp_file("walk.pcap", file), record_handler, &ctx);
+    return read_capture_file(testing::write_temp_file("walk.pcap", file), record_handler, &ctx) ==
+           capture_read::walked;
   }
 
   std::vector<seen_record> seen;
@@ -220,12 +221,14 @@ TEST_F(PcapReaderTest, RecordBeyondTheLengthLimitEndsTheWalk) {
 
 TEST_F(PcapReaderTest, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
   const std::string dir = testing::temp_dir();
-  EXPECT_FALSE(read_capture_file(dir + "/does-not-exist.pcap", record_handler, &ctx));
-  EXPECT_FALSE(read_capture_file(dir, record_handler, &ctx));
+  EXPECT_EQ(read_capture_file(dir + "/does-not-exist.pcap", record_handler, &ctx),
+            capture_read::not_read);
+  EXPECT_EQ(read_capture_file(dir, record_handler, &ctx), capture_read::not_read);
   const std::string fifo = dir + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(read_capture_file(fifo, record_handler, &ctx));  // must not block
-  EXPECT_FALSE(read_capture_file("/dev/zero", record_handler, &ctx));
+  EXPECT_EQ(read_capture_file(fifo, record_handler, &ctx),
+            capture_read::not_read);  // must not block
+  EXPECT_EQ(read_capture_file("/dev/zero", record_handler, &ctx), capture_read::not_read);
   EXPECT_TRUE(seen.empty());
 }
 

@@ -50,8 +50,8 @@ walk_result walk(const bytes& file) {
   g_seen = &result.seen;
   packet_ctx ctx;
   ::testing::internal::CaptureStderr();
-  result.ok =
-      read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler, &ctx);
+  result.ok = read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler,
+                                &ctx) == capture_read::walked;
   result.err = ::testing::internal::GetCapturedStderr();
   g_seen = nullptr;
   return result;

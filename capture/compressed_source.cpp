@@ -1,0 +1,144 @@
+#include "capture/compressed_source.h"
+
+#include <zstd_errors.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace nelo {
+
+namespace {
+
+// zlib's window bits for a gzip wrapper only: a zlib or raw stream is damage here.
+constexpr int GZIP_WINDOW_BITS = 16 + MAX_WBITS;
+
+bool starts_with(const uint8_t* head, size_t len, const uint8_t* magic, size_t magic_len) {
+  return len >= magic_len && std::memcmp(head, magic, magic_len) == 0;
+}
+
+}  // namespace
+
+compression detect_compression(const uint8_t* head, size_t len) {
+  if (starts_with(head, len, GZIP_MAGIC, sizeof GZIP_MAGIC)) return compression::gzip;
+  if (starts_with(head, len, ZSTD_MAGIC, sizeof ZSTD_MAGIC)) return compression::zstd;
+  return compression::none;
+}
+
+compressed_input::compressed_input(int fd, const uint8_t* head, size_t head_len)
+    : m_fd(fd), m_data(new (std::nothrow) uint8_t[COMPRESSED_INPUT_SIZE]) {
+  if (!m_data) return;
+  m_size = std::min(head_len, COMPRESSED_INPUT_SIZE);
+  std::memcpy(m_data.get(), head, m_size);
+  m_total = m_size;
+}
+
+bool compressed_input::refill() {
+  if (left() > 0 || m_ended) return true;
+  const ssize_t n = read_fd(m_fd, m_data.get(), COMPRESSED_INPUT_SIZE);
+  if (n < 0) return false;
+  m_pos = 0;
+  m_size = static_cast<size_t>(n);
+  m_total += m_size;
+  m_ended = n == 0;
+  return true;
+}
+
+gzip_source::gzip_source(int fd, const uint8_t* head, size_t head_len)
+    : m_input(fd, head, head_len) {
+  m_ready = m_input.allocated() && inflateInit2(&m_stream, GZIP_WINDOW_BITS) == Z_OK;
+}
+
+gzip_source::~gzip_source() {
+  if (m_ready) inflateEnd(&m_stream);
+}
+
+ssize_t gzip_source::read_some(uint8_t* to, size_t max) {
+  if (m_damaged) return -1;
+  // zlib counts in unsigned int; the read buffer never asks for that much at once anyway.
+  const uInt room = static_cast<uInt>(std::min<size_t>(max, UINT_MAX));
+  if (room == 0) return 0;
+  m_stream.next_out = to;
+  m_stream.avail_out = room;
+  for (;;) {
+    if (!m_input.refill()) return -1;
+    if (m_member_done) {
+      if (m_input.left() == 0) return 0;  // the file ended between members
+      // More bytes after a member: the next member of the same stream.
+      if (inflateReset(&m_stream) != Z_OK) return -1;
+      m_member_done = false;
+    }
+    m_stream.next_in = const_cast<Bytef*>(m_input.next());
+    m_stream.avail_in = static_cast<uInt>(std::min<size_t>(m_input.left(), UINT_MAX));
+    const uInt offered = m_stream.avail_in;
+    const int rc = inflate(&m_stream, Z_NO_FLUSH);
+    m_input.take(offered - m_stream.avail_in);
+    if (rc == Z_STREAM_END) {
+      m_member_done = true;
+    } else if (rc == Z_MEM_ERROR) {
+      return -1;
+    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && m_input.left() == 0)) {
+      m_damaged = true;
+    }
+    // What was inflated before the damage is handed out first; the next call fails.
+    const size_t produced = room - m_stream.avail_out;
+    if (produced > 0) return static_cast<ssize_t>(produced);
+    if (m_damaged) return -1;
+    if (!m_member_done && m_input.left() == 0 && m_input.ended()) {
+      m_damaged = true;  // cut short inside a member
+      return -1;
+    }
+  }
+}
+
+zstd_source::zstd_source(int fd, const uint8_t* head, size_t head_len)
+    : m_input(fd, head, head_len), m_context(ZSTD_createDCtx()) {}
+
+ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
+  if (m_damaged) return -1;
+  if (max == 0) return 0;
+  ZSTD_outBuffer out = {to, max, 0};
+  for (;;) {
+    if (!m_input.refill()) return -1;
+    if (m_input.left() == 0 && m_input.ended() && m_frame_done) return 0;
+    ZSTD_inBuffer in = {m_input.next(), m_input.left(), 0};
+    const size_t rc = ZSTD_decompressStream(m_context.get(), &out, &in);
+    m_input.take(in.pos);
+    if (ZSTD_isError(rc)) {
+      if (ZSTD_getErrorCode(rc) == ZSTD_error_memory_allocation) return -1;
+      m_damaged = true;
+      // What was decoded before the damage is handed out first; the next call fails.
+      return out.pos > 0 ? static_cast<ssize_t>(out.pos) : -1;
+    }
+    // Zero once a frame is complete and flushed. A call that moved nothing says nothing new.
+    if (in.pos > 0 || out.pos > 0) m_frame_done = rc == 0;
+    if (out.pos > 0) return static_cast<ssize_t>(out.pos);
+    // Input that ran out inside a frame, or that the decoder will not take, is damage; the
+    // second never happens with room to write, but a hostile file must not spin the loop.
+    if ((m_input.left() == 0 && m_input.ended()) || (m_input.left() > 0 && in.pos == 0)) {
+      m_damaged = true;
+      return -1;
+    }
+  }
+}
+
+std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len) {
+  switch (detect_compression(head, head_len)) {
+    case compression::gzip: {
+      std::unique_ptr<gzip_source> source(new (std::nothrow) gzip_source(fd, head, head_len));
+      if (!source || !source->ready()) return nullptr;
+      return source;
+    }
+    case compression::zstd: {
+      std::unique_ptr<zstd_source> source(new (std::nothrow) zstd_source(fd, head, head_len));
+      if (!source || !source->ready()) return nullptr;
+      return source;
+    }
+    case compression::none:
+      break;
+  }
+  return std::unique_ptr<byte_source>(new (std::nothrow) fd_source(fd, head, head_len));
+}
+
+}  // namespace nelo

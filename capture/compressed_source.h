@@ -1,0 +1,112 @@
+// Captures kept compressed: gzip and zstd streams decompressed on the way into the read buffer,
+// so nothing is written to disk and memory stays bounded by the decompressor's own state and a
+// fixed input block. Each source owns its decompressor; none owns the file descriptor.
+#ifndef NELO_CAPTURE_COMPRESSED_SOURCE_H_
+#define NELO_CAPTURE_COMPRESSED_SOURCE_H_
+
+#include <zlib.h>
+#include <zstd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "capture/read_buffer.h"
+
+namespace nelo {
+
+// The compressed bytes a source takes from its file at a time.
+inline constexpr size_t COMPRESSED_INPUT_SIZE = 256u << 10;
+
+// The bytes a file is recognised by: the gzip member and zstd frame magic numbers.
+inline constexpr uint8_t GZIP_MAGIC[] = {0x1f, 0x8b};
+inline constexpr uint8_t ZSTD_MAGIC[] = {0x28, 0xb5, 0x2f, 0xfd};
+inline constexpr size_t COMPRESSION_MAGIC_MAX = sizeof ZSTD_MAGIC;
+
+static_assert(COMPRESSION_MAGIC_MAX <= SOURCE_HEAD_MAX,
+              "the head a source hands out holds a magic");
+
+enum class compression { none, gzip, zstd };
+
+// The compression a file starting with `head` uses, judged by its magic number alone.
+compression detect_compression(const uint8_t* head, size_t len);
+
+// The compressed bytes of a file: a fixed block refilled from the descriptor, starting with
+// the head the reader already took.
+class compressed_input {
+ public:
+  compressed_input(int fd, const uint8_t* head, size_t head_len);
+  bool allocated() const { return m_data != nullptr; }
+
+  // The bytes not yet taken by the decompressor.
+  const uint8_t* next() const { return m_data.get() + m_pos; }
+  size_t left() const { return m_size - m_pos; }
+  void take(size_t n) { m_pos += n; }
+
+  // Reads the next block once the last one is used up; false on a read error. At the end of
+  // the file nothing is left and `ended` turns true.
+  bool refill();
+  bool ended() const { return m_ended; }
+  // Bytes read from the file, the head included.
+  uint64_t total() const { return m_total; }
+
+ private:
+  int m_fd;
+  std::unique_ptr<uint8_t[]> m_data;
+  size_t m_size = 0;
+  size_t m_pos = 0;
+  uint64_t m_total = 0;
+  bool m_ended = false;
+};
+
+// Inflates one or more concatenated gzip members, read as a single stream as zcat does.
+class gzip_source : public byte_source {
+ public:
+  gzip_source(int fd, const uint8_t* head, size_t head_len);
+  gzip_source(const gzip_source&) = delete;
+  gzip_source& operator=(const gzip_source&) = delete;
+  ~gzip_source() override;
+  // False when the buffers or the inflater could not be set up.
+  bool ready() const { return m_ready; }
+
+  ssize_t read_some(uint8_t* to, size_t max) override;
+  uint64_t file_bytes_read() const override { return m_input.total(); }
+  bool data_damaged() const override { return m_damaged; }
+
+ private:
+  compressed_input m_input;
+  z_stream m_stream = {};
+  bool m_ready = false;
+  bool m_member_done = false;
+  bool m_damaged = false;
+};
+
+// Decompresses one or more concatenated zstd frames.
+class zstd_source : public byte_source {
+ public:
+  zstd_source(int fd, const uint8_t* head, size_t head_len);
+  bool ready() const { return m_input.allocated() && m_context != nullptr; }
+
+  ssize_t read_some(uint8_t* to, size_t max) override;
+  uint64_t file_bytes_read() const override { return m_input.total(); }
+  bool data_damaged() const override { return m_damaged; }
+
+ private:
+  struct context_free {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+  };
+
+  compressed_input m_input;
+  std::unique_ptr<ZSTD_DCtx, context_free> m_context;
+  bool m_frame_done = false;
+  bool m_damaged = false;
+};
+
+// The source for a file whose first bytes, `head`, were already read from `fd`: a decompressor
+// when they are a magic number nelo knows, the descriptor itself otherwise. Null when a
+// decompressor cannot be set up (out of memory).
+std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len);
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_COMPRESSED_SOURCE_H_
