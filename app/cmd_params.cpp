@@ -178,8 +178,8 @@ bool valid_time_format(std::string_view format) {
   return length_ok && format.find(':') != std::string_view::npos;
 }
 
-void report_invalid_format(const std::string& value) {
-  std::cerr << "invalid " << value << ", using default format\n";
+void report_invalid_format(const message_writer& messages, const std::string& value) {
+  messages.write("invalid %s, using default format\n", value.c_str());
 }
 
 void record(cmd_params& params, std::string_view name, std::string value) {
@@ -187,10 +187,10 @@ void record(cmd_params& params, std::string_view name, std::string value) {
 }
 
 // The options that end the run before anything is read.
-bool take_refused_options(cmd_params& params, arg_list& args) {
+bool take_refused_options(cmd_params& params, arg_list& args, const message_writer& messages) {
   for (std::string_view name : REFUSED_OPTIONS) {
     if (find_flag(name, args)) {
-      std::cerr << "This option is not offered in this build\n";
+      messages.write("This option is not offered in this build\n");
       return false;
     }
   }
@@ -198,7 +198,7 @@ bool take_refused_options(cmd_params& params, arg_list& args) {
   for (std::string_view name : OUTPUT_CHECK_OPTIONS) {
     while (find_value(name, args, value)) {
       if (!can_write(value)) {
-        write_error("prob opening file %s for output, aborting\n", value.c_str());
+        messages.write("prob opening file %s for output, aborting\n", value.c_str());
         return false;
       }
       record(params, name, value);
@@ -207,7 +207,7 @@ bool take_refused_options(cmd_params& params, arg_list& args) {
   for (std::string_view name : ALIAS_OPTIONS) {
     while (find_value(name, args, value)) {
       if (!alias_balanced(value)) {
-        std::cerr << "imbalanced alias to true pathfiles, aborting\n";
+        messages.write("imbalanced alias to true pathfiles, aborting\n");
         return false;
       }
       record(params, name, value);
@@ -223,18 +223,18 @@ bool checks_output(std::string_view name) {
 
 // The file check is all -out and -outfile do here, but it is something, so they are not named;
 // an option given twice is named once.
-void warn_options_without_effect(const cmd_params& params) {
+void warn_options_without_effect(const cmd_params& params, const message_writer& messages) {
   const auto& taken = params.other_options;
   const bool output_checked = std::any_of(
       taken.begin(), taken.end(), [](const auto& option) { return checks_output(option.first); });
   std::set<std::string_view> named;
   for (const auto& [name, value] : taken) {
     if (checks_output(name) || (name == APPEND_OPTION && output_checked)) continue;
-    if (named.insert(name).second) warn_no_effect(name);
+    if (named.insert(name).second) warn_no_effect(messages, name);
   }
 }
 
-void take_file_time_window(cmd_params& params, arg_list& args) {
+void take_file_time_window(cmd_params& params, arg_list& args, const message_writer& messages) {
   std::string value;
   if (find_value("-cmd_start_time", args, value)) {
     int64_t seconds = 0;
@@ -243,7 +243,7 @@ void take_file_time_window(cmd_params& params, arg_list& args) {
       params.file_time_start = seconds;
       params.file_time_stop = INT64_MAX;
     } else {
-      std::cerr << "invalid start time, ignoring\n";
+      messages.write("invalid start time, ignoring\n");
     }
   }
   if (find_value("-cmd_stop_time", args, value)) {
@@ -252,7 +252,7 @@ void take_file_time_window(cmd_params& params, arg_list& args) {
       params.file_time_stop_given = true;
       params.file_time_stop = seconds;
     } else {
-      std::cerr << "invalid stop time, ignoring\n";
+      messages.write("invalid stop time, ignoring\n");
     }
   }
 }
@@ -261,9 +261,9 @@ void take_file_time_window(cmd_params& params, arg_list& args) {
 
 cmd_params::~cmd_params() = default;
 
-bool parse_shared_options(cmd_params& params, arg_list& args) {
+bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages) {
   if (args.empty()) return false;
-  if (!take_refused_options(params, args)) return false;
+  if (!take_refused_options(params, args, messages)) return false;
 
   // Value options are taken before flags, so a value that happens to look like a flag stays the
   // value its position says it is.
@@ -276,7 +276,8 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
     bool whole = false;
     if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
     if (!whole) {
-      warn_unread_value("-num_subdirs", value, "read as " + std::to_string(params.num_subdirs));
+      warn_unread_value(messages, "-num_subdirs", value,
+                        "read as " + std::to_string(params.num_subdirs));
     }
   }
   // Stops when no occurrence with a value is left; a trailing bare -filter is not one.
@@ -285,19 +286,19 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
     params.filters.insert(params.filters.end(), std::make_move_iterator(entries.begin()),
                           std::make_move_iterator(entries.end()));
   }
-  take_file_time_window(params, args);
+  take_file_time_window(params, args, messages);
   if (find_value("-dateformat", args, value)) {
     if (valid_date_format(value)) {
       params.date_format = value;
     } else {
-      report_invalid_format(value);
+      report_invalid_format(messages, value);
     }
   }
   if (find_value("-timeformat", args, value)) {
     if (valid_time_format(value)) {
       params.time_format = value;
     } else {
-      report_invalid_format(value);
+      report_invalid_format(messages, value);
     }
   }
   if (find_value("-diags", args, value)) params.diags_file = value;
@@ -311,7 +312,7 @@ bool parse_shared_options(cmd_params& params, arg_list& args) {
   for (std::string_view name : IGNORED_FLAG_OPTIONS) {
     while (find_flag(name, args)) record(params, name, "");
   }
-  warn_options_without_effect(params);
+  warn_options_without_effect(params, messages);
   return true;
 }
 
@@ -334,18 +335,17 @@ bool valid_date_format(std::string_view format) {
   return format.size() == DATE_FORMAT_SHORT || format.size() == DATE_FORMAT_LONG;
 }
 
-cmdline_ctx::cmdline_ctx() = default;
+cmdline_ctx::cmdline_ctx(std::ostream& err) : m_err(err) {}
 
 cmdline_ctx::~cmdline_ctx() {
   if (m_flush) {
-    std::cerr.flush();
-    std::fflush(stderr);
+    m_err.flush();
   }
   if (!m_timing) return;
   try {
     std::ostringstream text;
     text << "->" << ko::elapsed_seconds(m_start, ko::time_stamp_now()) << " secs";
-    if (m_profile) std::cerr << text.str() << std::endl;
+    if (m_profile) m_err << text.str() << std::endl;
     if (!m_diags_file.empty()) {
       std::ofstream diags(m_diags_file, std::ios::app);
       diags << text.str() << '\n';

@@ -13,6 +13,7 @@
 
 #include "app/arg_list.h"
 #include "app/name_filter.h"
+#include "support/error_writer.h"
 
 namespace nelo {
 
@@ -52,7 +53,7 @@ class cmd_params {
 // non-empty names. Unreadable times and formats only write their message, and so does a
 // `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
 // "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
-bool parse_shared_options(cmd_params& params, arg_list& args);
+bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages);
 
 // True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.
 bool valid_date_format(std::string_view format);
@@ -62,12 +63,12 @@ enum class option_arity { unknown, flag, value };
 option_arity shared_option_arity(std::string_view name);
 
 // Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),
-// its destruction reports "->" + elapsed seconds + " secs": as a line on standard error with
-// `-profile`, appended as a line to the diagnostics file with `-diags`. Standard error is
-// flushed at destruction unless `-quiet` was given.
+// its destruction reports "->" + elapsed seconds + " secs": as a line on the run's standard
+// error with `-profile`, appended as a line to the diagnostics file with `-diags`. That stream
+// is flushed at destruction unless `-quiet` was given.
 class cmdline_ctx {
  public:
-  cmdline_ctx();
+  explicit cmdline_ctx(std::ostream& err);
   cmdline_ctx(const cmdline_ctx&) = delete;
   cmdline_ctx& operator=(const cmdline_ctx&) = delete;
   virtual ~cmdline_ctx();
@@ -77,6 +78,7 @@ class cmdline_ctx {
   void bind(const cmd_params& params);
 
  private:
+  std::ostream& m_err;
   bool m_profile = false;
   bool m_flush = true;
   std::string m_diags_file;

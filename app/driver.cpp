@@ -102,17 +102,6 @@ std::string run_header(const arg_list& args) {
   return header.str();
 }
 
-// Whether someone may be reading the report line by line: a terminal, a pipe or a socket.
-// A regular file or a device such as /dev/null is only read once the run is over, so its
-// lines may wait in the stream's buffer.
-bool wants_line_flush(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return true;
-  if (S_ISREG(st.st_mode)) return false;
-  if (S_ISCHR(st.st_mode)) return isatty(fd) != 0;
-  return true;
-}
-
 bool wants_line_flush(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return true;
@@ -122,10 +111,10 @@ bool wants_line_flush(const std::string& path) {
 }
 
 // Flushes the report and standard output; false when either could not be written.
-bool flush_outputs(std::ostream& out) {
+bool flush_outputs(std::ostream& report, std::ostream& out) {
+  report.flush();
   out.flush();
-  const bool stdout_ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
-  return !out.fail() && stdout_ok;
+  return !report.fail() && !out.fail();
 }
 
 bool directory_readable(const std::string& path) {
@@ -136,25 +125,28 @@ bool directory_readable(const std::string& path) {
 }
 
 // `-ifile -` needs standard input to itself, and a capture there rather than a person typing.
-bool stdin_input_usable(const nelo_options& options) {
+bool stdin_input_usable(const nelo_options& options, const run_io& io,
+                        const message_writer& messages) {
   if (options.input_file != STDIN_NAME) return true;
   if (options.pipe) {
-    write_error("-ifile - and -pipe both read standard input, aborting\n");
+    messages.write("-ifile - and -pipe both read standard input, aborting\n");
     return false;
   }
-  if (!options.enumdir && isatty(STDIN_FILENO) != 0) {
-    write_error("standard input is a terminal, not a capture, aborting\n");
+  if (!options.enumdir && io.in_terminal) {
+    messages.write("standard input is a terminal, not a capture, aborting\n");
     return false;
   }
   return true;
 }
 
-int process_list(const nelo_options& options, packet_ctx& ctx, const walk_observer* observer) {
+int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
+                 const walk_io& walk) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
-    write_error("prob accessing directory %s for read, aborting\n", options.enumdir_path.c_str());
+    walk.messages.write("prob accessing directory %s for read, aborting\n",
+                        options.enumdir_path.c_str());
     return EXIT_REFUSED;
   }
-  koportdir::stdin_stream_ex source(&options);
+  koportdir::stdin_stream_ex source(&options, io.names);
   const bool opened =
       options.pipe ? source.open_stdin()
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
@@ -166,71 +158,79 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const walk_observ
     // Reading the report file back into itself would grow it without end.
     if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
     ctx.header_pending = true;
+    ctx.capture_name = name;
     // A damaged compressed file has had its say; the list goes on.
-    const bool ok =
-        read_capture_file(name, handle_packet, &ctx, observer) != capture_read::not_read;
-    if (ok && options.output_file.empty()) std::cout << '\n';
-    if (!ctx.flush_each_line && !flush_outputs(*ctx.out)) request_stop_for_write_failure();
+    const bool ok = read_capture_file(name, handle_packet, &ctx, walk) != capture_read::not_read;
+    if (ok && options.output_file.empty()) walk.announce << '\n';
+    if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
+      request_stop_for_write_failure();
+    }
   }
   return 0;
 }
 
-int process_one(const nelo_options& options, packet_ctx& ctx, const walk_observer* observer) {
+int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
+                const walk_io& walk) {
+  ctx.capture_name = options.input_file;
   if (options.input_file == STDIN_NAME) {
-    return read_capture_stdin(handle_packet, &ctx, observer) == capture_read::walked ? 0
-                                                                                     : EXIT_REFUSED;
+    return read_capture_stdin(io.in_fd, handle_packet, &ctx, walk) == capture_read::walked
+               ? 0
+               : EXIT_REFUSED;
   }
   {
     uni::fileio probe(options.input_file, false, false);
     if (!probe.is_open()) {
-      write_error("prob accessing file %s for read, aborting\n", options.input_file.c_str());
+      walk.messages.write("prob accessing file %s for read, aborting\n",
+                          options.input_file.c_str());
       return EXIT_REFUSED;
     }
   }
   // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
-  return read_capture_file(options.input_file, handle_packet, &ctx, observer) ==
-                 capture_read::walked
+  return read_capture_file(options.input_file, handle_packet, &ctx, walk) == capture_read::walked
              ? 0
              : EXIT_REFUSED;
 }
 
-int run(const arg_list& original_args, cmdline_ctx& run_ctx) {
+int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   arg_list args = original_args;
   if (args.empty()) return EXIT_REFUSED;
   if (is_help_request(args)) {
-    print_usage(args.front());
+    print_usage(io.err, args.front());
     return 0;
   }
-  // Before anything reaches standard output: its buffer can only be set while it is unused.
-  if (!wants_line_flush(STDOUT_FILENO)) {
-    // glibc ignores the size unless it is given the buffer; stdio keeps using it until exit.
-    static char stdout_buffer[REPORT_BUFFER_SIZE];
-    std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
-  }
-  std::cout << run_header(args) << '\n';
-  std::cout.flush();
+  const message_writer messages(io.err, io.err_terminal);
+  // With -json the report stream carries JSON alone; what a person reads goes to standard error.
+  const bool json = has_option_keep("-json", args);
+  std::ostream& announce = json ? io.err : io.out;
+  announce << run_header(args) << '\n';
+  announce.flush();
   if (args.size() < 3) {
-    std::fprintf(stderr, "error... try: \"%s -ifile <pcap file>\"\n", args.front().c_str());
+    io.err << "error... try: \"" << args.front() << " -ifile <pcap file>\"\n";
+    io.err.flush();
     return EXIT_REFUSED;
   }
 
   nelo_options options;
-  if (!parse_options(options, args)) {
-    print_usage(args.front());
+  if (!parse_options(options, args, messages)) {
+    print_usage(io.err, args.front());
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
-  if (!stdin_input_usable(options)) return EXIT_REFUSED;
+  if (options.json && options.binary_or_ascii_given) {
+    messages.write("-json cannot be combined with -binary or -ascii, aborting\n");
+    return EXIT_REFUSED;
+  }
+  if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
   packet_ctx ctx = make_packet_ctx(options);
 
-  ctx.out = &std::cout;
-  ctx.flush_each_line = wants_line_flush(STDOUT_FILENO);
+  ctx.out = &io.out;
+  ctx.flush_each_line = io.out_line_flush;
   std::vector<char> file_buffer;  // outlives the stream that uses it
   std::ofstream file_out;
   if (!options.output_file.empty()) {
     if (!options.input_file.empty() && options.input_file != STDIN_NAME &&
         uni::same_file(options.output_file, options.input_file)) {
-      write_error("output file %s is the input file, aborting\n", options.output_file.c_str());
+      messages.write("output file %s is the input file, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }
     std::ios::openmode mode = std::ios::out | std::ios::trunc;
@@ -240,27 +240,27 @@ int run(const arg_list& original_args, cmdline_ctx& run_ctx) {
                                 static_cast<std::streamsize>(file_buffer.size()));
     file_out.open(options.output_file, mode);
     if (!file_out.good()) {
-      write_error("prob opening file %s for output, aborting\n", options.output_file.c_str());
+      messages.write("prob opening file %s for output, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }
     ctx.out = &file_out;
     ctx.flush_each_line = wants_line_flush(options.output_file);
   }
 
-  install_stop_signals();
-  progress_line progress(STDERR_FILENO,
-                         progress_wanted(!options.flush_stderr, options.output_file.empty()));
-  int status = (options.pipe || options.enumdir) ? process_list(options, ctx, progress.observer())
-                                                 : process_one(options, ctx, progress.observer());
+  progress_line progress(
+      STDERR_FILENO,
+      io.err_terminal && progress_wanted(!options.flush_stderr, options.output_file.empty()));
+  const walk_io walk{announce, messages, progress.observer()};
+  int status = (options.pipe || options.enumdir) ? process_list(options, ctx, io, walk)
+                                                 : process_one(options, ctx, io, walk);
   progress.clear();
-  bool written = flush_outputs(*ctx.out) && !write_failed();
+  bool written = flush_outputs(*ctx.out, io.out) && !write_failed();
   if (file_out.is_open()) {
     file_out.close();
     written = written && !file_out.fail();
   }
-  reraise_stop_signal();
-  if (!written) {
-    write_error("prob writing output, aborting\n");
+  if (!written && stop_signal() == 0) {
+    messages.write("prob writing output, aborting\n");
     status = EXIT_REFUSED;
   }
   return status;
@@ -273,7 +273,7 @@ std::string program_name(const std::string& program_path) {
   return slash == std::string::npos ? program_path : program_path.substr(slash + 1);
 }
 
-void print_usage(const std::string& program_path) {
+void print_usage(std::ostream& err, const std::string& program_path) {
   std::ostringstream usage;
   usage << std::string(77, '-') << "\n\n" << PROGRAM_BANNER << "\n\nUsage\n\n";
   usage << ' ' << program_name(program_path)
@@ -286,8 +286,8 @@ void print_usage(const std::string& program_path) {
   usage << '\n';
   for (const char* line : USAGE_RUN_LINES) usage << line << '\n';
   usage << '\n';
-  std::cerr << usage.str();
-  std::cerr.flush();
+  err << usage.str();
+  err.flush();
 }
 
 std::string command_line_text(const arg_list& args) {
@@ -303,9 +303,17 @@ std::string command_line_text(const arg_list& args) {
   return text;
 }
 
-int run_nelo(int argc, const char* const* argv) {
-  cmdline_ctx run_ctx;
-  return run(make_arg_list(argc, argv), run_ctx);
+int run_nelo(const arg_list& args, const run_io& io) {
+  cmdline_ctx run_ctx(io.err);
+  return run(args, io, run_ctx);
+}
+
+bool output_wants_line_flush(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return true;
+  if (S_ISREG(st.st_mode)) return false;
+  if (S_ISCHR(st.st_mode)) return isatty(fd) != 0;
+  return true;
 }
 
 }  // namespace nelo

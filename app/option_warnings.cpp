@@ -6,28 +6,30 @@
 
 namespace nelo {
 
-void warn_unread_value(std::string_view option, std::string_view word, std::string_view outcome) {
+void warn_unread_value(const message_writer& messages, std::string_view option,
+                       std::string_view word, std::string_view outcome) {
   const std::string o(option), w(word), what(outcome);
-  write_error("%s: cannot read \"%s\", %s\n", o.c_str(), w.c_str(), what.c_str());
+  messages.write("%s: cannot read \"%s\", %s\n", o.c_str(), w.c_str(), what.c_str());
 }
 
-void warn_unread_words(std::string_view option, const unread_words& words) {
-  for (const unread_word& u : words) warn_unread_value(option, u.word, u.outcome);
+void warn_unread_words(const message_writer& messages, std::string_view option,
+                       const unread_words& words) {
+  for (const unread_word& u : words) warn_unread_value(messages, option, u.word, u.outcome);
 }
 
-void warn_unknown_option(std::string_view word) {
+void warn_unknown_option(const message_writer& messages, std::string_view word) {
   const std::string w(word);
-  write_error("unknown option %s, ignoring\n", w.c_str());
+  messages.write("unknown option %s, ignoring\n", w.c_str());
 }
 
-void warn_no_effect(std::string_view option) {
+void warn_no_effect(const message_writer& messages, std::string_view option) {
   const std::string o(option);
-  write_error("option %s has no effect in nelo, ignoring\n", o.c_str());
+  messages.write("option %s has no effect in nelo, ignoring\n", o.c_str());
 }
 
-void warn_repeated_option(std::string_view option) {
+void warn_repeated_option(const message_writer& messages, std::string_view option) {
   const std::string o(option);
-  write_error("%s given more than once, using the first value\n", o.c_str());
+  messages.write("%s given more than once, using the first value\n", o.c_str());
 }
 
 }  // namespace nelo

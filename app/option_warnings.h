@@ -7,20 +7,23 @@
 #include <string_view>
 
 #include "app/value_readers.h"
+#include "support/error_writer.h"
 
 namespace nelo {
 
 // "<option>: cannot read \"<word>\", <outcome>", e.g. `-srcip: cannot read "999.1.1.1", read as
 // 999`.
-void warn_unread_value(std::string_view option, std::string_view word, std::string_view outcome);
+void warn_unread_value(const message_writer& messages, std::string_view option,
+                       std::string_view word, std::string_view outcome);
 // One such line for each word a reader reported.
-void warn_unread_words(std::string_view option, const unread_words& words);
+void warn_unread_words(const message_writer& messages, std::string_view option,
+                       const unread_words& words);
 // "unknown option <word>, ignoring".
-void warn_unknown_option(std::string_view word);
+void warn_unknown_option(const message_writer& messages, std::string_view word);
 // "option <option> has no effect in nelo, ignoring".
-void warn_no_effect(std::string_view option);
+void warn_no_effect(const message_writer& messages, std::string_view option);
 // "<option> given more than once, using the first value".
-void warn_repeated_option(std::string_view option);
+void warn_repeated_option(const message_writer& messages, std::string_view option);
 
 }  // namespace nelo
 

@@ -37,56 +37,58 @@ option_arity arity_of(std::string_view word) {
   return shared_option_arity(word);
 }
 
-void read_number_option(std::string_view name, arg_list& args, uint32_t& field) {
+void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
+                        uint32_t& field) {
   std::string value;
   if (!find_value(name, args, value)) return;
   bool whole = false;
   if (!parse_number(value, field, &whole)) field = 0;
-  if (!whole) warn_unread_value(name, value, "read as " + std::to_string(field));
+  if (!whole) warn_unread_value(messages, name, value, "read as " + std::to_string(field));
 }
 
 // A list that keeps no item leaves its filter off, which is said once for the whole value
 // rather than item by item.
-void read_list_option(std::string_view name, arg_list& args, std::vector<uint64_t>& field,
-                      bool frames) {
+void read_list_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<uint64_t>& field, bool frames) {
   std::string value;
   if (!find_value(name, args, value)) return;
   unread_words unread;
   field = frames ? parse_frame_list(value, &unread)
                  : parse_number_list(value, LIST_DELIMITERS, &unread);
   if (field.empty()) {
-    warn_unread_value(name, value, "filter off");
+    warn_unread_value(messages, name, value, "filter off");
   } else {
-    warn_unread_words(name, unread);
+    warn_unread_words(messages, name, unread);
   }
 }
 
 // An address that does not come to exactly 16 bytes cannot be compared with a packet's
 // address, so the filter stays off rather than comparing against bytes that are not there.
-void read_ipv6_option(std::string_view name, arg_list& args, std::vector<uint8_t>& field) {
+void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<uint8_t>& field) {
   std::string value;
   if (!find_value(name, args, value)) return;
   field = parse_ipv6(value);
   if (field.size() != IPV6_ADDRESS_SIZE) {
     field.clear();
-    warn_unread_value(name, value, "filter off");
+    warn_unread_value(messages, name, value, "filter off");
   }
 }
 
-void read_pattern_option(std::string_view name, bool hex_mode, arg_list& args,
-                         byte_pattern& pattern) {
+void read_pattern_option(const message_writer& messages, std::string_view name, bool hex_mode,
+                         arg_list& args, byte_pattern& pattern) {
   std::string value;
   if (!find_value(name, args, value)) return;
   unread_words unread;
   if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
-  warn_unread_words(name, unread);
+  warn_unread_words(messages, name, unread);
 }
 
 // What no lookup took is either an option given again (its first value was taken, so a value
 // option still present is a repeat, and its value goes with it) or a word in an option's place
 // that nelo does not know. A repeated flag changes nothing and is let be; an option left last
 // without its value counts as absent, as it always has.
-void warn_leftover_words(const arg_list& rest) {
+void warn_leftover_words(const message_writer& messages, const arg_list& rest) {
   std::set<std::string> repeated;
   for (size_t i = 1; i < rest.size(); ++i) {
     const std::string& word = rest[i];
@@ -96,10 +98,10 @@ void warn_leftover_words(const arg_list& rest) {
       if (i + 1 == rest.size()) break;
       ++i;
       const std::string name = lower_text(word);
-      if (repeated.insert(name).second) warn_repeated_option(name);
+      if (repeated.insert(name).second) warn_repeated_option(messages, name);
       continue;
     }
-    warn_unknown_option(word);
+    warn_unknown_option(messages, word);
   }
 }
 
@@ -121,18 +123,18 @@ bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& tick
   return true;
 }
 
-bool parse_options(nelo_options& options, arg_list& args) {
-  if (!parse_shared_options(options, args)) return false;
+bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages) {
+  if (!parse_shared_options(options, args, messages)) return false;
 
   std::string value;
   if (find_value("-ifile", args, value)) options.input_file = value;
   if (find_value("-ofile", args, value)) options.output_file = value;
-  read_list_option("-icmp_id", args, options.icmp_ids, false);
-  read_list_option("-icmp_type", args, options.icmp_types, false);
-  read_list_option("-icmp_code", args, options.icmp_codes, false);
-  read_list_option("-frame", args, options.frames, true);
-  read_pattern_option("-find_pattern_h", true, args, options.pattern);
-  read_pattern_option("-find_pattern", false, args, options.pattern);
+  read_list_option(messages, "-icmp_id", args, options.icmp_ids, false);
+  read_list_option(messages, "-icmp_type", args, options.icmp_types, false);
+  read_list_option(messages, "-icmp_code", args, options.icmp_codes, false);
+  read_list_option(messages, "-frame", args, options.frames, true);
+  read_pattern_option(messages, "-find_pattern_h", true, args, options.pattern);
+  read_pattern_option(messages, "-find_pattern", false, args, options.pattern);
   if (find_flag("-dump_meta", args)) options.dump_meta = true;
   if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
   if (find_flag("-dump_payload", args)) options.dump_payload = true;
@@ -148,17 +150,17 @@ bool parse_options(nelo_options& options, arg_list& args) {
   if (find_flag("-strings", args)) options.format = output_format::strings;
   if (find_flag("-track_replies", args)) options.track_replies = true;
   if (find_flag("-json", args)) options.json = true;
-  read_number_option("-min_size", args, options.min_size);
-  read_number_option("-dstip", args, options.dst_ip);
-  read_number_option("-srcip", args, options.src_ip);
-  read_ipv6_option("-dstipv6", args, options.dst_ipv6);
-  read_ipv6_option("-srcipv6", args, options.src_ipv6);
+  read_number_option(messages, "-min_size", args, options.min_size);
+  read_number_option(messages, "-dstip", args, options.dst_ip);
+  read_number_option(messages, "-srcip", args, options.src_ip);
+  read_ipv6_option(messages, "-dstipv6", args, options.dst_ipv6);
+  read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
 
   if (find_value("-start_time", args, value)) {
     uint64_t ticks = 0;
     if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
     if (options.start_time == 0) {
-      std::cerr << "Error: invalid filter start time\n";
+      messages.write("Error: invalid filter start time\n");
       return false;
     }
     options.stop_time = ~uint64_t{0};
@@ -167,13 +169,13 @@ bool parse_options(nelo_options& options, arg_list& args) {
     uint64_t ticks = 0;
     // Dropping the end of the window would report messages the user asked to leave out.
     if (!parse_filter_time(value, true, ticks)) {
-      std::cerr << "Error: invalid filter stop time\n";
+      messages.write("Error: invalid filter stop time\n");
       return false;
     }
     options.stop_time = ticks;
   }
 
-  warn_leftover_words(args);
+  warn_leftover_words(messages, args);
 
   if (!options.dump_hdr && !options.dump_payload) {
     if (options.dump_meta) {

@@ -13,6 +13,7 @@
 #include "app/arg_list.h"
 #include "app/cmd_params.h"
 #include "report/packet.h"
+#include "support/error_writer.h"
 
 namespace nelo {
 
@@ -49,7 +50,7 @@ class nelo_options : public cmd_params {
 // option %s, ignoring"). False when the shared parser refuses the line, when `-start_time` or
 // `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
 // stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
-bool parse_options(nelo_options& options, arg_list& args);
+bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages);
 
 // Reads a "date[ time]" option value into a tick count: month first ("12/06/2026 20:57:03") or
 // day first with the month's name, or the report's own ISO form ("2026-12-06T20:57:03.494Z"),

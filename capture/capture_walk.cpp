@@ -18,7 +18,8 @@ void note_link_type(capture_walk& walk, uint32_t link_type) {
   }
   if (walk.noted_count == LINK_TYPES_NOTED_MAX) return;
   walk.noted_link_types[walk.noted_count++] = link_type;
-  write_error("frames of link type %u are not decoded in %s\n", link_type, walk.path.c_str());
+  walk.io.messages.write("frames of link type %u are not decoded in %s\n", link_type,
+                         walk.path.c_str());
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #define NELO_CAPTURE_CAPTURE_WALK_H_
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "capture/read_buffer.h"
 #include "report/packet.h"
+#include "support/error_writer.h"
 
 namespace nelo {
 
@@ -33,6 +35,15 @@ struct walk_observer {
   void* user = nullptr;
 };
 
+// Where a walk says what it does: the lines that announce a file or refuse it (the run's
+// standard output), the problems it meets (through the standard-error writer), and how far it
+// has got (the observer, or null).
+struct walk_io {
+  std::ostream& announce;
+  const message_writer& messages;
+  const walk_observer* observer = nullptr;
+};
+
 // Records longer than this end the walk as damaged, in every container.
 inline constexpr uint32_t MAX_RECORD_LENGTH = 64u << 20;
 
@@ -51,19 +62,22 @@ inline constexpr int LINK_TYPES_NOTED_MAX = 8;
 
 struct capture_walk {
   capture_walk(const std::string& path, read_buffer& buffer, byte_source& source,
-               packet_handler handler, packet_ctx* ctx, const walk_observer* observer)
+               packet_handler handler, packet_ctx* ctx, const walk_io& io)
       : path(path),
         buffer(buffer),
         source(source),
         handler(handler),
         ctx(ctx),
-        observer(observer != nullptr && observer->on_progress != nullptr ? observer : nullptr) {}
+        io(io),
+        observer(io.observer != nullptr && io.observer->on_progress != nullptr ? io.observer
+                                                                               : nullptr) {}
 
   const std::string& path;
   read_buffer& buffer;
   byte_source& source;
   packet_handler handler;
   packet_ctx* ctx;
+  const walk_io& io;
   const walk_observer* observer;
   walk_progress progress;
   uint64_t frame_number = 0;
@@ -78,7 +92,7 @@ struct capture_walk {
 
 // Numbers `record` as the walk's next frame and hands it to the handler. The first time a walk
 // meets a link type nelo does not decode, writes "frames of link type %u are not decoded in %s"
-// to standard error.
+// through the walk's message writer.
 void hand_on(capture_walk& walk, capture_record& record);
 
 // Counts a packet record that cannot be handed on (its interface was never described).

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <memory>
+#include <ostream>
 
 #include "capture/compressed_source.h"
 #include "capture/pcap_file.h"
@@ -45,16 +45,18 @@ constexpr container CONTAINERS[] = {
 // The most bytes any container needs to be recognised.
 constexpr size_t PROBE_SIZE = PCAP_FILE_HEADER_SIZE;
 
-void say_data_damaged(const std::string& path, const read_buffer& buffer) {
-  write_error("%s: compressed data is damaged after %llu bytes\n", path.c_str(),
-              static_cast<unsigned long long>(buffer.bytes_delivered()));
+void say_data_damaged(const message_writer& messages, const std::string& path,
+                      const read_buffer& buffer) {
+  messages.write("%s: compressed data is damaged after %llu bytes\n", path.c_str(),
+                 static_cast<unsigned long long>(buffer.bytes_delivered()));
 }
 
 void say_how_walk_ended(const capture_walk& walk, walk_end end) {
+  const message_writer& messages = walk.io.messages;
   const char* path = walk.path.c_str();
   const unsigned long long frame = walk.frame_number;
   if (end != walk_end::stopped && walk.source.data_damaged()) {
-    say_data_damaged(walk.path, walk.buffer);
+    say_data_damaged(messages, walk.path, walk.buffer);
     return;
   }
   switch (end) {
@@ -62,30 +64,30 @@ void say_how_walk_ended(const capture_walk& walk, walk_end end) {
     case walk_end::stopped:
       break;
     case walk_end::cut_record:
-      write_error("%s: frame %llu is cut short, %u of %u bytes present\n", path, frame,
-                  walk.cut_present, walk.cut_claimed);
+      messages.write("%s: frame %llu is cut short, %u of %u bytes present\n", path, frame,
+                     walk.cut_present, walk.cut_claimed);
       break;
     case walk_end::cut_header:
-      write_error("%s: the file ends inside the record header after frame %llu\n", path, frame);
+      messages.write("%s: the file ends inside the record header after frame %llu\n", path, frame);
       break;
     case walk_end::damaged:
-      write_error("%s: damaged record after frame %llu, the rest is not read\n", path, frame);
+      messages.write("%s: damaged record after frame %llu, the rest is not read\n", path, frame);
       break;
     case walk_end::read_error:
-      write_error("%s: read error after frame %llu, the rest is not read\n", path, frame);
+      messages.write("%s: read error after frame %llu, the rest is not read\n", path, frame);
       break;
   }
 }
 
 // Walks the capture on `fd`, already open and announced; `file_size` is 0 when unknown.
 capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
-                          packet_handler handler, packet_ctx* ctx, const walk_observer* observer) {
+                          packet_handler handler, packet_ctx* ctx, const walk_io& io) {
   uint8_t head[COMPRESSION_MAGIC_MAX];
   const ssize_t head_len = read_fd_fully(fd, head, sizeof head);
   std::unique_ptr<byte_source> source =
       head_len < 0 ? nullptr : open_byte_source(fd, head, static_cast<size_t>(head_len));
   if (!source) {
-    write_error("%s: read error, the file is not read\n", path.c_str());
+    io.messages.write("%s: read error, the file is not read\n", path.c_str());
     return capture_read::not_read;
   }
   read_buffer buffer(*source);
@@ -93,10 +95,10 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
   buffer.fill(PROBE_SIZE);
   if (buffer.failed()) {
     if (source->data_damaged()) {
-      say_data_damaged(path, buffer);
+      say_data_damaged(io.messages, path, buffer);
       return capture_read::damaged;
     }
-    write_error("%s: read error, the file is not read\n", path.c_str());
+    io.messages.write("%s: read error, the file is not read\n", path.c_str());
     return capture_read::not_read;
   }
   const container* found = nullptr;
@@ -107,11 +109,11 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
     }
   }
   if (found == nullptr) {
-    std::puts("invalid pcap file, aborting");
+    io.announce << "invalid pcap file, aborting\n";
     return capture_read::not_read;
   }
 
-  capture_walk walk(path, buffer, *source, handler, ctx, observer);
+  capture_walk walk(path, buffer, *source, handler, ctx, io);
   walk.progress.path = &path;
   walk.progress.file_size = file_size;
   const walk_end end = found->walk(walk);
@@ -128,30 +130,30 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
 }  // namespace
 
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
-                               const walk_observer* observer) {
+                               const walk_io& io) {
   // Non-blocking, so that a FIFO without a writer cannot hang the run before it is refused.
   scoped_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 ||
       !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-    std::printf("prob opening %s for read\n", path.c_str());
+    io.announce << "prob opening " << path << " for read\n";
     return capture_read::not_read;
   }
-  std::printf("Processing file: %s\n", path.c_str());
+  io.announce << "Processing file: " << path << '\n';
   if (S_ISDIR(st.st_mode)) {
-    std::fflush(stdout);
-    write_error("%s is a directory, not a capture file\n", path.c_str());
+    io.announce.flush();
+    io.messages.write("%s is a directory, not a capture file\n", path.c_str());
     return capture_read::not_read;
   }
 
-  return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, observer);
+  return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, io);
 }
 
-capture_read read_capture_stdin(packet_handler handler, packet_ctx* ctx,
-                                const walk_observer* observer) {
+capture_read read_capture_stdin(int fd, packet_handler handler, packet_ctx* ctx,
+                                const walk_io& io) {
   const std::string name(STDIN_NAME);
-  std::printf("Processing file: %s\n", name.c_str());
-  return walk_capture(STDIN_FILENO, name, 0, handler, ctx, observer);
+  io.announce << "Processing file: " << name << '\n';
+  return walk_capture(fd, name, 0, handler, ctx, io);
 }
 
 }  // namespace nelo

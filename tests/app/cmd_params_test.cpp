@@ -21,9 +21,9 @@ struct parse_result {
 };
 
 parse_result parse(cmd_params& params, arg_list args) {
-  ::testing::internal::CaptureStderr();
-  const bool ok = parse_shared_options(params, args);
-  return {ok, args, ::testing::internal::GetCapturedStderr()};
+  std::ostringstream err;
+  const bool ok = parse_shared_options(params, args, message_writer(err, false));
+  return {ok, args, err.str()};
 }
 
 std::string read_file(const std::string& path) {
@@ -138,12 +138,12 @@ TEST(CmdlineCtx, ReportsTheRunTimeOnlyWhenTimingIsOn) {
     cmd_params params;
     params.profile = profile;
     params.diags_file = profile ? diags : "";
-    ::testing::internal::CaptureStderr();
+    std::ostringstream stream;
     {
-      cmdline_ctx ctx;
+      cmdline_ctx ctx(stream);
       ctx.bind(params);
     }
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = stream.str();
     if (!profile) {
       EXPECT_EQ(err, "");
       continue;

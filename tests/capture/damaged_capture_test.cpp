@@ -61,36 +61,6 @@ int recording_handler(const capture_record& record, packet_ctx* ctx) {
   return 0;
 }
 
-// The reader announces every file on standard output and every cut on standard error;
-// thousands of walks would bury the test log, so both are pointed at /dev/null for one walk.
-class quiet_outputs {
- public:
-  quiet_outputs() {
-    std::fflush(stdout);
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    for (int i = 0; i < 2; ++i) {
-      m_saved[i] = ::dup(FDS[i]);
-      if (null_fd >= 0) ::dup2(null_fd, FDS[i]);
-    }
-    if (null_fd >= 0) ::close(null_fd);
-  }
-  quiet_outputs(const quiet_outputs&) = delete;
-  quiet_outputs& operator=(const quiet_outputs&) = delete;
-  ~quiet_outputs() {
-    std::fflush(stdout);
-    for (int i = 0; i < 2; ++i) {
-      if (m_saved[i] >= 0) {
-        ::dup2(m_saved[i], FDS[i]);
-        ::close(m_saved[i]);
-      }
-    }
-  }
-
- private:
-  static constexpr int FDS[2] = {STDOUT_FILENO, STDERR_FILENO};
-  int m_saved[2] = {-1, -1};
-};
-
 struct walk_result {
   bool ok = false;
   std::vector<handed_record> seen;
@@ -106,10 +76,8 @@ walk_result walk(const bytes& file, output_format format = output_format::hex) {
   reset_stop_requests();
   const std::string path = testing::write_temp_file("damaged.pcap", file);
   walk_result result;
-  {
-    const quiet_outputs quiet;
-    result.ok = read_capture_file(path, recording_handler, &ctx) == capture_read::walked;
-  }
+  testing::captured_walk_io out;
+  result.ok = read_capture_file(path, recording_handler, &ctx, out.io) == capture_read::walked;
   result.seen = std::move(ctx.seen);
   return result;
 }
@@ -321,9 +289,9 @@ TEST(DamagedCaptureCrafted, ZeroLengthFileIsNotACapture) {
   const std::string path = testing::write_temp_file("empty.pcap", {});
   recording_ctx ctx;
   ctx.out = &ctx.report;
-  ::testing::internal::CaptureStdout();
-  const bool ok = read_capture_file(path, recording_handler, &ctx) == capture_read::walked;
-  const std::string out = ::testing::internal::GetCapturedStdout();
+  testing::captured_walk_io io;
+  const bool ok = read_capture_file(path, recording_handler, &ctx, io.io) == capture_read::walked;
+  const std::string out = io.announced.str();
   EXPECT_FALSE(ok);
   EXPECT_TRUE(ctx.seen.empty());
   EXPECT_EQ(out, "Processing file: " + path + "\ninvalid pcap file, aborting\n");

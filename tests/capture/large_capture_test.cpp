@@ -113,7 +113,8 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   ctx.dump_payload = true;
   reset_stop_requests();
   const auto started = std::chrono::steady_clock::now();
-  const bool ok = read_capture_file(path, recording_handler, &ctx) == capture_read::walked;
+  testing::captured_walk_io out;
+  const bool ok = read_capture_file(path, recording_handler, &ctx, out.io) == capture_read::walked;
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   ::unlink(path.c_str());

@@ -42,13 +42,18 @@ class PcapReaderTest : public ::testing::Test {
   void SetUp() override { g_seen = &seen; }
   void TearDown() override { g_seen = nullptr; }
 
-  bool walk(const bytes& file) {
-    return read_capture_file(testing::write_temp_file("walk.pcap", file), record_handler, &ctx) ==
-           capture_read::walked;
+  bool walk(const bytes& file) { return read(testing::write_temp_file("walk.pcap", file)); }
+  bool read(const std::string& path) { return walk_result(path) == capture_read::walked; }
+  capture_read walk_result(const std::string& path) {
+    testing::captured_walk_io out;
+    const capture_read result = read_capture_file(path, record_handler, &ctx, out.io);
+    err = out.written.str();
+    return result;
   }
 
   std::vector<seen_record> seen;
   packet_ctx ctx;
+  std::string err;  // what the last walk wrote through its message writer
 };
 
 bytes filled(size_t n, uint8_t seed) {
@@ -161,9 +166,7 @@ TEST_F(PcapReaderTest, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
   };
   for (const auto& r : rows) {
     seen.clear();
-    ::testing::internal::CaptureStderr();
     const bool ok = walk(r.file);
-    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(ok) << r.name;
     EXPECT_EQ(seen.size(), r.handed_on) << r.name;
     if (r.message.empty()) {
@@ -221,14 +224,13 @@ TEST_F(PcapReaderTest, RecordBeyondTheLengthLimitEndsTheWalk) {
 
 TEST_F(PcapReaderTest, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
   const std::string dir = testing::temp_dir();
-  EXPECT_EQ(read_capture_file(dir + "/does-not-exist.pcap", record_handler, &ctx),
-            capture_read::not_read);
-  EXPECT_EQ(read_capture_file(dir, record_handler, &ctx), capture_read::not_read);
+  EXPECT_EQ(walk_result(dir + "/does-not-exist.pcap"), capture_read::not_read);
+  EXPECT_EQ(walk_result(dir), capture_read::not_read);
   const std::string fifo = dir + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(read_capture_file(fifo, record_handler, &ctx),
+  EXPECT_EQ(walk_result(fifo),
             capture_read::not_read);  // must not block
-  EXPECT_EQ(read_capture_file("/dev/zero", record_handler, &ctx), capture_read::not_read);
+  EXPECT_EQ(walk_result("/dev/zero"), capture_read::not_read);
   EXPECT_TRUE(seen.empty());
 }
 

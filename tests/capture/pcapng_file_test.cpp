@@ -43,16 +43,18 @@ struct walk_result {
   bool ok = false;
   std::vector<seen_record> seen;
   std::string err;
+  std::string announced;
 };
 
 walk_result walk(const bytes& file) {
   walk_result result;
   g_seen = &result.seen;
   packet_ctx ctx;
-  ::testing::internal::CaptureStderr();
-  result.ok = read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler,
-                                &ctx) == capture_read::walked;
-  result.err = ::testing::internal::GetCapturedStderr();
+  testing::captured_walk_io out;
+  result.ok = read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler, &ctx,
+                                out.io) == capture_read::walked;
+  result.err = out.written.str();
+  result.announced = out.announced.str();
   g_seen = nullptr;
   return result;
 }
@@ -193,11 +195,9 @@ TEST(PcapngFile, OnlyASectionHeaderOfVersionOneOpensAFile) {
   pcapng_writer v2;
   v2.section(false, 2);
   v2.interface(1);
-  ::testing::internal::CaptureStdout();
   const walk_result r = walk(v2.data());
-  const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_FALSE(r.ok);
-  EXPECT_TRUE(out.ends_with("invalid pcap file, aborting\n")) << out;
+  EXPECT_TRUE(r.announced.ends_with("invalid pcap file, aborting\n")) << r.announced;
 }
 
 TEST(PcapngFile, FramesOfALinkTypeNotDecodedAreSaidOncePerFile) {

@@ -5,12 +5,24 @@
 #define NELO_TESTS_HELPERS_PCAP_BUILDER_H_
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "capture/capture_walk.h"
+#include "support/error_writer.h"
 
 namespace nelo::testing {
 
 using bytes = std::vector<uint8_t>;
+
+// What a capture walk announces and the messages it writes, gathered in strings.
+struct captured_walk_io {
+  std::ostringstream announced;
+  std::ostringstream written;
+  message_writer messages{written, false};
+  walk_io io{announced, messages};
+};
 
 struct record_parts {
   uint32_t ts_sec = 1600000000;
