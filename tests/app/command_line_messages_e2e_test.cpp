@@ -13,7 +13,7 @@
 namespace nelo {
 namespace {
 
-using testing::run_nelo_binary;
+using testing::run_nelo_in_process;
 
 const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
 constexpr uint32_t DAY_2026_12_06 = 1796515200;  // 2026-12-06 00:00:00 UTC
@@ -95,7 +95,7 @@ TEST(CommandLineMessages, EachDoubtfulWordIsNamedAndTheRunGoesOnUnlessRefused) {
       {{"-start_time", "1/15/2020 10"}, "Error: invalid filter start time\n", 255},
   };
   for (const auto& row : rows) {
-    const auto r = run_nelo_binary(with_loopback(row.args));
+    const auto r = run_nelo_in_process(with_loopback(row.args));
     const std::string label = row.args.front() + " " + row.args.back();
     EXPECT_EQ(r.status, row.status) << label;
     if (row.status == 0) {
@@ -134,12 +134,12 @@ TEST(CommandLineMessages, CorrectedResultsSelectAndNameTheRightMessages) {
   for (const auto& row : rows) {
     std::vector<std::string> args = {"-ifile", capture};
     args.insert(args.end(), row.args.begin(), row.args.end());
-    const auto r = run_nelo_binary(args);
+    const auto r = run_nelo_in_process(args);
     EXPECT_EQ(r.status, 0) << row.args[1];
     EXPECT_EQ(reported_frames(r.out), row.frames) << row.args[1];
   }
 
-  const auto r = run_nelo_binary({"-ifile", capture});
+  const auto r = run_nelo_in_process({"-ifile", capture});
   for (const char* line :
        {"id: 0x1234, echo reply \n", " , dst unreachable \n",
         " , dst unreachable [port unreachable] \n", " , dst unreachable [comm prohibited] \n"}) {
@@ -160,7 +160,7 @@ TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
       {"yyyy-mm-dd", "9999-99-99"},
   };
   for (const auto& row : rows) {
-    const auto r = run_nelo_binary(with_loopback({"-dateformat", row.format, "-frame", "1"}));
+    const auto r = run_nelo_in_process(with_loopback({"-dateformat", row.format, "-frame", "1"}));
     EXPECT_TRUE(header_date_has_shape(r.out, row.shape)) << row.format << "\n" << r.out;
   }
 }

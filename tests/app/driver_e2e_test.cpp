@@ -17,7 +17,7 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
-using testing::run_nelo_binary;
+using testing::run_nelo_in_process;
 
 const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
 
@@ -26,7 +26,7 @@ TEST(DriverEndToEnd, OutputFileThatIsTheInputIsNeverTruncated) {
   const std::string link = testing::temp_dir() + "/link.pcap";
   ASSERT_EQ(symlink(copy.c_str(), link.c_str()), 0);
   for (const std::string& out : {copy, link}) {
-    const auto r = run_nelo_binary({"-ifile", copy, "-ofile", out});
+    const auto r = run_nelo_in_process({"-ifile", copy, "-ofile", out});
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.err.find("output file " + out + " is the input file, aborting\n"),
               std::string::npos);
@@ -36,7 +36,7 @@ TEST(DriverEndToEnd, OutputFileThatIsTheInputIsNeverTruncated) {
 
 TEST(DriverEndToEnd, UnwritableOutputIsReported) {
   const std::string out = testing::temp_dir() + "/no/such/dir/report.txt";
-  const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-ofile", out});
+  const auto r = run_nelo_in_process({"-ifile", LOOPBACK, "-ofile", out});
   EXPECT_EQ(r.status, 255);
   EXPECT_NE(r.err.find("prob opening file " + out + " for output, aborting\n"), std::string::npos);
 }
@@ -44,7 +44,7 @@ TEST(DriverEndToEnd, UnwritableOutputIsReported) {
 TEST(DriverEndToEnd, OutputFileIsTruncatedAndBinaryFormIsTheFramesOwnBytes) {
   const std::string out = testing::write_temp_file("frames.bin", bytes(100000, 'x'));
   const auto r =
-      run_nelo_binary({"-ifile", LOOPBACK, "-binary", "-dump_hdr", "-dump_payload", "-ofile", out});
+      run_nelo_in_process({"-ifile", LOOPBACK, "-binary", "-dump_hdr", "-dump_payload", "-ofile", out});
   EXPECT_EQ(r.status, 0);
   // Every ICMP frame of the capture, whole and back to back: header then payload.
   bytes expected;
@@ -59,7 +59,7 @@ TEST(DriverEndToEnd, OutputFileIsTruncatedAndBinaryFormIsTheFramesOwnBytes) {
 
 TEST(DriverEndToEnd, UnreadableCaptureEndsWithFailureStatus) {
   const std::string text = testing::write_temp_file("notes.txt", bytes(40, 'a'));
-  const auto r = run_nelo_binary({"-ifile", text});
+  const auto r = run_nelo_in_process({"-ifile", text});
   EXPECT_EQ(r.status, 255);
   EXPECT_NE(r.out.find("Processing file: " + text + "\ninvalid pcap file, aborting\n"),
             std::string::npos);

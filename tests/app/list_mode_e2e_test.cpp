@@ -16,7 +16,7 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
-using testing::run_nelo_binary;
+using testing::run_nelo_in_process;
 
 const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
 
@@ -90,14 +90,14 @@ class ListModeTest : public ::testing::Test {
 };
 
 TEST_F(ListModeTest, WalkWithoutSubdirsListsOnlyTheTopDirectory) {
-  const auto r = run_nelo_binary({"-enumdir", root + "/", "-icmp_type", "3"});
+  const auto r = run_nelo_in_process({"-enumdir", root + "/", "-icmp_type", "3"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(processed(r.out),
             (std::vector<std::string>{root + "/a.pcap", root + "/b.cap", root + "/notes.txt"}));
 }
 
 TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
-  const auto r = run_nelo_binary(
+  const auto r = run_nelo_in_process(
       {"-enumdir", root, "-num_subdirs", "5", "-filter", "*.pcap", "-icmp_type", "3"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/sub/c.pcap",
@@ -112,7 +112,7 @@ TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
 
 TEST_F(ListModeTest, TwoFilterOptionsCombine) {
   const auto r =
-      run_nelo_binary({"-enumdir", root, "-filter", "a*", "-filter", "*.cap", "-icmp_type", "3"});
+      run_nelo_in_process({"-enumdir", root, "-filter", "a*", "-filter", "*.cap", "-icmp_type", "3"});
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/b.cap"}));
 }
 
@@ -120,11 +120,11 @@ TEST_F(ListModeTest, FileTimeWindowSelectsByModificationTime) {
   set_mtime(root + "/a.pcap", 1577836800);  // 2020-01-01
   set_mtime(root + "/b.cap", 1609459200);   // 2021-01-01
   set_mtime(root + "/notes.txt", 1640995200);
-  const auto r = run_nelo_binary({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
+  const auto r = run_nelo_in_process({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
                                   "-cmd_stop_time", "2021/06/01", "-icmp_type", "3"});
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/b.cap"}));
 
-  const auto bad = run_nelo_binary(
+  const auto bad = run_nelo_in_process(
       {"-enumdir", root, "-filter", "*.cap", "-cmd_start_time", "junk", "-icmp_type", "3"});
   EXPECT_NE(bad.err.find("invalid start time, ignoring\n"), std::string::npos);
   EXPECT_EQ(processed(bad.out), (std::vector<std::string>{root + "/b.cap"}));
@@ -134,7 +134,7 @@ TEST_F(ListModeTest, EnvironmentReferencesInTheDirectoryAreExpanded) {
   const char* home = getenv("HOME");
   const std::string saved = home != nullptr ? home : "";
   setenv("HOME", root.c_str(), 1);
-  const auto r = run_nelo_binary({"-enumdir", "%HOME%/sub", "-icmp_type", "3"});
+  const auto r = run_nelo_in_process({"-enumdir", "%HOME%/sub", "-icmp_type", "3"});
   if (home != nullptr) {
     setenv("HOME", saved.c_str(), 1);
   } else {
@@ -144,14 +144,14 @@ TEST_F(ListModeTest, EnvironmentReferencesInTheDirectoryAreExpanded) {
 }
 
 TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
-  const auto r = run_nelo_binary({"-enumdir", root + "/nowhere"});
+  const auto r = run_nelo_in_process({"-enumdir", root + "/nowhere"});
   EXPECT_EQ(r.status, 255);
   EXPECT_NE(r.err.find("prob accessing directory " + root + "/nowhere for read, aborting\n"),
             std::string::npos);
 }
 
 TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
-  const auto r = run_nelo_binary({"-pipe", "-filter", "*.pcap", "-icmp_type", "3"},
+  const auto r = run_nelo_in_process({"-pipe", "-filter", "*.pcap", "-icmp_type", "3"},
                                  root + "/a.pcap\r\n\nb.cap\nloopback.pcap\n");
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
   // The bare name passed the filter and reached the reader, which looks for it in the
@@ -161,19 +161,19 @@ TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
 
 TEST_F(ListModeTest, OutputFileNamedInTheListIsSkipped) {
   const std::string report = root + "/report.pcap";
-  const auto r = run_nelo_binary({"-pipe", "-ofile", report, "-icmp_type", "3"},
+  const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
                                  root + "/a.pcap\n" + report + "\n");
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
 }
 
 TEST(RunTiming, ProfileLineIsLastOnStandardErrorAndDiagsAreAppended) {
   const std::string diags = testing::temp_dir() + "/diags.txt";
-  const auto r = run_nelo_binary({"-ifile", LOOPBACK, "-profile", "-diags", diags});
+  const auto r = run_nelo_in_process({"-ifile", LOOPBACK, "-profile", "-diags", diags});
   EXPECT_EQ(r.status, 0);
   const size_t last_line = r.err.rfind('\n', r.err.size() - 2);
   EXPECT_TRUE(is_timing_line(std::string_view(r.err).substr(last_line + 1))) << r.err;
   const bytes first = testing::read_file(diags);
-  run_nelo_binary({"-ifile", LOOPBACK, "-diags", diags});
+  run_nelo_in_process({"-ifile", LOOPBACK, "-diags", diags});
   const bytes both = testing::read_file(diags);
   const std::string text(both.begin(), both.end());
   const size_t split = text.find('\n') + 1;
@@ -183,10 +183,10 @@ TEST(RunTiming, ProfileLineIsLastOnStandardErrorAndDiagsAreAppended) {
 }
 
 TEST(RunHeader, DateFollowsTheDateFormatOption) {
-  const auto plain = run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1"});
+  const auto plain = run_nelo_in_process({"-ifile", LOOPBACK, "-frame", "1"});
   EXPECT_TRUE(has_shape(run_time_of(plain.out), "99/99/9999 99:99:99")) << plain.out;
   const auto iso =
-      run_nelo_binary({"-ifile", LOOPBACK, "-frame", "1", "-dateformat", "yyyy-mm-dd"});
+      run_nelo_in_process({"-ifile", LOOPBACK, "-frame", "1", "-dateformat", "yyyy-mm-dd"});
   EXPECT_TRUE(has_shape(run_time_of(iso.out), "9999-99-99 99:99:99")) << iso.out;
   EXPECT_TRUE(iso.err.empty()) << iso.err;
 }

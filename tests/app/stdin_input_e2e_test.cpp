@@ -62,7 +62,7 @@ TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
     EXPECT_EQ(r.err, "") << feed;
     EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile -\"\n"), std::string::npos) << r.out;
     // The same report as from the file itself, announced as "-".
-    std::string expected = from_announcement(testing::run_nelo_binary({"-ifile", path}).out);
+    std::string expected = from_announcement(testing::run_nelo_in_process({"-ifile", path}).out);
     expected.replace(0, expected.find('\n'), "Processing file: -");
     EXPECT_NE(expected.find(" , icmp"), std::string::npos) << c.capture;
     EXPECT_EQ(from_announcement(r.out), expected) << feed;

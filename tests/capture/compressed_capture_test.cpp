@@ -122,7 +122,7 @@ std::string report_of(const std::string& out) {
 }
 
 std::string plain_report(const std::string& capture) {
-  return report_of(testing::run_nelo_binary({"-ifile", DATA + "/" + capture}).out);
+  return report_of(testing::run_nelo_in_process({"-ifile", DATA + "/" + capture}).out);
 }
 
 TEST(CompressedCaptureEndToEnd, ReportsTheSameLinesAsThePlainCapture) {
@@ -142,7 +142,7 @@ TEST(CompressedCaptureEndToEnd, ReportsTheSameLinesAsThePlainCapture) {
                              std::to_string(c.parts);
     const std::string path = testing::write_temp_file(
         "copy", compressed(c.compress, testing::read_file(DATA + "/" + c.capture), c.parts));
-    const auto r = testing::run_nelo_binary({"-ifile", path});
+    const auto r = testing::run_nelo_in_process({"-ifile", path});
     EXPECT_EQ(r.status, 0) << what;
     EXPECT_EQ(r.err, "") << what;
     const std::string expected = plain_report(c.capture);
@@ -184,7 +184,7 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
   const std::string whole_report = plain_report("two_interfaces.pcapng");
   for (const auto& c : cases) {
     const std::string path = testing::write_temp_file("damaged", c.file);
-    const auto r = testing::run_nelo_binary({"-ifile", path});
+    const auto r = testing::run_nelo_in_process({"-ifile", path});
     EXPECT_EQ(r.status, STATUS_REFUSED) << c.name;
     const std::string tag = path + ": compressed data is damaged after ";
     const size_t said = r.err.find(tag);
@@ -212,8 +212,8 @@ TEST(CompressedCaptureEndToEnd, ListModeReadsCompressedCopiesAndGoesOnPastADamag
     testing::write_temp_file(std::string("plain/") + capture, b);
     testing::write_temp_file(std::string("gz/") + capture + ".gz", compressed(gzip_member, b));
   }
-  const auto plain = testing::run_nelo_binary({"-enumdir", plain_dir, "-filter", "*.pcap*"});
-  const auto gz = testing::run_nelo_binary({"-enumdir", gz_dir, "-filter", "*.gz"});
+  const auto plain = testing::run_nelo_in_process({"-enumdir", plain_dir, "-filter", "*.pcap*"});
+  const auto gz = testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.gz"});
   EXPECT_EQ(gz.status, 0);
   EXPECT_EQ(gz.err, "");
   EXPECT_NE(report_of(plain.out).find(" , icmp"), std::string::npos);
@@ -222,13 +222,13 @@ TEST(CompressedCaptureEndToEnd, ListModeReadsCompressedCopiesAndGoesOnPastADamag
   // The first file in the walk is cut short: its message, then the others as before.
   const bytes whole = compressed(gzip_member, testing::read_file(DATA + "/cooked2.pcap"));
   testing::write_temp_file("gz/cooked2.pcap.gz", bytes(whole.begin(), whole.end() - 4));
-  const auto damaged = testing::run_nelo_binary({"-enumdir", gz_dir, "-filter", "*.gz"});
+  const auto damaged = testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.gz"});
   EXPECT_EQ(damaged.status, 0);
   EXPECT_NE(damaged.err.find(gz_dir + "/cooked2.pcap.gz: compressed data is damaged after "),
             std::string::npos)
       << damaged.err;
   const std::string rest =
-      report_of(testing::run_nelo_binary({"-enumdir", gz_dir, "-filter", "*.pcapng.gz"}).out);
+      report_of(testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.pcapng.gz"}).out);
   EXPECT_NE(rest.find(" , icmp"), std::string::npos);
   EXPECT_NE(report_of(damaged.out).find(rest), std::string::npos) << damaged.out;
 }

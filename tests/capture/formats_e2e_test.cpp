@@ -39,7 +39,7 @@ std::string trim(const std::string& s) {
 
 // The report lines of one run, each split into its columns.
 std::vector<std::vector<std::string>> report_of(const std::string& path) {
-  const auto r = testing::run_nelo_binary({"-ifile", path});
+  const auto r = testing::run_nelo_in_process({"-ifile", path});
   EXPECT_EQ(r.status, 0) << path << "\n" << r.err;
   std::vector<std::vector<std::string>> lines;
   std::istringstream in(r.out);

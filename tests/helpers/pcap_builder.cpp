@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,10 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+
+#include "app/driver.h"
+#include "support/run_control.h"
 
 extern char** environ;
 
@@ -330,6 +335,30 @@ run_result run_nelo_binary(const std::vector<std::string>& args, const std::stri
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input) {
+  run_result result;
+  // Standard input as a file in memory: -pipe reads its names, -ifile - its capture.
+  const int in_fd = memfd_create("stdin", MFD_CLOEXEC);
+  if (in_fd < 0 || write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+      lseek(in_fd, 0, SEEK_SET) != 0) {
+    if (in_fd >= 0) close(in_fd);
+    return result;
+  }
+  FILE* names = fdopen(dup(in_fd), "r");
+  std::ostringstream out, err;
+  arg_list words = {NELO_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  const run_io io{out, err, true, false, names, in_fd, false};
+  reset_stop_requests();
+  result.status = run_nelo(words, io) & 0xff;
+  reset_stop_requests();
+  if (names != nullptr) fclose(names);
+  close(in_fd);
+  result.out = out.str();
+  result.err = err.str();
   return result;
 }
 

@@ -97,6 +97,10 @@ struct run_result {
 };
 // Runs the built nelo binary with `args` (and `input` on standard input), capturing both streams.
 run_result run_nelo_binary(const std::vector<std::string>& args, const std::string& input = "");
+// Runs nelo in this process on the same terms as the binary on pipes (standard output read line
+// by line, nothing on a terminal), with `input` as its standard input. The status is the one
+// the process would exit with.
+run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input = "");
 
 }  // namespace nelo::testing
 
