@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,8 +15,6 @@
 
 #include "app/driver.h"
 #include "support/run_control.h"
-
-extern char** environ;
 
 namespace nelo::testing {
 
@@ -38,13 +35,6 @@ uint32_t get_le32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-std::string slurp_fd(int fd) {
-  std::string text;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  return text;
-}
 
 }  // namespace
 
@@ -289,53 +279,6 @@ std::vector<bytes> read_pcap_frames(const bytes& file) {
     pos += 16 + incl;
   }
   return frames;
-}
-
-run_result run_nelo_binary(const std::vector<std::string>& args, const std::string& input) {
-  run_result result;
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-    posix_spawn_file_actions_addclose(&actions, fd);
-
-  std::vector<std::string> words = {NELO_BINARY};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, NELO_BINARY, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (rc != 0) {
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    return result;
-  }
-  // Small inputs fit the pipe buffer; tests keep standard input well under 64 KiB.
-  if (!input.empty()) {
-    ssize_t ignored = write(in_pipe[1], input.data(), input.size());
-    (void)ignored;
-  }
-  close(in_pipe[1]);
-  // Read standard error in a second process-free way: drain stdout first, then stderr; the
-  // tool writes little to standard error, so it never fills its pipe and blocks.
-  result.out = slurp_fd(out_pipe[0]);
-  result.err = slurp_fd(err_pipe[0]);
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return result;
 }
 
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input) {

@@ -91,12 +91,10 @@ std::vector<bytes> read_pcap_frames(const bytes& file);
 std::string write_long_capture();
 
 struct run_result {
-  int status = -1;  // exit status, or 128 + signal
+  int status = -1;  // the exit status
   std::string out;
   std::string err;
 };
-// Runs the built nelo binary with `args` (and `input` on standard input), capturing both streams.
-run_result run_nelo_binary(const std::vector<std::string>& args, const std::string& input = "");
 // Runs nelo in this process on the same terms as the binary on pipes (standard output read line
 // by line, nothing on a terminal), with `input` as its standard input. The status is the one
 // the process would exit with.
