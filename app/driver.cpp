@@ -61,6 +61,7 @@ constexpr const char* USAGE_OUTPUT_LINES[] = {
     "   -dump_hdr           - output packet header",
     "   -dump_payload       - output packet payload data",
     "   -ofile <out file>   - output results to specified file",
+    "   -json               - one JSON object a line instead of the report (JSON Lines)",
 };
 constexpr const char* USAGE_FORMAT_LINES[] = {
     "  Only one of these options can be used for formatting (default is hex)",

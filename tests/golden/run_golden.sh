@@ -35,8 +35,9 @@ case $mode in
 esac
 
 mask "$work/out" >"$work/out.masked"
-# The binary's own path differs between build trees; it is written as plain nelo.
-sed -e "s|$binary|nelo|g" "$work/err" >"$work/err.masked"
+# The binary's own path differs between build trees; it is written as plain nelo. With -json the
+# run header goes to standard error, so it is masked there too.
+mask "$work/err" | sed -e "s|$binary|nelo|g" >"$work/err.masked"
 mv "$work/err.masked" "$work/err"
 if [ "${UPDATE_GOLDEN:-0}" = 1 ]; then
   cp "$work/out.masked" "$expected/$name.out"
