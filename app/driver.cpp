@@ -18,6 +18,7 @@
 #include "app/progress_line.h"
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
+#include "report/json_report.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time.h"
@@ -159,7 +160,7 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
     // Reading the report file back into itself would grow it without end.
     if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
     ctx.header_pending = true;
-    ctx.capture_name = name;
+    set_capture_name(ctx, name);
     // A damaged compressed file has had its say; the list goes on.
     const bool ok = read_capture_file(name, handle_packet, &ctx, walk) != capture_read::not_read;
     if (ok && options.output_file.empty()) walk.announce << '\n';
@@ -172,7 +173,7 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
 
 int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                 const walk_io& walk) {
-  ctx.capture_name = options.input_file;
+  set_capture_name(ctx, options.input_file);
   if (options.input_file == STDIN_NAME) {
     return read_capture_stdin(io.in_fd, handle_packet, &ctx, walk) == capture_read::walked
                ? 0

@@ -1,7 +1,10 @@
 #include "report/json_report.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,8 +23,6 @@ namespace nelo {
 namespace {
 
 constexpr size_t LINE_BUFFER_SIZE = 4096;
-// Room for the longest piece put in one go (an address, a number, a time, a hex pair).
-constexpr size_t PIECE_MAX = 64;
 constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr int FRACTION_DIGITS_MAX = 9;
@@ -61,48 +62,51 @@ size_t utf8_sequence_length(std::string_view s) {
   return len;
 }
 
-// One line of JSON, gathered in a stack buffer and handed to the stream whenever it fills.
+// One line of JSON, gathered in a stack buffer and handed to the stream whenever it fills. The
+// fields of known size are written through room()/commit() with no check per piece; names,
+// hex and strings of any length go through the checked calls.
 class json_line {
  public:
+  static constexpr size_t CAPACITY = LINE_BUFFER_SIZE;
+
   explicit json_line(std::ostream& out) : m_out(out) {}
   json_line(const json_line&) = delete;
   json_line& operator=(const json_line&) = delete;
 
+  // Room for `n` (at most CAPACITY) bytes at the returned place; commit() says where they end.
+  char* room(size_t n) {
+    if (CAPACITY - m_len < n) flush();
+    return m_buf + m_len;
+  }
+  void commit(const char* end) { m_len = static_cast<size_t>(end - m_buf); }
+
   void raw(std::string_view text) {
     while (!text.empty()) {
-      if (m_len == sizeof m_buf) flush();
-      const size_t n = std::min(text.size(), sizeof m_buf - m_len);
+      if (m_len == CAPACITY) flush();
+      const size_t n = std::min(text.size(), CAPACITY - m_len);
       std::memcpy(m_buf + m_len, text.data(), n);
       m_len += n;
       text.remove_prefix(n);
     }
-    m_after_open = false;
   }
-  void put(char c) { raw(std::string_view(&c, 1)); }
-
-  void open(char bracket) {
-    put(bracket);
-    m_after_open = true;
-  }
-  void key(std::string_view name) {
-    separate();
-    put('"');
-    raw(name);
-    raw("\":");
-  }
-  void separate() {
-    if (!m_after_open) put(',');
-    m_after_open = false;
-  }
-
-  void string(std::string_view text) {
-    put('"');
-    escaped(text);
-    put('"');
+  void put(char c) {
+    if (m_len == CAPACITY) flush();
+    m_buf[m_len++] = c;
   }
 
   void escaped(std::string_view text) {
     while (!text.empty()) {
+      // Plain printable ASCII goes out as one run.
+      size_t plain = 0;
+      while (plain < text.size() && is_printable_byte(static_cast<uint8_t>(text[plain])) &&
+             text[plain] != '"' && text[plain] != '\\') {
+        ++plain;
+      }
+      if (plain > 0) {
+        raw(text.substr(0, plain));
+        text.remove_prefix(plain);
+        continue;
+      }
       const uint8_t c = static_cast<uint8_t>(text.front());
       if (c == '"' || c == '\\') {
         put('\\');
@@ -123,18 +127,18 @@ class json_line {
     }
   }
 
-  void number(uint64_t value) {
-    char digits[24];
-    const int n =
-        std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
-    raw(std::string_view(digits, static_cast<size_t>(n)));
-  }
-
   void hex(const uint8_t* data, size_t len) {
     put('"');
-    for (size_t i = 0; i < len; ++i) {
-      const char pair[2] = {HEX_DIGITS_LOWER[data[i] >> 4], HEX_DIGITS_LOWER[data[i] & 0xF]};
-      raw(std::string_view(pair, 2));
+    while (len > 0) {
+      const size_t n = std::min(len, CAPACITY / 2);
+      char* p = room(2 * n);
+      for (size_t i = 0; i < n; ++i) {
+        *p++ = HEX_DIGITS_LOWER[data[i] >> 4];
+        *p++ = HEX_DIGITS_LOWER[data[i] & 0xF];
+      }
+      commit(p);
+      data += n;
+      len -= n;
     }
     put('"');
   }
@@ -151,46 +155,92 @@ class json_line {
 
  private:
   std::ostream& m_out;
-  char m_buf[LINE_BUFFER_SIZE];
+  char m_buf[CAPACITY];
   size_t m_len = 0;
-  bool m_after_open = false;
 };
 
-void put_time(json_line& line, const capture_record& record) {
-  ko::time value;
-  if (record.time != record_time::shown || !value.set_ticks(record.ticks)) {
-    line.raw("null");
-    return;
-  }
-  const ko::_windows_systemtime& utc = value.utc();
-  char text[PIECE_MAX];
-  int n = std::snprintf(text, sizeof text, "\"%04u-%02u-%02uT%02u:%02u:%02u", utc.year, utc.month,
-                        utc.day, utc.hour, utc.minute, utc.second);
-  const int digits =
-      record.time_digits < FRACTION_DIGITS_MAX ? record.time_digits : FRACTION_DIGITS_MAX;
-  if (digits > 0) {
-    const uint64_t nanoseconds =
-        (record.ticks % ko::TICKS_PER_SECOND) * NANOSECONDS_PER_TICK + record.sub_tick_ns;
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, "%09llu",
-                  static_cast<unsigned long long>(nanoseconds));
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%.*s", digits, fraction);
-  }
-  std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "Z\"");
-  line.raw(text);
+// Unchecked writers for the fields of known size; each returns the end of what it wrote.
+template <size_t N>
+char* put_text(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
 }
 
-void put_address(json_line& line, bool ipv6, const uint8_t* bytes) {
-  char text[IPV6_TEXT_MAX];
-  const size_t len = ipv6 ? ipv6_to_text(bytes, text) : ip_to_text(bytes, text);
-  line.put('"');
-  line.raw(std::string_view(text, len));
-  line.put('"');
+// Short texts: a plain loop, where a call into the library's memcpy costs more than the copy.
+char* put_text(char* p, std::string_view text) {
+  for (char c : text) *p++ = c;
+  return p;
+}
+
+char* put_number(char* p, uint64_t value) {
+  int width = 1;
+  for (uint64_t rest = value / 10; rest != 0; rest /= 10) ++width;
+  char* end = p + width;
+  do {
+    *--end = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return p + width;
+}
+
+// `value` with exactly `width` digits, zeros in front.
+char* put_digits(char* p, uint64_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + width;
+}
+
+char* put_time(char* p, const capture_record& record) {
+  ko::time value;
+  if (record.time != record_time::shown || !value.set_ticks(record.ticks)) {
+    return put_text(p, "null");
+  }
+  const ko::_windows_systemtime& utc = value.utc();
+  *p++ = '"';
+  p = put_digits(p, utc.year, 4);
+  *p++ = '-';
+  p = put_digits(p, utc.month, 2);
+  *p++ = '-';
+  p = put_digits(p, utc.day, 2);
+  *p++ = 'T';
+  p = put_digits(p, utc.hour, 2);
+  *p++ = ':';
+  p = put_digits(p, utc.minute, 2);
+  *p++ = ':';
+  p = put_digits(p, utc.second, 2);
+  const int digits = std::min<int>(record.time_digits, FRACTION_DIGITS_MAX);
+  if (digits > 0) {
+    uint64_t fraction =
+        (record.ticks % ko::TICKS_PER_SECOND) * NANOSECONDS_PER_TICK + record.sub_tick_ns;
+    for (int i = digits; i < FRACTION_DIGITS_MAX; ++i) fraction /= 10;
+    *p++ = '.';
+    p = put_digits(p, fraction, digits);
+  }
+  return put_text(p, "Z\"");
+}
+
+// A value from 0 to 1 with four decimals.
+char* put_fraction4(char* p, double value) {
+  constexpr uint64_t SCALE = 10000;
+  const auto scaled =
+      static_cast<uint64_t>(std::llround(std::clamp(value, 0.0, 1.0) * static_cast<double>(SCALE)));
+  p = put_number(p, scaled / SCALE);
+  *p++ = '.';
+  return put_digits(p, scaled % SCALE, 4);
+}
+
+char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
+  *p++ = '"';
+  p += ipv6 ? ipv6_to_text(bytes, p) : ip_to_text(bytes, p);
+  *p++ = '"';
+  return p;
 }
 
 // The protocol, addresses and (for TCP and UDP) ports of the datagram an error message quotes,
 // when its IP header was captured whole.
-void put_quoted(json_line& line, const decoded_packet& packet) {
+char* put_quoted(char* p, const decoded_packet& packet) {
   const uint8_t* q = packet.payload;
   const size_t len = static_cast<size_t>(packet.payload_len);
   uint8_t protocol = 0;
@@ -203,26 +253,25 @@ void put_quoted(json_line& line, const decoded_packet& packet) {
     protocol = q[IPV6_NEXT_HEADER_OFFSET];
     ports_at = QUOTED_IPV6_SIZE;
   } else {
-    return;
+    return p;
   }
-  line.key("quoted");
-  line.open('{');
-  line.key("proto");
-  line.number(protocol);
-  line.key("src");
-  put_address(line, packet.ipv6, q + (packet.ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
-  line.key("dst");
-  put_address(line, packet.ipv6,
-              q + (packet.ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+  p = put_text(p, ",\"quoted\":{\"proto\":");
+  p = put_number(p, protocol);
+  p = put_text(p, ",\"src\":");
+  p = put_address(p, packet.ipv6, q + (packet.ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_text(p, ",\"dst\":");
+  p = put_address(p, packet.ipv6,
+                  q + (packet.ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
   if ((protocol == IP_PROTOCOL_TCP || protocol == IP_PROTOCOL_UDP) &&
       ports_at >= (packet.ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN) &&
       len >= ports_at + PORTS_SIZE) {
-    line.key("sport");
-    line.number(load_be16(q + ports_at));
-    line.key("dport");
-    line.number(load_be16(q + ports_at + 2));
+    p = put_text(p, ",\"sport\":");
+    p = put_number(p, load_be16(q + ports_at));
+    p = put_text(p, ",\"dport\":");
+    p = put_number(p, load_be16(q + ports_at + 2));
   }
-  line.put('}');
+  *p++ = '}';
+  return p;
 }
 
 // The strings the strings dump would show: those of the payload when it is dumped, else of the
@@ -231,20 +280,26 @@ void put_strings(json_line& line, const decoded_packet& packet, const packet_ctx
   const uint8_t* data = ctx.dump_payload ? packet.payload : packet.frame;
   const int32_t len = ctx.dump_payload ? packet.payload_len : packet.hdr_len;
   std::vector<std::string> found;
-  line.key("strings");
-  line.open('[');
   if (len > 0) {
     extract_ascii_strings(data, len, MIN_STRING_LENGTH, found);
     std::vector<std::string> wide;
     extract_utf16_strings(data, static_cast<uint32_t>(len), MIN_STRING_LENGTH, wide);
     found.insert(found.end(), wide.begin(), wide.end());
   }
-  for (const std::string& s : found) {
-    line.separate();
-    line.string(s);
+  line.raw(",\"strings\":[");
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (i > 0) line.put(',');
+    line.put('"');
+    line.escaped(found[i]);
+    line.put('"');
   }
   line.put(']');
 }
+
+// Room for every field of known size at its longest: keys, numbers, time, addresses, digest,
+// message name, VLAN ids and the quoted datagram.
+constexpr size_t FIXED_FIELDS_MAX = 1024;
+constexpr size_t MESSAGE_NAME_MAX = 64;
 
 }  // namespace
 
@@ -252,6 +307,13 @@ void write_json_escaped(std::ostream& out, std::string_view text) {
   json_line line(out);
   line.escaped(text);
   line.flush();
+}
+
+void set_capture_name(packet_ctx& ctx, const std::string& name) {
+  ctx.capture_name = name;
+  std::ostringstream escaped;
+  write_json_escaped(escaped, name);
+  ctx.capture_name_json = escaped.str();
 }
 
 bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
@@ -264,77 +326,74 @@ bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
   const int32_t payload_len = packet.payload_len > 0 ? packet.payload_len : 0;
 
   json_line line(*ctx->out);
-  line.open('{');
-  line.key("file");
-  line.string(ctx->capture_name);
-  line.key("frame");
-  line.number(record.frame_number);
-  line.key("time");
-  put_time(line, record);
-  line.key("proto");
-  line.raw(ipv6 ? "\"icmpv6\"" : "\"icmp\"");
-  line.key("src");
-  put_address(line, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
-  line.key("dst");
-  put_address(line, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
-  line.key("ttl");
-  line.number(network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET]);
-  line.key("wire_len");
-  line.number(record.wire_len);
-  line.key("payload_len");
-  line.number(static_cast<uint64_t>(payload_len));
-  line.key("payload_md5");
-  char digest_text[MD5_HEX_SIZE];
-  size_t digest_len = 0;
+  line.raw("{\"file\":\"");
+  line.raw(ctx->capture_name_json);
+  char* p = line.room(FIXED_FIELDS_MAX);
+  p = put_text(p, "\",\"frame\":");
+  p = put_number(p, record.frame_number);
+  p = put_text(p, ",\"time\":");
+  p = put_time(p, record);
+  p = put_text(p, ipv6 ? std::string_view(",\"proto\":\"icmpv6\",\"src\":")
+                       : std::string_view(",\"proto\":\"icmp\",\"src\":"));
+  p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_text(p, ",\"dst\":");
+  p = put_address(p, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+  p = put_text(p, ",\"ttl\":");
+  p = put_number(p, network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET]);
+  p = put_text(p, ",\"wire_len\":");
+  p = put_number(p, record.wire_len);
+  p = put_text(p, ",\"payload_len\":");
+  p = put_number(p, static_cast<uint64_t>(payload_len));
+  p = put_text(p, ",\"payload_md5\":\"");
   if (payload_len > 0) {
     uint8_t digest[MD5_DIGEST_SIZE] = {};
     md5_buffer(packet.payload, static_cast<uint32_t>(payload_len), digest);
-    md5_to_hex(digest, digest_text);
-    digest_len = MD5_HEX_SIZE;
+    md5_to_hex(digest, p);
+    p += MD5_HEX_SIZE;
   }
-  line.string(std::string_view(digest_text, digest_len));
-  line.key("type");
-  line.number(type);
-  line.key("code");
-  line.number(code);
+  p = put_text(p, "\",\"type\":");
+  p = put_number(p, type);
+  p = put_text(p, ",\"code\":");
+  p = put_number(p, code);
   // The sequence number follows the identifier; the decoder guarantees only the identifier.
   if (icmp_has_identifier(ipv6, type)) {
-    line.key("id");
-    line.number(load_be16(packet.icmp + ICMP_ID_OFFSET));
+    p = put_text(p, ",\"id\":");
+    p = put_number(p, load_be16(packet.icmp + ICMP_ID_OFFSET));
     if (packet.incl_len >= static_cast<uint32_t>(packet.icmp - packet.frame) + ICMP_HEADER_SIZE) {
-      line.key("seq");
-      line.number(load_be16(packet.icmp + ICMP_ID_END));
+      p = put_text(p, ",\"seq\":");
+      p = put_number(p, load_be16(packet.icmp + ICMP_ID_END));
     }
   }
-  line.key("message");
-  line.string(ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code));
-  const ko::stats stats(packet.payload, payload_len);
-  char entropy[PIECE_MAX];
-  std::snprintf(entropy, sizeof entropy, "%.4f", stats.entropy());
-  line.key("entropy");
-  line.raw(entropy);
-  line.key("entropy_high");
-  line.raw(payload_looks_random(packet.payload, payload_len) ? "true" : "false");
+  // Message names are plain ASCII of the tables; nothing in them needs escaping.
+  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
+  p = put_text(p, ",\"message\":\"");
+  p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_text(p, "\",\"entropy\":");
+  p = put_fraction4(p, payload_entropy(packet.payload, payload_len));
+  p = put_text(p, payload_looks_random(packet.payload, payload_len)
+                      ? std::string_view(",\"entropy_high\":true")
+                      : std::string_view(",\"entropy_high\":false"));
   if (packet.vlan_count > 0) {
-    line.key("vlan");
-    line.open('[');
+    p = put_text(p, ",\"vlan\":[");
     for (int i = 0; i < packet.vlan_count; ++i) {
-      line.separate();
-      line.number(packet.vlan_ids[i]);
+      if (i > 0) *p++ = ',';
+      p = put_number(p, packet.vlan_ids[i]);
     }
-    line.put(']');
+    *p++ = ']';
   }
-  line.key("link_type");
-  line.number(record.link_type);
-  if (icmp_quotes_datagram(ipv6, type)) put_quoted(line, packet);
+  p = put_text(p, ",\"link_type\":");
+  p = put_number(p, record.link_type);
+  if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
+  line.commit(p);
+
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
   const bool hex_form = ctx->format == output_format::hex;
   if (hex_form && ctx->dump_hdr) {
-    line.key("header_hex");
+    line.raw(",\"header_hex\":");
     line.hex(packet.frame, static_cast<size_t>(packet.hdr_len > 0 ? packet.hdr_len : 0));
   }
   if (hex_form && ctx->dump_payload) {
-    line.key("payload_hex");
+    line.raw(",\"payload_hex\":");
     line.hex(packet.payload, static_cast<size_t>(payload_len));
   }
   if (ctx->format == output_format::strings) put_strings(line, packet, *ctx);

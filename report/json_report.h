@@ -18,6 +18,9 @@ namespace nelo {
 // escaped, and every byte that is not part of well-formed UTF-8 replaced by U+FFFD.
 void write_json_escaped(std::ostream& out, std::string_view text);
 
+// Sets the capture name the records name, as it stands and escaped once for JSON.
+void set_capture_name(packet_ctx& ctx, const std::string& name);
+
 // Writes the object of `packet` and a newline to `ctx->out`. Keys, in order: file, frame,
 // time (RFC 3339 UTC with the digits the capture holds, or null), proto, src, dst, ttl,
 // wire_len, payload_len, payload_md5, type, code, id and seq (for the messages whose report line

@@ -131,4 +131,63 @@ bool payload_looks_random(const uint8_t* data, int32_t len) {
   return ko::compute_entropy(histogram, count) >= ko::RANDOM_ENTROPY_MIN;
 }
 
+namespace {
+
+// k log2 k for the counts small payloads have; larger counts are computed as they come.
+constexpr uint32_t COUNT_TABLE_SIZE = 1024;
+
+// How much k log2 k grows when a count reaches k, and log2 k itself.
+struct count_log_steps {
+  double step[COUNT_TABLE_SIZE];
+  double log2[COUNT_TABLE_SIZE];
+  count_log_steps() {
+    step[0] = 0;
+    log2[0] = 0;
+    double previous = 0;
+    for (uint32_t k = 1; k < COUNT_TABLE_SIZE; ++k) {
+      log2[k] = std::log2(static_cast<double>(k));
+      const double value = k * log2[k];
+      step[k] = value - previous;
+      previous = value;
+    }
+  }
+};
+
+double count_log(uint32_t k) {
+  return k == 0 ? 0 : k * std::log2(static_cast<double>(k));
+}
+
+}  // namespace
+
+// H = log2 n - (1/n) sum k log2 k over the byte counts k, in bits per byte, over 8 bits.
+double payload_entropy(const uint8_t* data, int32_t len) {
+  if (data == nullptr || len <= 0) return 0;
+  const size_t count = static_cast<size_t>(len);
+  const double n = static_cast<double>(count);
+  double bits = 0;
+  if (count < COUNT_TABLE_SIZE) {
+    // Every count stays inside the table: keep the sum as the counts grow, in one pass, in
+    // four sums so that the additions do not wait on one another.
+    static const count_log_steps table;
+    uint16_t histogram[ko::HISTOGRAM_BINS] = {};
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+      s0 += table.step[++histogram[data[i]]];
+      s1 += table.step[++histogram[data[i + 1]]];
+      s2 += table.step[++histogram[data[i + 2]]];
+      s3 += table.step[++histogram[data[i + 3]]];
+    }
+    for (; i < count; ++i) s0 += table.step[++histogram[data[i]]];
+    bits = table.log2[count] - ((s0 + s1) + (s2 + s3)) / n;
+  } else {
+    uint32_t histogram[ko::HISTOGRAM_BINS] = {};
+    for (size_t i = 0; i < count; ++i) ++histogram[data[i]];
+    double sum = 0;
+    for (uint32_t k : histogram) sum += count_log(k);
+    bits = std::log2(n) - sum / n;
+  }
+  return (bits > 0 ? bits : 0) / ko::ENTROPY_BITS;
+}
+
 }  // namespace nelo

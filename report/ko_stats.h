@@ -70,6 +70,11 @@ namespace nelo {
 // logarithms of the entropy are taken only when every cheaper test has passed.
 bool payload_looks_random(const uint8_t* data, int32_t len);
 
+// The normalised Shannon entropy of the `len` bytes at `data` (0 to 1; 0 for none), as
+// `ko::stats::entropy` gives it up to rounding in the last bits, at the cost of one logarithm
+// per call rather than one per byte value: it is computed for every message of a JSON report.
+double payload_entropy(const uint8_t* data, int32_t len);
+
 }  // namespace nelo
 
 #endif  // NELO_REPORT_KO_STATS_H_

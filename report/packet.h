@@ -104,6 +104,7 @@ struct packet_ctx {
   // JSON Lines instead of the padded report and dumps; each object names its capture file.
   bool json = false;
   std::string capture_name;
+  std::string capture_name_json;  // the name escaped for a JSON string, made once per capture
   // Flush the report after every line. The driver clears it when nobody can be reading the
   // lines as they come (a regular file, /dev/null); the stream is then flushed per input file.
   bool flush_each_line = true;

@@ -131,4 +131,19 @@ TEST(KoStats, ShortcutAgreesWithTheFullStatistics) {
   EXPECT_GT(fails, 20);
 }
 
+TEST(KoStats, PayloadEntropyAgreesWithTheFullStatistics) {
+  std::mt19937 gen(7);
+  // Both sides of the table the short path uses, a single repeated byte, and random bytes.
+  for (size_t len : {1, 2, 56, 255, 1023, 1024, 1025, 60000}) {
+    for (const unsigned spread : {1u, 7u, 256u}) {
+      std::vector<uint8_t> bytes(len);
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen() % spread);
+      const double full = ko::stats(bytes.data(), static_cast<int32_t>(len)).entropy();
+      EXPECT_NEAR(nelo::payload_entropy(bytes.data(), static_cast<int32_t>(len)), full, 1e-12)
+          << "length " << len << ", " << spread << " values";
+    }
+  }
+  EXPECT_EQ(nelo::payload_entropy(nullptr, 10), 0.0);
+}
+
 }  // namespace
