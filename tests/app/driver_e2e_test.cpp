@@ -43,8 +43,8 @@ TEST(DriverEndToEnd, UnwritableOutputIsReported) {
 
 TEST(DriverEndToEnd, OutputFileIsTruncatedAndBinaryFormIsTheFramesOwnBytes) {
   const std::string out = testing::write_temp_file("frames.bin", bytes(100000, 'x'));
-  const auto r =
-      run_nelo_in_process({"-ifile", LOOPBACK, "-binary", "-dump_hdr", "-dump_payload", "-ofile", out});
+  const auto r = run_nelo_in_process(
+      {"-ifile", LOOPBACK, "-binary", "-dump_hdr", "-dump_payload", "-ofile", out});
   EXPECT_EQ(r.status, 0);
   // Every ICMP frame of the capture, whole and back to back: header then payload.
   bytes expected;

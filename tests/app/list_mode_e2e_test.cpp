@@ -111,8 +111,8 @@ TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
 }
 
 TEST_F(ListModeTest, TwoFilterOptionsCombine) {
-  const auto r =
-      run_nelo_in_process({"-enumdir", root, "-filter", "a*", "-filter", "*.cap", "-icmp_type", "3"});
+  const auto r = run_nelo_in_process(
+      {"-enumdir", root, "-filter", "a*", "-filter", "*.cap", "-icmp_type", "3"});
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/b.cap"}));
 }
 
@@ -120,8 +120,9 @@ TEST_F(ListModeTest, FileTimeWindowSelectsByModificationTime) {
   set_mtime(root + "/a.pcap", 1577836800);  // 2020-01-01
   set_mtime(root + "/b.cap", 1609459200);   // 2021-01-01
   set_mtime(root + "/notes.txt", 1640995200);
-  const auto r = run_nelo_in_process({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
-                                  "-cmd_stop_time", "2021/06/01", "-icmp_type", "3"});
+  const auto r =
+      run_nelo_in_process({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
+                           "-cmd_stop_time", "2021/06/01", "-icmp_type", "3"});
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/b.cap"}));
 
   const auto bad = run_nelo_in_process(
@@ -152,7 +153,7 @@ TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
 
 TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
   const auto r = run_nelo_in_process({"-pipe", "-filter", "*.pcap", "-icmp_type", "3"},
-                                 root + "/a.pcap\r\n\nb.cap\nloopback.pcap\n");
+                                     root + "/a.pcap\r\n\nb.cap\nloopback.pcap\n");
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
   // The bare name passed the filter and reached the reader, which looks for it in the
   // current directory.
@@ -162,7 +163,7 @@ TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
 TEST_F(ListModeTest, OutputFileNamedInTheListIsSkipped) {
   const std::string report = root + "/report.pcap";
   const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
-                                 root + "/a.pcap\n" + report + "\n");
+                                     root + "/a.pcap\n" + report + "\n");
   EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
 }
 

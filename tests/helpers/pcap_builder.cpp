@@ -35,7 +35,6 @@ uint32_t get_le32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-
 }  // namespace
 
 bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint16_t minor,
