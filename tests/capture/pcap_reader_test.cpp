@@ -16,44 +16,24 @@ namespace {
 
 using testing::bytes;
 
-struct seen_record {
-  uint64_t frame_number;
-  bytes frame;
-  uint64_t ticks;
-  record_time time;
-  uint32_t wire_len;
-  uint32_t link_type;
-  int sub_tick_ns;
-};
-
-std::vector<seen_record>* g_seen = nullptr;
-
-int record_handler(const capture_record& r, packet_ctx*) {
-  g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
-                     r.wire_len, r.link_type, r.sub_tick_ns});
-  return 0;
-}
+using testing::seen_record;
 
 constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
 constexpr uint64_t TICKS_PER_SECOND = 10000000;
 
 class PcapReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_seen = &seen; }
-  void TearDown() override { g_seen = nullptr; }
-
   bool walk(const bytes& file) { return read(testing::write_temp_file("walk.pcap", file)); }
   bool read(const std::string& path) { return walk_result(path) == capture_read::walked; }
   capture_read walk_result(const std::string& path) {
-    testing::captured_walk_io out;
-    const capture_read result = read_capture_file(path, record_handler, &ctx, out.io);
-    err = out.written.str();
-    return result;
+    testing::recorded_walk walk = testing::record_walk(path);
+    seen = std::move(walk.seen);
+    err = std::move(walk.err);
+    return static_cast<capture_read>(walk.result);
   }
 
-  std::vector<seen_record> seen;
-  packet_ctx ctx;
-  std::string err;  // what the last walk wrote through its message writer
+  std::vector<seen_record> seen;  // what the last walk handed on
+  std::string err;                // what it wrote through its message writer
 };
 
 bytes filled(size_t n, uint8_t seed) {

@@ -20,43 +20,17 @@ constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
 constexpr uint64_t TICKS_PER_SECOND = 10000000;
 constexpr uint64_t T0 = 1600000000;  // seconds since 1970
 
-struct seen_record {
-  uint64_t frame_number;
-  bytes frame;
-  uint64_t ticks;
-  record_time time;
-  uint32_t wire_len;
-  uint32_t link_type;
-  int sub_tick_ns;
-  int time_digits;
-};
-
-std::vector<seen_record>* g_seen = nullptr;
-
-int record_handler(const capture_record& r, packet_ctx*) {
-  g_seen->push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
-                     r.wire_len, r.link_type, r.sub_tick_ns, r.time_digits});
-  return 0;
-}
-
 struct walk_result {
   bool ok = false;
-  std::vector<seen_record> seen;
+  std::vector<testing::seen_record> seen;
   std::string err;
   std::string announced;
 };
 
 walk_result walk(const bytes& file) {
-  walk_result result;
-  g_seen = &result.seen;
-  packet_ctx ctx;
-  testing::captured_walk_io out;
-  result.ok = read_capture_file(testing::write_temp_file("walk.pcapng", file), record_handler, &ctx,
-                                out.io) == capture_read::walked;
-  result.err = out.written.str();
-  result.announced = out.announced.str();
-  g_seen = nullptr;
-  return result;
+  testing::recorded_walk w = testing::record_walk(testing::write_temp_file("walk.pcapng", file));
+  return {static_cast<capture_read>(w.result) == capture_read::walked, std::move(w.seen),
+          std::move(w.err), std::move(w.announced)};
 }
 
 bytes frame_of(size_t n, uint8_t seed) {

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/driver.h"
+#include "capture/pcap_reader.h"
 #include "support/run_control.h"
 
 namespace nelo::testing {
@@ -302,6 +303,32 @@ run_result run_nelo_in_process(const std::vector<std::string>& args, const std::
   result.out = out.str();
   result.err = err.str();
   return result;
+}
+
+namespace {
+
+struct recording_ctx : packet_ctx {
+  std::vector<seen_record> seen;
+};
+
+int record_only(const capture_record& r, packet_ctx* ctx) {
+  static_cast<recording_ctx*>(ctx)->seen.push_back(
+      {r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time, r.wire_len,
+       r.link_type, r.sub_tick_ns, r.time_digits});
+  return 0;
+}
+
+}  // namespace
+
+recorded_walk record_walk(const std::string& path) {
+  recording_ctx ctx;
+  captured_walk_io out;
+  recorded_walk walk;
+  walk.result = static_cast<int>(read_capture_file(path, record_only, &ctx, out.io));
+  walk.seen = std::move(ctx.seen);
+  walk.announced = out.announced.str();
+  walk.err = out.written.str();
+  return walk;
 }
 
 }  // namespace nelo::testing

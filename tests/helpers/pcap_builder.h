@@ -16,6 +16,27 @@ namespace nelo::testing {
 
 using bytes = std::vector<uint8_t>;
 
+// A record as a walk handed it on, copied out of the reader's buffer.
+struct seen_record {
+  uint64_t frame_number;
+  bytes frame;
+  uint64_t ticks;
+  record_time time;
+  uint32_t wire_len;
+  uint32_t link_type;
+  int sub_tick_ns;
+  int time_digits;
+};
+
+// What a walk with a handler that only records did and said.
+struct recorded_walk {
+  int result = 0;  // the capture_read value
+  std::vector<seen_record> seen;
+  std::string announced;
+  std::string err;
+};
+recorded_walk record_walk(const std::string& path);
+
 // What a capture walk announces and the messages it writes, gathered in strings.
 struct captured_walk_io {
   std::ostringstream announced;
