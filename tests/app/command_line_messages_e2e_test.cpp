@@ -53,17 +53,6 @@ bool header_date_has_shape(const std::string& out, const std::string& shape) {
   return true;
 }
 
-std::string run_shell(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  pclose(p);
-  return text;
-}
-
 TEST(CommandLineMessages, EachDoubtfulWordIsNamedAndTheRunGoesOnUnlessRefused) {
   const struct {
     std::vector<std::string> args;
@@ -169,12 +158,13 @@ TEST(CommandLineMessages, TerminalLineIsClearedOnlyWhenStandardErrorIsATerminal)
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
   const std::string run = std::string(NELO_BINARY) + " -ifile " + LOOPBACK + " -bogus";
   const std::string err_file = testing::temp_dir() + "/err.txt";
-  run_shell(run + " >/dev/null 2>" + err_file);
+  testing::run_shell(run + " >/dev/null 2>" + err_file);
   const testing::bytes err = testing::read_file(err_file);
   EXPECT_EQ(std::string(err.begin(), err.end()), "unknown option -bogus, ignoring\n");
 
   // script(1) gives nelo a terminal for standard error; its own output is the terminal's.
-  const std::string screen = run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
+  const std::string screen =
+      testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
   EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "unknown option -bogus, ignoring"),
             std::string::npos)
       << screen;

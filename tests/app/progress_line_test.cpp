@@ -32,36 +32,26 @@ TEST(ProgressLine, RendersFileBytesPercentAndPackets) {
   EXPECT_EQ(progress_line::render(p, 0).substr(0, 12), "nelo: ...xxx");
 }
 
-std::string run_shell(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  pclose(p);
-  return text;
-}
-
 TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
   const std::string capture = testing::write_long_capture();
   const std::string nelo = NELO_BINARY;
   const std::string run = nelo + " -ifile " + capture + " -dump_hdr -dump_payload";
   // script(1) gives nelo a terminal for standard error; the report goes to /dev/null.
-  const std::string screen = run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
+  const std::string screen =
+      testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
   const size_t shown = screen.rfind("packets reported");
   ASSERT_NE(shown, std::string::npos) << "no progress line on the terminal";
   EXPECT_NE(screen.find(LINE_CLEAR_SEQUENCE, shown), std::string::npos)
       << "the progress line was not cleared at the end";
 
   const std::string err_file = testing::temp_dir() + "/err.txt";
-  run_shell(run + " >/dev/null 2>" + err_file);
+  testing::run_shell(run + " >/dev/null 2>" + err_file);
   const bytes err = testing::read_file(err_file);
   EXPECT_TRUE(err.empty()) << std::string(err.begin(), err.end());
 
   const std::string quiet =
-      run_shell("script -qec '" + run + " -quiet >/dev/null' /dev/null </dev/null");
+      testing::run_shell("script -qec '" + run + " -quiet >/dev/null' /dev/null </dev/null");
   EXPECT_EQ(quiet.find("packets reported"), std::string::npos);
   std::remove(capture.c_str());
 }

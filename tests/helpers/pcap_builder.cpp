@@ -320,6 +320,17 @@ int record_only(const capture_record& r, packet_ctx* ctx) {
 
 }  // namespace
 
+std::string run_shell(const std::string& command) {
+  std::string text;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  return text;
+}
+
 recorded_walk record_walk(const std::string& path) {
   recording_ctx ctx;
   captured_walk_io out;

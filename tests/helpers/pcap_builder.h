@@ -111,6 +111,9 @@ std::vector<bytes> read_pcap_frames(const bytes& file);
 // directory: long enough that a full walk with dumps lasts a second or more.
 std::string write_long_capture();
 
+// Standard output of a shell command (for the runs that need a terminal, under script(1)).
+std::string run_shell(const std::string& command);
+
 struct run_result {
   int status = -1;  // the exit status
   std::string out;
