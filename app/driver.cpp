@@ -75,6 +75,7 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "   -dateformat <fmt>   - date format of the run header (default mm/dd/yyyy)",
     "   -profile            - write the elapsed time to stderr at the end",
     "   -quiet              - do not flush stderr at the end, nor show progress",
+    "   -threads <n>        - with -pipe or -enumdir, walk n files at once (0: every core)",
 };
 
 bool is_help_request(const arg_list& args) {
