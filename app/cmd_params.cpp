@@ -29,7 +29,7 @@ namespace {
 // Options of the tool family that this program accepts and ignores. Whether each takes a value
 // matters: a value option swallows the next word, a flag must not.
 constexpr std::string_view IGNORED_VALUE_OPTIONS[] = {
-    "-threads",     "-hostname",      "-username",    "-cpu",        "-outdir",
+    "-hostname",    "-username",      "-cpu",         "-outdir",
     "-filter_skip", "-csv_separator", "-filter_path", "-filter_sig",
 };
 constexpr std::string_view IGNORED_FLAG_OPTIONS[] = {
@@ -63,8 +63,8 @@ constexpr std::string_view OUTPUT_CHECK_OPTIONS[] = {"-out", "-outfile"};
 constexpr std::string_view ALIAS_OPTIONS[] = {"-alias", "-aliaspath"};
 // The options this parser acts on itself.
 constexpr std::string_view OWN_VALUE_OPTIONS[] = {
-    "-enumdir",       "-num_subdirs", "-filter",     "-cmd_start_time",
-    "-cmd_stop_time", "-dateformat",  "-timeformat", "-diags",
+    "-enumdir",    "-num_subdirs", "-filter", "-cmd_start_time", "-cmd_stop_time",
+    "-dateformat", "-timeformat",  "-diags",  "-threads",
 };
 constexpr std::string_view OWN_FLAG_OPTIONS[] = {"-pipe", "-profile", "-quiet"};
 // `-append` only says how `-out`/`-outfile` would open their file.
@@ -257,6 +257,25 @@ void take_file_time_window(cmd_params& params, arg_list& args, const message_wri
   }
 }
 
+// More workers than this only add memory: each holds a read buffer and a capture's output.
+constexpr uint32_t THREADS_MAX = 64;
+
+uint32_t online_processors() {
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n < 1 ? 1 : static_cast<uint32_t>(std::min<long>(n, THREADS_MAX));
+}
+
+uint32_t read_thread_count(const std::string& value, const message_writer& messages) {
+  uint32_t n = 0;
+  bool whole = false;
+  if (!parse_number(value, n, &whole) || !whole) {
+    warn_unread_value(messages, "-threads", value, "read as 0");
+    n = 0;
+  }
+  if (n == 0) return online_processors();
+  return std::min(n, THREADS_MAX);
+}
+
 }  // namespace
 
 cmd_params::~cmd_params() = default;
@@ -302,6 +321,7 @@ bool parse_shared_options(cmd_params& params, arg_list& args, const message_writ
     }
   }
   if (find_value("-diags", args, value)) params.diags_file = value;
+  if (find_value("-threads", args, value)) params.threads = read_thread_count(value, messages);
   for (std::string_view name : IGNORED_VALUE_OPTIONS) {
     while (find_value(name, args, value)) record(params, name, value);
   }

@@ -37,6 +37,9 @@ class cmd_params {
   bool profile = false;
   bool flush_stderr = true;
   std::string diags_file;
+  // Captures of a list walked at once (`-threads`): at least 1; 0 or an unreadable value gives
+  // the number of online processors.
+  uint32_t threads = 1;
   std::string date_format;  // empty, or a value that passed the length check
   std::string time_format;
   // The accepted options this program does not act on, in the order they were taken, with their
@@ -53,6 +56,8 @@ class cmd_params {
 // non-empty names. Unreadable times and formats only write their message, and so does a
 // `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
 // "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
+// `-threads` that is not a whole number says "-threads: cannot read "%s", read as 0"; 0 means the
+// online processors, and more than 64 is read as 64.
 bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages);
 
 // True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.

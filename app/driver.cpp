@@ -8,11 +8,13 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "app/cmd_params.h"
 #include "app/list_input.h"
+#include "app/list_workers.h"
 #include "app/name_filter.h"
 #include "app/options.h"
 #include "app/progress_line.h"
@@ -75,6 +77,7 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "   -dateformat <fmt>   - date format of the run header (default mm/dd/yyyy)",
     "   -profile            - write the elapsed time to stderr at the end",
     "   -quiet              - do not flush stderr at the end, nor show progress",
+    "   -threads <n>        - with -pipe or -enumdir, walk n files at once (0: every core)",
 };
 
 bool is_help_request(const arg_list& args) {
@@ -142,7 +145,7 @@ bool stdin_input_usable(const nelo_options& options, const run_io& io,
 }
 
 int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
-                 const walk_io& walk) {
+                 const walk_io& walk, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
     walk.messages.write("prob accessing directory %s for read, aborting\n",
                         options.enumdir_path.c_str());
@@ -154,11 +157,21 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
   if (!opened) return 0;
 
+  std::optional<list_workers> workers;
+  if (options.threads > 1) {
+    workers.emplace(ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json},
+                    options.threads);
+    if (!workers->started()) workers.reset();
+  }
   std::string name;
   while (!stop_requested() && source.next_name(name, true)) {
     if (name.empty() || !name_passes_filters(options, name, options.filters)) continue;
     // Reading the report file back into itself would grow it without end.
     if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
+    if (workers) {
+      workers->walk(name);
+      continue;
+    }
     ctx.header_pending = true;
     set_capture_name(ctx, name);
     // A damaged compressed file has had its say; the list goes on.
@@ -249,12 +262,16 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     ctx.flush_each_line = wants_line_flush(options.output_file);
   }
 
-  progress_line progress(
-      STDERR_FILENO,
-      io.err_terminal && progress_wanted(!options.flush_stderr, options.output_file.empty()));
+  const bool list_mode = options.pipe || options.enumdir;
+  // Several captures walked at once have no single position to show.
+  const bool one_walk_at_a_time = !list_mode || options.threads <= 1;
+  progress_line progress(STDERR_FILENO,
+                         io.err_terminal && one_walk_at_a_time &&
+                             progress_wanted(!options.flush_stderr, options.output_file.empty()));
   const walk_io walk{announce, messages, progress.observer()};
-  int status = (options.pipe || options.enumdir) ? process_list(options, ctx, io, walk)
-                                                 : process_one(options, ctx, io, walk);
+  int status = list_mode
+                   ? process_list(options, ctx, io, walk, file_out.is_open() ? &file_out : nullptr)
+                   : process_one(options, ctx, io, walk);
   progress.clear();
   bool written = flush_outputs(*ctx.out, io.out) && !write_failed();
   if (file_out.is_open()) {

@@ -3,7 +3,10 @@
 # per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
 # `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
 #
-#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo"] [--data DIR]
+#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk"] [--data DIR]
+#
+# `walk` is a list of 40 captures of 30 MB cut from the mixed one, walked with -pipe with
+# -threads 1 and -threads 2; jumbo is also timed against md5sum over the same file.
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -13,7 +16,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 pairs=5
-workloads="mixed flood jumbo"
+workloads="mixed flood jumbo walk"
 data="build/bench-data"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -27,7 +30,7 @@ done
 case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
-  case "$w" in mixed|flood|jumbo) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
+  case "$w" in mixed|flood|jumbo|walk) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
 done
 
 # --- tools ---------------------------------------------------------------------------------------
@@ -64,8 +67,39 @@ done
 # --- captures ------------------------------------------------------------------------------------
 mkdir -p "$data"
 for w in $workloads; do
+  [ "$w" = walk ] && continue
   [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2
 done
+# The walk's captures: consecutive records of the mixed capture, 30 MB each, written in big
+# blocks like the generated ones (files written in small pieces read back slower).
+walk_dir="$data/walk"
+if [[ " $workloads " == *" walk "* ]] && [ ! -s "$walk_dir/list.txt" ]; then
+  [ -s "$data/mixed.pcap" ] || "$gen" "$data" mixed >&2
+  mkdir -p "$walk_dir"
+  python3 - "$data/mixed.pcap" "$walk_dir" <<'SPLIT'
+import os, sys
+src, out = sys.argv[1:3]
+count, size = 40, 30_000_000
+with open(src, "rb") as f:
+    header = f.read(24)
+    names = []
+    for i in range(count):
+        body = bytearray()
+        while len(body) < size:
+            h = f.read(16)
+            if len(h) < 16:
+                f.seek(24)
+                continue
+            incl = int.from_bytes(h[8:12], "little")
+            body += h + f.read(incl)
+        name = os.path.join(out, f"part{i:02d}.pcap")
+        with open(name, "wb") as w:
+            w.write(header + body)
+        names.append(os.path.abspath(name))
+with open(os.path.join(out, "list.txt"), "w") as l:
+    l.write("\n".join(names) + "\n")
+SPLIT
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -104,6 +138,15 @@ echo
 counts="$work/counts"
 : >"$counts"
 for w in $workloads; do
+  if [ "$w" = walk ]; then
+    cat "$walk_dir"/part*.pcap >/dev/null
+    for ((i = 0; i < pairs; i++)); do
+      timed walk "nelo -pipe -threads 1" "$NELO" -pipe -threads 1 <"$walk_dir/list.txt"
+      timed walk "nelo -pipe -threads 2" "$NELO" -pipe -threads 2 <"$walk_dir/list.txt"
+      timed walk "cat" cat "$walk_dir"/part*.pcap
+    done
+    continue
+  fi
   file="$data/$w.pcap"
   # Warm the page cache so that every run reads from memory, the case where the tools differ.
   cat "$file" >/dev/null
@@ -118,6 +161,7 @@ for w in $workloads; do
     timed "$w" "nelo dump" "$NELO" -ifile "$file" -dump_hdr -dump_payload
     timed "$w" "tcpdump -X" "$tcpdump_bin" -nn -X -r "$file" 'icmp or icmp6'
     timed "$w" "cat" cat "$file"
+    if [ "$w" = jumbo ]; then timed "$w" "md5sum" md5sum "$file"; fi
   done
 done
 
@@ -154,8 +198,10 @@ print("| workload | command | wall median s | wall min-max s | CPU median s | ne
 print("|---|---|---:|---:|---:|---:|---:|---:|")
 rival = {"nelo": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
-    for label in ["nelo", "tcpdump", "nelo dump", "tcpdump -X", "cat"]:
+    for label in ["nelo", "tcpdump", "nelo dump", "tcpdump -X", "cat", "md5sum"]:
         rs = runs[(w, label)]
+        if not rs:
+            continue
         walls = [r[0] for r in rs]
         m = statistics.median(walls)
         vs_rival = f"{m / med(rival[label], w, 0):.2f}x" if label in rival else ""
@@ -164,6 +210,22 @@ for w in info:
         print(f"| {w} | {label} | {m:.3f} | {min(walls):.3f}-{max(walls):.3f} | "
               f"{med(label, w, 1):.2f} | {vs_rival} | {vs_cat} | {rss:.1f} |")
 print()
+if runs[("walk", "nelo -pipe -threads 1")]:
+    print("| workload | command | wall median s | wall min-max s | CPU median s | peak RSS MiB |")
+    print("|---|---|---:|---:|---:|---:|")
+    for label in ["nelo -pipe -threads 1", "nelo -pipe -threads 2", "cat"]:
+        rs = runs[("walk", label)]
+        walls = [r[0] for r in rs]
+        print(f"| walk | {label} | {statistics.median(walls):.3f} | {min(walls):.3f}-"
+              f"{max(walls):.3f} | {med(label, 'walk', 1):.2f} | "
+              f"{max(r[2] for r in rs) / 1024:.1f} |")
+    print()
+    print("- walk of 40 captures of 30 MB: -threads 2 / one at a time "
+          f"{med('nelo -pipe -threads 2', 'walk', 0) / med('nelo -pipe -threads 1', 'walk', 0):.2f}x")
+if runs[("jumbo", "md5sum")]:
+    print(f"- jumbo: nelo/md5sum {med('nelo', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x")
+if runs[("mixed", "cat")]:
+    print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():
     extra = ""
     if w == "jumbo":

@@ -2,14 +2,18 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <initializer_list>
 
 namespace nelo {
 
 namespace {
 
-volatile sig_atomic_t g_stop_signal = 0;
-volatile sig_atomic_t g_write_failed = 0;
+// Atomics rather than volatile sig_atomic_t: list workers read them on other threads. Only a
+// lock-free atomic may be touched by a signal handler.
+std::atomic<int> g_stop_signal{0};
+std::atomic<int> g_write_failed{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void on_stop_signal(int signo) {
   g_stop_signal = signo;
@@ -43,7 +47,7 @@ bool write_failed() {
 }
 
 void reraise_stop_signal() {
-  const int signo = g_stop_signal;
+  const int signo = g_stop_signal.load();
   if (signo == 0) return;
   signal(signo, SIG_DFL);
   raise(signo);

@@ -45,6 +45,7 @@ TEST(SharedOptions, TakesFiltersAndIgnoredOptionsAndLeavesTheRest) {
   EXPECT_EQ(r.rest, (arg_list{"nelo", "-ifile", "x", "-filter"}));  // a valueless -filter stays
   EXPECT_TRUE(params.pipe && params.profile);
   EXPECT_EQ(params.num_subdirs, 2u);
+  EXPECT_EQ(params.threads, 4u);
 
   EXPECT_FALSE(parse(params, {}).ok);
   const auto sqlite = parse(params, {"nelo", "-pipe", "-sqlite_log", "db"});

@@ -1,0 +1,124 @@
+#include "app/list_workers.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <functional>
+#include <system_error>
+
+#include "capture/packet_handler.h"
+#include "capture/pcap_reader.h"
+#include "report/json_report.h"
+#include "support/error_writer.h"
+#include "support/run_control.h"
+
+namespace nelo {
+
+namespace {
+
+// The most a capture waiting for its turn holds in memory; past it, its worker waits. Enough
+// for the whole report of a typical capture, small enough for one per worker.
+constexpr size_t HOLD_LIMIT = 4u << 20;
+
+// Blocks the stop signals in the calling thread for its lifetime, and restores the mask after.
+class stop_signals_blocked {
+ public:
+  stop_signals_blocked() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signo);
+    pthread_sigmask(SIG_BLOCK, &stops, &m_saved);
+  }
+  stop_signals_blocked(const stop_signals_blocked&) = delete;
+  stop_signals_blocked& operator=(const stop_signals_blocked&) = delete;
+  ~stop_signals_blocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
+
+ private:
+  sigset_t m_saved;
+};
+
+}  // namespace
+
+struct list_workers::worker {
+  worker(const packet_ctx& ctx, output_turns& turns) : ctx(ctx), output(turns, HOLD_LIMIT) {}
+  packet_ctx ctx;
+  ordered_output output;
+};
+
+list_workers::list_workers(const packet_ctx& ctx, const list_outputs& outputs, uint32_t count)
+    : m_outputs(outputs) {
+  const stop_signals_blocked blocked;  // the workers inherit the mask
+  for (uint32_t i = 0; i < count; ++i) {
+    m_workers.push_back(std::make_unique<worker>(ctx, m_turns));
+    try {
+      m_threads.emplace_back(&list_workers::run, this, std::ref(*m_workers.back()));
+    } catch (const std::system_error&) {
+      // Fewer workers than asked for still walk the list; none, and the caller walks it.
+      m_workers.pop_back();
+      break;
+    }
+  }
+}
+
+list_workers::~list_workers() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_closing = true;
+  }
+  m_changed.notify_all();
+  for (std::thread& t : m_threads) t.join();
+}
+
+void list_workers::walk(const std::string& name) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_changed.wait(lock, [&] { return !m_has_pending; });
+  m_pending = name;
+  m_has_pending = true;
+  lock.unlock();
+  m_changed.notify_all();
+}
+
+void list_workers::run(worker& w) {
+  std::string name;
+  for (;;) {
+    uint64_t job = 0;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait(lock, [&] { return m_has_pending || m_closing; });
+      if (!m_has_pending) return;
+      name.swap(m_pending);
+      m_has_pending = false;
+      job = m_next_job++;
+    }
+    m_changed.notify_all();
+    walk_one(w, name, job);
+  }
+}
+
+void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
+  std::ostream& report_real = m_outputs.file != nullptr ? *m_outputs.file : m_outputs.out;
+  w.output.begin(job, &m_outputs.out, &m_outputs.err, m_outputs.file);
+  // A capture taken after a stop was asked for is one the walk without workers never starts.
+  if (!stop_requested()) {
+    packet_ctx& ctx = w.ctx;
+    ctx.header_pending = true;
+    set_capture_name(ctx, name);
+    ctx.out = &w.output.stream(m_outputs.file != nullptr ? output_dest::file : output_dest::out);
+    std::ostream& announce =
+        w.output.stream(m_outputs.announce_to_err ? output_dest::err : output_dest::out);
+    const message_writer messages(w.output.stream(output_dest::err), m_outputs.err_terminal);
+    const walk_io io{announce, messages, nullptr};
+    // A damaged compressed file has had its say; the list goes on.
+    const bool ok = read_capture_file(name, handle_packet, &ctx, io) != capture_read::not_read;
+    if (ok && m_outputs.file == nullptr) announce << '\n';
+  }
+  w.output.finish();
+  if (!w.ctx.flush_each_line) {
+    report_real.flush();
+    m_outputs.out.flush();
+    if (report_real.fail() || m_outputs.out.fail()) request_stop_for_write_failure();
+  }
+  m_turns.pass(job);
+}
+
+}  // namespace nelo

@@ -1,0 +1,67 @@
+// Walking the captures of a list on several threads. Each worker walks one capture at a time
+// with its own copy of the packet context, into an `ordered_output` that holds the capture's
+// announcements, report and messages until every capture named before it has been written. So
+// standard output, the report file and standard error get exactly what a walk of one capture
+// after another writes, in the same order, and at most one capture per worker is in flight.
+#ifndef NELO_APP_LIST_WORKERS_H_
+#define NELO_APP_LIST_WORKERS_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "report/packet.h"
+#include "support/ordered_output.h"
+
+namespace nelo {
+
+// Where the captures' output goes, as the sequential walk would write it.
+struct list_outputs {
+  std::ostream& out;             // standard output
+  std::ostream& err;             // standard error
+  std::ostream* file;            // the -ofile report, or null when the report goes to `out`
+  bool err_terminal = false;     // for the messages' line clearing
+  bool announce_to_err = false;  // -json: announcements go to standard error
+};
+
+class list_workers {
+ public:
+  // Starts up to `count` workers, each with a copy of `ctx` (whose `out` is replaced).
+  // Stop signals are blocked in the workers, so they interrupt the thread that reads the list.
+  list_workers(const packet_ctx& ctx, const list_outputs& outputs, uint32_t count);
+  list_workers(const list_workers&) = delete;
+  list_workers& operator=(const list_workers&) = delete;
+  // Waits until every capture handed on is written.
+  ~list_workers();
+
+  // False when no worker could be started; the caller then walks the list itself.
+  bool started() const { return !m_threads.empty(); }
+  // Hands the capture `name` to the next free worker; blocks while all are busy. A capture whose
+  // turn comes after a stop request is not walked.
+  void walk(const std::string& name);
+
+ private:
+  struct worker;
+  void run(worker& w);
+  void walk_one(worker& w, const std::string& name, uint64_t job);
+
+  const list_outputs m_outputs;
+  output_turns m_turns;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::string m_pending;
+  bool m_has_pending = false;
+  bool m_closing = false;
+  uint64_t m_next_job = 0;
+  std::vector<std::unique_ptr<worker>> m_workers;
+  std::vector<std::thread> m_threads;
+};
+
+}  // namespace nelo
+
+#endif  // NELO_APP_LIST_WORKERS_H_
