@@ -5,9 +5,6 @@
 
 namespace nelo {
 
-namespace {
-
-// Says once per walk and link type that such frames are not decoded.
 void note_link_type(capture_walk& walk, uint32_t link_type) {
   if (link_type_decoded(link_type)) {
     walk.decoded_link_type = link_type;
@@ -20,14 +17,6 @@ void note_link_type(capture_walk& walk, uint32_t link_type) {
   walk.noted_link_types[walk.noted_count++] = link_type;
   walk.io.messages.write("frames of link type %u are not decoded in %s\n", link_type,
                          walk.path.c_str());
-}
-
-}  // namespace
-
-void hand_on(capture_walk& walk, capture_record& record) {
-  record.frame_number = ++walk.frame_number;
-  if (record.link_type != walk.decoded_link_type) note_link_type(walk, record.link_type);
-  if (walk.handler != nullptr && walk.handler(record, walk.ctx) == 1) ++walk.progress.reported;
 }
 
 }  // namespace nelo

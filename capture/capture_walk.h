@@ -90,10 +90,18 @@ struct capture_walk {
   int noted_count = 0;
 };
 
-// Numbers `record` as the walk's next frame and hands it to the handler. The first time a walk
-// meets a link type nelo does not decode, writes "frames of link type %u are not decoded in %s"
-// through the walk's message writer.
-void hand_on(capture_walk& walk, capture_record& record);
+// Remembers a link type nelo decodes, so that its check costs one comparison per record; the
+// first time a walk meets one it does not decode, writes "frames of link type %u are not decoded
+// in %s" through the walk's message writer.
+void note_link_type(capture_walk& walk, uint32_t link_type);
+
+// Numbers `record` as the walk's next frame and hands it to the handler. Inline: it runs once
+// per record.
+inline void hand_on(capture_walk& walk, capture_record& record) {
+  record.frame_number = ++walk.frame_number;
+  if (record.link_type != walk.decoded_link_type) note_link_type(walk, record.link_type);
+  if (walk.handler != nullptr && walk.handler(record, walk.ctx) == 1) ++walk.progress.reported;
+}
 
 // Counts a packet record that cannot be handed on (its interface was never described).
 inline void skip_frame(capture_walk& walk) {

@@ -6,14 +6,6 @@ namespace nelo {
 
 namespace {
 
-constexpr uint32_t ETHERNET_HEADER_SIZE = 14;
-constexpr uint32_t ETHERNET_TYPE_OFFSET = 12;
-constexpr uint32_t VLAN_TAG_SIZE = 4;
-constexpr uint16_t VLAN_ID_MASK = 0x0FFF;
-constexpr uint16_t ETHERTYPE_VLAN = 0x8100;
-constexpr uint16_t ETHERTYPE_QINQ = 0x88A8;
-constexpr uint16_t ETHERTYPE_QINQ_OLD = 0x9100;
-
 constexpr uint32_t SLL_HEADER_SIZE = 16;
 constexpr uint32_t SLL_PROTOCOL_OFFSET = 14;
 constexpr uint32_t SLL2_HEADER_SIZE = 20;
@@ -40,27 +32,6 @@ constexpr uint8_t IP_VERSION_4 = 4;
 constexpr uint8_t IP_VERSION_6 = 6;
 
 using strip_function = bool (*)(const uint8_t* frame, uint32_t len, link_header& link);
-
-bool is_vlan_tag(uint16_t ether_type) {
-  return ether_type == ETHERTYPE_VLAN || ether_type == ETHERTYPE_QINQ ||
-         ether_type == ETHERTYPE_QINQ_OLD;
-}
-
-bool strip_ethernet(const uint8_t* frame, uint32_t len, link_header& link) {
-  if (len < ETHERNET_HEADER_SIZE) return false;
-  uint32_t type_at = ETHERNET_TYPE_OFFSET;
-  uint16_t ether_type = load_be16(frame + type_at);
-  while (is_vlan_tag(ether_type)) {
-    // A tag: 2 bytes of tag control (the VLAN id in its low 12 bits), then the next EtherType.
-    if (link.vlan_count == MAX_VLAN_TAGS || len < type_at + 2 + VLAN_TAG_SIZE) return false;
-    link.vlan_ids[link.vlan_count++] = load_be16(frame + type_at + 2) & VLAN_ID_MASK;
-    type_at += VLAN_TAG_SIZE;
-    ether_type = load_be16(frame + type_at);
-  }
-  link.ether_type = ether_type;
-  link.network_offset = type_at + 2;
-  return true;
-}
 
 bool strip_sll(const uint8_t* frame, uint32_t len, link_header& link) {
   if (len < SLL_HEADER_SIZE) return false;
@@ -169,8 +140,6 @@ constexpr link_layer LINK_LAYERS[] = {
 };
 
 strip_function find_strip(uint32_t link_type) {
-  // Ethernet first and alone: it is almost every record of almost every capture.
-  if (link_type == LINKTYPE_ETHERNET) return strip_ethernet;
   for (const link_layer& layer : LINK_LAYERS) {
     if (layer.link_type == link_type) return layer.strip;
   }
@@ -183,7 +152,7 @@ bool link_type_decoded(uint32_t link_type) {
   return find_strip(link_type) != nullptr;
 }
 
-bool strip_link_header(const capture_record& record, link_header& link) {
+bool strip_other_link_header(const capture_record& record, link_header& link) {
   const strip_function strip = find_strip(record.link_type);
   return strip != nullptr && strip(record.bytes, record.captured_len, link);
 }

@@ -100,8 +100,18 @@ void set_record_time(uint64_t stamp, const interface_info& iface, capture_record
     nanoseconds = stamp / power_of_ten(exponent - NANOSECOND_DIGITS);
   }
   record.time_digits = resolution_digits(iface.tsresol);
-  record.sub_tick_ns = static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK);
-  const int128 total = static_cast<int128>(nanoseconds / NANOSECONDS_PER_TICK) +
+  // Every stamp of this century fits in 64 bits of nanoseconds, where division is one
+  // instruction rather than a library call.
+  uint128 ticks = 0;
+  if ((nanoseconds >> 64) == 0) {
+    const auto ns = static_cast<uint64_t>(nanoseconds);
+    record.sub_tick_ns = static_cast<uint8_t>(ns % NANOSECONDS_PER_TICK);
+    ticks = ns / NANOSECONDS_PER_TICK;
+  } else {
+    record.sub_tick_ns = static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK);
+    ticks = nanoseconds / NANOSECONDS_PER_TICK;
+  }
+  const int128 total = static_cast<int128>(ticks) +
                        static_cast<int128>(iface.tsoffset) * ko::TICKS_PER_SECOND +
                        ko::TICKS_1601_TO_1970;
   // As in classic captures, a stamp at or before 1970 is never shown; one beyond the tick

@@ -58,8 +58,7 @@ bool read_buffer::allocate(size_t capacity) {
   return m_data != nullptr;
 }
 
-bool read_buffer::fill(size_t want) {
-  if (available() >= want) return true;
+bool read_buffer::refill(size_t want) {
   if (m_begin > 0) {
     std::memmove(m_data.get(), m_data.get() + m_begin, available());
     m_end -= m_begin;

@@ -77,7 +77,7 @@ class read_buffer {
 
   // Makes at least `want` bytes available unless the source ends or fails first; true when they
   // are. May move the window: pointers from front() are stale after a call.
-  bool fill(size_t want);
+  bool fill(size_t want) { return available() >= want || refill(want); }
 
   // True once after every refill; lets a walk report progress at buffer pace, not per record.
   bool take_refill() {
@@ -87,6 +87,8 @@ class read_buffer {
   }
 
  private:
+  // The slow side of fill(): moves the window to the front and reads until `want` bytes are there.
+  bool refill(size_t want);
   bool grow(size_t want);
 
   byte_source& m_source;
