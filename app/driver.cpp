@@ -236,6 +236,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
+  // One capture is walked on one thread; saying so beats a silent single-core run.
+  if (options.threads != 1 && !options.pipe && !options.enumdir) {
+    messages.write("option -threads has no effect without -pipe or -enumdir, ignoring\n");
+  }
   packet_ctx ctx = make_packet_ctx(options);
 
   ctx.out = &io.out;
