@@ -1,11 +1,14 @@
 #include "capture/compressed_source.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <zstd_errors.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 namespace nelo {
 
@@ -26,22 +29,92 @@ compression detect_compression(const uint8_t* head, size_t len) {
   return compression::none;
 }
 
-compressed_input::compressed_input(int fd, const uint8_t* head, size_t head_len)
-    : m_fd(fd), m_data(new (std::nothrow) uint8_t[COMPRESSED_INPUT_SIZE]) {
-  if (!m_data) return;
+compressed_input::compressed_input(int fd, const uint8_t* head, size_t head_len) : m_fd(fd) {
+  m_allocated = true;
+  for (auto& block : m_blocks) {
+    block.reset(new (std::nothrow) uint8_t[COMPRESSED_INPUT_SIZE]);
+    m_allocated = m_allocated && block != nullptr;
+  }
+  if (!m_allocated) return;
   m_size = std::min(head_len, COMPRESSED_INPUT_SIZE);
-  std::memcpy(m_data.get(), head, m_size);
+  std::memcpy(m_blocks[0].get(), head, m_size);
   m_total = m_size;
+}
+
+compressed_input::~compressed_input() {
+  {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
+  }
+  m_block_free.notify_one();
+  if (m_reader.joinable()) m_reader.join();
+}
+
+void compressed_input::read_ahead() {
+  if (!m_allocated || m_reader.joinable()) return;
+  try {
+    m_reader = std::thread(&compressed_input::read_blocks, this);
+  } catch (const std::system_error&) {
+    // Without the thread the blocks are read in turn, as for a stream.
+  }
+}
+
+void compressed_input::read_blocks() {
+  // Stop signals are for the walk's thread, which checks for them between records.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, s);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    // One block is the decompressor's; the others may be read ahead.
+    m_block_free.wait(lock, [this] { return m_quit || m_ready < BLOCKS - 1; });
+    if (m_quit) return;
+    const int block = m_next_read;
+    lock.unlock();
+    const ssize_t n = read_fd(m_fd, m_blocks[block].get(), COMPRESSED_INPUT_SIZE);
+    lock.lock();
+    if (n <= 0) {
+      m_reader_failed = n < 0;
+      m_reader_done = true;
+      m_block_read.notify_one();
+      return;
+    }
+    m_sizes[block] = static_cast<size_t>(n);
+    m_next_read = (block + 1) % BLOCKS;
+    ++m_ready;
+    m_block_read.notify_one();
+  }
 }
 
 bool compressed_input::refill() {
   if (left() > 0 || m_ended) return true;
-  const ssize_t n = read_fd(m_fd, m_data.get(), COMPRESSED_INPUT_SIZE);
-  if (n < 0) return false;
+  if (!m_reader.joinable()) {
+    const ssize_t n = read_fd(m_fd, m_blocks[m_current].get(), COMPRESSED_INPUT_SIZE);
+    if (n < 0) return false;
+    m_pos = 0;
+    m_size = static_cast<size_t>(n);
+    m_total += m_size;
+    m_ended = n == 0;
+    return true;
+  }
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_block_read.wait(lock, [this] { return m_ready > 0 || m_reader_done; });
+  if (m_ready == 0) {
+    if (m_reader_failed) return false;
+    m_size = m_pos = 0;
+    m_ended = true;
+    return true;
+  }
+  // Moving on hands the used block back to the thread.
+  m_current = (m_current + 1) % BLOCKS;
+  --m_ready;
   m_pos = 0;
-  m_size = static_cast<size_t>(n);
+  m_size = m_sizes[m_current];
   m_total += m_size;
-  m_ended = n == 0;
+  lock.unlock();
+  m_block_free.notify_one();
   return true;
 }
 
@@ -123,16 +196,19 @@ ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
   }
 }
 
-std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len) {
+std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len,
+                                              bool read_ahead) {
   switch (detect_compression(head, head_len)) {
     case compression::gzip: {
       std::unique_ptr<gzip_source> source(new (std::nothrow) gzip_source(fd, head, head_len));
       if (!source || !source->ready()) return nullptr;
+      if (read_ahead) source->read_ahead();
       return source;
     }
     case compression::zstd: {
       std::unique_ptr<zstd_source> source(new (std::nothrow) zstd_source(fd, head, head_len));
       if (!source || !source->ready()) return nullptr;
+      if (read_ahead) source->read_ahead();
       return source;
     }
     case compression::none:

@@ -7,9 +7,12 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "capture/read_buffer.h"
 
@@ -31,35 +34,61 @@ enum class compression { none, gzip, zstd };
 // The compression a file starting with `head` uses, judged by its magic number alone.
 compression detect_compression(const uint8_t* head, size_t len);
 
-// The compressed bytes of a file: a fixed block refilled from the descriptor, starting with
-// the head the reader already took.
+// The compressed bytes of a file, in fixed blocks refilled from the descriptor, the first one
+// starting with the head the reader already took. With read_ahead() a thread of its own reads
+// the next blocks while the decompressor works on this one, so that reading the file and
+// inflating it share the machine's cores.
 class compressed_input {
  public:
+  static constexpr int BLOCKS = 3;
+
   compressed_input(int fd, const uint8_t* head, size_t head_len);
-  bool allocated() const { return m_data != nullptr; }
+  compressed_input(const compressed_input&) = delete;
+  compressed_input& operator=(const compressed_input&) = delete;
+  // Stops the reading thread, if any, and waits for it.
+  ~compressed_input();
+  bool allocated() const { return m_allocated; }
+
+  // Starts reading ahead; for regular files only, whose reads always return. Does nothing when
+  // the thread cannot be had.
+  void read_ahead();
 
   // The bytes not yet taken by the decompressor.
-  const uint8_t* next() const { return m_data.get() + m_pos; }
+  const uint8_t* next() const { return m_blocks[m_current].get() + m_pos; }
   size_t left() const { return m_size - m_pos; }
   void take(size_t n) { m_pos += n; }
 
-  // Reads the next block once the last one is used up; false on a read error. At the end of
-  // the file nothing is left and `ended` turns true.
+  // Moves to the next block once this one is used up; false on a read error. At the end of the
+  // file nothing is left and `ended` turns true.
   bool refill();
   bool ended() const { return m_ended; }
-  // Bytes read from the file, the head included.
+  // Bytes of the file handed to the decompressor, the head included.
   uint64_t total() const { return m_total; }
 
  private:
+  void read_blocks();
+
   int m_fd;
-  std::unique_ptr<uint8_t[]> m_data;
+  std::unique_ptr<uint8_t[]> m_blocks[BLOCKS];
+  bool m_allocated = false;
+  int m_current = 0;  // the block the decompressor reads
   size_t m_size = 0;
   size_t m_pos = 0;
   uint64_t m_total = 0;
   bool m_ended = false;
+  // Shared with the reading thread, under m_mutex.
+  std::thread m_reader;
+  std::mutex m_mutex;
+  std::condition_variable m_block_read;
+  std::condition_variable m_block_free;
+  size_t m_sizes[BLOCKS] = {};
+  int m_ready = 0;      // blocks read after the current one
+  int m_next_read = 1;  // the block the thread fills next
+  bool m_reader_done = false;
+  bool m_reader_failed = false;
+  bool m_quit = false;
 };
 
-// Inflates one or more concatenated gzip members, read as a single stream as zcat does.
 class gzip_source : public byte_source {
  public:
   gzip_source(int fd, const uint8_t* head, size_t head_len);
@@ -68,6 +97,8 @@ class gzip_source : public byte_source {
   ~gzip_source() override;
   // False when the buffers or the inflater could not be set up.
   bool ready() const { return m_ready; }
+  // Reads the file ahead on a thread of its own (regular files only).
+  void read_ahead() { m_input.read_ahead(); }
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
@@ -86,6 +117,8 @@ class zstd_source : public byte_source {
  public:
   zstd_source(int fd, const uint8_t* head, size_t head_len);
   bool ready() const { return m_input.allocated() && m_context != nullptr; }
+  // Reads the file ahead on a thread of its own (regular files only).
+  void read_ahead() { m_input.read_ahead(); }
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
@@ -105,7 +138,8 @@ class zstd_source : public byte_source {
 // The source for a file whose first bytes, `head`, were already read from `fd`: a decompressor
 // when they are a magic number nelo knows, the descriptor itself otherwise. Null when a
 // decompressor cannot be set up (out of memory).
-std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len);
+std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len,
+                                              bool read_ahead = false);
 
 }  // namespace nelo
 

@@ -85,7 +85,8 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
   uint8_t head[COMPRESSION_MAGIC_MAX];
   const ssize_t head_len = read_fd_fully(fd, head, sizeof head);
   std::unique_ptr<byte_source> source =
-      head_len < 0 ? nullptr : open_byte_source(fd, head, static_cast<size_t>(head_len));
+      head_len < 0 ? nullptr
+                   : open_byte_source(fd, head, static_cast<size_t>(head_len), file_size > 0);
   if (!source) {
     io.messages.write("%s: read error, the file is not read\n", path.c_str());
     return capture_read::not_read;
