@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -230,8 +231,21 @@ bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]) {
 
 std::string temp_dir() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string dir = ::testing::TempDir() + "nelo_" + std::to_string(getpid());
-  mkdir(dir.c_str(), 0755);
+  // A fresh directory per test process: process ids come round again, and a FIFO or file left
+  // by an earlier run under the same id must not meet this one.
+  // It goes, with all the tests wrote there, when the process ends.
+  struct scratch {
+    std::string path;
+    scratch() : path(::testing::TempDir() + "nelo_XXXXXX") {
+      if (mkdtemp(path.data()) == nullptr) path.clear();
+    }
+    ~scratch() {
+      std::error_code ignored;
+      if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static const scratch base;
+  std::string dir = base.path.empty() ? ::testing::TempDir() : base.path;
   if (info != nullptr) {
     dir += std::string("/") + info->test_suite_name() + "." + info->name();
     for (char& c : dir)
