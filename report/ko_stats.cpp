@@ -157,6 +157,24 @@ double count_log(uint32_t k) {
   return k == 0 ? 0 : k * std::log2(static_cast<double>(k));
 }
 
+// log2 n - (1/n) sum k log2 k for fewer than COUNT_TABLE_SIZE bytes, with counters just wide
+// enough for `count`, in four sums so that the additions do not wait on one another.
+template <typename Counter>
+double sum_small_counts(const uint8_t* data, size_t count) {
+  static const count_log_steps table;
+  Counter histogram[ko::HISTOGRAM_BINS] = {};
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    s0 += table.step[++histogram[data[i]]];
+    s1 += table.step[++histogram[data[i + 1]]];
+    s2 += table.step[++histogram[data[i + 2]]];
+    s3 += table.step[++histogram[data[i + 3]]];
+  }
+  for (; i < count; ++i) s0 += table.step[++histogram[data[i]]];
+  return table.log2[count] - ((s0 + s1) + (s2 + s3)) / static_cast<double>(count);
+}
+
 }  // namespace
 
 // H = log2 n - (1/n) sum k log2 k over the byte counts k, in bits per byte, over 8 bits.
@@ -166,20 +184,9 @@ double payload_entropy(const uint8_t* data, int32_t len) {
   const double n = static_cast<double>(count);
   double bits = 0;
   if (count < COUNT_TABLE_SIZE) {
-    // Every count stays inside the table: keep the sum as the counts grow, in one pass, in
-    // four sums so that the additions do not wait on one another.
-    static const count_log_steps table;
-    uint16_t histogram[ko::HISTOGRAM_BINS] = {};
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-      s0 += table.step[++histogram[data[i]]];
-      s1 += table.step[++histogram[data[i + 1]]];
-      s2 += table.step[++histogram[data[i + 2]]];
-      s3 += table.step[++histogram[data[i + 3]]];
-    }
-    for (; i < count; ++i) s0 += table.step[++histogram[data[i]]];
-    bits = table.log2[count] - ((s0 + s1) + (s2 + s3)) / n;
+    // Every count stays inside the table: keep the sum as the counts grow, in one pass.
+    bits = count <= UINT8_MAX ? sum_small_counts<uint8_t>(data, count)
+                              : sum_small_counts<uint16_t>(data, count);
   } else {
     uint32_t histogram[ko::HISTOGRAM_BINS] = {};
     for (size_t i = 0; i < count; ++i) ++histogram[data[i]];
