@@ -1,6 +1,7 @@
 // Address text for the report columns.
 #include "report/address_text.h"
 
+#include "support/byte_text.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -8,7 +9,6 @@ namespace nelo {
 namespace {
 
 constexpr size_t IPV6_GROUP_COUNT = 8;
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
 // Decimal text of one byte value, no leading zeros.
 char* put_byte_decimal(char* p, uint8_t v) {
@@ -26,7 +26,7 @@ char* put_byte_decimal(char* p, uint8_t v) {
 char* put_group_hex(char* p, uint16_t v) {
   int shift = 12;
   while (shift > 0 && (v >> shift) == 0) shift -= 4;
-  for (; shift >= 0; shift -= 4) *p++ = HEX_DIGITS[(v >> shift) & 0xF];
+  for (; shift >= 0; shift -= 4) *p++ = HEX_DIGITS_LOWER[(v >> shift) & 0xF];
   return p;
 }
 

@@ -8,12 +8,11 @@
 
 #include "report/ko_hex_view.h"
 #include "report/string_extract.h"
+#include "support/byte_text.h"
 
 namespace nelo {
 namespace {
 
-constexpr uint8_t FIRST_PRINTABLE = 0x20;
-constexpr uint8_t LAST_PRINTABLE = 0x7e;
 constexpr size_t ASCII_CHUNK = 4096;
 
 struct region {
@@ -61,7 +60,7 @@ void dump_ascii(std::ostream& out, const region& r) {
     size_t n = 0;
     for (; n < ASCII_CHUNK && pos < r.len; ++n, ++pos) {
       const uint8_t b = r.data[pos];
-      buf[n] = (b >= FIRST_PRINTABLE && b <= LAST_PRINTABLE) ? static_cast<char>(b) : '.';
+      buf[n] = is_printable_byte(b) ? static_cast<char>(b) : '.';
     }
     out.write(buf, static_cast<std::streamsize>(n));
   }

@@ -1,6 +1,7 @@
 // Hex view rendering. Lines are built with hand-written digits straight into the output string,
 // sized exactly up front, because the dumps of large captures spend most of their time here.
 #include "report/ko_hex_view.h"
+#include "support/byte_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,20 +22,9 @@ binary_data::~binary_data() = default;
 namespace nelo {
 namespace {
 
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
 constexpr uint32_t OFFSET_COLUMN_WIDTH = 12;  // "hhhh llll:  "
 constexpr uint32_t HEX_CELL_WIDTH = 3;        // two digits and a blank
 constexpr uint32_t GROUP_SIZE = 8;            // an extra blank separates the two groups of 8
-constexpr uint8_t FIRST_PRINTABLE = 0x20;
-constexpr uint8_t LAST_PRINTABLE = 0x7e;
-
-char* put_hex16(char* p, uint32_t v) {
-  p[0] = HEX_DIGITS[(v >> 12) & 0xf];
-  p[1] = HEX_DIGITS[(v >> 8) & 0xf];
-  p[2] = HEX_DIGITS[(v >> 4) & 0xf];
-  p[3] = HEX_DIGITS[v & 0xf];
-  return p + 4;
-}
 
 // Characters of a line of `count` bytes, without the newline.
 constexpr uint32_t line_width(uint32_t count) {
@@ -44,16 +34,16 @@ constexpr uint32_t line_width(uint32_t count) {
 // Renders one line of `count` (1 to 16) bytes at `bytes` into `dst`; returns the end.
 char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offset) {
   const uint32_t low32 = static_cast<uint32_t>(offset);
-  char* p = put_hex16(dst, low32 >> 16);
+  char* p = put_hex4(dst, static_cast<uint16_t>(low32 >> 16));
   *p++ = ' ';
-  p = put_hex16(p, low32 & 0xffff);
+  p = put_hex4(p, static_cast<uint16_t>(low32 & 0xffff));
   *p++ = ':';
   *p++ = ' ';
   *p++ = ' ';
   for (uint32_t i = 0; i < count; ++i) {
     if (i == GROUP_SIZE) *p++ = ' ';
-    p[0] = HEX_DIGITS[bytes[i] >> 4];
-    p[1] = HEX_DIGITS[bytes[i] & 0xf];
+    p[0] = HEX_DIGITS_LOWER[bytes[i] >> 4];
+    p[1] = HEX_DIGITS_LOWER[bytes[i] & 0xf];
     p[2] = ' ';
     p += HEX_CELL_WIDTH;
   }
@@ -62,7 +52,7 @@ char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offs
   while (p < char_column) *p++ = ' ';
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
-    *p++ = (b >= FIRST_PRINTABLE && b <= LAST_PRINTABLE) ? static_cast<char>(b) : '.';
+    *p++ = is_printable_byte(b) ? static_cast<char>(b) : '.';
   }
   return p;
 }
@@ -119,7 +109,7 @@ void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base
     char digits[8];
     int n = 0;
     do {
-      digits[n++] = HEX_DIGITS[len & 0xf];
+      digits[n++] = HEX_DIGITS_LOWER[len & 0xf];
       len >>= 4;
     } while (len != 0);
     while (n > 0) *p++ = digits[--n];

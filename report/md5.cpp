@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "support/byte_text.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -149,8 +150,6 @@ void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   state[3] = d;
 }
 
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
-
 }  // namespace
 
 void md5_init(md5_context* ctx) {
@@ -224,8 +223,8 @@ bool md5_buffer(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZ
 
 void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], char out[MD5_HEX_SIZE]) {
   for (size_t i = 0; i < MD5_DIGEST_SIZE; ++i) {
-    out[2 * i] = HEX_DIGITS[digest[i] >> 4];
-    out[2 * i + 1] = HEX_DIGITS[digest[i] & 0xF];
+    out[2 * i] = HEX_DIGITS_LOWER[digest[i] >> 4];
+    out[2 * i + 1] = HEX_DIGITS_LOWER[digest[i] & 0xF];
   }
 }
 

@@ -9,6 +9,7 @@
 #include "report/icmp_types.h"
 #include "report/ko_stats.h"
 #include "report/md5.h"
+#include "support/byte_text.h"
 #include "support/ko_time.h"
 #include "support/wire.h"
 
@@ -38,8 +39,6 @@ constexpr size_t REPORT_LINE_MAX = DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_
                                    2 * IPV6_TEXT_MAX + 3 * DECIMAL_MAX + MD5_HEX_SIZE +
                                    ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
                                    ENTROPY_NOTE.size() + 10 * SEPARATOR.size() + 2;
-
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
 char* put_text(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -72,14 +71,6 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes, size_t width) {
   p += len;
   if (len < width) p = put_blanks(p, width - len);
   return p;
-}
-
-char* put_hex4(char* p, uint16_t value) {
-  p[0] = HEX_DIGITS[(value >> 12) & 0xF];
-  p[1] = HEX_DIGITS[(value >> 8) & 0xF];
-  p[2] = HEX_DIGITS[(value >> 4) & 0xF];
-  p[3] = HEX_DIGITS[value & 0xF];
-  return p + 4;
 }
 
 void write_header(std::ostream& out) {

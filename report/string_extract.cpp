@@ -3,16 +3,12 @@
 
 #include <algorithm>
 
+#include "support/byte_text.h"
+
 namespace nelo {
 namespace {
 
-constexpr uint8_t FIRST_PRINTABLE = 0x20;
-constexpr uint8_t LAST_PRINTABLE = 0x7e;
 constexpr char BLANK = ' ';
-
-bool printable(uint8_t b) {
-  return b >= FIRST_PRINTABLE && b <= LAST_PRINTABLE;
-}
 
 // The run being collected. Leading blanks are dropped so that indented text lines up; blanks
 // inside or after the text are part of it.
@@ -48,7 +44,7 @@ bool extract_ascii_strings(const uint8_t* data, int32_t len, int32_t min_len,
   if (data == nullptr || len < 1) return false;
   run_collector run(effective_min_len(min_len), strings);
   for (int32_t i = 0; i < len; ++i) {
-    if (printable(data[i])) {
+    if (is_printable_byte(data[i])) {
       run.add(static_cast<char>(data[i]));
     } else {
       run.end_run();
@@ -65,7 +61,7 @@ bool extract_utf16_strings(const uint8_t* data, uint32_t len, int32_t min_len,
   run_collector run(effective_min_len(min_len), strings);
   uint32_t i = 0;
   while (i < len - 1) {
-    if (data[i + 1] == 0 && printable(data[i])) {
+    if (data[i + 1] == 0 && is_printable_byte(data[i])) {
       run.add(static_cast<char>(data[i]));
       i += 2;
     } else {

@@ -14,6 +14,15 @@ inline bool is_printable_byte(uint8_t b) {
   return b >= FIRST_PRINTABLE_BYTE && b <= LAST_PRINTABLE_BYTE;
 }
 
+// The four hex digits of `value` at `p`; returns the end.
+inline char* put_hex4(char* p, uint16_t value) {
+  p[0] = HEX_DIGITS_LOWER[(value >> 12) & 0xF];
+  p[1] = HEX_DIGITS_LOWER[(value >> 8) & 0xF];
+  p[2] = HEX_DIGITS_LOWER[(value >> 4) & 0xF];
+  p[3] = HEX_DIGITS_LOWER[value & 0xF];
+  return p + 4;
+}
+
 }  // namespace nelo
 
 #endif  // NELO_SUPPORT_BYTE_TEXT_H_
