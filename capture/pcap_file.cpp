@@ -30,10 +30,6 @@ struct file_layout {
   bool nanoseconds = false;
 };
 
-uint32_t load32(const uint8_t* p, bool big_endian) {
-  return big_endian ? load_be32(p) : load_le32(p);
-}
-
 bool read_layout(const uint8_t* head, size_t len, file_layout& layout) {
   if (len < PCAP_FILE_HEADER_SIZE) return false;
   const uint32_t le = load_le32(head);
@@ -45,11 +41,8 @@ bool read_layout(const uint8_t* head, size_t len, file_layout& layout) {
   } else {
     return false;
   }
-  const auto load16 = [&](size_t at) {
-    return layout.big_endian ? load_be16(head + at) : load_le16(head + at);
-  };
-  return load16(HEADER_VERSION_MAJOR) == PCAP_VERSION_MAJOR &&
-         load16(HEADER_VERSION_MINOR) == PCAP_VERSION_MINOR;
+  return load_u16(head + HEADER_VERSION_MAJOR, layout.big_endian) == PCAP_VERSION_MAJOR &&
+         load_u16(head + HEADER_VERSION_MINOR, layout.big_endian) == PCAP_VERSION_MINOR;
 }
 
 // The record's stamp as ticks. The seconds are signed: a stamp at or before 1970 keeps its
@@ -85,17 +78,17 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
   while (!stop_requested()) {
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);
-    const uint32_t incl_len = load32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
+    const uint32_t incl_len = load_u32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
     if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) return walk_end::damaged;
     const size_t record_len = PCAP_RECORD_HEADER_SIZE + incl_len;
     const bool whole = buffer.fill(record_len);
     const size_t got = std::min(record_len, buffer.available());
     const uint8_t* header = buffer.front();
-    set_record_time(static_cast<int32_t>(load32(header + RECORD_SECONDS, BigEndian)),
-                    static_cast<int32_t>(load32(header + RECORD_FRACTION, BigEndian)), nanoseconds,
-                    record);
+    set_record_time(static_cast<int32_t>(load_u32(header + RECORD_SECONDS, BigEndian)),
+                    static_cast<int32_t>(load_u32(header + RECORD_FRACTION, BigEndian)),
+                    nanoseconds, record);
     record.captured_len = static_cast<uint32_t>(got - PCAP_RECORD_HEADER_SIZE);
-    record.wire_len = load32(header + RECORD_WIRE_LENGTH, BigEndian);
+    record.wire_len = load_u32(header + RECORD_WIRE_LENGTH, BigEndian);
     record.bytes = header + PCAP_RECORD_HEADER_SIZE;
     hand_on(walk, record);
     buffer.consume(got);
@@ -120,9 +113,9 @@ walk_end walk_pcap_file(capture_walk& walk) {
   file_layout layout;
   if (!read_layout(buffer.front(), buffer.available(), layout)) return walk_end::damaged;
   const uint8_t* head = buffer.front();
-  uint32_t snaplen = load32(head + HEADER_SNAPLEN, layout.big_endian);
+  uint32_t snaplen = load_u32(head + HEADER_SNAPLEN, layout.big_endian);
   if (snaplen == 0) snaplen = PCAP_UNLIMITED_SNAPLEN;
-  const uint32_t link_type = load32(head + HEADER_LINK_TYPE, layout.big_endian) & LINK_TYPE_MASK;
+  const uint32_t link_type = load_u32(head + HEADER_LINK_TYPE, layout.big_endian) & LINK_TYPE_MASK;
   buffer.consume(PCAP_FILE_HEADER_SIZE);
   return layout.big_endian ? walk_records<true>(walk, snaplen, link_type, layout.nanoseconds)
                            : walk_records<false>(walk, snaplen, link_type, layout.nanoseconds);

@@ -51,18 +51,29 @@ constexpr uint64_t NANOSECONDS_PER_SECOND = 1000000000;
 constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr int UINT64_DIGITS = 19;  // 10^19 is the largest power of 10 in 64 bits
 
+// How an interface's stamps become nanoseconds: multiplied and divided by powers of 10, or
+// multiplied by 10^9 and shifted right for a resolution of 2^-n. Worked out once per interface.
+struct stamp_scale {
+  bool binary = false;
+  int shift = 0;
+  uint64_t multiplier = 1;  // 0: every stamp is below a nanosecond
+  uint64_t divisor = 1;
+};
+
 struct interface_info {
   uint32_t link_type = 0;
   uint32_t snaplen = 0;  // 0: no limit
   uint8_t tsresol = DEFAULT_TSRESOL;
   int64_t tsoffset = 0;  // seconds added to every stamp
+  stamp_scale scale;
+  uint8_t time_digits = DEFAULT_TSRESOL;
 };
 
 class section_reader {
  public:
   explicit section_reader(bool big_endian) : m_big_endian(big_endian) {}
-  uint16_t u16(const uint8_t* p) const { return m_big_endian ? load_be16(p) : load_le16(p); }
-  uint32_t u32(const uint8_t* p) const { return m_big_endian ? load_be32(p) : load_le32(p); }
+  uint16_t u16(const uint8_t* p) const { return load_u16(p, m_big_endian); }
+  uint32_t u32(const uint8_t* p) const { return load_u32(p, m_big_endian); }
   uint64_t u64(const uint8_t* p) const {
     const uint64_t first = u32(p);
     const uint64_t second = u32(p + 4);
@@ -87,19 +98,30 @@ uint8_t resolution_digits(uint8_t tsresol) {
   return static_cast<uint8_t>(digits < NANOSECOND_DIGITS ? digits : NANOSECOND_DIGITS);
 }
 
+stamp_scale scale_of(uint8_t tsresol) {
+  stamp_scale scale;
+  const int exponent = tsresol & ~TSRESOL_POWER_OF_TWO;
+  if ((tsresol & TSRESOL_POWER_OF_TWO) != 0) {
+    scale.binary = true;
+    scale.shift = exponent;
+  } else if (exponent <= NANOSECOND_DIGITS) {
+    scale.multiplier = power_of_ten(NANOSECOND_DIGITS - exponent);
+  } else if (exponent - NANOSECOND_DIGITS <= UINT64_DIGITS) {
+    scale.divisor = power_of_ten(exponent - NANOSECOND_DIGITS);
+  } else {
+    scale.multiplier = 0;
+  }
+  return scale;
+}
+
 // A stamp in the interface's units as ticks since 1601 and the nanoseconds below the tick;
 // digits finer than a nanosecond are dropped.
 void set_record_time(uint64_t stamp, const interface_info& iface, capture_record& record) {
-  uint128 nanoseconds = 0;
-  const int exponent = iface.tsresol & ~TSRESOL_POWER_OF_TWO;
-  if ((iface.tsresol & TSRESOL_POWER_OF_TWO) != 0) {
-    nanoseconds = (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> exponent;
-  } else if (exponent <= NANOSECOND_DIGITS) {
-    nanoseconds = static_cast<uint128>(stamp) * power_of_ten(NANOSECOND_DIGITS - exponent);
-  } else if (exponent - NANOSECOND_DIGITS <= UINT64_DIGITS) {
-    nanoseconds = stamp / power_of_ten(exponent - NANOSECOND_DIGITS);
-  }
-  record.time_digits = resolution_digits(iface.tsresol);
+  const stamp_scale& scale = iface.scale;
+  const uint128 nanoseconds =
+      scale.binary ? (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> scale.shift
+                   : static_cast<uint128>(stamp / scale.divisor) * scale.multiplier;
+  record.time_digits = iface.time_digits;
   // Every stamp of this century fits in 64 bits of nanoseconds, where division is one
   // instruction rather than a library call.
   uint128 ticks = 0;
@@ -145,6 +167,8 @@ interface_info read_interface(const uint8_t* block, uint32_t total, const sectio
       iface.tsoffset = static_cast<int64_t>(r.u64(block + value));
     at = value + ((len + 3u) & ~3u);
   }
+  iface.scale = scale_of(iface.tsresol);
+  iface.time_digits = resolution_digits(iface.tsresol);
   return iface;
 }
 

@@ -27,6 +27,15 @@ inline uint32_t load_be32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
+// The same fields in a byte order known only at run time (a capture file's own).
+inline uint16_t load_u16(const uint8_t* p, bool big_endian) {
+  return big_endian ? load_be16(p) : load_le16(p);
+}
+
+inline uint32_t load_u32(const uint8_t* p, bool big_endian) {
+  return big_endian ? load_be32(p) : load_le32(p);
+}
+
 inline void store_le32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "helpers/pcap_builder.h"
+#include "support/ko_time.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -18,8 +19,8 @@ using testing::bytes;
 
 using testing::seen_record;
 
-constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
-constexpr uint64_t TICKS_PER_SECOND = 10000000;
+constexpr uint64_t EPOCH_TICKS = ko::TICKS_1601_TO_1970;
+constexpr uint64_t TICKS_PER_SECOND = ko::TICKS_PER_SECOND;
 
 class PcapReaderTest : public ::testing::Test {
  protected:

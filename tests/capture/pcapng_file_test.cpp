@@ -9,6 +9,7 @@
 
 #include "capture/pcap_reader.h"
 #include "helpers/pcap_builder.h"
+#include "support/ko_time.h"
 
 namespace nelo {
 namespace {
@@ -16,8 +17,8 @@ namespace {
 using testing::bytes;
 using testing::pcapng_writer;
 
-constexpr uint64_t EPOCH_TICKS = 116444736000000000ULL;
-constexpr uint64_t TICKS_PER_SECOND = 10000000;
+constexpr uint64_t EPOCH_TICKS = ko::TICKS_1601_TO_1970;
+constexpr uint64_t TICKS_PER_SECOND = ko::TICKS_PER_SECOND;
 constexpr uint64_t T0 = 1600000000;  // seconds since 1970
 
 struct walk_result {
