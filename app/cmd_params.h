@@ -37,8 +37,9 @@ class cmd_params {
   bool profile = false;
   bool flush_stderr = true;
   std::string diags_file;
-  // Captures of a list walked at once (`-threads`): at least 1; 0 or an unreadable value gives
-  // the number of online processors.
+  // Threads of the run (`-threads`): captures of a list walked at once, or threads sharing the
+  // payload work of one capture. At least 1; 0 or an unreadable value gives the number of online
+  // processors.
   uint32_t threads = 1;
   std::string date_format;  // empty, or a value that passed the length check
   std::string time_format;

@@ -19,8 +19,10 @@
 #include "app/options.h"
 #include "app/progress_line.h"
 #include "capture/packet_handler.h"
+#include "capture/payload_pipeline.h"
 #include "capture/pcap_reader.h"
 #include "report/json_report.h"
+#include "report/payload_digest.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time.h"
@@ -77,7 +79,8 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "   -dateformat <fmt>   - date format of the run header (default mm/dd/yyyy)",
     "   -profile            - write the elapsed time to stderr at the end",
     "   -quiet              - do not flush stderr at the end, nor show progress",
-    "   -threads <n>        - with -pipe or -enumdir, walk n files at once (0: every core)",
+    "   -threads <n>        - use n threads: with -pipe or -enumdir walk n files at once,",
+    "                         else share the payload hashing of one file (0: every core)",
 };
 
 bool is_help_request(const arg_list& args) {
@@ -184,13 +187,37 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
   return 0;
 }
 
+void drain_pipeline(void* pipeline) {
+  static_cast<payload_pipeline*>(pipeline)->drain();
+}
+
+// Walks one capture with `read`, its payload work on up to `threads` threads when the run has
+// any to do.
+template <typename Read>
+capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Read read) {
+  if (threads < 2 || !payload_digest_wanted(ctx)) return read(walk);
+  payload_pipeline pipeline(ctx, threads);
+  if (!pipeline.started()) return read(walk);
+  // What the walk says about a frame comes after the lines of the frames before it, as it does
+  // without threads.
+  const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
+                                {drain_pipeline, &pipeline});
+  const walk_io piped{walk.announce, messages, walk.observer};
+  ctx.pipeline = &pipeline;
+  const capture_read result = read(piped);
+  pipeline.finish();
+  ctx.pipeline = nullptr;
+  return result;
+}
+
 int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                 const walk_io& walk) {
   set_capture_name(ctx, options.input_file);
   if (options.input_file == STDIN_NAME) {
-    return read_capture_stdin(io.in_fd, handle_packet, &ctx, walk) == capture_read::walked
-               ? 0
-               : EXIT_REFUSED;
+    const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+      return read_capture_stdin(io.in_fd, handle_packet, &ctx, w);
+    });
+    return read == capture_read::walked ? 0 : EXIT_REFUSED;
   }
   {
     uni::fileio probe(options.input_file, false, false);
@@ -201,9 +228,10 @@ int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
     }
   }
   // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
-  return read_capture_file(options.input_file, handle_packet, &ctx, walk) == capture_read::walked
-             ? 0
-             : EXIT_REFUSED;
+  const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+    return read_capture_file(options.input_file, handle_packet, &ctx, w);
+  });
+  return read == capture_read::walked ? 0 : EXIT_REFUSED;
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
@@ -236,10 +264,6 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
-  // One capture is walked on one thread; saying so beats a silent single-core run.
-  if (options.threads != 1 && !options.pipe && !options.enumdir) {
-    messages.write("option -threads has no effect without -pipe or -enumdir, ignoring\n");
-  }
   packet_ctx ctx = make_packet_ctx(options);
 
   ctx.out = &io.out;

@@ -1,8 +1,5 @@
 #include "app/list_workers.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <functional>
 #include <system_error>
 
@@ -19,23 +16,6 @@ namespace {
 // The most a capture waiting for its turn holds in memory; past it, its worker waits. Enough
 // for the whole report of a typical capture, small enough for one per worker.
 constexpr size_t HOLD_LIMIT = 4u << 20;
-
-// Blocks the stop signals in the calling thread for its lifetime, and restores the mask after.
-class stop_signals_blocked {
- public:
-  stop_signals_blocked() {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signo);
-    pthread_sigmask(SIG_BLOCK, &stops, &m_saved);
-  }
-  stop_signals_blocked(const stop_signals_blocked&) = delete;
-  stop_signals_blocked& operator=(const stop_signals_blocked&) = delete;
-  ~stop_signals_blocked() { pthread_sigmask(SIG_SETMASK, &m_saved, nullptr); }
-
- private:
-  sigset_t m_saved;
-};
 
 }  // namespace
 

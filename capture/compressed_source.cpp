@@ -1,7 +1,5 @@
 #include "capture/compressed_source.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <zstd_errors.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+
+#include "support/run_control.h"
 
 namespace nelo {
 
@@ -60,11 +60,7 @@ void compressed_input::read_ahead() {
 }
 
 void compressed_input::read_blocks() {
-  // Stop signals are for the walk's thread, which checks for them between records.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, s);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  const stop_signals_blocked blocked;
 
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {

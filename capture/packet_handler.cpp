@@ -4,6 +4,7 @@
 
 #include "capture/filters.h"
 #include "capture/link_layer.h"
+#include "capture/payload_pipeline.h"
 #include "report/dumps.h"
 #include "report/json_report.h"
 #include "report/packet_report.h"
@@ -120,14 +121,22 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (!decode_packet(record, packet)) return 0;
   if (!packet_passes_filters(packet, ctx)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx)) return 0;
+  if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
+  const payload_digest digest =
+      payload_digest_wanted(*ctx) ? digest_payload(packet, ctx->json) : payload_digest{};
+  write_kept_packet(packet, digest, ctx);
+  return 1;
+}
+
+void write_kept_packet(const decoded_packet& packet, const payload_digest& digest,
+                       packet_ctx* ctx) {
   if (ctx->json) {
-    write_json_record(packet, ctx);
+    write_json_record(packet, digest, ctx);
   } else {
-    write_packet_report(packet, ctx);
+    write_packet_report(packet, digest, ctx);
     dump_packet(packet, *ctx);
   }
   if (ctx->out != nullptr && ctx->out->fail()) request_stop_for_write_failure();
-  return 1;
 }
 
 }  // namespace nelo

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "report/packet.h"
+#include "report/payload_digest.h"
 
 namespace nelo {
 
@@ -23,10 +24,14 @@ inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;
 // limit and the ICMP identifier: no later stage ever reads past the captured bytes.
 bool decode_packet(const capture_record& record, decoded_packet& packet);
 
-// The packet handler given to the reader: decode, filter, report, dump. Returns 1 when the
-// packet was kept, 0 when it was dropped or the context was missing. Asks the walk to stop when
-// the report stream has failed.
+// The packet handler given to the reader: decode, filter, then report and dump, or hand the
+// packet to the context's pipeline. Returns 1 when the packet was kept, 0 when it was dropped
+// or the context was missing.
 int handle_packet(const capture_record& record, packet_ctx* ctx);
+
+// Writes a kept packet with its payload work done: the JSON object, or the report line and the
+// dumps. Asks the walk to stop when the report stream has failed.
+void write_kept_packet(const decoded_packet& packet, const payload_digest& digest, packet_ctx* ctx);
 
 }  // namespace nelo
 

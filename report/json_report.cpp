@@ -11,7 +11,6 @@
 #include "report/address_text.h"
 #include "report/icmp_names.h"
 #include "report/icmp_types.h"
-#include "report/ko_stats.h"
 #include "report/md5.h"
 #include "report/string_extract.h"
 #include "support/byte_text.h"
@@ -316,7 +315,8 @@ void set_capture_name(packet_ctx& ctx, const std::string& name) {
   ctx.capture_name_json = escaped.str();
 }
 
-bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
+bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
+                       const packet_ctx* ctx) {
   if (ctx == nullptr || ctx->out == nullptr) return false;
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ipv6;
@@ -346,9 +346,7 @@ bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
   p = put_number(p, static_cast<uint64_t>(payload_len));
   p = put_text(p, ",\"payload_md5\":\"");
   if (payload_len > 0) {
-    uint8_t digest[MD5_DIGEST_SIZE] = {};
-    md5_buffer(packet.payload, static_cast<uint32_t>(payload_len), digest);
-    md5_to_hex(digest, p);
+    md5_to_hex(digest.md5, p);
     p += MD5_HEX_SIZE;
   }
   p = put_text(p, "\",\"type\":");
@@ -369,10 +367,9 @@ bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx) {
   p = put_text(p, ",\"message\":\"");
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
   p = put_text(p, "\",\"entropy\":");
-  p = put_fraction4(p, payload_entropy(packet.payload, payload_len));
-  p = put_text(p, payload_looks_random(packet.payload, payload_len)
-                      ? std::string_view(",\"entropy_high\":true")
-                      : std::string_view(",\"entropy_high\":false"));
+  p = put_fraction4(p, digest.entropy);
+  p = put_text(p, digest.random ? std::string_view(",\"entropy_high\":true")
+                                : std::string_view(",\"entropy_high\":false"));
   if (packet.vlan_count > 0) {
     p = put_text(p, ",\"vlan\":[");
     for (int i = 0; i < packet.vlan_count; ++i) {

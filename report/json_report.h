@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "report/packet.h"
+#include "report/payload_digest.h"
 
 namespace nelo {
 
@@ -28,7 +29,8 @@ void set_capture_name(packet_ctx& ctx, const std::string& name);
 // link_type, quoted (for error messages whose quoted IP header was captured), header_hex and
 // payload_hex (with dump_hdr and dump_payload), strings (with the strings form). Returns false
 // and writes nothing when `ctx` or its stream is null.
-bool write_json_record(const decoded_packet& packet, const packet_ctx* ctx);
+bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
+                       const packet_ctx* ctx);
 
 }  // namespace nelo
 

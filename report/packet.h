@@ -81,6 +81,8 @@ struct byte_pattern {
   }
 };
 
+class payload_pipeline;
+
 struct packet_ctx {
   uint32_t min_size = 0;
   uint32_t src_ip = 0;
@@ -108,6 +110,8 @@ struct packet_ctx {
   // Flush the report after every line. The driver clears it when nobody can be reading the
   // lines as they come (a regular file, /dev/null); the stream is then flushed per input file.
   bool flush_each_line = true;
+  // Payload work on other threads for this walk, or null: the handler does it itself.
+  payload_pipeline* pipeline = nullptr;
 };
 
 // Positions of one decoded ICMP or ICMPv6 packet inside the reader's buffer. Offsets count from

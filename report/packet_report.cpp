@@ -7,7 +7,6 @@
 #include "report/address_text.h"
 #include "report/icmp_names.h"
 #include "report/icmp_types.h"
-#include "report/ko_stats.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
 #include "support/ko_time.h"
@@ -83,7 +82,8 @@ void write_header(std::ostream& out) {
 
 }  // namespace
 
-bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx) {
+bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,
+                         packet_ctx* ctx) {
   if (ctx == nullptr || ctx->out == nullptr || !ctx->dump_meta ||
       ctx->format == output_format::binary) {
     return false;
@@ -133,13 +133,9 @@ bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx) {
   p = put_decimal_right(p, static_cast<uint64_t>(payload_len), LENGTH_WIDTH);
   p = put_text(p, SEPARATOR);
 
-  bool random = false;
   if (payload_len > 0 && packet.payload != nullptr) {
-    uint8_t digest[MD5_DIGEST_SIZE] = {};
-    md5_buffer(packet.payload, static_cast<uint32_t>(payload_len), digest);
-    md5_to_hex(digest, p);
+    md5_to_hex(digest.md5, p);
     p += MD5_HEX_SIZE;
-    random = payload_looks_random(packet.payload, payload_len);
   }
   p = put_text(p, SEPARATOR);
 
@@ -151,7 +147,7 @@ bool write_packet_report(const decoded_packet& packet, packet_ctx* ctx) {
   const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
   // Every message has a name, so the comment is never empty and the note always takes ", ".
-  if (random) {
+  if (digest.random) {
     p = put_text(p, ENTROPY_NOTE);
   } else {
     *p++ = ' ';

@@ -1,5 +1,6 @@
 #include "support/run_control.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
@@ -21,13 +22,16 @@ extern "C" void on_stop_signal(int signo) {
 
 }  // namespace
 
+// The signals a person or a scheduler sends to end a run.
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
 void install_stop_signals() {
   struct sigaction action = {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a blocked read returns EINTR, so the reader notices the stop at once.
   action.sa_flags = 0;
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &action, nullptr);
+  for (int signo : STOP_SIGNALS) sigaction(signo, &action, nullptr);
 }
 
 int stop_signal() {
@@ -56,6 +60,17 @@ void reraise_stop_signal() {
 void reset_stop_requests() {
   g_stop_signal = 0;
   g_write_failed = 0;
+}
+
+stop_signals_blocked::stop_signals_blocked() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signo : STOP_SIGNALS) sigaddset(&stops, signo);
+  pthread_sigmask(SIG_BLOCK, &stops, &m_saved);
+}
+
+stop_signals_blocked::~stop_signals_blocked() {
+  pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
 }
 
 }  // namespace nelo

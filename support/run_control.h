@@ -6,6 +6,8 @@
 #ifndef NELO_SUPPORT_RUN_CONTROL_H_
 #define NELO_SUPPORT_RUN_CONTROL_H_
 
+#include <signal.h>
+
 #include <csignal>
 
 namespace nelo {
@@ -24,6 +26,20 @@ bool write_failed();
 void reraise_stop_signal();
 // Clears every request (for tests that run several walks in one process).
 void reset_stop_requests();
+
+// Blocks the stop signals in the calling thread for its lifetime, and restores the mask after.
+// A thread started meanwhile inherits the mask: stop signals are for the walk's thread, which
+// checks for them between records.
+class stop_signals_blocked {
+ public:
+  stop_signals_blocked();
+  stop_signals_blocked(const stop_signals_blocked&) = delete;
+  stop_signals_blocked& operator=(const stop_signals_blocked&) = delete;
+  ~stop_signals_blocked();
+
+ private:
+  sigset_t m_saved;
+};
 
 }  // namespace nelo
 

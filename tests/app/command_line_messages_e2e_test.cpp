@@ -68,10 +68,7 @@ TEST(CommandLineMessages, EachDoubtfulWordIsNamedAndTheRunGoesOnUnlessRefused) {
       {{"-find_pattern_h", "41 zz"}, "-find_pattern_h: cannot read \"zz\", byte 0\n", 0},
       {{"-find_pattern", "? ?"}, "-find_pattern: cannot read \"? ?\", pattern off\n", 0},
       {{"-num_subdirs", "2x"}, "-num_subdirs: cannot read \"2x\", read as 0\n", 0},
-      {{"-threads", "two"},
-       "-threads: cannot read \"two\", read as 0\n"
-       "option -threads has no effect without -pipe or -enumdir, ignoring\n",
-       0},
+      {{"-threads", "two"}, "-threads: cannot read \"two\", read as 0\n", 0},
       {{"-icmptype", "3"}, "unknown option -icmptype, ignoring\nunknown option 3, ignoring\n", 0},
       {{"-csv", "-cpu", "4", "-csv"},
        "option -cpu has no effect in nelo, ignoring\n"

@@ -267,17 +267,20 @@ bytes read_file(const std::string& path) {
   return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string write_long_capture() {
-  const std::string path = temp_dir() + "/long.pcap";
+std::string write_long_capture(size_t payload_size, int blocks) {
+  const std::string path = temp_dir() + "/long" + std::to_string(payload_size) + ".pcap";
   std::ofstream out(path, std::ios::binary);
   const bytes header = pcap_global_header();
   out.write(reinterpret_cast<const char*>(header.data()),
             static_cast<std::streamsize>(header.size()));
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
-  const bytes record = pcap_record({.frame = ipv4_icmp_frame(a, b, 8, 0, 7, bytes(56, 0x61))});
+  const bytes record =
+      pcap_record({.frame = ipv4_icmp_frame(a, b, 8, 0, 7, bytes(payload_size, 0x61))});
   std::string block;
   for (int i = 0; i < 4096; ++i) block.append(record.begin(), record.end());
-  for (int i = 0; i < 400; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  for (int i = 0; i < blocks; ++i) {
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
   return path;
 }
 

@@ -107,9 +107,9 @@ bytes read_file(const std::string& path);
 // An independent reader: the frames of a pcap file, in order (empty on any damage).
 std::vector<bytes> read_pcap_frames(const bytes& file);
 
-// A capture of 1.6 million small ICMP echo records (about 180 MB) in the test's temporary
-// directory: long enough that a full walk with dumps lasts a second or more.
-std::string write_long_capture();
+// A capture of ICMP echo records in the test's temporary directory. By default 1.6 million
+// small ones (about 180 MB): long enough that a full walk with dumps lasts a second or more.
+std::string write_long_capture(size_t payload_size = 56, int blocks = 400);
 
 // Standard output of a shell command (for the runs that need a terminal, under script(1)).
 std::string run_shell(const std::string& command);

@@ -69,7 +69,8 @@ packet_ctx report_ctx(std::ostream& out, bool header_pending = false) {
 std::string report_line(uint64_t frame_number, const frame_fields& fields) {
   std::ostringstream out;
   packet_ctx ctx = report_ctx(out);
-  EXPECT_TRUE(write_packet_report(built_record(frame_number, fields).packet, &ctx));
+  const built_record r(frame_number, fields);
+  EXPECT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   return out.str();
 }
 
@@ -86,11 +87,11 @@ TEST(PacketReport, FirstLineIsPrecededByTheHeaderAndAnEmptyLineOnlyOnce) {
   std::ostringstream out;
   packet_ctx ctx = report_ctx(out, true);
   const built_record r(7, {});
-  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   EXPECT_FALSE(ctx.header_pending);
-  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   ctx.header_pending = true;  // re-armed for the next input file
-  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   const std::string first = HEADER_LINE + "\n" + WORKED_EXAMPLE_LINE;
   EXPECT_EQ(out.str(), first + WORKED_EXAMPLE_LINE + first);
 }
@@ -169,10 +170,10 @@ TEST(PacketReport, NothingIsWrittenWhenTheReportIsOff) {
   no_meta.dump_meta = false;
   no_stream.out = nullptr;
   for (packet_ctx* ctx : {&binary, &no_meta, &no_stream}) {
-    EXPECT_FALSE(write_packet_report(r.packet, ctx));
+    EXPECT_FALSE(write_packet_report(r.packet, digest_payload(r.packet, false), ctx));
     EXPECT_TRUE(ctx->header_pending);
   }
-  EXPECT_FALSE(write_packet_report(r.packet, nullptr));
+  EXPECT_FALSE(write_packet_report(r.packet, digest_payload(r.packet, false), nullptr));
   EXPECT_TRUE(out.str().empty());
 }
 
@@ -198,11 +199,11 @@ TEST(PacketReport, EachLineIsOneWriteAndIsFlushedOnlyWhenAsked) {
   counting_buffer buffer;
   std::ostream out(&buffer);
   packet_ctx ctx = report_ctx(out);
-  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   EXPECT_EQ(buffer.writes, 1);
   EXPECT_EQ(buffer.syncs, 1);
   ctx.flush_each_line = false;
-  ASSERT_TRUE(write_packet_report(r.packet, &ctx));
+  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
   EXPECT_EQ(buffer.writes, 2);
   EXPECT_EQ(buffer.syncs, 1);
   EXPECT_EQ(buffer.str(), WORKED_EXAMPLE_LINE + WORKED_EXAMPLE_LINE);

@@ -1,0 +1,164 @@
+#include "capture/payload_pipeline.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "capture/packet_handler.h"
+#include "support/run_control.h"
+
+namespace nelo {
+
+namespace {
+
+// Batches per payload thread: one being hashed and one waiting for it, so no thread waits while
+// the reader fills the next.
+constexpr size_t BATCHES_PER_THREAD = 2;
+
+}  // namespace
+
+payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
+    : m_ctx(ctx), m_with_entropy(ctx.json) {
+  if (threads < 2) return;
+  m_batches.resize(threads * BATCHES_PER_THREAD + 1);
+  for (batch& b : m_batches) {
+    b.bytes = std::make_unique_for_overwrite<uint8_t[]>(PIPELINE_BATCH_BYTES);
+    b.packets = std::make_unique<held_packet[]>(PIPELINE_BATCH_PACKETS);
+  }
+  m_filling = &m_batches.front();
+  const stop_signals_blocked blocked;  // the workers inherit the mask
+  for (uint32_t i = 1; i < threads; ++i) {
+    try {
+      m_threads.emplace_back(&payload_pipeline::run_worker, this);
+    } catch (const std::system_error&) {
+      break;  // fewer workers still help; none, and the walk hashes alone
+    }
+  }
+}
+
+payload_pipeline::~payload_pipeline() {
+  {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
+  }
+  m_work.notify_all();
+  for (std::thread& t : m_threads) t.join();
+}
+
+bool payload_pipeline::take(const decoded_packet& packet) {
+  batch* filling = m_filling;
+  if (filling == nullptr) return false;
+  const bool pending = m_written < m_closed || filling->count > 0;
+  if (!pending && packet.payload_len < PIPELINE_PAYLOAD_MIN) return false;
+  const size_t size = packet.incl_len;
+  if (size > PIPELINE_BATCH_BYTES) {
+    drain();
+    return false;
+  }
+  if (filling->count == PIPELINE_BATCH_PACKETS || filling->used + size > PIPELINE_BATCH_BYTES) {
+    close_filling();
+    filling = m_filling;
+  }
+  uint8_t* copy = filling->bytes.get() + filling->used;
+  std::memcpy(copy, packet.frame, size);
+  filling->used += size;
+  held_packet& held = filling->packets[filling->count++];
+  held.record = *packet.record;
+  held.record.bytes = copy;
+  held.packet = packet;
+  held.packet.record = &held.record;
+  held.packet.frame = copy;
+  held.packet.network = copy + (packet.network - packet.frame);
+  held.packet.icmp = copy + (packet.icmp - packet.frame);
+  held.packet.payload = copy + (packet.payload - packet.frame);
+  return true;
+}
+
+void payload_pipeline::drain() {
+  settle(true);
+}
+
+void payload_pipeline::finish() {
+  settle(!stop_requested());
+}
+
+void payload_pipeline::run_worker() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    m_work.wait(lock, [this] { return m_quit || m_claimed < m_closed; });
+    if (m_quit) return;
+    batch& b = slot(m_claimed++);
+    lock.unlock();
+    hash(b);
+    lock.lock();
+    b.done = true;
+    m_done.notify_one();
+  }
+}
+
+void payload_pipeline::hash(batch& b) const {
+  for (uint32_t i = 0; i < b.count; ++i) {
+    held_packet& held = b.packets[i];
+    held.digest = digest_payload(held.packet, m_with_entropy);
+  }
+}
+
+void payload_pipeline::queue_filling() {
+  {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_closed;
+  }
+  m_filling = &slot(m_closed);
+  m_work.notify_one();
+}
+
+void payload_pipeline::close_filling() {
+  queue_filling();
+  // Write what is ready; wait only when the next batch to fill is still taken.
+  while (m_written < m_closed) {
+    bool head_done = false;
+    {
+      const std::lock_guard<std::mutex> lock(m_mutex);
+      head_done = slot(m_written).done;
+    }
+    if (!head_done && m_closed - m_written < m_batches.size()) break;
+    write_head(true);
+  }
+}
+
+void payload_pipeline::write_head(bool write) {
+  batch& head = slot(m_written);
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!head.done) {
+      // Rather than wait, the reader hashes a batch no worker has taken yet.
+      if (m_claimed < m_closed) {
+        batch& b = slot(m_claimed++);
+        lock.unlock();
+        hash(b);
+        lock.lock();
+        b.done = true;
+        continue;
+      }
+      m_done.wait(lock);
+    }
+  }
+  if (write) {
+    for (uint32_t i = 0; i < head.count; ++i) {
+      const held_packet& held = head.packets[i];
+      write_kept_packet(held.packet, held.digest, &m_ctx);
+    }
+  }
+  head.used = 0;
+  head.count = 0;
+  const std::lock_guard<std::mutex> lock(m_mutex);
+  head.done = false;
+  ++m_written;
+}
+
+void payload_pipeline::settle(bool write) {
+  if (m_filling == nullptr) return;
+  if (m_filling->count > 0) queue_filling();
+  while (m_written < m_closed) write_head(write);
+}
+
+}  // namespace nelo

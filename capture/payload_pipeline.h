@@ -1,0 +1,100 @@
+// Payload work for one capture on several threads. The reader keeps the walk, the filters and
+// every write; the packets it keeps are copied, frame and all, into fixed batches that worker
+// threads hash and measure, and the reader writes each batch back in frame order once its work
+// is done. So the report is byte for byte what a one-thread walk writes, while MD5 and the
+// statistics of large payloads run on every core.
+//
+// Memory is bounded: a fixed ring of batches, each with room for a fixed number of bytes and
+// packets, whatever the payload sizes. A frame larger than a batch, and small payloads met while
+// nothing is pending, are written by the reader at once, as without threads: handing an echo
+// flood's 56-byte payloads to another thread costs more than hashing them.
+#ifndef NELO_CAPTURE_PAYLOAD_PIPELINE_H_
+#define NELO_CAPTURE_PAYLOAD_PIPELINE_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "report/packet.h"
+#include "report/payload_digest.h"
+
+namespace nelo {
+
+// The smallest payload that starts handing packets on while nothing is pending. Below it, a
+// packet costs more to copy and hand over than to hash where it is.
+inline constexpr int32_t PIPELINE_PAYLOAD_MIN = 1024;
+inline constexpr size_t PIPELINE_BATCH_BYTES = 1u << 20;
+inline constexpr uint32_t PIPELINE_BATCH_PACKETS = 512;
+
+class payload_pipeline {
+ public:
+  // Up to `threads` threads do payload work: `threads - 1` workers, and the reader while it
+  // waits for a batch. `ctx` is the walk's context; its `json` setting must not change while the
+  // pipeline lives. Stop signals are blocked in the workers.
+  payload_pipeline(packet_ctx& ctx, uint32_t threads);
+  payload_pipeline(const payload_pipeline&) = delete;
+  payload_pipeline& operator=(const payload_pipeline&) = delete;
+  // Drops whatever is still pending; call `finish` first to write it.
+  ~payload_pipeline();
+
+  // False when no worker could be started; the walk then does its payload work itself.
+  bool started() const { return !m_threads.empty(); }
+
+  // Takes the kept `packet` (its bytes are copied) and returns true, or returns false when the
+  // caller is to write it now: nothing is pending and its payload is small, or its frame is
+  // larger than a batch (everything pending is written first).
+  bool take(const decoded_packet& packet);
+
+  // Writes every packet taken so far, in order, waiting for their payload work.
+  void drain();
+
+  // The end of a capture: writes what is pending, or drops it when a stop was requested, since
+  // a stopped run ends after the lines already written.
+  void finish();
+
+ private:
+  struct held_packet {
+    capture_record record;
+    decoded_packet packet;
+    payload_digest digest;
+  };
+  struct batch {
+    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<held_packet[]> packets;
+    size_t used = 0;
+    uint32_t count = 0;
+    bool done = false;
+  };
+
+  batch& slot(uint64_t sequence) { return m_batches[sequence % m_batches.size()]; }
+  void run_worker();
+  void hash(batch& b) const;
+  void queue_filling();
+  void close_filling();
+  void write_head(bool write);
+  void settle(bool write);
+
+  packet_ctx& m_ctx;
+  const bool m_with_entropy;
+  std::vector<batch> m_batches;
+  // Batch sequence numbers: those below m_closed are full, those below m_claimed are being or
+  // have been hashed, those below m_written are written and free again. The batch at m_closed
+  // is the one filling; only the reader's thread touches it.
+  batch* m_filling = nullptr;
+  uint64_t m_closed = 0;
+  uint64_t m_claimed = 0;
+  uint64_t m_written = 0;
+  bool m_quit = false;
+  std::mutex m_mutex;
+  std::condition_variable m_work;  // a batch was closed, or the workers are to quit
+  std::condition_variable m_done;  // a batch was hashed
+  std::vector<std::thread> m_threads;
+};
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_PAYLOAD_PIPELINE_H_

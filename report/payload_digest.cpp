@@ -1,0 +1,20 @@
+#include "report/payload_digest.h"
+
+#include "report/ko_stats.h"
+
+namespace nelo {
+
+bool payload_digest_wanted(const packet_ctx& ctx) {
+  return ctx.json || (ctx.dump_meta && ctx.format != output_format::binary);
+}
+
+payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {
+  payload_digest digest;
+  if (packet.payload_len <= 0 || packet.payload == nullptr) return digest;
+  md5_buffer(packet.payload, static_cast<uint32_t>(packet.payload_len), digest.md5);
+  digest.random = payload_looks_random(packet.payload, packet.payload_len);
+  if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len);
+  return digest;
+}
+
+}  // namespace nelo

@@ -1,0 +1,263 @@
+// Threads must not change a byte of what a run writes: a list walked several captures at once
+// writes what the walk one capture after another writes, and one capture whose payloads are
+// hashed on several threads writes what the one-thread walk writes; under a stop signal only
+// whole lines, in order.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "helpers/pcap_builder.h"
+
+extern char** environ;
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::run_nelo_in_process;
+
+const std::string DATA = NELO_TEST_DATA_DIR;
+
+// The run header's time and command line differ between the runs; nothing else may.
+std::string without_run_header(const std::string& text) {
+  std::string kept;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(at, end - at);
+    if (!line.starts_with("Run time: ") && !line.starts_with("\"Command line: ")) kept += line;
+    at = end;
+  }
+  return kept;
+}
+
+// Echo requests with payloads of 8 to 60 KB, random enough that some draw the entropy note.
+std::string write_payload_heavy_capture() {
+  std::mt19937 random(7);
+  std::vector<testing::record_parts> records;
+  const uint8_t a[4] = {192, 168, 1, 1}, b[4] = {192, 168, 1, 2};
+  for (uint16_t i = 0; i < 24; ++i) {
+    bytes payload(8000 + random() % 52000);
+    const bool noise = i % 2 == 0;
+    for (uint8_t& byte : payload) byte = static_cast<uint8_t>(noise ? random() : i);
+    records.push_back(
+        {.ts_sec = 1600000000u + i, .frame = testing::ipv4_icmp_frame(a, b, 8, 0, i, payload)});
+  }
+  return testing::write_temp_file("heavy.pcap", testing::pcap_file(records));
+}
+
+// Every kind of name a list may hold: the golden captures, compressed, payload-heavy, cut short,
+// not a capture, a directory and a missing file, so that every message lands among the lines.
+std::string capture_list() {
+  const bytes loopback = testing::read_file(DATA + "/loopback.pcap");
+  const std::string cut =
+      testing::write_temp_file("cut.pcap", bytes(loopback.begin(), loopback.begin() + 300));
+  const std::string compressed = testing::temp_dir() + "/loopback.pcap.gz";
+  const std::string gzip = "gzip -c " + DATA + "/loopback.pcap > " + compressed;
+  EXPECT_EQ(std::system(gzip.c_str()), 0);
+  std::string list;
+  for (const std::string& name :
+       {DATA + "/loopback.pcap", DATA + "/loopback.pcapng", DATA + "/cooked2.pcap",
+        DATA + "/two_interfaces.pcapng", compressed, write_payload_heavy_capture(), cut,
+        DATA + "/not_a_capture.txt", DATA, DATA + "/no_such.pcap", DATA + "/loopback.pcap"}) {
+    list += name + '\n';
+  }
+  return list;
+}
+
+const std::string REPORT = testing::temp_dir() + "/report";
+
+const std::vector<std::string> FORMS[] = {
+    {},
+    {"-dump_meta", "-dump_hdr", "-dump_payload"},
+    {"-dump_payload", "-ascii"},
+    {"-dump_payload", "-strings"},
+    {"-json"},
+    {"-json", "-dump_payload", "-ofile", REPORT},
+    {"-dump_hdr", "-dump_payload", "-binary", "-ofile", REPORT},
+    {"-dump_meta", "-ofile", REPORT},
+};
+
+// Runs `source` (the input options) with every form, and checks that each `-threads` value
+// writes what `-threads 1` writes.
+void expect_threads_change_nothing(const std::vector<std::string>& source,
+                                   const std::string& input) {
+  for (const auto& form : FORMS) {
+    std::string label;
+    for (const std::string& word : source) label += word + ' ';
+    for (const std::string& word : form) label += word + ' ';
+    const bool to_file = std::find(form.begin(), form.end(), "-ofile") != form.end();
+    auto run = [&](const char* threads, std::string& written) {
+      std::vector<std::string> args = source;
+      args.insert(args.end(), {"-threads", threads});
+      args.insert(args.end(), form.begin(), form.end());
+      const auto r = run_nelo_in_process(args, input);
+      const bytes file = to_file ? testing::read_file(REPORT) : bytes();
+      written.assign(file.begin(), file.end());
+      return r;
+    };
+    std::string one_file, file;
+    const auto one = run("1", one_file);
+    EXPECT_NE((one.out + one.err).find("Processing file: "), std::string::npos) << label;
+    EXPECT_EQ(one_file.empty(), !to_file) << label;
+    for (const char* threads : {"2", "0", "5"}) {
+      const auto many = run(threads, file);
+      EXPECT_EQ(many.status, one.status) << label << threads;
+      EXPECT_EQ(without_run_header(many.out), without_run_header(one.out)) << label << threads;
+      EXPECT_EQ(without_run_header(many.err), without_run_header(one.err)) << label << threads;
+      EXPECT_EQ(file, one_file) << label << threads;
+    }
+  }
+}
+
+TEST(ThreadedList, EveryFormWritesWhatTheWalkOneAfterAnotherWrites) {
+  expect_threads_change_nothing({"-pipe"}, capture_list());
+}
+
+// Payloads of every size around the pipeline's limits, in pcapng with a second interface of a
+// link type nelo does not decode (its message must come between the right lines), a run of small
+// payloads longer than a batch holds, and a frame larger than a batch.
+std::string write_threaded_capture() {
+  std::mt19937 random(11);
+  const uint8_t a[4] = {10, 1, 1, 1}, b[4] = {10, 1, 1, 2};
+  uint8_t a6[16] = {0xfe, 0x80}, b6[16] = {0xfe, 0x80};
+  a6[15] = 1;
+  b6[15] = 2;
+  testing::pcapng_writer w;
+  w.section(false);
+  w.interface(1);
+  w.interface(147);
+  uint64_t stamp = 1600000000000000;
+  auto echo = [&](uint16_t id, const bytes& payload) {
+    w.enhanced(0, ++stamp,
+               id % 3 == 0 ? testing::ipv6_icmp_frame(a6, b6, 128, 0, id, payload)
+                           : testing::ipv4_icmp_frame(a, b, 8, 0, id, payload));
+  };
+  for (uint16_t i = 0; i < 40; ++i) {
+    bytes payload(i == 25 ? (1200u << 10) : 200 + random() % 60000);
+    for (uint8_t& byte : payload) byte = static_cast<uint8_t>(i % 2 == 0 ? random() : 'A' + i % 26);
+    echo(i, payload);
+    if (i == 10) {
+      for (uint16_t k = 0; k < 700; ++k) echo(k, bytes(56, static_cast<uint8_t>(k)));
+    }
+    if (i == 20) w.enhanced(1, ++stamp, bytes(60, 0));
+  }
+  return testing::write_temp_file("threaded.pcapng", w.data());
+}
+
+TEST(ThreadedCapture, EveryFormWritesWhatOneThreadWrites) {
+  const std::string capture = write_threaded_capture();
+  expect_threads_change_nothing({"-ifile", capture}, "");
+  const bytes data = testing::read_file(capture);
+  expect_threads_change_nothing({"-ifile", "-"}, std::string(data.begin(), data.end()));
+  // With both streams in one, the messages must stand between the same lines.
+  auto merged = [&](const char* threads) {
+    return without_run_header(testing::run_shell(std::string(NELO_BINARY) + " -ifile " + capture +
+                                                 " -threads " + threads + " 2>&1"));
+  };
+  const std::string one = merged("1");
+  EXPECT_NE(one.find("link type 147"), std::string::npos);
+  EXPECT_EQ(merged("3"), one);
+}
+
+// The frame number that opens a report line, or 0 for any other line.
+uint64_t frame_of(const std::string& line) {
+  const size_t comma = line.find(" , ");
+  if (comma == std::string::npos) return 0;
+  return std::strtoull(line.substr(0, comma).c_str(), nullptr, 10);
+}
+
+// Runs nelo with `args` and standard input from `input`, sends SIGINT once the first report line
+// has come, and returns all it wrote to standard output (a pipe, so every line is flushed).
+std::string stopped_run(const std::vector<std::string>& args, const std::string& input) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> words = {NELO_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, NELO_BINARY, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string out;
+  char buffer[1 << 16];
+  bool sent = false;
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+    out.append(buffer, static_cast<size_t>(n));
+    if (!sent && out.find(" , icmp") != std::string::npos) sent = kill(pid, SIGINT) == 0;
+  }
+  close(fds[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGINT)
+      << "the signal came after the walk ended";
+  return out;
+}
+
+// Each capture's lines follow its announcement, numbered 1, 2, 3 ... without a gap, and the
+// output ends at the end of a line. Returns the captures announced.
+size_t expect_whole_lines_in_order(const std::string& all, const std::string& capture) {
+  EXPECT_EQ(all.back(), '\n');
+  size_t at = 0, captures = 0;
+  uint64_t last_frame = 0, lines = 0;
+  while (at < all.size()) {
+    const size_t end = all.find('\n', at);
+    const std::string line = all.substr(at, end - at);
+    at = end + 1;
+    if (line.starts_with("Processing file: ")) {
+      EXPECT_EQ(line, "Processing file: " + capture);
+      ++captures;
+      last_frame = 0;
+      continue;
+    }
+    const uint64_t frame = frame_of(line);
+    if (frame == 0) continue;
+    EXPECT_EQ(frame, last_frame + 1) << "capture " << captures << ": " << line;
+    EXPECT_NE(line.find("echo request"), std::string::npos) << line;
+    last_frame = frame;
+    ++lines;
+  }
+  EXPECT_GT(lines, 0u);
+  return captures;
+}
+
+TEST(ThreadedList, StopSignalLeavesWholeLinesInListOrder) {
+  const std::string capture = testing::write_long_capture();
+  std::string names;
+  for (int i = 0; i < 3; ++i) names += capture + '\n';
+  const std::string list = testing::write_temp_file("list.txt", bytes(names.begin(), names.end()));
+  const size_t captures =
+      expect_whole_lines_in_order(stopped_run({"-pipe", "-threads", "2"}, list), capture);
+  EXPECT_GE(captures, 1u);
+  EXPECT_LE(captures, 3u);
+  std::remove(capture.c_str());
+}
+
+TEST(ThreadedCapture, StopSignalLeavesWholeLinesInFrameOrder) {
+  const std::string capture = testing::write_long_capture(8000, 4);
+  const std::string out = stopped_run({"-ifile", capture, "-threads", "2"}, "/dev/null");
+  EXPECT_EQ(expect_whole_lines_in_order(out, capture), 1u);
+  std::remove(capture.c_str());
+}
+
+}  // namespace
+}  // namespace nelo
