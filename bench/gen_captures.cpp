@@ -1,6 +1,7 @@
 // Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
 // timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
-// machine produces the same bytes. Usage: gen_captures OUTDIR [mixed|flood|jumbo|all]
+// machine produces the same bytes. Usage: gen_captures OUTDIR [mixed|flood|jumbo|all], or
+// gen_captures OUTDIR sized BYTES for 200 MiB of echo messages with BYTES-byte payloads.
 //
 // mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
 //        1 % ICMP and ICMPv6 (echo, destination unreachable, a few large random payloads);
@@ -19,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -617,11 +619,47 @@ bool gen_jumbo(const std::string& path) {
   return w.finish();
 }
 
+// --- payloads of one size -------------------------------------------------------------------------
+
+constexpr uint64_t SIZED_TARGET_BYTES = 200ull << 20;
+
+// Echo requests and replies whose random payloads all have `size` bytes: where handing payloads
+// to other threads starts to pay is found on these.
+bool gen_sized(const std::string& path, size_t size) {
+  prng rng(0x6e656c6f2d73697aULL + size);
+  const network net = make_network(rng);
+  std::vector<uint8_t> frame(MAX_FRAME);
+  std::vector<uint8_t> payload(size);
+  pcap_writer w(path, JUMBO_SNAPLEN);
+  uint64_t usec = START_USEC;
+  uint16_t seq = 0;
+  uint16_t ip_id = 1;
+  while (w.bytes() < SIZED_TARGET_BYTES) {
+    const endpoints e = pick_endpoints(rng, net);
+    rng.fill(payload.data(), size);
+    ++seq;
+    usec += rng.range(10, 300);
+    const size_t len = build_echo(frame.data(), e, false, seq % 2 == 0, 7, seq, payload.data(),
+                                  size, 64, ip_id++, usec);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+  }
+  return w.finish();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[2]) == "sized") {
+    const size_t size = std::strtoul(argv[3], nullptr, 10);
+    if (size < 1 || size > JUMBO_MAX_PAYLOAD) {
+      std::fprintf(stderr, "payload size 1 to %u\n", JUMBO_MAX_PAYLOAD);
+      return 2;
+    }
+    return gen_sized(std::string(argv[1]) + "/sized" + argv[3] + ".pcap", size) ? 0 : 1;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s OUTDIR [mixed|flood|jumbo|all]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s OUTDIR [mixed|flood|jumbo|all] | OUTDIR sized BYTES\n",
+                 argv[0]);
     return 2;
   }
   const std::string dir = argv[1];

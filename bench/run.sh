@@ -3,10 +3,12 @@
 # per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
 # `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
 #
-#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk"] [--data DIR]
+#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized"] [--data DIR]
 #
-# `walk` is a list of 40 captures of 30 MB cut from the mixed one, walked with -pipe with
-# -threads 1 and -threads 2; jumbo is also timed against md5sum over the same file.
+# Each capture is also walked with -threads 2. `walk` is a list of 40 captures of 30 MB cut from
+# the mixed one, walked with -pipe with -threads 1 and -threads 2; jumbo is also timed against
+# md5sum over the same file. `sized` (not run by default) times -threads 1 and 2 on 200 MiB
+# captures whose payloads all have 128, 512, 1024 or 4096 bytes.
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -66,9 +68,13 @@ done
 
 # --- captures ------------------------------------------------------------------------------------
 mkdir -p "$data"
+SIZES="128 512 1024 4096"
 for w in $workloads; do
-  [ "$w" = walk ] && continue
-  [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2
+  case "$w" in
+    walk) ;;
+    sized) for n in $SIZES; do [ -s "$data/sized$n.pcap" ] || "$gen" "$data" sized "$n" >&2; done ;;
+    *) [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2 ;;
+  esac
 done
 # The walk's captures: consecutive records of the mixed capture, 30 MB each, written in big
 # blocks like the generated ones (files written in small pieces read back slower).
@@ -147,6 +153,16 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = sized ]; then
+    for n in $SIZES; do
+      cat "$data/sized$n.pcap" >/dev/null
+      for ((i = 0; i < pairs; i++)); do
+        timed "sized$n" "nelo" "$NELO" -ifile "$data/sized$n.pcap"
+        timed "sized$n" "nelo -threads 2" "$NELO" -ifile "$data/sized$n.pcap" -threads 2
+      done
+    done
+    continue
+  fi
   file="$data/$w.pcap"
   # Warm the page cache so that every run reads from memory, the case where the tools differ.
   cat "$file" >/dev/null
@@ -157,6 +173,7 @@ for w in $workloads; do
   printf '%s\t%s\t%s\t%s\n' "$w" "$(stat -c %s "$file")" "$n_nelo" "$n_tcpdump" >>"$counts"
   for ((i = 0; i < pairs; i++)); do
     timed "$w" "nelo" "$NELO" -ifile "$file"
+    timed "$w" "nelo -threads 2" "$NELO" -ifile "$file" -threads 2
     timed "$w" "tcpdump" "$tcpdump_bin" -nn -r "$file" 'icmp or icmp6'
     timed "$w" "nelo dump" "$NELO" -ifile "$file" -dump_hdr -dump_payload
     timed "$w" "tcpdump -X" "$tcpdump_bin" -nn -X -r "$file" 'icmp or icmp6'
@@ -196,9 +213,10 @@ def med(label, w, i):
 print("| workload | command | wall median s | wall min-max s | CPU median s | nelo/tcpdump | "
       "nelo/cat | peak RSS MiB |")
 print("|---|---|---:|---:|---:|---:|---:|---:|")
-rival = {"nelo": "tcpdump", "nelo dump": "tcpdump -X"}
+rival = {"nelo": "tcpdump", "nelo -threads 2": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
-    for label in ["nelo", "tcpdump", "nelo dump", "tcpdump -X", "cat", "md5sum"]:
+    for label in ["nelo", "nelo -threads 2", "tcpdump", "nelo dump", "tcpdump -X", "cat",
+                  "md5sum"]:
         rs = runs[(w, label)]
         if not rs:
             continue
@@ -223,7 +241,22 @@ if runs[("walk", "nelo -pipe -threads 1")]:
     print("- walk of 40 captures of 30 MB: -threads 2 / one at a time "
           f"{med('nelo -pipe -threads 2', 'walk', 0) / med('nelo -pipe -threads 1', 'walk', 0):.2f}x")
 if runs[("jumbo", "md5sum")]:
-    print(f"- jumbo: nelo/md5sum {med('nelo', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x")
+    print(f"- jumbo: nelo/md5sum {med('nelo', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x, "
+          "nelo -threads 2/md5sum "
+          f"{med('nelo -threads 2', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x")
+for w in info:
+    if runs[(w, "nelo -threads 2")]:
+        print(f"- {w}: -threads 2 / -threads 1 "
+              f"{med('nelo -threads 2', w, 0) / med('nelo', w, 0):.2f}x")
+sized = sorted((int(w[5:]), w) for (w, label) in runs if w.startswith("sized") and label == "nelo")
+if sized:
+    print()
+    print("| payload bytes | -threads 1 s | -threads 2 s | ratio | CPU 1 s | CPU 2 s |")
+    print("|---:|---:|---:|---:|---:|---:|")
+    for n, w in sized:
+        one, two = med("nelo", w, 0), med("nelo -threads 2", w, 0)
+        print(f"| {n} | {one:.3f} | {two:.3f} | {two / one:.2f}x | {med('nelo', w, 1):.2f} | "
+              f"{med('nelo -threads 2', w, 1):.2f} |")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():
