@@ -151,7 +151,7 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                         options.enumdir_path.c_str());
     return EXIT_REFUSED;
   }
-  koportdir::stdin_stream_ex source(&options, io.names);
+  koportdir::stdin_stream_ex source(io.names);
   const bool opened =
       options.pipe ? source.open_stdin()
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);

@@ -81,13 +81,8 @@ bool read_to_end(const char* start, const char* stop, const char* end) {
 }
 
 void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards) {
-  if (!literal.empty()) {
-    pattern.runs.push_back({literal, true, wildcards});
-  } else if (wildcards > 0) {
-    pattern.runs.push_back({std::string(), false, wildcards});
-  } else {
-    return;
-  }
+  if (literal.empty() && wildcards == 0) return;
+  pattern.runs.push_back({literal, wildcards});
   pattern.total_len += literal.size() + wildcards;
   literal.clear();
   wildcards = 0;

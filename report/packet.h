@@ -66,7 +66,6 @@ enum class output_format : uint32_t { hex = 1, ascii = 2, binary = 3, strings = 
 // that long runs of wildcards are never wrapped.
 struct pattern_run {
   std::string literal;
-  bool has_literal = false;
   uint32_t wildcards = 0;
 };
 

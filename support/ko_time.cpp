@@ -54,31 +54,6 @@ constexpr int16_t MONTH_LAST_DAY[2][13] = {
 constexpr const char* MONTH_ABBREVIATIONS[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-struct type_time_entry {
-  type_time kind;
-  const char* name;
-};
-
-constexpr type_time_entry TYPE_TIME_NAMES[] = {
-    {type_time::filetime, "filetime"},
-    {type_time::chrome, "chrome"},
-    {type_time::firefox3, "firefox3"},
-    {type_time::unix_time, "unix time"},
-    {type_time::unix_millisec_time, "unix millisec time"},
-    {type_time::dos_time, "dos time"},
-    {type_time::ntp, "ntp"},
-    {type_time::guid, "guid"},
-    {type_time::ole, "ole"},
-    {type_time::system_time, "system time"},
-    {type_time::system_time_2, "system time"},
-    {type_time::vhd_time, "VHD time"},
-    {type_time::qpc_time, "QPC time"},
-    {type_time::csharp_time, "c# time"},
-    {type_time::snowflake_time, "snowflake time"},
-    {type_time::safari_time, "safari time"},
-    {type_time::hfs_plus_time, "hfs+ time"},
-};
-
 bool is_leap_year(int64_t year) {
   return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 }
@@ -266,13 +241,6 @@ class field_reader {
 
 }  // namespace
 
-const char* type_time_name(type_time kind) {
-  for (const type_time_entry& entry : TYPE_TIME_NAMES) {
-    if (entry.kind == kind) return entry.name;
-  }
-  return "";
-}
-
 time::time(int32_t seconds, int32_t microseconds, type_time kind) {
   if (seconds == 0 || kind != type_time::unix_time) return;
   const int64_t s = seconds;
@@ -373,7 +341,6 @@ bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microsec
   st.year = static_cast<uint16_t>(year);
   st.month = static_cast<uint16_t>(month);
   st.day = static_cast<uint16_t>(day_of_year - last_day[month - 1]);
-  st.day_of_week = static_cast<uint16_t>((s / SECONDS_PER_DAY + 1) % 7);
   st.hour = static_cast<uint16_t>(second_of_day / 3600);
   st.minute = static_cast<uint16_t>((second_of_day % 3600) / 60);
   st.second = static_cast<uint16_t>(second_of_day % 60);
@@ -445,16 +412,6 @@ bool write_date_time_utc(const time& value, char (&date)[10], char (&clock)[12])
   clock[8] = '.';
   put_digits(clock + 9, value.milliseconds(false), 3);
   return true;
-}
-
-void format_date_time_utc(std::string& date, std::string& clock, const time& value) {
-  date.clear();
-  clock.clear();
-  char date_text[10];
-  char clock_text[12];
-  if (!write_date_time_utc(value, date_text, clock_text)) return;
-  date.assign(date_text, sizeof date_text);
-  clock.assign(clock_text, sizeof clock_text);
 }
 
 bool format_date_time_custom(std::string& date, std::string& clock, const time& value,

@@ -12,35 +12,16 @@
 
 namespace ko {
 
-// Encodings of a raw time value. Only `filetime` and `unix_time` are converted by this tool.
+// Encodings of a raw time value; these two are the ones this tool converts.
 enum class type_time : uint32_t {
   filetime = 0x1,
-  chrome = 0x2,
-  firefox3 = 0x4,
   unix_time = 0x8,
-  unix_millisec_time = 0x10,
-  dos_time = 0x20,
-  ntp = 0x40,
-  guid = 0x80,
-  ole = 0x100,
-  system_time = 0x200,
-  system_time_2 = 0x400,
-  vhd_time = 0x800,
-  qpc_time = 0x1000,
-  csharp_time = 0x8000,
-  snowflake_time = 0x20000,
-  safari_time = 0x40000,
-  hfs_plus_time = 0x80000,
 };
-
-// Display name of an encoding ("filetime", "unix time", ...); "" for a value not in the enum.
-const char* type_time_name(type_time kind);
 
 struct _windows_systemtime {
   uint16_t year = 0;
-  uint16_t month = 0;        // 1 to 12
-  uint16_t day_of_week = 0;  // 0 = Sunday
-  uint16_t day = 0;          // 1 to 31
+  uint16_t month = 0;  // 1 to 12
+  uint16_t day = 0;    // 1 to 31
   uint16_t hour = 0;
   uint16_t minute = 0;
   uint16_t second = 0;
@@ -95,11 +76,8 @@ uint64_t time_stamp_from_ticks(uint64_t ticks);
 double elapsed_seconds(uint64_t a, uint64_t b);
 
 // The report's fixed forms: "yyyy-mm-dd" (10 characters) and "hh:mm:ss.mmm" (12 characters),
-// milliseconds truncated. Writes nothing and returns false for an invalid value. This is the
-// allocation-free core of `format_date_time_utc`.
+// milliseconds truncated. Writes nothing and returns false for an invalid value.
 bool write_date_time_utc(const time& value, char (&date)[10], char (&clock)[12]);
-// Both texts; both empty when the value is not valid.
-void format_date_time_utc(std::string& date, std::string& clock, const time& value);
 // Date text in `date_format` (e.g. "mm/dd/yyyy") and time text in `time_format` (e.g.
 // "hh:mm:ss.xxx"); false and both empty when the value is not valid.
 bool format_date_time_custom(std::string& date, std::string& clock, const time& value,
