@@ -243,40 +243,23 @@ class field_reader {
 
 time::time(int32_t seconds, int32_t microseconds, type_time kind) {
   if (seconds == 0 || kind != type_time::unix_time) return;
-  const int64_t s = seconds;
-  m_unix_seconds = s;
-  m_ticks = static_cast<uint64_t>(s * static_cast<int64_t>(TICKS_PER_SECOND) +
-                                  static_cast<int64_t>(TICKS_1601_TO_1970));
-  if (s < 0) {
-    // A pre-1970 stamp keeps its tick count but is never shown.
-    m_unix_seconds = 0;
-    return;
-  }
-  set_ticks(m_ticks);
+  set_unix_seconds(seconds);
   add_microseconds(microseconds);
 }
 
 time::time(uint64_t raw, type_time kind) {
   if (kind == type_time::filetime) {
     set_ticks(raw);
-    return;
+  } else if (kind == type_time::unix_time) {
+    set_unix_seconds(static_cast<int64_t>(raw));
   }
-  if (kind != type_time::unix_time) return;
-  const int64_t s = static_cast<int64_t>(raw);
-  constexpr int64_t TICKS_PER_SECOND_SIGNED = static_cast<int64_t>(TICKS_PER_SECOND);
-  constexpr int64_t OFFSET = static_cast<int64_t>(TICKS_1601_TO_1970);
-  // Seconds whose tick count would leave the signed 64-bit range have no instant: zero value.
-  if (s > (INT64_MAX - OFFSET) / TICKS_PER_SECOND_SIGNED ||
-      s < INT64_MIN / TICKS_PER_SECOND_SIGNED) {
-    return;
-  }
-  m_unix_seconds = s;
-  m_ticks = static_cast<uint64_t>(s * TICKS_PER_SECOND_SIGNED + OFFSET);
-  if (s < 0) {
-    m_unix_seconds = 0;
-    return;
-  }
-  set_ticks(m_ticks);
+}
+
+void time::set_unix_seconds(int64_t seconds) {
+  if (seconds < UNIX_SECONDS_MIN || seconds > UNIX_SECONDS_MAX) return;
+  m_ticks = static_cast<uint64_t>(unix_seconds_to_ticks(seconds));
+  // set_ticks leaves the Unix seconds at `seconds`; before 1970 they stay 0.
+  if (seconds >= 0) set_ticks(m_ticks);
 }
 
 bool time::set_ticks(uint64_t t) {
@@ -354,9 +337,8 @@ bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microsec
 time time_now() {
   timeval now{};
   gettimeofday(&now, nullptr);
-  const uint64_t ticks = static_cast<uint64_t>(now.tv_sec) * TICKS_PER_SECOND +
-                         static_cast<uint64_t>(now.tv_usec) * TICKS_PER_MICROSECOND +
-                         TICKS_1601_TO_1970;
+  const uint64_t ticks = static_cast<uint64_t>(unix_seconds_to_ticks(now.tv_sec)) +
+                         static_cast<uint64_t>(now.tv_usec) * TICKS_PER_MICROSECOND;
   return time(ticks, type_time::filetime);
 }
 

@@ -31,6 +31,17 @@ struct _windows_systemtime {
 inline constexpr uint64_t TICKS_PER_SECOND = 10000000;
 inline constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000ULL;
 
+// The whole seconds since 1970-01-01 (negative before it) whose tick count fits in 63 bits.
+inline constexpr int64_t UNIX_SECONDS_MIN = INT64_MIN / static_cast<int64_t>(TICKS_PER_SECOND);
+inline constexpr int64_t UNIX_SECONDS_MAX =
+    (INT64_MAX - static_cast<int64_t>(TICKS_1601_TO_1970)) / static_cast<int64_t>(TICKS_PER_SECOND);
+
+// The signed tick count of `seconds` since 1970-01-01; `seconds` must lie in the range above.
+constexpr int64_t unix_seconds_to_ticks(int64_t seconds) {
+  return seconds * static_cast<int64_t>(TICKS_PER_SECOND) +
+         static_cast<int64_t>(TICKS_1601_TO_1970);
+}
+
 class time {
  public:
   time() = default;
@@ -53,6 +64,10 @@ class time {
   bool valid() const { return m_valid; }
 
  private:
+  // Both constructors' way from Unix seconds to the value: seconds outside the tick range leave
+  // it zero, and a pre-1970 instant keeps its tick count but is never valid.
+  void set_unix_seconds(int64_t seconds);
+
   int64_t m_unix_seconds = 0;
   uint64_t m_ticks = 0;
   _windows_systemtime m_utc{};
