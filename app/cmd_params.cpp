@@ -20,7 +20,9 @@
 #include "app/value_readers.h"
 #include "support/ascii_text.h"
 #include "support/error_writer.h"
+#include "support/ko_stopwatch.h"
 #include "support/ko_time.h"
+#include "support/ko_time_parse.h"
 
 namespace nelo {
 

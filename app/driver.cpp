@@ -23,7 +23,7 @@
 #include "report/json_report.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
-#include "support/ko_time.h"
+#include "support/ko_time_format.h"
 #include "support/run_control.h"
 
 namespace nelo {

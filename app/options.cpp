@@ -9,7 +9,7 @@
 #include "app/value_readers.h"
 #include "report/address_text.h"
 #include "support/ascii_text.h"
-#include "support/ko_time.h"
+#include "support/ko_time_parse.h"
 
 namespace nelo {
 

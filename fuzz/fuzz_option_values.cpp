@@ -12,6 +12,7 @@
 #include "fuzz/fuzz_input.h"
 #include "report/packet.h"
 #include "support/ko_time.h"
+#include "support/ko_time_parse.h"
 
 namespace {
 

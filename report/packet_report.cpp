@@ -10,7 +10,7 @@
 #include "report/ko_stats.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
-#include "support/ko_time.h"
+#include "support/ko_time_format.h"
 #include "support/wire.h"
 
 namespace nelo {

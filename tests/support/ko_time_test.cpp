@@ -11,6 +11,10 @@
 #include <locale>
 #include <string>
 
+#include "support/ko_stopwatch.h"
+#include "support/ko_time_format.h"
+#include "support/ko_time_parse.h"
+
 namespace {
 
 constexpr uint64_t TICKS_PER_DAY = 864000000000ULL;
