@@ -113,14 +113,13 @@ std::string expand_environment(std::string_view text) {
 // Reads "date[ time]" with the year first into whole seconds since 1970 (floor for earlier
 // instants). `default_time` stands in when the value has no time part.
 bool read_window_bound(const std::string& value, const char* default_time, int64_t& seconds) {
-  const size_t blank = value.find(' ');
-  const std::string date = value.substr(0, blank);
-  const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
-  const char* time_text = blank == std::string::npos ? default_time : clock.c_str();
+  const date_time_text text = split_date_time(value);
   const char separator = value.find('/') != std::string::npos ? '/' : '-';
   ko::_windows_systemtime st{};
-  if (!ko::parse_date_time_ordered(date.c_str(), time_text, WINDOW_DATE_ORDER, separator, st))
+  if (!ko::parse_date_time_ordered(text.date.c_str(), text.clock_or(default_time),
+                                   WINDOW_DATE_ORDER, separator, st)) {
     return false;
+  }
   const uint64_t ticks = ko::systemtime_to_ticks(st);
   if (ticks == 0 || ticks > static_cast<uint64_t>(INT64_MAX)) return false;
   const int64_t since_1970 =

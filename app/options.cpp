@@ -7,7 +7,6 @@
 
 #include "app/option_warnings.h"
 #include "app/value_readers.h"
-#include "report/address_text.h"
 #include "support/ascii_text.h"
 #include "support/ko_time_parse.h"
 
@@ -108,14 +107,11 @@ void warn_leftover_words(const message_writer& messages, const arg_list& rest) {
 }  // namespace
 
 bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
-  const size_t blank = value.find(' ');
-  const std::string date = value.substr(0, blank);
-  const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
+  const date_time_text text = split_date_time(value);
   ko::_windows_systemtime st{};
   // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
   // trying it second changes no value that reads either way.
-  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(),
-                           st) &&
+  if (!ko::parse_date_time(text.date.c_str(), text.clock_or(nullptr), st) &&
       !ko::parse_iso_date_time(value, end_of_day, st)) {
     return false;
   }

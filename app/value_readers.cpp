@@ -182,6 +182,12 @@ std::vector<std::string> split_words(std::string_view text) {
   return joined;
 }
 
+date_time_text split_date_time(const std::string& value) {
+  const size_t blank = value.find(' ');
+  if (blank == std::string::npos) return {value, std::string(), false};
+  return {value.substr(0, blank), value.substr(blank + 1), true};
+}
+
 std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
                                         unread_words* unread) {
   std::vector<uint64_t> values;
