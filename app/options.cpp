@@ -1,6 +1,5 @@
 #include "app/options.h"
 
-#include <algorithm>
 #include <iostream>
 #include <set>
 #include <span>
@@ -14,26 +13,27 @@ namespace nelo {
 
 namespace {
 
+struct program_option {
+  std::string_view name;
+  bool takes_value;
+};
+
 // The options of this program, as the leftover check below needs to know them; parse_options
 // looks each of them up.
-constexpr std::string_view VALUE_OPTIONS[] = {
-    "-ifile", "-ofile",          "-icmp_id",      "-icmp_type",  "-icmp_code",
-    "-frame", "-find_pattern_h", "-find_pattern", "-min_size",   "-dstip",
-    "-srcip", "-dstipv6",        "-srcipv6",      "-start_time", "-stop_time",
-};
-constexpr std::string_view FLAG_OPTIONS[] = {
-    "-dump_meta", "-dump_hdr", "-dump_payload",  "-binary",
-    "-ascii",     "-strings",  "-track_replies", "-json",
+constexpr program_option PROGRAM_OPTIONS[] = {
+    {"-ifile", true},          {"-ofile", true},        {"-icmp_id", true},
+    {"-icmp_type", true},      {"-icmp_code", true},    {"-frame", true},
+    {"-find_pattern_h", true}, {"-find_pattern", true}, {"-min_size", true},
+    {"-dstip", true},          {"-srcip", true},        {"-dstipv6", true},
+    {"-srcipv6", true},        {"-start_time", true},   {"-stop_time", true},
+    {"-dump_meta", false},     {"-dump_hdr", false},    {"-dump_payload", false},
+    {"-binary", false},        {"-ascii", false},       {"-strings", false},
+    {"-track_replies", false}, {"-json", false},
 };
 
 option_arity arity_of(std::string_view word) {
-  auto listed = [word](std::span<const std::string_view> names) {
-    return std::any_of(names.begin(), names.end(),
-                       [word](std::string_view n) { return same_option(word, n); });
-  };
-  if (listed(VALUE_OPTIONS)) return option_arity::value;
-  if (listed(FLAG_OPTIONS)) return option_arity::flag;
-  return shared_option_arity(word);
+  const option_arity own = arity_in(std::span<const program_option>(PROGRAM_OPTIONS), word);
+  return own != option_arity::unknown ? own : shared_option_arity(word);
 }
 
 void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
