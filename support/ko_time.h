@@ -31,6 +31,7 @@ inline constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000ULL;
 // Tick counts from here on name no instant.
 inline constexpr uint64_t TICKS_LIMIT = 1ULL << 63;
 
+// Month names as the date text writes and reads them; index 0 is January.
 inline constexpr const char* MONTH_ABBREVIATIONS[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
