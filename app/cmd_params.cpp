@@ -20,53 +20,94 @@
 #include "app/value_readers.h"
 #include "support/ascii_text.h"
 #include "support/error_writer.h"
+#include "support/ko_stopwatch.h"
 #include "support/ko_time.h"
+#include "support/ko_time_parse.h"
 
 namespace nelo {
 
 namespace {
 
-// Options of the tool family that this program accepts and ignores. Whether each takes a value
-// matters: a value option swallows the next word, a flag must not.
-constexpr std::string_view IGNORED_VALUE_OPTIONS[] = {
-    "-hostname",    "-username",      "-cpu",         "-outdir",
-    "-filter_skip", "-csv_separator", "-filter_path", "-filter_sig",
+// What the shared parser does with an option it takes.
+enum class option_action {
+  refuse,        // ends the run before anything is read
+  check_output,  // must name a file that could be written, or the run ends
+  check_alias,   // must hold balanced alias pairs, or the run ends
+  ignore,        // of the tool family, accepted and kept in `other_options`
+  enumdir,
+  num_subdirs,
+  filter,
+  start_time,
+  stop_time,
+  date_format,
+  time_format,
+  diags,
+  threads,
+  pipe,
+  profile,
+  quiet,
 };
-constexpr std::string_view IGNORED_FLAG_OPTIONS[] = {
-    "-pair_datetime",
-    "-csv",
-    "-csvgen",
-    "-csvl2t",
-    "-bodyfile",
-    "-xml",
-    "-multiline",
-    "-gzip",
-    "-zlib",
-    "-zlibex",
-    "-signal",
-    "-split_pathfile",
-    "-cpuinst",
-    "-fragment_files",
-    "-separate_files",
-    "-base10",
-    "-base16",
-    "-enable_quoted_csv_fields",
-    "-no_whitespace",
-    "-verbose",
-    "-v",
-    "-append",
-    "-l2",
-    "-l3",
+
+struct shared_option {
+  std::string_view name;
+  bool takes_value;  // a value option swallows the next word, a flag must not
+  option_action action;
 };
-constexpr std::string_view REFUSED_OPTIONS[] = {"-sqlite", "-sqlite_log"};
-constexpr std::string_view OUTPUT_CHECK_OPTIONS[] = {"-out", "-outfile"};
-constexpr std::string_view ALIAS_OPTIONS[] = {"-alias", "-aliaspath"};
-// The options this parser acts on itself.
-constexpr std::string_view OWN_VALUE_OPTIONS[] = {
-    "-enumdir",    "-num_subdirs", "-filter", "-cmd_start_time", "-cmd_stop_time",
-    "-dateformat", "-timeformat",  "-diags",  "-threads",
-};
-constexpr std::string_view OWN_FLAG_OPTIONS[] = {"-pipe", "-profile", "-quiet"};
+
+// Taken in this order: the options that end the run first, then every value option before any
+// flag, so that a value that happens to look like a flag stays the value its position says it
+// is. -cmd_start_time comes before -cmd_stop_time, whose bound it resets.
+constexpr shared_option SHARED_OPTIONS[] = {
+    {"-sqlite", false, option_action::refuse},
+    {"-sqlite_log", false, option_action::refuse},
+    {"-out", true, option_action::check_output},
+    {"-outfile", true, option_action::check_output},
+    {"-alias", true, option_action::check_alias},
+    {"-aliaspath", true, option_action::check_alias},
+    {"-enumdir", true, option_action::enumdir},
+    {"-num_subdirs", true, option_action::num_subdirs},
+    {"-filter", true, option_action::filter},
+    {"-cmd_start_time", true, option_action::start_time},
+    {"-cmd_stop_time", true, option_action::stop_time},
+    {"-dateformat", true, option_action::date_format},
+    {"-timeformat", true, option_action::time_format},
+    {"-diags", true, option_action::diags},
+    {"-threads", true, option_action::threads},
+    {"-hostname", true, option_action::ignore},
+    {"-username", true, option_action::ignore},
+    {"-cpu", true, option_action::ignore},
+    {"-outdir", true, option_action::ignore},
+    {"-filter_skip", true, option_action::ignore},
+    {"-csv_separator", true, option_action::ignore},
+    {"-filter_path", true, option_action::ignore},
+    {"-filter_sig", true, option_action::ignore},
+    {"-pipe", false, option_action::pipe},
+    {"-profile", false, option_action::profile},
+    {"-quiet", false, option_action::quiet},
+    {"-pair_datetime", false, option_action::ignore},
+    {"-csv", false, option_action::ignore},
+    {"-csvgen", false, option_action::ignore},
+    {"-csvl2t", false, option_action::ignore},
+    {"-bodyfile", false, option_action::ignore},
+    {"-xml", false, option_action::ignore},
+    {"-multiline", false, option_action::ignore},
+    {"-gzip", false, option_action::ignore},
+    {"-zlib", false, option_action::ignore},
+    {"-zlibex", false, option_action::ignore},
+    {"-signal", false, option_action::ignore},
+    {"-split_pathfile", false, option_action::ignore},
+    {"-cpuinst", false, option_action::ignore},
+    {"-fragment_files", false, option_action::ignore},
+    {"-separate_files", false, option_action::ignore},
+    {"-base10", false, option_action::ignore},
+    {"-base16", false, option_action::ignore},
+    {"-enable_quoted_csv_fields", false, option_action::ignore},
+    {"-no_whitespace", false, option_action::ignore},
+    {"-verbose", false, option_action::ignore},
+    {"-v", false, option_action::ignore},
+    {"-append", false, option_action::ignore},
+    {"-l2", false, option_action::ignore},
+    {"-l3", false, option_action::ignore}};
 // `-append` only says how `-out`/`-outfile` would open their file.
 constexpr std::string_view APPEND_OPTION = "-append";
 
@@ -111,14 +152,13 @@ std::string expand_environment(std::string_view text) {
 // Reads "date[ time]" with the year first into whole seconds since 1970 (floor for earlier
 // instants). `default_time` stands in when the value has no time part.
 bool read_window_bound(const std::string& value, const char* default_time, int64_t& seconds) {
-  const size_t blank = value.find(' ');
-  const std::string date = value.substr(0, blank);
-  const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
-  const char* time_text = blank == std::string::npos ? default_time : clock.c_str();
+  const date_time_text text = split_date_time(value);
   const char separator = value.find('/') != std::string::npos ? '/' : '-';
   ko::_windows_systemtime st{};
-  if (!ko::parse_date_time_ordered(date.c_str(), time_text, WINDOW_DATE_ORDER, separator, st))
+  if (!ko::parse_date_time_ordered(text.date.c_str(), text.clock_or(default_time),
+                                   WINDOW_DATE_ORDER, separator, st)) {
     return false;
+  }
   const uint64_t ticks = ko::systemtime_to_ticks(st);
   if (ticks == 0 || ticks > static_cast<uint64_t>(INT64_MAX)) return false;
   const int64_t since_1970 =
@@ -178,47 +218,14 @@ bool valid_time_format(std::string_view format) {
   return length_ok && format.find(':') != std::string_view::npos;
 }
 
-void report_invalid_format(const message_writer& messages, const std::string& value) {
-  messages.write("invalid %s, using default format\n", value.c_str());
-}
-
 void record(cmd_params& params, std::string_view name, std::string value) {
   params.other_options.emplace_back(std::string(name), std::move(value));
 }
 
-// The options that end the run before anything is read.
-bool take_refused_options(cmd_params& params, arg_list& args, const message_writer& messages) {
-  for (std::string_view name : REFUSED_OPTIONS) {
-    if (find_flag(name, args)) {
-      messages.write("This option is not offered in this build\n");
-      return false;
-    }
-  }
-  std::string value;
-  for (std::string_view name : OUTPUT_CHECK_OPTIONS) {
-    while (find_value(name, args, value)) {
-      if (!can_write(value)) {
-        messages.write("prob opening file %s for output, aborting\n", value.c_str());
-        return false;
-      }
-      record(params, name, value);
-    }
-  }
-  for (std::string_view name : ALIAS_OPTIONS) {
-    while (find_value(name, args, value)) {
-      if (!alias_balanced(value)) {
-        messages.write("imbalanced alias to true pathfiles, aborting\n");
-        return false;
-      }
-      record(params, name, value);
-    }
-  }
-  return true;
-}
-
 bool checks_output(std::string_view name) {
-  return std::find(std::begin(OUTPUT_CHECK_OPTIONS), std::end(OUTPUT_CHECK_OPTIONS), name) !=
-         std::end(OUTPUT_CHECK_OPTIONS);
+  return std::any_of(std::begin(SHARED_OPTIONS), std::end(SHARED_OPTIONS), [name](const auto& o) {
+    return o.action == option_action::check_output && o.name == name;
+  });
 }
 
 // The file check is all -out and -outfile do here, but it is something, so they are not named;
@@ -231,29 +238,6 @@ void warn_options_without_effect(const cmd_params& params, const message_writer&
   for (const auto& [name, value] : taken) {
     if (checks_output(name) || (name == APPEND_OPTION && output_checked)) continue;
     if (named.insert(name).second) warn_no_effect(messages, name);
-  }
-}
-
-void take_file_time_window(cmd_params& params, arg_list& args, const message_writer& messages) {
-  std::string value;
-  if (find_value("-cmd_start_time", args, value)) {
-    int64_t seconds = 0;
-    if (read_window_bound(value, nullptr, seconds)) {
-      params.file_time_start_given = true;
-      params.file_time_start = seconds;
-      params.file_time_stop = INT64_MAX;
-    } else {
-      messages.write("invalid start time, ignoring\n");
-    }
-  }
-  if (find_value("-cmd_stop_time", args, value)) {
-    int64_t seconds = 0;
-    if (read_window_bound(value, STOP_TIME_OF_DAY, seconds)) {
-      params.file_time_stop_given = true;
-      params.file_time_stop = seconds;
-    } else {
-      messages.write("invalid stop time, ignoring\n");
-    }
   }
 }
 
@@ -276,79 +260,136 @@ uint32_t read_thread_count(const std::string& value, const message_writer& messa
   return std::min(n, THREADS_MAX);
 }
 
+void read_format(const std::string& value, bool valid, std::string& field,
+                 const message_writer& messages) {
+  if (valid) {
+    field = value;
+  } else {
+    messages.write("invalid %s, using default format\n", value.c_str());
+  }
+}
+
+// Acts on one occurrence of `option` (`value` is empty for a flag). False when the run must end.
+bool take_option(cmd_params& params, const shared_option& option, const std::string& value,
+                 const message_writer& messages) {
+  int64_t seconds = 0;
+  switch (option.action) {
+    case option_action::refuse:
+      messages.write("This option is not offered in this build\n");
+      return false;
+    case option_action::check_output:
+      if (!can_write(value)) {
+        messages.write("prob opening file %s for output, aborting\n", value.c_str());
+        return false;
+      }
+      record(params, option.name, value);
+      return true;
+    case option_action::check_alias:
+      if (!alias_balanced(value)) {
+        messages.write("imbalanced alias to true pathfiles, aborting\n");
+        return false;
+      }
+      record(params, option.name, value);
+      return true;
+    case option_action::ignore:
+      record(params, option.name, value);
+      return true;
+    case option_action::enumdir:
+      params.enumdir = true;
+      params.enumdir_path = expand_environment(value);
+      return true;
+    case option_action::num_subdirs: {
+      bool whole = false;
+      if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
+      if (!whole) {
+        warn_unread_value(messages, option.name, value,
+                          "read as " + std::to_string(params.num_subdirs));
+      }
+      return true;
+    }
+    case option_action::filter: {
+      std::vector<filter_entry> entries = parse_filters(value);
+      params.filters.insert(params.filters.end(), std::make_move_iterator(entries.begin()),
+                            std::make_move_iterator(entries.end()));
+      return true;
+    }
+    case option_action::start_time:
+      if (read_window_bound(value, nullptr, seconds)) {
+        params.file_time_start_given = true;
+        params.file_time_start = seconds;
+        params.file_time_stop = INT64_MAX;
+      } else {
+        messages.write("invalid start time, ignoring\n");
+      }
+      return true;
+    case option_action::stop_time:
+      if (read_window_bound(value, STOP_TIME_OF_DAY, seconds)) {
+        params.file_time_stop_given = true;
+        params.file_time_stop = seconds;
+      } else {
+        messages.write("invalid stop time, ignoring\n");
+      }
+      return true;
+    case option_action::date_format:
+      read_format(value, valid_date_format(value), params.date_format, messages);
+      return true;
+    case option_action::time_format:
+      read_format(value, valid_time_format(value), params.time_format, messages);
+      return true;
+    case option_action::diags:
+      params.diags_file = value;
+      return true;
+    case option_action::threads:
+      params.threads = read_thread_count(value, messages);
+      return true;
+    case option_action::pipe:
+      params.pipe = true;
+      return true;
+    case option_action::profile:
+      params.profile = true;
+      return true;
+    case option_action::quiet:
+      params.flush_stderr = false;
+      return true;
+  }
+  return true;
+}
+
+// Options that gather (the checked files, the alias lists, the filters and the options kept
+// unused) take every occurrence; the others take their first, and a repeat is left on the list
+// for the program's leftover check to name.
+bool takes_every_occurrence(option_action action) {
+  return action == option_action::check_output || action == option_action::check_alias ||
+         action == option_action::ignore || action == option_action::filter;
+}
+
+// The next occurrence of `option`, consumed; a trailing value option without its value is none.
+bool find_option(const shared_option& option, arg_list& args, std::string& value) {
+  if (option.takes_value) return find_value(option.name, args, value);
+  value.clear();
+  return find_flag(option.name, args);
+}
+
 }  // namespace
 
 cmd_params::~cmd_params() = default;
 
 bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages) {
   if (args.empty()) return false;
-  if (!take_refused_options(params, args, messages)) return false;
-
-  // Value options are taken before flags, so a value that happens to look like a flag stays the
-  // value its position says it is.
   std::string value;
-  if (find_value("-enumdir", args, value)) {
-    params.enumdir = true;
-    params.enumdir_path = expand_environment(value);
-  }
-  if (find_value("-num_subdirs", args, value)) {
-    bool whole = false;
-    if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
-    if (!whole) {
-      warn_unread_value(messages, "-num_subdirs", value,
-                        "read as " + std::to_string(params.num_subdirs));
+  for (const shared_option& option : SHARED_OPTIONS) {
+    const bool every = takes_every_occurrence(option.action);
+    while (find_option(option, args, value)) {
+      if (!take_option(params, option, value, messages)) return false;
+      if (!every) break;
     }
-  }
-  // Stops when no occurrence with a value is left; a trailing bare -filter is not one.
-  while (find_value("-filter", args, value)) {
-    std::vector<filter_entry> entries = parse_filters(value);
-    params.filters.insert(params.filters.end(), std::make_move_iterator(entries.begin()),
-                          std::make_move_iterator(entries.end()));
-  }
-  take_file_time_window(params, args, messages);
-  if (find_value("-dateformat", args, value)) {
-    if (valid_date_format(value)) {
-      params.date_format = value;
-    } else {
-      report_invalid_format(messages, value);
-    }
-  }
-  if (find_value("-timeformat", args, value)) {
-    if (valid_time_format(value)) {
-      params.time_format = value;
-    } else {
-      report_invalid_format(messages, value);
-    }
-  }
-  if (find_value("-diags", args, value)) params.diags_file = value;
-  if (find_value("-threads", args, value)) params.threads = read_thread_count(value, messages);
-  for (std::string_view name : IGNORED_VALUE_OPTIONS) {
-    while (find_value(name, args, value)) record(params, name, value);
-  }
-
-  if (find_flag("-pipe", args)) params.pipe = true;
-  if (find_flag("-profile", args)) params.profile = true;
-  if (find_flag("-quiet", args)) params.flush_stderr = false;
-  for (std::string_view name : IGNORED_FLAG_OPTIONS) {
-    while (find_flag(name, args)) record(params, name, "");
   }
   warn_options_without_effect(params, messages);
   return true;
 }
 
 option_arity shared_option_arity(std::string_view name) {
-  auto listed = [name](std::span<const std::string_view> names) {
-    return std::any_of(names.begin(), names.end(),
-                       [name](std::string_view n) { return same_option(name, n); });
-  };
-  if (listed(OWN_VALUE_OPTIONS) || listed(IGNORED_VALUE_OPTIONS) || listed(OUTPUT_CHECK_OPTIONS) ||
-      listed(ALIAS_OPTIONS)) {
-    return option_arity::value;
-  }
-  if (listed(OWN_FLAG_OPTIONS) || listed(IGNORED_FLAG_OPTIONS) || listed(REFUSED_OPTIONS)) {
-    return option_arity::flag;
-  }
-  return option_arity::unknown;
+  return arity_in(std::span<const shared_option>(SHARED_OPTIONS), name);
 }
 
 bool valid_date_format(std::string_view format) {

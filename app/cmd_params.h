@@ -6,6 +6,7 @@
 #define NELO_APP_CMD_PARAMS_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,6 +68,17 @@ bool valid_date_format(std::string_view format);
 enum class option_arity { unknown, flag, value };
 // How the shared parser takes the option `name` (any case): as a flag, with a value, or not.
 option_arity shared_option_arity(std::string_view name);
+
+// The same answer from any table of options whose entries have `name` and `takes_value`.
+template <typename Option>
+option_arity arity_in(std::span<const Option> options, std::string_view name) {
+  for (const Option& option : options) {
+    if (same_option(name, option.name)) {
+      return option.takes_value ? option_arity::value : option_arity::flag;
+    }
+  }
+  return option_arity::unknown;
+}
 
 // Lives for the whole run. Once bound to options that ask for timing (`-profile` or `-diags`),
 // its destruction reports "->" + elapsed seconds + " secs": as a line on the run's standard

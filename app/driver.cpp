@@ -25,7 +25,7 @@
 #include "report/payload_digest.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
-#include "support/ko_time.h"
+#include "support/ko_time_format.h"
 #include "support/run_control.h"
 
 namespace nelo {
@@ -154,7 +154,7 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                         options.enumdir_path.c_str());
     return EXIT_REFUSED;
   }
-  koportdir::stdin_stream_ex source(&options, io.names);
+  koportdir::stdin_stream_ex source(io.names);
   const bool opened =
       options.pipe ? source.open_stdin()
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);

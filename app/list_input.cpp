@@ -6,50 +6,6 @@
 #include <algorithm>
 #include <memory>
 
-namespace nelo {
-
-namespace {
-
-constexpr wchar_t BYTE_CHAR_MAX = 0xff;
-
-void append_utf8(std::string& out, uint32_t code) {
-  if (code < 0x800) {
-    out.push_back(static_cast<char>(0xc0 | (code >> 6)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xe0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
-  } else {
-    out.push_back(static_cast<char>(0xf0 | ((code >> 18) & 0x07)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3f)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
-  }
-  out.push_back(static_cast<char>(0x80 | (code & 0x3f)));
-}
-
-}  // namespace
-
-std::wstring widen_name(std::string_view name) {
-  std::wstring wide;
-  wide.reserve(name.size());
-  for (char c : name) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  return wide;
-}
-
-std::string narrow_name(std::wstring_view name) {
-  std::string narrow;
-  narrow.reserve(name.size());
-  for (wchar_t c : name) {
-    if (c >= 0 && c <= BYTE_CHAR_MAX) {
-      narrow.push_back(static_cast<char>(c));
-    } else {
-      append_utf8(narrow, static_cast<uint32_t>(c));
-    }
-  }
-  return narrow;
-}
-
-}  // namespace nelo
-
 namespace uni {
 
 stdin_stream::stdin_stream(FILE* in) : m_in(in), m_line{}, m_open(in != nullptr) {}
@@ -94,8 +50,7 @@ struct dir_closer {
 
 }  // namespace
 
-stdin_stream_ex::stdin_stream_ex(const nelo::cmd_params* options, FILE* in)
-    : uni::stdin_stream(in), m_options(options) {}
+stdin_stream_ex::stdin_stream_ex(FILE* in) : uni::stdin_stream(in) {}
 
 stdin_stream_ex::~stdin_stream_ex() = default;
 
@@ -104,7 +59,6 @@ void stdin_stream_ex::reset() {
   m_files.clear();
   m_filters.clear();
   m_walk = false;
-  m_options = nullptr;
 }
 
 bool stdin_stream_ex::open_stdin() {
@@ -173,13 +127,6 @@ bool stdin_stream_ex::next_name(std::string& out, bool trim) {
   out = std::move(m_files.front());
   m_files.pop_front();
   return true;
-}
-
-bool stdin_stream_ex::next_name(std::wstring& out, bool trim) {
-  std::string narrow;
-  const bool found = next_name(narrow, trim);
-  out = nelo::widen_name(narrow);
-  return found;
 }
 
 }  // namespace koportdir

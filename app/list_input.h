@@ -8,24 +8,10 @@
 #include <cstdio>
 #include <deque>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "app/name_filter.h"
-
-namespace nelo {
-
-class cmd_params;
-
-// File names are byte strings that need not be valid UTF-8, and a name must reach open() exactly
-// as the directory listing gave it. So the wide form carries one byte per character (0 to 255);
-// `narrow_name(widen_name(s)) == s` for every byte string. Characters above 255 (never produced
-// here) are written as UTF-8.
-std::wstring widen_name(std::string_view name);
-std::string narrow_name(std::wstring_view name);
-
-}  // namespace nelo
 
 namespace uni {
 
@@ -58,9 +44,9 @@ namespace koportdir {
 
 class stdin_stream_ex : public uni::stdin_stream {
  public:
-  // `options` are the run's options. Every open drops them along with the rest of the state:
-  // from then on the source works only from what `open_dir` was given, its own filter copy.
-  explicit stdin_stream_ex(const nelo::cmd_params* options, FILE* in = stdin);
+  // Every open drops the state of the one before: the source works only from what `open_dir`
+  // was given, its own filter copy.
+  explicit stdin_stream_ex(FILE* in = stdin);
   ~stdin_stream_ex() override;
 
   // Line mode. Always true: a line source cannot fail to open, end of input ends it.
@@ -75,7 +61,6 @@ class stdin_stream_ex : public uni::stdin_stream {
   // trailing carriage returns and line feeds are removed. Symbolic links are yielded as files
   // and never followed; a directory that cannot be listed contributes nothing.
   virtual bool next_name(std::string& out, bool trim);
-  virtual bool next_name(std::wstring& out, bool trim);
 
  private:
   void reset();
@@ -86,7 +71,6 @@ class stdin_stream_ex : public uni::stdin_stream {
   uint32_t m_depth_limit = 0;
   std::vector<nelo::filter_entry> m_filters;
   bool m_walk = false;
-  const nelo::cmd_params* m_options;
 };
 
 }  // namespace koportdir

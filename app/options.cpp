@@ -1,40 +1,39 @@
 #include "app/options.h"
 
-#include <algorithm>
 #include <iostream>
 #include <set>
 #include <span>
 
 #include "app/option_warnings.h"
 #include "app/value_readers.h"
-#include "report/address_text.h"
 #include "support/ascii_text.h"
-#include "support/ko_time.h"
+#include "support/ko_time_parse.h"
 
 namespace nelo {
 
 namespace {
 
+struct program_option {
+  std::string_view name;
+  bool takes_value;
+};
+
 // The options of this program, as the leftover check below needs to know them; parse_options
 // looks each of them up.
-constexpr std::string_view VALUE_OPTIONS[] = {
-    "-ifile", "-ofile",          "-icmp_id",      "-icmp_type",  "-icmp_code",
-    "-frame", "-find_pattern_h", "-find_pattern", "-min_size",   "-dstip",
-    "-srcip", "-dstipv6",        "-srcipv6",      "-start_time", "-stop_time",
-};
-constexpr std::string_view FLAG_OPTIONS[] = {
-    "-dump_meta", "-dump_hdr", "-dump_payload",  "-binary",
-    "-ascii",     "-strings",  "-track_replies", "-json",
+constexpr program_option PROGRAM_OPTIONS[] = {
+    {"-ifile", true},          {"-ofile", true},        {"-icmp_id", true},
+    {"-icmp_type", true},      {"-icmp_code", true},    {"-frame", true},
+    {"-find_pattern_h", true}, {"-find_pattern", true}, {"-min_size", true},
+    {"-dstip", true},          {"-srcip", true},        {"-dstipv6", true},
+    {"-srcipv6", true},        {"-start_time", true},   {"-stop_time", true},
+    {"-dump_meta", false},     {"-dump_hdr", false},    {"-dump_payload", false},
+    {"-binary", false},        {"-ascii", false},       {"-strings", false},
+    {"-track_replies", false}, {"-json", false},
 };
 
 option_arity arity_of(std::string_view word) {
-  auto listed = [word](std::span<const std::string_view> names) {
-    return std::any_of(names.begin(), names.end(),
-                       [word](std::string_view n) { return same_option(word, n); });
-  };
-  if (listed(VALUE_OPTIONS)) return option_arity::value;
-  if (listed(FLAG_OPTIONS)) return option_arity::flag;
-  return shared_option_arity(word);
+  const option_arity own = arity_in(std::span<const program_option>(PROGRAM_OPTIONS), word);
+  return own != option_arity::unknown ? own : shared_option_arity(word);
 }
 
 void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
@@ -108,14 +107,11 @@ void warn_leftover_words(const message_writer& messages, const arg_list& rest) {
 }  // namespace
 
 bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
-  const size_t blank = value.find(' ');
-  const std::string date = value.substr(0, blank);
-  const std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
+  const date_time_text text = split_date_time(value);
   ko::_windows_systemtime st{};
   // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
   // trying it second changes no value that reads either way.
-  if (!ko::parse_date_time(date.c_str(), blank == std::string::npos ? nullptr : clock.c_str(),
-                           st) &&
+  if (!ko::parse_date_time(text.date.c_str(), text.clock_or(nullptr), st) &&
       !ko::parse_iso_date_time(value, end_of_day, st)) {
     return false;
   }

@@ -81,13 +81,8 @@ bool read_to_end(const char* start, const char* stop, const char* end) {
 }
 
 void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards) {
-  if (!literal.empty()) {
-    pattern.runs.push_back({literal, true, wildcards});
-  } else if (wildcards > 0) {
-    pattern.runs.push_back({std::string(), false, wildcards});
-  } else {
-    return;
-  }
+  if (literal.empty() && wildcards == 0) return;
+  pattern.runs.push_back({literal, wildcards});
   pattern.total_len += literal.size() + wildcards;
   literal.clear();
   wildcards = 0;
@@ -185,6 +180,12 @@ std::vector<std::string> split_words(std::string_view text) {
     i = close;
   }
   return joined;
+}
+
+date_time_text split_date_time(const std::string& value) {
+  const size_t blank = value.find(' ');
+  if (blank == std::string::npos) return {value, std::string(), false};
+  return {value.substr(0, blank), value.substr(blank + 1), true};
 }
 
 std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,

@@ -46,6 +46,18 @@ bool parse_u64(std::string_view text, uint64_t& value, bool* whole = nullptr);
 // without the outer quotes. An unterminated group is left as it was.
 std::vector<std::string> split_words(std::string_view text);
 
+// A "date[ time]" option value split at its first blank: the date text before it and the time
+// text after it. Without a blank the whole value is the date and there is no time text.
+struct date_time_text {
+  std::string date;
+  std::string clock;
+  bool has_clock = false;
+
+  // The time text as the date readers take it: `fallback` when the value has none.
+  const char* clock_or(const char* fallback) const { return has_clock ? clock.c_str() : fallback; }
+};
+date_time_text split_date_time(const std::string& value);
+
 // Splits at every occurrence of the first delimiter (in `delimiters` order) found in the text,
 // trims the pieces and reads each with `parse_u64`; unreadable pieces are skipped. Pieces not
 // read whole are added to `unread` when it is given.

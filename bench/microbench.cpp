@@ -148,7 +148,7 @@ BENCHMARK(BM_PayloadLooksRandomOnPing)->Apply(sizes);
 nelo::byte_pattern make_pattern(const std::vector<std::pair<std::string, uint32_t>>& runs) {
   nelo::byte_pattern p;
   for (const auto& [literal, wildcards] : runs) {
-    p.runs.push_back({literal, !literal.empty(), wildcards});
+    p.runs.push_back({literal, wildcards});
     p.total_len += literal.size() + wildcards;
   }
   return p;

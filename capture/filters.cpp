@@ -2,8 +2,6 @@
 // passed everything else.
 #include "capture/filters.h"
 
-#include "report/address_text.h"
-
 #include <algorithm>
 #include <cstring>
 

@@ -33,17 +33,29 @@ constexpr uint8_t IP_VERSION_6 = 6;
 
 using strip_function = bool (*)(const uint8_t* frame, uint32_t len, link_header& link);
 
-bool strip_sll(const uint8_t* frame, uint32_t len, link_header& link) {
-  if (len < SLL_HEADER_SIZE) return false;
-  link.ether_type = load_be16(frame + SLL_PROTOCOL_OFFSET);
-  link.network_offset = SLL_HEADER_SIZE;
+// Where a link header names the network protocol in its own numbering: IPv4 or IPv6 is handed
+// on, anything else is not decoded.
+bool set_ip_protocol(bool ipv4, bool ipv6, uint32_t network_offset, link_header& link) {
+  if (!ipv4 && !ipv6) return false;
+  link.ether_type = ipv4 ? ETHERTYPE_IPV4 : ETHERTYPE_IPV6;
+  link.network_offset = network_offset;
   return true;
 }
 
-bool strip_sll2(const uint8_t* frame, uint32_t len, link_header& link) {
-  if (len < SLL2_HEADER_SIZE) return false;
-  link.ether_type = load_be16(frame + SLL2_PROTOCOL_OFFSET);
-  link.network_offset = SLL2_HEADER_SIZE;
+// A header of fixed size with the EtherType at a fixed place in it (Linux cooked, Cisco HDLC).
+template <uint32_t HEADER_SIZE, uint32_t TYPE_OFFSET>
+bool strip_fixed(const uint8_t* frame, uint32_t len, link_header& link) {
+  if (len < HEADER_SIZE) return false;
+  link.ether_type = load_be16(frame + TYPE_OFFSET);
+  link.network_offset = HEADER_SIZE;
+  return true;
+}
+
+// No link header: the link type alone names the protocol.
+template <uint16_t ETHER_TYPE>
+bool strip_none(const uint8_t*, uint32_t, link_header& link) {
+  link.ether_type = ETHER_TYPE;
+  link.network_offset = 0;
   return true;
 }
 
@@ -51,40 +63,13 @@ bool strip_sll2(const uint8_t* frame, uint32_t len, link_header& link) {
 bool strip_raw(const uint8_t* frame, uint32_t len, link_header& link) {
   if (len < 1) return false;
   const uint8_t version = frame[0] >> 4;
-  if (version == IP_VERSION_4) {
-    link.ether_type = ETHERTYPE_IPV4;
-  } else if (version == IP_VERSION_6) {
-    link.ether_type = ETHERTYPE_IPV6;
-  } else {
-    return false;
-  }
-  link.network_offset = 0;
-  return true;
-}
-
-bool strip_ipv4(const uint8_t*, uint32_t, link_header& link) {
-  link.ether_type = ETHERTYPE_IPV4;
-  link.network_offset = 0;
-  return true;
-}
-
-bool strip_ipv6(const uint8_t*, uint32_t, link_header& link) {
-  link.ether_type = ETHERTYPE_IPV6;
-  link.network_offset = 0;
-  return true;
+  return set_ip_protocol(version == IP_VERSION_4, version == IP_VERSION_6, 0, link);
 }
 
 bool family_to_ether_type(uint32_t family, link_header& link) {
-  if (family == BSD_AF_INET) {
-    link.ether_type = ETHERTYPE_IPV4;
-  } else if (family == BSD_AF_INET6_NETBSD || family == BSD_AF_INET6_FREEBSD ||
-             family == BSD_AF_INET6_DARWIN) {
-    link.ether_type = ETHERTYPE_IPV6;
-  } else {
-    return false;
-  }
-  link.network_offset = NULL_HEADER_SIZE;
-  return true;
+  const bool ipv6 = family == BSD_AF_INET6_NETBSD || family == BSD_AF_INET6_FREEBSD ||
+                    family == BSD_AF_INET6_DARWIN;
+  return set_ip_protocol(family == BSD_AF_INET, ipv6, NULL_HEADER_SIZE, link);
 }
 
 // The family is in the byte order of the machine that wrote the capture. Every family value is
@@ -107,22 +92,7 @@ bool strip_ppp(const uint8_t* frame, uint32_t len, link_header& link) {
   if (len >= 2 && frame[0] == PPP_ADDRESS && frame[1] == PPP_CONTROL) at = 2;
   if (len < at + PPP_PROTOCOL_SIZE) return false;
   const uint16_t protocol = load_be16(frame + at);
-  if (protocol == PPP_IPV4) {
-    link.ether_type = ETHERTYPE_IPV4;
-  } else if (protocol == PPP_IPV6) {
-    link.ether_type = ETHERTYPE_IPV6;
-  } else {
-    return false;
-  }
-  link.network_offset = at + PPP_PROTOCOL_SIZE;
-  return true;
-}
-
-bool strip_c_hdlc(const uint8_t* frame, uint32_t len, link_header& link) {
-  if (len < C_HDLC_HEADER_SIZE) return false;
-  link.ether_type = load_be16(frame + C_HDLC_TYPE_OFFSET);
-  link.network_offset = C_HDLC_HEADER_SIZE;
-  return true;
+  return set_ip_protocol(protocol == PPP_IPV4, protocol == PPP_IPV6, at + PPP_PROTOCOL_SIZE, link);
 }
 
 struct link_layer {
@@ -131,12 +101,17 @@ struct link_layer {
 };
 
 constexpr link_layer LINK_LAYERS[] = {
-    {LINKTYPE_ETHERNET, strip_ethernet}, {LINKTYPE_LINUX_SLL2, strip_sll2},
-    {LINKTYPE_LINUX_SLL, strip_sll},     {LINKTYPE_RAW, strip_raw},
-    {LINKTYPE_IPV4, strip_ipv4},         {LINKTYPE_IPV6, strip_ipv6},
-    {LINKTYPE_NULL, strip_null},         {LINKTYPE_LOOP, strip_loop},
-    {LINKTYPE_PPP, strip_ppp},           {LINKTYPE_PPP_HDLC, strip_ppp},
-    {LINKTYPE_C_HDLC, strip_c_hdlc},
+    {LINKTYPE_ETHERNET, strip_ethernet},
+    {LINKTYPE_LINUX_SLL2, strip_fixed<SLL2_HEADER_SIZE, SLL2_PROTOCOL_OFFSET>},
+    {LINKTYPE_LINUX_SLL, strip_fixed<SLL_HEADER_SIZE, SLL_PROTOCOL_OFFSET>},
+    {LINKTYPE_RAW, strip_raw},
+    {LINKTYPE_IPV4, strip_none<ETHERTYPE_IPV4>},
+    {LINKTYPE_IPV6, strip_none<ETHERTYPE_IPV6>},
+    {LINKTYPE_NULL, strip_null},
+    {LINKTYPE_LOOP, strip_loop},
+    {LINKTYPE_PPP, strip_ppp},
+    {LINKTYPE_PPP_HDLC, strip_ppp},
+    {LINKTYPE_C_HDLC, strip_fixed<C_HDLC_HEADER_SIZE, C_HDLC_TYPE_OFFSET>},
 };
 
 strip_function find_strip(uint32_t link_type) {

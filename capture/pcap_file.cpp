@@ -53,8 +53,7 @@ void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, captur
     record.time = record_time::hidden;
     return;
   }
-  const int64_t whole = static_cast<int64_t>(seconds) * static_cast<int64_t>(ko::TICKS_PER_SECOND) +
-                        static_cast<int64_t>(ko::TICKS_1601_TO_1970);
+  const int64_t whole = ko::unix_seconds_to_ticks(seconds);
   if (seconds < 0) {
     record.ticks = static_cast<uint64_t>(whole);
     record.time = record_time::hidden;

@@ -47,7 +47,6 @@ void choose_pattern(byte_source& in, nelo::byte_pattern& pattern) {
     // Only the first run may be wildcards alone.
     const size_t len = (i > 0 && literal_len == 0) ? 1 : literal_len;
     for (size_t b = 0; b < len; ++b) run.literal.push_back(static_cast<char>(in.u8()));
-    run.has_literal = !run.literal.empty();
     run.wildcards = wildcard_count(in);
     pattern.total_len += run.literal.size() + run.wildcards;
     pattern.runs.push_back(run);

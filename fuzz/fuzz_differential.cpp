@@ -56,7 +56,6 @@ void check_pattern_search(byte_source& in) {
     if (i > 0 && literal_len == 0) literal_len = 1;
     for (size_t b = 0; b < literal_len; ++b)
       run.literal.push_back(static_cast<char>(in.u8() % alphabet));
-    run.has_literal = !run.literal.empty();
     const uint8_t w = in.u8();
     run.wildcards = w >= 0xF8 ? in.u32() : w % 8;
     pattern.total_len += run.literal.size() + run.wildcards;

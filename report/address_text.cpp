@@ -1,6 +1,7 @@
 // Address text for the report columns.
 #include "report/address_text.h"
 
+#include "report/packet.h"
 #include "support/byte_text.h"
 #include "support/wire.h"
 

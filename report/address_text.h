@@ -10,8 +10,6 @@
 
 namespace nelo {
 
-inline constexpr size_t IPV4_ADDRESS_SIZE = 4;
-inline constexpr size_t IPV6_ADDRESS_SIZE = 16;
 // Longest texts the formatters can produce ("255.255.255.255", eight full groups).
 inline constexpr size_t IPV4_TEXT_MAX = 15;
 inline constexpr size_t IPV6_TEXT_MAX = 39;

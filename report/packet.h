@@ -26,12 +26,14 @@ inline constexpr size_t IPV4_TTL_OFFSET = 8;
 inline constexpr size_t IPV4_PROTOCOL_OFFSET = 9;
 inline constexpr size_t IPV4_SOURCE_OFFSET = 12;
 inline constexpr size_t IPV4_DESTINATION_OFFSET = 16;
+inline constexpr size_t IPV4_ADDRESS_SIZE = 4;
 inline constexpr uint8_t IP_PROTOCOL_ICMP = 1;
 inline constexpr size_t IPV6_HEADER_SIZE = 40;
 inline constexpr size_t IPV6_NEXT_HEADER_OFFSET = 6;
 inline constexpr size_t IPV6_HOP_LIMIT_OFFSET = 7;
 inline constexpr size_t IPV6_SOURCE_OFFSET = 8;
 inline constexpr size_t IPV6_DESTINATION_OFFSET = 24;
+inline constexpr size_t IPV6_ADDRESS_SIZE = 16;
 inline constexpr uint8_t IP_PROTOCOL_ICMPV6 = 58;
 inline constexpr size_t ICMP_HEADER_SIZE = 8;
 inline constexpr size_t ICMP_TYPE_OFFSET = 0;
@@ -66,7 +68,6 @@ enum class output_format : uint32_t { hex = 1, ascii = 2, binary = 3, strings = 
 // that long runs of wildcards are never wrapped.
 struct pattern_run {
   std::string literal;
-  bool has_literal = false;
   uint32_t wildcards = 0;
 };
 

@@ -9,7 +9,7 @@
 #include "report/icmp_types.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
-#include "support/ko_time.h"
+#include "support/ko_time_format.h"
 #include "support/wire.h"
 
 namespace nelo {

@@ -17,8 +17,6 @@ fileio::~fileio() {
 bool fileio::open(const std::string& path, bool writable, bool create) {
   if (path.empty()) return false;
   close();
-  m_path = path;
-  m_writable = writable;
   int flags = O_NONBLOCK | O_CLOEXEC;
   mode_t mode = 0404;
   if (writable) {
@@ -41,9 +39,7 @@ bool fileio::open(const std::string& path, bool writable, bool create) {
 void fileio::close() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
-  m_writable = false;
   m_opened = false;
-  m_path.clear();
 }
 
 bool same_file(const std::string& a, const std::string& b) {

@@ -23,14 +23,11 @@ class fileio {
   // is neither regular nor a directory.
   bool open(const std::string& path, bool writable, bool create);
   bool is_open() const { return m_fd >= 0 && m_opened; }
-  int descriptor() const { return m_fd; }
   void close();
 
  private:
   int m_fd = -1;
-  bool m_writable = false;
   bool m_opened = false;
-  std::string m_path;
 };
 
 // True when both paths name the same file (device and inode), following symbolic links.

@@ -1,46 +1,25 @@
-// Time values and date and time text.
-// `ko::time` holds one instant as a count of 100-ns ticks since 1601-01-01 00:00:00 UTC (the one
-// source of truth), as Unix seconds and as broken-down UTC fields, with a `valid` flag. The
-// calendar arithmetic is our own integer arithmetic: nothing here consults the machine's time
-// zone or locale, so the same capture prints the same text everywhere.
+// The calendar value. `ko::time` holds one instant as a count of 100-ns ticks since 1601-01-01
+// 00:00:00 UTC (the one source of truth), as Unix seconds and as broken-down UTC fields, with a
+// `valid` flag. The calendar arithmetic is our own integer arithmetic: nothing here consults the
+// machine's time zone or locale, so the same capture prints the same text everywhere. Its text
+// forms are in ko_time_format.h and ko_time_parse.h, the run timer's stamps in ko_stopwatch.h.
 #ifndef NELO_SUPPORT_KO_TIME_H_
 #define NELO_SUPPORT_KO_TIME_H_
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace ko {
 
-// Encodings of a raw time value. Only `filetime` and `unix_time` are converted by this tool.
+// Encodings of a raw time value; these two are the ones this tool converts.
 enum class type_time : uint32_t {
   filetime = 0x1,
-  chrome = 0x2,
-  firefox3 = 0x4,
   unix_time = 0x8,
-  unix_millisec_time = 0x10,
-  dos_time = 0x20,
-  ntp = 0x40,
-  guid = 0x80,
-  ole = 0x100,
-  system_time = 0x200,
-  system_time_2 = 0x400,
-  vhd_time = 0x800,
-  qpc_time = 0x1000,
-  csharp_time = 0x8000,
-  snowflake_time = 0x20000,
-  safari_time = 0x40000,
-  hfs_plus_time = 0x80000,
 };
-
-// Display name of an encoding ("filetime", "unix time", ...); "" for a value not in the enum.
-const char* type_time_name(type_time kind);
 
 struct _windows_systemtime {
   uint16_t year = 0;
-  uint16_t month = 0;        // 1 to 12
-  uint16_t day_of_week = 0;  // 0 = Sunday
-  uint16_t day = 0;          // 1 to 31
+  uint16_t month = 0;  // 1 to 12
+  uint16_t day = 0;    // 1 to 31
   uint16_t hour = 0;
   uint16_t minute = 0;
   uint16_t second = 0;
@@ -49,6 +28,24 @@ struct _windows_systemtime {
 
 inline constexpr uint64_t TICKS_PER_SECOND = 10000000;
 inline constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000ULL;
+// Tick counts from here on name no instant.
+inline constexpr uint64_t TICKS_LIMIT = 1ULL << 63;
+
+// Month names as the date text writes and reads them; index 0 is January.
+inline constexpr const char* MONTH_ABBREVIATIONS[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The whole seconds since 1970-01-01 (negative before it) whose signed tick count does not
+// overflow.
+inline constexpr int64_t UNIX_SECONDS_MIN = INT64_MIN / static_cast<int64_t>(TICKS_PER_SECOND);
+inline constexpr int64_t UNIX_SECONDS_MAX =
+    (INT64_MAX - static_cast<int64_t>(TICKS_1601_TO_1970)) / static_cast<int64_t>(TICKS_PER_SECOND);
+
+// The signed tick count of `seconds` since 1970-01-01; `seconds` must lie in the range above.
+constexpr int64_t unix_seconds_to_ticks(int64_t seconds) {
+  return seconds * static_cast<int64_t>(TICKS_PER_SECOND) +
+         static_cast<int64_t>(TICKS_1601_TO_1970);
+}
 
 class time {
  public:
@@ -72,6 +69,10 @@ class time {
   bool valid() const { return m_valid; }
 
  private:
+  // Both constructors' way from Unix seconds to the value: seconds outside the tick range leave
+  // it zero, and a pre-1970 instant keeps its tick count but is never valid.
+  void set_unix_seconds(int64_t seconds);
+
   int64_t m_unix_seconds = 0;
   uint64_t m_ticks = 0;
   _windows_systemtime m_utc{};
@@ -86,49 +87,13 @@ bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microsec
 
 // The current clock as a `filetime` value.
 time time_now();
-// The current clock to the whole second, as an NTP-layout stamp (big-endian words).
-uint64_t time_stamp_now();
-// The stamp of a tick count: 8 bytes in memory, seconds since 1900 then the fraction of the
-// second in units of 2^-32, each a big-endian word. 0 for counts of 2^63 or more.
-uint64_t time_stamp_from_ticks(uint64_t ticks);
-// Absolute difference of two stamps in seconds.
-double elapsed_seconds(uint64_t a, uint64_t b);
 
-// The report's fixed forms: "yyyy-mm-dd" (10 characters) and "hh:mm:ss.mmm" (12 characters),
-// milliseconds truncated. Writes nothing and returns false for an invalid value. This is the
-// allocation-free core of `format_date_time_utc`.
-bool write_date_time_utc(const time& value, char (&date)[10], char (&clock)[12]);
-// Both texts; both empty when the value is not valid.
-void format_date_time_utc(std::string& date, std::string& clock, const time& value);
-// Date text in `date_format` (e.g. "mm/dd/yyyy") and time text in `time_format` (e.g.
-// "hh:mm:ss.xxx"); false and both empty when the value is not valid.
-bool format_date_time_custom(std::string& date, std::string& clock, const time& value,
-                             std::string_view date_format, std::string_view time_format);
-
-// Reads "mm/dd/yy[yy]" or "dd-Mon-yyyy" style dates and "hh:mm[:ss[.fff]][ am|pm]" times; with
-// pm 12 hours are added to the hour, except to 12, and with am the hour 12 is 0.
-// Minutes and hours are not range-checked (they carry in the tick count). `parse_time` fails on a
-// field longer than 31 characters, an empty minute, a suffix that cuts a field short of its start,
-// or a field too large for a 32-bit count. Both date-and-time readers leave `st` alone on failure.
-bool parse_date_time(const char* date_text, const char* time_text, _windows_systemtime& st);
-bool parse_date(const char* text, uint32_t& day, uint32_t& month, uint32_t& year);
-bool parse_time(const char* text, uint32_t& hour, uint32_t& minute, double& seconds);
-// Reads the report's own form, ISO 8601 in UTC: "yyyy-mm-dd", optionally followed by 'T' or a
-// blank and "hh:mm", "hh:mm:ss" or "hh:mm:ss.fff" (any number of fraction digits, rounded to
-// the millisecond), optionally followed by 'Z'. A date alone is 00:00:00, or 23:59:59 with
-// `end_of_day`. Unlike the readers above, every field is range-checked. Leaves `st` alone on
-// failure.
-bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_systemtime& st);
-// 1 to 12 from the first three letters of a month name, or -1.
-int month_from_name(std::string_view text);
-bool parse_date_time_ordered(const char* date_text, const char* time_text, std::string_view order,
-                             char separator, _windows_systemtime& st);
-bool parse_date_ordered(const char* text, std::string_view order, char separator, uint32_t& day,
-                        uint32_t& month, uint32_t& year);
-// Tick count of a calendar record; days past the end of a month carry into the next. Returns 0
-// (the value every caller treats as failure) for a month outside 1 to 12, a day of 0, a year
-// before 1601, or a count that would not fit in 63 bits. Both date-and-time readers fail on such
-// a record instead of handing it on.
+// Tick count of a calendar record; days past the end of a month carry into the next. False, with
+// `ticks` 0, for a month outside 1 to 12, a day of 0, a year before 1601, or a count that would
+// not fit in 63 bits.
+bool systemtime_to_ticks(const _windows_systemtime& st, uint64_t& ticks);
+// The same count, 0 (the value every caller treats as failure) where the form above is false.
+// The date-and-time readers fail on such a record instead of handing it on.
 uint64_t systemtime_to_ticks(const _windows_systemtime& st);
 
 }  // namespace ko

@@ -108,7 +108,7 @@ std::string runs_of(const char* text, bool hex) {
   if (!parse_byte_pattern(text, hex, p)) return p.on() || !p.runs.empty() ? "leftover" : "fail";
   std::string out = std::to_string(p.total_len) + ":";
   for (const pattern_run& r : p.runs) {
-    out += " " + (r.has_literal ? r.literal : "-") + "/" + std::to_string(r.wildcards);
+    out += " " + (r.literal.empty() ? "-" : r.literal) + "/" + std::to_string(r.wildcards);
   }
   return out;
 }

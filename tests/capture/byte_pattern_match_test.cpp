@@ -22,10 +22,9 @@ byte_pattern make_pattern(const std::string& text) {
       if (p.runs.empty()) p.runs.push_back({});
       ++p.runs.back().wildcards;
     } else {
-      if (p.runs.empty() || !p.runs.back().has_literal || p.runs.back().wildcards != 0) {
+      if (p.runs.empty() || p.runs.back().literal.empty() || p.runs.back().wildcards != 0) {
         p.runs.push_back({});
       }
-      p.runs.back().has_literal = true;
       p.runs.back().literal.push_back(static_cast<char>(std::stoul(tok, nullptr, 16)));
     }
     ++p.total_len;
@@ -70,7 +69,7 @@ TEST(ByteMatch, FindsTheFirstMatchAtEveryBoundary) {
 TEST(ByteMatch, WildcardRunsBeyondSixteenBitsAreCountedExactly) {
   constexpr uint32_t gap = 70000;
   byte_pattern p;
-  p.runs = {{"A", true, gap}};
+  p.runs = {{"A", gap}};
   p.total_len = gap + 1;
 
   // Trailing wildcards are limited only by the total length.
@@ -80,7 +79,7 @@ TEST(ByteMatch, WildcardRunsBeyondSixteenBitsAreCountedExactly) {
   data.push_back(0);
   EXPECT_EQ(find(data, p), 1u);  // the last wildcard lies past the end
 
-  p.runs.push_back({"B", true, 0});
+  p.runs.push_back({"B", 0});
   p.total_len += 1;
   data.assign(gap + 10, 0);
   data[5] = 0x41;
@@ -125,11 +124,10 @@ TEST(ByteMatch, AgreesWithReferenceSearchOnRandomInputs) {
     byte_pattern p;
     for (uint32_t r = 0, runs = pick(1, 4); r < runs; ++r) {
       pattern_run run;
-      run.has_literal = r > 0 || pick(0, 3) != 0;
-      if (run.has_literal) {
+      if (r > 0 || pick(0, 3) != 0) {
         for (uint32_t k = pick(1, 3); k > 0; --k) run.literal.push_back('a' + pick(0, 2));
       }
-      run.wildcards = run.has_literal ? pick(0, 3) : pick(1, 3);
+      run.wildcards = run.literal.empty() ? pick(1, 3) : pick(0, 3);
       p.total_len += run.literal.size() + run.wildcards;
       p.runs.push_back(run);
     }

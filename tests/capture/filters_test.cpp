@@ -207,7 +207,7 @@ TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
   decoded_packet p = view(b, false);
   packet_ctx ctx;
   auto search = [&](std::string literal) {
-    ctx.pattern.runs = {pattern_run{literal, true, 0}};
+    ctx.pattern.runs = {pattern_run{literal, 0}};
     ctx.pattern.total_len = literal.size();
     return packet_passes_filters(p, &ctx);
   };

@@ -5,6 +5,8 @@
 #include <array>
 #include <string>
 
+#include "report/packet.h"
+
 namespace nelo {
 namespace {
 
