@@ -4,6 +4,7 @@
 // the shortcut share these helpers, which is what keeps their answers identical.
 #include "report/ko_stats.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ko {
@@ -125,6 +126,14 @@ bool payload_looks_random(const uint8_t* data, int32_t len) {
   const size_t count = static_cast<size_t>(len);
   ko::histogram_t histogram;
   ko::count_bytes(data, count, histogram);
+  return byte_counts_look_random(histogram.data(), len);
+}
+
+bool byte_counts_look_random(const uint32_t counts[ko::HISTOGRAM_BINS], int32_t len) {
+  if (len < static_cast<int32_t>(ko::HISTOGRAM_BINS)) return false;
+  const size_t count = static_cast<size_t>(len);
+  ko::histogram_t histogram;
+  std::copy(counts, counts + ko::HISTOGRAM_BINS, histogram.begin());
   const ko::moments m = ko::compute_moments(histogram, count);
   if (!ko::moments_pass(m.mean, m.stddev)) return false;
   if (!ko::spread_passes(m.min_hist, m.max_hist)) return false;

@@ -70,6 +70,9 @@ namespace nelo {
 // logarithms of the entropy are taken only when every cheaper test has passed.
 bool payload_looks_random(const uint8_t* data, int32_t len);
 
+// The same answer from the counts of each byte value of a payload of `len` bytes, already made.
+bool byte_counts_look_random(const uint32_t counts[ko::HISTOGRAM_BINS], int32_t len);
+
 // The normalised Shannon entropy of the `len` bytes at `data` (0 to 1; 0 for none), as
 // `ko::stats::entropy` gives it up to rounding in the last bits, at the cost of one logarithm
 // per call rather than one per byte value: it is computed for every message of a JSON report.

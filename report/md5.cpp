@@ -53,8 +53,30 @@ inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x) {
   a = b + std::rotl(sum, S);
 }
 
-// Transforms `blocks` consecutive 64-byte blocks at `data` into `state`.
-void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
+// A per-block task that does nothing: the plain digest.
+struct no_tally {
+  void operator()(const uint8_t*) {}
+};
+
+// Counts the byte values of each block in four interleaved tables, so that runs of one value do
+// not serialise on a single counter. Done in the digest's own loop, the counting runs on the
+// execution ports that MD5's chain of dependent steps leaves idle.
+struct byte_tally {
+  uint32_t part[4][256] = {};
+  void operator()(const uint8_t* block) {
+    for (size_t i = 0; i < MD5_BLOCK_SIZE; i += 4) {
+      ++part[0][block[i]];
+      ++part[1][block[i + 1]];
+      ++part[2][block[i + 2]];
+      ++part[3][block[i + 3]];
+    }
+  }
+};
+
+// Transforms `blocks` consecutive 64-byte blocks at `data` into `state`, handing each block to
+// `tally` as well.
+template <typename Tally>
+void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks, Tally& tally) {
   uint32_t a = state[0];
   uint32_t b = state[1];
   uint32_t c = state[2];
@@ -62,6 +84,7 @@ void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   for (; blocks != 0; --blocks, data += MD5_BLOCK_SIZE) {
     uint32_t x[16];
     for (int i = 0; i < 16; ++i) x[i] = load_word(data + 4 * i);
+    tally(data);
     const uint32_t aa = a;
     const uint32_t bb = b;
     const uint32_t cc = c;
@@ -150,6 +173,11 @@ void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   state[3] = d;
 }
 
+void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
+  no_tally none;
+  transform_blocks(state, data, blocks, none);
+}
+
 }  // namespace
 
 void md5_init(md5_context* ctx) {
@@ -218,6 +246,26 @@ bool md5_buffer(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZ
   md5_context ctx;
   md5_init(&ctx);
   if (!md5_update(&ctx, data, len)) return false;
+  return md5_final(digest, &ctx);
+}
+
+bool md5_buffer_counting(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZE],
+                         uint32_t counts[BYTE_VALUES]) {
+  if (data == nullptr || len == 0) return false;
+  md5_context ctx;
+  md5_init(&ctx);
+  byte_tally tally;
+  const size_t blocks = len / MD5_BLOCK_SIZE;
+  transform_blocks(ctx.state, data, blocks, tally);
+  for (size_t b = 0; b < BYTE_VALUES; ++b) {
+    counts[b] += tally.part[0][b] + tally.part[1][b] + tally.part[2][b] + tally.part[3][b];
+  }
+  const size_t done = blocks * MD5_BLOCK_SIZE;
+  for (size_t i = done; i < len; ++i) ++counts[data[i]];
+  // The whole blocks are in the state; the length and the rest go through the usual path.
+  ctx.count[0] = static_cast<uint32_t>(done << 3);
+  ctx.count[1] = static_cast<uint32_t>(static_cast<uint64_t>(done) >> 29);
+  if (len > done) md5_update(&ctx, data + done, static_cast<uint32_t>(len - done));
   return md5_final(digest, &ctx);
 }
 

@@ -11,8 +11,15 @@ bool payload_digest_wanted(const packet_ctx& ctx) {
 payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {
   payload_digest digest;
   if (packet.payload_len <= 0 || packet.payload == nullptr) return digest;
-  md5_buffer(packet.payload, static_cast<uint32_t>(packet.payload_len), digest.md5);
-  digest.random = payload_looks_random(packet.payload, packet.payload_len);
+  const uint32_t len = static_cast<uint32_t>(packet.payload_len);
+  if (len < ko::HISTOGRAM_BINS) {
+    // Too short to look random: some byte value is missing.
+    md5_buffer(packet.payload, len, digest.md5);
+  } else {
+    uint32_t counts[BYTE_VALUES] = {};
+    md5_buffer_counting(packet.payload, len, digest.md5, counts);
+    digest.random = byte_counts_look_random(counts, packet.payload_len);
+  }
   if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len);
   return digest;
 }
