@@ -619,7 +619,7 @@ bool gen_jumbo(const std::string& path) {
   return w.finish();
 }
 
-// --- payloads of one size -------------------------------------------------------------------------
+// --- payloads of one size ------------------------------------------------------------------------
 
 constexpr uint64_t SIZED_TARGET_BYTES = 200ull << 20;
 
