@@ -161,14 +161,11 @@ TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
 TEST(CommandLineMessages, TerminalLineIsClearedOnlyWhenStandardErrorIsATerminal) {
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
   const std::string run = std::string(NELO_BINARY) + " -ifile " + LOOPBACK + " -bogus";
-  const std::string err_file = testing::temp_dir() + "/err.txt";
-  testing::run_shell(run + " >/dev/null 2>" + err_file);
-  const testing::bytes err = testing::read_file(err_file);
-  EXPECT_EQ(std::string(err.begin(), err.end()), "unknown option -bogus, ignoring\n");
+  EXPECT_EQ(testing::run_shell(run + " >/dev/null").err, "unknown option -bogus, ignoring\n");
 
   // script(1) gives nelo a terminal for standard error; its own output is the terminal's.
   const std::string screen =
-      testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null");
+      testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null").out;
   EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "unknown option -bogus, ignoring"),
             std::string::npos)
       << screen;

