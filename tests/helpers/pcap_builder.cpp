@@ -22,16 +22,9 @@ namespace nelo::testing {
 
 namespace {
 
-void put_le16(bytes& b, uint16_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put_le32(bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void put_be16(bytes& b, uint16_t v) {
-  b.push_back(static_cast<uint8_t>(v >> 8));
-  b.push_back(static_cast<uint8_t>(v));
+void put(bytes& b, uint64_t v, int size, bool big_endian = false) {
+  for (int i = 0; i < size; ++i)
+    b.push_back(static_cast<uint8_t>(v >> 8 * (big_endian ? size - 1 - i : i)));
 }
 
 }  // namespace
@@ -39,22 +32,23 @@ void put_be16(bytes& b, uint16_t v) {
 bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint16_t minor,
                          uint32_t link_type) {
   bytes b;
-  put_le32(b, magic);
-  put_le16(b, major);
-  put_le16(b, minor);
-  put_le32(b, 0);
-  put_le32(b, 0);
-  put_le32(b, snaplen);
-  put_le32(b, link_type);
+  for (const auto& [v, size] : {std::pair<uint32_t, int>{magic, 4},
+                                {major, 2},
+                                {minor, 2},
+                                {0, 4},
+                                {0, 4},
+                                {snaplen, 4},
+                                {link_type, 4}})
+    put(b, v, size);
   return b;
 }
 
 bytes pcap_record(const record_parts& r) {
   bytes b;
-  put_le32(b, r.ts_sec);
-  put_le32(b, r.ts_usec);
-  put_le32(b, static_cast<uint32_t>(r.incl_len >= 0 ? r.incl_len : r.frame.size()));
-  put_le32(b, static_cast<uint32_t>(r.orig_len >= 0 ? r.orig_len : r.frame.size()));
+  put(b, r.ts_sec, 4);
+  put(b, r.ts_usec, 4);
+  put(b, r.incl_len >= 0 ? static_cast<uint64_t>(r.incl_len) : r.frame.size(), 4);
+  put(b, r.orig_len >= 0 ? static_cast<uint64_t>(r.orig_len) : r.frame.size(), 4);
   b.insert(b.end(), r.frame.begin(), r.frame.end());
   return b;
 }
@@ -81,16 +75,11 @@ bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool
 }
 
 void pcapng_writer::u16(bytes& b, uint16_t v) const {
-  if (m_big_endian) {
-    put_be16(b, v);
-  } else {
-    put_le16(b, v);
-  }
+  put(b, v, 2, m_big_endian);
 }
 
 void pcapng_writer::u32(bytes& b, uint32_t v) const {
-  u16(b, static_cast<uint16_t>(m_big_endian ? v >> 16 : v));
-  u16(b, static_cast<uint16_t>(m_big_endian ? v : v >> 16));
+  put(b, v, 4, m_big_endian);
 }
 
 void pcapng_writer::block(uint32_t type, const bytes& body) {
@@ -128,9 +117,7 @@ void pcapng_writer::interface(uint16_t link_type, uint32_t snaplen, int tsresol,
   if (tsoffset != nullptr) {
     u16(body, 14);
     u16(body, 8);
-    const uint64_t v = static_cast<uint64_t>(*tsoffset);
-    u32(body, static_cast<uint32_t>(m_big_endian ? v >> 32 : v));
-    u32(body, static_cast<uint32_t>(m_big_endian ? v : v >> 32));
+    put(body, static_cast<uint64_t>(*tsoffset), 8, m_big_endian);
   }
   if (tsresol >= 0 || tsoffset != nullptr) u32(body, 0);  // end of options
   block(1, body);
@@ -168,7 +155,7 @@ void pcapng_writer::obsolete(uint16_t iface, uint64_t stamp, const bytes& frame)
 
 bytes ether_frame(uint16_t ether_type, const bytes& body) {
   bytes b = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  put_be16(b, ether_type);
+  put(b, ether_type, 2, true);
   b.insert(b.end(), body.begin(), body.end());
   return b;
 }
@@ -177,14 +164,14 @@ bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, 
                       uint16_t id, const bytes& payload, uint8_t ttl, const bytes& ip_options) {
   const uint8_t ihl = static_cast<uint8_t>(5 + ip_options.size() / 4);
   bytes ip = {static_cast<uint8_t>(0x40 | ihl), 0};
-  put_be16(ip, static_cast<uint16_t>(ihl * 4 + 8 + payload.size()));
+  put(ip, ihl * 4 + 8 + payload.size(), 2, true);
   ip.insert(ip.end(), {0x12, 0x34, 0x40, 0x00, ttl, 1, 0, 0});
   ip.insert(ip.end(), src, src + 4);
   ip.insert(ip.end(), dst, dst + 4);
   ip.insert(ip.end(), ip_options.begin(), ip_options.end());
   ip.insert(ip.end(), {type, code, 0xab, 0xcd});
-  put_be16(ip, id);
-  put_be16(ip, 1);
+  put(ip, id, 2, true);
+  put(ip, 1, 2, true);
   ip.insert(ip.end(), payload.begin(), payload.end());
   return ether_frame(0x0800, ip);
 }
@@ -192,14 +179,14 @@ bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, 
 bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type, uint8_t code,
                       uint16_t id, const bytes& payload, uint8_t hop_limit, uint8_t next_header) {
   bytes ip = {0x60, 0, 0, 0};
-  put_be16(ip, static_cast<uint16_t>(8 + payload.size()));
+  put(ip, 8 + payload.size(), 2, true);
   ip.push_back(next_header);
   ip.push_back(hop_limit);
   ip.insert(ip.end(), src, src + 16);
   ip.insert(ip.end(), dst, dst + 16);
   ip.insert(ip.end(), {type, code, 0xab, 0xcd});
-  put_be16(ip, id);
-  put_be16(ip, 1);
+  put(ip, id, 2, true);
+  put(ip, 1, 2, true);
   ip.insert(ip.end(), payload.begin(), payload.end());
   return ether_frame(0x86DD, ip);
 }
