@@ -115,13 +115,4 @@ TEST(LineSource, TrimsLineEndsAndDeliversLongLinesInBoundedPieces) {
             (names{long_line.substr(0, 4095), long_line.substr(4095), "next"}));
 }
 
-TEST(NameConversion, RoundTripsArbitraryBytes) {
-  std::string all;
-  for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
-  const std::wstring wide = nelo::widen_name(all);
-  EXPECT_EQ(wide.size(), all.size());
-  EXPECT_EQ(nelo::narrow_name(wide), all);
-  EXPECT_EQ(nelo::narrow_name(L"\x20ac"), "\xe2\x82\xac");
-}
-
 }  // namespace

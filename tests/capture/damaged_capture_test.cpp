@@ -220,30 +220,6 @@ TEST_F(DamagedCapture, AnyValueInARecordHeaderFieldGivesAConsistentWalk) {
   }
 }
 
-TEST_F(DamagedCapture, SnapLengthDecidesWhereTheWalkEnds) {
-  // A snap length equal to the first record's length lets the leading records that fit pass.
-  const uint32_t first_len = le32_at(original, offsets[0] + 8);
-  size_t fitting = 0;
-  while (fitting < offsets.size() && le32_at(original, offsets[fitting] + 8) <= first_len)
-    ++fitting;
-  const struct {
-    uint32_t snaplen;
-    size_t records;
-  } cases[] = {
-      {0, offsets.size()},            // no limit given
-      {1, 0},                         // the first record is already too long
-      {0xffffffffu, offsets.size()},  // larger than any buffer
-      {first_len, fitting},
-  };
-  for (const auto& c : cases) {
-    bytes file = original;
-    set_le32(file, 16, c.snaplen);
-    const walk_result got = walk(file);
-    EXPECT_TRUE(got.ok) << c.snaplen;
-    EXPECT_EQ(got.seen.size(), c.records) << "snaplen " << c.snaplen;
-  }
-}
-
 TEST(DamagedCaptureCrafted, OddRecordLengthsAreHandedOnAsThePresentBytes) {
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
   const bytes echo = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(32, 0x5a));
