@@ -1,5 +1,5 @@
 // End-to-end checks of the list modes on a directory tree the test builds: the walk order and
-// depth, links that are listed but never followed, name filters and the file-time window.
+// depth, links that are listed but never followed, and name filters.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,11 +27,6 @@ std::vector<std::string> processed(const std::string& out) {
     names.push_back(out.substr(pos + tag.size(), end - pos - tag.size()));
   }
   return names;
-}
-
-void set_mtime(const std::string& path, time_t when) {
-  const struct timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
 class ListModeTest : public ::testing::Test {
@@ -65,21 +60,6 @@ TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
        p = r.out.find("  frame ,", p + 1))
     ++headers;
   EXPECT_EQ(headers, 3u);
-}
-
-TEST_F(ListModeTest, FileTimeWindowSelectsByModificationTime) {
-  set_mtime(root + "/a.pcap", 1577836800);  // 2020-01-01
-  set_mtime(root + "/b.cap", 1609459200);   // 2021-01-01
-  set_mtime(root + "/notes.txt", 1640995200);
-  const auto r =
-      run_nelo_in_process({"-enumdir", root, "-filter", "*", "-cmd_start_time", "2020/06/01",
-                           "-cmd_stop_time", "2021/06/01", "-icmp_type", "3"});
-  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/b.cap"}));
-
-  const auto bad = run_nelo_in_process(
-      {"-enumdir", root, "-filter", "*.cap", "-cmd_start_time", "junk", "-icmp_type", "3"});
-  EXPECT_NE(bad.err.find("invalid start time, ignoring\n"), std::string::npos);
-  EXPECT_EQ(processed(bad.out), (std::vector<std::string>{root + "/b.cap"}));
 }
 
 TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
