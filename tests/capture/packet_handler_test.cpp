@@ -107,16 +107,34 @@ TEST(DecodePacket, FindsTheIcmpHeaderAndPayloadOnEthernet) {
 TEST(DecodePacket, StripsEveryLinkLayerItReads) {
   const bytes v4 = ip_packet(V4_ECHO);
   const bytes v6 = ip_packet(V6_ECHO);
-  // The rest are read end to end by the capture format tests.
+  const bytes sll = {0, 0, 3, 4, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0};
+  const bytes sll2_v4 = {0x08, 0x00, 0, 0, 0, 0, 0, 1, 0, 4, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0};
   const position_case cases[] = {
+      {"one vlan tag", tagged(V4_ECHO, {{0x8100, 100}}), LINKTYPE_ETHERNET, -1, false, 18, 38, 46,
+       56},
+      {"two vlan tags", tagged(V6_ECHO, {{0x88a8, 10}, {0x8100, 20}}), LINKTYPE_ETHERNET, -1, true,
+       22, 62, 70, 56},
       {"old q-in-q tag", tagged(V4_ECHO, {{0x9100, 7}}), LINKTYPE_ETHERNET, -1, false, 18, 38, 46,
        56},
+      {"linux cooked v1", concat(concat(sll, {0x08, 0x00}), v4), LINKTYPE_LINUX_SLL, -1, false, 16,
+       36, 44, 56},
+      {"linux cooked v2", concat(sll2_v4, v4), LINKTYPE_LINUX_SLL2, -1, false, 20, 40, 48, 56},
+      {"raw ipv4", v4, LINKTYPE_RAW, -1, false, 0, 20, 28, 56},
+      {"raw ipv6", v6, LINKTYPE_RAW, -1, true, 0, 40, 48, 56},
       {"ipv4 link type", v4, LINKTYPE_IPV4, -1, false, 0, 20, 28, 56},
       {"ipv6 link type", v6, LINKTYPE_IPV6, -1, true, 0, 40, 48, 56},
+      {"null little-endian ipv4", concat({2, 0, 0, 0}, v4), LINKTYPE_NULL, -1, false, 4, 24, 32,
+       56},
       {"null big-endian ipv6 (freebsd)", concat({0, 0, 0, 28}, v6), LINKTYPE_NULL, -1, true, 4, 44,
        52, 56},
-      {"ppp in hdlc framing without address and control", concat({0x00, 0x57}, v6),
-       LINKTYPE_PPP_HDLC, -1, true, 2, 42, 50, 56},
+      {"null ipv6 (darwin)", concat({30, 0, 0, 0}, v6), LINKTYPE_NULL, -1, true, 4, 44, 52, 56},
+      {"openbsd loopback ipv6", concat({0, 0, 0, 24}, v6), LINKTYPE_LOOP, -1, true, 4, 44, 52, 56},
+      {"ppp with address and control", concat({0xff, 0x03, 0x00, 0x21}, v4), LINKTYPE_PPP, -1,
+       false, 4, 24, 32, 56},
+      {"ppp in hdlc framing without them", concat({0x00, 0x57}, v6), LINKTYPE_PPP_HDLC, -1, true, 2,
+       42, 50, 56},
+      {"cisco hdlc", concat({0x0f, 0x00, 0x86, 0xdd}, v6), LINKTYPE_C_HDLC, -1, true, 4, 44, 52,
+       56},
   };
   for (const position_case& c : cases) expect_positions(c);
 

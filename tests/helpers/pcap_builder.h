@@ -25,6 +25,7 @@ struct seen_record {
   uint32_t link_type;
   int sub_tick_ns;
   int time_digits;
+  bool operator==(const seen_record&) const = default;
 };
 
 // What a walk with a handler that only records did and said.
