@@ -65,6 +65,7 @@ TEST(CommandLineMessages, EachDoubtfulWordIsNamedAndTheRunGoesOnUnlessRefused) {
       {{"-srcipv6", "zz::1"}, "-srcipv6: cannot read \"zz::1\", filter off\n", 0},
       {{"-frame", "7,9z"}, "-frame: cannot read \"9z\", read as 9\n", 0},
       {{"-frame", "abc"}, "-frame: cannot read \"abc\", filter off\n", 0},
+      {{"-frame", "x10"}, "", 0},
       {{"-find_pattern_h", "41 zz"}, "-find_pattern_h: cannot read \"zz\", byte 0\n", 0},
       {{"-find_pattern", "? ?"}, "-find_pattern: cannot read \"? ?\", pattern off\n", 0},
       {{"-num_subdirs", "2x"}, "-num_subdirs: cannot read \"2x\", read as 0\n", 0},

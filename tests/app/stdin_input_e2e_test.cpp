@@ -30,6 +30,10 @@ TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
       {"loopback.pcap", "cat '%s' |"},
       {"cooked2.pcap", "gzip -c '%s' |"},
       {"two_interfaces.pcapng", "zstd -qc '%s' |"},
+      // Standard input that is not blocking: reads that find nothing yet must wait.
+      {"loopback.pcap",
+       "{ sleep 0.3; cat '%s'; } | python3 -c \"import os, sys; "
+       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\""},
   };
   for (const auto& c : cases) {
     const std::string path = DATA + "/" + c.capture;
