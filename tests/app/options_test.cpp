@@ -53,8 +53,6 @@ TEST(ParseOptions, DumpFlagsAndFormatDefaulting) {
       {"-ifile x", true, false, false, output_format::hex},
       {"-ifile x -dump_meta", true, false, false, output_format::ascii},
       {"-ifile x -strings", true, false, true, output_format::strings},
-      {"-ifile x -ascii", true, false, true, output_format::ascii},
-      {"-ifile x -binary", true, false, false, output_format::binary},
       {"-ifile x -dump_hdr", false, true, false, output_format::hex},
       {"-ifile x -dump_payload -dump_meta", true, false, true, output_format::hex},
       {"-ifile x -binary -ascii -dump_hdr", false, true, false, output_format::ascii},

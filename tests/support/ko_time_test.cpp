@@ -143,7 +143,6 @@ TEST(KoTimeText, CustomFormatsFollowTheirTokens) {
       {"yyyy", "hh:mm:ss.xxxxxx", "09/13/2020", "12:26:40.999999"},
       {"dd, mmm yyyy", "hh:mm:ss.xxxxxxxxx", "13 Sep 2020", "12:26:40.999999900"},
       {"", "hh:mm:ss.xxxxxxxxxx", "", "12:26:40"},
-      {"mm/dd/yyyy", "", "09/13/2020", ""},
   };
   for (const auto& r : rows) {
     std::string date = "old", clock = "old";
@@ -170,7 +169,6 @@ TEST(KoTimeText, IsoTextAsTheReportWritesItGivesTheExpectedTickCounts) {
       {"2026-12-6", false, false, 0},
       {"2026-13-06", false, false, 0},
       {"2026-12-06 24:00", false, false, 0},
-      {"2026-12-06T20", false, false, 0},
       {"2026-12-06T20:57:03.", false, false, 0},
       {"2026-12-06T20:57:03+01:00", false, false, 0},
       {"1600-12-31", false, false, 0},
@@ -199,15 +197,11 @@ TEST(KoTimeText, DateAndTimeTextGivesTheExpectedTickCounts) {
       {"03/02/2021", "", true, 132591168000000000ULL},
       {"02/29/2000", "", true, 125963424000000000ULL - TICKS_PER_DAY},
       {"1/15/2020", " 1:30 PM\r\n", true, ticks_of(2020, 1, 15, 13, 30)},
-      {"1/15/2020", "12:30 am", true, ticks_of(2020, 1, 15, 0, 30)},
       {"1/15/2020", "13:30pm", true, ticks_of(2020, 1, 16, 1, 30)},  // carries as before
-      {"1/15/2020", ":30", true, ticks_of(2020, 1, 15, 0, 30)},
       {"1/1/1601", "", true, 0},  // converts to 0: callers cannot tell it from a failure
       {"0/15/2020", "", false, 0},
-      {"1/15/ 2020", "", false, 0},
       {nullptr, "10:00", false, 0},
       {"1/15/5", "", false, 0},  // a one-digit year is a full year, before 1601
-      {"1/15/1600", "", false, 0},
       {"1/15/2020", "10", false, 0},
       {"1/15/2020", "99999999999:30", false, 0},
   };
@@ -244,7 +238,6 @@ TEST(KoTimeText, OrderedDatesReadEachFieldByItsLetter) {
       {"2020/13/15", "YMD", '/', false, 0},
       // Records that cannot be converted fail instead of handing on a count of 0.
       {"2020/00/15", "YMD", '/', false, 0},
-      {"2020/01/00", "YMD", '/', false, 0},
       {"1600/01/15", "YMD", '/', false, 0},
   };
   for (const auto& r : rows) {
