@@ -74,83 +74,57 @@ bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool
   return b;
 }
 
-void pcapng_writer::u16(bytes& b, uint16_t v) const {
-  put(b, v, 2, m_big_endian);
-}
-
-void pcapng_writer::u32(bytes& b, uint32_t v) const {
-  put(b, v, 4, m_big_endian);
-}
-
 void pcapng_writer::block(uint32_t type, const bytes& body) {
   bytes padded = body;
   padded.resize((body.size() + 3) & ~size_t{3}, 0);
   const uint32_t total = static_cast<uint32_t>(padded.size() + 12);
-  u32(m_out, type);
-  u32(m_out, total);
+  put(m_out, type, 4, m_big_endian);
+  put(m_out, total, 4, m_big_endian);
   m_out.insert(m_out.end(), padded.begin(), padded.end());
-  u32(m_out, total);
+  put(m_out, total, 4, m_big_endian);
+}
+
+// A block body of {value, size} fields in the section's byte order, then `data` unchanged.
+bytes pcapng_writer::body(std::initializer_list<std::pair<uint64_t, int>> fields,
+                          const bytes& data) const {
+  bytes b;
+  for (const auto& [value, size] : fields) put(b, value, size, m_big_endian);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
 }
 
 void pcapng_writer::section(bool big_endian, uint16_t major) {
   m_big_endian = big_endian;
-  bytes body;
-  u32(body, 0x1A2B3C4D);
-  u16(body, major);
-  u16(body, 0);
-  u32(body, 0xFFFFFFFF);  // section length not given
-  u32(body, 0xFFFFFFFF);
-  block(0x0A0D0D0A, body);
+  // Section length not given.
+  block(0x0A0D0D0A, body({{0x1A2B3C4D, 4}, {major, 2}, {0, 2}, {~uint64_t{0}, 8}}));
 }
 
 void pcapng_writer::interface(uint16_t link_type, uint32_t snaplen, int tsresol,
                               const int64_t* tsoffset) {
-  bytes body;
-  u16(body, link_type);
-  u16(body, 0);
-  u32(body, snaplen);
-  if (tsresol >= 0) {
-    u16(body, 9);
-    u16(body, 1);
-    body.insert(body.end(), {static_cast<uint8_t>(tsresol), 0, 0, 0});
-  }
+  bytes options =
+      tsresol >= 0 ? body({{9, 2}, {1, 2}, {static_cast<uint64_t>(tsresol), 1}, {0, 3}}) : bytes();
   if (tsoffset != nullptr) {
-    u16(body, 14);
-    u16(body, 8);
-    put(body, static_cast<uint64_t>(*tsoffset), 8, m_big_endian);
+    const bytes offset = body({{14, 2}, {8, 2}, {static_cast<uint64_t>(*tsoffset), 8}});
+    options.insert(options.end(), offset.begin(), offset.end());
   }
-  if (tsresol >= 0 || tsoffset != nullptr) u32(body, 0);  // end of options
-  block(1, body);
+  if (!options.empty()) options.resize(options.size() + 4, 0);  // end of options
+  block(1, body({{link_type, 2}, {0, 2}, {snaplen, 4}}, options));
 }
 
 void pcapng_writer::enhanced(uint32_t iface, uint64_t stamp, const bytes& frame, int64_t orig_len) {
-  bytes body;
-  u32(body, iface);
-  u32(body, static_cast<uint32_t>(stamp >> 32));
-  u32(body, static_cast<uint32_t>(stamp));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(6, body);
+  const uint64_t wire = orig_len >= 0 ? static_cast<uint64_t>(orig_len) : frame.size();
+  block(6, body({{iface, 4}, {stamp >> 32, 4}, {stamp, 4}, {frame.size(), 4}, {wire, 4}}, frame));
 }
 
 void pcapng_writer::simple(const bytes& frame, int64_t orig_len) {
-  bytes body;
-  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(3, body);
+  block(3, body({{orig_len >= 0 ? static_cast<uint64_t>(orig_len) : frame.size(), 4}}, frame));
 }
 
 void pcapng_writer::obsolete(uint16_t iface, uint64_t stamp, const bytes& frame) {
-  bytes body;
-  u16(body, iface);
-  u16(body, 0);
-  u32(body, static_cast<uint32_t>(stamp >> 32));
-  u32(body, static_cast<uint32_t>(stamp));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(2, body);
+  block(
+      2,
+      body({{iface, 2}, {0, 2}, {stamp >> 32, 4}, {stamp, 4}, {frame.size(), 4}, {frame.size(), 4}},
+           frame));
 }
 
 bytes ether_frame(uint16_t ether_type, const bytes& body) {

@@ -78,8 +78,7 @@ class pcapng_writer {
   bytes& data() { return m_out; }
 
  private:
-  void u16(bytes& b, uint16_t v) const;
-  void u32(bytes& b, uint32_t v) const;
+  bytes body(std::initializer_list<std::pair<uint64_t, int>> fields, const bytes& data = {}) const;
   bool m_big_endian;
   bytes m_out;
 };
