@@ -44,56 +44,29 @@ struct frame_fields {
   std::vector<uint8_t> payload = {'p', 'i', 'n', 'g'};
 };
 
-// An Ethernet frame and the record a reader would hand on for it.
-struct built {
-  std::vector<uint8_t> frame;
-  capture_record record;
+testing::bytes frame_of(const frame_fields& s) {
+  return s.ipv6
+             ? testing::ipv6_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id, s.payload)
+             : testing::ipv4_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id,
+                                        s.payload);
+}
+
+struct built : testing::decoded_frame {
+  explicit built(const frame_fields& s, uint64_t frame_number = 1)
+      : decoded_frame(frame_of(s), s.ticks, s.time,
+                      static_cast<uint32_t>(frame_of(s).size() + s.uncaptured), frame_number) {}
 };
 
-built build(const frame_fields& s, uint64_t frame_number = 1) {
-  built b;
-  b.frame =
-      s.ipv6
-          ? testing::ipv6_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id, s.payload)
-          : testing::ipv4_icmp_frame(s.src.data(), s.dst.data(), s.type, s.code, s.id, s.payload);
-  b.record.frame_number = frame_number;
-  b.record.ticks = s.ticks;
-  b.record.time = s.time;
-  b.record.link_type = 1;
-  b.record.wire_len = static_cast<uint32_t>(b.frame.size() + s.uncaptured);
-  return b;
-}
-
-// The view the decoder would give of a frame built above, with `icmp_at` bytes before the ICMP.
-decoded_packet view(built& b, bool ipv6, size_t icmp_at = 0) {
-  constexpr size_t ETHERNET = 14;
-  b.record.bytes = b.frame.data();
-  b.record.captured_len = static_cast<uint32_t>(b.frame.size());
-  decoded_packet p;
-  p.record = &b.record;
-  p.frame = b.frame.data();
-  p.network = p.frame + ETHERNET;
-  p.ipv6 = ipv6;
-  if (icmp_at == 0) icmp_at = ETHERNET + (ipv6 ? IPV6_HEADER_SIZE : IPV4_HEADER_MIN);
-  p.icmp = p.frame + icmp_at;
-  p.payload = p.icmp + ICMP_HEADER_SIZE;
-  p.incl_len = b.record.captured_len;
-  p.hdr_len = static_cast<int32_t>(icmp_at + ICMP_HEADER_SIZE);
-  p.payload_len = static_cast<int32_t>(p.incl_len) - p.hdr_len;
-  return p;
-}
-
 bool passes(const frame_fields& s, const packet_ctx& ctx, uint64_t frame_number = 1) {
-  built b = build(s, frame_number);
-  return packet_passes_filters(view(b, s.ipv6), &ctx);
+  return packet_passes_filters(built(s, frame_number).packet, &ctx);
 }
 
 TEST(Filters, MinimumSizeAndFrameNumbersSelectFramesAndTheArgumentsAreNeeded) {
   packet_ctx ctx;
   EXPECT_TRUE(passes({.ipv6 = true, .src = ip6(1), .dst = ip6(2)}, ctx));
-  built b = build({});
-  EXPECT_FALSE(packet_passes_filters(view(b, false), nullptr));
-  decoded_packet no_record = view(b, false);
+  const built b({});
+  EXPECT_FALSE(packet_passes_filters(b.packet, nullptr));
+  decoded_packet no_record = b.packet;
   no_record.record = nullptr;
   EXPECT_FALSE(packet_passes_filters(no_record, &ctx));
   // 46 bytes captured, 150 on the wire: the wire length is what counts.
@@ -171,10 +144,15 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
 TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
   // An IHL of 0 puts the ICMP header right after the Ethernet header, so the capture can end
   // before the IPv4 addresses would be.
-  built b = build({});
+  built b({});
   b.frame[14] = 0x40;
-  b.frame.resize(24);
-  const decoded_packet p = view(b, false, 14);
+  b.record.captured_len = 24;
+  decoded_packet p = b.packet;
+  p.incl_len = 24;
+  p.icmp = p.network;
+  p.payload = p.icmp + ICMP_HEADER_SIZE;
+  p.hdr_len = 22;
+  p.payload_len = 2;
   packet_ctx ctx;
   EXPECT_TRUE(packet_passes_filters(p, &ctx));
   ctx.src_ip = 0x0100000a;
@@ -182,8 +160,8 @@ TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
 }
 
 TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
-  built b = build({.payload = {'x', 'y', 'z'}});
-  decoded_packet p = view(b, false);
+  const built b({.payload = {'x', 'y', 'z'}});
+  decoded_packet p = b.packet;
   packet_ctx ctx;
   auto search = [&](std::string literal) {
     ctx.pattern.runs = {pattern_run{literal, true, 0}};
@@ -222,8 +200,8 @@ TEST(Filters, IcmpChecksSelectByTypeCodeAndIdentifier) {
     ctx.icmp_types = r.types;
     ctx.icmp_codes = r.codes;
     ctx.icmp_ids = r.ids;
-    built b = build({.type = r.type, .code = r.code, .id = r.id});
-    EXPECT_EQ(packet_passes_icmp_checks(view(b, false), ctx), r.kept) << r.name;
+    const built b({.type = r.type, .code = r.code, .id = r.id});
+    EXPECT_EQ(packet_passes_icmp_checks(b.packet, ctx), r.kept) << r.name;
   }
 }
 

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/driver.h"
+#include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "support/run_control.h"
 
@@ -171,6 +172,19 @@ bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]) {
   ip.insert(ip.end(), dst, dst + 4);
   ip.resize(ip.size() + 20, 0);
   return ether_frame(0x0800, ip);
+}
+
+decoded_frame::decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time time,
+                             uint32_t wire_len, uint64_t frame_number)
+    : frame(std::move(bytes_of_frame)) {
+  record.frame_number = frame_number;
+  record.ticks = ticks;
+  record.time = time;
+  record.link_type = 1;
+  record.bytes = frame.data();
+  record.captured_len = static_cast<uint32_t>(frame.size());
+  record.wire_len = wire_len;
+  EXPECT_TRUE(decode_packet(record, packet));
 }
 
 std::string temp_dir() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/capture_walk.h"
+#include "report/packet.h"
 #include "support/error_writer.h"
 
 namespace nelo::testing {
@@ -95,6 +96,18 @@ bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type
 bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]);
 // A frame of the given EtherType with `body` after the Ethernet header.
 bytes ether_frame(uint16_t ether_type, const bytes& body);
+
+// A frame, the record a reader would hand on for it and the decoder's view of it. Not copyable:
+// the record and the view point into the frame.
+struct decoded_frame {
+  bytes frame;
+  capture_record record;
+  decoded_packet packet;
+  decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time time, uint32_t wire_len,
+                uint64_t frame_number = 1);
+  decoded_frame(const decoded_frame&) = delete;
+  decoded_frame& operator=(const decoded_frame&) = delete;
+};
 
 // Writes `data` to a fresh file in a per-test temporary directory and returns its path.
 std::string write_temp_file(const std::string& name, const bytes& data);

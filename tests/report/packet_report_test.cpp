@@ -24,38 +24,19 @@ struct frame_fields {
   int64_t orig_len = -1;                  // -1: the frame's own length
 };
 
-// A capture record and the decoded view of it. Not copyable: the view points into it.
-struct built_record {
-  std::vector<uint8_t> bytes;
-  capture_record record;
-  decoded_packet packet;
-
-  built_record(uint64_t frame_number, const frame_fields& f) {
-    constexpr size_t ETHERNET = 14;
+struct built_record : testing::decoded_frame {
+  built_record(uint64_t frame_number, const frame_fields& f)
+      : decoded_frame(frame_of(f), f.ticks, f.time,
+                      f.orig_len < 0 ? static_cast<uint32_t>(frame_of(f).size())
+                                     : static_cast<uint32_t>(f.orig_len),
+                      frame_number) {}
+  static testing::bytes frame_of(const frame_fields& f) {
     const auto* src = f.source.data();
     const auto* dst = f.destination.data();
-    bytes = f.ipv6
-                ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
-                : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit);
-    record.frame_number = frame_number;
-    record.ticks = f.ticks;
-    record.time = f.time;
-    record.link_type = 1;
-    record.captured_len = static_cast<uint32_t>(bytes.size());
-    record.wire_len = f.orig_len < 0 ? record.captured_len : static_cast<uint32_t>(f.orig_len);
-    record.bytes = bytes.data();
-    packet.record = &record;
-    packet.frame = bytes.data();
-    packet.network = packet.frame + ETHERNET;
-    packet.icmp = packet.network + (f.ipv6 ? IPV6_HEADER_SIZE : IPV4_HEADER_MIN);
-    packet.payload = packet.icmp + ICMP_HEADER_SIZE;
-    packet.incl_len = record.captured_len;
-    packet.payload_len = static_cast<int32_t>(f.payload.size());
-    packet.hdr_len = static_cast<int32_t>(packet.incl_len) - packet.payload_len;
-    packet.ipv6 = f.ipv6;
+    return f.ipv6
+               ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
+               : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit);
   }
-  built_record(const built_record&) = delete;
-  built_record& operator=(const built_record&) = delete;
 };
 
 packet_ctx report_ctx(std::ostream& out, bool header_pending = false) {
