@@ -103,6 +103,12 @@ TEST(HostileInput, OutputThatCannotBeWrittenEndsTheRunWithAnError) {
   }
 }
 
+TEST(HostileInput, ClosedStandardInputLeavesTheCaptureToBeOpenedAsDescriptorZero) {
+  const auto r = run_nelo("-ifile '" + LOOPBACK + "' <&-");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, " , icmp")) << r.out;
+}
+
 TEST(HostileInput, ReaderThatGoesAwayEndsTheRunQuietly) {
   const uint8_t source[4] = {10, 7, 7, 7};
   // Far more report than a pipe holds: 2000 packets with header and payload dumps.
