@@ -205,6 +205,7 @@ TEST(KoTimeText, DateAndTimeTextGivesTheExpectedTickCounts) {
       {"0/15/2020", "", false, 0},
       {nullptr, "10:00", false, 0},
       {"1/15/5", "", false, 0},  // a one-digit year is a full year, before 1601
+      {"1/15/20201", "", true, ticks_of(2020, 1, 15)},  // four year digits are read
       {"1/15/2020", "10", false, 0},
       {"1/15/2020", "99999999999:30", false, 0},
   };
