@@ -60,13 +60,6 @@ TEST_F(DirectoryWalk, GoesBreadthFirstInNameOrderDownToTheDepthLimit) {
   EXPECT_EQ(walk(root, 1, nelo::parse_filters("*.cap")), names{at("m.cap")});
 }
 
-TEST_F(DirectoryWalk, ListsSymbolicLinksAsFilesWithoutFollowingThem) {
-  ASSERT_EQ(symlink(root.c_str(), at("a_sub/loop").c_str()), 0);
-  EXPECT_EQ(walk(root, 10),
-            (names{at("m.cap"), at("z.pcap"), at("a_sub/loop"), at("a_sub/one.pcap"),
-                   at("b_sub/two.pcap"), at("b_sub/deeper/three.pcap")}));
-}
-
 TEST_F(DirectoryWalk, SkipsDirectoriesThatAreGoneOrCannotBeListed) {
   koportdir::stdin_stream_ex source;
   ASSERT_TRUE(source.open_dir(root, 1, {}));

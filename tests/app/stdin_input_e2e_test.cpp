@@ -2,7 +2,6 @@
 // fed through a pipe, plain or compressed, and the standard inputs it refuses. The runs go
 // through the shell, which is how such a pipeline is built in practice.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
@@ -15,27 +14,6 @@ namespace {
 const std::string DATA = NELO_TEST_DATA_DIR;
 const std::string NELO = NELO_BINARY;
 constexpr int STATUS_REFUSED = 255;
-
-struct shell_result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs `command` with /bin/sh; standard error goes through a file so both streams are kept.
-shell_result run_shell(const std::string& command) {
-  shell_result r;
-  const std::string err_path = testing::temp_dir() + "/stderr.txt";
-  FILE* p = popen(("{ " + command + "; } 2>'" + err_path + "'").c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-  const int wait_status = pclose(p);
-  r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  const testing::bytes err = testing::read_file(err_path);
-  r.err.assign(err.begin(), err.end());
-  return r;
-}
 
 // The run's output from its "Processing file" line on.
 std::string from_announcement(const std::string& out) {
@@ -52,12 +30,16 @@ TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
       {"loopback.pcap", "cat '%s' |"},
       {"cooked2.pcap", "gzip -c '%s' |"},
       {"two_interfaces.pcapng", "zstd -qc '%s' |"},
+      // Standard input that is not blocking: reads that find nothing yet must wait.
+      {"loopback.pcap",
+       "{ sleep 0.3; cat '%s'; } | python3 -c \"import os, sys; "
+       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\""},
   };
   for (const auto& c : cases) {
     const std::string path = DATA + "/" + c.capture;
     char feed[1024];
     std::snprintf(feed, sizeof feed, c.feed, path.c_str());
-    const shell_result r = run_shell(std::string(feed) + " '" + NELO + "' -ifile -");
+    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile -");
     EXPECT_EQ(r.status, 0) << feed << "\n" << r.err;
     EXPECT_EQ(r.err, "") << feed;
     EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile -\"\n"), std::string::npos) << r.out;
@@ -87,7 +69,7 @@ TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
        "prob accessing file /dev/stdin for read, aborting\n"},
   };
   for (const auto& c : cases) {
-    const shell_result r = run_shell(c.command);
+    const auto r = testing::run_shell(c.command);
     EXPECT_EQ(r.status, STATUS_REFUSED) << c.name;
     // script(1) hands nelo's standard error on through its own standard output.
     EXPECT_NE((r.err + r.out).find(c.message), std::string::npos) << c.name << ":\n"

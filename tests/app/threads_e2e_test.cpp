@@ -164,7 +164,8 @@ TEST(ThreadedCapture, EveryFormWritesWhatOneThreadWrites) {
   // With both streams in one, the messages must stand between the same lines.
   auto merged = [&](const char* threads) {
     return without_run_header(testing::run_shell(std::string(NELO_BINARY) + " -ifile " + capture +
-                                                 " -threads " + threads + " 2>&1"));
+                                                 " -threads " + threads + " 2>&1")
+                                  .out);
   };
   const std::string one = merged("1");
   EXPECT_NE(one.find("link type 147"), std::string::npos);

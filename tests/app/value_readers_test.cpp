@@ -65,8 +65,8 @@ TEST(ParseU64, AppliesTheLengthLimitsOfEachBase) {
 
 TEST(ParseLists, UseTheFirstDelimiterPresentAndSkipBadItems) {
   const std::pair<const char*, std::vector<uint64_t>> cases[] = {
-      {"8 0", {8, 0}}, {"8, 0", {8, 0}},  {"0xzz", {0}},
-      {"3|4 5", {3}},  {"1,,2,", {1, 2}}, {"1;x10;o10", {1, 16, 8}},
+      {"8 0", {8, 0}},   {"8, 0", {8, 0}},          {"0xzz", {0}}, {"3|4 5", {3}},
+      {"1,,2,", {1, 2}}, {"1;x10;o10", {1, 16, 8}}, {"x5", {0}},
   };
   for (const auto& [text, values] : cases) {
     EXPECT_EQ(parse_number_list(text, LIST_DELIMITERS), values) << text;

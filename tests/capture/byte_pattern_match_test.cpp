@@ -42,30 +42,6 @@ std::optional<uint64_t> find(const std::vector<uint8_t>& data, const byte_patter
   return found ? std::optional<uint64_t>(offset) : std::nullopt;
 }
 
-TEST(ByteMatch, FindsTheFirstMatchAtEveryBoundary) {
-  const struct {
-    const char* name;
-    std::vector<uint8_t> data;
-    const char* pattern;
-    std::optional<uint64_t> offset;
-  } cases[] = {
-      {"leading wildcard", {0x78, 0x41}, "? 41", 0},
-      {"trailing wildcard may lie past the end", {0x78, 0x41}, "41 ?", 1},
-      {"pattern longer than data", {0x41, 0x42}, "41 42 43", std::nullopt},
-      {"literal running past the end", {0x00, 0x41, 0x42}, "41 42 ? 43", std::nullopt},
-      {"wildcards between literals", {0x41, 0xff, 0xfe, 0x43}, "41 ? ? 43", 0},
-      {"false start retried one byte later", {0x41, 0x41, 0x42}, "41 42", 1},
-      {"only wildcards, longer than data", {1, 2}, "? ? ?", std::nullopt},
-      {"gap pushing literal past the end", {0x41, 0x00}, "? ? 41", std::nullopt},
-      {"match at the last byte", {0, 0, 0, 0x7f}, "7f", 3},
-      {"empty data", {}, "41", std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(find(c.data, make_pattern(c.pattern)), c.offset) << c.name;
-  const uint8_t byte = 0x41;
-  EXPECT_FALSE(match_byte_pattern(nullptr, 1, make_pattern("41")));
-  EXPECT_FALSE(match_byte_pattern(&byte, 1, byte_pattern{}));
-}
-
 TEST(ByteMatch, WildcardRunsBeyondSixteenBitsAreCountedExactly) {
   constexpr uint32_t gap = 70000;
   byte_pattern p;
@@ -136,6 +112,9 @@ TEST(ByteMatch, AgreesWithReferenceSearchOnRandomInputs) {
     matches += expected.has_value();
   }
   EXPECT_GT(matches, 1000);  // the sample must not be all misses
+  const uint8_t byte = 0x41;
+  EXPECT_FALSE(match_byte_pattern(nullptr, 1, make_pattern("41")));
+  EXPECT_FALSE(match_byte_pattern(&byte, 1, byte_pattern{}));
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // Compressed captures: the decompressing sources against the bytes they must give back, and the
-// built binary on gzip and zstd copies of the real test captures, whole, split into several
-// members or frames, cut short and damaged. The compressed bytes are made here with zlib and
+// tool on gzip and zstd copies of a real capture cut short and damaged (whole ones are read
+// end to end by the standard input tests). The compressed bytes are made here with zlib and
 // libzstd, so no compressed file is committed.
 #include "capture/compressed_source.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -125,32 +124,6 @@ std::string plain_report(const std::string& capture) {
   return report_of(testing::run_nelo_in_process({"-ifile", DATA + "/" + capture}).out);
 }
 
-TEST(CompressedCaptureEndToEnd, ReportsTheSameLinesAsThePlainCapture) {
-  const struct {
-    const char* capture;
-    compressor compress;
-    size_t parts;
-  } cases[] = {
-      {"loopback.pcap", gzip_member, 1},         {"loopback.pcap", zstd_frame, 1},
-      {"loopback.pcapng", gzip_member, 1},       {"loopback.pcapng", zstd_frame, 1},
-      {"cooked2.pcap", gzip_member, 1},          {"cooked2.pcap", zstd_frame, 1},
-      {"two_interfaces.pcapng", gzip_member, 2}, {"two_interfaces.pcapng", zstd_frame, 2},
-  };
-  for (const auto& c : cases) {
-    const std::string what = std::string(c.capture) +
-                             (c.compress == gzip_member ? " gzip" : " zstd") + " in " +
-                             std::to_string(c.parts);
-    const std::string path = testing::write_temp_file(
-        "copy", compressed(c.compress, testing::read_file(DATA + "/" + c.capture), c.parts));
-    const auto r = testing::run_nelo_in_process({"-ifile", path});
-    EXPECT_EQ(r.status, 0) << what;
-    EXPECT_EQ(r.err, "") << what;
-    const std::string expected = plain_report(c.capture);
-    EXPECT_NE(expected.find(" , icmp"), std::string::npos) << what;
-    EXPECT_EQ(report_of(r.out), expected) << what;
-  }
-}
-
 TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBeforeIt) {
   const bytes plain = testing::read_file(DATA + "/two_interfaces.pcapng");
   const bytes first_half(plain.begin(),
@@ -200,37 +173,6 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
       EXPECT_EQ(whole_report.compare(0, report.size(), report), 0) << c.name << ":\n" << report;
     }
   }
-}
-
-TEST(CompressedCaptureEndToEnd, ListModeReadsCompressedCopiesAndGoesOnPastADamagedOne) {
-  const std::string plain_dir = testing::temp_dir() + "/plain";
-  const std::string gz_dir = testing::temp_dir() + "/gz";
-  ASSERT_EQ(mkdir(plain_dir.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(gz_dir.c_str(), 0755), 0);
-  for (const char* capture : {"cooked2.pcap", "loopback.pcapng", "two_interfaces.pcapng"}) {
-    const bytes b = testing::read_file(DATA + "/" + capture);
-    testing::write_temp_file(std::string("plain/") + capture, b);
-    testing::write_temp_file(std::string("gz/") + capture + ".gz", compressed(gzip_member, b));
-  }
-  const auto plain = testing::run_nelo_in_process({"-enumdir", plain_dir, "-filter", "*.pcap*"});
-  const auto gz = testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.gz"});
-  EXPECT_EQ(gz.status, 0);
-  EXPECT_EQ(gz.err, "");
-  EXPECT_NE(report_of(plain.out).find(" , icmp"), std::string::npos);
-  EXPECT_EQ(report_of(gz.out), report_of(plain.out));
-
-  // The first file in the walk is cut short: its message, then the others as before.
-  const bytes whole = compressed(gzip_member, testing::read_file(DATA + "/cooked2.pcap"));
-  testing::write_temp_file("gz/cooked2.pcap.gz", bytes(whole.begin(), whole.end() - 4));
-  const auto damaged = testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.gz"});
-  EXPECT_EQ(damaged.status, 0);
-  EXPECT_NE(damaged.err.find(gz_dir + "/cooked2.pcap.gz: compressed data is damaged after "),
-            std::string::npos)
-      << damaged.err;
-  const std::string rest =
-      report_of(testing::run_nelo_in_process({"-enumdir", gz_dir, "-filter", "*.pcapng.gz"}).out);
-  EXPECT_NE(rest.find(" , icmp"), std::string::npos);
-  EXPECT_NE(report_of(damaged.out).find(rest), std::string::npos) << damaged.out;
 }
 
 }  // namespace

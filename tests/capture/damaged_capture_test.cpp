@@ -3,13 +3,10 @@
 // decoder, the filters, the report line and a dump on the damaged bytes (a sanitizer build
 // turns any stray read into a failure), and the records handed on are checked against what an
 // independent reading of the file says they must be.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -223,30 +220,6 @@ TEST_F(DamagedCapture, AnyValueInARecordHeaderFieldGivesAConsistentWalk) {
   }
 }
 
-TEST_F(DamagedCapture, SnapLengthDecidesWhereTheWalkEnds) {
-  // A snap length equal to the first record's length lets the leading records that fit pass.
-  const uint32_t first_len = le32_at(original, offsets[0] + 8);
-  size_t fitting = 0;
-  while (fitting < offsets.size() && le32_at(original, offsets[fitting] + 8) <= first_len)
-    ++fitting;
-  const struct {
-    uint32_t snaplen;
-    size_t records;
-  } cases[] = {
-      {0, offsets.size()},            // no limit given
-      {1, 0},                         // the first record is already too long
-      {0xffffffffu, offsets.size()},  // larger than any buffer
-      {first_len, fitting},
-  };
-  for (const auto& c : cases) {
-    bytes file = original;
-    set_le32(file, 16, c.snaplen);
-    const walk_result got = walk(file);
-    EXPECT_TRUE(got.ok) << c.snaplen;
-    EXPECT_EQ(got.seen.size(), c.records) << "snaplen " << c.snaplen;
-  }
-}
-
 TEST(DamagedCaptureCrafted, OddRecordLengthsAreHandedOnAsThePresentBytes) {
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
   const bytes echo = testing::ipv4_icmp_frame(a, b, 8, 0, 7, bytes(32, 0x5a));
@@ -283,18 +256,6 @@ TEST(DamagedCaptureCrafted, OddRecordLengthsAreHandedOnAsThePresentBytes) {
     for (const handed_record& r : got.seen) kept += r.kept ? 1 : 0;
     EXPECT_EQ(kept, c.kept) << c.name;
   }
-}
-
-TEST(DamagedCaptureCrafted, ZeroLengthFileIsNotACapture) {
-  const std::string path = testing::write_temp_file("empty.pcap", {});
-  recording_ctx ctx;
-  ctx.out = &ctx.report;
-  testing::captured_walk_io io;
-  const bool ok = read_capture_file(path, recording_handler, &ctx, io.io) == capture_read::walked;
-  const std::string out = io.announced.str();
-  EXPECT_FALSE(ok);
-  EXPECT_TRUE(ctx.seen.empty());
-  EXPECT_EQ(out, "Processing file: " + path + "\ninvalid pcap file, aborting\n");
 }
 
 }  // namespace

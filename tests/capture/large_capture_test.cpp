@@ -8,9 +8,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,11 +52,6 @@ int recording_handler(const capture_record& record, packet_ctx* ctx) {
   return 0;
 }
 
-bool write_at(int fd, const bytes& data, uint64_t offset) {
-  return ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)) ==
-         static_cast<ssize_t>(data.size());
-}
-
 // "Slow" in the suite name lets the suite be left out of quick runs: the walk reads 4 GiB.
 TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   const std::string dir = testing::temp_dir();
@@ -67,79 +60,47 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   if (uint64_t{fs.f_bavail} * fs.f_frsize < FREE_SPACE_NEEDED)
     GTEST_SKIP() << "under 1 GB free in " << dir;
 
-  const uint8_t a[4] = {10, 1, 2, 3}, b[4] = {10, 3, 2, 1};
-  const auto echo = [&](uint16_t id) {
-    testing::record_parts r;
-    r.frame = testing::ipv4_icmp_frame(a, b, 8, 0, id, bytes(40, 0x61));
-    return testing::pcap_record(r);
-  };
-
   const std::string path = dir + "/large.pcap";
   const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   uint64_t at = 0;
-  bool written = write_at(fd, testing::pcap_global_header(0xffffffffu), at);
-  at += PCAP_FILE_HEADER_SIZE;
-  // Frame 1: an echo before the filler.
-  const bytes first = echo(1);
-  written = written && write_at(fd, first, at);
-  at += first.size();
-  // Frames 2 to N: filler records whose data are left as holes, up to past 4 GiB.
+  bool written = true;
+  const auto put = [&](const bytes& data, uint64_t size) {
+    written = written && ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(at)) ==
+                             static_cast<ssize_t>(data.size());
+    at += size;
+  };
+  const uint8_t a[4] = {10, 1, 2, 3}, b[4] = {10, 3, 2, 1};
+  const auto echo = [&](uint16_t id) {
+    return testing::pcap_record({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, id, bytes(40))});
+  };
+  put(testing::pcap_global_header(0xffffffffu), PCAP_FILE_HEADER_SIZE);
+  put(echo(1), echo(1).size());
+  // Filler records whose data are left as holes, up to past 4 GiB, then three echoes.
   uint64_t frame = 1;
-  testing::record_parts filler_header;
-  filler_header.incl_len = FILLER_INCL_LEN;
-  const bytes filler = testing::pcap_record(filler_header);
-  while (at < FOUR_GIB + 1) {
-    written = written && write_at(fd, filler, at);
-    at += FILLER_RECORD_SIZE;
-    ++frame;
-  }
-  // Three echoes, all lying wholly past the 4 GiB offset.
+  const bytes filler = testing::pcap_record({.frame = {}, .incl_len = FILLER_INCL_LEN});
+  for (; at < FOUR_GIB + 1; ++frame) put(filler, FILLER_RECORD_SIZE);
   std::vector<kept_packet> expected = {{1, 1}};
   for (uint16_t id = 2; id <= 4; ++id) {
-    const bytes record = echo(id);
-    written = written && write_at(fd, record, at);
-    at += record.size();
+    put(echo(id), echo(id).size());
     expected.push_back({++frame, id});
   }
   ::close(fd);
   ASSERT_TRUE(written);
-  ASSERT_GT(at, FOUR_GIB);
 
   recording_ctx ctx;
   ctx.out = &ctx.report;
-  ctx.dump_meta = true;
-  ctx.dump_hdr = true;
-  ctx.dump_payload = true;
+  ctx.dump_meta = ctx.dump_hdr = ctx.dump_payload = true;
   reset_stop_requests();
-  const auto started = std::chrono::steady_clock::now();
   testing::captured_walk_io out;
-  const bool ok = read_capture_file(path, recording_handler, &ctx, out.io) == capture_read::walked;
-  const auto seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_EQ(read_capture_file(path, recording_handler, &ctx, out.io), capture_read::walked);
   ::unlink(path.c_str());
-
-  EXPECT_TRUE(ok);
   EXPECT_EQ(ctx.records, frame);
   ASSERT_EQ(ctx.kept.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(ctx.kept[i].frame_number, expected[i].frame_number) << i;
     EXPECT_EQ(ctx.kept[i].icmp_id, expected[i].icmp_id) << i;
   }
-  // The report lines lead with the frame number.
-  std::vector<uint64_t> reported;
-  std::istringstream lines(ctx.report.str());
-  for (std::string line; std::getline(lines, line);) {
-    const size_t digits = line.find_first_not_of(' ');
-    const size_t end = line.find(" , ");
-    if (digits == std::string::npos || end == std::string::npos || end <= digits) continue;
-    const std::string number = line.substr(digits, end - digits);
-    if (number.find_first_not_of("0123456789") == std::string::npos)
-      reported.push_back(std::stoull(number));
-  }
-  ASSERT_EQ(reported.size(), expected.size()) << ctx.report.str();
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(reported[i], expected[i].frame_number);
-  std::printf("walked %.2f GiB in %.1f s\n", static_cast<double>(at) / (1u << 30), seconds);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/driver.h"
+#include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "support/run_control.h"
 
@@ -22,19 +23,9 @@ namespace nelo::testing {
 
 namespace {
 
-void put_le16(bytes& b, uint16_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put_le32(bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void put_be16(bytes& b, uint16_t v) {
-  b.push_back(static_cast<uint8_t>(v >> 8));
-  b.push_back(static_cast<uint8_t>(v));
-}
-uint32_t get_le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+void put(bytes& b, uint64_t v, int size, bool big_endian = false) {
+  for (int i = 0; i < size; ++i)
+    b.push_back(static_cast<uint8_t>(v >> 8 * (big_endian ? size - 1 - i : i)));
 }
 
 }  // namespace
@@ -42,50 +33,37 @@ uint32_t get_le32(const uint8_t* p) {
 bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint16_t minor,
                          uint32_t link_type) {
   bytes b;
-  put_le32(b, magic);
-  put_le16(b, major);
-  put_le16(b, minor);
-  put_le32(b, 0);
-  put_le32(b, 0);
-  put_le32(b, snaplen);
-  put_le32(b, link_type);
+  for (const auto& [v, size] : {std::pair<uint32_t, int>{magic, 4},
+                                {major, 2},
+                                {minor, 2},
+                                {0, 4},
+                                {0, 4},
+                                {snaplen, 4},
+                                {link_type, 4}})
+    put(b, v, size);
   return b;
 }
 
 bytes pcap_record(const record_parts& r) {
   bytes b;
-  put_le32(b, r.ts_sec);
-  put_le32(b, r.ts_usec);
-  put_le32(b, static_cast<uint32_t>(r.incl_len >= 0 ? r.incl_len : r.frame.size()));
-  put_le32(b, static_cast<uint32_t>(r.orig_len >= 0 ? r.orig_len : r.frame.size()));
+  put(b, r.ts_sec, 4);
+  put(b, r.ts_usec, 4);
+  put(b, r.incl_len >= 0 ? static_cast<uint64_t>(r.incl_len) : r.frame.size(), 4);
+  put(b, r.orig_len >= 0 ? static_cast<uint64_t>(r.orig_len) : r.frame.size(), 4);
   b.insert(b.end(), r.frame.begin(), r.frame.end());
   return b;
 }
 
-bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen) {
-  bytes b = pcap_global_header(snaplen);
-  for (const record_parts& r : records) {
-    const bytes rec = pcap_record(r);
-    b.insert(b.end(), rec.begin(), rec.end());
-  }
-  return b;
-}
-
-bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endian, bool nanoseconds,
-                        uint32_t link_type, uint32_t snaplen) {
-  bytes header =
+bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool big_endian,
+                bool nanoseconds, uint32_t link_type) {
+  const bytes header =
       pcap_global_header(snaplen, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, 2, 4, link_type);
   bytes b;
   const auto put = [&](const uint8_t* p, size_t n) {
-    if (big_endian) {
-      for (size_t i = n; i-- > 0;) b.push_back(p[i]);
-    } else {
-      b.insert(b.end(), p, p + n);
-    }
+    for (size_t i = 0; i < n; ++i) b.push_back(p[big_endian ? n - 1 - i : i]);
   };
-  const size_t fields[] = {4, 2, 2, 4, 4, 4, 4};
   size_t at = 0;
-  for (size_t n : fields) {
+  for (size_t n : {4, 2, 2, 4, 4, 4, 4}) {
     put(header.data() + at, n);
     at += n;
   }
@@ -97,95 +75,62 @@ bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endia
   return b;
 }
 
-void pcapng_writer::u16(bytes& b, uint16_t v) const {
-  if (m_big_endian) {
-    put_be16(b, v);
-  } else {
-    put_le16(b, v);
-  }
-}
-
-void pcapng_writer::u32(bytes& b, uint32_t v) const {
-  u16(b, static_cast<uint16_t>(m_big_endian ? v >> 16 : v));
-  u16(b, static_cast<uint16_t>(m_big_endian ? v : v >> 16));
-}
-
 void pcapng_writer::block(uint32_t type, const bytes& body) {
   bytes padded = body;
   padded.resize((body.size() + 3) & ~size_t{3}, 0);
   const uint32_t total = static_cast<uint32_t>(padded.size() + 12);
-  u32(m_out, type);
-  u32(m_out, total);
+  put(m_out, type, 4, m_big_endian);
+  put(m_out, total, 4, m_big_endian);
   m_out.insert(m_out.end(), padded.begin(), padded.end());
-  u32(m_out, total);
+  put(m_out, total, 4, m_big_endian);
+}
+
+// A block body of {value, size} fields in the section's byte order, then `data` unchanged.
+bytes pcapng_writer::body(std::initializer_list<std::pair<uint64_t, int>> fields,
+                          const bytes& data) const {
+  bytes b;
+  for (const auto& [value, size] : fields) put(b, value, size, m_big_endian);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
 }
 
 void pcapng_writer::section(bool big_endian, uint16_t major) {
   m_big_endian = big_endian;
-  bytes body;
-  u32(body, 0x1A2B3C4D);
-  u16(body, major);
-  u16(body, 0);
-  u32(body, 0xFFFFFFFF);  // section length not given
-  u32(body, 0xFFFFFFFF);
-  block(0x0A0D0D0A, body);
+  // Section length not given.
+  block(0x0A0D0D0A, body({{0x1A2B3C4D, 4}, {major, 2}, {0, 2}, {~uint64_t{0}, 8}}));
 }
 
 void pcapng_writer::interface(uint16_t link_type, uint32_t snaplen, int tsresol,
                               const int64_t* tsoffset) {
-  bytes body;
-  u16(body, link_type);
-  u16(body, 0);
-  u32(body, snaplen);
-  if (tsresol >= 0) {
-    u16(body, 9);
-    u16(body, 1);
-    body.insert(body.end(), {static_cast<uint8_t>(tsresol), 0, 0, 0});
-  }
+  bytes options =
+      tsresol >= 0 ? body({{9, 2}, {1, 2}, {static_cast<uint64_t>(tsresol), 1}, {0, 3}}) : bytes();
   if (tsoffset != nullptr) {
-    u16(body, 14);
-    u16(body, 8);
-    const uint64_t v = static_cast<uint64_t>(*tsoffset);
-    u32(body, static_cast<uint32_t>(m_big_endian ? v >> 32 : v));
-    u32(body, static_cast<uint32_t>(m_big_endian ? v : v >> 32));
+    const bytes offset = body({{14, 2}, {8, 2}, {static_cast<uint64_t>(*tsoffset), 8}});
+    options.insert(options.end(), offset.begin(), offset.end());
   }
-  if (tsresol >= 0 || tsoffset != nullptr) u32(body, 0);  // end of options
-  block(1, body);
+  if (!options.empty()) options.resize(options.size() + 4, 0);  // end of options
+  block(1, body({{link_type, 2}, {0, 2}, {snaplen, 4}}, options));
 }
 
 void pcapng_writer::enhanced(uint32_t iface, uint64_t stamp, const bytes& frame, int64_t orig_len) {
-  bytes body;
-  u32(body, iface);
-  u32(body, static_cast<uint32_t>(stamp >> 32));
-  u32(body, static_cast<uint32_t>(stamp));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(6, body);
+  const uint64_t wire = orig_len >= 0 ? static_cast<uint64_t>(orig_len) : frame.size();
+  block(6, body({{iface, 4}, {stamp >> 32, 4}, {stamp, 4}, {frame.size(), 4}, {wire, 4}}, frame));
 }
 
 void pcapng_writer::simple(const bytes& frame, int64_t orig_len) {
-  bytes body;
-  u32(body, static_cast<uint32_t>(orig_len >= 0 ? orig_len : frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(3, body);
+  block(3, body({{orig_len >= 0 ? static_cast<uint64_t>(orig_len) : frame.size(), 4}}, frame));
 }
 
 void pcapng_writer::obsolete(uint16_t iface, uint64_t stamp, const bytes& frame) {
-  bytes body;
-  u16(body, iface);
-  u16(body, 0);
-  u32(body, static_cast<uint32_t>(stamp >> 32));
-  u32(body, static_cast<uint32_t>(stamp));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  u32(body, static_cast<uint32_t>(frame.size()));
-  body.insert(body.end(), frame.begin(), frame.end());
-  block(2, body);
+  block(
+      2,
+      body({{iface, 2}, {0, 2}, {stamp >> 32, 4}, {stamp, 4}, {frame.size(), 4}, {frame.size(), 4}},
+           frame));
 }
 
 bytes ether_frame(uint16_t ether_type, const bytes& body) {
   bytes b = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  put_be16(b, ether_type);
+  put(b, ether_type, 2, true);
   b.insert(b.end(), body.begin(), body.end());
   return b;
 }
@@ -194,14 +139,14 @@ bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, 
                       uint16_t id, const bytes& payload, uint8_t ttl, const bytes& ip_options) {
   const uint8_t ihl = static_cast<uint8_t>(5 + ip_options.size() / 4);
   bytes ip = {static_cast<uint8_t>(0x40 | ihl), 0};
-  put_be16(ip, static_cast<uint16_t>(ihl * 4 + 8 + payload.size()));
+  put(ip, ihl * 4 + 8 + payload.size(), 2, true);
   ip.insert(ip.end(), {0x12, 0x34, 0x40, 0x00, ttl, 1, 0, 0});
   ip.insert(ip.end(), src, src + 4);
   ip.insert(ip.end(), dst, dst + 4);
   ip.insert(ip.end(), ip_options.begin(), ip_options.end());
   ip.insert(ip.end(), {type, code, 0xab, 0xcd});
-  put_be16(ip, id);
-  put_be16(ip, 1);
+  put(ip, id, 2, true);
+  put(ip, 1, 2, true);
   ip.insert(ip.end(), payload.begin(), payload.end());
   return ether_frame(0x0800, ip);
 }
@@ -209,14 +154,14 @@ bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, 
 bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type, uint8_t code,
                       uint16_t id, const bytes& payload, uint8_t hop_limit, uint8_t next_header) {
   bytes ip = {0x60, 0, 0, 0};
-  put_be16(ip, static_cast<uint16_t>(8 + payload.size()));
+  put(ip, 8 + payload.size(), 2, true);
   ip.push_back(next_header);
   ip.push_back(hop_limit);
   ip.insert(ip.end(), src, src + 16);
   ip.insert(ip.end(), dst, dst + 16);
   ip.insert(ip.end(), {type, code, 0xab, 0xcd});
-  put_be16(ip, id);
-  put_be16(ip, 1);
+  put(ip, id, 2, true);
+  put(ip, 1, 2, true);
   ip.insert(ip.end(), payload.begin(), payload.end());
   return ether_frame(0x86DD, ip);
 }
@@ -227,6 +172,19 @@ bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]) {
   ip.insert(ip.end(), dst, dst + 4);
   ip.resize(ip.size() + 20, 0);
   return ether_frame(0x0800, ip);
+}
+
+decoded_frame::decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time time,
+                             uint32_t wire_len, uint64_t frame_number)
+    : frame(std::move(bytes_of_frame)) {
+  record.frame_number = frame_number;
+  record.ticks = ticks;
+  record.time = time;
+  record.link_type = 1;
+  record.bytes = frame.data();
+  record.captured_len = static_cast<uint32_t>(frame.size());
+  record.wire_len = wire_len;
+  EXPECT_TRUE(decode_packet(record, packet));
 }
 
 std::string temp_dir() {
@@ -284,20 +242,6 @@ std::string write_long_capture(size_t payload_size, int blocks) {
   return path;
 }
 
-std::vector<bytes> read_pcap_frames(const bytes& file) {
-  std::vector<bytes> frames;
-  if (file.size() < 24 || get_le32(file.data()) != 0xA1B2C3D4) return {};
-  size_t pos = 24;
-  while (pos + 16 <= file.size()) {
-    const uint32_t incl = get_le32(file.data() + pos + 8);
-    if (incl > file.size() - pos - 16) return {};
-    frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(pos + 16),
-                        file.begin() + static_cast<std::ptrdiff_t>(pos + 16 + incl));
-    pos += 16 + incl;
-  }
-  return frames;
-}
-
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input) {
   run_result result;
   // Standard input as a file in memory: -pipe reads its names, -ifile - its capture.
@@ -337,15 +281,18 @@ int record_only(const capture_record& r, packet_ctx* ctx) {
 
 }  // namespace
 
-std::string run_shell(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return text;
+run_result run_shell(const std::string& command) {
+  run_result r;
+  const std::string err_path = temp_dir() + "/stderr.txt";
+  FILE* p = popen(("{ " + command + "; } 2>'" + err_path + "'").c_str(), "r");
+  if (p == nullptr) return r;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  pclose(p);
-  return text;
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+  const int wait_status = pclose(p);
+  r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  const bytes err = read_file(err_path);
+  r.err.assign(err.begin(), err.end());
+  return r;
 }
 
 recorded_walk record_walk(const std::string& path) {

