@@ -69,15 +69,6 @@ TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
             std::string::npos);
 }
 
-TEST_F(ListModeTest, PipeNamesWithoutDirectoryAreFilteredOnTheirName) {
-  const auto r = run_nelo_in_process({"-pipe", "-filter", "*.pcap", "-icmp_type", "3"},
-                                     root + "/a.pcap\r\n\nb.cap\nloopback.pcap\n");
-  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
-  // The bare name passed the filter and reached the reader, which looks for it in the
-  // current directory.
-  EXPECT_NE(r.out.find("prob opening loopback.pcap for read\n"), std::string::npos);
-}
-
 TEST_F(ListModeTest, OutputFileNamedInTheListIsSkipped) {
   const std::string report = root + "/report.pcap";
   const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
