@@ -34,27 +34,24 @@ TEST(ParseOptions, NeedsAnInputSourceWithItsValue) {
 }
 
 TEST(ParseOptions, DumpFlagsAndFormatDefaulting) {
-  const struct {
-    const char* line;
-    bool meta, hdr, payload;
-    output_format format;
-  } cases[] = {
-      {"-ifile x", true, false, false, output_format::hex},
-      {"-ifile x -dump_meta", true, false, false, output_format::ascii},
-      {"-ifile x -strings", true, false, true, output_format::strings},
-      {"-ifile x -dump_hdr", false, true, false, output_format::hex},
-      {"-ifile x -dump_payload -dump_meta", true, false, true, output_format::hex},
-      {"-ifile x -binary -ascii -dump_hdr", false, true, false, output_format::ascii},
-      {"-ifile x -strings -ascii -binary -dump_hdr", false, true, false, output_format::strings},
+  const char* const format_names[] = {"none", "hex", "ascii", "binary", "strings"};
+  const std::pair<const char*, const char*> rows[] = {
+      {"-ifile x", "meta hex"},
+      {"-ifile x -dump_meta", "meta ascii"},
+      {"-ifile x -strings", "meta payload strings"},
+      {"-ifile x -dump_hdr", "hdr hex"},
+      {"-ifile x -dump_payload -dump_meta", "meta payload hex"},
+      {"-ifile x -binary -ascii -dump_hdr", "hdr ascii"},
+      {"-ifile x -strings -ascii -binary -dump_hdr", "hdr strings"},
   };
-  for (const auto& c : cases) {
-    const parsed p = parse(words(c.line));
-    ASSERT_TRUE(p.ok) << c.line;
-    EXPECT_EQ(p.err, "") << c.line;
-    EXPECT_EQ(p.options.dump_meta, c.meta) << c.line;
-    EXPECT_EQ(p.options.dump_hdr, c.hdr) << c.line;
-    EXPECT_EQ(p.options.dump_payload, c.payload) << c.line;
-    EXPECT_EQ(p.options.format, c.format) << c.line;
+  for (const auto& [line, expected] : rows) {
+    const parsed p = parse(words(line));
+    ASSERT_TRUE(p.ok && p.err.empty()) << line;
+    const nelo_options& o = p.options;
+    const std::string flags = std::string(o.dump_meta ? "meta " : "") + (o.dump_hdr ? "hdr " : "") +
+                              (o.dump_payload ? "payload " : "") +
+                              format_names[static_cast<int>(o.format)];
+    EXPECT_EQ(flags, expected) << line;
   }
 }
 

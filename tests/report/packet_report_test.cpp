@@ -49,10 +49,6 @@ std::string report_line(uint64_t frame_number, const frame_fields& fields) {
   return out.str();
 }
 
-const std::string WORKED_EXAMPLE_LINE =
-    "      7 , 2013-01-15 , 10:22:33.456 , icmp   , 192.0.2.10                , 198.51.100.7    "
-    "         ,  64 ,    42 ,     0 ,  , id: 0x1a2b, echo request \n";
-
 // The header and the lines of ordinary packets are checked by the golden tests.
 TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
   const std::vector<uint8_t> long_v6 = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0x56, 0x78,
@@ -63,7 +59,10 @@ TEST(PacketReport, LinesMatchTheirColumnsByteForByte) {
     frame_fields fields;
     std::string line;
   } cases[] = {
-      {7, {}, WORKED_EXAMPLE_LINE},
+      {7,
+       {},
+       "      7 , 2013-01-15 , 10:22:33.456 , icmp   , 192.0.2.10                , 198.51.100.7  "
+       "           ,  64 ,    42 ,     0 ,  , id: 0x1a2b, echo request \n"},
       {7,
        {.ticks = 0, .time = record_time::hidden},
        "      7 ,  ,  , icmp   , 192.0.2.10                , 198.51.100.7             ,  64 ,   "
