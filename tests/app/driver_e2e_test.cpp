@@ -1,5 +1,8 @@
-// End-to-end checks of the built binary for the cases that need a prepared file system (FIFOs,
-// links, unwritable places); fixed command lines are covered by the golden tests.
+// End-to-end checks of the built binary: what it says of a command line it could not take as
+// written, and what needs a prepared file system or a hostile environment (FIFOs, links,
+// unwritable outputs, odd names, standard input, signals, directory trees); fixed command lines
+// are covered by the golden tests. Runs through the shell have a deadline, so a hang is a failure
+// (status 124) rather than a stuck test suite.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,8 +11,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "helpers/pcap_builder.h"
+#include "support/error_writer.h"
 
 extern char** environ;
 
@@ -19,7 +26,10 @@ namespace {
 using testing::bytes;
 using testing::run_nelo_in_process;
 
-const std::string LOOPBACK = std::string(NELO_TEST_DATA_DIR) + "/loopback.pcap";
+const std::string DATA = NELO_TEST_DATA_DIR;
+const std::string NELO = NELO_BINARY;
+const std::string LOOPBACK = DATA + "/loopback.pcap";
+constexpr int STATUS_REFUSED = 255;
 
 TEST(DriverEndToEnd, OutputFileThatIsTheInputIsNeverTruncated) {
   const std::string copy = testing::write_temp_file("evidence.pcap", testing::read_file(LOOPBACK));
@@ -75,6 +85,369 @@ TEST(DriverEndToEnd, StopSignalsFlushEveryFormattedLineAndEndWithTheSignalsStatu
     EXPECT_NE(tail.find("echo request \n"), std::string::npos) << tail;
   }
   std::remove(capture.c_str());
+}
+
+// The built binary with a deadline and SIGPIPE at its default, as a shell would run it;
+// `args` are shell words.
+testing::run_result run_nelo(const std::string& args) {
+  return testing::run_shell("env --default-signal=PIPE timeout 60 '" + NELO + "' " + args);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A small capture of echo requests from `source`, so each file's report is recognisable.
+bytes echo_capture(const uint8_t source[4], size_t records = 2, size_t payload = 24) {
+  const uint8_t target[4] = {192, 0, 2, 1};
+  std::vector<testing::record_parts> parts;
+  for (size_t i = 0; i < records; ++i) {
+    parts.push_back(
+        {.frame = testing::ipv4_icmp_frame(source, target, 8, 0, static_cast<uint16_t>(i + 1),
+                                           bytes(payload, static_cast<uint8_t>('a' + i % 26)))});
+  }
+  return testing::pcap_file(parts);
+}
+
+TEST(HostileInput, InputThatIsNotARegularFileIsRefusedWithoutHanging) {
+  const std::string dir = testing::temp_dir();
+  const std::string directory = dir + "/a directory";
+  const std::string fifo = dir + "/capture.fifo";
+  ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  // A directory can be opened, so it is announced; reading its header then fails.
+  const auto dir_run = run_nelo("-ifile '" + directory + "' -dump_meta");
+  EXPECT_EQ(dir_run.status, STATUS_REFUSED);
+  EXPECT_TRUE(contains(dir_run.out, "Processing file: " + directory + "\n")) << dir_run.out;
+
+  for (const std::string& input : {fifo, std::string("/dev/null")}) {
+    const auto r = run_nelo("-ifile " + input + " -dump_meta");
+    EXPECT_EQ(r.status, STATUS_REFUSED) << input;
+    EXPECT_TRUE(contains(r.err, "prob accessing file " + input + " for read, aborting\n"))
+        << input << ": " << r.err;
+  }
+}
+
+TEST(HostileInput, ListedNamesWithBlanksQuotesAndInvalidUtf8AreRead) {
+  const std::string dir = testing::temp_dir();
+  const struct {
+    std::string name;
+    uint8_t source[4];
+    std::string source_text;
+  } files[] = {
+      {"with space.pcap", {10, 9, 0, 1}, "10.9.0.1"},
+      {"it's \"quoted\".pcap", {10, 9, 0, 2}, "10.9.0.2"},
+      {"bad\xff\xfeutf8\xc3(.pcap", {10, 9, 0, 3}, "10.9.0.3"},
+      {"ends in a blank.pcap ", {10, 9, 0, 4}, "10.9.0.4"},
+  };
+  const std::string missing = dir + "/missing \xc0\xaf.pcap";
+  std::string list;
+  for (const auto& f : files)
+    list += testing::write_temp_file(f.name, echo_capture(f.source)) + "\n";
+  list += missing + "\n";
+  const std::string list_file = testing::write_temp_file("list", bytes(list.begin(), list.end()));
+
+  const auto r = run_nelo("-pipe -dump_meta <'" + list_file + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  size_t previous = 0;
+  for (const auto& f : files) {
+    const std::string path = dir + "/" + f.name;
+    // Each file is announced, then its own packets follow.
+    const size_t announced = r.out.find("Processing file: " + path + "\n");
+    ASSERT_NE(announced, std::string::npos) << path;
+    EXPECT_GE(announced, previous) << path;
+    EXPECT_NE(r.out.find(f.source_text, announced), std::string::npos) << path;
+    previous = announced;
+  }
+  EXPECT_TRUE(contains(r.out, "prob opening " + missing + " for read\n")) << r.out;
+}
+
+TEST(HostileInput, OutputThatCannotBeWrittenEndsTheRunWithAnError) {
+  for (const std::string output : {"-ofile /dev/full", ">/dev/full"}) {
+    const auto r = run_nelo("-ifile '" + LOOPBACK + "' -dump_meta -dump_payload " + output);
+    EXPECT_EQ(r.status, STATUS_REFUSED) << output;
+    EXPECT_TRUE(contains(r.err, "prob writing output, aborting\n")) << output << ": " << r.err;
+  }
+}
+
+TEST(HostileInput, ClosedStandardInputLeavesTheCaptureToBeOpenedAsDescriptorZero) {
+  const auto r = run_nelo("-ifile '" + LOOPBACK + "' <&-");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, " , icmp")) << r.out;
+}
+
+TEST(HostileInput, ReaderThatGoesAwayEndsTheRunQuietly) {
+  const uint8_t source[4] = {10, 7, 7, 7};
+  // Far more report than a pipe holds: 2000 packets with header and payload dumps.
+  const std::string capture =
+      testing::write_temp_file("many.pcap", echo_capture(source, 2000, 200));
+  const auto r = testing::run_shell(
+      "{ env --default-signal=PIPE timeout 60 '" + NELO + "' -ifile '" + capture +
+      "' -dump_meta -dump_hdr -dump_payload; echo \"nelo exit $?\" >&2; } | head -c 10 >/dev/null");
+  EXPECT_EQ(r.status, 0);
+  // Killed by SIGPIPE, and not a word on standard error.
+  EXPECT_EQ(r.err, "nelo exit " + std::to_string(128 + SIGPIPE) + "\n");
+}
+
+// The run's output from its "Processing file" line on.
+std::string from_announcement(const std::string& out) {
+  const size_t at = out.find("Processing file: ");
+  return at == std::string::npos ? "" : out.substr(at);
+}
+
+TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
+  const struct {
+    const char* capture;
+    const char* feed;  // what stands before "nelo -ifile -"; %s is the capture's path
+  } cases[] = {
+      {"loopback.pcapng", "exec < '%s';"},
+      {"loopback.pcap", "cat '%s' |"},
+      {"cooked2.pcap", "gzip -c '%s' |"},
+      {"two_interfaces.pcapng", "zstd -qc '%s' |"},
+      // Standard input that is not blocking: reads that find nothing yet must wait.
+      {"loopback.pcap",
+       "{ sleep 0.3; cat '%s'; } | python3 -c \"import os, sys; "
+       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = DATA + "/" + c.capture;
+    char feed[1024];
+    std::snprintf(feed, sizeof feed, c.feed, path.c_str());
+    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile -");
+    EXPECT_EQ(r.status, 0) << feed << "\n" << r.err;
+    EXPECT_EQ(r.err, "") << feed;
+    EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile -\"\n"), std::string::npos) << r.out;
+    // The same report as from the file itself, announced as "-".
+    std::string expected = from_announcement(testing::run_nelo_in_process({"-ifile", path}).out);
+    expected.replace(0, expected.find('\n'), "Processing file: -");
+    EXPECT_NE(expected.find(" , icmp"), std::string::npos) << c.capture;
+    EXPECT_EQ(from_announcement(r.out), expected) << feed;
+  }
+}
+
+TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
+  const std::string capture = "'" + DATA + "/loopback.pcap'";
+  const std::string nelo = "'" + NELO + "'";
+  const struct {
+    const char* name;
+    std::string command;
+    std::string message;
+  } cases[] = {
+      {"with -pipe", nelo + " -ifile - -pipe < " + capture,
+       "-ifile - and -pipe both read standard input, aborting\n"},
+      // script(1) runs nelo on a terminal of its own.
+      {"a terminal", "script -qec \"" + nelo + " -ifile -\" /dev/null </dev/null",
+       "standard input is a terminal, not a capture, aborting"},
+      // Only "-" reads a stream; a name for a pipe is refused as before, without blocking.
+      {"/dev/stdin on a pipe", "cat " + capture + " | " + nelo + " -ifile /dev/stdin",
+       "prob accessing file /dev/stdin for read, aborting\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = testing::run_shell(c.command);
+    EXPECT_EQ(r.status, STATUS_REFUSED) << c.name;
+    // script(1) hands nelo's standard error on through its own standard output.
+    EXPECT_NE((r.err + r.out).find(c.message), std::string::npos) << c.name << ":\n"
+                                                                  << r.err << r.out;
+    EXPECT_EQ(r.out.find(" , icmp"), std::string::npos) << c.name;
+  }
+}
+
+// The "Processing file:" lines of a run, in order.
+std::vector<std::string> processed(const std::string& out) {
+  std::vector<std::string> names;
+  const std::string tag = "Processing file: ";
+  for (size_t pos = out.find(tag); pos != std::string::npos; pos = out.find(tag, pos + 1)) {
+    const size_t end = out.find('\n', pos);
+    names.push_back(out.substr(pos + tag.size(), end - pos - tag.size()));
+  }
+  return names;
+}
+
+class ListModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = testing::temp_dir() + "/tree";
+    const bytes capture = testing::read_file(LOOPBACK);
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/sub/deeper").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/locked").c_str(), 0000), 0);
+    for (const char* name : {"a.pcap", "b.cap", "sub/c.pcap", "sub/deeper/d.pcap"})
+      testing::write_temp_file(std::string("tree/") + name, capture);
+    testing::write_temp_file("tree/notes.txt", bytes(10, 'n'));
+    // A link back to the top: listed as a name, never walked into.
+    ASSERT_EQ(symlink("..", (root + "/sub/loop").c_str()), 0);
+  }
+
+  std::string root;
+};
+
+TEST_F(ListModeTest, DeeperWalkGivesTopFilesFirstAndNeverFollowsLinks) {
+  const auto r = run_nelo_in_process(
+      {"-enumdir", root, "-num_subdirs", "5", "-filter", "*.pcap", "-icmp_type", "3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap", root + "/sub/c.pcap",
+                                                        root + "/sub/deeper/d.pcap"}));
+  // One header and one report line (the port unreachable) per capture.
+  size_t headers = 0;
+  for (size_t p = r.out.find("  frame ,"); p != std::string::npos;
+       p = r.out.find("  frame ,", p + 1))
+    ++headers;
+  EXPECT_EQ(headers, 3u);
+}
+
+TEST_F(ListModeTest, MissingStartDirectoryStopsTheRun) {
+  const auto r = run_nelo_in_process({"-enumdir", root + "/nowhere"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err.find("prob accessing directory " + root + "/nowhere for read, aborting\n"),
+            std::string::npos);
+}
+
+TEST_F(ListModeTest, OutputFileNamedInTheListIsSkipped) {
+  const std::string report = root + "/report.pcap";
+  const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
+                                     root + "/a.pcap\n" + report + "\n");
+  EXPECT_EQ(processed(r.out), (std::vector<std::string>{root + "/a.pcap"}));
+}
+
+constexpr uint32_t DAY_2026_12_06 = 1796515200;  // 2026-12-06 00:00:00 UTC
+
+std::vector<std::string> with_loopback(std::vector<std::string> args) {
+  args.insert(args.begin(), {"-ifile", LOOPBACK});
+  return args;
+}
+
+// The frame numbers of the report lines (blanks, digits, " , "), in order.
+std::vector<int> reported_frames(const std::string& out) {
+  std::vector<int> frames;
+  std::istringstream in(out);
+  for (std::string text; std::getline(in, text);) {
+    const size_t digits = text.find_first_not_of(' ');
+    const size_t end = text.find_first_not_of("0123456789", digits);
+    if (digits == 0 || digits == std::string::npos || end == digits || end == std::string::npos ||
+        text.compare(end, 3, " , ") != 0) {
+      continue;
+    }
+    frames.push_back(std::stoi(text.substr(digits, end - digits)));
+  }
+  return frames;
+}
+
+// The date of the run header laid out as `shape`, where '9' stands for any digit.
+bool header_date_has_shape(const std::string& out, const std::string& shape) {
+  const std::string label = "\nRun time: ";
+  const size_t at = out.find(label);
+  if (at == std::string::npos) return false;
+  const std::string date = out.substr(at + label.size(), shape.size() + 1);
+  if (date.size() != shape.size() + 1 || date.back() != ' ') return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = date[i] >= '0' && date[i] <= '9';
+    if (shape[i] == '9' ? !digit : date[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+TEST(CommandLineMessages, EachDoubtfulWordIsNamedAndTheRunGoesOnUnlessRefused) {
+  const struct {
+    std::vector<std::string> args;
+    const char* err;  // all of standard error, or its start when the usage follows
+    int status;
+  } rows[] = {
+      {{"-icmp_type", "abc"}, "-icmp_type: cannot read \"abc\", read as 0\n", 0},
+      {{"-icmp_code", "3,1 2"}, "-icmp_code: cannot read \"1 2\", item left out\n", 0},
+      {{"-srcip", "999.1.1.1"}, "-srcip: cannot read \"999.1.1.1\", read as 999\n", 0},
+      {{"-srcipv6", "zz::1"}, "-srcipv6: cannot read \"zz::1\", filter off\n", 0},
+      {{"-frame", "7,9z"}, "-frame: cannot read \"9z\", read as 9\n", 0},
+      {{"-frame", "abc"}, "-frame: cannot read \"abc\", filter off\n", 0},
+      {{"-frame", "0x10"}, "", 0},
+      {{"-find_pattern_h", "41 zz"}, "-find_pattern_h: cannot read \"zz\", byte 0\n", 0},
+      {{"-find_pattern", "? ?"}, "-find_pattern: cannot read \"? ?\", pattern off\n", 0},
+      {{"-num_subdirs", "2x"}, "-num_subdirs: cannot read \"2x\", read as 0\n", 0},
+      {{"-threads", "two"}, "-threads: cannot read \"two\", read as 0\n", 0},
+      {{"-icmptype", "3"}, "unknown option -icmptype, ignoring\nunknown option 3, ignoring\n", 0},
+      {{"-csv", "-cpu", "4", "-csv"},
+       "option -cpu has no effect in nelo, ignoring\n"
+       "option -csv has no effect in nelo, ignoring\n",
+       0},
+      {{"-append"}, "option -append has no effect in nelo, ignoring\n", 0},
+      {{"-append", "-out", "/dev/null"}, "", 0},
+      {{"-frame", "1", "-FRAME", "2", "-frame", "3"},
+       "-frame given more than once, using the first value\n",
+       0},
+      {{"-ifile", "-frame"}, "-ifile given more than once, using the first value\n", 0},
+      {{"-stop_time", "garbage"}, "Error: invalid filter stop time\n", 255},
+  };
+  for (const auto& row : rows) {
+    const auto r = run_nelo_in_process(with_loopback(row.args));
+    const std::string label = row.args.front() + " " + row.args.back();
+    EXPECT_EQ(r.status, row.status) << label;
+    if (row.status == 0) {
+      EXPECT_EQ(r.err, row.err) << label;
+    } else {
+      EXPECT_TRUE(r.err.starts_with(row.err)) << label << ": " << r.err;
+      EXPECT_NE(r.err.find("\nUsage\n"), std::string::npos) << label;
+    }
+  }
+}
+
+TEST(CommandLineMessages, TimeWindowsInEveryFormSelectTheRightMessages) {
+  const uint8_t a[4] = {192, 0, 2, 1};
+  const uint8_t b[4] = {192, 0, 2, 2};
+  auto at = [&](uint32_t hh, uint32_t mm, uint32_t ss, uint8_t type, uint8_t code) {
+    testing::record_parts r;
+    r.ts_sec = DAY_2026_12_06 + (hh * 60 + mm) * 60 + ss;
+    r.frame = testing::ipv4_icmp_frame(a, b, type, code, 0x1234, testing::bytes(8, 'x'));
+    return r;
+  };
+  const std::string capture = testing::write_temp_file(
+      "names.pcap",
+      testing::pcap_file({at(0, 30, 0, 0, 3), at(12, 30, 0, 3, 0), at(12, 31, 0, 3, 3),
+                          at(20, 0, 0, 3, 13), at(23, 59, 59, 3, 16), at(24, 0, 0, 3, 1)}));
+  const struct {
+    std::vector<std::string> args;
+    std::vector<int> frames;
+  } rows[] = {
+      {{"-start_time", "12/06/2026 12:30am", "-stop_time", "12/06/2026 12:30am"}, {1}},
+      {{"-start_time", "12/06/2026 12:30pm", "-stop_time", "12/06/2026 12:30 PM"}, {2}},
+      {{"-start_time", "2026-12-06 12:30:00", "-stop_time", "2026-12-06T12:31:00.000Z"}, {2, 3}},
+      {{"-start_time", "2026-12-06", "-stop_time", "2026-12-06"}, {1, 2, 3, 4, 5}},
+      {{"-start_time", "12/06/2026 20:00", "-stop_time", "12/07/2026"}, {4, 5, 6}},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"-ifile", capture};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const auto r = run_nelo_in_process(args);
+    EXPECT_EQ(r.status, 0) << row.args[1];
+    EXPECT_EQ(reported_frames(r.out), row.frames) << row.args[1];
+  }
+}
+
+TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
+  const struct {
+    const char* format;
+    const char* shape;
+  } rows[] = {
+      {"yyyy-mm-ddd", "99/99/9999"},  // 11 characters: refused
+      {"yyyy-mm-dd", "9999-99-99"},
+  };
+  for (const auto& row : rows) {
+    const auto r = run_nelo_in_process(with_loopback({"-dateformat", row.format, "-frame", "1"}));
+    EXPECT_TRUE(header_date_has_shape(r.out, row.shape)) << row.format << "\n" << r.out;
+  }
+}
+
+TEST(CommandLineMessages, TerminalLineIsClearedOnlyWhenStandardErrorIsATerminal) {
+  if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
+  const std::string run = std::string(NELO_BINARY) + " -ifile " + LOOPBACK + " -bogus";
+  EXPECT_EQ(testing::run_shell(run + " >/dev/null").err, "unknown option -bogus, ignoring\n");
+
+  // script(1) gives nelo a terminal for standard error; its own output is the terminal's.
+  const std::string screen =
+      testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null").out;
+  EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "unknown option -bogus, ignoring"),
+            std::string::npos)
+      << screen;
 }
 
 }  // namespace
