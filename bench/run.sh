@@ -32,7 +32,7 @@ done
 case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
-  case "$w" in mixed|flood|jumbo|walk) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
+  case "$w" in mixed|flood|jumbo|walk|sized) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
 done
 
 # --- tools ---------------------------------------------------------------------------------------
