@@ -80,13 +80,8 @@ std::vector<size_t> record_offsets(const bytes& file) {
 // microsecond 2.4 one; then whole records in order, until a record header is cut, a captured
 // length exceeds the snap length (0 meaning unlimited) or the record limit, or a record is cut,
 // which is handed on with the bytes present.
-struct expected_walk {
-  bool ok = false;
-  std::vector<bytes> frames;
-};
-
-expected_walk expected_for(const bytes& file) {
-  expected_walk e;
+walk_result expected_for(const bytes& file) {
+  walk_result e;
   if (file.size() < PCAP_FILE_HEADER_SIZE || le32_at(file, 0) != PCAP_MAGIC_USEC ||
       (file[4] | (file[5] << 8)) != PCAP_VERSION_MAJOR ||
       (file[6] | (file[7] << 8)) != PCAP_VERSION_MINOR)
@@ -100,21 +95,22 @@ expected_walk expected_for(const bytes& file) {
     if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) break;
     const size_t data = at + PCAP_RECORD_HEADER_SIZE;
     const size_t present = std::min<size_t>(incl_len, file.size() - data);
-    e.frames.emplace_back(file.begin() + static_cast<ptrdiff_t>(data),
-                          file.begin() + static_cast<ptrdiff_t>(data + present));
+    e.seen.push_back(
+        {e.seen.size() + 1,
+         bytes(file.begin() + ptrdiff_t(data), file.begin() + ptrdiff_t(data + present)), ""});
     if (present < incl_len) break;
     at = data + incl_len;
   }
   return e;
 }
 
-void expect_walk_matches(const walk_result& got, const expected_walk& want,
+void expect_walk_matches(const walk_result& got, const walk_result& want,
                          const std::string& label) {
   EXPECT_EQ(got.ok, want.ok) << label;
-  ASSERT_EQ(got.seen.size(), want.frames.size()) << label;
-  for (size_t i = 0; i < want.frames.size(); ++i) {
-    EXPECT_EQ(got.seen[i].frame_number, i + 1) << label;
-    EXPECT_EQ(got.seen[i].frame, want.frames[i]) << label << ", record " << i + 1;
+  ASSERT_EQ(got.seen.size(), want.seen.size()) << label;
+  for (size_t i = 0; i < want.seen.size(); ++i) {
+    EXPECT_EQ(got.seen[i].frame_number, want.seen[i].frame_number) << label;
+    EXPECT_EQ(got.seen[i].frame, want.seen[i].frame) << label << ", record " << i + 1;
   }
 }
 
