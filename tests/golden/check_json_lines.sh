@@ -56,7 +56,7 @@ PY
 
 printf '%s\n' "${captures[@]}" | xargs -P 2 -n 1 "$binary" -json -ifile 2>/dev/null >"$work/fan.json"
 printf '%s\n' "${captures[@]}" | "$binary" -json -pipe 2>/dev/null >"$work/one.json"
-cmp -s <(jq -s -c 'sort_by(.file, .frame)' "$work/fan.json") \
-  <(jq -s -c 'sort_by(.file, .frame)' "$work/one.json") ||
-  { echo "the fanned-out objects differ from one run's"; exit 1; }
+# Sorted into files first, so that set -e stops on output jq cannot read.
+for run in fan one; do jq -s -c 'sort_by(.file, .frame)' "$work/$run.json" >"$work/$run.sorted"; done
+cmp -s "$work/fan.sorted" "$work/one.sorted" || { echo "the fanned-out objects differ from one run's"; exit 1; }
 echo "JSON Lines agree with the padded report; the fan-out merges to one run's objects"
