@@ -267,12 +267,9 @@ run_result run_shell(const std::string& command) {
 recorded_walk record_walk(const std::string& path) {
   recording_ctx ctx;
   captured_walk_io out;
-  recorded_walk walk;
-  walk.result = static_cast<int>(read_capture_file(path, record_only, &ctx, out.io));
-  walk.seen = std::move(ctx.seen);
-  walk.announced = out.announced.str();
-  walk.err = out.written.str();
-  return walk;
+  // A braced list is evaluated in order: the walk runs before its results are taken.
+  return {static_cast<int>(read_capture_file(path, record_only, &ctx, out.io)), std::move(ctx.seen),
+          out.announced.str(), out.written.str()};
 }
 
 }  // namespace nelo::testing
