@@ -1,7 +1,6 @@
 // Compressed captures: the decompressing sources against the bytes they must give back, and the
-// tool on gzip and zstd copies of a real capture cut short and damaged (whole ones are read
-// end to end by the standard input tests). The compressed bytes are made here with zlib and
-// libzstd, so no compressed file is committed.
+// tool on gzip and zstd copies of a real capture cut short and damaged. The compressed bytes are
+// made here with zlib and libzstd, so no compressed file is committed.
 #include "capture/compressed_source.h"
 
 #include <fcntl.h>
@@ -109,19 +108,15 @@ TEST(CompressedSource, GivesBackEveryByteOfEveryMemberAndFrameWhateverTheReadSiz
   }
 }
 
-// What a run reported after announcing its file (or files): the report without its header.
+// What a run reported after announcing its file: the report without its header.
 std::string report_of(const std::string& out) {
   const size_t announced = out.find("Processing file: ");
   if (announced == std::string::npos) return "";
   std::string report;
   std::istringstream lines(out.substr(announced));
   for (std::string line; std::getline(lines, line);)
-    if (line.rfind("Processing file: ", 0) != 0) report += line + "\n";
+    if (!line.starts_with("Processing file: ")) report += line + "\n";
   return report;
-}
-
-std::string plain_report(const std::string& capture) {
-  return report_of(testing::run_nelo_in_process({"-ifile", DATA + "/" + capture}).out);
 }
 
 TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBeforeIt) {
@@ -154,7 +149,8 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
       {"zstd cut short", cut(zstd_two, zstd_first + 40), half.c_str(), true},
       {"zstd with a damaged second frame", flipped(zstd_two, zstd_first), half.c_str(), true},
   };
-  const std::string whole_report = plain_report("two_interfaces.pcapng");
+  const std::string whole_report =
+      report_of(testing::run_nelo_in_process({"-ifile", DATA + "/two_interfaces.pcapng"}).out);
   for (const auto& c : cases) {
     const std::string path = testing::write_temp_file("damaged", c.file);
     const auto r = testing::run_nelo_in_process({"-ifile", path});

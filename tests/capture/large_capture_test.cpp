@@ -1,8 +1,7 @@
 // A capture larger than 4 GiB, made as a sparse file so that it costs almost no disk: the
 // records in the middle are as long as the reader allows and their data are holes, which read
-// as zeros, that is an EtherType of 0, and are dropped. ICMP records before the filler and past
-// the 4 GiB offset must be reported under their own frame numbers: any 32-bit file offset, size
-// or counter would lose or misplace them.
+// as an EtherType of 0 and are dropped. ICMP records before the filler and past the 4 GiB offset
+// must keep their own frame numbers: any 32-bit file offset, size or counter would lose them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
@@ -11,6 +10,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/packet_handler.h"
@@ -25,30 +25,18 @@ namespace {
 
 using testing::bytes;
 
-constexpr uint64_t FOUR_GIB = uint64_t{1} << 32;
-constexpr uint64_t FREE_SPACE_NEEDED = uint64_t{1} << 30;
-// Each filler record fills exactly the largest record the reader accepts.
-constexpr uint32_t FILLER_INCL_LEN = MAX_RECORD_LENGTH;
-constexpr uint64_t FILLER_RECORD_SIZE = PCAP_RECORD_HEADER_SIZE + uint64_t{FILLER_INCL_LEN};
-
-struct kept_packet {
-  uint64_t frame_number;
-  uint16_t icmp_id;
-};
-
 struct recording_ctx : packet_ctx {
   std::ostringstream report;
-  std::vector<kept_packet> kept;
+  std::vector<std::pair<uint64_t, uint16_t>> kept;  // frame number, ICMP identifier
   uint64_t records = 0;
 };
 
 int recording_handler(const capture_record& record, packet_ctx* ctx) {
   auto* rec = static_cast<recording_ctx*>(ctx);
   ++rec->records;
-  if (handle_packet(record, ctx) == 1) {
-    // Ethernet 14 + IPv4 20 + identifier at 4 in the ICMP header.
-    rec->kept.push_back({record.frame_number, load_be16(record.bytes + 38)});
-  }
+  // Ethernet 14 + IPv4 20 + identifier at 4 in the ICMP header.
+  if (handle_packet(record, ctx) == 1)
+    rec->kept.emplace_back(record.frame_number, load_be16(record.bytes + 38));
   return 0;
 }
 
@@ -57,7 +45,7 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   const std::string dir = testing::temp_dir();
   struct statvfs fs;
   ASSERT_EQ(::statvfs(dir.c_str(), &fs), 0);
-  if (uint64_t{fs.f_bavail} * fs.f_frsize < FREE_SPACE_NEEDED)
+  if (uint64_t{fs.f_bavail} * fs.f_frsize < (uint64_t{1} << 30))
     GTEST_SKIP() << "under 1 GB free in " << dir;
 
   const std::string path = dir + "/large.pcap";
@@ -74,16 +62,18 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   const auto echo = [&](uint16_t id) {
     return testing::pcap_record({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, id, bytes(40))});
   };
-  put(testing::pcap_global_header(0xffffffffu), PCAP_FILE_HEADER_SIZE);
+  put(testing::pcap_file({}, 0xffffffffu), PCAP_FILE_HEADER_SIZE);
   put(echo(1), echo(1).size());
-  // Filler records whose data are left as holes, up to past 4 GiB, then three echoes.
+  // Filler records of the largest length the reader accepts, data left as holes, up to past
+  // 4 GiB, then three echoes.
   uint64_t frame = 1;
-  const bytes filler = testing::pcap_record({.frame = {}, .incl_len = FILLER_INCL_LEN});
-  for (; at < FOUR_GIB + 1; ++frame) put(filler, FILLER_RECORD_SIZE);
-  std::vector<kept_packet> expected = {{1, 1}};
+  const bytes filler = testing::pcap_record({.frame = {}, .incl_len = MAX_RECORD_LENGTH});
+  for (; at < (uint64_t{1} << 32) + 1; ++frame)
+    put(filler, PCAP_RECORD_HEADER_SIZE + uint64_t{MAX_RECORD_LENGTH});
+  std::vector<std::pair<uint64_t, uint16_t>> expected = {{1, 1}};
   for (uint16_t id = 2; id <= 4; ++id) {
     put(echo(id), echo(id).size());
-    expected.push_back({++frame, id});
+    expected.emplace_back(++frame, id);
   }
   ::close(fd);
   ASSERT_TRUE(written);
@@ -96,11 +86,7 @@ TEST(LargeCaptureSlow, RecordsPastFourGibibytesKeepTheirFrameNumbers) {
   EXPECT_EQ(read_capture_file(path, recording_handler, &ctx, out.io), capture_read::walked);
   ::unlink(path.c_str());
   EXPECT_EQ(ctx.records, frame);
-  ASSERT_EQ(ctx.kept.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(ctx.kept[i].frame_number, expected[i].frame_number) << i;
-    EXPECT_EQ(ctx.kept[i].icmp_id, expected[i].icmp_id) << i;
-  }
+  EXPECT_EQ(ctx.kept, expected);
 }
 
 }  // namespace

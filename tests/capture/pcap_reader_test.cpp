@@ -1,8 +1,11 @@
+// pcap and pcapng files written with the test helper: what a walk hands on from each variant and
+// kind of packet block, how stamps become ticks, and where damaged records end the walk.
 #include "capture/pcap_reader.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <string>
 #include <vector>
 
 #include "helpers/pcap_builder.h"
@@ -13,25 +16,16 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
-using testing::seen_record;
+using testing::pcapng_writer;
 
 constexpr uint64_t EPOCH_TICKS = ko::TICKS_1601_TO_1970;
 constexpr uint64_t TICKS_PER_SECOND = ko::TICKS_PER_SECOND;
+constexpr uint64_t T0 = 1600000000;  // seconds since 1970
+constexpr int WALKED = static_cast<int>(capture_read::walked);
 
-class PcapReaderTest : public ::testing::Test {
- protected:
-  bool walk(const bytes& file) { return read(testing::write_temp_file("walk.pcap", file)); }
-  bool read(const std::string& path) { return walk_result(path) == capture_read::walked; }
-  capture_read walk_result(const std::string& path) {
-    testing::recorded_walk walk = testing::record_walk(path);
-    seen = std::move(walk.seen);
-    err = std::move(walk.err);
-    return static_cast<capture_read>(walk.result);
-  }
-
-  std::vector<seen_record> seen;  // what the last walk handed on
-  std::string err;                // what it wrote through its message writer
-};
+testing::recorded_walk walk(const bytes& file) {
+  return testing::record_walk(testing::write_temp_file("walk.cap", file));
+}
 
 bytes filled(size_t n, uint8_t seed) {
   bytes b(n);
@@ -39,29 +33,28 @@ bytes filled(size_t n, uint8_t seed) {
   return b;
 }
 
-TEST_F(PcapReaderTest, AllFourVariantsReadEveryFieldInTheirOwnByteOrder) {
+TEST(PcapReader, AllFourVariantsReadEveryFieldInTheirOwnByteOrder) {
   for (const bool big_endian : {false, true}) {
     for (const bool nanoseconds : {false, true}) {
-      seen.clear();
-      const bytes file = testing::pcap_file(
-          {{.ts_sec = 1600000000, .ts_usec = 123456789, .frame = filled(60, 1), .orig_len = 1514},
-           {.ts_sec = 1600000001, .ts_usec = 5, .frame = filled(70, 2)}},
-          262144, big_endian, nanoseconds, 113);
+      const auto r = walk(testing::pcap_file(
+          {{.ts_sec = T0, .ts_usec = 123456789, .frame = filled(60, 1), .orig_len = 1514},
+           {.ts_sec = T0 + 1, .ts_usec = 5, .frame = filled(70, 2)}},
+          262144, big_endian, nanoseconds, 113));
       const std::string name = std::string(big_endian ? "big" : "little") +
                                (nanoseconds ? "-endian nanoseconds" : "-endian microseconds");
-      ASSERT_TRUE(walk(file)) << name;
-      ASSERT_EQ(seen.size(), 2u) << name;
-      const uint64_t second = EPOCH_TICKS + 1600000000 * TICKS_PER_SECOND;
-      EXPECT_EQ(seen[0].ticks, second + (nanoseconds ? 1234567 : 1234567890)) << name;
-      EXPECT_EQ(seen[1].ticks, second + TICKS_PER_SECOND + (nanoseconds ? 0 : 50)) << name;
-      EXPECT_EQ(seen[0].frame, filled(60, 1)) << name;
-      EXPECT_EQ(seen[0].wire_len, 1514u) << name;
-      EXPECT_EQ(seen[1].link_type, 113u) << name;
+      ASSERT_EQ(r.result, WALKED) << name;
+      ASSERT_EQ(r.seen.size(), 2u) << name;
+      const uint64_t second = EPOCH_TICKS + T0 * TICKS_PER_SECOND;
+      EXPECT_EQ(r.seen[0].ticks, second + (nanoseconds ? 1234567 : 1234567890)) << name;
+      EXPECT_EQ(r.seen[1].ticks, second + TICKS_PER_SECOND + (nanoseconds ? 0 : 50)) << name;
+      EXPECT_EQ(r.seen[0].frame, filled(60, 1)) << name;
+      EXPECT_EQ(r.seen[0].wire_len, 1514u) << name;
+      EXPECT_EQ(r.seen[1].link_type, 113u) << name;
     }
   }
 }
 
-TEST_F(PcapReaderTest, StampsAtOrBefore1970KeepTheirSecondsButAreNotShown) {
+TEST(PcapReader, StampsAtOrBefore1970KeepTheirSecondsButAreNotShown) {
   const struct {
     const char* name;
     uint32_t sec, frac;
@@ -78,72 +71,168 @@ TEST_F(PcapReaderTest, StampsAtOrBefore1970KeepTheirSecondsButAreNotShown) {
       {"nanoseconds finer than a tick are dropped", 1, 199, true,
        EPOCH_TICKS + TICKS_PER_SECOND + 1, record_time::shown},
   };
-  for (const auto& r : rows) {
-    seen.clear();
-    ASSERT_TRUE(
-        walk(testing::pcap_file({{.ts_sec = r.sec, .ts_usec = r.frac, .frame = filled(20, 1)}},
-                                262144, false, r.nanoseconds)));
-    ASSERT_EQ(seen.size(), 1u) << r.name;
-    EXPECT_EQ(seen[0].ticks, r.ticks) << r.name;
-    EXPECT_EQ(seen[0].time, r.time) << r.name;
-    EXPECT_EQ(seen[0].sub_tick_ns, r.nanoseconds ? r.frac % 100 : 0) << r.name;
+  for (const auto& row : rows) {
+    const auto r =
+        walk(testing::pcap_file({{.ts_sec = row.sec, .ts_usec = row.frac, .frame = filled(20, 1)}},
+                                262144, false, row.nanoseconds));
+    ASSERT_EQ(r.seen.size(), 1u) << row.name;
+    EXPECT_EQ(r.seen[0].ticks, row.ticks) << row.name;
+    EXPECT_EQ(r.seen[0].time, row.time) << row.name;
+    EXPECT_EQ(r.seen[0].sub_tick_ns, row.nanoseconds ? row.frac % 100 : 0) << row.name;
   }
 }
 
-TEST_F(PcapReaderTest, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
+TEST(PcapReader, RecordsLargerThanTheReadBufferAreHandedOnWholeUpToTheRecordLimit) {
+  const bytes big = filled(READ_BUFFER_SIZE * 3 + 17, 9);
+  const bytes jumbo = filled(200000, 4);  // above the classic 128 KiB record buffer
+  const auto r = walk(testing::pcap_file({{.frame = filled(60, 1)},
+                                          {.frame = big},
+                                          {.frame = jumbo},
+                                          {.frame = filled(60, 2)},
+                                          {.frame = {}, .incl_len = MAX_RECORD_LENGTH + 1}},
+                                         0xFFFFFFFF));
+  EXPECT_EQ(r.result, WALKED);
+  ASSERT_EQ(r.seen.size(), 4u);
+  EXPECT_EQ(r.seen[1].frame, big);
+  EXPECT_EQ(r.seen[2].frame, jumbo);
+  EXPECT_EQ(r.seen[3].frame_number, 4u);
+  EXPECT_TRUE(r.err.ends_with(": damaged record after frame 4, the rest is not read\n")) << r.err;
+}
+
+TEST(PcapReader, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
+  const std::string dir = testing::temp_dir();
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A FIFO must not block.
+  for (const std::string& path :
+       {dir + "/does-not-exist.pcap", dir, fifo, std::string("/dev/zero")}) {
+    const auto r = testing::record_walk(path);
+    EXPECT_EQ(r.result, static_cast<int>(capture_read::not_read)) << path;
+    EXPECT_TRUE(r.seen.empty()) << path;
+  }
+}
+
+TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {
+  const int64_t an_hour_later = 3600;
+  pcapng_writer w;
+  w.section(false);
+  w.interface(1);                          // microseconds by default
+  w.interface(276, 0, 9, &an_hour_later);  // nanoseconds, one hour added
+  w.block(0x0BAD, bytes(10, 0xee));        // a block nelo does not know is skipped
+  w.enhanced(0, T0 * 1000000 + 250, filled(60, 1), 1514);
+  w.enhanced(1, T0 * 1000000000 + 123456789, filled(70, 2));
+  w.enhanced(7, T0, filled(10, 3));  // no such interface: counted, not handed on
+  w.section(true);                   // a new section forgets the interfaces
+  w.interface(101, 40, 0x80 | 20);   // 2^-20 seconds, snaplen 40
+  w.obsolete(0, (T0 << 20) | (1 << 19), filled(50, 4));  // half a second
+  w.simple(filled(80, 5), 90);                           // cut to the snaplen; no time
+  const auto r = walk(w.data());
+  ASSERT_EQ(r.result, WALKED);
+  EXPECT_EQ(r.err, "");
+  const uint64_t t0 = EPOCH_TICKS + T0 * TICKS_PER_SECOND;
+  const std::vector<testing::seen_record> expected = {
+      {1, filled(60, 1), t0 + 2500, record_time::shown, 1514, 1, 0, 6},
+      {2, filled(70, 2), t0 + 3600 * TICKS_PER_SECOND + 1234567, record_time::shown, 70, 276, 89,
+       9},
+      {4, filled(50, 4), t0 + TICKS_PER_SECOND / 2, record_time::shown, 50, 101, 0, 7},
+      {5, filled(40, 5), 0, record_time::absent, 90, 101, 0, 0},
+  };
+  EXPECT_TRUE(r.seen == expected);
+}
+
+TEST(PcapngFile, StampsOutsideTheShownRangeAreHidden) {
+  const int64_t back_to_1969 = -static_cast<int64_t>(T0) - 100;
+  pcapng_writer w;
+  w.section(false);
+  w.interface(1, 0, -1, &back_to_1969);
+  w.interface(1, 0, 0x80 | 127);  // 2^-127: every stamp is within the first second
+  w.enhanced(0, T0 * 1000000, filled(20, 1));
+  w.enhanced(1, ~uint64_t{0}, filled(20, 1));
+  const auto r = walk(w.data());
+  ASSERT_EQ(r.seen.size(), 2u);
+  EXPECT_EQ(r.seen[0].time, record_time::hidden);
+  EXPECT_EQ(r.seen[0].ticks, EPOCH_TICKS - 100 * TICKS_PER_SECOND);
+  EXPECT_EQ(r.seen[1].time, record_time::hidden);
+}
+
+TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
   const bytes two = testing::pcap_file({{.frame = filled(60, 1)}, {.frame = filled(98, 2)}});
-  bytes over_snaplen = testing::pcap_file(
-      {{.frame = filled(100, 1)}, {.frame = filled(200, 2)}, {.frame = filled(50, 3)}}, 150);
+  pcapng_writer ng;
+  ng.section(false);
+  ng.interface(1);
+  ng.enhanced(0, 1, filled(60, 1));
+  pcapng_writer later_v2 = ng;
+  later_v2.section(false, 2);
+  later_v2.enhanced(0, 1, filled(60, 1));
+  const size_t tail = ng.data().size();  // where the second packet block starts
+  ng.enhanced(0, 2, filled(60, 2));
+  const bytes base = ng.data();
+  const auto with = [&](size_t at, uint32_t v) {
+    bytes b = base;
+    store_le32(b.data() + at, v);
+    return b;
+  };
+  const std::string damaged = ": damaged record after frame 1, the rest is not read\n";
+  const std::string header_cut = ": the file ends inside the record header after frame 1\n";
   const struct {
     const char* name;
     bytes file;
     size_t handed_on;
     std::string message;  // empty: nothing on standard error
   } rows[] = {
-      {"whole file", two, 2, ""},
-      {"final record cut short", bytes(two.begin(), two.end() - 40), 2,
+      {"pcap whole", two, 2, ""},
+      {"pcap final record cut short", bytes(two.begin(), two.end() - 40), 2,
        ": frame 2 is cut short, 58 of 98 bytes present\n"},
-      {"record header cut", bytes(two.begin(), two.begin() + 24 + 76 + 9), 1,
-       ": the file ends inside the record header after frame 1\n"},
-      {"record longer than the snaplen", over_snaplen, 1,
-       ": damaged record after frame 1, the rest is not read\n"},
+      {"pcap record header cut", bytes(two.begin(), two.begin() + 24 + 76 + 9), 1, header_cut},
+      {"pcap record longer than the snaplen",
+       testing::pcap_file(
+           {{.frame = filled(60, 1)}, {.frame = filled(200, 2)}, {.frame = filled(50, 3)}}, 150),
+       1, damaged},
+      {"pcapng intact", base, 2, ""},
+      {"total length below 12", with(tail + 4, 8), 1, damaged},
+      {"total length not a multiple of 4", with(tail + 4, 90), 1, damaged},
+      {"total length past the end", with(tail + 4, 4096), 1, damaged},
+      {"total length above the record limit", with(tail + 4, 0x7ffffff0), 1, damaged},
+      {"trailing length differs", with(base.size() - 4, 88), 1, damaged},
+      {"captured length past the block", with(tail + 20, 61), 1, damaged},
+      {"file cut inside a block", bytes(base.begin(), base.end() - 1), 1, damaged},
+      {"file cut inside a block header", bytes(base.begin(), base.begin() + tail + 5), 1,
+       header_cut},
+      {"a later section of another major version", later_v2.data(), 1, damaged},
   };
-  for (const auto& r : rows) {
-    seen.clear();
-    const bool ok = walk(r.file);
-    EXPECT_TRUE(ok) << r.name;
-    EXPECT_EQ(seen.size(), r.handed_on) << r.name;
-    if (r.message.empty()) {
-      EXPECT_EQ(err, "") << r.name;
-    } else {
-      EXPECT_TRUE(err.ends_with("walk.pcap" + r.message)) << r.name << ": " << err;
-    }
+  for (const auto& row : rows) {
+    const auto r = walk(row.file);
+    EXPECT_EQ(r.result, WALKED) << row.name;
+    ASSERT_EQ(r.seen.size(), row.handed_on) << row.name;
+    EXPECT_EQ(r.seen[0].frame, filled(60, 1)) << row.name;
+    EXPECT_TRUE(row.message.empty() ? r.err.empty() : r.err.ends_with("walk.cap" + row.message))
+        << row.name << ": " << r.err;
   }
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].frame, filled(100, 1));
 }
 
-TEST_F(PcapReaderTest, RecordsLargerThanTheReadBufferAreHandedOnWhole) {
-  const bytes big = filled(READ_BUFFER_SIZE * 3 + 17, 9);
-  const bytes jumbo = filled(200000, 4);  // above the classic 128 KiB record buffer
-  EXPECT_TRUE(walk(testing::pcap_file(
-      {{.frame = filled(60, 1)}, {.frame = big}, {.frame = jumbo}, {.frame = filled(60, 2)}},
-      0xFFFFFFFF)));
-  ASSERT_EQ(seen.size(), 4u);
-  EXPECT_EQ(seen[1].frame, big);
-  EXPECT_EQ(seen[2].frame, jumbo);
-  EXPECT_EQ(seen[3].frame_number, 4u);
+TEST(PcapngFile, OnlyASectionHeaderOfVersionOneOpensAFile) {
+  pcapng_writer v2;
+  v2.section(false, 2);
+  v2.interface(1);
+  const auto r = walk(v2.data());
+  EXPECT_NE(r.result, WALKED);
+  EXPECT_TRUE(r.announced.ends_with("invalid pcap file, aborting\n")) << r.announced;
 }
 
-TEST_F(PcapReaderTest, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
-  const std::string dir = testing::temp_dir();
-  EXPECT_EQ(walk_result(dir + "/does-not-exist.pcap"), capture_read::not_read);
-  EXPECT_EQ(walk_result(dir), capture_read::not_read);
-  const std::string fifo = dir + "/fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(walk_result(fifo), capture_read::not_read);  // must not block
-  EXPECT_EQ(walk_result("/dev/zero"), capture_read::not_read);
-  EXPECT_TRUE(seen.empty());
+TEST(PcapngFile, FramesOfALinkTypeNotDecodedAreSaidOncePerFile) {
+  pcapng_writer w;
+  w.section(false);
+  w.interface(147);
+  w.interface(1);
+  for (int i = 0; i < 3; ++i) {
+    w.enhanced(0, 1, filled(20, 1));
+    w.enhanced(1, 1, filled(20, 1));
+  }
+  const auto r = walk(w.data());
+  EXPECT_EQ(r.seen.size(), 6u);
+  const std::string line = "frames of link type 147 are not decoded in ";
+  EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
+  EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
 }
 
 }  // namespace

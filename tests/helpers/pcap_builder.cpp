@@ -30,47 +30,24 @@ void put(bytes& b, uint64_t v, int size, bool big_endian = false) {
 
 }  // namespace
 
-bytes pcap_global_header(uint32_t snaplen, uint32_t magic, uint16_t major, uint16_t minor,
-                         uint32_t link_type) {
+bytes pcap_record(const record_parts& r, bool big_endian) {
   bytes b;
-  for (const auto& [v, size] : {std::pair<uint32_t, int>{magic, 4},
-                                {major, 2},
-                                {minor, 2},
-                                {0, 4},
-                                {0, 4},
-                                {snaplen, 4},
-                                {link_type, 4}})
-    put(b, v, size);
-  return b;
-}
-
-bytes pcap_record(const record_parts& r) {
-  bytes b;
-  put(b, r.ts_sec, 4);
-  put(b, r.ts_usec, 4);
-  put(b, r.incl_len >= 0 ? static_cast<uint64_t>(r.incl_len) : r.frame.size(), 4);
-  put(b, r.orig_len >= 0 ? static_cast<uint64_t>(r.orig_len) : r.frame.size(), 4);
+  for (const int64_t v : {int64_t{r.ts_sec}, int64_t{r.ts_usec}, r.incl_len, r.orig_len})
+    put(b, v >= 0 ? static_cast<uint64_t>(v) : r.frame.size(), 4, big_endian);
   b.insert(b.end(), r.frame.begin(), r.frame.end());
   return b;
 }
 
 bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool big_endian,
                 bool nanoseconds, uint32_t link_type) {
-  const bytes header =
-      pcap_global_header(snaplen, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4, 2, 4, link_type);
   bytes b;
-  const auto put = [&](const uint8_t* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) b.push_back(p[big_endian ? n - 1 - i : i]);
-  };
-  size_t at = 0;
-  for (size_t n : {4, 2, 2, 4, 4, 4, 4}) {
-    put(header.data() + at, n);
-    at += n;
-  }
+  const uint32_t magic = nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4;
+  for (const auto& [v, size] : {std::pair<uint32_t, int>{magic, 4}, {2, 2}, {4, 2}, {0, 8}})
+    put(b, v, size, big_endian);
+  for (const uint32_t v : {snaplen, link_type}) put(b, v, 4, big_endian);
   for (const record_parts& r : records) {
-    const bytes rec = pcap_record(r);
-    for (size_t i = 0; i < 16; i += 4) put(rec.data() + i, 4);
-    b.insert(b.end(), rec.begin() + 16, rec.end());
+    const bytes rec = pcap_record(r, big_endian);
+    b.insert(b.end(), rec.begin(), rec.end());
   }
   return b;
 }
@@ -96,7 +73,6 @@ bytes pcapng_writer::body(std::initializer_list<std::pair<uint64_t, int>> fields
 
 void pcapng_writer::section(bool big_endian, uint16_t major) {
   m_big_endian = big_endian;
-  // Section length not given.
   block(0x0A0D0D0A, body({{0x1A2B3C4D, 4}, {major, 2}, {0, 2}, {~uint64_t{0}, 8}}));
 }
 
@@ -122,10 +98,8 @@ void pcapng_writer::simple(const bytes& frame, int64_t orig_len) {
 }
 
 void pcapng_writer::obsolete(uint16_t iface, uint64_t stamp, const bytes& frame) {
-  block(
-      2,
-      body({{iface, 2}, {0, 2}, {stamp >> 32, 4}, {stamp, 4}, {frame.size(), 4}, {frame.size(), 4}},
-           frame));
+  const uint64_t len = frame.size();
+  block(2, body({{iface, 2}, {0, 2}, {stamp >> 32, 4}, {stamp, 4}, {len, 4}, {len, 4}}, frame));
 }
 
 bytes ether_frame(uint16_t ether_type, const bytes& body) {
@@ -189,9 +163,8 @@ decoded_frame::decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time t
 
 std::string temp_dir() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  // A fresh directory per test process: process ids come round again, and a FIFO or file left
-  // by an earlier run under the same id must not meet this one.
-  // It goes, with all the tests wrote there, when the process ends.
+  // A fresh directory per test process, removed when it ends: process ids come round again, and
+  // a FIFO or file left by an earlier run under the same id must not meet this one.
   struct scratch {
     std::string path;
     scratch() : path(::testing::TempDir() + "nelo_XXXXXX") {
@@ -228,12 +201,11 @@ bytes read_file(const std::string& path) {
 std::string write_long_capture(size_t payload_size, int blocks) {
   const std::string path = temp_dir() + "/long" + std::to_string(payload_size) + ".pcap";
   std::ofstream out(path, std::ios::binary);
-  const bytes header = pcap_global_header();
-  out.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  const bytes header = pcap_file({});
   const bytes record =
       pcap_record({.frame = ipv4_icmp_frame(a, b, 8, 0, 7, bytes(payload_size, 0x61))});
+  out.write(reinterpret_cast<const char*>(header.data()), 24);
   std::string block;
   for (int i = 0; i < 4096; ++i) block.append(record.begin(), record.end());
   for (int i = 0; i < blocks; ++i) {
@@ -298,12 +270,9 @@ run_result run_shell(const std::string& command) {
 recorded_walk record_walk(const std::string& path) {
   recording_ctx ctx;
   captured_walk_io out;
-  recorded_walk walk;
-  walk.result = static_cast<int>(read_capture_file(path, record_only, &ctx, out.io));
-  walk.seen = std::move(ctx.seen);
-  walk.announced = out.announced.str();
-  walk.err = out.written.str();
-  return walk;
+  // A braced list is evaluated in order: the walk runs before its results are taken.
+  return {static_cast<int>(read_capture_file(path, record_only, &ctx, out.io)), std::move(ctx.seen),
+          out.announced.str(), out.written.str()};
 }
 
 }  // namespace nelo::testing

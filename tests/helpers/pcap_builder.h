@@ -55,19 +55,15 @@ struct record_parts {
   int64_t orig_len = -1;
 };
 
-// The 24-byte global header of a little-endian microsecond pcap 2.4 file.
-bytes pcap_global_header(uint32_t snaplen = 262144, uint32_t magic = 0xA1B2C3D4, uint16_t major = 2,
-                         uint16_t minor = 4, uint32_t link_type = 1);
-bytes pcap_record(const record_parts& record);
-// A classic pcap file in the byte order and stamp resolution asked for (ts_usec holds the
-// fraction in the file's unit).
+bytes pcap_record(const record_parts& record, bool big_endian = false);
+// A pcap 2.4 file in the byte order and stamp resolution asked for (ts_usec holds the fraction
+// in the file's unit); with no records, its global header alone.
 bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144,
                 bool big_endian = false, bool nanoseconds = false, uint32_t link_type = 1);
 
-// Writes pcapng blocks in one byte order; a new section() may switch it.
+// Writes pcapng blocks in the byte order of the last section().
 class pcapng_writer {
  public:
-  explicit pcapng_writer(bool big_endian = false) : m_big_endian(big_endian) {}
   void section(bool big_endian, uint16_t major = 1);
   // tsresol < 0 and no tsoffset leave the options out.
   void interface(uint16_t link_type, uint32_t snaplen = 0, int tsresol = -1,
@@ -80,7 +76,7 @@ class pcapng_writer {
 
  private:
   bytes body(std::initializer_list<std::pair<uint64_t, int>> fields, const bytes& data = {}) const;
-  bool m_big_endian;
+  bool m_big_endian = false;
   bytes m_out;
 };
 
@@ -97,8 +93,8 @@ bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]);
 // A frame of the given EtherType with `body` after the Ethernet header.
 bytes ether_frame(uint16_t ether_type, const bytes& body);
 
-// A frame, the record a reader would hand on for it and the decoder's view of it. Not copyable:
-// the record and the view point into the frame.
+// A frame, the record a reader would hand on for it and the decoder's view of it; the record
+// and the view point into the frame, so it is not copyable.
 struct decoded_frame {
   bytes frame;
   capture_record record;
@@ -119,16 +115,15 @@ bytes read_file(const std::string& path);
 std::string write_long_capture(size_t payload_size = 56, int blocks = 400);
 
 struct run_result {
-  int status = -1;  // the exit status
+  int status = -1;
   std::string out;
   std::string err;
 };
 // Runs `command` with /bin/sh; its standard error goes through a file so both streams are kept.
 run_result run_shell(const std::string& command);
 
-// Runs nelo in this process on the same terms as the binary on pipes (standard output read line
-// by line, nothing on a terminal), with `input` as its standard input. The status is the one
-// the process would exit with.
+// Runs nelo in this process on the same terms as the binary on pipes, with `input` as its
+// standard input; the status is the one the process would exit with.
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input = "");
 
 }  // namespace nelo::testing
