@@ -19,7 +19,6 @@ namespace nelo {
 // Fields of the network header, as offsets from its first byte.
 inline constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
 inline constexpr uint16_t ETHERTYPE_IPV6 = 0x86DD;
-inline constexpr size_t IPV4_HEADER_MIN = 20;
 inline constexpr size_t IPV4_FRAGMENT_OFFSET = 6;  // flags and fragment offset, big-endian
 inline constexpr uint16_t IPV4_FRAGMENT_OFFSET_MASK = 0x1FFF;
 inline constexpr size_t IPV4_TTL_OFFSET = 8;
