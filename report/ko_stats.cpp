@@ -4,7 +4,6 @@
 // the shortcut share these helpers, which is what keeps their answers identical.
 #include "report/ko_stats.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace ko {
@@ -17,21 +16,10 @@ constexpr double PERCENT = 100.0;
 
 using histogram_t = std::array<uint32_t, HISTOGRAM_BINS>;
 
-// Counts the bytes in four interleaved tables so that runs of one value do not serialise on a
-// single counter, then folds them.
 void count_bytes(const uint8_t* data, size_t len, histogram_t& out) {
-  uint32_t part[4][HISTOGRAM_BINS] = {};
-  size_t i = 0;
-  for (; i + 4 <= len; i += 4) {
-    ++part[0][data[i]];
-    ++part[1][data[i + 1]];
-    ++part[2][data[i + 2]];
-    ++part[3][data[i + 3]];
-  }
-  for (; i < len; ++i) ++part[0][data[i]];
-  for (size_t b = 0; b < HISTOGRAM_BINS; ++b) {
-    out[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
-  }
+  nelo::byte_tally tally;
+  tally.add(data, len);
+  out = tally.fold();
 }
 
 struct moments {
@@ -126,14 +114,12 @@ bool payload_looks_random(const uint8_t* data, int32_t len) {
   const size_t count = static_cast<size_t>(len);
   ko::histogram_t histogram;
   ko::count_bytes(data, count, histogram);
-  return byte_counts_look_random(histogram.data(), len);
+  return byte_counts_look_random(histogram, len);
 }
 
-bool byte_counts_look_random(const uint32_t counts[ko::HISTOGRAM_BINS], int32_t len) {
+bool byte_counts_look_random(const byte_histogram& histogram, int32_t len) {
   if (len < static_cast<int32_t>(ko::HISTOGRAM_BINS)) return false;
   const size_t count = static_cast<size_t>(len);
-  ko::histogram_t histogram;
-  std::copy(counts, counts + ko::HISTOGRAM_BINS, histogram.begin());
   const ko::moments m = ko::compute_moments(histogram, count);
   if (!ko::moments_pass(m.mean, m.stddev)) return false;
   if (!ko::spread_passes(m.min_hist, m.max_hist)) return false;

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/byte_tally.h"
+
 namespace ko {
 
 inline constexpr size_t HISTOGRAM_BINS = 256;
@@ -71,7 +73,7 @@ namespace nelo {
 bool payload_looks_random(const uint8_t* data, int32_t len);
 
 // The same answer from the counts of each byte value of a payload of `len` bytes, already made.
-bool byte_counts_look_random(const uint32_t counts[ko::HISTOGRAM_BINS], int32_t len);
+bool byte_counts_look_random(const byte_histogram& counts, int32_t len);
 
 // The normalised Shannon entropy of the `len` bytes at `data` (0 to 1; 0 for none), as
 // `ko::stats::entropy` gives it up to rounding in the last bits, at the cost of one logarithm

@@ -58,19 +58,11 @@ struct no_tally {
   void operator()(const uint8_t*) {}
 };
 
-// Counts the byte values of each block in four interleaved tables, so that runs of one value do
-// not serialise on a single counter. Done in the digest's own loop, the counting runs on the
+// Counts the byte values of each block. Done in the digest's own loop, the counting runs on the
 // execution ports that MD5's chain of dependent steps leaves idle.
-struct byte_tally {
-  uint32_t part[4][256] = {};
-  void operator()(const uint8_t* block) {
-    for (size_t i = 0; i < MD5_BLOCK_SIZE; i += 4) {
-      ++part[0][block[i]];
-      ++part[1][block[i + 1]];
-      ++part[2][block[i + 2]];
-      ++part[3][block[i + 3]];
-    }
-  }
+struct block_tally {
+  byte_tally& tally;
+  void operator()(const uint8_t* block) { tally.add(block, MD5_BLOCK_SIZE); }
 };
 
 // Transforms `blocks` consecutive 64-byte blocks at `data` into `state`, handing each block to
@@ -178,19 +170,10 @@ void transform_blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   transform_blocks(state, data, blocks, none);
 }
 
-}  // namespace
-
-void md5_init(md5_context* ctx) {
-  ctx->state[0] = INIT_A;
-  ctx->state[1] = INIT_B;
-  ctx->state[2] = INIT_C;
-  ctx->state[3] = INIT_D;
-  ctx->count[0] = 0;
-  ctx->count[1] = 0;
-  std::memset(ctx->buffer, 0, sizeof ctx->buffer);
-}
-
-bool md5_update(md5_context* ctx, const uint8_t* data, uint32_t len) {
+// `md5_update`, handing every whole block taken straight from `data` to `tally`. Bytes kept in
+// the context's buffer are not handed on.
+template <typename Tally>
+bool update(md5_context* ctx, const uint8_t* data, uint32_t len, Tally& tally) {
   if (ctx == nullptr || data == nullptr || len == 0) return false;
 
   size_t used = (ctx->count[0] >> 3) % MD5_BLOCK_SIZE;
@@ -213,12 +196,29 @@ bool md5_update(md5_context* ctx, const uint8_t* data, uint32_t len) {
   }
   const size_t blocks = remaining / MD5_BLOCK_SIZE;
   if (blocks != 0) {
-    transform_blocks(ctx->state, data, blocks);
+    transform_blocks(ctx->state, data, blocks, tally);
     data += blocks * MD5_BLOCK_SIZE;
     remaining -= blocks * MD5_BLOCK_SIZE;
   }
   if (remaining != 0) std::memcpy(ctx->buffer, data, remaining);
   return true;
+}
+
+}  // namespace
+
+void md5_init(md5_context* ctx) {
+  ctx->state[0] = INIT_A;
+  ctx->state[1] = INIT_B;
+  ctx->state[2] = INIT_C;
+  ctx->state[3] = INIT_D;
+  ctx->count[0] = 0;
+  ctx->count[1] = 0;
+  std::memset(ctx->buffer, 0, sizeof ctx->buffer);
+}
+
+bool md5_update(md5_context* ctx, const uint8_t* data, uint32_t len) {
+  no_tally none;
+  return update(ctx, data, len, none);
 }
 
 bool md5_final(uint8_t digest[MD5_DIGEST_SIZE], md5_context* ctx) {
@@ -250,22 +250,14 @@ bool md5_buffer(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZ
 }
 
 bool md5_buffer_counting(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZE],
-                         uint32_t counts[BYTE_VALUES]) {
-  if (data == nullptr || len == 0) return false;
+                         byte_tally& tally) {
   md5_context ctx;
   md5_init(&ctx);
-  byte_tally tally;
-  const size_t blocks = len / MD5_BLOCK_SIZE;
-  transform_blocks(ctx.state, data, blocks, tally);
-  for (size_t b = 0; b < BYTE_VALUES; ++b) {
-    counts[b] += tally.part[0][b] + tally.part[1][b] + tally.part[2][b] + tally.part[3][b];
-  }
-  const size_t done = blocks * MD5_BLOCK_SIZE;
-  for (size_t i = done; i < len; ++i) ++counts[data[i]];
-  // The whole blocks are in the state; the length and the rest go through the usual path.
-  ctx.count[0] = static_cast<uint32_t>(done << 3);
-  ctx.count[1] = static_cast<uint32_t>(static_cast<uint64_t>(done) >> 29);
-  if (len > done) md5_update(&ctx, data + done, static_cast<uint32_t>(len - done));
+  block_tally blocks{tally};
+  if (!update(&ctx, data, len, blocks)) return false;
+  // What is left in the buffer is less than a block, and the padding is not payload.
+  const size_t tail = len % MD5_BLOCK_SIZE;
+  tally.add(data + len - tail, tail);
   return md5_final(digest, &ctx);
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "report/byte_tally.h"
+
 namespace nelo {
 
 inline constexpr size_t MD5_DIGEST_SIZE = 16;
@@ -35,12 +37,10 @@ bool md5_final(uint8_t digest[MD5_DIGEST_SIZE], md5_context* ctx);
 // is 0 (the report shows no digest for an empty payload).
 bool md5_buffer(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZE]);
 
-inline constexpr size_t BYTE_VALUES = 256;
-
-// `md5_buffer` that also adds the count of each byte value in the buffer to `counts`, in the
-// same pass: for the statistics of the payloads it digests, at a fraction of a second pass.
+// `md5_buffer` that also adds every byte of the buffer to `tally`, in the same pass: for the
+// statistics of the payloads it digests, at a fraction of a second pass.
 bool md5_buffer_counting(const uint8_t* data, uint32_t len, uint8_t digest[MD5_DIGEST_SIZE],
-                         uint32_t counts[BYTE_VALUES]);
+                         byte_tally& tally);
 
 // Writes the digest as 32 lower-case hex digits, byte 0 first, no NUL.
 void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], char out[MD5_HEX_SIZE]);
