@@ -5,9 +5,7 @@
 // (status 124) rather than a stuck test suite.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,8 +14,6 @@
 
 #include "helpers/pcap_builder.h"
 #include "support/error_writer.h"
-
-extern char** environ;
 
 namespace nelo {
 namespace {
@@ -58,32 +54,6 @@ TEST(DriverEndToEnd, OutputFileIsTruncatedAndBinaryFormIsTheFramesOwnBytes) {
   }
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(testing::read_file(out), expected);
-}
-
-TEST(DriverEndToEnd, StopSignalsFlushEveryFormattedLineAndEndWithTheSignalsStatus) {
-  const std::string capture = testing::write_long_capture();
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-    const std::string report = testing::temp_dir() + "/report.txt";
-    std::vector<std::string> words = {NELO_BINARY, "-ifile", capture, "-ofile", report};
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, NELO_BINARY, nullptr, nullptr, argv.data(), environ), 0);
-    usleep(300 * 1000);
-    kill(pid, signo);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    ASSERT_TRUE(WIFSIGNALED(wstatus)) << "signal " << signo << " came after the walk ended";
-    EXPECT_EQ(WTERMSIG(wstatus), signo);
-    // The report stops at a line boundary: nothing formatted was left in the buffer.
-    const bytes text = testing::read_file(report);
-    ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.back(), '\n');
-    const std::string tail(text.end() - 20, text.end());
-    EXPECT_NE(tail.find("echo request \n"), std::string::npos) << tail;
-  }
-  std::remove(capture.c_str());
 }
 
 // The built binary with a deadline and SIGPIPE at its default, as a shell would run it;
