@@ -27,10 +27,8 @@ parse_result parse(cmd_params& params, arg_list args) {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const testing::bytes b = testing::read_file(path);
+  return std::string(b.begin(), b.end());
 }
 
 TEST(SharedOptions, TakesFiltersAndIgnoredOptionsAndLeavesTheRest) {
@@ -86,21 +84,6 @@ TEST(SharedOptions, ReadsTheFileTimeWindowAsWholeSeconds) {
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.err, "invalid start time, ignoring\ninvalid stop time, ignoring\n");
   EXPECT_FALSE(bad.file_time_start_given || bad.file_time_stop_given);
-}
-
-TEST(SharedOptions, ReportsUnbalancedAliases) {
-  for (const auto& [value, ok] : {std::pair{"a;/x|b,/y", true},
-                                  {"a,/x|b", false},
-                                  {"a,/x,/y", false},
-                                  {",/x", false},
-                                  {"", false}}) {
-    cmd_params aliases;
-    const auto a = parse(aliases, {"nelo", "-aliaspath", value});
-    EXPECT_EQ(a.ok, ok) << value;
-    EXPECT_EQ(a.err, ok ? "option -aliaspath has no effect in nelo, ignoring\n"
-                        : "imbalanced alias to true pathfiles, aborting\n")
-        << value;
-  }
 }
 
 TEST(OutputCheck, NeverDisturbsAFileAndRefusesWhatCannotBeWritten) {

@@ -53,11 +53,15 @@ class DirectoryWalk : public testing::Test {
 };
 
 TEST_F(DirectoryWalk, GoesBreadthFirstInNameOrderDownToTheDepthLimit) {
+  // A link back to the top: listed as a name, never walked into.
+  fs::create_directory_symlink("..", at("b_sub/loop"));
   EXPECT_EQ(walk(root, 0), (names{at("m.cap"), at("z.pcap")}));
   EXPECT_EQ(walk(root + "//", 0), (names{at("m.cap"), at("z.pcap")}));
-  EXPECT_EQ(walk(root, 1),
-            (names{at("m.cap"), at("z.pcap"), at("a_sub/one.pcap"), at("b_sub/two.pcap")}));
+  EXPECT_EQ(walk(root, 1), (names{at("m.cap"), at("z.pcap"), at("a_sub/one.pcap"), at("b_sub/loop"),
+                                  at("b_sub/two.pcap")}));
   EXPECT_EQ(walk(root, 1, nelo::parse_filters("*.cap")), names{at("m.cap")});
+  EXPECT_EQ(walk(root, 9), (names{at("m.cap"), at("z.pcap"), at("a_sub/one.pcap"), at("b_sub/loop"),
+                                  at("b_sub/two.pcap"), at("b_sub/deeper/three.pcap")}));
 }
 
 TEST_F(DirectoryWalk, SkipsDirectoriesThatAreGoneOrCannotBeListed) {

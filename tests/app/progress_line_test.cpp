@@ -27,20 +27,24 @@ TEST(ProgressLine, RendersFileBytesPercentAndPackets) {
   EXPECT_EQ(progress_line::render(p, 0).substr(0, 12), "nelo: ...xxx");
 }
 
+// Every message to a terminal first clears the line the progress may have left there.
 TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
   const std::string capture = testing::write_long_capture();
   const std::string nelo = NELO_BINARY;
-  const std::string run = nelo + " -ifile " + capture + " -dump_hdr -dump_payload";
+  const std::string run = nelo + " -ifile " + capture + " -bogus -dump_hdr -dump_payload";
   // script(1) gives nelo a terminal for standard error; the report goes to /dev/null.
   const std::string screen =
       testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null").out;
+  EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "unknown option -bogus, ignoring"),
+            std::string::npos)
+      << screen;
   const size_t shown = screen.rfind("packets reported");
   ASSERT_NE(shown, std::string::npos) << "no progress line on the terminal";
   EXPECT_NE(screen.find(LINE_CLEAR_SEQUENCE, shown), std::string::npos)
       << "the progress line was not cleared at the end";
 
-  EXPECT_EQ(testing::run_shell(run + " >/dev/null").err, "");
+  EXPECT_EQ(testing::run_shell(run + " >/dev/null").err, "unknown option -bogus, ignoring\n");
 
   const std::string quiet =
       testing::run_shell("script -qec '" + run + " -quiet >/dev/null' /dev/null </dev/null").out;

@@ -259,7 +259,8 @@ TEST(ThreadedCapture, StopSignalsLeaveWholeLinesInOrderWithOrWithoutThreads) {
       {{"-pipe", "-threads", "2"}, list, SIGTERM, 3},
   };
   for (const auto& row : rows) {
-    const size_t captures = expect_whole_lines_in_order(stopped_run(row.args, row.input, row.signo));
+    const size_t captures =
+        expect_whole_lines_in_order(stopped_run(row.args, row.input, row.signo));
     EXPECT_GE(captures, 1u) << row.signo;
     EXPECT_LE(captures, row.most_captures) << row.signo;
   }

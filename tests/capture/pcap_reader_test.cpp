@@ -3,7 +3,6 @@
 #include "capture/pcap_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -97,19 +96,6 @@ TEST(PcapReader, RecordsLargerThanTheReadBufferAreHandedOnWholeUpToTheRecordLimi
   EXPECT_EQ(r.seen[2].frame, jumbo);
   EXPECT_EQ(r.seen[3].frame_number, 4u);
   EXPECT_TRUE(r.err.ends_with(": damaged record after frame 4, the rest is not read\n")) << r.err;
-}
-
-TEST(PcapReader, MissingFilesDirectoriesAndSpecialFilesAreRefused) {
-  const std::string dir = testing::temp_dir();
-  const std::string fifo = dir + "/fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // A FIFO must not block.
-  for (const std::string& path :
-       {dir + "/does-not-exist.pcap", dir, fifo, std::string("/dev/zero")}) {
-    const auto r = testing::record_walk(path);
-    EXPECT_EQ(r.result, static_cast<int>(capture_read::not_read)) << path;
-    EXPECT_TRUE(r.seen.empty()) << path;
-  }
 }
 
 TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {

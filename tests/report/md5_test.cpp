@@ -1,15 +1,11 @@
 #include "report/md5.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#ifdef NELO_HAVE_OPENSSL
-#include <openssl/evp.h>
-#endif
 
 namespace nelo {
 namespace {
@@ -32,30 +28,11 @@ std::string streamed_md5(const uint8_t* data, size_t len, size_t piece) {
   return hex(digest);
 }
 
-#ifdef NELO_HAVE_OPENSSL
 std::string reference_md5(const uint8_t* data, size_t len) {
   uint8_t digest[EVP_MAX_MD_SIZE];
   unsigned int digest_len = 0;
   EXPECT_EQ(EVP_Digest(data, len, digest, &digest_len, EVP_md5(), nullptr), 1);
   return hex(digest);
-}
-#endif
-
-TEST(Md5, PublishedSuiteGivesPublishedDigests) {
-  const std::pair<const char*, const char*> suite[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
-      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-       "57edf4a22be3c955ac49da2e2107b67a"},
-  };
-  for (const auto& [message, expected] : suite) {
-    const auto* data = reinterpret_cast<const uint8_t*>(message);
-    const size_t len = std::strlen(message);
-    EXPECT_EQ(streamed_md5(data, len, len + 1), expected) << message;
-    EXPECT_EQ(streamed_md5(data, len, 7), expected) << message;
-  }
 }
 
 TEST(Md5, RefusesMissingInputAndCarriesTheBitCount) {
@@ -72,7 +49,6 @@ TEST(Md5, RefusesMissingInputAndCarriesTheBitCount) {
   EXPECT_EQ(ctx.count[1], 1u);
 }
 
-#ifdef NELO_HAVE_OPENSSL
 TEST(Md5, EveryLengthAroundThePaddingBoundariesMatchesAReference) {
   std::mt19937 gen(12345);
   std::vector<uint8_t> data(300);
@@ -81,7 +57,6 @@ TEST(Md5, EveryLengthAroundThePaddingBoundariesMatchesAReference) {
     EXPECT_EQ(streamed_md5(data.data(), len, 1 + len % 67), reference_md5(data.data(), len)) << len;
   }
 }
-#endif
 
 }  // namespace
 }  // namespace nelo
