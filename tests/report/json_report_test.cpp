@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -37,22 +36,15 @@ TEST(JsonEscaping, EscapesWhatJsonNeedsAndReplacesEveryByteThatIsNotUtf8) {
   }
 }
 
-// What the -json run of a crafted capture says of its VLAN tags, its link type and its name.
-TEST(JsonReport, CarriesVlanIdsLinkTypeAndAValidNameForAnyFile) {
+// A file name that is not UTF-8 still gives valid JSON; the other fields are held by golden runs.
+TEST(JsonReport, FileNameThatIsNotUtf8IsWrittenAsValidUtf8) {
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
-  testing::bytes frame = testing::ipv4_icmp_frame(a, b, 8, 0, 0x1234, testing::bytes(8, 7));
-  const uint8_t tags[] = {0x88, 0xa8, 0x00, 0x64, 0x81, 0x00, 0x20, 0x05};
-  frame.insert(frame.begin() + 12, std::begin(tags), std::end(tags));
-  const testing::bytes bare = testing::ipv4_icmp_frame(a, b, 8, 0, 0x1234, {});
   const std::string path = testing::write_temp_file(
-      "caf\xe9.pcap", testing::pcap_file({{.frame = frame}, {.frame = bare}}));
+      "caf\xe9.pcap",
+      testing::pcap_file({{.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 0x1234, {})}}));
   const auto r = testing::run_nelo_in_process({"-ifile", path, "-json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("caf\xef\xbf\xbd.pcap\",\"frame\":1,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"id\":4660,\"seq\":1,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"vlan\":[100,5],\"link_type\":1}\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"frame\":2,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"payload_len\":0,"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Processing"), std::string::npos) << "announcements go to stderr";
   EXPECT_NE(r.err.find("Processing file: "), std::string::npos);
 }
