@@ -24,7 +24,8 @@ TEST(ProgressLine, RendersFileBytesPercentAndPackets) {
             "nelo: /captures/day1.pcap  512.0 MiB  34 packets reported");
   const std::string long_name(100, 'x');
   p.path = &long_name;
-  EXPECT_EQ(progress_line::render(p, 0).substr(0, 12), "nelo: ...xxx");
+  EXPECT_EQ(progress_line::render(p, 0),
+            "nelo: ..." + std::string(45, 'x') + "  512.0 MiB  34 packets reported");
 }
 
 // Every message to a terminal first clears the line the progress may have left there.

@@ -50,6 +50,7 @@ TEST(ParseU64, AppliesTheLengthLimitsOfEachBase) {
       {"0xffffffffffffffff", true, UINT64_MAX},
       {"0x1ffffffffffffffff", false, 0},
       {"o17", true, 15},
+      {"o1777777777777777777777", true, UINT64_MAX},  // 22 octal digits
       {"  42", true, 42},
       {"4 2", false, 0},
       {"42 ", false, 0},
@@ -88,6 +89,7 @@ TEST(ParseLists, UseTheFirstDelimiterPresentAndSkipBadItems) {
 TEST(SplitWords, JoinsQuotedGroupsOnlyWhenThereAreSeveralWords) {
   EXPECT_EQ(split_words("  a \"b  c\" d "), (std::vector<std::string>{"a", "b c", "d"}));
   EXPECT_EQ(split_words("\"x\""), (std::vector<std::string>{"\"x\""}));
+  EXPECT_EQ(split_words("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(split_words("\"open end"), (std::vector<std::string>{"\"open", "end"}));
 }
 
