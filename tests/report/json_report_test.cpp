@@ -27,6 +27,7 @@ TEST(JsonEscaping, EscapesWhatJsonNeedsAndReplacesEveryByteThatIsNotUtf8) {
       {"sequence cut by the end", "x\xe2\x82", "x\xef\xbf\xbd\xef\xbf\xbd"},
       {"delete is kept", "\x7f", "\x7f"},
       {"three-byte sequence led by E0", "\xe0\xa0\x80", "\xe0\xa0\x80"},
+      {"overlong three-byte sequence", "\xe0\x9f\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
       {"second byte below the continuation range", "\xc3\x7f", "\xef\xbf\xbd\x7f"},
   };
   for (const auto& r : rows) {
