@@ -53,7 +53,8 @@ def quoted4(proto, ports):
 
 udp4 = quoted4(17, (40000, 33434))
 udp6 = bytes([0x60, 0, 0, 0, 0, 8, 17, 1]) + link_local + long6 + struct.pack(">HHI", 40001, 33435, 0)
-vlan = MACS + bytes([0x88, 0xA8, 0x00, 0x64, 0x81, 0x00, 0x20, 0x05]) + v4([10, 0, 0, 1], [10, 0, 0, 2], 8, 0x1234, bytes(8))[12:]
+echo = v4([10, 0, 0, 1], [10, 0, 0, 2], 8, 0x1234, bytes(8))[12:]
+vlan = MACS + bytes([0x88, 0xA8, 0x00, 0x64, 0x81, 0x00, 0x20, 0x05]) + echo
 frames = [
     v4(a, b, 8, 0x1A2B, b""),                     # stamped 1970-01-01 00:00:00: no time shown
     v6(long6, link_local, 128, 0x00FF, b"", 255),  # the widest IPv6 address, hop limit 255
@@ -72,6 +73,7 @@ frames = [
     v4(a, b, 18, 0x1212, bytes(4)),
     v6(link_local, long6, 4, 0, udp6),            # ICMPv6 parameter problem: quoted
     v6(link_local, long6, 5, 0, udp6),            # ICMPv6 type 5: not quoted
+    MACS + bytes([0x81, 0x00, 0x00, 0x07]) + echo,  # one VLAN tag
 ]
 start = 1358245353  # 2013-01-15 10:22:33 UTC
 write("edge_fields.pcap", [(0 if k == 0 else start + k, 456000, f) for k, f in enumerate(frames)])

@@ -75,6 +75,7 @@ TEST(KoTime, PcapSecondsAndMicrosecondsGiveTheDocumentedInstants) {
   EXPECT_EQ(unix_time(1600000000, 999999).milliseconds(true), 1000);
   EXPECT_EQ(unix_time(1, 499).milliseconds(true), 0);
   EXPECT_EQ(unix_time(1, 500).milliseconds(true), 1);
+  EXPECT_EQ(unix_time(1, 1200).milliseconds(true), 1);
   EXPECT_FALSE(ko::time(5, 0, ko::type_time::filetime).valid());
 }
 
@@ -254,6 +255,7 @@ TEST(KoTimeText, OrderedDatesReadEachFieldByItsLetter) {
   uint32_t day, month, year;
   EXPECT_TRUE(ko::parse_date_ordered("2020/00/00", "YMD", '/', day, month, year));
   EXPECT_EQ(month, 0u);  // the date reader alone lets a month of 0 through
+  EXPECT_FALSE(ko::parse_date_ordered("2020/01/zz", "YMD", '/', day, month, year));
   EXPECT_EQ(ko::month_from_name("sEp"), 9);
   EXPECT_EQ(ko::month_from_name("Ja"), -1);
 }
