@@ -3,6 +3,8 @@
 
 #include <span>
 
+#include "report/icmp_types.h"
+
 namespace nelo {
 
 namespace {
@@ -21,9 +23,6 @@ constexpr char ROUTER_ADVERTISEMENT[] = "router advertisement";
 constexpr char ROUTER_SOLICITATION[] = "router solicitation";
 constexpr char TIME_EXCEEDED[] = "time exceeded";
 constexpr char PARAM_PROBLEM[] = "param problem";
-
-constexpr uint8_t ICMP_DST_UNREACHABLE = 3;
-constexpr uint8_t ICMPV6_DST_UNREACHABLE = 1;
 
 constexpr message_name ICMP_TYPES[] = {
     {0, ECHO_REPLY},           {3, DST_UNREACHABLE},
@@ -89,7 +88,7 @@ constexpr const char* find_name(std::span<const message_name> table, uint8_t val
 }  // namespace
 
 const char* icmp_message_name(uint8_t type, uint8_t code) {
-  if (type == ICMP_DST_UNREACHABLE) {
+  if (type == ICMP_UNREACH) {
     if (const char* text = find_name(ICMP_DST_UNREACHABLE_CODES, code)) return text;
   }
   const char* text = find_name(ICMP_TYPES, type);
@@ -97,7 +96,7 @@ const char* icmp_message_name(uint8_t type, uint8_t code) {
 }
 
 const char* icmpv6_message_name(uint8_t type, uint8_t code) {
-  if (type == ICMPV6_DST_UNREACHABLE) {
+  if (type == ICMP6_DST_UNREACH) {
     if (const char* text = find_name(ICMPV6_DST_UNREACHABLE_CODES, code)) return text;
   }
   const char* text = find_name(ICMPV6_TYPES, type);
