@@ -86,13 +86,17 @@ void payload_pipeline::run_worker() {
   for (;;) {
     m_work.wait(lock, [this] { return m_quit || m_claimed < m_closed; });
     if (m_quit) return;
-    batch& b = slot(m_claimed++);
-    lock.unlock();
-    hash(b);
-    lock.lock();
-    b.done = true;
+    hash_next(lock);
     m_done.notify_one();
   }
+}
+
+void payload_pipeline::hash_next(std::unique_lock<std::mutex>& lock) {
+  batch& b = slot(m_claimed++);
+  lock.unlock();
+  hash(b);
+  lock.lock();
+  b.done = true;
 }
 
 void payload_pipeline::hash(batch& b) const {
@@ -132,11 +136,7 @@ void payload_pipeline::write_head(bool write) {
     while (!head.done) {
       // Rather than wait, the reader hashes a batch no worker has taken yet.
       if (m_claimed < m_closed) {
-        batch& b = slot(m_claimed++);
-        lock.unlock();
-        hash(b);
-        lock.lock();
-        b.done = true;
+        hash_next(lock);
         continue;
       }
       m_done.wait(lock);

@@ -75,6 +75,9 @@ class payload_pipeline {
   batch& slot(uint64_t sequence) { return m_batches[sequence % m_batches.size()]; }
   void run_worker();
   void hash(batch& b) const;
+  // Claims the oldest closed batch no thread has taken and hashes it with `lock` released;
+  // `lock` holds the mutex before and after.
+  void hash_next(std::unique_lock<std::mutex>& lock);
   void queue_filling();
   void close_filling();
   void write_head(bool write);

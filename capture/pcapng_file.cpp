@@ -63,7 +63,6 @@ struct stamp_scale {
 struct interface_info {
   uint32_t link_type = 0;
   uint32_t snaplen = 0;  // 0: no limit
-  uint8_t tsresol = DEFAULT_TSRESOL;
   int64_t tsoffset = 0;  // seconds added to every stamp
   stamp_scale scale;
   uint8_t time_digits = DEFAULT_TSRESOL;
@@ -155,6 +154,7 @@ interface_info read_interface(const uint8_t* block, uint32_t total, const sectio
   interface_info iface;
   iface.link_type = r.u16(block + INTERFACE_LINK_TYPE);
   iface.snaplen = r.u32(block + INTERFACE_SNAPLEN);
+  uint8_t tsresol = DEFAULT_TSRESOL;
   size_t at = INTERFACE_OPTIONS;
   const size_t end = total - BLOCK_TRAILER_SIZE;
   while (at + OPTION_HEADER_SIZE <= end) {
@@ -162,13 +162,13 @@ interface_info read_interface(const uint8_t* block, uint32_t total, const sectio
     const uint16_t len = r.u16(block + at + 2);
     const size_t value = at + OPTION_HEADER_SIZE;
     if (code == OPTION_END || value + len > end) break;
-    if (code == OPTION_TSRESOL && len >= 1) iface.tsresol = block[value];
+    if (code == OPTION_TSRESOL && len >= 1) tsresol = block[value];
     if (code == OPTION_TSOFFSET && len >= 8)
       iface.tsoffset = static_cast<int64_t>(r.u64(block + value));
     at = value + ((len + 3u) & ~3u);
   }
-  iface.scale = scale_of(iface.tsresol);
-  iface.time_digits = resolution_digits(iface.tsresol);
+  iface.scale = scale_of(tsresol);
+  iface.time_digits = resolution_digits(tsresol);
   return iface;
 }
 

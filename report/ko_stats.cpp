@@ -14,12 +14,12 @@ constexpr uint32_t MIN_HIST_START = 65535;
 constexpr double ENTROPY_BITS = 8.0;  // log2 of the number of bins
 constexpr double PERCENT = 100.0;
 
-using histogram_t = std::array<uint32_t, HISTOGRAM_BINS>;
+using histogram_t = nelo::byte_histogram;
 
-void count_bytes(const uint8_t* data, size_t len, histogram_t& out) {
+histogram_t count_bytes(const uint8_t* data, size_t len) {
   nelo::byte_tally tally;
   tally.add(data, len);
-  out = tally.fold();
+  return tally.fold();
 }
 
 struct moments {
@@ -84,7 +84,7 @@ stats::stats(const uint8_t* data, int32_t len) : m_min_hist(MIN_HIST_START) {
   if (data == nullptr || len <= 0) return;
   const size_t count = static_cast<size_t>(len);
   m_num_values = count;
-  count_bytes(data, count, m_histogram);
+  m_histogram = count_bytes(data, count);
   const moments m = compute_moments(m_histogram, count);
   m_sum = m.sum;
   m_sum_of_squares = m.sum_of_squares;
@@ -111,10 +111,7 @@ namespace nelo {
 
 bool payload_looks_random(const uint8_t* data, int32_t len) {
   if (data == nullptr || len < static_cast<int32_t>(ko::HISTOGRAM_BINS)) return false;
-  const size_t count = static_cast<size_t>(len);
-  ko::histogram_t histogram;
-  ko::count_bytes(data, count, histogram);
-  return byte_counts_look_random(histogram, len);
+  return byte_counts_look_random(ko::count_bytes(data, static_cast<size_t>(len)), len);
 }
 
 bool byte_counts_look_random(const byte_histogram& histogram, int32_t len) {
@@ -170,10 +167,9 @@ double sum_small_counts(const uint8_t* data, size_t count) {
   return table.log2[count] - ((s0 + s1) + (s2 + s3)) / static_cast<double>(count);
 }
 
-}  // namespace
-
 // H = log2 n - (1/n) sum k log2 k over the byte counts k, in bits per byte, over 8 bits.
-double payload_entropy(const uint8_t* data, int32_t len) {
+// `counts`, when given, are those of the `len` bytes at `data`, already made.
+double entropy_of(const uint8_t* data, int32_t len, const byte_histogram* counts) {
   if (data == nullptr || len <= 0) return 0;
   const size_t count = static_cast<size_t>(len);
   const double n = static_cast<double>(count);
@@ -183,13 +179,22 @@ double payload_entropy(const uint8_t* data, int32_t len) {
     bits = count <= UINT8_MAX ? sum_small_counts<uint8_t>(data, count)
                               : sum_small_counts<uint16_t>(data, count);
   } else {
-    uint32_t histogram[ko::HISTOGRAM_BINS] = {};
-    for (size_t i = 0; i < count; ++i) ++histogram[data[i]];
+    const byte_histogram histogram = counts != nullptr ? *counts : ko::count_bytes(data, count);
     double sum = 0;
     for (uint32_t k : histogram) sum += count_log(k);
     bits = std::log2(n) - sum / n;
   }
   return (bits > 0 ? bits : 0) / ko::ENTROPY_BITS;
+}
+
+}  // namespace
+
+double payload_entropy(const uint8_t* data, int32_t len) {
+  return entropy_of(data, len, nullptr);
+}
+
+double payload_entropy(const uint8_t* data, int32_t len, const byte_histogram& counts) {
+  return entropy_of(data, len, &counts);
 }
 
 }  // namespace nelo

@@ -79,6 +79,9 @@ bool byte_counts_look_random(const byte_histogram& counts, int32_t len);
 // `ko::stats::entropy` gives it up to rounding in the last bits, at the cost of one logarithm
 // per call rather than one per byte value: it is computed for every message of a JSON report.
 double payload_entropy(const uint8_t* data, int32_t len);
+// The same value for a payload whose byte counts are already made (`counts`): long payloads
+// are not counted a second time.
+double payload_entropy(const uint8_t* data, int32_t len, const byte_histogram& counts);
 
 }  // namespace nelo
 

@@ -24,9 +24,9 @@ inline constexpr std::string_view REPORT_HEADER =
 // frame, UTC date and time of capture, protocol, source and destination address, hop limit,
 // wire size, payload size, payload MD5 (empty for an empty payload) and the comment naming the
 // ICMP message, ending either in "payload has entropy high" or in one blank; the MD5 and the
-// note come from `digest`. Writes the header
-// first when `ctx->header_pending` is set, and clears it. The packet's captured bytes must
-// reach through the ICMP identifier (the decoder guarantees it).
+// note come from `digest`. Writes the header first when `ctx->header_pending` is set, and
+// clears it. The packet's captured bytes must reach through the ICMP identifier (the decoder
+// guarantees it).
 // Returns false and writes nothing, leaving `header_pending` alone, when `ctx` or its stream is
 // null, `dump_meta` is off or the format is binary; true otherwise.
 bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,

@@ -15,12 +15,14 @@ payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {
   if (len < ko::HISTOGRAM_BINS) {
     // Too short to look random: some byte value is missing.
     md5_buffer(packet.payload, len, digest.md5);
-  } else {
-    byte_tally tally;
-    md5_buffer_counting(packet.payload, len, digest.md5, tally);
-    digest.random = byte_counts_look_random(tally.fold(), packet.payload_len);
+    if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len);
+    return digest;
   }
-  if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len);
+  byte_tally tally;
+  md5_buffer_counting(packet.payload, len, digest.md5, tally);
+  const byte_histogram counts = tally.fold();
+  digest.random = byte_counts_look_random(counts, packet.payload_len);
+  if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len, counts);
   return digest;
 }
 
