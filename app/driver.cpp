@@ -83,11 +83,36 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "                         else share the payload hashing of one file (0: every core)",
 };
 
-bool is_help_request(const arg_list& args) {
-  if (args.size() == 1) return true;
+enum class info_request { none, usage, gnu_help, gnu_version };
+
+// The first word that asks for help or the version decides. The GNU forms answer on standard
+// output, as scripts and help2man expect; the older ones keep the usage on standard error.
+info_request find_info_request(const arg_list& args) {
+  if (args.size() == 1) return info_request::usage;
   for (const std::string& word : args) {
-    for (const char* help : {"-h", "-help", "/?", "--help"})
-      if (same_option(word, help)) return true;
+    if (same_option(word, "--help")) return info_request::gnu_help;
+    if (same_option(word, "--version")) return info_request::gnu_version;
+    for (const char* help : {"-h", "-help", "/?"})
+      if (same_option(word, help)) return info_request::usage;
+  }
+  return info_request::none;
+}
+
+// Answers a request for help or the version; false when there is none.
+bool answer_info_request(const arg_list& args, const run_io& io) {
+  switch (find_info_request(args)) {
+    case info_request::none:
+      return false;
+    case info_request::usage:
+      print_usage(io.err, args.front());
+      return true;
+    case info_request::gnu_help:
+      print_usage(io.out, args.front());
+      return true;
+    case info_request::gnu_version:
+      io.out << PROGRAM_BANNER << '\n';
+      io.out.flush();
+      return true;
   }
   return false;
 }
@@ -237,10 +262,7 @@ int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   arg_list args = original_args;
   if (args.empty()) return EXIT_REFUSED;
-  if (is_help_request(args)) {
-    print_usage(io.err, args.front());
-    return 0;
-  }
+  if (answer_info_request(args, io)) return 0;
   const message_writer messages(io.err, io.err_terminal);
   // With -json the report stream carries JSON alone; what a person reads goes to standard error.
   const bool json = has_option_keep("-json", args);
@@ -320,7 +342,7 @@ std::string program_name(const std::string& program_path) {
   return slash == std::string::npos ? program_path : program_path.substr(slash + 1);
 }
 
-void print_usage(std::ostream& err, const std::string& program_path) {
+void print_usage(std::ostream& out, const std::string& program_path) {
   std::ostringstream usage;
   usage << std::string(77, '-') << "\n\n" << PROGRAM_BANNER << "\n\nUsage\n\n";
   usage << ' ' << program_name(program_path)
@@ -333,8 +355,8 @@ void print_usage(std::ostream& err, const std::string& program_path) {
   usage << '\n';
   for (const char* line : USAGE_RUN_LINES) usage << line << '\n';
   usage << '\n';
-  err << usage.str();
-  err.flush();
+  out << usage.str();
+  out.flush();
 }
 
 std::string command_line_text(const arg_list& args) {

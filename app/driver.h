@@ -39,8 +39,8 @@ bool output_wants_line_flush(int fd);
 // The last component of the program path, or the whole path when it has no '/'.
 std::string program_name(const std::string& program_path);
 
-// Writes the usage text to `err`.
-void print_usage(std::ostream& err, const std::string& program_path);
+// Writes the usage text to `out`: standard error for -help, standard output for --help.
+void print_usage(std::ostream& out, const std::string& program_path);
 
 // The command-line line of the run header: every word joined by blanks, words holding a blank
 // in single quotes, with "<filelist> ... | " in front for a -pipe run.
