@@ -256,6 +256,11 @@ uint32_t read_thread_count(const std::string& value, const message_writer& messa
     warn_unread_value(messages, "-threads", value, "read as 0");
     n = 0;
   }
+  // The reader takes "-3" as 4294967293, which would ask for every thread there is.
+  if (n != 0 && trim_blanks(value).starts_with('-')) {
+    warn_unread_value(messages, "-threads", value, "read as 1");
+    return 1;
+  }
   if (n == 0) return online_processors();
   return std::min(n, THREADS_MAX);
 }

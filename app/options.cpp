@@ -31,6 +31,9 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-track_replies", false}, {"-json", false},
 };
 
+// ICMP and ICMPv6 carry their type and code in one byte each.
+constexpr uint64_t ICMP_FIELD_MAX = 255;
+
 option_arity arity_of(std::string_view word) {
   const option_arity own = arity_in(std::span<const program_option>(PROGRAM_OPTIONS), word);
   return own != option_arity::unknown ? own : shared_option_arity(word);
@@ -47,18 +50,31 @@ void read_number_option(const message_writer& messages, std::string_view name, a
 
 // A list that keeps no item leaves its filter off, which is said once for the whole value
 // rather than item by item.
-void read_list_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<uint64_t>& field, bool frames) {
-  std::string value;
-  if (!find_value(name, args, value)) return;
-  unread_words unread;
-  field = frames ? parse_frame_list(value, &unread)
-                 : parse_number_list(value, LIST_DELIMITERS, &unread);
+void warn_list(const message_writer& messages, std::string_view name, const std::string& value,
+               const std::vector<uint64_t>& field, const unread_words& unread) {
   if (field.empty()) {
     warn_unread_value(messages, name, value, "filter off");
   } else {
     warn_unread_words(messages, name, unread);
   }
+}
+
+void read_list_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<uint64_t>& field, uint64_t max_value) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  field = parse_number_list(value, LIST_DELIMITERS, &unread, max_value);
+  warn_list(messages, name, value, field, unread);
+}
+
+void read_frame_option(const message_writer& messages, arg_list& args,
+                       std::vector<uint64_t>& field) {
+  std::string value;
+  if (!find_value("-frame", args, value)) return;
+  unread_words unread;
+  field = parse_frame_list(value, &unread);
+  warn_list(messages, "-frame", value, field, unread);
 }
 
 // An address that does not come to exactly 16 bytes cannot be compared with a packet's
@@ -125,10 +141,10 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   std::string value;
   if (find_value("-ifile", args, value)) options.input_file = value;
   if (find_value("-ofile", args, value)) options.output_file = value;
-  read_list_option(messages, "-icmp_id", args, options.icmp_ids, false);
-  read_list_option(messages, "-icmp_type", args, options.icmp_types, false);
-  read_list_option(messages, "-icmp_code", args, options.icmp_codes, false);
-  read_list_option(messages, "-frame", args, options.frames, true);
+  read_list_option(messages, "-icmp_id", args, options.icmp_ids, UINT64_MAX);
+  read_list_option(messages, "-icmp_type", args, options.icmp_types, ICMP_FIELD_MAX);
+  read_list_option(messages, "-icmp_code", args, options.icmp_codes, ICMP_FIELD_MAX);
+  read_frame_option(messages, args, options.frames);
   read_pattern_option(messages, "-find_pattern_h", true, args, options.pattern);
   read_pattern_option(messages, "-find_pattern", false, args, options.pattern);
   if (find_flag("-dump_meta", args)) options.dump_meta = true;

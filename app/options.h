@@ -1,8 +1,9 @@
 // The program's own options: the `nelo_options` record, `parse_options` that fills it from the
 // command line after the shared parser has taken its options, and the `packet_ctx` the driver
-// builds from it for the packet stages. A value that cannot be read whole is read as far as it
-// goes, or switches its feature off, and says so on standard error; only an invalid
-// `-start_time` or `-stop_time`, or a missing input source, refuses the command line.
+// builds from it for the packet stages. A value that cannot be read whole, or that lies outside
+// what the option can mean, is read as far as it goes or left out, or switches its feature off,
+// and says so on standard error; only an invalid `-start_time` or `-stop_time`, or a missing
+// input source, refuses the command line.
 #ifndef NELO_APP_OPTIONS_H_
 #define NELO_APP_OPTIONS_H_
 

@@ -189,7 +189,7 @@ date_time_text split_date_time(const std::string& value) {
 }
 
 std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
-                                        unread_words* unread) {
+                                        unread_words* unread, uint64_t max_value) {
   std::vector<uint64_t> values;
   if (text.empty()) return values;
   char delimiter = '\0';
@@ -206,7 +206,7 @@ std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view 
     if (item.empty()) continue;
     uint64_t value = 0;
     bool whole = false;
-    if (!parse_u64(item, value, &whole)) {
+    if (!parse_u64(item, value, &whole) || value > max_value) {
       note_unread(unread, item, "item left out");
       continue;
     }
@@ -254,7 +254,11 @@ std::vector<uint64_t> parse_frame_list(std::string_view text, unread_words* unre
       note_unread(unread, trim_blanks(word), "item left out");
       continue;
     }
-    frames.push_back(static_cast<uint64_t>(static_cast<int64_t>(number)));
+    if (number < 1) {
+      note_unread(unread, trim_blanks(word), "item left out");
+      continue;
+    }
+    frames.push_back(static_cast<uint64_t>(number));
     if (!whole) note_unread(unread, trim_blanks(word), "read as " + std::to_string(number));
   }
   return frames;

@@ -59,13 +59,16 @@ struct date_time_text {
 date_time_text split_date_time(const std::string& value);
 
 // Splits at every occurrence of the first delimiter (in `delimiters` order) found in the text,
-// trims the pieces and reads each with `parse_u64`; unreadable pieces are skipped. Pieces not
-// read whole are added to `unread` when it is given.
+// trims the pieces and reads each with `parse_u64`; unreadable pieces, and values above
+// `max_value` ("-1" is read as the largest value), are skipped. Pieces not read whole or skipped
+// are added to `unread` when it is given.
 std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
-                                        unread_words* unread = nullptr);
+                                        unread_words* unread = nullptr,
+                                        uint64_t max_value = UINT64_MAX);
 
 // Reads frame numbers: each word "0x10"/"x10" hexadecimal, "o17" octal or signed decimal, as a
-// 32-bit signed long (clamped) widened with its sign. Words of none of these forms are skipped.
+// 32-bit signed long (clamped). Words of none of these forms are skipped, and so are numbers
+// below 1, since frames count from 1.
 // The words are separated as in the other lists, by the first of '|', ',' and ';' that occurs,
 // or else by blanks. Words not read whole are added to `unread` when it is given.
 std::vector<uint64_t> parse_frame_list(std::string_view text, unread_words* unread = nullptr);
