@@ -28,12 +28,16 @@ arg_list::const_iterator find_word(std::string_view name, const arg_list& args, 
 
 }  // namespace
 
-bool find_value(std::string_view name, arg_list& args, std::string& value) {
+value_lookup find_value(std::string_view name, arg_list& args, std::string& value) {
   auto it = find_word(name, args, 0);
-  if (it == args.end() || it + 1 == args.end()) return false;
+  if (it == args.end()) return value_lookup::absent;
+  if (it + 1 == args.end()) {
+    args.erase(it);
+    return value_lookup::no_value;
+  }
   value = *(it + 1);
   args.erase(it, it + 2);
-  return true;
+  return value_lookup::found;
 }
 
 bool find_flag(std::string_view name, arg_list& args) {

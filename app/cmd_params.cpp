@@ -368,11 +368,43 @@ bool takes_every_occurrence(option_action action) {
          action == option_action::ignore || action == option_action::filter;
 }
 
-// The next occurrence of `option`, consumed; a trailing value option without its value is none.
-bool find_option(const shared_option& option, arg_list& args, std::string& value) {
-  if (option.takes_value) return find_value(option.name, args, value);
+// What a run does without a value option of this kind, as the message for one given last with no
+// value says.
+std::string_view outcome_without_value(option_action action) {
+  switch (action) {
+    case option_action::enumdir:
+      return "no directory walked";
+    case option_action::num_subdirs:
+      return "no subdirectories walked";
+    case option_action::filter:
+      return "no patterns added";
+    case option_action::start_time:
+      return "no start time";
+    case option_action::stop_time:
+      return "no stop time";
+    case option_action::date_format:
+    case option_action::time_format:
+      return "using default format";
+    case option_action::diags:
+      return "no timing file";
+    case option_action::threads:
+      return "one thread";
+    default:
+      return "ignoring";
+  }
+}
+
+// The next occurrence of `option`, consumed. A value option given last has no value: it counts
+// as absent and is named with what that means.
+bool find_option(const shared_option& option, arg_list& args, std::string& value,
+                 const message_writer& messages) {
   value.clear();
-  return find_flag(option.name, args);
+  if (!option.takes_value) return find_flag(option.name, args);
+  const value_lookup found = find_value(option.name, args, value);
+  if (found == value_lookup::no_value) {
+    warn_no_value(messages, option.name, outcome_without_value(option.action));
+  }
+  return found == value_lookup::found;
 }
 
 }  // namespace
@@ -384,7 +416,7 @@ bool parse_shared_options(cmd_params& params, arg_list& args, const message_writ
   std::string value;
   for (const shared_option& option : SHARED_OPTIONS) {
     const bool every = takes_every_occurrence(option.action);
-    while (find_option(option, args, value)) {
+    while (find_option(option, args, value, messages)) {
       if (!take_option(params, option, value, messages)) return false;
       if (!every) break;
     }

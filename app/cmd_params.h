@@ -59,7 +59,8 @@ class cmd_params {
 // `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
 // "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
 // `-threads` that is not a whole number says "-threads: cannot read "%s", read as 0"; 0 means the
-// online processors, below 0 says "... read as 1", and more than 64 is read as 64.
+// online processors, below 0 says "... read as 1", and more than 64 is read as 64. A value option
+// given last counts as absent and says "%s: no value, <what that means>".
 bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages);
 
 // True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.

@@ -17,9 +17,10 @@ void warn_unread_words(const message_writer& messages, std::string_view option,
   for (const unread_word& u : words) warn_unread_value(messages, option, u.word, u.outcome);
 }
 
-void warn_unknown_option(const message_writer& messages, std::string_view word) {
-  const std::string w(word);
-  messages.write("unknown option %s, ignoring\n", w.c_str());
+void warn_no_value(const message_writer& messages, std::string_view option,
+                   std::string_view outcome) {
+  const std::string o(option), what(outcome);
+  messages.write("%s: no value, %s\n", o.c_str(), what.c_str());
 }
 
 void warn_no_effect(const message_writer& messages, std::string_view option) {

@@ -18,8 +18,10 @@ void warn_unread_value(const message_writer& messages, std::string_view option,
 // One such line for each word a reader reported.
 void warn_unread_words(const message_writer& messages, std::string_view option,
                        const unread_words& words);
-// "unknown option <word>, ignoring".
-void warn_unknown_option(const message_writer& messages, std::string_view word);
+// "<option>: no value, <outcome>", e.g. `-icmp_type: no value, filter off`, for an option that
+// takes a value given as the last word.
+void warn_no_value(const message_writer& messages, std::string_view option,
+                   std::string_view outcome);
 // "option <option> has no effect in nelo, ignoring".
 void warn_no_effect(const message_writer& messages, std::string_view option);
 // "<option> given more than once, using the first value".

@@ -1,7 +1,7 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <iostream>
-#include <set>
 #include <span>
 
 #include "app/option_warnings.h"
@@ -16,19 +16,35 @@ namespace {
 struct program_option {
   std::string_view name;
   bool takes_value;
+  std::string_view without_value;  // what the run does when the value is missing
 };
 
-// The options of this program, as the leftover check below needs to know them; parse_options
-// looks each of them up.
+// The options of this program, as the leftover check and the missing-value message need to know
+// them; parse_options looks each of them up.
 constexpr program_option PROGRAM_OPTIONS[] = {
-    {"-ifile", true},          {"-ofile", true},        {"-icmp_id", true},
-    {"-icmp_type", true},      {"-icmp_code", true},    {"-frame", true},
-    {"-find_pattern_h", true}, {"-find_pattern", true}, {"-min_size", true},
-    {"-dstip", true},          {"-srcip", true},        {"-dstipv6", true},
-    {"-srcipv6", true},        {"-start_time", true},   {"-stop_time", true},
-    {"-dump_meta", false},     {"-dump_hdr", false},    {"-dump_payload", false},
-    {"-binary", false},        {"-ascii", false},       {"-strings", false},
-    {"-track_replies", false}, {"-json", false},
+    {"-ifile", true, "no input file"},
+    {"-ofile", true, "report to standard output"},
+    {"-icmp_id", true, "filter off"},
+    {"-icmp_type", true, "filter off"},
+    {"-icmp_code", true, "filter off"},
+    {"-frame", true, "filter off"},
+    {"-find_pattern_h", true, "no pattern read"},
+    {"-find_pattern", true, "no pattern read"},
+    {"-min_size", true, "filter off"},
+    {"-dstip", true, "filter off"},
+    {"-srcip", true, "filter off"},
+    {"-dstipv6", true, "filter off"},
+    {"-srcipv6", true, "filter off"},
+    {"-start_time", true, "no start time"},
+    {"-stop_time", true, "no stop time"},
+    {"-dump_meta", false, ""},
+    {"-dump_hdr", false, ""},
+    {"-dump_payload", false, ""},
+    {"-binary", false, ""},
+    {"-ascii", false, ""},
+    {"-strings", false, ""},
+    {"-track_replies", false, ""},
+    {"-json", false, ""},
 };
 
 // ICMP and ICMPv6 carry their type and code in one byte each.
@@ -37,15 +53,6 @@ constexpr uint64_t ICMP_FIELD_MAX = 255;
 option_arity arity_of(std::string_view word) {
   const option_arity own = arity_in(std::span<const program_option>(PROGRAM_OPTIONS), word);
   return own != option_arity::unknown ? own : shared_option_arity(word);
-}
-
-void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
-                        uint32_t& field) {
-  std::string value;
-  if (!find_value(name, args, value)) return;
-  bool whole = false;
-  if (!parse_number(value, field, &whole)) field = 0;
-  if (!whole) warn_unread_value(messages, name, value, "read as " + std::to_string(field));
 }
 
 // A list that keeps no item leaves its filter off, which is said once for the whole value
@@ -59,10 +66,32 @@ void warn_list(const message_writer& messages, std::string_view name, const std:
   }
 }
 
+// The value of the program option `name`, consumed. Given last with no value, the option counts
+// as absent and says what that means.
+bool take_value(const message_writer& messages, std::string_view name, arg_list& args,
+                std::string& value) {
+  const value_lookup found = find_value(name, args, value);
+  if (found == value_lookup::no_value) {
+    for (const program_option& option : PROGRAM_OPTIONS) {
+      if (option.name == name) warn_no_value(messages, name, option.without_value);
+    }
+  }
+  return found == value_lookup::found;
+}
+
+void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
+                        uint32_t& field) {
+  std::string value;
+  if (!take_value(messages, name, args, value)) return;
+  bool whole = false;
+  if (!parse_number(value, field, &whole)) field = 0;
+  if (!whole) warn_unread_value(messages, name, value, "read as " + std::to_string(field));
+}
+
 void read_list_option(const message_writer& messages, std::string_view name, arg_list& args,
                       std::vector<uint64_t>& field, uint64_t max_value) {
   std::string value;
-  if (!find_value(name, args, value)) return;
+  if (!take_value(messages, name, args, value)) return;
   unread_words unread;
   field = parse_number_list(value, LIST_DELIMITERS, &unread, max_value);
   warn_list(messages, name, value, field, unread);
@@ -71,7 +100,7 @@ void read_list_option(const message_writer& messages, std::string_view name, arg
 void read_frame_option(const message_writer& messages, arg_list& args,
                        std::vector<uint64_t>& field) {
   std::string value;
-  if (!find_value("-frame", args, value)) return;
+  if (!take_value(messages, "-frame", args, value)) return;
   unread_words unread;
   field = parse_frame_list(value, &unread);
   warn_list(messages, "-frame", value, field, unread);
@@ -82,7 +111,7 @@ void read_frame_option(const message_writer& messages, arg_list& args,
 void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
                       std::vector<uint8_t>& field) {
   std::string value;
-  if (!find_value(name, args, value)) return;
+  if (!take_value(messages, name, args, value)) return;
   field = parse_ipv6(value);
   if (field.size() != IPV6_ADDRESS_SIZE) {
     field.clear();
@@ -93,31 +122,35 @@ void read_ipv6_option(const message_writer& messages, std::string_view name, arg
 void read_pattern_option(const message_writer& messages, std::string_view name, bool hex_mode,
                          arg_list& args, byte_pattern& pattern) {
   std::string value;
-  if (!find_value(name, args, value)) return;
+  if (!take_value(messages, name, args, value)) return;
   unread_words unread;
   if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
   warn_unread_words(messages, name, unread);
 }
 
-// What no lookup took is either an option given again (its first value was taken, so a value
-// option still present is a repeat, and its value goes with it) or a word in an option's place
-// that nelo does not know. A repeated flag changes nothing and is let be; an option left last
-// without its value counts as absent, as it always has.
-void warn_leftover_words(const message_writer& messages, const arg_list& rest) {
-  std::set<std::string> repeated;
+// What no lookup took is an option given again or a word nelo does not know. Only the first
+// occurrence of an option is read (one given last with no value included), so a value option still
+// present is a repeat, and its value goes with it; a repeated flag changes nothing and is let be.
+// Any other word refuses the line: a mistyped filter would otherwise leave the whole capture
+// reported as though it had been asked for. False after "Error: unknown option %s".
+bool check_leftover_words(const message_writer& messages, const arg_list& rest) {
+  std::vector<std::string> repeated;
   for (size_t i = 1; i < rest.size(); ++i) {
     const std::string& word = rest[i];
     const option_arity arity = arity_of(word);
-    if (arity == option_arity::flag) continue;
-    if (arity == option_arity::value) {
-      if (i + 1 == rest.size()) break;
-      ++i;
-      const std::string name = lower_text(word);
-      if (repeated.insert(name).second) warn_repeated_option(messages, name);
-      continue;
+    if (arity == option_arity::unknown) {
+      messages.write("Error: unknown option %s\n", word.c_str());
+      return false;
     }
-    warn_unknown_option(messages, word);
+    if (arity == option_arity::flag) continue;
+    ++i;
+    const std::string name = lower_text(word);
+    if (std::find(repeated.begin(), repeated.end(), name) == repeated.end()) {
+      repeated.push_back(name);
+    }
   }
+  for (const std::string& name : repeated) warn_repeated_option(messages, name);
+  return true;
 }
 
 }  // namespace
@@ -139,8 +172,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (!parse_shared_options(options, args, messages)) return false;
 
   std::string value;
-  if (find_value("-ifile", args, value)) options.input_file = value;
-  if (find_value("-ofile", args, value)) options.output_file = value;
+  if (take_value(messages, "-ifile", args, value)) options.input_file = value;
+  if (take_value(messages, "-ofile", args, value)) options.output_file = value;
   read_list_option(messages, "-icmp_id", args, options.icmp_ids, UINT64_MAX);
   read_list_option(messages, "-icmp_type", args, options.icmp_types, ICMP_FIELD_MAX);
   read_list_option(messages, "-icmp_code", args, options.icmp_codes, ICMP_FIELD_MAX);
@@ -168,7 +201,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   read_ipv6_option(messages, "-dstipv6", args, options.dst_ipv6);
   read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
 
-  if (find_value("-start_time", args, value)) {
+  if (take_value(messages, "-start_time", args, value)) {
     uint64_t ticks = 0;
     if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
     if (options.start_time == 0) {
@@ -177,7 +210,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
     }
     options.stop_time = ~uint64_t{0};
   }
-  if (find_value("-stop_time", args, value)) {
+  if (take_value(messages, "-stop_time", args, value)) {
     uint64_t ticks = 0;
     // Dropping the end of the window would report messages the user asked to leave out.
     if (!parse_filter_time(value, true, ticks)) {
@@ -187,7 +220,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
     options.stop_time = ticks;
   }
 
-  warn_leftover_words(messages, args);
+  if (!check_leftover_words(messages, args)) return false;
 
   if (!options.dump_hdr && !options.dump_payload) {
     if (options.dump_meta) {

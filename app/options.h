@@ -2,8 +2,8 @@
 // command line after the shared parser has taken its options, and the `packet_ctx` the driver
 // builds from it for the packet stages. A value that cannot be read whole, or that lies outside
 // what the option can mean, is read as far as it goes or left out, or switches its feature off,
-// and says so on standard error; only an invalid `-start_time` or `-stop_time`, or a missing
-// input source, refuses the command line.
+// and says so on standard error; only an unknown option, an invalid `-start_time` or
+// `-stop_time`, or a missing input source refuses the command line.
 #ifndef NELO_APP_OPTIONS_H_
 #define NELO_APP_OPTIONS_H_
 
@@ -46,9 +46,10 @@ class nelo_options : public cmd_params {
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.
-// The words no lookup took are named on standard error: a value option given again ("%s given
-// more than once, using the first value") and any other word in an option's place ("unknown
-// option %s, ignoring"). False when the shared parser refuses the line, when `-start_time` or
+// An option that takes a value given as the last word counts as absent and says so ("%s: no
+// value, filter off" and the like). A value option given again is named ("%s given more than
+// once, using the first value"). False when the shared parser refuses the line, when a word no
+// lookup took is not an option of nelo ("Error: unknown option %s"), when `-start_time` or
 // `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
 // stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages);
