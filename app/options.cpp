@@ -106,19 +106,6 @@ void warn_leftover_words(const message_writer& messages, const arg_list& rest) {
 
 }  // namespace
 
-bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
-  const date_time_text text = split_date_time(value);
-  ko::_windows_systemtime st{};
-  // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
-  // trying it second changes no value that reads either way.
-  if (!ko::parse_date_time(text.date.c_str(), text.clock_or(nullptr), st) &&
-      !ko::parse_iso_date_time(value, end_of_day, st)) {
-    return false;
-  }
-  ticks = ko::systemtime_to_ticks(st);
-  return true;
-}
-
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages) {
   if (!parse_shared_options(options, args, messages)) return false;
 
@@ -153,22 +140,25 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
 
   if (find_value("-start_time", args, value)) {
-    uint64_t ticks = 0;
-    if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
-    if (options.start_time == 0) {
+    ko::fine_time bound;
+    if (ko::parse_time_bound(value, false, bound)) options.start_time = bound;
+    if (options.start_time.ticks == 0) {
       messages.write("Error: invalid filter start time\n");
       return false;
     }
-    options.stop_time = ~uint64_t{0};
+    options.stop_time = {~uint64_t{0}, 0};
   }
   if (find_value("-stop_time", args, value)) {
-    uint64_t ticks = 0;
+    ko::fine_time bound;
     // Dropping the end of the window would report messages the user asked to leave out.
-    if (!parse_filter_time(value, true, ticks)) {
+    if (!ko::parse_time_bound(value, true, bound)) {
       messages.write("Error: invalid filter stop time\n");
       return false;
     }
-    options.stop_time = ticks;
+    options.stop_time = bound;
+    if (options.start_time.ticks != 0 && options.start_time > options.stop_time) {
+      messages.write("-start_time is after -stop_time: no message can match\n");
+    }
   }
 
   warn_leftover_words(messages, args);

@@ -19,11 +19,14 @@ bool captured(const decoded_packet& packet, size_t offset, size_t size) {
 }
 
 bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
-  if (ctx.start_time == 0 && ctx.stop_time == 0) return true;
+  const bool start_on = ctx.start_time.ticks != 0;
+  const bool stop_on = ctx.stop_time.ticks != 0;
+  if (!start_on && !stop_on) return true;
   // A record without a time cannot be placed in any window.
   if (record.time == record_time::absent) return false;
-  if (ctx.start_time != 0 && record.ticks < ctx.start_time) return false;
-  if (ctx.stop_time != 0 && record.ticks > ctx.stop_time) return false;
+  const ko::fine_time stamp{record.ticks, record.sub_tick_ns};
+  if (start_on && stamp < ctx.start_time) return false;
+  if (stop_on && stamp > ctx.stop_time) return false;
   return true;
 }
 

@@ -51,6 +51,7 @@ void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, captur
   if (seconds == 0) {
     record.ticks = 0;
     record.time = record_time::hidden;
+    record.sub_tick_ns = 0;
     return;
   }
   const int64_t whole = ko::unix_seconds_to_ticks(seconds);

@@ -71,9 +71,9 @@ void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
   if (filters_a & 0x02) ctx.min_size = in.u16();
   if (filters_a & 0x04) {
     // Around the record times the files carry, so that the window sometimes splits them.
-    ctx.start_time = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
-    ctx.stop_time = ctx.start_time + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
-    if (in.flag()) ctx.stop_time = 0;
+    ctx.start_time.ticks = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
+    ctx.stop_time.ticks = ctx.start_time.ticks + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
+    if (in.flag()) ctx.stop_time.ticks = 0;
   }
   if (filters_a & 0x08) ctx.src_ip = in.u32();
   if (filters_a & 0x10) ctx.dst_ip = in.u32();

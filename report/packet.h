@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ko_time.h"
+
 namespace nelo {
 
 // Fields of the network header, as offsets from its first byte.
@@ -100,8 +102,8 @@ struct packet_ctx {
   bool header_pending = true;
   std::set<uint64_t> frames;
   byte_pattern pattern;
-  uint64_t start_time = 0;
-  uint64_t stop_time = 0;
+  ko::fine_time start_time;  // ticks 0 is off, for either bound
+  ko::fine_time stop_time;
   std::ostream* out = nullptr;
   // JSON Lines instead of the padded report and dumps; each object names its capture file.
   bool json = false;

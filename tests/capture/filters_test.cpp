@@ -39,6 +39,7 @@ struct frame_fields {
   uint8_t type = 8, code = 0;
   uint16_t id = 1;
   uint64_t ticks = unix_ticks(TS_SEC, 0);
+  uint8_t sub_tick_ns = 0;
   record_time time = record_time::shown;
   uint32_t uncaptured = 0;  // wire bytes beyond the captured ones
   std::vector<uint8_t> payload = {'p', 'i', 'n', 'g'};
@@ -54,7 +55,9 @@ testing::bytes frame_of(const frame_fields& s) {
 struct built : testing::decoded_frame {
   explicit built(const frame_fields& s, uint64_t frame_number = 1)
       : decoded_frame(frame_of(s), s.ticks, s.time,
-                      static_cast<uint32_t>(frame_of(s).size() + s.uncaptured), frame_number) {}
+                      static_cast<uint32_t>(frame_of(s).size() + s.uncaptured), frame_number) {
+    record.sub_tick_ns = s.sub_tick_ns;
+  }
 };
 
 bool passes(const frame_fields& s, const packet_ctx& ctx, uint64_t frame_number = 1) {
@@ -85,26 +88,30 @@ TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
   const uint64_t before_1970 = unix_ticks(0, 0) - 10000000;
   const struct {
     const char* name;
-    uint64_t ticks;
+    ko::fine_time stamp;
     record_time time;
-    uint64_t start, stop;
+    ko::fine_time start, stop;
     bool kept;
   } rows[] = {
-      {"equal to start", t, record_time::shown, t, 0, true},
-      {"one tick before start", t, record_time::shown, t + 1, 0, false},
-      {"equal to stop", t, record_time::shown, 0, t, true},
-      {"one tick after stop", t, record_time::shown, 0, t - 1, false},
-      {"a hidden stamp still counts", before_1970, record_time::hidden, 0, t, true},
-      {"a hidden stamp fails a later start", before_1970, record_time::hidden, t, 0, false},
-      {"no time fails a stop", 0, record_time::absent, 0, t, false},
-      {"no time fails a start", 0, record_time::absent, 1, 0, false},
-      {"no time passes when there is no window", 0, record_time::absent, 0, 0, true},
+      {"equal to start", {t, 7}, record_time::shown, {t, 7}, {}, true},
+      {"one tick before start", {t, 7}, record_time::shown, {t + 1, 0}, {}, false},
+      {"one nanosecond before start", {t, 7}, record_time::shown, {t, 8}, {}, false},
+      {"equal to stop", {t, 7}, record_time::shown, {}, {t, 7}, true},
+      {"one nanosecond after stop", {t, 7}, record_time::shown, {}, {t, 6}, false},
+      {"one tick after stop", {t, 0}, record_time::shown, {}, {t - 1, 99}, false},
+      {"a hidden stamp still counts", {before_1970}, record_time::hidden, {}, {t}, true},
+      {"a hidden stamp fails a later start", {before_1970}, record_time::hidden, {t}, {}, false},
+      {"no time fails a stop", {}, record_time::absent, {}, {t}, false},
+      {"no time fails a start", {}, record_time::absent, {1}, {}, false},
+      {"no time passes when there is no window", {}, record_time::absent, {}, {}, true},
   };
   for (const auto& r : rows) {
     packet_ctx ctx;
     ctx.start_time = r.start;
     ctx.stop_time = r.stop;
-    EXPECT_EQ(passes({.ticks = r.ticks, .time = r.time}, ctx), r.kept) << r.name;
+    const frame_fields s{
+        .ticks = r.stamp.ticks, .sub_tick_ns = r.stamp.sub_tick_ns, .time = r.time};
+    EXPECT_EQ(passes(s, ctx), r.kept) << r.name;
   }
 }
 
