@@ -61,16 +61,27 @@ void read_list_option(const message_writer& messages, std::string_view name, arg
   }
 }
 
-// An address that does not come to exactly 16 bytes cannot be compared with a packet's
-// address, so the filter stays off rather than comparing against bytes that are not there.
-void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<uint8_t>& field) {
+void read_ipv4_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<ipv4_prefix>& field) {
   std::string value;
   if (!find_value(name, args, value)) return;
-  field = parse_ipv6(value);
-  if (field.size() != IPV6_ADDRESS_SIZE) {
-    field.clear();
+  unread_words unread;
+  field = parse_ipv4_prefixes(value, &unread);
+  warn_unread_words(messages, name, unread);
+}
+
+// An IPv6 value none of whose items can be compared with a packet's address leaves the filter
+// off, which is said once for the whole value.
+void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<ipv6_prefix>& field) {
+  std::string value;
+  if (!find_value(name, args, value)) return;
+  unread_words unread;
+  field = parse_ipv6_prefixes(value, &unread);
+  if (field.empty()) {
     warn_unread_value(messages, name, value, "filter off");
+  } else {
+    warn_unread_words(messages, name, unread);
   }
 }
 
@@ -134,8 +145,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-track_replies", args)) options.track_replies = true;
   if (find_flag("-json", args)) options.json = true;
   read_number_option(messages, "-min_size", args, options.min_size);
-  read_number_option(messages, "-dstip", args, options.dst_ip);
-  read_number_option(messages, "-srcip", args, options.src_ip);
+  read_ipv4_option(messages, "-dstip", args, options.dst_ip);
+  read_ipv4_option(messages, "-srcip", args, options.src_ip);
   read_ipv6_option(messages, "-dstipv6", args, options.dst_ipv6);
   read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
 

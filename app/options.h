@@ -35,10 +35,10 @@ class nelo_options : public cmd_params {
   output_format format = output_format::hex;
   bool track_replies = false;
   uint32_t min_size = 0;
-  uint32_t dst_ip = 0;
-  uint32_t src_ip = 0;
-  std::vector<uint8_t> dst_ipv6;  // empty (off) or 16 bytes
-  std::vector<uint8_t> src_ipv6;
+  std::vector<ipv4_prefix> dst_ip;  // empty is off
+  std::vector<ipv4_prefix> src_ip;
+  std::vector<ipv6_prefix> dst_ipv6;
+  std::vector<ipv6_prefix> src_ipv6;
   ko::fine_time start_time;  // ticks 0 is off
   ko::fine_time stop_time;
   bool json = false;  // JSON Lines on the report stream, everything else on standard error

@@ -83,14 +83,30 @@ struct byte_pattern {
   }
 };
 
+// One item of an address filter: an address passes when its bits under `mask` equal `address`,
+// whose other bits are 0. IPv4 values are in the order the filters load packet addresses, the
+// address's first byte lowest; IPv6 values are the address's two halves, read big-endian.
+struct ipv4_prefix {
+  uint32_t address = 0;
+  uint32_t mask = 0;
+};
+
+struct ipv6_prefix {
+  uint64_t high = 0;
+  uint64_t low = 0;
+  uint64_t mask_high = 0;
+  uint64_t mask_low = 0;
+};
+
 class payload_pipeline;
 
 struct packet_ctx {
   uint32_t min_size = 0;
-  uint32_t src_ip = 0;
-  uint32_t dst_ip = 0;
-  std::vector<uint8_t> src_ipv6;  // empty, or exactly 16 bytes
-  std::vector<uint8_t> dst_ipv6;
+  // Each address filter passes an address that any of its items holds; empty is off.
+  std::vector<ipv4_prefix> src_ip;
+  std::vector<ipv4_prefix> dst_ip;
+  std::vector<ipv6_prefix> src_ipv6;
+  std::vector<ipv6_prefix> dst_ipv6;
   bool track_replies = false;
   std::vector<uint64_t> icmp_types;
   std::vector<uint64_t> icmp_codes;

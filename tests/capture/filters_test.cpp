@@ -32,6 +32,15 @@ address ip6(uint8_t last) {
   return a;
 }
 
+// Address filter items with the mask as the filters hold it (IPv4: the first byte lowest); the
+// item's address is masked here, as the option reader does.
+ipv4_prefix v4_item(const address& a, uint32_t mask) {
+  return {load_le32(a.data()) & mask, mask};
+}
+ipv6_prefix v6_item(const address& a, uint64_t mask_high, uint64_t mask_low) {
+  return {load_be64(a.data()) & mask_high, load_be64(a.data() + 8) & mask_low, mask_high, mask_low};
+}
+
 struct frame_fields {
   bool ipv6 = false;
   address src = ip4(10, 0, 0, 1);
@@ -130,11 +139,14 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
       packet_ctx ctx;
       ctx.track_replies = r.track;
       if (v6) {
-        if (r.src) ctx.src_ipv6.assign(a.begin(), a.end());
-        if (r.dst) ctx.dst_ipv6.assign(b.begin(), b.end());
+        // Each filter is a list: fe80::/64 and a/127 (which holds a but not b or c), and b.
+        const uint64_t all = ~uint64_t{0};
+        if (r.src) ctx.src_ipv6 = {v6_item({0xfe, 0x80}, all, 0), v6_item(a, all, all << 1)};
+        if (r.dst) ctx.dst_ipv6 = {v6_item(b, all, all)};
       } else {
-        if (r.src) ctx.src_ip = load_le32(a.data());
-        if (r.dst) ctx.dst_ip = load_le32(b.data());
+        // 172.16.0.0/12 and a; b/31, which holds b but not a or c.
+        if (r.src) ctx.src_ip = {v4_item(ip4(172, 16, 0, 0), 0xf0ff), v4_item(a, 0xffffffff)};
+        if (r.dst) ctx.dst_ip = {v4_item(b, 0xfeffffff)};
       }
       std::string kept;
       for (const auto& [s, d] : {std::pair{a, b}, {b, a}, {a, c}, {c, b}}) {
@@ -156,7 +168,7 @@ TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
   p.incl_len = 24;
   packet_ctx ctx;
   EXPECT_TRUE(packet_passes_filters(p, &ctx));
-  ctx.src_ip = 0x0100000a;
+  ctx.src_ip = {{0x0100000a, 0xffffffff}};
   EXPECT_FALSE(packet_passes_filters(p, &ctx));
 }
 
