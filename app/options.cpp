@@ -106,16 +106,27 @@ void read_frame_option(const message_writer& messages, arg_list& args,
   warn_list(messages, "-frame", value, field, unread);
 }
 
-// An address that does not come to exactly 16 bytes cannot be compared with a packet's
-// address, so the filter stays off rather than comparing against bytes that are not there.
-void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<uint8_t>& field) {
+void read_ipv4_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<ipv4_prefix>& field) {
   std::string value;
   if (!take_value(messages, name, args, value)) return;
-  field = parse_ipv6(value);
-  if (field.size() != IPV6_ADDRESS_SIZE) {
-    field.clear();
+  unread_words unread;
+  field = parse_ipv4_prefixes(value, &unread);
+  warn_unread_words(messages, name, unread);
+}
+
+// An IPv6 value none of whose items can be compared with a packet's address leaves the filter
+// off, which is said once for the whole value.
+void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
+                      std::vector<ipv6_prefix>& field) {
+  std::string value;
+  if (!take_value(messages, name, args, value)) return;
+  unread_words unread;
+  field = parse_ipv6_prefixes(value, &unread);
+  if (field.empty()) {
     warn_unread_value(messages, name, value, "filter off");
+  } else {
+    warn_unread_words(messages, name, unread);
   }
 }
 
@@ -155,19 +166,6 @@ bool check_leftover_words(const message_writer& messages, const arg_list& rest) 
 
 }  // namespace
 
-bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks) {
-  const date_time_text text = split_date_time(value);
-  ko::_windows_systemtime st{};
-  // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
-  // trying it second changes no value that reads either way.
-  if (!ko::parse_date_time(text.date.c_str(), text.clock_or(nullptr), st) &&
-      !ko::parse_iso_date_time(value, end_of_day, st)) {
-    return false;
-  }
-  ticks = ko::systemtime_to_ticks(st);
-  return true;
-}
-
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages) {
   if (!parse_shared_options(options, args, messages)) return false;
 
@@ -196,28 +194,31 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-track_replies", args)) options.track_replies = true;
   if (find_flag("-json", args)) options.json = true;
   read_number_option(messages, "-min_size", args, options.min_size);
-  read_number_option(messages, "-dstip", args, options.dst_ip);
-  read_number_option(messages, "-srcip", args, options.src_ip);
+  read_ipv4_option(messages, "-dstip", args, options.dst_ip);
+  read_ipv4_option(messages, "-srcip", args, options.src_ip);
   read_ipv6_option(messages, "-dstipv6", args, options.dst_ipv6);
   read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
 
   if (take_value(messages, "-start_time", args, value)) {
-    uint64_t ticks = 0;
-    if (parse_filter_time(value, false, ticks)) options.start_time = ticks;
-    if (options.start_time == 0) {
+    ko::fine_time bound;
+    if (ko::parse_time_bound(value, false, bound)) options.start_time = bound;
+    if (options.start_time.ticks == 0) {
       messages.write("Error: invalid filter start time\n");
       return false;
     }
-    options.stop_time = ~uint64_t{0};
+    options.stop_time = {~uint64_t{0}, 0};
   }
   if (take_value(messages, "-stop_time", args, value)) {
-    uint64_t ticks = 0;
+    ko::fine_time bound;
     // Dropping the end of the window would report messages the user asked to leave out.
-    if (!parse_filter_time(value, true, ticks)) {
+    if (!ko::parse_time_bound(value, true, bound)) {
       messages.write("Error: invalid filter stop time\n");
       return false;
     }
-    options.stop_time = ticks;
+    options.stop_time = bound;
+    if (options.start_time.ticks != 0 && options.start_time > options.stop_time) {
+      messages.write("-start_time is after -stop_time: no message can match\n");
+    }
   }
 
   if (!check_leftover_words(messages, args)) return false;

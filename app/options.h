@@ -15,6 +15,7 @@
 #include "app/cmd_params.h"
 #include "report/packet.h"
 #include "support/error_writer.h"
+#include "support/ko_time.h"
 
 namespace nelo {
 
@@ -35,12 +36,12 @@ class nelo_options : public cmd_params {
   output_format format = output_format::hex;
   bool track_replies = false;
   uint32_t min_size = 0;
-  uint32_t dst_ip = 0;
-  uint32_t src_ip = 0;
-  std::vector<uint8_t> dst_ipv6;  // empty (off) or 16 bytes
-  std::vector<uint8_t> src_ipv6;
-  uint64_t start_time = 0;  // ticks; 0 is off
-  uint64_t stop_time = 0;
+  std::vector<ipv4_prefix> dst_ip;  // empty is off
+  std::vector<ipv4_prefix> src_ip;
+  std::vector<ipv6_prefix> dst_ipv6;
+  std::vector<ipv6_prefix> src_ipv6;
+  ko::fine_time start_time;  // ticks 0 is off
+  ko::fine_time stop_time;
   bool json = false;  // JSON Lines on the report stream, everything else on standard error
   bool binary_or_ascii_given = false;  // the forms JSON cannot carry
 };
@@ -52,13 +53,9 @@ class nelo_options : public cmd_params {
 // lookup took is not an option of nelo ("Error: unknown option %s"), when `-start_time` or
 // `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
 // stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
+// A window that starts after it stops is said once ("-start_time is after -stop_time: no message
+// can match") and kept.
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages);
-
-// Reads a "date[ time]" option value into a tick count: month first ("12/06/2026 20:57:03") or
-// day first with the month's name, or the report's own ISO form ("2026-12-06T20:57:03.494Z"),
-// whose date alone is the day's first second, or its last with `end_of_day`. False when the
-// value cannot be read.
-bool parse_filter_time(const std::string& value, bool end_of_day, uint64_t& ticks);
 
 // The settings of the packet stages; `out` is left for the driver to set.
 packet_ctx make_packet_ctx(const nelo_options& options);

@@ -2,6 +2,7 @@
 
 #include "support/ascii_text.h"
 #include "support/number_text.h"
+#include "support/wire.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,10 @@ constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
 constexpr size_t IPV6_COLONS = 7;
 constexpr size_t DOTTED_QUAD_PARTS = 4;
 constexpr uint32_t BYTE_MAX = 255;
+constexpr unsigned IPV4_BITS = 32;
+constexpr unsigned IPV6_BITS = 128;
+constexpr unsigned HALF_IPV6_BITS = 64;
+constexpr size_t PREFIX_LENGTH_DIGITS = 3;
 // LIST_DELIMITERS without its final blank, in the same order.
 constexpr char NON_BLANK_LIST_DELIMITERS[] = "|,;";
 
@@ -69,6 +74,75 @@ std::vector<std::string> split_at(std::string_view text, char delimiter) {
     start = pos + 1;
   }
   return pieces;
+}
+
+// The pieces of a list value: split at every occurrence of the first delimiter (in
+// `delimiters` order) that the text holds, trimmed, empty ones dropped.
+std::vector<std::string> list_items(std::string_view text, std::string_view delimiters) {
+  char delimiter = '\0';
+  for (char d : delimiters) {
+    if (text.find(d) != std::string_view::npos) {
+      delimiter = d;
+      break;
+    }
+  }
+  const std::vector<std::string> pieces =
+      delimiter != '\0' ? split_at(text, delimiter) : std::vector<std::string>{std::string(text)};
+  std::vector<std::string> items;
+  for (const std::string& piece : pieces) {
+    const std::string_view item = trim_blanks(piece);
+    if (!item.empty()) items.emplace_back(item);
+  }
+  return items;
+}
+
+// The "n" of a prefix: one to three decimal digits, at most `limit`.
+bool read_prefix_length(std::string_view text, unsigned limit, unsigned& bits) {
+  if (text.empty() || text.size() > PREFIX_LENGTH_DIGITS) return false;
+  bits = 0;
+  for (char c : text) {
+    if (!is_digit(c)) return false;
+    bits = bits * 10 + static_cast<unsigned>(c - '0');
+  }
+  return bits <= limit;
+}
+
+// "a.b.c.d/n".
+bool read_ipv4_prefix(std::string_view item, ipv4_prefix& prefix) {
+  const size_t slash = item.find('/');
+  uint32_t address = 0;
+  unsigned bits = 0;
+  if (slash == std::string_view::npos || !read_dotted_quad(item.substr(0, slash), address) ||
+      !read_prefix_length(item.substr(slash + 1), IPV4_BITS, bits)) {
+    return false;
+  }
+  // The address's first byte is the value's lowest, so the mask is built byte by byte.
+  uint32_t mask = 0;
+  for (unsigned byte = 0; byte < IPV4_ADDRESS_SIZE && bits > 8 * byte; ++byte) {
+    const unsigned covered = std::min(bits - 8 * byte, 8u);
+    mask |= ((BYTE_MAX << (8 - covered)) & BYTE_MAX) << (8 * byte);
+  }
+  prefix = {address & mask, mask};
+  return true;
+}
+
+// "x::y", or "x::/n".
+bool read_ipv6_prefix(std::string_view item, ipv6_prefix& prefix) {
+  const size_t slash = item.find('/');
+  unsigned bits = IPV6_BITS;
+  if (slash == 0) return false;
+  if (slash != std::string_view::npos &&
+      !read_prefix_length(item.substr(slash + 1), IPV6_BITS, bits)) {
+    return false;
+  }
+  const std::vector<uint8_t> bytes = parse_ipv6(item.substr(0, slash));
+  if (bytes.size() != IPV6_ADDRESS_SIZE) return false;
+  const uint64_t all = ~uint64_t{0};
+  prefix.mask_high = bits >= HALF_IPV6_BITS ? all : bits == 0 ? 0 : all << (HALF_IPV6_BITS - bits);
+  prefix.mask_low = bits <= HALF_IPV6_BITS ? 0 : all << (IPV6_BITS - bits);
+  prefix.high = load_be64(bytes.data()) & prefix.mask_high;
+  prefix.low = load_be64(bytes.data() + IPV6_ADDRESS_SIZE / 2) & prefix.mask_low;
+  return true;
 }
 
 void note_unread(unread_words* unread, std::string_view word, std::string outcome) {
@@ -191,19 +265,7 @@ date_time_text split_date_time(const std::string& value) {
 std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
                                         unread_words* unread, uint64_t max_value) {
   std::vector<uint64_t> values;
-  if (text.empty()) return values;
-  char delimiter = '\0';
-  for (char d : delimiters) {
-    if (text.find(d) != std::string_view::npos) {
-      delimiter = d;
-      break;
-    }
-  }
-  const std::vector<std::string> pieces =
-      delimiter != '\0' ? split_at(text, delimiter) : std::vector<std::string>{std::string(text)};
-  for (const std::string& piece : pieces) {
-    const std::string_view item = trim_blanks(piece);
-    if (item.empty()) continue;
+  for (const std::string& item : list_items(text, delimiters)) {
     uint64_t value = 0;
     bool whole = false;
     if (!parse_u64(item, value, &whole) || value > max_value) {
@@ -283,6 +345,37 @@ std::vector<uint8_t> parse_ipv6(std::string_view text) {
     bytes.push_back(static_cast<uint8_t>(word));
   }
   return bytes;
+}
+
+std::vector<ipv4_prefix> parse_ipv4_prefixes(std::string_view text, unread_words* unread) {
+  std::vector<ipv4_prefix> prefixes;
+  for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
+    ipv4_prefix prefix;
+    if (read_ipv4_prefix(item, prefix)) {
+      prefixes.push_back(prefix);
+      continue;
+    }
+    uint32_t address = 0;
+    bool whole = false;
+    parse_number(item, address, &whole);
+    if (!whole) note_unread(unread, item, "read as " + std::to_string(address));
+    // The address 0 has always meant no filter.
+    if (address != 0) prefixes.push_back({address, ~uint32_t{0}});
+  }
+  return prefixes;
+}
+
+std::vector<ipv6_prefix> parse_ipv6_prefixes(std::string_view text, unread_words* unread) {
+  std::vector<ipv6_prefix> prefixes;
+  for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
+    ipv6_prefix prefix;
+    if (read_ipv6_prefix(item, prefix)) {
+      prefixes.push_back(prefix);
+    } else {
+      note_unread(unread, item, "item left out");
+    }
+  }
+  return prefixes;
 }
 
 bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern,

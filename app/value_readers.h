@@ -1,8 +1,8 @@
-// The readers that turn option values into numbers, number lists, IPv6 address bytes and byte
-// patterns. They keep no state and never print: a value that cannot be read gives false, an empty
-// result or 0, and the option concerned stays off. What a reader could not read whole it tells
-// its caller, who decides what to say. Every reader copies its text before handing it to the C
-// conversions, so no input can make them read past its end.
+// The readers that turn option values into numbers, number lists, address prefixes, IPv6
+// address bytes and byte patterns. They keep no state and never print: a value that cannot be
+// read gives false, an empty result or 0, and the option concerned stays off. What a reader could
+// not read whole it tells its caller, who decides what to say. Every reader copies its text
+// before handing it to the C conversions, so no input can make them read past its end.
 #ifndef NELO_APP_VALUE_READERS_H_
 #define NELO_APP_VALUE_READERS_H_
 
@@ -78,6 +78,15 @@ std::vector<uint64_t> parse_frame_list(std::string_view text, unread_words* unre
 // have eight groups gives another size, and one with a group that is not hexadecimal to its end
 // gives none; callers must treat any size but 16 as unusable.
 std::vector<uint8_t> parse_ipv6(std::string_view text);
+
+// Read an address filter: items separated as in the other lists, each a prefix ("10.0.0.0/8",
+// "fe80::/10": the address's first n bits) or an address, which is a whole-length prefix. An
+// IPv4 item that is no prefix is read by `parse_number` ("192.168.1.7", "0x0701a8c0"); one read
+// as 0 adds nothing, as 0 has always meant no filter. An IPv6 item must give 16 bytes by
+// `parse_ipv6` and a prefix length of at most 128, or it is left out. Items not read whole are
+// added to `unread` when it is given. The bits of an address beyond its prefix are ignored.
+std::vector<ipv4_prefix> parse_ipv4_prefixes(std::string_view text, unread_words* unread = nullptr);
+std::vector<ipv6_prefix> parse_ipv6_prefixes(std::string_view text, unread_words* unread = nullptr);
 
 // Reads a blank-separated byte list into `pattern` (reset first): "?" words are wildcards, other
 // words are bytes, read as hexadecimal in `hex_mode` and with `parse_number` otherwise (an

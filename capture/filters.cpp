@@ -3,7 +3,6 @@
 #include "capture/filters.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "capture/byte_pattern_match.h"
 #include "support/wire.h"
@@ -19,52 +18,60 @@ bool captured(const decoded_packet& packet, size_t offset, size_t size) {
 }
 
 bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
-  if (ctx.start_time == 0 && ctx.stop_time == 0) return true;
+  const bool start_on = ctx.start_time.ticks != 0;
+  const bool stop_on = ctx.stop_time.ticks != 0;
+  if (!start_on && !stop_on) return true;
   // A record without a time cannot be placed in any window.
   if (record.time == record_time::absent) return false;
-  if (ctx.start_time != 0 && record.ticks < ctx.start_time) return false;
-  if (ctx.stop_time != 0 && record.ticks > ctx.stop_time) return false;
+  const ko::fine_time stamp{record.ticks, record.sub_tick_ns};
+  if (start_on && stamp < ctx.start_time) return false;
+  if (stop_on && stamp > ctx.stop_time) return false;
+  return true;
+}
+
+bool holds(const std::vector<ipv4_prefix>& items, uint32_t address) {
+  for (const ipv4_prefix& item : items) {
+    if ((address & item.mask) == item.address) return true;
+  }
+  return false;
+}
+
+bool holds(const std::vector<ipv6_prefix>& items, const uint8_t* address) {
+  const uint64_t high = load_be64(address);
+  const uint64_t low = load_be64(address + IPV6_ADDRESS_SIZE / 2);
+  for (const ipv6_prefix& item : items) {
+    if ((high & item.mask_high) == item.high && (low & item.mask_low) == item.low) return true;
+  }
+  return false;
+}
+
+// Without tracked replies each filter looks at its own end of the packet; with them, at either.
+bool addresses_pass(const auto& src_items, const auto& dst_items, auto src, auto dst,
+                    bool track_replies) {
+  if (track_replies) {
+    if (!dst_items.empty() && !holds(dst_items, dst) && !holds(dst_items, src)) return false;
+    if (!src_items.empty() && !holds(src_items, src) && !holds(src_items, dst)) return false;
+  } else {
+    if (!dst_items.empty() && !holds(dst_items, dst)) return false;
+    if (!src_items.empty() && !holds(src_items, src)) return false;
+  }
   return true;
 }
 
 bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
-  if (ctx.src_ip == 0 && ctx.dst_ip == 0) return true;
+  if (ctx.src_ip.empty() && ctx.dst_ip.empty()) return true;
   if (!captured(packet, IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE)) return false;
-  const uint32_t src = load_le32(packet.network + IPV4_SOURCE_OFFSET);
-  const uint32_t dst = load_le32(packet.network + IPV4_DESTINATION_OFFSET);
-  if (ctx.track_replies) {
-    if (ctx.dst_ip != 0 && ctx.dst_ip != dst && ctx.dst_ip != src) return false;
-    if (ctx.src_ip != 0 && ctx.src_ip != src && ctx.src_ip != dst) return false;
-  } else {
-    if (ctx.dst_ip != 0 && ctx.dst_ip != dst) return false;
-    if (ctx.src_ip != 0 && ctx.src_ip != src) return false;
-  }
-  return true;
-}
-
-// An IPv6 filter value is its first 16 bytes; a shorter one can never equal an address.
-bool same_ipv6(const std::vector<uint8_t>& filter, const uint8_t* address) {
-  return filter.size() >= IPV6_ADDRESS_SIZE &&
-         std::memcmp(filter.data(), address, IPV6_ADDRESS_SIZE) == 0;
+  return addresses_pass(ctx.src_ip, ctx.dst_ip, load_le32(packet.network + IPV4_SOURCE_OFFSET),
+                        load_le32(packet.network + IPV4_DESTINATION_OFFSET), ctx.track_replies);
 }
 
 bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
-  if (ctx.src_ip != 0 || ctx.dst_ip != 0) return false;
-  const bool src_on = !ctx.src_ipv6.empty();
-  const bool dst_on = !ctx.dst_ipv6.empty();
-  if (!src_on && !dst_on) return true;
+  if (!ctx.src_ip.empty() || !ctx.dst_ip.empty()) return false;
+  if (ctx.src_ipv6.empty() && ctx.dst_ipv6.empty()) return true;
   if (!captured(packet, IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE)) return false;
-  const uint8_t* src = packet.network + IPV6_SOURCE_OFFSET;
-  const uint8_t* dst = packet.network + IPV6_DESTINATION_OFFSET;
-  if (ctx.track_replies) {
-    if (src_on && !same_ipv6(ctx.src_ipv6, src) && !same_ipv6(ctx.src_ipv6, dst)) return false;
-    if (dst_on && !same_ipv6(ctx.dst_ipv6, dst) && !same_ipv6(ctx.dst_ipv6, src)) return false;
-  } else {
-    if (src_on && !same_ipv6(ctx.src_ipv6, src)) return false;
-    if (dst_on && !same_ipv6(ctx.dst_ipv6, dst)) return false;
-  }
-  return true;
+  return addresses_pass(ctx.src_ipv6, ctx.dst_ipv6, packet.network + IPV6_SOURCE_OFFSET,
+                        packet.network + IPV6_DESTINATION_OFFSET, ctx.track_replies);
 }
 
 bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {

@@ -22,8 +22,6 @@ constexpr size_t RECORD_WIRE_LENGTH = 12;
 constexpr uint32_t LINK_TYPE_MASK = 0xFFFF;
 constexpr int64_t TICKS_PER_MICROSECOND = 10;
 constexpr int64_t NANOSECONDS_PER_TICK = 100;
-constexpr uint8_t MICROSECOND_DIGITS = 6;
-constexpr uint8_t NANOSECOND_DIGITS = 9;
 
 struct file_layout {
   bool big_endian = false;
@@ -51,6 +49,7 @@ void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, captur
   if (seconds == 0) {
     record.ticks = 0;
     record.time = record_time::hidden;
+    record.sub_tick_ns = 0;
     return;
   }
   const int64_t whole = ko::unix_seconds_to_ticks(seconds);
@@ -73,7 +72,6 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
   read_buffer& buffer = walk.buffer;
   capture_record record;
   record.link_type = link_type;
-  record.time_digits = nanoseconds ? NANOSECOND_DIGITS : MICROSECOND_DIGITS;
   while (!stop_requested()) {
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);

@@ -65,7 +65,6 @@ struct interface_info {
   uint32_t snaplen = 0;  // 0: no limit
   int64_t tsoffset = 0;  // seconds added to every stamp
   stamp_scale scale;
-  uint8_t time_digits = DEFAULT_TSRESOL;
 };
 
 class section_reader {
@@ -87,14 +86,6 @@ uint64_t power_of_ten(int exponent) {
   uint64_t value = 1;
   for (int i = 0; i < exponent; ++i) value *= 10;
   return value;
-}
-
-// Decimal digits of the second a resolution holds: 10^-k holds k, 2^-k about 0.3 k; at most 9.
-uint8_t resolution_digits(uint8_t tsresol) {
-  const unsigned exponent = tsresol & ~TSRESOL_POWER_OF_TWO;
-  const unsigned digits =
-      (tsresol & TSRESOL_POWER_OF_TWO) != 0 ? (exponent * 30103 + 99999) / 100000 : exponent;
-  return static_cast<uint8_t>(digits < NANOSECOND_DIGITS ? digits : NANOSECOND_DIGITS);
 }
 
 stamp_scale scale_of(uint8_t tsresol) {
@@ -120,7 +111,6 @@ void set_record_time(uint64_t stamp, const interface_info& iface, capture_record
   const uint128 nanoseconds =
       scale.binary ? (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> scale.shift
                    : static_cast<uint128>(stamp / scale.divisor) * scale.multiplier;
-  record.time_digits = iface.time_digits;
   // Every stamp of this century fits in 64 bits of nanoseconds, where division is one
   // instruction rather than a library call.
   uint128 ticks = 0;
@@ -168,7 +158,6 @@ interface_info read_interface(const uint8_t* block, uint32_t total, const sectio
     at = value + ((len + 3u) & ~3u);
   }
   iface.scale = scale_of(tsresol);
-  iface.time_digits = resolution_digits(tsresol);
   return iface;
 }
 
@@ -202,7 +191,6 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
     if (iface.snaplen != 0) captured = std::min(captured, iface.snaplen);
     record.captured_len = captured;
     record.time = record_time::absent;
-    record.time_digits = 0;
     record.link_type = iface.link_type;
     record.bytes = block + SIMPLE_DATA;
     hand_on(walk, record);

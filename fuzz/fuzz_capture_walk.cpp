@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/packet_handler.h"
@@ -22,6 +23,7 @@
 #include "report/packet.h"
 #include "support/ko_time.h"
 #include "support/run_control.h"
+#include "support/wire.h"
 
 namespace {
 
@@ -59,6 +61,16 @@ uint64_t list_value(byte_source& in) {
   return pick >= 0xF8 ? in.u64() : in.u8();
 }
 
+nelo::ipv4_prefix ipv4_address(uint32_t address) {
+  return {address, ~uint32_t{0}};
+}
+
+void add_ipv6_address(std::string_view bytes, std::vector<nelo::ipv6_prefix>& items) {
+  if (bytes.size() != 16) return;
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  items.push_back({nelo::load_be64(b), nelo::load_be64(b + 8), ~uint64_t{0}, ~uint64_t{0}});
+}
+
 void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
   const uint8_t filters_a = in.u8();
   const uint8_t filters_b = in.u8();
@@ -71,22 +83,14 @@ void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
   if (filters_a & 0x02) ctx.min_size = in.u16();
   if (filters_a & 0x04) {
     // Around the record times the files carry, so that the window sometimes splits them.
-    ctx.start_time = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
-    ctx.stop_time = ctx.start_time + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
-    if (in.flag()) ctx.stop_time = 0;
+    ctx.start_time.ticks = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
+    ctx.stop_time.ticks = ctx.start_time.ticks + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
+    if (in.flag()) ctx.stop_time.ticks = 0;
   }
-  if (filters_a & 0x08) ctx.src_ip = in.u32();
-  if (filters_a & 0x10) ctx.dst_ip = in.u32();
-  if (filters_a & 0x20) {
-    const std::string_view v6 = in.bytes(16);
-    ctx.src_ipv6.assign(v6.begin(), v6.end());
-    if (ctx.src_ipv6.size() != 16) ctx.src_ipv6.clear();
-  }
-  if (filters_a & 0x40) {
-    const std::string_view v6 = in.bytes(16);
-    ctx.dst_ipv6.assign(v6.begin(), v6.end());
-    if (ctx.dst_ipv6.size() != 16) ctx.dst_ipv6.clear();
-  }
+  if (filters_a & 0x08) ctx.src_ip.push_back(ipv4_address(in.u32()));
+  if (filters_a & 0x10) ctx.dst_ip.push_back(ipv4_address(in.u32()));
+  if (filters_a & 0x20) add_ipv6_address(in.bytes(16), ctx.src_ipv6);
+  if (filters_a & 0x40) add_ipv6_address(in.bytes(16), ctx.dst_ipv6);
   ctx.track_replies = (filters_a & 0x80) != 0;
 
   if (filters_b & 0x01) choose_pattern(in, ctx.pattern);

@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ctx.dump_hdr = true;
   ctx.dump_payload = true;
   // A time window so that stamps and their conversions are compared, not only computed.
-  ctx.start_time = 1;
-  ctx.stop_time = ~uint64_t{0} >> 1;
+  ctx.start_time = {1, 0};
+  ctx.stop_time = {~uint64_t{0} >> 1, 0};
 
   nelo::fuzz::memory_file memory(file.data(), file.size());
   if (!memory.ok()) return 0;

@@ -24,7 +24,7 @@ namespace {
 constexpr size_t LINE_BUFFER_SIZE = 4096;
 constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 constexpr uint64_t NANOSECONDS_PER_TICK = 100;
-constexpr int FRACTION_DIGITS_MAX = 9;
+constexpr int FRACTION_DIGITS = 9;
 
 // The quoted IP header of an error message.
 constexpr size_t QUOTED_IPV4_MIN = 20;
@@ -209,14 +209,12 @@ char* put_time(char* p, const capture_record& record) {
   p = put_digits(p, utc.minute, 2);
   *p++ = ':';
   p = put_digits(p, utc.second, 2);
-  const int digits = std::min<int>(record.time_digits, FRACTION_DIGITS_MAX);
-  if (digits > 0) {
-    uint64_t fraction =
-        (record.ticks % ko::TICKS_PER_SECOND) * NANOSECONDS_PER_TICK + record.sub_tick_ns;
-    for (int i = digits; i < FRACTION_DIGITS_MAX; ++i) fraction /= 10;
-    *p++ = '.';
-    p = put_digits(p, fraction, digits);
-  }
+  // Every time has nine fraction digits, whatever the capture holds, so that times of captures
+  // of different resolutions sort as text.
+  const uint64_t fraction =
+      (record.ticks % ko::TICKS_PER_SECOND) * NANOSECONDS_PER_TICK + record.sub_tick_ns;
+  *p++ = '.';
+  p = put_digits(p, fraction, FRACTION_DIGITS);
   return put_text(p, "Z\"");
 }
 

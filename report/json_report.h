@@ -23,7 +23,7 @@ void write_json_escaped(std::ostream& out, std::string_view text);
 void set_capture_name(packet_ctx& ctx, const std::string& name);
 
 // Writes the object of `packet` and a newline to `ctx->out`. Keys, in order: file, frame,
-// time (RFC 3339 UTC with the digits the capture holds, or null), proto, src, dst, ttl,
+// time (RFC 3339 UTC with nine fraction digits, or null), proto, src, dst, ttl,
 // wire_len, payload_len, payload_md5, type, code, id and seq (for the messages whose report line
 // shows an identifier), message, entropy, entropy_high, vlan (only for tagged frames),
 // link_type, quoted (for error messages whose quoted IP header was captured), header_hex and

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ko_time.h"
+
 namespace nelo {
 
 // Fields of the network header, as offsets from its first byte.
@@ -53,7 +55,6 @@ struct capture_record {
   uint64_t ticks = 0;         // 100-ns ticks since 1601-01-01 UTC
   record_time time = record_time::shown;
   uint8_t sub_tick_ns = 0;  // nanoseconds below the tick, for captures that hold them
-  uint8_t time_digits = 6;  // decimal digits of the second the capture holds, at most 9
   uint32_t link_type = 0;
   uint32_t captured_len = 0;  // bytes of the frame really present at `bytes`
   uint32_t wire_len = 0;      // the frame's length on the wire, as the capture claims
@@ -81,14 +82,30 @@ struct byte_pattern {
   }
 };
 
+// One item of an address filter: an address passes when its bits under `mask` equal `address`,
+// whose other bits are 0. IPv4 values are in the order the filters load packet addresses, the
+// address's first byte lowest; IPv6 values are the address's two halves, read big-endian.
+struct ipv4_prefix {
+  uint32_t address = 0;
+  uint32_t mask = 0;
+};
+
+struct ipv6_prefix {
+  uint64_t high = 0;
+  uint64_t low = 0;
+  uint64_t mask_high = 0;
+  uint64_t mask_low = 0;
+};
+
 class payload_pipeline;
 
 struct packet_ctx {
   uint32_t min_size = 0;
-  uint32_t src_ip = 0;
-  uint32_t dst_ip = 0;
-  std::vector<uint8_t> src_ipv6;  // empty, or exactly 16 bytes
-  std::vector<uint8_t> dst_ipv6;
+  // Each address filter passes an address that any of its items holds; empty is off.
+  std::vector<ipv4_prefix> src_ip;
+  std::vector<ipv4_prefix> dst_ip;
+  std::vector<ipv6_prefix> src_ipv6;
+  std::vector<ipv6_prefix> dst_ipv6;
   bool track_replies = false;
   std::vector<uint64_t> icmp_types;
   std::vector<uint64_t> icmp_codes;
@@ -100,8 +117,8 @@ struct packet_ctx {
   bool header_pending = true;
   std::set<uint64_t> frames;
   byte_pattern pattern;
-  uint64_t start_time = 0;
-  uint64_t stop_time = 0;
+  ko::fine_time start_time;  // ticks 0 is off, for either bound
+  ko::fine_time stop_time;
   std::ostream* out = nullptr;
   // JSON Lines instead of the padded report and dumps; each object names its capture file.
   bool json = false;

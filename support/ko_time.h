@@ -6,6 +6,7 @@
 #ifndef NELO_SUPPORT_KO_TIME_H_
 #define NELO_SUPPORT_KO_TIME_H_
 
+#include <compare>
 #include <cstdint>
 
 namespace ko {
@@ -46,6 +47,14 @@ constexpr int64_t unix_seconds_to_ticks(int64_t seconds) {
   return seconds * static_cast<int64_t>(TICKS_PER_SECOND) +
          static_cast<int64_t>(TICKS_1601_TO_1970);
 }
+
+// An instant to the nanosecond: a tick count and the nanoseconds below the tick (0 to 99), as
+// captures with nanosecond stamps hold them. Instants order by ticks, then by nanoseconds.
+struct fine_time {
+  uint64_t ticks = 0;
+  uint8_t sub_tick_ns = 0;
+  friend constexpr auto operator<=>(const fine_time&, const fine_time&) = default;
+};
 
 class time {
  public:

@@ -27,6 +27,9 @@ constexpr size_t TIME_FIELD_LIMIT = 31;
 // A time field must convert to a whole number without overflow; anything this large is hostile.
 constexpr double TIME_FIELD_MAGNITUDE_LIMIT = 2147483648.0;
 constexpr size_t MONTH_NAME_LENGTH = 3;
+constexpr uint32_t NANOSECONDS_PER_SECOND = 1000000000;
+constexpr uint32_t NANOSECONDS_PER_TICK = 100;
+constexpr size_t NANOSECOND_DIGITS = 9;
 
 // Decimal floating-point text as the C conversion reads it (blanks, sign, digits, point,
 // exponent), without the locale's decimal point. Reads nothing past `text`.
@@ -115,17 +118,128 @@ bool store_date_time(_windows_systemtime& st, uint32_t day, uint32_t month, uint
   return true;
 }
 
-// Shared tail of both date-and-time readers: the time text, then the record, which must be one
-// that converts to a tick count.
-bool finish_date_time(const char* time_text, uint32_t day, uint32_t month, uint32_t year,
-                      _windows_systemtime& st) {
+// The fraction of a second to the nanosecond, every digit of it counted: the calendar record
+// keeps only milliseconds.
+struct second_fraction {
+  uint32_t nanoseconds = 0;
+  bool finer = false;  // a digit after the ninth is not 0
+};
+
+second_fraction read_fraction_digits(std::string_view digits) {
+  second_fraction fraction;
+  uint32_t scale = NANOSECONDS_PER_SECOND;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    const auto digit = static_cast<uint32_t>(digits[i] - '0');
+    if (i < NANOSECOND_DIGITS) {
+      scale /= 10;
+      fraction.nanoseconds += digit * scale;
+    } else if (digit != 0) {
+      fraction.finer = true;
+    }
+  }
+  return fraction;
+}
+
+// The fraction of a seconds field: from its own digits when it is plain decimal ("15",
+// "15.355818"), else from the value the decimal reader made of it ("1.5e1"), to the nearest
+// nanosecond.
+second_fraction fraction_of_seconds(std::string_view field, double seconds) {
+  size_t pos = 0;
+  while (pos < field.size() && is_c_space(field[pos])) ++pos;
+  while (pos < field.size() && is_digit(field[pos])) ++pos;
+  if (pos == field.size()) return {};
+  if (field[pos] == '.') {
+    const size_t first = pos + 1;
+    size_t end = first;
+    while (end < field.size() && is_digit(field[end])) ++end;
+    if (end == field.size()) return read_fraction_digits(field.substr(first));
+  }
+  const double part = seconds - std::trunc(seconds);
+  if (!(part > 0.0)) return {};
+  const auto nanoseconds = static_cast<uint32_t>(std::llround(part * NANOSECONDS_PER_SECOND));
+  return {std::min(nanoseconds, NANOSECONDS_PER_SECOND - 1), false};
+}
+
+// The fields of a time text as `parse_time` reads them, with the seconds' fraction to the
+// nanosecond.
+struct clock_fields {
   uint32_t hour = 0;
   uint32_t minute = 0;
   double seconds = 0.0;
-  if (time_text != nullptr && time_text[0] != '\0') {
-    if (!parse_time(time_text, hour, minute, seconds)) return false;
+  second_fraction fraction;
+};
+
+bool read_clock(const char* text, clock_fields& clock_out) {
+  if (text == nullptr) return false;
+  std::string clock(trim_blanks(text));
+  for (char& c : clock) c = lower_ascii(c);
+  constexpr auto npos = std::string::npos;
+
+  const size_t first_colon = clock.find(':');
+  if (first_colon == npos) return false;
+  const size_t second_colon = clock.find(':', first_colon + 1);
+  size_t suffix = npos;
+  const size_t m = clock.find('m', first_colon + 1);
+  char meridiem = '\0';  // 'a' or 'p' with an am or pm suffix
+  if (m != npos) {
+    meridiem = clock[m - 1];
+    suffix = m - 1;
+    if (suffix > 0 && clock[suffix - 1] == ' ') --suffix;
   }
-  return store_date_time(st, day, month, year, hour, minute, seconds);
+
+  // Each field must lie inside the text: a suffix before a colon leaves nothing to read.
+  const std::string_view view(clock);
+  auto field = [&view](size_t begin, size_t end, size_t min_size, std::string_view& out) {
+    if (end < begin || end - begin < min_size || end - begin > TIME_FIELD_LIMIT) return false;
+    out = view.substr(begin, end - begin);
+    return true;
+  };
+
+  std::string_view hour_text;
+  if (!field(0, first_colon, 0, hour_text)) return false;
+  const size_t minute_end =
+      second_colon != npos ? second_colon : (suffix != npos ? suffix : clock.size());
+  std::string_view minute_text;
+  if (!field(first_colon + 1, minute_end, 1, minute_text)) return false;
+  std::string_view second_text;
+  if (second_colon != npos) {
+    const size_t second_end = suffix != npos ? suffix : clock.size();
+    if (!field(second_colon + 1, second_end, 0, second_text)) return false;
+  }
+
+  double hour_value;
+  double minute_value;
+  double second_value = 0.0;
+  if (!read_time_field(hour_text, hour_value) || !read_time_field(minute_text, minute_value)) {
+    return false;
+  }
+  if (second_colon != npos && !read_time_field(second_text, second_value)) return false;
+  uint32_t hour = truncate_to_u32(hour_value);
+  // On the 12-hour clock 12 comes before 1: 12:30am is half past midnight, 12:30pm half past noon.
+  constexpr uint32_t NOON = 12;
+  if (meridiem == 'a' && hour == NOON) {
+    hour = 0;
+  } else if (meridiem == 'p' && hour != NOON) {
+    hour += NOON;
+  }
+  clock_out = {hour, truncate_to_u32(minute_value), second_value,
+               fraction_of_seconds(second_text, second_value)};
+  return true;
+}
+
+// Shared tail of the date-and-time readers: the time text, then the record, which must be one
+// that converts to a tick count.
+bool finish_date_time(const char* time_text, uint32_t day, uint32_t month, uint32_t year,
+                      _windows_systemtime& st, second_fraction& fraction) {
+  clock_fields clock;
+  if (time_text != nullptr && time_text[0] != '\0') {
+    if (!read_clock(time_text, clock)) return false;
+  }
+  if (!store_date_time(st, day, month, year, clock.hour, clock.minute, clock.seconds)) {
+    return false;
+  }
+  fraction = clock.fraction;
+  return true;
 }
 
 int two_digit_year(uint32_t value) {
@@ -183,7 +297,8 @@ bool parse_date_time(const char* date_text, const char* time_text, _windows_syst
   uint32_t month = 0;
   uint32_t year = 0;
   if (!parse_date(date_text, day, month, year)) return false;
-  return finish_date_time(time_text, day, month, year, st);
+  second_fraction unused;
+  return finish_date_time(time_text, day, month, year, st, unused);
 }
 
 bool parse_date(const char* text, uint32_t& day, uint32_t& month, uint32_t& year) {
@@ -241,67 +356,19 @@ bool parse_date(const char* text, uint32_t& day, uint32_t& month, uint32_t& year
 }
 
 bool parse_time(const char* text, uint32_t& hour, uint32_t& minute, double& seconds) {
-  hour = 0;
-  minute = 0;
-  seconds = 0.0;
-  if (text == nullptr) return false;
-  std::string clock(trim_blanks(text));
-  for (char& c : clock) c = lower_ascii(c);
-  constexpr auto npos = std::string::npos;
-
-  const size_t first_colon = clock.find(':');
-  if (first_colon == npos) return false;
-  const size_t second_colon = clock.find(':', first_colon + 1);
-  size_t suffix = npos;
-  const size_t m = clock.find('m', first_colon + 1);
-  char meridiem = '\0';  // 'a' or 'p' with an am or pm suffix
-  if (m != npos) {
-    meridiem = clock[m - 1];
-    suffix = m - 1;
-    if (suffix > 0 && clock[suffix - 1] == ' ') --suffix;
-  }
-
-  // Each field must lie inside the text: a suffix before a colon leaves nothing to read.
-  const std::string_view view(clock);
-  auto field = [&view](size_t begin, size_t end, size_t min_size, std::string_view& out) {
-    if (end < begin || end - begin < min_size || end - begin > TIME_FIELD_LIMIT) return false;
-    out = view.substr(begin, end - begin);
-    return true;
-  };
-
-  std::string_view hour_text;
-  if (!field(0, first_colon, 0, hour_text)) return false;
-  const size_t minute_end =
-      second_colon != npos ? second_colon : (suffix != npos ? suffix : clock.size());
-  std::string_view minute_text;
-  if (!field(first_colon + 1, minute_end, 1, minute_text)) return false;
-  std::string_view second_text;
-  if (second_colon != npos) {
-    const size_t second_end = suffix != npos ? suffix : clock.size();
-    if (!field(second_colon + 1, second_end, 0, second_text)) return false;
-  }
-
-  double hour_value;
-  double minute_value;
-  double second_value = 0.0;
-  if (!read_time_field(hour_text, hour_value) || !read_time_field(minute_text, minute_value)) {
-    return false;
-  }
-  if (second_colon != npos && !read_time_field(second_text, second_value)) return false;
-  hour = truncate_to_u32(hour_value);
-  // On the 12-hour clock 12 comes before 1: 12:30am is half past midnight, 12:30pm half past noon.
-  constexpr uint32_t NOON = 12;
-  if (meridiem == 'a' && hour == NOON) {
-    hour = 0;
-  } else if (meridiem == 'p' && hour != NOON) {
-    hour += NOON;
-  }
-  minute = truncate_to_u32(minute_value);
-  seconds = second_value;
-  return true;
+  clock_fields clock;
+  const bool read = read_clock(text, clock);
+  hour = clock.hour;
+  minute = clock.minute;
+  seconds = clock.seconds;
+  return read;
 }
 
-bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_systemtime& st) {
+namespace {
+
+// The report's own form, ISO 8601 in UTC, with every field range-checked.
+bool read_iso_date_time(std::string_view text, bool end_of_day, _windows_systemtime& st,
+                        second_fraction& fraction) {
   const std::string_view t = trim_blanks(text);
   size_t pos = 0;
   // Exactly `width` digits at `pos`, as a number; false when they are not there.
@@ -330,7 +397,7 @@ bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_system
   uint32_t hour = 0;
   uint32_t minute = 0;
   uint32_t second = 0;
-  double fraction = 0.0;
+  second_fraction parsed_fraction;
   if (pos == t.size()) {
     if (end_of_day) {
       hour = LAST_HOUR;
@@ -343,12 +410,10 @@ bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_system
     if (skip(':')) {
       if (!digits(FIELD_WIDTH, second)) return false;
       if (skip('.')) {
-        double scale = 0.1;
         const size_t first = pos;
-        for (; pos < t.size() && is_digit(t[pos]); ++pos, scale /= 10) {
-          fraction += scale * (t[pos] - '0');
-        }
+        while (pos < t.size() && is_digit(t[pos])) ++pos;
         if (pos == first) return false;
+        parsed_fraction = read_fraction_digits(t.substr(first, pos - first));
       }
     }
     // The report's times are UTC, which is what a trailing Z says.
@@ -359,7 +424,39 @@ bool parse_iso_date_time(std::string_view text, bool end_of_day, _windows_system
       second > LAST_MINUTE) {
     return false;
   }
-  return store_date_time(st, day, month, year, hour, minute, second + fraction);
+  if (!store_date_time(st, day, month, year, hour, minute, second)) return false;
+  fraction = parsed_fraction;
+  return true;
+}
+
+}  // namespace
+
+bool parse_time_bound(std::string_view value, bool window_end, fine_time& bound) {
+  const size_t blank = value.find(' ');
+  const std::string date(value.substr(0, blank));
+  const std::string clock(blank == std::string_view::npos ? "" : value.substr(blank + 1));
+  _windows_systemtime st{};
+  second_fraction fraction;
+  uint32_t day = 0;
+  uint32_t month = 0;
+  uint32_t year = 0;
+  // The ISO form starts with a four-digit year, which the month-first reader never accepts, so
+  // no value reads both ways.
+  const bool read = parse_date(date.c_str(), day, month, year)
+                        ? finish_date_time(clock.c_str(), day, month, year, st, fraction)
+                        : read_iso_date_time(value, window_end, st, fraction);
+  if (!read) return false;
+  st.milliseconds = 0;
+  uint64_t ticks = 0;
+  if (!systemtime_to_ticks(st, ticks)) return false;
+  uint64_t nanoseconds = fraction.nanoseconds;
+  // A bound between two nanoseconds moves inward, so that the window holds exactly the stamps
+  // that lie within the instants given.
+  if (fraction.finer && !window_end) ++nanoseconds;
+  ticks += nanoseconds / NANOSECONDS_PER_TICK;
+  if (ticks >= TICKS_LIMIT) return false;
+  bound = {ticks, static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK)};
+  return true;
 }
 
 int month_from_name(std::string_view text) {
@@ -375,7 +472,8 @@ bool parse_date_time_ordered(const char* date_text, const char* time_text, std::
   uint32_t month = 0;
   uint32_t year = 0;
   if (!parse_date_ordered(date_text, order, separator, day, month, year)) return false;
-  return finish_date_time(time_text, day, month, year, st);
+  second_fraction unused;
+  return finish_date_time(time_text, day, month, year, st, unused);
 }
 
 bool parse_date_ordered(const char* text, std::string_view order, char separator, uint32_t& day,

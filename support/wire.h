@@ -27,6 +27,10 @@ inline uint32_t load_be32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
+inline uint64_t load_be64(const uint8_t* p) {
+  return (static_cast<uint64_t>(load_be32(p)) << 32) | load_be32(p + 4);
+}
+
 // The same fields in a byte order known only at run time (a capture file's own).
 inline uint16_t load_u16(const uint8_t* p, bool big_endian) {
   return big_endian ? load_be16(p) : load_le16(p);

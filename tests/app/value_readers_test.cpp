@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,57 @@ TEST(ParseIpv6, WidensTheGapToEightGroups) {
   EXPECT_EQ(parse_ipv6("1:2").size(), 4u);
   EXPECT_TRUE(parse_ipv6("zz::1").empty()) << "a group that is not hex is no address";
   EXPECT_TRUE(parse_ipv6("::ffff:1.2.3.4").empty());
+}
+
+// Address filter items as "address/mask" in hexadecimal (IPv6: both halves of each), and what
+// was not read as "word outcome;".
+std::string hex(uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string items_of(const std::vector<ipv4_prefix>& items, const unread_words& unread) {
+  std::string out;
+  for (const ipv4_prefix& p : items) out += hex(p.address) + "/" + hex(p.mask) + " ";
+  for (const unread_word& u : unread) out += u.word + " " + u.outcome + ";";
+  return out;
+}
+
+std::string items_of(const std::vector<ipv6_prefix>& items, const unread_words& unread) {
+  std::string out;
+  for (const ipv6_prefix& p : items) {
+    out += hex(p.high) + "." + hex(p.low) + "/" + hex(p.mask_high) + "." + hex(p.mask_low) + " ";
+  }
+  for (const unread_word& u : unread) out += u.word + " " + u.outcome + ";";
+  return out;
+}
+
+TEST(ParseAddressFilters, ReadPrefixesAndListsAndLeaveOutWhatIsNeither) {
+  const std::pair<const char*, const char*> v4_cases[] = {
+      {"10.1.2.3/8", "a/ff "},
+      {"192.168.1.7 172.16.0.0/12", "701a8c0/ffffffff 10ac/f0ff "},
+      {"0.0.0.0/0|0x0100007f", "0/0 100007f/ffffffff "},
+      {"127.0.0.1/33,abc,0", "7f/ffffffff 127.0.0.1/33 read as 127;abc read as 0;"},
+  };
+  for (const auto& [text, items] : v4_cases) {
+    unread_words unread;
+    const auto prefixes = parse_ipv4_prefixes(text, &unread);
+    EXPECT_EQ(items_of(prefixes, unread), items) << text;
+  }
+  const std::pair<const char*, const char*> v6_cases[] = {
+      {"fe80::1/10", "fe80000000000000.0/ffc0000000000000.0 "},
+      {"::1,2001:db8::c000:0:0:1/65",
+       "0.1/ffffffffffffffff.ffffffffffffffff 20010db800000000.8000000000000000/"
+       "ffffffffffffffff.8000000000000000 "},
+      {"::/0 fe80::/129 zz:: /64",
+       "0.0/0.0 fe80::/129 item left out;zz:: item left out;/64 item left out;"},
+  };
+  for (const auto& [text, items] : v6_cases) {
+    unread_words unread;
+    const auto prefixes = parse_ipv6_prefixes(text, &unread);
+    EXPECT_EQ(items_of(prefixes, unread), items) << text;
+  }
 }
 
 // The runs of a parsed pattern as "literal/wildcards" words, e.g. "AB/2 C/0"; "-" marks a run

@@ -32,6 +32,15 @@ address ip6(uint8_t last) {
   return a;
 }
 
+// Address filter items with the mask as the filters hold it (IPv4: the first byte lowest); the
+// item's address is masked here, as the option reader does.
+ipv4_prefix v4_item(const address& a, uint32_t mask) {
+  return {load_le32(a.data()) & mask, mask};
+}
+ipv6_prefix v6_item(const address& a, uint64_t mask_high, uint64_t mask_low) {
+  return {load_be64(a.data()) & mask_high, load_be64(a.data() + 8) & mask_low, mask_high, mask_low};
+}
+
 struct frame_fields {
   bool ipv6 = false;
   address src = ip4(10, 0, 0, 1);
@@ -39,6 +48,7 @@ struct frame_fields {
   uint8_t type = 8, code = 0;
   uint16_t id = 1;
   uint64_t ticks = unix_ticks(TS_SEC, 0);
+  uint8_t sub_tick_ns = 0;
   record_time time = record_time::shown;
   uint32_t uncaptured = 0;  // wire bytes beyond the captured ones
   std::vector<uint8_t> payload = {'p', 'i', 'n', 'g'};
@@ -54,7 +64,9 @@ testing::bytes frame_of(const frame_fields& s) {
 struct built : testing::decoded_frame {
   explicit built(const frame_fields& s, uint64_t frame_number = 1)
       : decoded_frame(frame_of(s), s.ticks, s.time,
-                      static_cast<uint32_t>(frame_of(s).size() + s.uncaptured), frame_number) {}
+                      static_cast<uint32_t>(frame_of(s).size() + s.uncaptured), frame_number) {
+    record.sub_tick_ns = s.sub_tick_ns;
+  }
 };
 
 bool passes(const frame_fields& s, const packet_ctx& ctx, uint64_t frame_number = 1) {
@@ -85,26 +97,30 @@ TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
   const uint64_t before_1970 = unix_ticks(0, 0) - 10000000;
   const struct {
     const char* name;
-    uint64_t ticks;
+    ko::fine_time stamp;
     record_time time;
-    uint64_t start, stop;
+    ko::fine_time start, stop;
     bool kept;
   } rows[] = {
-      {"equal to start", t, record_time::shown, t, 0, true},
-      {"one tick before start", t, record_time::shown, t + 1, 0, false},
-      {"equal to stop", t, record_time::shown, 0, t, true},
-      {"one tick after stop", t, record_time::shown, 0, t - 1, false},
-      {"a hidden stamp still counts", before_1970, record_time::hidden, 0, t, true},
-      {"a hidden stamp fails a later start", before_1970, record_time::hidden, t, 0, false},
-      {"no time fails a stop", 0, record_time::absent, 0, t, false},
-      {"no time fails a start", 0, record_time::absent, 1, 0, false},
-      {"no time passes when there is no window", 0, record_time::absent, 0, 0, true},
+      {"equal to start", {t, 7}, record_time::shown, {t, 7}, {}, true},
+      {"one tick before start", {t, 7}, record_time::shown, {t + 1, 0}, {}, false},
+      {"one nanosecond before start", {t, 7}, record_time::shown, {t, 8}, {}, false},
+      {"equal to stop", {t, 7}, record_time::shown, {}, {t, 7}, true},
+      {"one nanosecond after stop", {t, 7}, record_time::shown, {}, {t, 6}, false},
+      {"one tick after stop", {t, 0}, record_time::shown, {}, {t - 1, 99}, false},
+      {"a hidden stamp still counts", {before_1970}, record_time::hidden, {}, {t}, true},
+      {"a hidden stamp fails a later start", {before_1970}, record_time::hidden, {t}, {}, false},
+      {"no time fails a stop", {}, record_time::absent, {}, {t}, false},
+      {"no time fails a start", {}, record_time::absent, {1}, {}, false},
+      {"no time passes when there is no window", {}, record_time::absent, {}, {}, true},
   };
   for (const auto& r : rows) {
     packet_ctx ctx;
     ctx.start_time = r.start;
     ctx.stop_time = r.stop;
-    EXPECT_EQ(passes({.ticks = r.ticks, .time = r.time}, ctx), r.kept) << r.name;
+    const frame_fields s{
+        .ticks = r.stamp.ticks, .sub_tick_ns = r.stamp.sub_tick_ns, .time = r.time};
+    EXPECT_EQ(passes(s, ctx), r.kept) << r.name;
   }
 }
 
@@ -123,11 +139,14 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
       packet_ctx ctx;
       ctx.track_replies = r.track;
       if (v6) {
-        if (r.src) ctx.src_ipv6.assign(a.begin(), a.end());
-        if (r.dst) ctx.dst_ipv6.assign(b.begin(), b.end());
+        // Each filter is a list: fe80::/64 and a/127 (which holds a but not b or c), and b.
+        const uint64_t all = ~uint64_t{0};
+        if (r.src) ctx.src_ipv6 = {v6_item({0xfe, 0x80}, all, 0), v6_item(a, all, all << 1)};
+        if (r.dst) ctx.dst_ipv6 = {v6_item(b, all, all)};
       } else {
-        if (r.src) ctx.src_ip = load_le32(a.data());
-        if (r.dst) ctx.dst_ip = load_le32(b.data());
+        // 172.16.0.0/12 and a; b/31, which holds b but not a or c.
+        if (r.src) ctx.src_ip = {v4_item(ip4(172, 16, 0, 0), 0xf0ff), v4_item(a, 0xffffffff)};
+        if (r.dst) ctx.dst_ip = {v4_item(b, 0xfeffffff)};
       }
       std::string kept;
       for (const auto& [s, d] : {std::pair{a, b}, {b, a}, {a, c}, {c, b}}) {
@@ -149,7 +168,7 @@ TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
   p.incl_len = 24;
   packet_ctx ctx;
   EXPECT_TRUE(packet_passes_filters(p, &ctx));
-  ctx.src_ip = 0x0100000a;
+  ctx.src_ip = {{0x0100000a, 0xffffffff}};
   EXPECT_FALSE(packet_passes_filters(p, &ctx));
 }
 

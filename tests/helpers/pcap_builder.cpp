@@ -247,7 +247,7 @@ struct recording_ctx : packet_ctx {
 int record_only(const capture_record& r, packet_ctx* ctx) {
   static_cast<recording_ctx*>(ctx)->seen.push_back(
       {r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time, r.wire_len,
-       r.link_type, r.sub_tick_ns, r.time_digits});
+       r.link_type, r.sub_tick_ns});
   return 0;
 }
 

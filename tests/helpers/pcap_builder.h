@@ -25,7 +25,6 @@ struct seen_record {
   uint32_t wire_len;
   uint32_t link_type;
   int sub_tick_ns;
-  int time_digits;
   bool operator==(const seen_record&) const = default;
 };
 

@@ -50,8 +50,9 @@ TEST(JsonReport, FileNameThatIsNotUtf8IsWrittenAsValidUtf8) {
   EXPECT_NE(r.err.find("Processing file: "), std::string::npos);
 }
 
-// A capture stamped in whole seconds has no fraction to show.
-TEST(JsonReport, TimeOfWholeSecondsHasNoFraction) {
+// A capture stamped in whole seconds still has nine fraction digits, so that its times sort as
+// text among those of finer captures.
+TEST(JsonReport, TimeOfWholeSecondsHasNineFractionDigits) {
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
   testing::pcapng_writer w;
   w.section(false);
@@ -59,7 +60,7 @@ TEST(JsonReport, TimeOfWholeSecondsHasNoFraction) {
   w.enhanced(0, 1600000000, testing::ipv4_icmp_frame(a, b, 8, 0, 1, {}));
   const auto r = testing::run_nelo_in_process(
       {"-ifile", testing::write_temp_file("seconds.pcapng", w.data()), "-json"});
-  EXPECT_NE(r.out.find("\"time\":\"2020-09-13T12:26:40Z\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"time\":\"2020-09-13T12:26:40.000000000Z\""), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -159,26 +159,37 @@ TEST(KoTimeText, CustomFormatsFollowTheirTokens) {
   EXPECT_TRUE(date.empty() && clock.empty());
 }
 
-TEST(KoTimeText, IsoTextAsTheReportWritesItGivesTheExpectedTickCounts) {
+TEST(KoTimeText, WindowBoundsKeepEveryFractionDigit) {
+  const uint64_t t = ticks_of(2026, 12, 6, 20, 57, 3);
   const struct {
     const char* text;
-    bool end_of_day;
+    bool window_end;
     bool ok;
-    uint64_t ticks;
+    ko::fine_time bound;
   } rows[] = {
-      {"2026-12-06T20:57:03.494Z", false, true, ticks_of(2026, 12, 6, 20, 57, 3, 494)},
-      {" 2026-12-06T20:57Z ", false, true, ticks_of(2026, 12, 6, 20, 57)},
-      {"2026-12-6", false, false, 0},
-      {"2026-13-06", false, false, 0},
-      {"2026-12-06 24:00", false, false, 0},
-      {"2026-12-06T20:57:03.", false, false, 0},
-      {"2026-12-06T20:57:03+01:00", false, false, 0},
-      {"1600-12-31", false, false, 0},
+      {"2026-12-06T20:57:03.494Z", false, true, {t + 4940000}},
+      {"2026-12-06T20:57:03.355818123Z", false, true, {t + 3558181, 23}},
+      {"12/06/2026 20:57:03.355818123", true, true, {t + 3558181, 23}},
+      // Between two nanoseconds a bound moves inward: a start to the later, an end to the earlier.
+      {"2026-12-06T20:57:03.3558181234Z", false, true, {t + 3558181, 24}},
+      {"2026-12-06 20:57:03.3558181234", true, true, {t + 3558181, 23}},
+      {"12/06/2026 20:57:03.9999999990001", false, true, {t + ko::TICKS_PER_SECOND}},
+      {"12/06/2026 20:57:0.35e1", false, true, {t + 5000000}},  // as the decimal reader reads it
+      {" 2026-12-06T20:57Z ", false, true, {ticks_of(2026, 12, 6, 20, 57)}},
+      {"2026-12-06", true, true, {ticks_of(2026, 12, 6, 23, 59, 59)}},
+      {"2026-12-6", false, false, {}},
+      {"2026-13-06", false, false, {}},
+      {"2026-12-06 24:00", false, false, {}},
+      {"2026-12-06T20:57:03.", false, false, {}},
+      {"2026-12-06T20:57:03+01:00", false, false, {}},
+      {"1600-12-31", false, false, {}},
+      {"12/06/2026 20", false, false, {}},
   };
   for (const auto& r : rows) {
-    ko::_windows_systemtime st{};
-    ASSERT_EQ(ko::parse_iso_date_time(r.text, r.end_of_day, st), r.ok) << r.text;
-    EXPECT_EQ(ko::systemtime_to_ticks(st), r.ticks) << r.text;
+    ko::fine_time bound;
+    ASSERT_EQ(ko::parse_time_bound(r.text, r.window_end, bound), r.ok) << r.text;
+    EXPECT_EQ(bound.ticks, r.bound.ticks) << r.text;
+    EXPECT_EQ(bound.sub_tick_ns, r.bound.sub_tick_ns) << r.text;
   }
 }
 
