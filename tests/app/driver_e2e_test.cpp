@@ -99,36 +99,42 @@ TEST(HostileInput, InputThatIsNotARegularFileIsRefusedWithoutHanging) {
 
 TEST(HostileInput, ListedNamesWithBlanksQuotesAndInvalidUtf8AreRead) {
   const std::string dir = testing::temp_dir();
-  const struct {
+  struct listed {
     std::string name;
     uint8_t source[4];
     std::string source_text;
-  } files[] = {
+  };
+  const std::vector<listed> files = {
       {"with space.pcap", {10, 9, 0, 1}, "10.9.0.1"},
       {"it's \"quoted\".pcap", {10, 9, 0, 2}, "10.9.0.2"},
       {"bad\xff\xfeutf8\xc3(.pcap", {10, 9, 0, 3}, "10.9.0.3"},
       {"ends in a blank.pcap ", {10, 9, 0, 4}, "10.9.0.4"},
   };
   const std::string missing = dir + "/missing \xc0\xaf.pcap";
-  std::string list;
-  for (const auto& f : files)
-    list += testing::write_temp_file(f.name, echo_capture(f.source)) + "\n";
-  list += missing + "\n";
-  const std::string list_file = testing::write_temp_file("list", bytes(list.begin(), list.end()));
+  // As `find -print0` lists them, a name may hold a line end too.
+  for (const char separator : {'\n', '\0'}) {
+    std::vector<listed> list_files = files;
+    if (separator == '\0') list_files.push_back({"two\nlines.pcap", {10, 9, 0, 5}, "10.9.0.5"});
+    std::string list;
+    for (const auto& f : list_files)
+      list += testing::write_temp_file(f.name, echo_capture(f.source)) + separator;
+    list += missing + separator;
+    const std::string list_file = testing::write_temp_file("list", bytes(list.begin(), list.end()));
 
-  const auto r = run_nelo("-pipe -dump_meta <'" + list_file + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-  size_t previous = 0;
-  for (const auto& f : files) {
-    const std::string path = dir + "/" + f.name;
-    // Each file is announced, then its own packets follow.
-    const size_t announced = r.out.find("Processing file: " + path + "\n");
-    ASSERT_NE(announced, std::string::npos) << path;
-    EXPECT_GE(announced, previous) << path;
-    EXPECT_NE(r.out.find(f.source_text, announced), std::string::npos) << path;
-    previous = announced;
+    const auto r = run_nelo("-pipe -dump_meta <'" + list_file + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t previous = 0;
+    for (const auto& f : list_files) {
+      const std::string path = dir + "/" + f.name;
+      // Each file is announced, then its own packets follow.
+      const size_t announced = r.out.find("Processing file: " + path + "\n");
+      ASSERT_NE(announced, std::string::npos) << path;
+      EXPECT_GE(announced, previous) << path;
+      EXPECT_NE(r.out.find(f.source_text, announced), std::string::npos) << path;
+      previous = announced;
+    }
+    EXPECT_TRUE(contains(r.out, "prob opening " + missing + " for read\n")) << r.out;
   }
-  EXPECT_TRUE(contains(r.out, "prob opening " + missing + " for read\n")) << r.out;
 }
 
 TEST(HostileInput, OutputThatCannotBeWrittenEndsTheRunWithAnError) {
