@@ -212,26 +212,36 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
 
 int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                 const walk_io& walk) {
-  set_capture_name(ctx, options.input_file);
-  if (options.input_file == STDIN_NAME) {
-    const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stdin(io.in_fd, handle_packet, &ctx, w);
-    });
+  const std::string& name = options.input_file;
+  set_capture_name(ctx, name);
+  // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
+  auto status_of = [](capture_read read) {
     return read == capture_read::walked ? 0 : EXIT_REFUSED;
+  };
+  if (name == STDIN_NAME) {
+    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+      return read_capture_stream(io.in_fd, name, handle_packet, &ctx, w);
+    }));
   }
+  // A FIFO, or a pipe named as /dev/fd/N (`-ifile <(zcat x.gz)`), is read as it comes, as
+  // standard input is.
+  uni::fileio stream;
+  if (stream.open_stream(name)) {
+    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+      return read_capture_stream(stream.descriptor(), name, handle_packet, &ctx, w);
+    }));
+  }
+  if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
   {
-    uni::fileio probe(options.input_file, false, false);
+    uni::fileio probe(name, false, false);
     if (!probe.is_open()) {
-      walk.messages.write("prob accessing file %s for read, aborting\n",
-                          options.input_file.c_str());
+      walk.messages.write("prob accessing file %s for read, aborting\n", name.c_str());
       return EXIT_REFUSED;
     }
   }
-  // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
-  const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-    return read_capture_file(options.input_file, handle_packet, &ctx, w);
-  });
-  return read == capture_read::walked ? 0 : EXIT_REFUSED;
+  return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+    return read_capture_file(name, handle_packet, &ctx, w);
+  }));
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {

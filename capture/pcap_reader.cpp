@@ -150,9 +150,8 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
   return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, io);
 }
 
-capture_read read_capture_stdin(int fd, packet_handler handler, packet_ctx* ctx,
-                                const walk_io& io) {
-  const std::string name(STDIN_NAME);
+capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,
+                                 packet_ctx* ctx, const walk_io& io) {
   io.announce << "Processing file: " << name << '\n';
   return walk_capture(fd, name, 0, handler, ctx, io);
 }

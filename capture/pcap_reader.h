@@ -37,9 +37,11 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
 // The name standard input goes by, on the command line and in the reader's messages.
 inline constexpr char STDIN_NAME[] = "-";
 
-// Walks the capture on `fd` (the run's standard input) as `read_capture_file` walks a file,
-// named "-", with no size known for progress. The descriptor is left open.
-capture_read read_capture_stdin(int fd, packet_handler handler, packet_ctx* ctx, const walk_io& io);
+// Walks the capture on `fd`, a stream such as the run's standard input (named "-") or a pipe,
+// as `read_capture_file` walks a file, announcing it as `name`, with no size known for progress.
+// The descriptor is left open.
+capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,
+                                 packet_ctx* ctx, const walk_io& io);
 
 }  // namespace nelo
 

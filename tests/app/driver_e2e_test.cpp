@@ -78,23 +78,18 @@ bytes echo_capture(const uint8_t source[4], size_t records = 2, size_t payload =
 }
 
 TEST(HostileInput, InputThatIsNotARegularFileIsRefusedWithoutHanging) {
-  const std::string dir = testing::temp_dir();
-  const std::string directory = dir + "/a directory";
-  const std::string fifo = dir + "/capture.fifo";
+  const std::string directory = testing::temp_dir() + "/a directory";
   ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
   // A directory can be opened, so it is announced; reading its header then fails.
   const auto dir_run = run_nelo("-ifile '" + directory + "' -dump_meta");
   EXPECT_EQ(dir_run.status, STATUS_REFUSED);
   EXPECT_TRUE(contains(dir_run.out, "Processing file: " + directory + "\n")) << dir_run.out;
 
-  for (const std::string& input : {fifo, std::string("/dev/null")}) {
-    const auto r = run_nelo("-ifile " + input + " -dump_meta");
-    EXPECT_EQ(r.status, STATUS_REFUSED) << input;
-    EXPECT_TRUE(contains(r.err, "prob accessing file " + input + " for read, aborting\n"))
-        << input << ": " << r.err;
-  }
+  // A device that can seek is no stream either.
+  const auto r = run_nelo("-ifile /dev/null -dump_meta");
+  EXPECT_EQ(r.status, STATUS_REFUSED);
+  EXPECT_TRUE(contains(r.err, "prob accessing file /dev/null for read, aborting\n")) << r.err;
 }
 
 TEST(HostileInput, ListedNamesWithBlanksQuotesAndInvalidUtf8AreRead) {
@@ -171,30 +166,39 @@ std::string from_announcement(const std::string& out) {
 }
 
 TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
+  const std::string fifo = testing::temp_dir() + "/capture.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     const char* capture;
-    const char* feed;  // what stands before "nelo -ifile -"; %s is the capture's path
+    std::string feed;   // what stands before "nelo -ifile INPUT"; %s is the capture's path
+    std::string input;  // the name given to -ifile and announced
   } cases[] = {
-      {"loopback.pcapng", "exec < '%s';"},
-      {"loopback.pcap", "cat '%s' |"},
-      {"cooked2.pcap", "gzip -c '%s' |"},
-      {"two_interfaces.pcapng", "zstd -qc '%s' |"},
+      {"loopback.pcapng", "exec < '%s';", "-"},
+      {"loopback.pcap", "cat '%s' |", "-"},
+      {"cooked2.pcap", "gzip -c '%s' |", "-"},
+      {"two_interfaces.pcapng", "zstd -qc '%s' |", "-"},
       // Standard input that is not blocking: reads that find nothing yet must wait.
       {"loopback.pcap",
        "{ sleep 0.3; cat '%s'; } | python3 -c \"import os, sys; "
-       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\""},
+       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\"",
+       "-"},
+      // A pipe or a FIFO given by name; the FIFO's writer comes after nelo waits for it.
+      {"loopback.pcapng", "zstd -qc '%s' |", "/dev/fd/0"},
+      {"cooked2.pcap", "{ sleep 0.3; gzip -c '%s' >'" + fifo + "'; } &", fifo},
   };
   for (const auto& c : cases) {
     const std::string path = DATA + "/" + c.capture;
     char feed[1024];
-    std::snprintf(feed, sizeof feed, c.feed, path.c_str());
-    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile -");
+    std::snprintf(feed, sizeof feed, c.feed.c_str(), path.c_str());
+    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile " + c.input);
     EXPECT_EQ(r.status, 0) << feed << "\n" << r.err;
     EXPECT_EQ(r.err, "") << feed;
-    EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile -\"\n"), std::string::npos) << r.out;
-    // The same report as from the file itself, announced as "-".
+    EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile " + c.input + "\"\n"),
+              std::string::npos)
+        << r.out;
+    // The same report as from the file itself, announced by the name given.
     std::string expected = from_announcement(testing::run_nelo_in_process({"-ifile", path}).out);
-    expected.replace(0, expected.find('\n'), "Processing file: -");
+    expected.replace(0, expected.find('\n'), "Processing file: " + c.input);
     EXPECT_NE(expected.find(" , icmp"), std::string::npos) << c.capture;
     EXPECT_EQ(from_announcement(r.out), expected) << feed;
   }
@@ -213,9 +217,9 @@ TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
       // script(1) runs nelo on a terminal of its own.
       {"a terminal", "script -qec \"" + nelo + " -ifile -\" /dev/null </dev/null",
        "standard input is a terminal, not a capture, aborting"},
-      // Only "-" reads a stream; a name for a pipe is refused as before, without blocking.
-      {"/dev/stdin on a pipe", "cat " + capture + " | " + nelo + " -ifile /dev/stdin",
-       "prob accessing file /dev/stdin for read, aborting\n"},
+      // A terminal by any name is no stream.
+      {"/dev/stdin on a terminal", "script -qec \"" + nelo + " -ifile /dev/stdin\" /dev/null",
+       "prob accessing file /dev/stdin for read, aborting"},
   };
   for (const auto& c : cases) {
     const auto r = testing::run_shell(c.command);
