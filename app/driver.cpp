@@ -162,8 +162,9 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
 
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json},
-                    options.threads);
+    workers.emplace(
+        ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json, walk.ended_at},
+        options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
@@ -202,7 +203,7 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
   // without threads.
   const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
                                 {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer};
+  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at};
   ctx.pipeline = &pipeline;
   const capture_read result = read(piped);
   pipeline.finish();
@@ -306,7 +307,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   progress_line progress(STDERR_FILENO,
                          io.err_terminal && one_walk_at_a_time &&
                              progress_wanted(!options.flush_stderr, options.output_file.empty()));
-  const walk_io walk{announce, messages, progress.observer()};
+  // Named after the list itself until a capture of it is walked.
+  walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
+                                   : options.input_file};
+  const walk_io walk{announce, messages, progress.observer(), &ended_at};
   int status = list_mode
                    ? process_list(options, ctx, io, walk, file_out.is_open() ? &file_out : nullptr)
                    : process_one(options, ctx, io, walk);
@@ -319,6 +323,12 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   if (!written && stop_signal() == 0) {
     messages.write("prob writing output, aborting\n");
     status = EXIT_REFUSED;
+  }
+  // After the last whole line, so that whoever reads on knows where the report stops short.
+  if (const int signo = stop_signal(); signo != 0) {
+    messages.write("nelo: stopped by signal %d after frame %llu of %s; the output is incomplete\n",
+                   signo, static_cast<unsigned long long>(ended_at.frame),
+                   ended_at.capture.c_str());
   }
   return status;
 }

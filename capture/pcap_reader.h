@@ -30,7 +30,8 @@ enum class capture_read {
 // read error) says so once on standard error, naming the last frame handed on; a stop request ends
 // the walk quietly. Compressed data that is damaged or cut short says instead
 // "<path>: compressed data is damaged after <n> bytes" (n decompressed bytes delivered) and
-// returns damaged; every other walk returns walked.
+// returns damaged; every other walk returns walked. On every return, io.ended_at (when set)
+// holds the path and the last frame read.
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
 
