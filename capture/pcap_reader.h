@@ -1,10 +1,11 @@
-// The capture file reader: the only place where capture files are opened. It recognises the
-// container by the file's first bytes (classic pcap in its four variants, or pcapng; never by
-// the name), hands every packet record to a packet handler in file order, and says on standard
+// The capture file reader: the only place where capture files are opened; a stream (standard
+// input, or a FIFO or pipe that the caller opened) is handed to it as a descriptor. It recognises
+// the container by the first bytes (classic pcap in its four variants, or pcapng; never by the
+// name), hands every packet record to a packet handler in file order, and says on standard
 // error when a walk ends before the file's data does. A file compressed with gzip or zstd is
 // recognised the same way and read through its decompressor. The reader owns its buffer,
-// decompressor and descriptor for one call; the handler may use a record only during its own
-// call.
+// decompressor and descriptor for one call (a stream's descriptor stays the caller's); the
+// handler may use a record only during its own call.
 #ifndef NELO_CAPTURE_PCAP_READER_H_
 #define NELO_CAPTURE_PCAP_READER_H_
 
