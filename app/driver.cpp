@@ -187,8 +187,9 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
 
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json},
-                    options.threads);
+    workers.emplace(
+        ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json, walk.ended_at},
+        options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
@@ -227,7 +228,7 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
   // without threads.
   const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
                                 {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer};
+  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at};
   ctx.pipeline = &pipeline;
   const capture_read result = read(piped);
   pipeline.finish();
@@ -237,26 +238,36 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
 
 int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                 const walk_io& walk) {
-  set_capture_name(ctx, options.input_file);
-  if (options.input_file == STDIN_NAME) {
-    const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stdin(io.in_fd, handle_packet, &ctx, w);
-    });
+  const std::string& name = options.input_file;
+  set_capture_name(ctx, name);
+  // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
+  auto status_of = [](capture_read read) {
     return read == capture_read::walked ? 0 : EXIT_REFUSED;
+  };
+  if (name == STDIN_NAME) {
+    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+      return read_capture_stream(io.in_fd, name, handle_packet, &ctx, w);
+    }));
   }
+  // A FIFO, or a pipe named as /dev/fd/N (`-ifile <(zcat x.gz)`), is read as it comes, as
+  // standard input is.
+  uni::fileio stream;
+  if (stream.open_stream(name)) {
+    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+      return read_capture_stream(stream.descriptor(), name, handle_packet, &ctx, w);
+    }));
+  }
+  if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
   {
-    uni::fileio probe(options.input_file, false, false);
+    uni::fileio probe(name, false, false);
     if (!probe.is_open()) {
-      walk.messages.write("prob accessing file %s for read, aborting\n",
-                          options.input_file.c_str());
+      walk.messages.write("prob accessing file %s for read, aborting\n", name.c_str());
       return EXIT_REFUSED;
     }
   }
-  // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
-  const capture_read read = walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-    return read_capture_file(options.input_file, handle_packet, &ctx, w);
-  });
-  return read == capture_read::walked ? 0 : EXIT_REFUSED;
+  return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
+    return read_capture_file(name, handle_packet, &ctx, w);
+  }));
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
@@ -318,7 +329,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   progress_line progress(STDERR_FILENO,
                          io.err_terminal && one_walk_at_a_time &&
                              progress_wanted(!options.flush_stderr, options.output_file.empty()));
-  const walk_io walk{announce, messages, progress.observer()};
+  // Named after the list itself until a capture of it is walked.
+  walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
+                                   : options.input_file};
+  const walk_io walk{announce, messages, progress.observer(), &ended_at};
   int status = list_mode
                    ? process_list(options, ctx, io, walk, file_out.is_open() ? &file_out : nullptr)
                    : process_one(options, ctx, io, walk);
@@ -331,6 +345,12 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   if (!written && stop_signal() == 0) {
     messages.write("prob writing output, aborting\n");
     status = EXIT_REFUSED;
+  }
+  // After the last whole line, so that whoever reads on knows where the report stops short.
+  if (const int signo = stop_signal(); signo != 0) {
+    messages.write("nelo: stopped by signal %d after frame %llu of %s; the output is incomplete\n",
+                   signo, static_cast<unsigned long long>(ended_at.frame),
+                   ended_at.capture.c_str());
   }
   return status;
 }

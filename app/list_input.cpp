@@ -21,7 +21,14 @@ bool stdin_stream::read_line(std::string& out) {
     const int c = std::getc(m_in);
     if (c == EOF) break;
     m_line[n++] = static_cast<char>(c);
-    if (c == '\n') break;
+    if (c == '\n' && m_separator != separator::nul) {
+      m_separator = separator::line_feed;
+      break;
+    }
+    if (c == '\0' && m_separator != separator::line_feed) {
+      m_separator = separator::nul;
+      break;
+    }
   }
   if (n == 0) return false;
   out.assign(m_line, n);
@@ -112,7 +119,10 @@ bool stdin_stream_ex::next_name(std::string& out, bool trim) {
   out.clear();
   if (!m_walk) {
     if (!read_line(out)) return false;
-    if (trim) {
+    if (!trim) return true;
+    if (list_separator() == separator::nul) {
+      if (!out.empty() && out.back() == '\0') out.pop_back();
+    } else {
       while (!out.empty() && (out.back() == '\r' || out.back() == '\n')) out.pop_back();
     }
     return true;

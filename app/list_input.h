@@ -15,9 +15,11 @@
 
 namespace uni {
 
-// Reads a stream line by line through a fixed buffer: each call yields at most
-// LINE_BUFFER_SIZE - 1 bytes, so a longer line arrives in pieces and memory stays bounded
-// whatever the input holds. The stream is borrowed, never closed.
+// Reads a list of names through a fixed buffer: each call yields at most LINE_BUFFER_SIZE - 1
+// bytes, so a longer entry arrives in pieces and memory stays bounded whatever the input holds.
+// Entries end in a line feed, or in a NUL byte when the list is NUL-separated (`find -print0`):
+// whichever of the two the input shows first decides for the whole input, so the same list is
+// read the same way however a pipe hands it over. The stream is borrowed, never closed.
 class stdin_stream {
  public:
   static constexpr size_t LINE_BUFFER_SIZE = 4096;
@@ -27,15 +29,19 @@ class stdin_stream {
   stdin_stream& operator=(const stdin_stream&) = delete;
   virtual ~stdin_stream();
 
-  // The next piece of a line, line feed included when it fit; false at end of input or on a
-  // read error before any byte.
+  enum class separator { undecided, line_feed, nul };
+
+  // The next piece of an entry, its separator included when it fit; false at end of input or on
+  // a read error before any byte. Until the separator is decided, a piece ends at either.
   bool read_line(std::string& out);
   bool is_open() const { return m_open; }
+  separator list_separator() const { return m_separator; }
 
  private:
   FILE* m_in;
   char m_line[LINE_BUFFER_SIZE];
   bool m_open;
+  separator m_separator = separator::undecided;
 };
 
 }  // namespace uni
@@ -57,9 +63,11 @@ class stdin_stream_ex : public uni::stdin_stream {
   bool open_dir(const std::string& dir, uint32_t depth_limit,
                 const std::vector<nelo::filter_entry>& filters);
 
-  // The next name; false when the input or the walk is exhausted. With `trim` in line mode,
-  // trailing carriage returns and line feeds are removed. Symbolic links are yielded as files
-  // and never followed; a directory that cannot be listed contributes nothing.
+  // The next name; false when the input or the walk is exhausted. With `trim`, a name read from
+  // the stream loses the NUL that ends it in a NUL-separated list, and its trailing carriage
+  // returns and line feeds in a list of lines; a NUL-separated name keeps every other byte, line
+  // ends included. Symbolic links are yielded as files and never followed; a directory that
+  // cannot be listed contributes nothing.
   virtual bool next_name(std::string& out, bool trim);
 
  private:

@@ -23,6 +23,7 @@ struct list_workers::worker {
   worker(const packet_ctx& ctx, output_turns& turns) : ctx(ctx), output(turns, HOLD_LIMIT) {}
   packet_ctx ctx;
   ordered_output output;
+  walk_position ended_at;
 };
 
 list_workers::list_workers(const packet_ctx& ctx, const list_outputs& outputs, uint32_t count)
@@ -79,7 +80,8 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   std::ostream& report_real = m_outputs.file != nullptr ? *m_outputs.file : m_outputs.out;
   w.output.begin(job, &m_outputs.out, &m_outputs.err, m_outputs.file);
   // A capture taken after a stop was asked for is one the walk without workers never starts.
-  if (!stop_requested()) {
+  const bool walked = !stop_requested();
+  if (walked) {
     packet_ctx& ctx = w.ctx;
     ctx.header_pending = true;
     set_capture_name(ctx, name);
@@ -87,12 +89,14 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
     std::ostream& announce =
         w.output.stream(m_outputs.announce_to_err ? output_dest::err : output_dest::out);
     const message_writer messages(w.output.stream(output_dest::err), m_outputs.err_terminal);
-    const walk_io io{announce, messages, nullptr};
+    const walk_io io{announce, messages, nullptr, &w.ended_at};
     // A damaged compressed file has had its say; the list goes on.
     const bool ok = read_capture_file(name, handle_packet, &ctx, io) != capture_read::not_read;
     if (ok && m_outputs.file == nullptr) announce << '\n';
   }
   w.output.finish();
+  // Only the job whose turn it is gets here, one after another.
+  if (walked && m_outputs.written_last != nullptr) *m_outputs.written_last = w.ended_at;
   if (!w.ctx.flush_each_line) {
     report_real.flush();
     m_outputs.out.flush();

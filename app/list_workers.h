@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/capture_walk.h"
 #include "report/packet.h"
 #include "support/ordered_output.h"
 
@@ -27,6 +28,9 @@ struct list_outputs {
   std::ostream* file;            // the -ofile report, or null when the report goes to `out`
   bool err_terminal = false;     // for the messages' line clearing
   bool announce_to_err = false;  // -json: announcements go to standard error
+  // Where the walk of the last capture written ended, or null; set once that capture's output
+  // is written, so it matches the order of the output.
+  walk_position* written_last = nullptr;
 };
 
 class list_workers {

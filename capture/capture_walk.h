@@ -35,13 +35,21 @@ struct walk_observer {
   void* user = nullptr;
 };
 
+// Where a walk ended: the capture's name as the walk announced it, and the number of the last
+// frame it read (0 when none), so that a run cut short can say where.
+struct walk_position {
+  std::string capture;
+  uint64_t frame = 0;
+};
+
 // Where a walk says what it does: the lines that announce a file or refuse it (the run's
-// standard output), the problems it meets (through the standard-error writer), and how far it
-// has got (the observer, or null).
+// standard output), the problems it meets (through the standard-error writer), how far it has
+// got (the observer, or null), and where it ended (filled in when the walk returns, or null).
 struct walk_io {
   std::ostream& announce;
   const message_writer& messages;
   const walk_observer* observer = nullptr;
+  walk_position* ended_at = nullptr;
 };
 
 // Records longer than this end the walk as damaged, in every container.

@@ -79,6 +79,13 @@ void say_how_walk_ended(const capture_walk& walk, walk_end end) {
   }
 }
 
+// Every walk, read or refused, first says which capture it is about.
+void note_start(const walk_io& io, const std::string& path) {
+  if (io.ended_at == nullptr) return;
+  io.ended_at->capture = path;
+  io.ended_at->frame = 0;
+}
+
 // Walks the capture on `fd`, already open and announced; `file_size` is 0 when unknown.
 capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
                           packet_handler handler, packet_ctx* ctx, const walk_io& io) {
@@ -118,6 +125,7 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
   walk.progress.path = &path;
   walk.progress.file_size = file_size;
   const walk_end end = found->walk(walk);
+  if (io.ended_at != nullptr) io.ended_at->frame = walk.frame_number;
   say_how_walk_ended(walk, end);
   if (walk.observer != nullptr) {
     walk.progress.bytes_read = source->file_bytes_read();
@@ -132,6 +140,7 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
 
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io) {
+  note_start(io, path);
   // Non-blocking, so that a FIFO without a writer cannot hang the run before it is refused.
   scoped_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
@@ -150,9 +159,9 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
   return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, io);
 }
 
-capture_read read_capture_stdin(int fd, packet_handler handler, packet_ctx* ctx,
-                                const walk_io& io) {
-  const std::string name(STDIN_NAME);
+capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,
+                                 packet_ctx* ctx, const walk_io& io) {
+  note_start(io, name);
   io.announce << "Processing file: " << name << '\n';
   return walk_capture(fd, name, 0, handler, ctx, io);
 }

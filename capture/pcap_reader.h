@@ -1,10 +1,11 @@
-// The capture file reader: the only place where capture files are opened. It recognises the
-// container by the file's first bytes (classic pcap in its four variants, or pcapng; never by
-// the name), hands every packet record to a packet handler in file order, and says on standard
+// The capture file reader: the only place where capture files are opened; a stream (standard
+// input, or a FIFO or pipe that the caller opened) is handed to it as a descriptor. It recognises
+// the container by the first bytes (classic pcap in its four variants, or pcapng; never by the
+// name), hands every packet record to a packet handler in file order, and says on standard
 // error when a walk ends before the file's data does. A file compressed with gzip or zstd is
 // recognised the same way and read through its decompressor. The reader owns its buffer,
-// decompressor and descriptor for one call; the handler may use a record only during its own
-// call.
+// decompressor and descriptor for one call (a stream's descriptor stays the caller's); the
+// handler may use a record only during its own call.
 #ifndef NELO_CAPTURE_PCAP_READER_H_
 #define NELO_CAPTURE_PCAP_READER_H_
 
@@ -30,16 +31,19 @@ enum class capture_read {
 // read error) says so once on standard error, naming the last frame handed on; a stop request ends
 // the walk quietly. Compressed data that is damaged or cut short says instead
 // "<path>: compressed data is damaged after <n> bytes" (n decompressed bytes delivered) and
-// returns damaged; every other walk returns walked.
+// returns damaged; every other walk returns walked. On every return, io.ended_at (when set)
+// holds the path and the last frame read.
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
 
 // The name standard input goes by, on the command line and in the reader's messages.
 inline constexpr char STDIN_NAME[] = "-";
 
-// Walks the capture on `fd` (the run's standard input) as `read_capture_file` walks a file,
-// named "-", with no size known for progress. The descriptor is left open.
-capture_read read_capture_stdin(int fd, packet_handler handler, packet_ctx* ctx, const walk_io& io);
+// Walks the capture on `fd`, a stream such as the run's standard input (named "-") or a pipe,
+// as `read_capture_file` walks a file, announcing it as `name`, with no size known for progress.
+// The descriptor is left open.
+capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,
+                                 packet_ctx* ctx, const walk_io& io);
 
 }  // namespace nelo
 

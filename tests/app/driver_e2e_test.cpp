@@ -78,57 +78,58 @@ bytes echo_capture(const uint8_t source[4], size_t records = 2, size_t payload =
 }
 
 TEST(HostileInput, InputThatIsNotARegularFileIsRefusedWithoutHanging) {
-  const std::string dir = testing::temp_dir();
-  const std::string directory = dir + "/a directory";
-  const std::string fifo = dir + "/capture.fifo";
+  const std::string directory = testing::temp_dir() + "/a directory";
   ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
   // A directory can be opened, so it is announced; reading its header then fails.
   const auto dir_run = run_nelo("-ifile '" + directory + "' -dump_meta");
   EXPECT_EQ(dir_run.status, STATUS_REFUSED);
   EXPECT_TRUE(contains(dir_run.out, "Processing file: " + directory + "\n")) << dir_run.out;
 
-  for (const std::string& input : {fifo, std::string("/dev/null")}) {
-    const auto r = run_nelo("-ifile " + input + " -dump_meta");
-    EXPECT_EQ(r.status, STATUS_REFUSED) << input;
-    EXPECT_TRUE(contains(r.err, "prob accessing file " + input + " for read, aborting\n"))
-        << input << ": " << r.err;
-  }
+  // A device that can seek is no stream either.
+  const auto r = run_nelo("-ifile /dev/null -dump_meta");
+  EXPECT_EQ(r.status, STATUS_REFUSED);
+  EXPECT_TRUE(contains(r.err, "prob accessing file /dev/null for read, aborting\n")) << r.err;
 }
 
 TEST(HostileInput, ListedNamesWithBlanksQuotesAndInvalidUtf8AreRead) {
   const std::string dir = testing::temp_dir();
-  const struct {
+  struct listed {
     std::string name;
     uint8_t source[4];
     std::string source_text;
-  } files[] = {
+  };
+  const std::vector<listed> files = {
       {"with space.pcap", {10, 9, 0, 1}, "10.9.0.1"},
       {"it's \"quoted\".pcap", {10, 9, 0, 2}, "10.9.0.2"},
       {"bad\xff\xfeutf8\xc3(.pcap", {10, 9, 0, 3}, "10.9.0.3"},
       {"ends in a blank.pcap ", {10, 9, 0, 4}, "10.9.0.4"},
   };
   const std::string missing = dir + "/missing \xc0\xaf.pcap";
-  std::string list;
-  for (const auto& f : files)
-    list += testing::write_temp_file(f.name, echo_capture(f.source)) + "\n";
-  list += missing + "\n";
-  const std::string list_file = testing::write_temp_file("list", bytes(list.begin(), list.end()));
+  // As `find -print0` lists them, a name may hold a line end too.
+  for (const char separator : {'\n', '\0'}) {
+    std::vector<listed> list_files = files;
+    if (separator == '\0') list_files.push_back({"two\nlines.pcap", {10, 9, 0, 5}, "10.9.0.5"});
+    std::string list;
+    for (const auto& f : list_files)
+      list += testing::write_temp_file(f.name, echo_capture(f.source)) + separator;
+    list += missing + separator;
+    const std::string list_file = testing::write_temp_file("list", bytes(list.begin(), list.end()));
 
-  const auto r = run_nelo("-pipe -dump_meta <'" + list_file + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-  size_t previous = 0;
-  for (const auto& f : files) {
-    const std::string path = dir + "/" + f.name;
-    // Each file is announced, then its own packets follow.
-    const size_t announced = r.out.find("Processing file: " + path + "\n");
-    ASSERT_NE(announced, std::string::npos) << path;
-    EXPECT_GE(announced, previous) << path;
-    EXPECT_NE(r.out.find(f.source_text, announced), std::string::npos) << path;
-    previous = announced;
+    const auto r = run_nelo("-pipe -dump_meta <'" + list_file + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t previous = 0;
+    for (const auto& f : list_files) {
+      const std::string path = dir + "/" + f.name;
+      // Each file is announced, then its own packets follow.
+      const size_t announced = r.out.find("Processing file: " + path + "\n");
+      ASSERT_NE(announced, std::string::npos) << path;
+      EXPECT_GE(announced, previous) << path;
+      EXPECT_NE(r.out.find(f.source_text, announced), std::string::npos) << path;
+      previous = announced;
+    }
+    EXPECT_TRUE(contains(r.out, "prob opening " + missing + " for read\n")) << r.out;
   }
-  EXPECT_TRUE(contains(r.out, "prob opening " + missing + " for read\n")) << r.out;
 }
 
 TEST(HostileInput, OutputThatCannotBeWrittenEndsTheRunWithAnError) {
@@ -165,30 +166,39 @@ std::string from_announcement(const std::string& out) {
 }
 
 TEST(StdinInput, ReadsAnyCaptureFromARedirectOrAPipe) {
+  const std::string fifo = testing::temp_dir() + "/capture.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     const char* capture;
-    const char* feed;  // what stands before "nelo -ifile -"; %s is the capture's path
+    std::string feed;   // what stands before "nelo -ifile INPUT"; %s is the capture's path
+    std::string input;  // the name given to -ifile and announced
   } cases[] = {
-      {"loopback.pcapng", "exec < '%s';"},
-      {"loopback.pcap", "cat '%s' |"},
-      {"cooked2.pcap", "gzip -c '%s' |"},
-      {"two_interfaces.pcapng", "zstd -qc '%s' |"},
+      {"loopback.pcapng", "exec < '%s';", "-"},
+      {"loopback.pcap", "cat '%s' |", "-"},
+      {"cooked2.pcap", "gzip -c '%s' |", "-"},
+      {"two_interfaces.pcapng", "zstd -qc '%s' |", "-"},
       // Standard input that is not blocking: reads that find nothing yet must wait.
       {"loopback.pcap",
        "{ sleep 0.3; cat '%s'; } | python3 -c \"import os, sys; "
-       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\""},
+       "os.set_blocking(0, False); os.execv(sys.argv[1], sys.argv[1:])\"",
+       "-"},
+      // A pipe or a FIFO given by name; the FIFO's writer comes after nelo waits for it.
+      {"loopback.pcapng", "zstd -qc '%s' |", "/dev/fd/0"},
+      {"cooked2.pcap", "{ sleep 0.3; gzip -c '%s' >'" + fifo + "'; } &", fifo},
   };
   for (const auto& c : cases) {
     const std::string path = DATA + "/" + c.capture;
     char feed[1024];
-    std::snprintf(feed, sizeof feed, c.feed, path.c_str());
-    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile -");
+    std::snprintf(feed, sizeof feed, c.feed.c_str(), path.c_str());
+    const auto r = testing::run_shell(std::string(feed) + " '" + NELO + "' -ifile " + c.input);
     EXPECT_EQ(r.status, 0) << feed << "\n" << r.err;
     EXPECT_EQ(r.err, "") << feed;
-    EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile -\"\n"), std::string::npos) << r.out;
-    // The same report as from the file itself, announced as "-".
+    EXPECT_NE(r.out.find("\"Command line: " + NELO + " -ifile " + c.input + "\"\n"),
+              std::string::npos)
+        << r.out;
+    // The same report as from the file itself, announced by the name given.
     std::string expected = from_announcement(testing::run_nelo_in_process({"-ifile", path}).out);
-    expected.replace(0, expected.find('\n'), "Processing file: -");
+    expected.replace(0, expected.find('\n'), "Processing file: " + c.input);
     EXPECT_NE(expected.find(" , icmp"), std::string::npos) << c.capture;
     EXPECT_EQ(from_announcement(r.out), expected) << feed;
   }
@@ -207,9 +217,9 @@ TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
       // script(1) runs nelo on a terminal of its own.
       {"a terminal", "script -qec \"" + nelo + " -ifile -\" /dev/null </dev/null",
        "standard input is a terminal, not a capture, aborting"},
-      // Only "-" reads a stream; a name for a pipe is refused as before, without blocking.
-      {"/dev/stdin on a pipe", "cat " + capture + " | " + nelo + " -ifile /dev/stdin",
-       "prob accessing file /dev/stdin for read, aborting\n"},
+      // A terminal by any name is no stream.
+      {"/dev/stdin on a terminal", "script -qec \"" + nelo + " -ifile /dev/stdin\" /dev/null",
+       "prob accessing file /dev/stdin for read, aborting"},
   };
   for (const auto& c : cases) {
     const auto r = testing::run_shell(c.command);

@@ -104,12 +104,31 @@ TEST(LineSource, TrimsLineEndsAndDeliversLongLinesInBoundedPieces) {
   EXPECT_EQ(read_lines("a.pcap\r\n\nb c.pcap\r\r\nlast", true),
             (names{"a.pcap", "", "b c.pcap", "last"}));
   EXPECT_EQ(read_lines("a\r\n", false), names{"a\r\n"});
-  const std::string nul("a\0b", 3);
-  EXPECT_EQ(read_lines(nul + "\n", true), names{nul});
 
   const std::string long_line(5000, 'n');
   EXPECT_EQ(read_lines(long_line + "\nnext\n", true),
             (names{long_line.substr(0, 4095), long_line.substr(4095), "next"}));
+}
+
+// The separator the input shows first holds for all of it: a NUL-separated name keeps its line
+// ends and blanks, and a NUL later in a list of lines is part of a name.
+TEST(LineSource, TheFirstSeparatorSeenDecidesBetweenLinesAndNulBytes) {
+  using namespace std::string_literals;
+  const struct {
+    std::string input;
+    names expected;
+  } rows[] = {
+      {"a b.pcap\0two\nlines.pcap\0\0crlf\r\n\0last"s,
+       {"a b.pcap", "two\nlines.pcap", "", "crlf\r\n", "last"}},
+      {"\0first\0"s, {"", "first"}},
+      {"a.pcap\nb\0c\r\n"s, {"a.pcap", "b\0c"s}},
+      {"one name"s, {"one name"}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(read_lines(row.input, true), row.expected) << row.input;
+  // A name longer than a piece arrives in pieces with either separator.
+  const std::string long_name(5000, 'n');
+  EXPECT_EQ(read_lines(long_name + '\0' + "next" + '\0', true),
+            (names{long_name.substr(0, 4095), long_name.substr(4095), "next"}));
 }
 
 }  // namespace

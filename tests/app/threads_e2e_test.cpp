@@ -180,19 +180,27 @@ uint64_t frame_of(const std::string& line) {
   return std::strtoull(line.substr(0, comma).c_str(), nullptr, 10);
 }
 
+struct stopped {
+  std::string report;  // the -ofile report
+  std::string out;     // standard output: the announcements
+  std::string err;
+};
+
 // Runs nelo with `args`, standard input from `input` and the report written to a file (so it
 // is held in nelo's buffer), sends `signo` once the first report line is in the file, and
-// returns the report.
-std::string stopped_run(std::vector<std::string> args, const std::string& input, int signo) {
-  const std::string report = testing::temp_dir() + "/stopped.txt";
+// returns what the run wrote.
+stopped stopped_run(std::vector<std::string> args, const std::string& input, int signo) {
+  const std::string dir = testing::temp_dir();
+  const std::string report = dir + "/stopped.txt", out = dir + "/stopped.out",
+                    err = dir + "/stopped.err";
   std::remove(report.c_str());
   args.insert(args.begin(), NELO_BINARY);
   args.insert(args.end(), {"-ofile", report});
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char*> argv;
   for (std::string& w : args) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -213,56 +221,95 @@ std::string stopped_run(std::vector<std::string> args, const std::string& input,
   }
   EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == signo)
       << "signal " << signo << " came after the walk ended";
-  const bytes text = testing::read_file(report);
-  return std::string(text.begin(), text.end());
+  auto text = [](const std::string& path) {
+    const bytes b = testing::read_file(path);
+    return std::string(b.begin(), b.end());
+  };
+  return {text(report), text(out), text(err)};
 }
 
+struct report_shape {
+  size_t captures = 0;      // column headers: captures begun
+  uint64_t last_frame = 0;  // the frame of the last line
+};
+
 // Each capture's lines follow its column header, numbered 1, 2, 3 ... without a gap, and the
-// report ends at the end of a line. Returns the captures begun.
-size_t expect_whole_lines_in_order(const std::string& all) {
+// report ends at the end of a line.
+report_shape expect_whole_lines_in_order(const std::string& all) {
   EXPECT_EQ(all.back(), '\n');
-  size_t at = 0, captures = 0;
-  uint64_t last_frame = 0, lines = 0;
+  size_t at = 0;
+  report_shape shape;
+  uint64_t lines = 0;
   while (at < all.size()) {
     const size_t end = all.find('\n', at);
     const std::string line = all.substr(at, end - at);
     at = end + 1;
     if (line.starts_with("  frame , ")) {
-      ++captures;
-      last_frame = 0;
+      ++shape.captures;
+      shape.last_frame = 0;
       continue;
     }
     const uint64_t frame = frame_of(line);
     if (frame == 0) continue;
-    EXPECT_EQ(frame, last_frame + 1) << "capture " << captures << ": " << line;
+    EXPECT_EQ(frame, shape.last_frame + 1) << "capture " << shape.captures << ": " << line;
     EXPECT_TRUE(line.ends_with(", echo request ")) << line;
-    last_frame = frame;
+    shape.last_frame = frame;
     ++lines;
   }
   EXPECT_GT(lines, 0u);
-  return captures;
+  return shape;
+}
+
+// The name of the last capture announced on standard output.
+std::string last_announced(const std::string& out) {
+  const std::string label = "Processing file: ";
+  const size_t at = out.rfind(label);
+  if (at == std::string::npos) return "";
+  const size_t from = at + label.size();
+  return out.substr(from, out.find('\n', from) - from);
 }
 
 TEST(ThreadedCapture, StopSignalsLeaveWholeLinesInOrderWithOrWithoutThreads) {
   const std::string small = testing::write_long_capture();
   const std::string large = testing::write_long_capture(8000, 4);
-  const std::string names = small + '\n' + small + '\n' + small + '\n';
+  // Three names for one capture, so the stop line can tell which of them it means.
+  const std::string second = testing::temp_dir() + "/second.pcap";
+  const std::string third = testing::temp_dir() + "/third.pcap";
+  for (const std::string& link : {second, third}) {
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(small.c_str(), link.c_str()), 0);
+  }
+  const std::string names = small + '\n' + second + '\n' + third + '\n';
   const std::string list = testing::write_temp_file("list.txt", bytes(names.begin(), names.end()));
   const struct {
     std::vector<std::string> args;
     std::string input;
     int signo;
     size_t most_captures;
+    bool read_is_written;  // one thread writes every frame it reads before it stops
   } rows[] = {
-      {{"-ifile", small, "-threads", "1"}, "/dev/null", SIGHUP, 1},
-      {{"-ifile", large, "-threads", "2"}, "/dev/null", SIGINT, 1},
-      {{"-pipe", "-threads", "2"}, list, SIGTERM, 3},
+      {{"-ifile", small, "-threads", "1"}, "/dev/null", SIGHUP, 1, true},
+      {{"-ifile", large, "-threads", "2"}, "/dev/null", SIGINT, 1, false},
+      {{"-pipe", "-threads", "2"}, list, SIGTERM, 3, false},
   };
   for (const auto& row : rows) {
-    const size_t captures =
-        expect_whole_lines_in_order(stopped_run(row.args, row.input, row.signo));
-    EXPECT_GE(captures, 1u) << row.signo;
-    EXPECT_LE(captures, row.most_captures) << row.signo;
+    const stopped run = stopped_run(row.args, row.input, row.signo);
+    const report_shape shape = expect_whole_lines_in_order(run.report);
+    EXPECT_GE(shape.captures, 1u) << row.signo;
+    EXPECT_LE(shape.captures, row.most_captures) << row.signo;
+    // The last line on standard error says where the walk of the last capture written ended.
+    const std::string name = last_announced(run.out);
+    const std::string prefix =
+                          "nelo: stopped by signal " + std::to_string(row.signo) + " after frame ",
+                      suffix = " of " + name + "; the output is incomplete\n";
+    ASSERT_TRUE(run.err.starts_with(prefix) && run.err.ends_with(suffix)) << run.err;
+    const uint64_t frame = std::strtoull(run.err.c_str() + prefix.size(), nullptr, 10);
+    EXPECT_EQ(run.err, prefix + std::to_string(frame) + suffix);
+    if (row.read_is_written) {
+      EXPECT_EQ(frame, shape.last_frame) << row.signo;
+    } else {
+      EXPECT_GE(frame, shape.last_frame) << row.signo;
+    }
   }
   std::remove(small.c_str());
   std::remove(large.c_str());
