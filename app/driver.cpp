@@ -14,6 +14,7 @@
 
 #include "app/cmd_params.h"
 #include "app/list_input.h"
+#include "app/list_walk.h"
 #include "app/list_workers.h"
 #include "app/name_filter.h"
 #include "app/options.h"
@@ -160,26 +161,22 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
   if (!opened) return 0;
 
+  const list_walk_settings listing = make_list_walk_settings(options);
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json},
+    workers.emplace(ctx,
+                    list_outputs{io.out, io.err, file_out, io.err_terminal, options.json, listing},
                     options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
   while (!stop_requested() && source.next_name(name, true)) {
     if (name.empty() || !name_passes_filters(options, name, options.filters)) continue;
-    // Reading the report file back into itself would grow it without end.
-    if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
     if (workers) {
       workers->walk(name);
       continue;
     }
-    ctx.header_pending = true;
-    set_capture_name(ctx, name);
-    // A damaged compressed file has had its say; the list goes on.
-    const bool ok = read_capture_file(name, handle_packet, &ctx, walk) != capture_read::not_read;
-    if (ok && options.output_file.empty()) walk.announce << '\n';
+    walk_listed_capture(name, ctx, walk, listing);
     if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
       request_stop_for_write_failure();
     }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/list_walk.h"
 #include "report/packet.h"
 #include "support/ordered_output.h"
 
@@ -27,6 +28,7 @@ struct list_outputs {
   std::ostream* file;            // the -ofile report, or null when the report goes to `out`
   bool err_terminal = false;     // for the messages' line clearing
   bool announce_to_err = false;  // -json: announcements go to standard error
+  list_walk_settings listing;
 };
 
 class list_workers {

@@ -228,6 +228,7 @@ TEST(ListMode, OutputFileNamedInTheListIsSkipped) {
                                      capture + "\n" + report + "\n");
   EXPECT_TRUE(contains(r.out, "Processing file: " + capture + "\n")) << r.out;
   EXPECT_FALSE(contains(r.out, "Processing file: " + report)) << r.out;
+  EXPECT_EQ(r.err, report + " is the output file, skipped\n");
 }
 
 // The date of the run header laid out as `shape`, where '9' stands for any digit.
