@@ -148,6 +148,16 @@ bool stdin_input_usable(const nelo_options& options, const run_io& io,
   return true;
 }
 
+// Evidence is never overwritten: a file that holds a capture is refused before anything opens
+// it for writing. Every option that names a file to write asks here first.
+bool may_overwrite(const std::string& path, const std::string& program_path, const run_io& io,
+                   const message_writer& messages) {
+  if (!file_holds_capture(path)) return true;
+  messages.write("Error: %s holds a capture, it is never overwritten\n", path.c_str());
+  print_usage(io.err, program_path);
+  return false;
+}
+
 int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                  const walk_io& walk, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
@@ -273,6 +283,7 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
       messages.write("output file %s is the input file, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }
+    if (!may_overwrite(options.output_file, args.front(), io, messages)) return EXIT_REFUSED;
     std::ios::openmode mode = std::ios::out | std::ios::trunc;
     if (options.format == output_format::binary) mode |= std::ios::binary;
     file_buffer.resize(REPORT_BUFFER_SIZE);

@@ -34,6 +34,12 @@ enum class capture_read {
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
 
+// True when `path` names a regular file whose first bytes are those of a capture the reader
+// recognises: a pcap or pcapng header, or a gzip or zstd magic number (what a compressed file
+// holds is not looked at). A file that cannot be read, is not a regular file, or is too short
+// for any header or magic number is not a capture. Reads at most the first 24 bytes.
+bool file_holds_capture(const std::string& path);
+
 // The name standard input goes by, on the command line and in the reader's messages.
 inline constexpr char STDIN_NAME[] = "-";
 

@@ -221,14 +221,53 @@ TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
   }
 }
 
-TEST(ListMode, OutputFileNamedInTheListIsSkipped) {
-  const std::string capture = testing::write_temp_file("a.pcap", testing::read_file(LOOPBACK));
-  const std::string report = testing::temp_dir() + "/report.pcap";
-  const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
-                                     capture + "\n" + report + "\n");
-  EXPECT_TRUE(contains(r.out, "Processing file: " + capture + "\n")) << r.out;
-  EXPECT_FALSE(contains(r.out, "Processing file: " + report)) << r.out;
-  EXPECT_EQ(r.err, report + " is the output file, skipped\n");
+// A file that starts like a capture nelo reads is refused before anything opens it for writing,
+// even when the list names it and the run would skip it as its own output; any other file is
+// truncated and skipped.
+TEST(OutputFile, CaptureIsNeverOverwrittenAnyOtherFileIs) {
+  testing::pcapng_writer pcapng;
+  pcapng.section(true);
+  const bytes pcap = testing::pcap_file({});
+  bytes nsec_big_endian = {0xa1, 0xb2, 0x3c, 0x4d, 0, 2, 0, 4};
+  nsec_big_endian.resize(pcap.size());
+  const std::string text = "  frame , date [utc]\n";
+  const struct {
+    const char* name;
+    bytes data;
+    bool capture;
+  } rows[] = {
+      {"a.pcap", pcap, true},
+      {"b.pcap", nsec_big_endian, true},
+      {"c.pcapng", pcapng.data(), true},
+      {"d.gz", {0x1f, 0x8b}, true},
+      {"e.zst", {0x28, 0xb5, 0x2f, 0xfd}, true},
+      {"empty", {}, false},
+      {"half_gzip_magic", {0x1f}, false},
+      {"cut_header.pcap", bytes(pcap.begin(), pcap.end() - 1), false},
+      {"report.txt", bytes(text.begin(), text.end()), false},
+  };
+  for (const auto& row : rows) {
+    const std::string path = testing::write_temp_file(row.name, row.data);
+    const auto r = run_nelo_in_process({"-pipe", "-ofile", path}, path + "\n");
+    if (row.capture) {
+      EXPECT_EQ(r.status, STATUS_REFUSED) << row.name;
+      EXPECT_TRUE(
+          contains(r.err, "Error: " + path + " holds a capture, it is never overwritten\n---"))
+          << row.name << ": " << r.err;
+      EXPECT_EQ(testing::read_file(path), row.data) << row.name;
+    } else {
+      EXPECT_EQ(r.status, 0) << row.name;
+      EXPECT_TRUE(contains(r.err, path + " is the output file, skipped\n")) << row.name << r.err;
+      EXPECT_TRUE(testing::read_file(path).empty()) << row.name;
+    }
+  }
+  // A FIFO is never read to find out what it holds: the report goes through it as before.
+  const std::string fifo = testing::temp_dir() + "/report.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto r = run_nelo("-ifile '" + LOOPBACK + "' -icmp_type 3 -ofile '" + fifo + "' & cat '" +
+                          fifo + "'; wait $!");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "dst unreachable [port unreachable]")) << r.out;
 }
 
 // The date of the run header laid out as `shape`, where '9' stands for any digit.
