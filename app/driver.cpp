@@ -209,7 +209,7 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
   // without threads.
   const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
                                 {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer};
+  const walk_io piped{walk.announce, messages, walk.observer, walk.report_announce};
   ctx.pipeline = &pipeline;
   const capture_read result = read(piped);
   pipeline.finish();

@@ -10,6 +10,8 @@ namespace nelo {
 list_walk_settings make_list_walk_settings(const nelo_options& options) {
   list_walk_settings settings;
   settings.output_file = options.output_file;
+  settings.announce_in_report =
+      !options.output_file.empty() && !options.json && options.format != output_format::binary;
   return settings;
 }
 
@@ -23,8 +25,10 @@ void walk_listed_capture(const std::string& name, packet_ctx& ctx, const walk_io
   }
   ctx.header_pending = true;
   set_capture_name(ctx, name);
+  const walk_io listed{io.announce, io.messages, io.observer,
+                       settings.announce_in_report ? ctx.out : nullptr};
   // A damaged compressed file has had its say; the list goes on.
-  const bool read = read_capture_file(name, handle_packet, &ctx, io) != capture_read::not_read;
+  const bool read = read_capture_file(name, handle_packet, &ctx, listed) != capture_read::not_read;
   if (read && !to_file) io.announce << '\n';
 }
 

@@ -145,6 +145,7 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
     return capture_read::not_read;
   }
   io.announce << "Processing file: " << path << '\n';
+  if (io.report_announce != nullptr) *io.report_announce << "Processing file: " << path << '\n';
   if (S_ISDIR(st.st_mode)) {
     io.announce.flush();
     io.messages.write("%s is a directory, not a capture file\n", path.c_str());

@@ -270,6 +270,36 @@ TEST(OutputFile, CaptureIsNeverOverwrittenAnyOtherFileIs) {
   EXPECT_TRUE(contains(r.out, "dst unreachable [port unreachable]")) << r.out;
 }
 
+// Each capture's block in a report file starts with the line that announced it on standard
+// output; a JSON or raw-byte report carries nothing but its own form. Threads change nothing.
+TEST(ListMode, ReportFileNamesTheCaptureOfEachBlock) {
+  const std::string a = testing::write_temp_file("a.pcap", testing::read_file(LOOPBACK));
+  const std::string b = DATA + "/loopback.pcapng";
+  const std::string report = testing::temp_dir() + "/report", single = report + ".one";
+  const std::vector<std::string> forms[] = {
+      {"-icmp_type", "3,1"}, {"-json", "-frame", "7"}, {"-binary", "-dump_payload", "-frame", "7"}};
+  for (const auto& form : forms) {
+    const bool text = form[0] == "-icmp_type";
+    std::string expected;
+    for (const std::string& capture : {a, b}) {
+      std::vector<std::string> args = {"-ifile", capture, "-ofile", single};
+      args.insert(args.end(), form.begin(), form.end());
+      ASSERT_EQ(run_nelo_in_process(args).status, 0);
+      const bytes block = testing::read_file(single);
+      if (text) expected += "Processing file: " + capture + "\n";
+      expected.append(block.begin(), block.end());
+    }
+    for (const char* threads : {"1", "2"}) {
+      std::vector<std::string> args = {"-pipe", "-ofile", report, "-threads", threads};
+      args.insert(args.end(), form.begin(), form.end());
+      const auto r = run_nelo_in_process(args, a + "\n" + report + "\n" + b + "\n");
+      EXPECT_EQ(r.status, 0) << r.err;
+      const bytes written = testing::read_file(report);
+      EXPECT_EQ(std::string(written.begin(), written.end()), expected) << form[0] << threads;
+    }
+  }
+}
+
 // The date of the run header laid out as `shape`, where '9' stands for any digit.
 bool header_date_has_shape(const std::string& out, const std::string& shape) {
   const std::string label = "\nRun time: ";
