@@ -180,8 +180,10 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
     if (!workers->started()) workers.reset();
   }
   std::string name;
+  uint64_t passed = 0;
   while (!stop_requested() && source.next_name(name, true)) {
     if (name.empty() || !name_passes_filters(options, name, options.filters)) continue;
+    ++passed;
     if (workers) {
       workers->walk(name);
       continue;
@@ -190,6 +192,13 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
     if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
       request_stop_for_write_failure();
     }
+  }
+  // The default depth walks the top folder alone: captures kept in subfolders are never seen.
+  if (options.enumdir && passed == 0 && !stop_requested() && source.dirs_not_walked() > 0) {
+    walk.messages.write("%s: no capture found; %llu subfolders were not walked (-num_subdirs %u)\n",
+                        options.enumdir_path.c_str(),
+                        static_cast<unsigned long long>(source.dirs_not_walked()),
+                        options.num_subdirs);
   }
   return 0;
 }
