@@ -286,6 +286,7 @@ TEST(ListMode, ReportFileNamesTheCaptureOfEachBlock) {
       args.insert(args.end(), form.begin(), form.end());
       ASSERT_EQ(run_nelo_in_process(args).status, 0);
       const bytes block = testing::read_file(single);
+      ASSERT_FALSE(block.empty()) << form[0];
       if (text) expected += "Processing file: " + capture + "\n";
       expected.append(block.begin(), block.end());
     }
