@@ -14,6 +14,7 @@
 
 #include "app/cmd_params.h"
 #include "app/list_input.h"
+#include "app/list_walk.h"
 #include "app/list_workers.h"
 #include "app/name_filter.h"
 #include "app/options.h"
@@ -172,6 +173,16 @@ bool stdin_input_usable(const nelo_options& options, const run_io& io,
   return true;
 }
 
+// Evidence is never overwritten: a file that holds a capture is refused before anything opens
+// it for writing. Every option that names a file to write asks here first.
+bool may_overwrite(const std::string& path, const std::string& program_path, const run_io& io,
+                   const message_writer& messages) {
+  if (!file_holds_capture(path)) return true;
+  messages.write("Error: %s holds a capture, it is never overwritten\n", path.c_str());
+  print_usage(io.err, program_path);
+  return false;
+}
+
 int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                  const walk_io& walk, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
@@ -185,30 +196,35 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
   if (!opened) return 0;
 
+  const list_walk_settings listing = make_list_walk_settings(options);
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(
-        ctx, list_outputs{io.out, io.err, file_out, io.err_terminal, options.json, walk.ended_at},
-        options.threads);
+    workers.emplace(ctx,
+                    list_outputs{io.out, io.err, file_out, io.err_terminal, options.json,
+                                 walk.ended_at, listing},
+                    options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
+  uint64_t passed = 0;
   while (!stop_requested() && source.next_name(name, true)) {
     if (name.empty() || !name_passes_filters(options, name, options.filters)) continue;
-    // Reading the report file back into itself would grow it without end.
-    if (!options.output_file.empty() && uni::same_file(name, options.output_file)) continue;
+    ++passed;
     if (workers) {
       workers->walk(name);
       continue;
     }
-    ctx.header_pending = true;
-    set_capture_name(ctx, name);
-    // A damaged compressed file has had its say; the list goes on.
-    const bool ok = read_capture_file(name, handle_packet, &ctx, walk) != capture_read::not_read;
-    if (ok && options.output_file.empty()) walk.announce << '\n';
+    walk_listed_capture(name, ctx, walk, listing);
     if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
       request_stop_for_write_failure();
     }
+  }
+  // The default depth walks the top folder alone: captures kept in subfolders are never seen.
+  if (options.enumdir && passed == 0 && !stop_requested() && source.dirs_not_walked() > 0) {
+    walk.messages.write("%s: no capture found; %llu subfolders were not walked (-num_subdirs %u)\n",
+                        options.enumdir_path.c_str(),
+                        static_cast<unsigned long long>(source.dirs_not_walked()),
+                        options.num_subdirs);
   }
   return 0;
 }
@@ -228,7 +244,7 @@ capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Re
   // without threads.
   const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
                                 {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at};
+  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at, walk.report_announce};
   ctx.pipeline = &pipeline;
   const capture_read result = read(piped);
   pipeline.finish();
@@ -309,6 +325,7 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
       messages.write("output file %s is the input file, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }
+    if (!may_overwrite(options.output_file, args.front(), io, messages)) return EXIT_REFUSED;
     std::ios::openmode mode = std::ios::out | std::ios::trunc;
     if (options.format == output_format::binary) mode |= std::ios::binary;
     file_buffer.resize(REPORT_BUFFER_SIZE);

@@ -66,6 +66,7 @@ void stdin_stream_ex::reset() {
   m_files.clear();
   m_filters.clear();
   m_walk = false;
+  m_dirs_not_walked = 0;
 }
 
 bool stdin_stream_ex::open_stdin() {
@@ -108,7 +109,10 @@ void stdin_stream_ex::list_directory(const std::string& dir, uint32_t depth) {
 
   for (auto& [path, is_dir] : entries) {
     if (is_dir) {
-      if (depth < m_depth_limit) m_dirs.emplace_back(std::move(path), depth + 1);
+      if (depth < m_depth_limit)
+        m_dirs.emplace_back(std::move(path), depth + 1);
+      else
+        ++m_dirs_not_walked;
     } else if (m_filters.empty() || nelo::name_matches_patterns(path, m_filters)) {
       m_files.push_back(std::move(path));
     }

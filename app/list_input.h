@@ -69,6 +69,8 @@ class stdin_stream_ex : public uni::stdin_stream {
   // ends included. Symbolic links are yielded as files and never followed; a directory that
   // cannot be listed contributes nothing.
   virtual bool next_name(std::string& out, bool trim);
+  // The subdirectories the walk has seen so far but not entered, being past the depth limit.
+  uint64_t dirs_not_walked() const { return m_dirs_not_walked; }
 
  private:
   void reset();
@@ -79,6 +81,7 @@ class stdin_stream_ex : public uni::stdin_stream {
   uint32_t m_depth_limit = 0;
   std::vector<nelo::filter_entry> m_filters;
   bool m_walk = false;
+  uint64_t m_dirs_not_walked = 0;
 };
 
 }  // namespace koportdir

@@ -3,9 +3,6 @@
 #include <functional>
 #include <system_error>
 
-#include "capture/packet_handler.h"
-#include "capture/pcap_reader.h"
-#include "report/json_report.h"
 #include "support/error_writer.h"
 #include "support/run_control.h"
 
@@ -82,21 +79,19 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   // A capture taken after a stop was asked for is one the walk without workers never starts.
   const bool walked = !stop_requested();
   if (walked) {
-    packet_ctx& ctx = w.ctx;
-    ctx.header_pending = true;
-    set_capture_name(ctx, name);
-    ctx.out = &w.output.stream(m_outputs.file != nullptr ? output_dest::file : output_dest::out);
+    w.ctx.out = &w.output.stream(m_outputs.file != nullptr ? output_dest::file : output_dest::out);
     std::ostream& announce =
         w.output.stream(m_outputs.announce_to_err ? output_dest::err : output_dest::out);
     const message_writer messages(w.output.stream(output_dest::err), m_outputs.err_terminal);
-    const walk_io io{announce, messages, nullptr, &w.ended_at};
-    // A damaged compressed file has had its say; the list goes on.
-    const bool ok = read_capture_file(name, handle_packet, &ctx, io) != capture_read::not_read;
-    if (ok && m_outputs.file == nullptr) announce << '\n';
+    // A skipped output file leaves the position empty: it was not walked.
+    w.ended_at = {};
+    walk_listed_capture(name, w.ctx, {announce, messages, nullptr, &w.ended_at}, m_outputs.listing);
   }
   w.output.finish();
   // Only the job whose turn it is gets here, one after another.
-  if (walked && m_outputs.written_last != nullptr) *m_outputs.written_last = w.ended_at;
+  if (walked && !w.ended_at.capture.empty() && m_outputs.written_last != nullptr) {
+    *m_outputs.written_last = w.ended_at;
+  }
   if (!w.ctx.flush_each_line) {
     report_real.flush();
     m_outputs.out.flush();

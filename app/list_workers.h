@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/list_walk.h"
 #include "capture/capture_walk.h"
 #include "report/packet.h"
 #include "support/ordered_output.h"
@@ -31,6 +32,7 @@ struct list_outputs {
   // Where the walk of the last capture written ended, or null; set once that capture's output
   // is written, so it matches the order of the output.
   walk_position* written_last = nullptr;
+  list_walk_settings listing;
 };
 
 class list_workers {

@@ -44,12 +44,15 @@ struct walk_position {
 
 // Where a walk says what it does: the lines that announce a file or refuse it (the run's
 // standard output), the problems it meets (through the standard-error writer), how far it has
-// got (the observer, or null), and where it ended (filled in when the walk returns, or null).
+// got (the observer, or null), where it ended (filled in when the walk returns, or null), and a
+// second stream told which file is opened (a report file that holds many captures' blocks, or
+// null).
 struct walk_io {
   std::ostream& announce;
   const message_writer& messages;
   const walk_observer* observer = nullptr;
   walk_position* ended_at = nullptr;
+  std::ostream* report_announce = nullptr;
 };
 
 // Records longer than this end the walk as damaged, in every container.

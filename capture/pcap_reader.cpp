@@ -44,6 +44,16 @@ constexpr container CONTAINERS[] = {
 
 // The most bytes any container needs to be recognised.
 constexpr size_t PROBE_SIZE = PCAP_FILE_HEADER_SIZE;
+static_assert(PROBE_SIZE >= PCAPNG_PROBE_SIZE && PROBE_SIZE >= COMPRESSION_MAGIC_MAX,
+              "the probe holds every header and magic number");
+
+// The container whose header `head` starts with, or null.
+const container* find_container(const uint8_t* head, size_t len) {
+  for (const container& c : CONTAINERS) {
+    if (c.matches(head, len)) return &c;
+  }
+  return nullptr;
+}
 
 void say_data_damaged(const message_writer& messages, const std::string& path,
                       const read_buffer& buffer) {
@@ -109,13 +119,7 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
     io.messages.write("%s: read error, the file is not read\n", path.c_str());
     return capture_read::not_read;
   }
-  const container* found = nullptr;
-  for (const container& c : CONTAINERS) {
-    if (c.matches(buffer.front(), buffer.available())) {
-      found = &c;
-      break;
-    }
-  }
+  const container* found = find_container(buffer.front(), buffer.available());
   if (found == nullptr) {
     io.announce << "invalid pcap file, aborting\n";
     return capture_read::not_read;
@@ -150,6 +154,7 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
     return capture_read::not_read;
   }
   io.announce << "Processing file: " << path << '\n';
+  if (io.report_announce != nullptr) *io.report_announce << "Processing file: " << path << '\n';
   if (S_ISDIR(st.st_mode)) {
     io.announce.flush();
     io.messages.write("%s is a directory, not a capture file\n", path.c_str());
@@ -157,6 +162,19 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
   }
 
   return walk_capture(fd.get(), path, static_cast<uint64_t>(st.st_size), handler, ctx, io);
+}
+
+bool file_holds_capture(const std::string& path) {
+  // Only a regular file is opened: opening a FIFO could wake a writer waiting for its reader.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  scoped_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  uint8_t head[PROBE_SIZE];
+  const ssize_t len = read_fd_fully(fd.get(), head, sizeof head);
+  if (len <= 0) return false;
+  const size_t got = static_cast<size_t>(len);
+  return detect_compression(head, got) != compression::none || find_container(head, got) != nullptr;
 }
 
 capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,

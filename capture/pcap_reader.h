@@ -23,18 +23,24 @@ enum class capture_read {
   damaged,   // the compressed data is damaged or cut short; the records before it were handed on
 };
 
-// Walks one capture file. Writes "Processing file: <path>" to io.announce once the file is open;
-// problems go through io.messages. Returns not_read when the file cannot be opened ("prob opening
-// <path> for read"), is not a regular file or directory (same message), is a directory ("<path> is
-// a directory, not a capture file" on standard error), or is not a capture nelo reads ("invalid
-// pcap file, aborting"). A walk that ends before the data does (a record or block cut or damaged, a
-// read error) says so once on standard error, naming the last frame handed on; a stop request ends
-// the walk quietly. Compressed data that is damaged or cut short says instead
-// "<path>: compressed data is damaged after <n> bytes" (n decompressed bytes delivered) and
-// returns damaged; every other walk returns walked. On every return, io.ended_at (when set)
-// holds the path and the last frame read.
+// Walks one capture file. Writes "Processing file: <path>" to io.announce (and to
+// io.report_announce when set) once the file is open; problems go through io.messages. Returns
+// not_read when the file cannot be opened ("prob opening <path> for read"), is not a regular file
+// or directory (same message), is a directory ("<path> is a directory, not a capture file" on
+// standard error), or is not a capture nelo reads ("invalid pcap file, aborting"). A walk that
+// ends before the data does (a record or block cut or damaged, a read error) says so once on
+// standard error, naming the last frame handed on; a stop request ends the walk quietly.
+// Compressed data that is damaged or cut short says instead "<path>: compressed data is damaged
+// after <n> bytes" (n decompressed bytes delivered) and returns damaged; every other walk returns
+// walked. On every return, io.ended_at (when set) holds the path and the last frame read.
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
+
+// True when `path` names a regular file whose first bytes are those of a capture the reader
+// recognises: a pcap or pcapng header, or a gzip or zstd magic number (what a compressed file
+// holds is not looked at). A file that cannot be read, is not a regular file, or is too short
+// for any header or magic number is not a capture. Reads at most the first 24 bytes.
+bool file_holds_capture(const std::string& path);
 
 // The name standard input goes by, on the command line and in the reader's messages.
 inline constexpr char STDIN_NAME[] = "-";

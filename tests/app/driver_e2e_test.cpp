@@ -231,13 +231,84 @@ TEST(StdinInput, RefusesStandardInputItCannotReadAsACapture) {
   }
 }
 
-TEST(ListMode, OutputFileNamedInTheListIsSkipped) {
-  const std::string capture = testing::write_temp_file("a.pcap", testing::read_file(LOOPBACK));
-  const std::string report = testing::temp_dir() + "/report.pcap";
-  const auto r = run_nelo_in_process({"-pipe", "-ofile", report, "-icmp_type", "3"},
-                                     capture + "\n" + report + "\n");
-  EXPECT_TRUE(contains(r.out, "Processing file: " + capture + "\n")) << r.out;
-  EXPECT_FALSE(contains(r.out, "Processing file: " + report)) << r.out;
+// A file that starts like a capture nelo reads is refused before anything opens it for writing,
+// even when the list names it and the run would skip it as its own output; any other file is
+// truncated and skipped.
+TEST(OutputFile, CaptureIsNeverOverwrittenAnyOtherFileIs) {
+  testing::pcapng_writer pcapng;
+  pcapng.section(true);
+  const bytes pcap = testing::pcap_file({});
+  bytes nsec_big_endian = {0xa1, 0xb2, 0x3c, 0x4d, 0, 2, 0, 4};
+  nsec_big_endian.resize(pcap.size());
+  const std::string text = "  frame , date [utc]\n";
+  const struct {
+    const char* name;
+    bytes data;
+    bool capture;
+  } rows[] = {
+      {"a.pcap", pcap, true},
+      {"b.pcap", nsec_big_endian, true},
+      {"c.pcapng", pcapng.data(), true},
+      {"d.gz", {0x1f, 0x8b}, true},
+      {"e.zst", {0x28, 0xb5, 0x2f, 0xfd}, true},
+      {"empty", {}, false},
+      {"half_gzip_magic", {0x1f}, false},
+      {"cut_header.pcap", bytes(pcap.begin(), pcap.end() - 1), false},
+      {"report.txt", bytes(text.begin(), text.end()), false},
+  };
+  for (const auto& row : rows) {
+    const std::string path = testing::write_temp_file(row.name, row.data);
+    const auto r = run_nelo_in_process({"-pipe", "-ofile", path}, path + "\n");
+    if (row.capture) {
+      EXPECT_EQ(r.status, STATUS_REFUSED) << row.name;
+      EXPECT_TRUE(
+          contains(r.err, "Error: " + path + " holds a capture, it is never overwritten\n---"))
+          << row.name << ": " << r.err;
+      EXPECT_EQ(testing::read_file(path), row.data) << row.name;
+    } else {
+      EXPECT_EQ(r.status, 0) << row.name;
+      EXPECT_TRUE(contains(r.err, path + " is the output file, skipped\n")) << row.name << r.err;
+      EXPECT_TRUE(testing::read_file(path).empty()) << row.name;
+    }
+  }
+  // A FIFO is never read to find out what it holds: the report goes through it as before.
+  const std::string fifo = testing::temp_dir() + "/report.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto r = run_nelo("-ifile '" + LOOPBACK + "' -icmp_type 3 -ofile '" + fifo + "' & cat '" +
+                          fifo + "'; wait $!");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "dst unreachable [port unreachable]")) << r.out;
+}
+
+// Each capture's block in a report file starts with the line that announced it on standard
+// output; a JSON or raw-byte report carries nothing but its own form. Threads change nothing.
+TEST(ListMode, ReportFileNamesTheCaptureOfEachBlock) {
+  const std::string a = testing::write_temp_file("a.pcap", testing::read_file(LOOPBACK));
+  const std::string b = DATA + "/loopback.pcapng";
+  const std::string report = testing::temp_dir() + "/report", single = report + ".one";
+  const std::vector<std::string> forms[] = {
+      {"-icmp_type", "3,1"}, {"-json", "-frame", "7"}, {"-binary", "-dump_payload", "-frame", "7"}};
+  for (const auto& form : forms) {
+    const bool text = form[0] == "-icmp_type";
+    std::string expected;
+    for (const std::string& capture : {a, b}) {
+      std::vector<std::string> args = {"-ifile", capture, "-ofile", single};
+      args.insert(args.end(), form.begin(), form.end());
+      ASSERT_EQ(run_nelo_in_process(args).status, 0);
+      const bytes block = testing::read_file(single);
+      ASSERT_FALSE(block.empty()) << form[0];
+      if (text) expected += "Processing file: " + capture + "\n";
+      expected.append(block.begin(), block.end());
+    }
+    for (const char* threads : {"1", "2"}) {
+      std::vector<std::string> args = {"-pipe", "-ofile", report, "-threads", threads};
+      args.insert(args.end(), form.begin(), form.end());
+      const auto r = run_nelo_in_process(args, a + "\n" + report + "\n" + b + "\n");
+      EXPECT_EQ(r.status, 0) << r.err;
+      const bytes written = testing::read_file(report);
+      EXPECT_EQ(std::string(written.begin(), written.end()), expected) << form[0] << threads;
+    }
+  }
 }
 
 // The date of the run header laid out as `shape`, where '9' stands for any digit.
