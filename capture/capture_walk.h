@@ -12,6 +12,7 @@
 #include "capture/read_buffer.h"
 #include "report/packet.h"
 #include "support/error_writer.h"
+#include "support/ko_time.h"
 
 namespace nelo {
 
@@ -115,6 +116,28 @@ inline void note_progress(capture_walk& walk) {
     walk.progress.bytes_read = walk.source.file_bytes_read();
     walk.observer->on_progress(walk.observer->user, walk.progress);
   }
+}
+
+// Sets a record's stamp from its whole seconds since 1970 and the ticks after them, which a
+// classic header may carry past a second or make negative. Every container applies this one rule:
+// whole seconds of 0 are no time at all (tick 0), and a stamp before 1970 keeps only its whole
+// seconds, for the time window; neither is shown. A stamp beyond the tick range has tick 0 and is
+// not shown either. `sub_tick_ns` is kept for a stamp that is shown.
+inline void set_record_stamp(capture_record& record, int64_t seconds, int64_t fraction_ticks,
+                             uint8_t sub_tick_ns) {
+  record.sub_tick_ns = 0;
+  record.time = record_time::hidden;
+  record.ticks = 0;
+  if (seconds < ko::UNIX_SECONDS_MIN || seconds > ko::UNIX_SECONDS_MAX) return;
+  const int64_t whole = ko::unix_seconds_to_ticks(seconds);
+  if (seconds <= 0) {
+    if (seconds < 0 && whole > 0) record.ticks = static_cast<uint64_t>(whole);
+    return;
+  }
+  if (fraction_ticks > INT64_MAX - whole || whole + fraction_ticks <= 0) return;
+  record.ticks = static_cast<uint64_t>(whole + fraction_ticks);
+  record.time = record_time::shown;
+  record.sub_tick_ns = sub_tick_ns;
 }
 
 // How a walk ends at a record or block header: the end of the data, a cut header or a failure.

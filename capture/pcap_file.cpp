@@ -20,8 +20,6 @@ constexpr size_t RECORD_CAPTURED_LENGTH = 8;
 constexpr size_t RECORD_WIRE_LENGTH = 12;
 // The upper bits of the header's link-type field carry FCS information, not the link type.
 constexpr uint32_t LINK_TYPE_MASK = 0xFFFF;
-constexpr int64_t TICKS_PER_MICROSECOND = 10;
-constexpr int64_t NANOSECONDS_PER_TICK = 100;
 constexpr uint8_t MICROSECOND_DIGITS = 6;
 constexpr uint8_t NANOSECOND_DIGITS = 9;
 
@@ -45,27 +43,16 @@ bool read_layout(const uint8_t* head, size_t len, file_layout& layout) {
          load_u16(head + HEADER_VERSION_MINOR, layout.big_endian) == PCAP_VERSION_MINOR;
 }
 
-// The record's stamp as ticks. The seconds are signed: a stamp at or before 1970 keeps its
-// seconds for the time window but is never shown, and its fraction is not added.
+// The record's stamp: seconds are signed, and the fraction counts microseconds or nanoseconds.
 void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, capture_record& record) {
-  if (seconds == 0) {
-    record.ticks = 0;
-    record.time = record_time::hidden;
-    return;
-  }
-  const int64_t whole = ko::unix_seconds_to_ticks(seconds);
-  if (seconds < 0) {
-    record.ticks = static_cast<uint64_t>(whole);
-    record.time = record_time::hidden;
-    record.sub_tick_ns = 0;
-    return;
-  }
-  const int64_t part = nanoseconds ? fraction / NANOSECONDS_PER_TICK
-                                   : static_cast<int64_t>(fraction) * TICKS_PER_MICROSECOND;
-  record.ticks = static_cast<uint64_t>(whole + part);
-  record.time = record_time::shown;
-  record.sub_tick_ns = 0;
-  if (nanoseconds && fraction > 0) record.sub_tick_ns = static_cast<uint8_t>(fraction % 100);
+  const int64_t ticks = nanoseconds
+                            ? fraction / static_cast<int64_t>(ko::NANOSECONDS_PER_TICK)
+                            : int64_t{fraction} * static_cast<int64_t>(ko::TICKS_PER_MICROSECOND);
+  const auto sub_tick_ns =
+      nanoseconds && fraction > 0
+          ? static_cast<uint8_t>(static_cast<uint32_t>(fraction) % ko::NANOSECONDS_PER_TICK)
+          : uint8_t{0};
+  set_record_stamp(record, seconds, ticks, sub_tick_ns);
 }
 
 template <bool BigEndian>

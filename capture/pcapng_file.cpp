@@ -47,8 +47,6 @@ constexpr size_t OPTION_HEADER_SIZE = 4;
 constexpr uint8_t TSRESOL_POWER_OF_TWO = 0x80;
 constexpr uint8_t DEFAULT_TSRESOL = 6;  // microseconds
 constexpr int NANOSECOND_DIGITS = 9;
-constexpr uint64_t NANOSECONDS_PER_SECOND = 1000000000;
-constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr int UINT64_DIGITS = 19;  // 10^19 is the largest power of 10 in 64 bits
 
 // How an interface's stamps become nanoseconds: multiplied and divided by powers of 10, or
@@ -113,39 +111,33 @@ stamp_scale scale_of(uint8_t tsresol) {
   return scale;
 }
 
-// A stamp in the interface's units as ticks since 1601 and the nanoseconds below the tick;
-// digits finer than a nanosecond are dropped.
+// A stamp in the interface's units as the record's time; digits finer than a nanosecond are
+// dropped.
 void set_record_time(uint64_t stamp, const interface_info& iface, capture_record& record) {
   const stamp_scale& scale = iface.scale;
   const uint128 nanoseconds =
-      scale.binary ? (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> scale.shift
+      scale.binary ? (static_cast<uint128>(stamp) * ko::NANOSECONDS_PER_SECOND) >> scale.shift
                    : static_cast<uint128>(stamp / scale.divisor) * scale.multiplier;
   record.time_digits = iface.time_digits;
   // Every stamp of this century fits in 64 bits of nanoseconds, where division is one
   // instruction rather than a library call.
-  uint128 ticks = 0;
+  uint128 whole = 0;
+  uint64_t part = 0;
   if ((nanoseconds >> 64) == 0) {
     const auto ns = static_cast<uint64_t>(nanoseconds);
-    record.sub_tick_ns = static_cast<uint8_t>(ns % NANOSECONDS_PER_TICK);
-    ticks = ns / NANOSECONDS_PER_TICK;
+    whole = ns / ko::NANOSECONDS_PER_SECOND;
+    part = ns % ko::NANOSECONDS_PER_SECOND;
   } else {
-    record.sub_tick_ns = static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK);
-    ticks = nanoseconds / NANOSECONDS_PER_TICK;
+    whole = nanoseconds / ko::NANOSECONDS_PER_SECOND;
+    part = static_cast<uint64_t>(nanoseconds % ko::NANOSECONDS_PER_SECOND);
   }
-  const int128 total = static_cast<int128>(ticks) +
-                       static_cast<int128>(iface.tsoffset) * ko::TICKS_PER_SECOND +
-                       ko::TICKS_1601_TO_1970;
-  // As in classic captures, a stamp at or before 1970 is never shown; one beyond the tick
-  // range has no instant at all.
-  if (total <= 0 || total > INT64_MAX) {
-    record.ticks = 0;
-    record.time = record_time::hidden;
-    return;
-  }
-  record.ticks = static_cast<uint64_t>(total);
-  record.time = total < static_cast<int128>(ko::TICKS_1601_TO_1970 + ko::TICKS_PER_SECOND)
-                    ? record_time::hidden
-                    : record_time::shown;
+  // Seconds beyond 64 bits are beyond the tick range as well; any such count says so.
+  const int128 seconds = static_cast<int128>(whole) + iface.tsoffset;
+  const int64_t clamped = seconds > INT64_MAX   ? INT64_MAX
+                          : seconds < INT64_MIN ? INT64_MIN
+                                                : static_cast<int64_t>(seconds);
+  set_record_stamp(record, clamped, static_cast<int64_t>(part / ko::NANOSECONDS_PER_TICK),
+                   static_cast<uint8_t>(part % ko::NANOSECONDS_PER_TICK));
 }
 
 // Reads the link type, snaplen and the two time options of an Interface Description Block.
