@@ -102,14 +102,15 @@ class gzip_source : public byte_source {
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
-  bool data_damaged() const override { return m_damaged; }
+  // zlib's own message, or "unexpected end of file" for a member cut short.
+  const char* data_damage() const override { return m_damage; }
 
  private:
   compressed_input m_input;
   z_stream m_stream = {};
   bool m_ready = false;
   bool m_member_done = false;
-  bool m_damaged = false;
+  const char* m_damage = nullptr;
 };
 
 // Decompresses one or more concatenated zstd frames.
@@ -122,7 +123,8 @@ class zstd_source : public byte_source {
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
-  bool data_damaged() const override { return m_damaged; }
+  // zstd's name for its error, or "unexpected end of file" for a frame cut short.
+  const char* data_damage() const override { return m_damage; }
 
  private:
   struct context_free {
@@ -132,7 +134,7 @@ class zstd_source : public byte_source {
   compressed_input m_input;
   std::unique_ptr<ZSTD_DCtx, context_free> m_context;
   bool m_frame_done = false;
-  bool m_damaged = false;
+  const char* m_damage = nullptr;
 };
 
 // The source for a file whose first bytes, `head`, were already read from `fd`: a decompressor

@@ -65,7 +65,12 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);
     const uint32_t incl_len = load_u32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
-    if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) return walk_end::damaged;
+    if (incl_len > snaplen) {
+      return end_damaged(walk, damage_cause::captured_above_snaplen, incl_len, snaplen);
+    }
+    if (incl_len > MAX_RECORD_LENGTH) {
+      return end_damaged(walk, damage_cause::record_above_limit, incl_len, MAX_RECORD_LENGTH);
+    }
     const size_t record_len = PCAP_RECORD_HEADER_SIZE + incl_len;
     const bool whole = buffer.fill(record_len);
     const size_t got = std::min(record_len, buffer.available());
@@ -97,7 +102,9 @@ bool pcap_header_matches(const uint8_t* head, size_t len) {
 walk_end walk_pcap_file(capture_walk& walk) {
   read_buffer& buffer = walk.buffer;
   file_layout layout;
-  if (!read_layout(buffer.front(), buffer.available(), layout)) return walk_end::damaged;
+  if (!read_layout(buffer.front(), buffer.available(), layout)) {
+    return end_damaged(walk, damage_cause::file_header);
+  }
   const uint8_t* head = buffer.front();
   uint32_t snaplen = load_u32(head + HEADER_SNAPLEN, layout.big_endian);
   if (snaplen == 0) snaplen = PCAP_UNLIMITED_SNAPLEN;

@@ -27,10 +27,12 @@ enum class capture_read {
 // <path> for read"), is not a regular file or directory (same message), is a directory ("<path> is
 // a directory, not a capture file" on standard error), or is not a capture nelo reads ("invalid
 // pcap file, aborting"). A walk that ends before the data does (a record or block cut or damaged, a
-// read error) says so once on standard error, naming the last frame handed on; a stop request ends
-// the walk quietly. Compressed data that is damaged or cut short says instead
-// "<path>: compressed data is damaged after <n> bytes" (n decompressed bytes delivered) and
-// returns damaged; every other walk returns walked.
+// read error) says so once on standard error, naming the last frame handed on and, for a damaged
+// one, why ("<path>: damaged record after frame <n> (<reason>), the rest is not read"); a stop
+// request ends the walk quietly. Compressed data that is damaged or cut short says instead
+// "<path>: compressed data is damaged after <n> bytes (<reason>)" (n decompressed bytes
+// delivered, the reason in the decompressor's words) and returns damaged; every other walk
+// returns walked.
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
 

@@ -175,14 +175,17 @@ bool byte_order(const uint8_t* block, bool& big_endian) {
   return true;
 }
 
-// Hands on the packet of an Enhanced, Simple or obsolete Packet Block. False when the block
-// is damaged.
+// Hands on the packet of an Enhanced, Simple or obsolete Packet Block. False, with the walk's
+// damage set, when the block is damaged.
 bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32_t total,
                  const section_reader& r, const std::vector<interface_info>& interfaces) {
   const size_t body_end = total - BLOCK_TRAILER_SIZE;
   capture_record record;
   if (type == BLOCK_SIMPLE_PACKET) {
-    if (body_end < SIMPLE_DATA) return false;
+    if (body_end < SIMPLE_DATA) {
+      end_damaged(walk, damage_cause::simple_packet_short, total, SIMPLE_DATA + BLOCK_TRAILER_SIZE);
+      return false;
+    }
     if (interfaces.empty()) {
       skip_frame(walk);
       return true;
@@ -200,9 +203,15 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
     hand_on(walk, record);
     return true;
   }
-  if (body_end < PACKET_DATA) return false;
+  if (body_end < PACKET_DATA) {
+    end_damaged(walk, damage_cause::packet_block_short, total, PACKET_DATA + BLOCK_TRAILER_SIZE);
+    return false;
+  }
   const uint32_t captured = r.u32(block + PACKET_CAPTURED_LENGTH);
-  if (captured > body_end - PACKET_DATA) return false;
+  if (captured > body_end - PACKET_DATA) {
+    end_damaged(walk, damage_cause::captured_past_block, captured, body_end - PACKET_DATA);
+    return false;
+  }
   const uint32_t id =
       type == BLOCK_PACKET ? r.u16(block + PACKET_INTERFACE) : r.u32(block + PACKET_INTERFACE);
   if (id >= interfaces.size()) {
@@ -242,27 +251,43 @@ walk_end walk_pcapng_file(capture_walk& walk) {
     if (load_le32(buffer.front()) == PCAPNG_SECTION_HEADER) {
       if (!buffer.fill(PCAPNG_PROBE_SIZE)) return end_at_header(buffer);
       bool big_endian = false;
-      if (!byte_order(buffer.front(), big_endian)) return walk_end::damaged;
+      if (!byte_order(buffer.front(), big_endian)) {
+        return end_damaged(walk, damage_cause::byte_order_unknown,
+                           load_le32(buffer.front() + SECTION_BYTE_ORDER));
+      }
       reader = section_reader(big_endian);
-      if (reader.u16(buffer.front() + SECTION_VERSION_MAJOR) != PCAPNG_VERSION_MAJOR) {
-        return walk_end::damaged;
+      const uint16_t major = reader.u16(buffer.front() + SECTION_VERSION_MAJOR);
+      if (major != PCAPNG_VERSION_MAJOR) {
+        return end_damaged(walk, damage_cause::section_version, major);
       }
       interfaces.clear();
     }
     const uint32_t type = reader.u32(buffer.front());
     const uint32_t total = reader.u32(buffer.front() + BLOCK_TOTAL_LENGTH);
-    if (total < BLOCK_MIN_SIZE || total % 4 != 0 || total > MAX_RECORD_LENGTH) {
-      return walk_end::damaged;
+    if (total < BLOCK_MIN_SIZE) {
+      return end_damaged(walk, damage_cause::block_below_minimum, total, BLOCK_MIN_SIZE);
     }
-    if (!buffer.fill(total)) return buffer.failed() ? walk_end::read_error : walk_end::damaged;
+    if (total % 4 != 0) return end_damaged(walk, damage_cause::block_not_multiple_of_4, total);
+    if (total > MAX_RECORD_LENGTH) {
+      return end_damaged(walk, damage_cause::block_above_limit, total, MAX_RECORD_LENGTH);
+    }
+    if (!buffer.fill(total)) {
+      if (buffer.failed()) return walk_end::read_error;
+      return end_damaged(walk, damage_cause::block_past_end, total, buffer.available());
+    }
     const uint8_t* block = buffer.front();
-    if (reader.u32(block + total - BLOCK_TRAILER_SIZE) != total) return walk_end::damaged;
+    const uint32_t trailer = reader.u32(block + total - BLOCK_TRAILER_SIZE);
+    if (trailer != total) return end_damaged(walk, damage_cause::trailer_differs, trailer, total);
     switch (type) {
       case PCAPNG_SECTION_HEADER:
-        if (total < SECTION_MIN_SIZE) return walk_end::damaged;
+        if (total < SECTION_MIN_SIZE) {
+          return end_damaged(walk, damage_cause::section_header_short, total, SECTION_MIN_SIZE);
+        }
         break;
       case BLOCK_INTERFACE_DESCRIPTION:
-        if (total < INTERFACE_MIN_SIZE) return walk_end::damaged;
+        if (total < INTERFACE_MIN_SIZE) {
+          return end_damaged(walk, damage_cause::interface_short, total, INTERFACE_MIN_SIZE);
+        }
         interfaces.push_back(read_interface(block, total, reader));
         break;
       case BLOCK_ENHANCED_PACKET:
