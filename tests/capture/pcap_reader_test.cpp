@@ -143,6 +143,7 @@ TEST(PcapngFile, StampsOutsideTheShownRangeAreHidden) {
   EXPECT_EQ(r.seen[0].time, record_time::hidden);
   EXPECT_EQ(r.seen[0].ticks, EPOCH_TICKS - 100 * TICKS_PER_SECOND);
   EXPECT_EQ(r.seen[1].time, record_time::hidden);
+  EXPECT_EQ(r.seen[1].ticks, 0u);  // whole seconds of 0, as a classic stamp of 0 seconds
 }
 
 TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereAndWhyOnStandardError) {
