@@ -45,7 +45,7 @@ compressed_input::compressed_input(int fd, const uint8_t* head, size_t head_len)
 
 compressed_input::~compressed_input() {
   {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const mutex_lock lock(m_mutex);
     m_quit = true;
   }
   m_block_free.notify_one();
@@ -64,10 +64,10 @@ void compressed_input::read_ahead() {
 void compressed_input::read_blocks() {
   const stop_signals_blocked blocked;
 
-  std::unique_lock<std::mutex> lock(m_mutex);
+  mutex_lock lock(m_mutex);
   for (;;) {
     // One block is the decompressor's; the others may be read ahead.
-    m_block_free.wait(lock, [this] { return m_quit || m_ready < BLOCKS - 1; });
+    while (!m_quit && m_ready >= BLOCKS - 1) m_block_free.wait(m_mutex);
     if (m_quit) return;
     const int block = m_next_read;
     lock.unlock();
@@ -97,8 +97,8 @@ bool compressed_input::refill() {
     m_ended = n == 0;
     return true;
   }
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_block_read.wait(lock, [this] { return m_ready > 0 || m_reader_done; });
+  mutex_lock lock(m_mutex);
+  while (m_ready == 0 && !m_reader_done) m_block_read.wait(m_mutex);
   if (m_ready == 0) {
     if (m_reader_failed) return false;
     m_size = m_pos = 0;

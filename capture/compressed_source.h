@@ -7,14 +7,13 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "capture/read_buffer.h"
+#include "support/thread_annotations.h"
 
 namespace nelo {
 
@@ -46,7 +45,7 @@ class compressed_input {
   compressed_input(const compressed_input&) = delete;
   compressed_input& operator=(const compressed_input&) = delete;
   // Stops the reading thread, if any, and waits for it.
-  ~compressed_input();
+  ~compressed_input() EXCLUDES(m_mutex);
   bool allocated() const { return m_allocated; }
 
   // Starts reading ahead; for regular files only, whose reads always return. Does nothing when
@@ -60,33 +59,36 @@ class compressed_input {
 
   // Moves to the next block once this one is used up; false on a read error. At the end of the
   // file nothing is left and `ended` turns true.
-  bool refill();
+  bool refill() EXCLUDES(m_mutex);
   bool ended() const { return m_ended; }
   // Bytes of the file handed to the decompressor, the head included.
   uint64_t total() const { return m_total; }
 
  private:
-  void read_blocks();
+  void read_blocks() EXCLUDES(m_mutex);
 
   int m_fd;
+  // A block's bytes belong to the reading thread from when it is handed back (m_ready falls)
+  // until it is counted read (m_ready rises); the decompressor's block is its own.
   std::unique_ptr<uint8_t[]> m_blocks[BLOCKS];
   bool m_allocated = false;
+  // The decompressor's side.
   int m_current = 0;  // the block the decompressor reads
   size_t m_size = 0;
   size_t m_pos = 0;
   uint64_t m_total = 0;
   bool m_ended = false;
-  // Shared with the reading thread, under m_mutex.
   std::thread m_reader;
-  std::mutex m_mutex;
-  std::condition_variable m_block_read;
-  std::condition_variable m_block_free;
-  size_t m_sizes[BLOCKS] = {};
-  int m_ready = 0;      // blocks read after the current one
-  int m_next_read = 1;  // the block the thread fills next
-  bool m_reader_done = false;
-  bool m_reader_failed = false;
-  bool m_quit = false;
+  // Shared with the reading thread.
+  mutex m_mutex;
+  condition m_block_read;
+  condition m_block_free;
+  size_t m_sizes[BLOCKS] GUARDED_BY(m_mutex) = {};
+  int m_ready GUARDED_BY(m_mutex) = 0;      // blocks read after the current one
+  int m_next_read GUARDED_BY(m_mutex) = 1;  // the block the thread fills next
+  bool m_reader_done GUARDED_BY(m_mutex) = false;
+  bool m_reader_failed GUARDED_BY(m_mutex) = false;
+  bool m_quit GUARDED_BY(m_mutex) = false;
 };
 
 class gzip_source : public byte_source {
