@@ -32,8 +32,9 @@ struct run_io {
 int run_nelo(const arg_list& args, const run_io& io);
 
 // Whether someone may be reading what goes to `fd` line by line: a terminal, a pipe or a
-// socket. A regular file or a device such as /dev/null is only read once the run is over, so
-// its lines may wait in a buffer.
+// socket. A regular file or a device other than a terminal (such as /dev/null) is only read once
+// the run is over, so its lines may wait in a buffer. Standard output and the -ofile report both
+// follow this rule.
 bool output_wants_line_flush(int fd);
 
 // The last component of the program path, or the whole path when it has no '/'.

@@ -40,7 +40,7 @@ list_workers::list_workers(const packet_ctx& ctx, const list_outputs& outputs, u
 
 list_workers::~list_workers() {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const mutex_lock lock(m_mutex);
     m_closing = true;
   }
   m_changed.notify_all();
@@ -48,8 +48,8 @@ list_workers::~list_workers() {
 }
 
 void list_workers::walk(const std::string& name) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait(lock, [&] { return !m_has_pending; });
+  mutex_lock lock(m_mutex);
+  while (m_has_pending) m_changed.wait(m_mutex);
   m_pending = name;
   m_has_pending = true;
   lock.unlock();
@@ -61,8 +61,8 @@ void list_workers::run(worker& w) {
   for (;;) {
     uint64_t job = 0;
     {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      m_changed.wait(lock, [&] { return m_has_pending || m_closing; });
+      const mutex_lock lock(m_mutex);
+      while (!m_has_pending && !m_closing) m_changed.wait(m_mutex);
       if (!m_has_pending) return;
       name.swap(m_pending);
       m_has_pending = false;

@@ -6,10 +6,8 @@
 #ifndef NELO_APP_LIST_WORKERS_H_
 #define NELO_APP_LIST_WORKERS_H_
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 #include "capture/capture_walk.h"
 #include "report/packet.h"
 #include "support/ordered_output.h"
+#include "support/thread_annotations.h"
 
 namespace nelo {
 
@@ -43,27 +42,27 @@ class list_workers {
   list_workers(const list_workers&) = delete;
   list_workers& operator=(const list_workers&) = delete;
   // Waits until every capture handed on is written.
-  ~list_workers();
+  ~list_workers() EXCLUDES(m_mutex);
 
   // False when no worker could be started; the caller then walks the list itself.
   bool started() const { return !m_threads.empty(); }
   // Hands the capture `name` to the next free worker; blocks while all are busy. A capture whose
   // turn comes after a stop request is not walked.
-  void walk(const std::string& name);
+  void walk(const std::string& name) EXCLUDES(m_mutex);
 
  private:
   struct worker;
-  void run(worker& w);
+  void run(worker& w) EXCLUDES(m_mutex);
   void walk_one(worker& w, const std::string& name, uint64_t job);
 
   const list_outputs m_outputs;
   output_turns m_turns;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::string m_pending;
-  bool m_has_pending = false;
-  bool m_closing = false;
-  uint64_t m_next_job = 0;
+  mutex m_mutex;
+  condition m_changed;
+  std::string m_pending GUARDED_BY(m_mutex);
+  bool m_has_pending GUARDED_BY(m_mutex) = false;
+  bool m_closing GUARDED_BY(m_mutex) = false;
+  uint64_t m_next_job GUARDED_BY(m_mutex) = 0;
   std::vector<std::unique_ptr<worker>> m_workers;
   std::vector<std::thread> m_threads;
 };

@@ -12,6 +12,7 @@
 #include "capture/read_buffer.h"
 #include "report/packet.h"
 #include "support/error_writer.h"
+#include "support/ko_time.h"
 
 namespace nelo {
 
@@ -68,6 +69,37 @@ enum class walk_end {
   read_error,  // the source failed
 };
 
+// What a damaged record or block got wrong; each cause names the numbers that show it.
+enum class damage_cause : uint8_t {
+  none,
+  file_header,              // the file header no longer reads as one the walk knows
+  captured_above_snaplen,   // value: the captured length; limit: the snaplen
+  record_above_limit,       // value: the record's length; limit: MAX_RECORD_LENGTH
+  block_below_minimum,      // value: the block's total length; limit: 12
+  block_not_multiple_of_4,  // value: the block's total length
+  block_above_limit,        // value: the block's total length; limit: MAX_RECORD_LENGTH
+  block_past_end,           // value: the block's total length; limit: the bytes left
+  trailer_differs,          // value: the trailing copy; limit: the total length
+  byte_order_unknown,       // value: the byte-order field of a section header
+  section_version,          // value: the major version of a later section
+  section_header_short,     // value: the block's total length; limit: the least it may be
+  interface_short,          // the same for an Interface Description Block
+  simple_packet_short,      // the same for a Simple Packet Block
+  packet_block_short,       // the same for an Enhanced or obsolete Packet Block
+  captured_past_block,      // value: the captured length; limit: the bytes its block holds
+};
+
+// Why a walk ended as damaged: plain data, so that finding it costs nothing.
+struct walk_damage {
+  damage_cause cause = damage_cause::none;
+  uint64_t value = 0;
+  uint64_t limit = 0;
+};
+
+// The reason in words, for the line that says where the walk ended ("block length 7 is not a
+// multiple of 4", "record of 80 MiB is above the 64 MiB limit").
+std::string damage_text(const walk_damage& damage);
+
 // The link types a walk has already said it does not decode; a few are plenty for one file.
 inline constexpr int LINK_TYPES_NOTED_MAX = 8;
 
@@ -95,6 +127,8 @@ struct capture_walk {
   // For walk_end::cut_record: the bytes present and the captured length the header claimed.
   uint32_t cut_present = 0;
   uint32_t cut_claimed = 0;
+  // For walk_end::damaged: what was wrong.
+  walk_damage damage;
   // The last link type found decodable, so the check costs one comparison per record.
   uint32_t decoded_link_type = UINT32_MAX;
   uint32_t noted_link_types[LINK_TYPES_NOTED_MAX] = {};
@@ -126,6 +160,35 @@ inline void note_progress(capture_walk& walk) {
     walk.progress.bytes_read = walk.source.file_bytes_read();
     walk.observer->on_progress(walk.observer->user, walk.progress);
   }
+}
+
+// Ends the walk as damaged, for `cause` shown by `value` and `limit`.
+inline walk_end end_damaged(capture_walk& walk, damage_cause cause, uint64_t value = 0,
+                            uint64_t limit = 0) {
+  walk.damage = {cause, value, limit};
+  return walk_end::damaged;
+}
+
+// Sets a record's stamp from its whole seconds since 1970 and the ticks after them, which a
+// classic header may carry past a second or make negative. Every container applies this one rule:
+// whole seconds of 0 are no time at all (tick 0), and a stamp before 1970 keeps only its whole
+// seconds, for the time window; neither is shown. A stamp beyond the tick range has tick 0 and is
+// not shown either. `sub_tick_ns` is kept for a stamp that is shown.
+inline void set_record_stamp(capture_record& record, int64_t seconds, int64_t fraction_ticks,
+                             uint8_t sub_tick_ns) {
+  record.sub_tick_ns = 0;
+  record.time = record_time::hidden;
+  record.ticks = 0;
+  if (seconds < ko::UNIX_SECONDS_MIN || seconds > ko::UNIX_SECONDS_MAX) return;
+  const int64_t whole = ko::unix_seconds_to_ticks(seconds);
+  if (seconds <= 0) {
+    if (seconds < 0 && whole > 0) record.ticks = static_cast<uint64_t>(whole);
+    return;
+  }
+  if (fraction_ticks > INT64_MAX - whole || whole + fraction_ticks <= 0) return;
+  record.ticks = static_cast<uint64_t>(whole + fraction_ticks);
+  record.time = record_time::shown;
+  record.sub_tick_ns = sub_tick_ns;
 }
 
 // How a walk ends at a record or block header: the end of the data, a cut header or a failure.

@@ -16,6 +16,8 @@ namespace {
 
 // zlib's window bits for a gzip wrapper only: a zlib or raw stream is damage here.
 constexpr int GZIP_WINDOW_BITS = 16 + MAX_WBITS;
+// Data that stops inside a gzip member or a zstd frame, in the words zlib's own reader uses.
+constexpr char CUT_SHORT[] = "unexpected end of file";
 
 bool starts_with(const uint8_t* head, size_t len, const uint8_t* magic, size_t magic_len) {
   return len >= magic_len && std::memcmp(head, magic, magic_len) == 0;
@@ -43,7 +45,7 @@ compressed_input::compressed_input(int fd, const uint8_t* head, size_t head_len)
 
 compressed_input::~compressed_input() {
   {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const mutex_lock lock(m_mutex);
     m_quit = true;
   }
   m_block_free.notify_one();
@@ -62,10 +64,10 @@ void compressed_input::read_ahead() {
 void compressed_input::read_blocks() {
   const stop_signals_blocked blocked;
 
-  std::unique_lock<std::mutex> lock(m_mutex);
+  mutex_lock lock(m_mutex);
   for (;;) {
     // One block is the decompressor's; the others may be read ahead.
-    m_block_free.wait(lock, [this] { return m_quit || m_ready < BLOCKS - 1; });
+    while (!m_quit && m_ready >= BLOCKS - 1) m_block_free.wait(m_mutex);
     if (m_quit) return;
     const int block = m_next_read;
     lock.unlock();
@@ -95,8 +97,8 @@ bool compressed_input::refill() {
     m_ended = n == 0;
     return true;
   }
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_block_read.wait(lock, [this] { return m_ready > 0 || m_reader_done; });
+  mutex_lock lock(m_mutex);
+  while (m_ready == 0 && !m_reader_done) m_block_read.wait(m_mutex);
   if (m_ready == 0) {
     if (m_reader_failed) return false;
     m_size = m_pos = 0;
@@ -124,7 +126,7 @@ gzip_source::~gzip_source() {
 }
 
 ssize_t gzip_source::read_some(uint8_t* to, size_t max) {
-  if (m_damaged) return -1;
+  if (m_damage != nullptr) return -1;
   // zlib counts in unsigned int; the read buffer never asks for that much at once anyway.
   const uInt room = static_cast<uInt>(std::min<size_t>(max, UINT_MAX));
   if (room == 0) return 0;
@@ -148,14 +150,15 @@ ssize_t gzip_source::read_some(uint8_t* to, size_t max) {
     } else if (rc == Z_MEM_ERROR) {
       return -1;
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && m_input.left() == 0)) {
-      m_damaged = true;
+      // zlib's messages are static text; a return without one still has its name.
+      m_damage = m_stream.msg != nullptr ? m_stream.msg : zError(rc);
     }
     // What was inflated before the damage is handed out first; the next call fails.
     const size_t produced = room - m_stream.avail_out;
     if (produced > 0) return static_cast<ssize_t>(produced);
-    if (m_damaged) return -1;
+    if (m_damage != nullptr) return -1;
     if (!m_member_done && m_input.left() == 0 && m_input.ended()) {
-      m_damaged = true;  // cut short inside a member
+      m_damage = CUT_SHORT;
       return -1;
     }
   }
@@ -165,7 +168,7 @@ zstd_source::zstd_source(int fd, const uint8_t* head, size_t head_len)
     : m_input(fd, head, head_len), m_context(ZSTD_createDCtx()) {}
 
 ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
-  if (m_damaged) return -1;
+  if (m_damage != nullptr) return -1;
   if (max == 0) return 0;
   ZSTD_outBuffer out = {to, max, 0};
   for (;;) {
@@ -176,7 +179,7 @@ ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
     m_input.take(in.pos);
     if (ZSTD_isError(rc)) {
       if (ZSTD_getErrorCode(rc) == ZSTD_error_memory_allocation) return -1;
-      m_damaged = true;
+      m_damage = ZSTD_getErrorName(rc);
       // What was decoded before the damage is handed out first; the next call fails.
       return out.pos > 0 ? static_cast<ssize_t>(out.pos) : -1;
     }
@@ -185,8 +188,12 @@ ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
     if (out.pos > 0) return static_cast<ssize_t>(out.pos);
     // Input that ran out inside a frame, or that the decoder will not take, is damage; the
     // second never happens with room to write, but a hostile file must not spin the loop.
-    if ((m_input.left() == 0 && m_input.ended()) || (m_input.left() > 0 && in.pos == 0)) {
-      m_damaged = true;
+    if (m_input.left() == 0 && m_input.ended()) {
+      m_damage = CUT_SHORT;
+      return -1;
+    }
+    if (m_input.left() > 0 && in.pos == 0) {
+      m_damage = "the decoder takes no more input";
       return -1;
     }
   }

@@ -7,14 +7,13 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "capture/read_buffer.h"
+#include "support/thread_annotations.h"
 
 namespace nelo {
 
@@ -46,7 +45,7 @@ class compressed_input {
   compressed_input(const compressed_input&) = delete;
   compressed_input& operator=(const compressed_input&) = delete;
   // Stops the reading thread, if any, and waits for it.
-  ~compressed_input();
+  ~compressed_input() EXCLUDES(m_mutex);
   bool allocated() const { return m_allocated; }
 
   // Starts reading ahead; for regular files only, whose reads always return. Does nothing when
@@ -60,33 +59,36 @@ class compressed_input {
 
   // Moves to the next block once this one is used up; false on a read error. At the end of the
   // file nothing is left and `ended` turns true.
-  bool refill();
+  bool refill() EXCLUDES(m_mutex);
   bool ended() const { return m_ended; }
   // Bytes of the file handed to the decompressor, the head included.
   uint64_t total() const { return m_total; }
 
  private:
-  void read_blocks();
+  void read_blocks() EXCLUDES(m_mutex);
 
   int m_fd;
+  // A block's bytes belong to the reading thread from when it is handed back (m_ready falls)
+  // until it is counted read (m_ready rises); the decompressor's block is its own.
   std::unique_ptr<uint8_t[]> m_blocks[BLOCKS];
   bool m_allocated = false;
+  // The decompressor's side.
   int m_current = 0;  // the block the decompressor reads
   size_t m_size = 0;
   size_t m_pos = 0;
   uint64_t m_total = 0;
   bool m_ended = false;
-  // Shared with the reading thread, under m_mutex.
   std::thread m_reader;
-  std::mutex m_mutex;
-  std::condition_variable m_block_read;
-  std::condition_variable m_block_free;
-  size_t m_sizes[BLOCKS] = {};
-  int m_ready = 0;      // blocks read after the current one
-  int m_next_read = 1;  // the block the thread fills next
-  bool m_reader_done = false;
-  bool m_reader_failed = false;
-  bool m_quit = false;
+  // Shared with the reading thread.
+  mutex m_mutex;
+  condition m_block_read;
+  condition m_block_free;
+  size_t m_sizes[BLOCKS] GUARDED_BY(m_mutex) = {};
+  int m_ready GUARDED_BY(m_mutex) = 0;      // blocks read after the current one
+  int m_next_read GUARDED_BY(m_mutex) = 1;  // the block the thread fills next
+  bool m_reader_done GUARDED_BY(m_mutex) = false;
+  bool m_reader_failed GUARDED_BY(m_mutex) = false;
+  bool m_quit GUARDED_BY(m_mutex) = false;
 };
 
 class gzip_source : public byte_source {
@@ -102,14 +104,15 @@ class gzip_source : public byte_source {
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
-  bool data_damaged() const override { return m_damaged; }
+  // zlib's own message, or "unexpected end of file" for a member cut short.
+  const char* data_damage() const override { return m_damage; }
 
  private:
   compressed_input m_input;
   z_stream m_stream = {};
   bool m_ready = false;
   bool m_member_done = false;
-  bool m_damaged = false;
+  const char* m_damage = nullptr;
 };
 
 // Decompresses one or more concatenated zstd frames.
@@ -122,7 +125,8 @@ class zstd_source : public byte_source {
 
   ssize_t read_some(uint8_t* to, size_t max) override;
   uint64_t file_bytes_read() const override { return m_input.total(); }
-  bool data_damaged() const override { return m_damaged; }
+  // zstd's name for its error, or "unexpected end of file" for a frame cut short.
+  const char* data_damage() const override { return m_damage; }
 
  private:
   struct context_free {
@@ -132,7 +136,7 @@ class zstd_source : public byte_source {
   compressed_input m_input;
   std::unique_ptr<ZSTD_DCtx, context_free> m_context;
   bool m_frame_done = false;
-  bool m_damaged = false;
+  const char* m_damage = nullptr;
 };
 
 // The source for a file whose first bytes, `head`, were already read from `fd`: a decompressor

@@ -25,6 +25,10 @@ payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
     b.packets = std::make_unique<held_packet[]>(PIPELINE_BATCH_PACKETS);
   }
   m_filling = &m_batches.front();
+  {
+    const mutex_lock lock(m_mutex);
+    m_hashed.assign(m_batches.size(), false);
+  }
   const stop_signals_blocked blocked;  // the workers inherit the mask
   for (uint32_t i = 1; i < threads; ++i) {
     try {
@@ -37,7 +41,7 @@ payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
 
 payload_pipeline::~payload_pipeline() {
   {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const mutex_lock lock(m_mutex);
     m_quit = true;
   }
   m_work.notify_all();
@@ -82,21 +86,21 @@ void payload_pipeline::finish() {
 }
 
 void payload_pipeline::run_worker() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  const mutex_lock lock(m_mutex);
   for (;;) {
-    m_work.wait(lock, [this] { return m_quit || m_claimed < m_closed; });
+    while (!m_quit && m_claimed >= m_queued) m_work.wait(m_mutex);
     if (m_quit) return;
-    hash_next(lock);
+    hash_next();
     m_done.notify_one();
   }
 }
 
-void payload_pipeline::hash_next(std::unique_lock<std::mutex>& lock) {
-  batch& b = slot(m_claimed++);
-  lock.unlock();
-  hash(b);
-  lock.lock();
-  b.done = true;
+void payload_pipeline::hash_next() {
+  const size_t at = slot_of(m_claimed++);
+  m_mutex.unlock();
+  hash(m_batches[at]);
+  m_mutex.lock();
+  m_hashed[at] = true;
 }
 
 void payload_pipeline::hash(batch& b) const {
@@ -107,9 +111,10 @@ void payload_pipeline::hash(batch& b) const {
 }
 
 void payload_pipeline::queue_filling() {
+  ++m_closed;
   {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_closed;
+    const mutex_lock lock(m_mutex);
+    m_queued = m_closed;
   }
   m_filling = &slot(m_closed);
   m_work.notify_one();
@@ -121,8 +126,8 @@ void payload_pipeline::close_filling() {
   while (m_written < m_closed) {
     bool head_done = false;
     {
-      const std::lock_guard<std::mutex> lock(m_mutex);
-      head_done = slot(m_written).done;
+      const mutex_lock lock(m_mutex);
+      head_done = m_hashed[slot_of(m_written)];
     }
     if (!head_done && m_closed - m_written < m_batches.size()) break;
     write_head(true);
@@ -130,16 +135,17 @@ void payload_pipeline::close_filling() {
 }
 
 void payload_pipeline::write_head(bool write) {
-  batch& head = slot(m_written);
+  const size_t at = slot_of(m_written);
+  batch& head = m_batches[at];
   {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!head.done) {
+    const mutex_lock lock(m_mutex);
+    while (!m_hashed[at]) {
       // Rather than wait, the reader hashes a batch no worker has taken yet.
-      if (m_claimed < m_closed) {
-        hash_next(lock);
+      if (m_claimed < m_queued) {
+        hash_next();
         continue;
       }
-      m_done.wait(lock);
+      m_done.wait(m_mutex);
     }
   }
   if (write) {
@@ -150,9 +156,9 @@ void payload_pipeline::write_head(bool write) {
   }
   head.used = 0;
   head.count = 0;
-  const std::lock_guard<std::mutex> lock(m_mutex);
-  head.done = false;
   ++m_written;
+  const mutex_lock lock(m_mutex);
+  m_hashed[at] = false;
 }
 
 void payload_pipeline::settle(bool write) {

@@ -11,16 +11,15 @@
 #ifndef NELO_CAPTURE_PAYLOAD_PIPELINE_H_
 #define NELO_CAPTURE_PAYLOAD_PIPELINE_H_
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "report/packet.h"
 #include "report/payload_digest.h"
+#include "support/thread_annotations.h"
 
 namespace nelo {
 
@@ -49,14 +48,14 @@ class payload_pipeline {
   // Takes the kept `packet` (its bytes are copied) and returns true, or returns false when the
   // caller is to write it now: nothing is pending and its payload is small, or its frame is
   // larger than a batch (everything pending is written first).
-  bool take(const decoded_packet& packet);
+  bool take(const decoded_packet& packet) EXCLUDES(m_mutex);
 
   // Writes every packet taken so far, in order, waiting for their payload work.
-  void drain();
+  void drain() EXCLUDES(m_mutex);
 
   // The end of a capture: writes what is pending, or drops it when a stop was requested, since
   // a stopped run ends after the lines already written.
-  void finish();
+  void finish() EXCLUDES(m_mutex);
 
  private:
   struct held_packet {
@@ -69,34 +68,39 @@ class payload_pipeline {
     std::unique_ptr<held_packet[]> packets;
     size_t used = 0;
     uint32_t count = 0;
-    bool done = false;
   };
 
-  batch& slot(uint64_t sequence) { return m_batches[sequence % m_batches.size()]; }
-  void run_worker();
+  size_t slot_of(uint64_t sequence) const { return sequence % m_batches.size(); }
+  batch& slot(uint64_t sequence) { return m_batches[slot_of(sequence)]; }
+  void run_worker() EXCLUDES(m_mutex);
   void hash(batch& b) const;
-  // Claims the oldest closed batch no thread has taken and hashes it with `lock` released;
-  // `lock` holds the mutex before and after.
-  void hash_next(std::unique_lock<std::mutex>& lock);
-  void queue_filling();
-  void close_filling();
-  void write_head(bool write);
-  void settle(bool write);
+  // Claims the oldest closed batch no thread has taken and hashes it, letting the mutex go for
+  // the while.
+  void hash_next() REQUIRES(m_mutex);
+  void queue_filling() EXCLUDES(m_mutex);
+  void close_filling() EXCLUDES(m_mutex);
+  void write_head(bool write) EXCLUDES(m_mutex);
+  void settle(bool write) EXCLUDES(m_mutex);
 
   packet_ctx& m_ctx;
   const bool m_with_entropy;
+  // The batches' bytes and packets belong to one thread at a time, as the sequence numbers
+  // below hand them on: the reader fills and writes them, one worker (or the reader) hashes them.
   std::vector<batch> m_batches;
   // Batch sequence numbers: those below m_closed are full, those below m_claimed are being or
   // have been hashed, those below m_written are written and free again. The batch at m_closed
-  // is the one filling; only the reader's thread touches it.
+  // is the one filling. m_filling, m_closed and m_written are the reader's own; the workers see
+  // m_closed as m_queued.
   batch* m_filling = nullptr;
   uint64_t m_closed = 0;
-  uint64_t m_claimed = 0;
   uint64_t m_written = 0;
-  bool m_quit = false;
-  std::mutex m_mutex;
-  std::condition_variable m_work;  // a batch was closed, or the workers are to quit
-  std::condition_variable m_done;  // a batch was hashed
+  mutex m_mutex;
+  uint64_t m_queued GUARDED_BY(m_mutex) = 0;
+  uint64_t m_claimed GUARDED_BY(m_mutex) = 0;
+  std::vector<bool> m_hashed GUARDED_BY(m_mutex);  // per slot: its batch's payload work is done
+  bool m_quit GUARDED_BY(m_mutex) = false;
+  condition m_work;  // a batch was closed, or the workers are to quit
+  condition m_done;  // a batch was hashed
   std::vector<std::thread> m_threads;
 };
 

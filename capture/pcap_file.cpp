@@ -20,8 +20,6 @@ constexpr size_t RECORD_CAPTURED_LENGTH = 8;
 constexpr size_t RECORD_WIRE_LENGTH = 12;
 // The upper bits of the header's link-type field carry FCS information, not the link type.
 constexpr uint32_t LINK_TYPE_MASK = 0xFFFF;
-constexpr int64_t TICKS_PER_MICROSECOND = 10;
-constexpr int64_t NANOSECONDS_PER_TICK = 100;
 
 struct file_layout {
   bool big_endian = false;
@@ -43,28 +41,16 @@ bool read_layout(const uint8_t* head, size_t len, file_layout& layout) {
          load_u16(head + HEADER_VERSION_MINOR, layout.big_endian) == PCAP_VERSION_MINOR;
 }
 
-// The record's stamp as ticks. The seconds are signed: a stamp at or before 1970 keeps its
-// seconds for the time window but is never shown, and its fraction is not added.
+// The record's stamp: seconds are signed, and the fraction counts microseconds or nanoseconds.
 void set_record_time(int32_t seconds, int32_t fraction, bool nanoseconds, capture_record& record) {
-  if (seconds == 0) {
-    record.ticks = 0;
-    record.time = record_time::hidden;
-    record.sub_tick_ns = 0;
-    return;
-  }
-  const int64_t whole = ko::unix_seconds_to_ticks(seconds);
-  if (seconds < 0) {
-    record.ticks = static_cast<uint64_t>(whole);
-    record.time = record_time::hidden;
-    record.sub_tick_ns = 0;
-    return;
-  }
-  const int64_t part = nanoseconds ? fraction / NANOSECONDS_PER_TICK
-                                   : static_cast<int64_t>(fraction) * TICKS_PER_MICROSECOND;
-  record.ticks = static_cast<uint64_t>(whole + part);
-  record.time = record_time::shown;
-  record.sub_tick_ns = 0;
-  if (nanoseconds && fraction > 0) record.sub_tick_ns = static_cast<uint8_t>(fraction % 100);
+  const int64_t ticks = nanoseconds
+                            ? fraction / static_cast<int64_t>(ko::NANOSECONDS_PER_TICK)
+                            : int64_t{fraction} * static_cast<int64_t>(ko::TICKS_PER_MICROSECOND);
+  const auto sub_tick_ns =
+      nanoseconds && fraction > 0
+          ? static_cast<uint8_t>(static_cast<uint32_t>(fraction) % ko::NANOSECONDS_PER_TICK)
+          : uint8_t{0};
+  set_record_stamp(record, seconds, ticks, sub_tick_ns);
 }
 
 template <bool BigEndian>
@@ -76,7 +62,12 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);
     const uint32_t incl_len = load_u32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
-    if (incl_len > snaplen || incl_len > MAX_RECORD_LENGTH) return walk_end::damaged;
+    if (incl_len > snaplen) {
+      return end_damaged(walk, damage_cause::captured_above_snaplen, incl_len, snaplen);
+    }
+    if (incl_len > MAX_RECORD_LENGTH) {
+      return end_damaged(walk, damage_cause::record_above_limit, incl_len, MAX_RECORD_LENGTH);
+    }
     const size_t record_len = PCAP_RECORD_HEADER_SIZE + incl_len;
     const bool whole = buffer.fill(record_len);
     const size_t got = std::min(record_len, buffer.available());
@@ -108,7 +99,9 @@ bool pcap_header_matches(const uint8_t* head, size_t len) {
 walk_end walk_pcap_file(capture_walk& walk) {
   read_buffer& buffer = walk.buffer;
   file_layout layout;
-  if (!read_layout(buffer.front(), buffer.available(), layout)) return walk_end::damaged;
+  if (!read_layout(buffer.front(), buffer.available(), layout)) {
+    return end_damaged(walk, damage_cause::file_header);
+  }
   const uint8_t* head = buffer.front();
   uint32_t snaplen = load_u32(head + HEADER_SNAPLEN, layout.big_endian);
   if (snaplen == 0) snaplen = PCAP_UNLIMITED_SNAPLEN;

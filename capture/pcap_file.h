@@ -25,7 +25,8 @@ bool pcap_header_matches(const uint8_t* head, size_t len);
 
 // Walks a file whose header `pcap_header_matches` accepted, from the start of the buffer. A
 // record whose captured length is above the snaplen or MAX_RECORD_LENGTH ends the walk as
-// damaged; a final record cut short is handed on with the bytes present.
+// damaged, its reason in `walk.damage`; a final record cut short is handed on with the bytes
+// present.
 walk_end walk_pcap_file(capture_walk& walk);
 
 }  // namespace nelo

@@ -56,17 +56,18 @@ const container* find_container(const uint8_t* head, size_t len) {
 }
 
 void say_data_damaged(const message_writer& messages, const std::string& path,
-                      const read_buffer& buffer) {
-  messages.write("%s: compressed data is damaged after %llu bytes\n", path.c_str(),
-                 static_cast<unsigned long long>(buffer.bytes_delivered()));
+                      const read_buffer& buffer, const char* reason) {
+  messages.write("%s: compressed data is damaged after %llu bytes (%s)\n", path.c_str(),
+                 static_cast<unsigned long long>(buffer.bytes_delivered()), reason);
 }
 
 void say_how_walk_ended(const capture_walk& walk, walk_end end) {
   const message_writer& messages = walk.io.messages;
   const char* path = walk.path.c_str();
   const unsigned long long frame = walk.frame_number;
-  if (end != walk_end::stopped && walk.source.data_damaged()) {
-    say_data_damaged(messages, walk.path, walk.buffer);
+  const char* data_damage = walk.source.data_damage();
+  if (end != walk_end::stopped && data_damage != nullptr) {
+    say_data_damaged(messages, walk.path, walk.buffer, data_damage);
     return;
   }
   switch (end) {
@@ -81,7 +82,8 @@ void say_how_walk_ended(const capture_walk& walk, walk_end end) {
       messages.write("%s: the file ends inside the record header after frame %llu\n", path, frame);
       break;
     case walk_end::damaged:
-      messages.write("%s: damaged record after frame %llu, the rest is not read\n", path, frame);
+      messages.write("%s: damaged record after frame %llu (%s), the rest is not read\n", path,
+                     frame, damage_text(walk.damage).c_str());
       break;
     case walk_end::read_error:
       messages.write("%s: read error after frame %llu, the rest is not read\n", path, frame);
@@ -112,8 +114,8 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
   if (!buffer.allocate(READ_BUFFER_SIZE)) return capture_read::not_read;
   buffer.fill(PROBE_SIZE);
   if (buffer.failed()) {
-    if (source->data_damaged()) {
-      say_data_damaged(io.messages, path, buffer);
+    if (source->data_damage() != nullptr) {
+      say_data_damaged(io.messages, path, buffer, source->data_damage());
       return capture_read::damaged;
     }
     io.messages.write("%s: read error, the file is not read\n", path.c_str());
@@ -136,8 +138,8 @@ capture_read walk_capture(int fd, const std::string& path, uint64_t file_size,
     walk.progress.finished = true;
     walk.observer->on_progress(walk.observer->user, walk.progress);
   }
-  return end != walk_end::stopped && source->data_damaged() ? capture_read::damaged
-                                                            : capture_read::walked;
+  return end != walk_end::stopped && source->data_damage() != nullptr ? capture_read::damaged
+                                                                      : capture_read::walked;
 }
 
 }  // namespace

@@ -24,15 +24,18 @@ enum class capture_read {
 };
 
 // Walks one capture file. Writes "Processing file: <path>" to io.announce (and to
-// io.report_announce when set) once the file is open; problems go through io.messages. Returns
-// not_read when the file cannot be opened ("prob opening <path> for read"), is not a regular file
-// or directory (same message), is a directory ("<path> is a directory, not a capture file" on
-// standard error), or is not a capture nelo reads ("invalid pcap file, aborting"). A walk that
-// ends before the data does (a record or block cut or damaged, a read error) says so once on
-// standard error, naming the last frame handed on; a stop request ends the walk quietly.
-// Compressed data that is damaged or cut short says instead "<path>: compressed data is damaged
-// after <n> bytes" (n decompressed bytes delivered) and returns damaged; every other walk returns
-// walked. On every return, io.ended_at (when set) holds the path and the last frame read.
+// io.report_announce when set) once the file is open;
+// problems go through io.messages. Returns not_read when the file cannot be opened ("prob opening
+// <path> for read"), is not a regular file or directory (same message), is a directory ("<path> is
+// a directory, not a capture file" on standard error), or is not a capture nelo reads ("invalid
+// pcap file, aborting"). A walk that ends before the data does (a record or block cut or damaged, a
+// read error) says so once on standard error, naming the last frame handed on and, for a damaged
+// one, why ("<path>: damaged record after frame <n> (<reason>), the rest is not read"); a stop
+// request ends the walk quietly. Compressed data that is damaged or cut short says instead
+// "<path>: compressed data is damaged after <n> bytes (<reason>)" (n decompressed bytes
+// delivered, the reason in the decompressor's words) and returns damaged; every other walk
+// returns walked. On every return, io.ended_at (when set) holds the path and the last frame
+// read.
 capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
                                const walk_io& io);
 

@@ -47,8 +47,6 @@ constexpr size_t OPTION_HEADER_SIZE = 4;
 constexpr uint8_t TSRESOL_POWER_OF_TWO = 0x80;
 constexpr uint8_t DEFAULT_TSRESOL = 6;  // microseconds
 constexpr int NANOSECOND_DIGITS = 9;
-constexpr uint64_t NANOSECONDS_PER_SECOND = 1000000000;
-constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr int UINT64_DIGITS = 19;  // 10^19 is the largest power of 10 in 64 bits
 
 // How an interface's stamps become nanoseconds: multiplied and divided by powers of 10, or
@@ -104,38 +102,32 @@ stamp_scale scale_of(uint8_t tsresol) {
   return scale;
 }
 
-// A stamp in the interface's units as ticks since 1601 and the nanoseconds below the tick;
-// digits finer than a nanosecond are dropped.
+// A stamp in the interface's units as the record's time; digits finer than a nanosecond are
+// dropped.
 void set_record_time(uint64_t stamp, const interface_info& iface, capture_record& record) {
   const stamp_scale& scale = iface.scale;
   const uint128 nanoseconds =
-      scale.binary ? (static_cast<uint128>(stamp) * NANOSECONDS_PER_SECOND) >> scale.shift
+      scale.binary ? (static_cast<uint128>(stamp) * ko::NANOSECONDS_PER_SECOND) >> scale.shift
                    : static_cast<uint128>(stamp / scale.divisor) * scale.multiplier;
   // Every stamp of this century fits in 64 bits of nanoseconds, where division is one
   // instruction rather than a library call.
-  uint128 ticks = 0;
+  uint128 whole = 0;
+  uint64_t part = 0;
   if ((nanoseconds >> 64) == 0) {
     const auto ns = static_cast<uint64_t>(nanoseconds);
-    record.sub_tick_ns = static_cast<uint8_t>(ns % NANOSECONDS_PER_TICK);
-    ticks = ns / NANOSECONDS_PER_TICK;
+    whole = ns / ko::NANOSECONDS_PER_SECOND;
+    part = ns % ko::NANOSECONDS_PER_SECOND;
   } else {
-    record.sub_tick_ns = static_cast<uint8_t>(nanoseconds % NANOSECONDS_PER_TICK);
-    ticks = nanoseconds / NANOSECONDS_PER_TICK;
+    whole = nanoseconds / ko::NANOSECONDS_PER_SECOND;
+    part = static_cast<uint64_t>(nanoseconds % ko::NANOSECONDS_PER_SECOND);
   }
-  const int128 total = static_cast<int128>(ticks) +
-                       static_cast<int128>(iface.tsoffset) * ko::TICKS_PER_SECOND +
-                       ko::TICKS_1601_TO_1970;
-  // As in classic captures, a stamp at or before 1970 is never shown; one beyond the tick
-  // range has no instant at all.
-  if (total <= 0 || total > INT64_MAX) {
-    record.ticks = 0;
-    record.time = record_time::hidden;
-    return;
-  }
-  record.ticks = static_cast<uint64_t>(total);
-  record.time = total < static_cast<int128>(ko::TICKS_1601_TO_1970 + ko::TICKS_PER_SECOND)
-                    ? record_time::hidden
-                    : record_time::shown;
+  // Seconds beyond 64 bits are beyond the tick range as well; any such count says so.
+  const int128 seconds = static_cast<int128>(whole) + iface.tsoffset;
+  const int64_t clamped = seconds > INT64_MAX   ? INT64_MAX
+                          : seconds < INT64_MIN ? INT64_MIN
+                                                : static_cast<int64_t>(seconds);
+  set_record_stamp(record, clamped, static_cast<int64_t>(part / ko::NANOSECONDS_PER_TICK),
+                   static_cast<uint8_t>(part % ko::NANOSECONDS_PER_TICK));
 }
 
 // Reads the link type, snaplen and the two time options of an Interface Description Block.
@@ -172,14 +164,17 @@ bool byte_order(const uint8_t* block, bool& big_endian) {
   return true;
 }
 
-// Hands on the packet of an Enhanced, Simple or obsolete Packet Block. False when the block
-// is damaged.
+// Hands on the packet of an Enhanced, Simple or obsolete Packet Block. False, with the walk's
+// damage set, when the block is damaged.
 bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32_t total,
                  const section_reader& r, const std::vector<interface_info>& interfaces) {
   const size_t body_end = total - BLOCK_TRAILER_SIZE;
   capture_record record;
   if (type == BLOCK_SIMPLE_PACKET) {
-    if (body_end < SIMPLE_DATA) return false;
+    if (body_end < SIMPLE_DATA) {
+      end_damaged(walk, damage_cause::simple_packet_short, total, SIMPLE_DATA + BLOCK_TRAILER_SIZE);
+      return false;
+    }
     if (interfaces.empty()) {
       skip_frame(walk);
       return true;
@@ -196,9 +191,15 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
     hand_on(walk, record);
     return true;
   }
-  if (body_end < PACKET_DATA) return false;
+  if (body_end < PACKET_DATA) {
+    end_damaged(walk, damage_cause::packet_block_short, total, PACKET_DATA + BLOCK_TRAILER_SIZE);
+    return false;
+  }
   const uint32_t captured = r.u32(block + PACKET_CAPTURED_LENGTH);
-  if (captured > body_end - PACKET_DATA) return false;
+  if (captured > body_end - PACKET_DATA) {
+    end_damaged(walk, damage_cause::captured_past_block, captured, body_end - PACKET_DATA);
+    return false;
+  }
   const uint32_t id =
       type == BLOCK_PACKET ? r.u16(block + PACKET_INTERFACE) : r.u32(block + PACKET_INTERFACE);
   if (id >= interfaces.size()) {
@@ -238,27 +239,43 @@ walk_end walk_pcapng_file(capture_walk& walk) {
     if (load_le32(buffer.front()) == PCAPNG_SECTION_HEADER) {
       if (!buffer.fill(PCAPNG_PROBE_SIZE)) return end_at_header(buffer);
       bool big_endian = false;
-      if (!byte_order(buffer.front(), big_endian)) return walk_end::damaged;
+      if (!byte_order(buffer.front(), big_endian)) {
+        return end_damaged(walk, damage_cause::byte_order_unknown,
+                           load_le32(buffer.front() + SECTION_BYTE_ORDER));
+      }
       reader = section_reader(big_endian);
-      if (reader.u16(buffer.front() + SECTION_VERSION_MAJOR) != PCAPNG_VERSION_MAJOR) {
-        return walk_end::damaged;
+      const uint16_t major = reader.u16(buffer.front() + SECTION_VERSION_MAJOR);
+      if (major != PCAPNG_VERSION_MAJOR) {
+        return end_damaged(walk, damage_cause::section_version, major);
       }
       interfaces.clear();
     }
     const uint32_t type = reader.u32(buffer.front());
     const uint32_t total = reader.u32(buffer.front() + BLOCK_TOTAL_LENGTH);
-    if (total < BLOCK_MIN_SIZE || total % 4 != 0 || total > MAX_RECORD_LENGTH) {
-      return walk_end::damaged;
+    if (total < BLOCK_MIN_SIZE) {
+      return end_damaged(walk, damage_cause::block_below_minimum, total, BLOCK_MIN_SIZE);
     }
-    if (!buffer.fill(total)) return buffer.failed() ? walk_end::read_error : walk_end::damaged;
+    if (total % 4 != 0) return end_damaged(walk, damage_cause::block_not_multiple_of_4, total);
+    if (total > MAX_RECORD_LENGTH) {
+      return end_damaged(walk, damage_cause::block_above_limit, total, MAX_RECORD_LENGTH);
+    }
+    if (!buffer.fill(total)) {
+      if (buffer.failed()) return walk_end::read_error;
+      return end_damaged(walk, damage_cause::block_past_end, total, buffer.available());
+    }
     const uint8_t* block = buffer.front();
-    if (reader.u32(block + total - BLOCK_TRAILER_SIZE) != total) return walk_end::damaged;
+    const uint32_t trailer = reader.u32(block + total - BLOCK_TRAILER_SIZE);
+    if (trailer != total) return end_damaged(walk, damage_cause::trailer_differs, trailer, total);
     switch (type) {
       case PCAPNG_SECTION_HEADER:
-        if (total < SECTION_MIN_SIZE) return walk_end::damaged;
+        if (total < SECTION_MIN_SIZE) {
+          return end_damaged(walk, damage_cause::section_header_short, total, SECTION_MIN_SIZE);
+        }
         break;
       case BLOCK_INTERFACE_DESCRIPTION:
-        if (total < INTERFACE_MIN_SIZE) return walk_end::damaged;
+        if (total < INTERFACE_MIN_SIZE) {
+          return end_damaged(walk, damage_cause::interface_short, total, INTERFACE_MIN_SIZE);
+        }
         interfaces.push_back(read_interface(block, total, reader));
         break;
       case BLOCK_ENHANCED_PACKET:

@@ -24,8 +24,9 @@ bool pcapng_header_matches(const uint8_t* head, size_t len);
 // Walks a file whose header `pcapng_header_matches` accepted, from the start of the buffer. A
 // block whose total length is below 12, not a multiple of 4, past the end of the data, above
 // MAX_RECORD_LENGTH or unequal to its trailing copy, a packet block whose captured length runs
-// past its block, and a later section of another major version end the walk as damaged. A
-// packet block naming an interface not yet described is counted as a frame and not handed on.
+// past its block, and a later section of another major version end the walk as damaged, the
+// reason in `walk.damage`. A packet block naming an interface not yet described is counted as a
+// frame and not handed on.
 walk_end walk_pcapng_file(capture_walk& walk);
 
 }  // namespace nelo

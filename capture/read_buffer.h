@@ -25,9 +25,10 @@ class byte_source {
   virtual ssize_t read_some(uint8_t* to, size_t max) = 0;
   // Bytes taken from the underlying file so far (for progress against the file's size).
   virtual uint64_t file_bytes_read() const = 0;
-  // True once a read failed because the data itself is damaged or cut short, as only a
-  // decompressor can tell; false for a failure of the file.
-  virtual bool data_damaged() const { return false; }
+  // Why the data is damaged or cut short, once a read failed for that reason, as only a
+  // decompressor can tell: text with static lifetime. Null while the data is sound, and for a
+  // failure of the file.
+  virtual const char* data_damage() const { return nullptr; }
 };
 
 // The most bytes a reader takes from a file before it knows how to read it.

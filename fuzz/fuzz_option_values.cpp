@@ -140,8 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ko::_windows_systemtime st;
       uint64_t micro = 0, nano = 0;
       if (ko::ticks_to_systemtime(ticks, st, micro, nano)) {
-        constexpr uint64_t TICKS_PER_MILLISECOND = 10000;
-        NELO_FUZZ_CHECK(ko::systemtime_to_ticks(st) == ticks - ticks % TICKS_PER_MILLISECOND);
+        NELO_FUZZ_CHECK(ko::systemtime_to_ticks(st) == ticks - ticks % ko::TICKS_PER_MILLISECOND);
       }
       break;
     }

@@ -23,7 +23,6 @@ namespace {
 
 constexpr size_t LINE_BUFFER_SIZE = 4096;
 constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr int FRACTION_DIGITS = 9;
 
 // The quoted IP header of an error message.
@@ -212,7 +211,7 @@ char* put_time(char* p, const capture_record& record) {
   // Every time has nine fraction digits, whatever the capture holds, so that times of captures
   // of different resolutions sort as text.
   const uint64_t fraction =
-      (record.ticks % ko::TICKS_PER_SECOND) * NANOSECONDS_PER_TICK + record.sub_tick_ns;
+      (record.ticks % ko::TICKS_PER_SECOND) * ko::NANOSECONDS_PER_TICK + record.sub_tick_ns;
   *p++ = '.';
   p = put_digits(p, fraction, FRACTION_DIGITS);
   return put_text(p, "Z\"");

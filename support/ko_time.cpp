@@ -15,9 +15,6 @@ constexpr int64_t SECONDS_PER_COMMON_YEAR = 31536000;
 constexpr int64_t LEAP_SECONDS_BEFORE_1601 = 33523200;
 constexpr int64_t LEAP_DAYS_BEFORE_1601 = 388;
 constexpr int64_t FIRST_YEAR = 1601;
-constexpr uint64_t TICKS_PER_MILLISECOND = 10000;
-constexpr uint64_t TICKS_PER_MICROSECOND = 10;
-constexpr uint64_t NANOSECONDS_PER_TICK = 100;
 constexpr uint16_t FIRST_VALID_YEAR = 1900;
 constexpr uint16_t LAST_VALID_YEAR = 3000;
 

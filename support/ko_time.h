@@ -28,6 +28,10 @@ struct _windows_systemtime {
 };
 
 inline constexpr uint64_t TICKS_PER_SECOND = 10000000;
+inline constexpr uint64_t TICKS_PER_MILLISECOND = 10000;
+inline constexpr uint64_t TICKS_PER_MICROSECOND = 10;
+inline constexpr uint64_t NANOSECONDS_PER_TICK = 100;
+inline constexpr uint64_t NANOSECONDS_PER_SECOND = 1000000000;
 inline constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000ULL;
 // Tick counts from here on name no instant.
 inline constexpr uint64_t TICKS_LIMIT = 1ULL << 63;

@@ -27,8 +27,6 @@ constexpr size_t TIME_FIELD_LIMIT = 31;
 // A time field must convert to a whole number without overflow; anything this large is hostile.
 constexpr double TIME_FIELD_MAGNITUDE_LIMIT = 2147483648.0;
 constexpr size_t MONTH_NAME_LENGTH = 3;
-constexpr uint32_t NANOSECONDS_PER_SECOND = 1000000000;
-constexpr uint32_t NANOSECONDS_PER_TICK = 100;
 constexpr size_t NANOSECOND_DIGITS = 9;
 
 // Decimal floating-point text as the C conversion reads it (blanks, sign, digits, point,
@@ -127,7 +125,7 @@ struct second_fraction {
 
 second_fraction read_fraction_digits(std::string_view digits) {
   second_fraction fraction;
-  uint32_t scale = NANOSECONDS_PER_SECOND;
+  auto scale = static_cast<uint32_t>(NANOSECONDS_PER_SECOND);
   for (size_t i = 0; i < digits.size(); ++i) {
     const auto digit = static_cast<uint32_t>(digits[i] - '0');
     if (i < NANOSECOND_DIGITS) {
@@ -157,7 +155,7 @@ second_fraction fraction_of_seconds(std::string_view field, double seconds) {
   const double part = seconds - std::trunc(seconds);
   if (!(part > 0.0)) return {};
   const auto nanoseconds = static_cast<uint32_t>(std::llround(part * NANOSECONDS_PER_SECOND));
-  return {std::min(nanoseconds, NANOSECONDS_PER_SECOND - 1), false};
+  return {std::min(nanoseconds, static_cast<uint32_t>(NANOSECONDS_PER_SECOND - 1)), false};
 }
 
 // The fields of a time text as `parse_time` reads them, with the seconds' fraction to the

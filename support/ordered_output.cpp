@@ -11,13 +11,13 @@ constexpr size_t HELD_RUNS_RESERVED = 16;
 }  // namespace
 
 void output_turns::wait_for(uint64_t job) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait(lock, [&] { return m_turn.load(std::memory_order_acquire) == job; });
+  const mutex_lock lock(m_mutex);
+  while (m_turn.load(std::memory_order_acquire) != job) m_changed.wait(m_mutex);
 }
 
 void output_turns::pass(uint64_t job) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const mutex_lock lock(m_mutex);
     m_turn.store(job + 1, std::memory_order_release);
   }
   m_changed.notify_all();

@@ -7,14 +7,14 @@
 #define NELO_SUPPORT_ORDERED_OUTPUT_H_
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
+
+#include "support/thread_annotations.h"
 
 namespace nelo {
 
@@ -23,13 +23,15 @@ class output_turns {
  public:
   bool is_turn(uint64_t job) const { return m_turn.load(std::memory_order_acquire) == job; }
   // Blocks until it is `job`'s turn.
-  void wait_for(uint64_t job);
+  void wait_for(uint64_t job) EXCLUDES(m_mutex);
   // Gives the turn, held by `job`, to the job after it.
-  void pass(uint64_t job);
+  void pass(uint64_t job) EXCLUDES(m_mutex);
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
+  // The turn is read without the lock (is_turn); it changes under it, so that a waiter cannot
+  // miss the change between its check and its wait.
+  mutex m_mutex;
+  condition m_changed;
   std::atomic<uint64_t> m_turn{0};
 };
 

@@ -3,8 +3,10 @@
 // unwritable outputs, odd names, standard input, signals, directory trees); fixed command lines
 // are covered by the golden tests. Runs through the shell have a deadline, so a hang is a failure
 // (status 124) rather than a stuck test suite.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driver.h"
 #include "helpers/pcap_builder.h"
 
 namespace nelo {
@@ -338,6 +341,34 @@ TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
         run_nelo_in_process({"-ifile", LOOPBACK, "-dateformat", row.format, "-frame", "1"});
     EXPECT_TRUE(header_date_has_shape(r.out, row.shape)) << row.format << "\n" << r.out;
   }
+}
+
+// The rule standard output and an -ofile report share: a terminal is watched as lines come, a
+// device that is not one (/dev/null) is not.
+TEST(OutputBuffering, TerminalsPipesAndSocketsAreWrittenLineByLineFilesAndOtherDevicesAreNot) {
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const struct {
+    const char* name;
+    int fd;
+    bool line_by_line;
+  } rows[] = {
+      {"regular file", open(testing::write_temp_file("report.txt", {}).c_str(), O_WRONLY), false},
+      {"/dev/null", open("/dev/null", O_WRONLY), false},
+      {"pipe", pipe_ends[1], true},
+      {"terminal", open(ptsname(master), O_RDWR | O_NOCTTY), true},
+  };
+  for (const auto& row : rows) {
+    ASSERT_GE(row.fd, 0) << row.name;
+    EXPECT_EQ(output_wants_line_flush(row.fd), row.line_by_line) << row.name;
+    close(row.fd);
+  }
+  close(pipe_ends[0]);
+  close(master);
 }
 
 }  // namespace

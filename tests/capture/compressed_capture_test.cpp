@@ -139,15 +139,22 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
     const char* name;
     bytes file;
     const char* delivered;  // the byte count the message must name, or null for any
+    const char* reason;     // in the decompressor's words
     bool clean;             // what came before the damage is unharmed, so the report is too
   } cases[] = {
-      {"gzip cut short", cut(gzip_one, gzip_one.size() * 3 / 4), nullptr, true},
-      {"gzip without its trailer", cut(gzip_one, gzip_one.size() - 4), all.c_str(), true},
-      {"gzip with a damaged second member", flipped(gzip_two, gzip_first), half.c_str(), true},
-      {"gzip damaged inside its data", flipped(gzip_one, gzip_one.size() * 3 / 4), nullptr, false},
+      {"gzip cut short", cut(gzip_one, gzip_one.size() * 3 / 4), nullptr, "unexpected end of file",
+       true},
+      {"gzip without its trailer", cut(gzip_one, gzip_one.size() - 4), all.c_str(),
+       "unexpected end of file", true},
+      {"gzip with a damaged second member", flipped(gzip_two, gzip_first), half.c_str(),
+       "incorrect header check", true},
+      {"gzip damaged inside its data", flipped(gzip_one, gzip_one.size() * 3 / 4), nullptr,
+       "incorrect data check", false},
       // A zstd block is decoded whole, so a cut in the second frame leaves exactly the first.
-      {"zstd cut short", cut(zstd_two, zstd_first + 40), half.c_str(), true},
-      {"zstd with a damaged second frame", flipped(zstd_two, zstd_first), half.c_str(), true},
+      {"zstd cut short", cut(zstd_two, zstd_first + 40), half.c_str(), "unexpected end of file",
+       true},
+      {"zstd with a damaged second frame", flipped(zstd_two, zstd_first), half.c_str(),
+       "Unknown frame descriptor", true},
   };
   const std::string whole_report =
       report_of(testing::run_nelo_in_process({"-ifile", DATA + "/two_interfaces.pcapng"}).out);
@@ -159,8 +166,10 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
     const size_t said = r.err.find(tag);
     ASSERT_NE(said, std::string::npos) << c.name << ": " << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.name << ": one line only: " << r.err;
+    const std::string why = std::string(" bytes (") + c.reason + ")\n";
+    EXPECT_TRUE(r.err.ends_with(why)) << c.name << ": " << r.err;
     if (c.delivered != nullptr) {
-      EXPECT_EQ(r.err.substr(said + tag.size()), std::string(c.delivered) + " bytes\n") << c.name;
+      EXPECT_EQ(r.err.substr(said + tag.size()), c.delivered + why) << c.name;
     }
     if (c.clean) {
       // Some records came out, and they are the first ones of the whole report.

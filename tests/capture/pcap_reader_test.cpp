@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/pcapng_file.h"
 #include "helpers/pcap_builder.h"
 #include "support/ko_time.h"
 #include "support/wire.h"
@@ -95,7 +96,10 @@ TEST(PcapReader, RecordsLargerThanTheReadBufferAreHandedOnWholeUpToTheRecordLimi
   EXPECT_EQ(r.seen[1].frame, big);
   EXPECT_EQ(r.seen[2].frame, jumbo);
   EXPECT_EQ(r.seen[3].frame_number, 4u);
-  EXPECT_TRUE(r.err.ends_with(": damaged record after frame 4, the rest is not read\n")) << r.err;
+  EXPECT_TRUE(
+      r.err.ends_with(": damaged record after frame 4 (record of 67108865 bytes is above "
+                      "the 64 MiB limit), the rest is not read\n"))
+      << r.err;
 }
 
 TEST(PcapngFile, HandsOnEveryKindOfPacketBlockAcrossSectionsAndInterfaces) {
@@ -138,17 +142,16 @@ TEST(PcapngFile, StampsOutsideTheShownRangeAreHidden) {
   EXPECT_EQ(r.seen[0].time, record_time::hidden);
   EXPECT_EQ(r.seen[0].ticks, EPOCH_TICKS - 100 * TICKS_PER_SECOND);
   EXPECT_EQ(r.seen[1].time, record_time::hidden);
+  EXPECT_EQ(r.seen[1].ticks, 0u);  // whole seconds of 0, as a classic stamp of 0 seconds
 }
 
-TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
+TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereAndWhyOnStandardError) {
   const bytes two = testing::pcap_file({{.frame = filled(60, 1)}, {.frame = filled(98, 2)}});
   pcapng_writer ng;
   ng.section(false);
   ng.interface(1);
   ng.enhanced(0, 1, filled(60, 1));
-  pcapng_writer later_v2 = ng;
-  later_v2.section(false, 2);
-  later_v2.enhanced(0, 1, filled(60, 1));
+  const pcapng_writer first = ng;
   const size_t tail = ng.data().size();  // where the second packet block starts
   ng.enhanced(0, 2, filled(60, 2));
   const bytes base = ng.data();
@@ -157,7 +160,18 @@ TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
     store_le32(b.data() + at, v);
     return b;
   };
-  const std::string damaged = ": damaged record after frame 1, the rest is not read\n";
+  // The first packet, then one more block.
+  const auto then = [&](uint32_t type, const bytes& body) {
+    pcapng_writer w = first;
+    w.block(type, body);
+    return w.data();
+  };
+  const auto section_body = [](uint8_t order0, uint16_t major) {
+    return bytes{order0, 0x3c, 0x2b, 0x1a, static_cast<uint8_t>(major), 0, 0, 0};
+  };
+  const auto damaged = [](const std::string& reason) {
+    return ": damaged record after frame 1 (" + reason + "), the rest is not read\n";
+  };
   const std::string header_cut = ": the file ends inside the record header after frame 1\n";
   const struct {
     const char* name;
@@ -172,18 +186,41 @@ TEST(CaptureFiles, AWalkThatEndsBeforeTheDataSaysWhereOnStandardError) {
       {"pcap record longer than the snaplen",
        testing::pcap_file(
            {{.frame = filled(60, 1)}, {.frame = filled(200, 2)}, {.frame = filled(50, 3)}}, 150),
-       1, damaged},
+       1, damaged("captured length 200 is above the snaplen 150")},
+      {"pcap record above the record limit",
+       testing::pcap_file({{.frame = filled(60, 1)}, {.frame = {}, .incl_len = 80u << 20}},
+                          0xFFFFFFFF),
+       1, damaged("record of 80 MiB is above the 64 MiB limit")},
       {"pcapng intact", base, 2, ""},
-      {"total length below 12", with(tail + 4, 8), 1, damaged},
-      {"total length not a multiple of 4", with(tail + 4, 90), 1, damaged},
-      {"total length past the end", with(tail + 4, 4096), 1, damaged},
-      {"total length above the record limit", with(tail + 4, 0x7ffffff0), 1, damaged},
-      {"trailing length differs", with(base.size() - 4, 88), 1, damaged},
-      {"captured length past the block", with(tail + 20, 61), 1, damaged},
-      {"file cut inside a block", bytes(base.begin(), base.end() - 1), 1, damaged},
+      {"total length below 12", with(tail + 4, 8), 1, damaged("block length 8 is below 12")},
+      {"total length not a multiple of 4", with(tail + 4, 90), 1,
+       damaged("block length 90 is not a multiple of 4")},
+      {"total length past the end", with(tail + 4, 4096), 1,
+       damaged("block length 4096 runs past the end of the data, 92 bytes left")},
+      {"total length above the record limit", with(tail + 4, 0x7ffffff0), 1,
+       damaged("block of 2147483632 bytes is above the 64 MiB limit")},
+      {"trailing length differs", with(base.size() - 4, 88), 1,
+       damaged("trailing block length 88 differs from 92")},
+      {"captured length past the block", with(tail + 20, 61), 1,
+       damaged("captured length 61 is above the 60 bytes its block holds")},
+      {"file cut inside a block", bytes(base.begin(), base.end() - 1), 1,
+       damaged("block length 92 runs past the end of the data, 91 bytes left")},
       {"file cut inside a block header", bytes(base.begin(), base.begin() + tail + 5), 1,
        header_cut},
-      {"a later section of another major version", later_v2.data(), 1, damaged},
+      {"a later section of another major version",
+       then(PCAPNG_SECTION_HEADER, section_body(0x4d, 2)), 1,
+       damaged("section major version 2 is not 1")},
+      {"a later section of no known byte order", then(PCAPNG_SECTION_HEADER, section_body(0x4e, 1)),
+       1, damaged("section byte-order magic 0x1a2b3c4e is unknown")},
+      {"a section header without its section length",
+       then(PCAPNG_SECTION_HEADER, section_body(0x4d, 1)), 1,
+       damaged("section header block length 20 is below 28")},
+      {"an interface block without its fields", then(1, bytes(4)), 1,
+       damaged("interface description block length 16 is below 20")},
+      {"a simple packet block without its length", then(3, {}), 1,
+       damaged("simple packet block length 12 is below 16")},
+      {"an enhanced packet block without its lengths", then(6, bytes(16)), 1,
+       damaged("packet block length 28 is below 32")},
   };
   for (const auto& row : rows) {
     const auto r = walk(row.file);
