@@ -30,60 +30,20 @@ bool is_leap_year(int64_t year) {
 
 }  // namespace
 
-time::time(int32_t seconds, int32_t microseconds, type_time kind) {
-  if (seconds == 0 || kind != type_time::unix_time) return;
-  set_unix_seconds(seconds);
-  add_microseconds(microseconds);
-}
-
-time::time(uint64_t raw, type_time kind) {
-  if (kind == type_time::filetime) {
-    set_ticks(raw);
-  } else if (kind == type_time::unix_time) {
-    set_unix_seconds(static_cast<int64_t>(raw));
-  }
-}
-
-void time::set_unix_seconds(int64_t seconds) {
-  if (seconds < UNIX_SECONDS_MIN || seconds > UNIX_SECONDS_MAX) return;
-  m_ticks = static_cast<uint64_t>(unix_seconds_to_ticks(seconds));
-  // set_ticks leaves the Unix seconds at `seconds`; before 1970 they stay 0.
-  if (seconds >= 0) set_ticks(m_ticks);
-}
-
 bool time::set_ticks(uint64_t t) {
   m_valid = false;
   if (t == 0) return false;
   m_ticks = t;
   if (t >= TICKS_LIMIT) return false;
-  m_unix_seconds = static_cast<int64_t>((t - TICKS_1601_TO_1970) / TICKS_PER_SECOND);
-  if (m_unix_seconds == 0) return false;
-  ticks_to_systemtime(t, m_utc, m_microseconds, m_nanoseconds);
+  // The first second of 1970 names no instant. Unsigned, an earlier count wraps far from 0.
+  if ((t - TICKS_1601_TO_1970) / TICKS_PER_SECOND == 0) return false;
+  ticks_to_systemtime(t, m_utc);
   m_valid = m_utc.year >= FIRST_VALID_YEAR && m_utc.year <= LAST_VALID_YEAR;
   return m_valid;
 }
 
-void time::add_microseconds(int32_t count) {
-  if (!m_valid) return;
-  const int64_t delta = static_cast<int64_t>(count) * static_cast<int64_t>(TICKS_PER_MICROSECOND);
-  set_ticks(m_ticks + static_cast<uint64_t>(delta));
-}
-
-uint16_t time::milliseconds(bool round) const {
-  uint16_t result = m_utc.milliseconds;
-  constexpr uint64_t HALF_MILLISECOND_US = 500;
-  if (round &&
-      m_microseconds - static_cast<uint64_t>(m_utc.milliseconds) * 1000 >= HALF_MILLISECOND_US) {
-    ++result;
-  }
-  return result;
-}
-
-bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microseconds,
-                         uint64_t& nanoseconds) {
+bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st) {
   st = _windows_systemtime{};
-  microseconds = 0;
-  nanoseconds = 0;
   if (t >= TICKS_LIMIT) return false;
 
   const int64_t s = static_cast<int64_t>(t / TICKS_PER_SECOND);
@@ -116,10 +76,7 @@ bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microsec
   st.hour = static_cast<uint16_t>(second_of_day / 3600);
   st.minute = static_cast<uint16_t>((second_of_day % 3600) / 60);
   st.second = static_cast<uint16_t>(second_of_day % 60);
-  const uint64_t fraction = t % TICKS_PER_SECOND;
-  st.milliseconds = static_cast<uint16_t>(fraction / TICKS_PER_MILLISECOND);
-  microseconds = fraction / TICKS_PER_MICROSECOND;
-  nanoseconds = fraction * NANOSECONDS_PER_TICK;
+  st.milliseconds = static_cast<uint16_t>(t % TICKS_PER_SECOND / TICKS_PER_MILLISECOND);
   return true;
 }
 
@@ -128,7 +85,7 @@ time time_now() {
   gettimeofday(&now, nullptr);
   const uint64_t ticks = static_cast<uint64_t>(unix_seconds_to_ticks(now.tv_sec)) +
                          static_cast<uint64_t>(now.tv_usec) * TICKS_PER_MICROSECOND;
-  return time(ticks, type_time::filetime);
+  return time(ticks);
 }
 
 // Ticks of `st`, or false when the record names no instant we can count: month outside 1 to 12,

@@ -1,8 +1,8 @@
 // The calendar value. `ko::time` holds one instant as a count of 100-ns ticks since 1601-01-01
-// 00:00:00 UTC (the one source of truth), as Unix seconds and as broken-down UTC fields, with a
-// `valid` flag. The calendar arithmetic is our own integer arithmetic: nothing here consults the
-// machine's time zone or locale, so the same capture prints the same text everywhere. Its text
-// forms are in ko_time_format.h and ko_time_parse.h, the run timer's stamps in ko_stopwatch.h.
+// 00:00:00 UTC (the one source of truth) and as broken-down UTC fields, with a `valid` flag. The
+// calendar arithmetic is our own integer arithmetic: nothing here consults the machine's time
+// zone or locale, so the same capture prints the same text everywhere. Its text forms are in
+// ko_time_format.h and ko_time_parse.h, the run timer's stamps in ko_stopwatch.h.
 #ifndef NELO_SUPPORT_KO_TIME_H_
 #define NELO_SUPPORT_KO_TIME_H_
 
@@ -10,12 +10,6 @@
 #include <cstdint>
 
 namespace ko {
-
-// Encodings of a raw time value; these two are the ones this tool converts.
-enum class type_time : uint32_t {
-  filetime = 0x1,
-  unix_time = 0x8,
-};
 
 struct _windows_systemtime {
   uint16_t year = 0;
@@ -63,42 +57,27 @@ struct fine_time {
 class time {
  public:
   time() = default;
-  // From a pcap record's seconds and microseconds; only `unix_time` yields a value.
-  time(int32_t seconds, int32_t microseconds, type_time kind);
-  // `filetime`: a raw tick count; `unix_time`: whole seconds (signed).
-  time(uint64_t raw, type_time kind);
+  // The instant `ticks` after 1601-01-01, as `set_ticks` makes it.
+  explicit time(uint64_t ticks) { set_ticks(ticks); }
 
-  // Recomputes every form from `t`; returns `valid`.
+  // Recomputes every form from `t`; returns `valid`: false for 0 (the fields then stay as they
+  // were), for counts of 2^63 or more, for the first second of 1970, and outside 1900 to 3000.
   bool set_ticks(uint64_t t);
-  // Moves a valid value by `count` microseconds; does nothing to an invalid one.
-  void add_microseconds(int32_t count);
-  uint16_t milliseconds(bool round) const;
 
   uint64_t ticks() const { return m_ticks; }
-  int64_t unix_seconds() const { return m_unix_seconds; }
   const _windows_systemtime& utc() const { return m_utc; }
-  uint64_t microseconds() const { return m_microseconds; }
-  uint64_t nanoseconds() const { return m_nanoseconds; }
   bool valid() const { return m_valid; }
 
  private:
-  // Both constructors' way from Unix seconds to the value: seconds outside the tick range leave
-  // it zero, and a pre-1970 instant keeps its tick count but is never valid.
-  void set_unix_seconds(int64_t seconds);
-
-  int64_t m_unix_seconds = 0;
   uint64_t m_ticks = 0;
   _windows_systemtime m_utc{};
-  uint64_t m_microseconds = 0;
-  uint64_t m_nanoseconds = 0;
   bool m_valid = false;
 };
 
-// Breaks a tick count into UTC fields. False, with every output 0, for counts of 2^63 or more.
-bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st, uint64_t& microseconds,
-                         uint64_t& nanoseconds);
+// Breaks a tick count into UTC fields. False, with every field 0, for counts of 2^63 or more.
+bool ticks_to_systemtime(uint64_t t, _windows_systemtime& st);
 
-// The current clock as a `filetime` value.
+// The current clock.
 time time_now();
 
 // Tick count of a calendar record; days past the end of a month carry into the next. False, with

@@ -37,7 +37,7 @@ bool write_date_time_utc(const time& value, char (&date)[10], char (&clock)[12])
   clock[5] = ':';
   put_digits(clock + 6, st.second, 2);
   clock[8] = '.';
-  put_digits(clock + 9, value.milliseconds(false), 3);
+  put_digits(clock + 9, st.milliseconds, 3);
   return true;
 }
 
@@ -98,7 +98,6 @@ bool format_date_time_custom(std::string& date, std::string& clock, const time& 
     }
   }
 
-  if (time_format.empty()) return true;
   if (time_format.find("hh:mm") != npos) {
     append_digits(clock, st.hour, 2);
     clock += ':';
@@ -107,29 +106,6 @@ bool format_date_time_custom(std::string& date, std::string& clock, const time& 
   if (time_format.find("ss") != npos) {
     clock += ':';
     append_digits(clock, st.second, 2);
-  }
-  const size_t fraction_pos = time_format.find("xxx");
-  if (fraction_pos != npos) {
-    const size_t width = time_format.rfind('x') - fraction_pos + 1;
-    constexpr size_t MILLI_DIGITS = 3;
-    constexpr size_t MICRO_DIGITS = 6;
-    constexpr size_t NANO_DIGITS = 9;
-    uint64_t digits = 0;
-    size_t scale_down = 0;
-    if (width == MILLI_DIGITS) {
-      digits = value.milliseconds(false);
-    } else if (width <= MICRO_DIGITS) {
-      digits = value.microseconds();
-      scale_down = MICRO_DIGITS - width;
-    } else if (width <= NANO_DIGITS) {
-      digits = value.nanoseconds();
-      scale_down = NANO_DIGITS - width;
-    }
-    if (width <= NANO_DIGITS) {
-      for (size_t i = 0; i < scale_down; ++i) digits /= 10;
-      clock += '.';
-      append_digits(clock, digits, width);
-    }
   }
   return true;
 }

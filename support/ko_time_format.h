@@ -14,8 +14,8 @@ namespace ko {
 // The report's fixed forms: "yyyy-mm-dd" (10 characters) and "hh:mm:ss.mmm" (12 characters),
 // milliseconds truncated. Writes nothing and returns false for an invalid value.
 bool write_date_time_utc(const time& value, char (&date)[10], char (&clock)[12]);
-// Date text in `date_format` (e.g. "mm/dd/yyyy") and time text in `time_format` (e.g.
-// "hh:mm:ss.xxx"); false and both empty when the value is not valid.
+// Date text in `date_format` (e.g. "mm/dd/yyyy") and time text in `time_format` ("hh:mm" and
+// "ss" are its tokens, e.g. "hh:mm:ss"); false and both empty when the value is not valid.
 bool format_date_time_custom(std::string& date, std::string& clock, const time& value,
                              std::string_view date_format, std::string_view time_format);
 
