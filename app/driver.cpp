@@ -279,7 +279,7 @@ int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
   }
   if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
   {
-    uni::fileio probe(name, false, false);
+    uni::fileio probe(name);
     if (!probe.is_open()) {
       walk.messages.write("prob accessing file %s for read, aborting\n", name.c_str());
       return EXIT_REFUSED;

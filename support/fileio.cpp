@@ -7,26 +7,18 @@
 
 namespace uni {
 
-fileio::fileio(const std::string& path, bool writable, bool create) {
-  open(path, writable, create);
+fileio::fileio(const std::string& path) {
+  open(path);
 }
 
 fileio::~fileio() {
   close();
 }
 
-bool fileio::open(const std::string& path, bool writable, bool create) {
+bool fileio::open(const std::string& path) {
   if (path.empty()) return false;
   close();
-  int flags = O_NONBLOCK | O_CLOEXEC;
-  mode_t mode = 0404;
-  if (writable) {
-    flags |= O_RDWR | (create ? O_CREAT : 0);
-    mode = 0606;
-  } else {
-    flags |= O_RDONLY;
-  }
-  m_fd = ::open(path.c_str(), flags, mode);
+  m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (m_fd < 0) return false;
   struct stat st;
   if (::fstat(m_fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {

@@ -1,7 +1,7 @@
 // `uni::fileio`: a file descriptor held by scope, used to probe that a file can be opened for
-// reading or writing before the real work starts. Opening never blocks (a FIFO with no writer
-// would otherwise hang the run) and refuses anything that is neither a regular file nor a
-// directory, so a device, FIFO or socket named on the command line is reported, not read. Only
+// reading before the real work starts. Opening never blocks (a FIFO with no writer would
+// otherwise hang the run) and refuses anything that is neither a regular file nor a directory,
+// so a device, FIFO or socket named on the command line is reported, not read. Only
 // `open_stream` opens a FIFO or pipe, for a caller that means to read it as it comes.
 #ifndef NELO_SUPPORT_FILEIO_H_
 #define NELO_SUPPORT_FILEIO_H_
@@ -13,16 +13,15 @@ namespace uni {
 class fileio {
  public:
   fileio() = default;
-  // Opens `path` with create set; `is_open` tells whether it worked.
-  fileio(const std::string& path, bool writable, bool create = true);
+  // Opens `path` for reading; `is_open` tells whether it worked.
+  explicit fileio(const std::string& path);
   fileio(const fileio&) = delete;
   fileio& operator=(const fileio&) = delete;
   virtual ~fileio();
 
-  // Opens for reading, or for reading and writing (creating the file when `create` is set; an
-  // existing file is never truncated). False for an empty path, an open failure, or a file that
-  // is neither regular nor a directory.
-  bool open(const std::string& path, bool writable, bool create);
+  // Opens for reading. False for an empty path, an open failure, or a file that is neither
+  // regular nor a directory.
+  bool open(const std::string& path);
   // Opens `path` for reading when it names a stream rather than a file: a FIFO or a pipe (a
   // /dev/fd/N name of one included), waiting for a writer as any reader of a FIFO does, or a
   // character device that cannot seek and is not a terminal. False for anything else, which the
