@@ -42,8 +42,6 @@ class cmd_params {
   // payload work of one capture. At least 1; 0 or an unreadable value gives the number of online
   // processors.
   uint32_t threads = 1;
-  std::string date_format;  // empty, or a value that passed the length check
-  std::string time_format;
   // The accepted options this program does not act on, in the order they were taken, with their
   // values ("" for flags). Kept so they never reach the program's own lookups as stray words.
   std::vector<std::pair<std::string, std::string>> other_options;
