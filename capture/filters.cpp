@@ -12,11 +12,6 @@ namespace {
 
 constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
-// Whether the captured bytes reach through `size` bytes at `offset` of the network header.
-bool captured(const decoded_packet& packet, size_t offset, size_t size) {
-  return packet.incl_len >= static_cast<size_t>(packet.network - packet.frame) + offset + size;
-}
-
 bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
   const bool start_on = ctx.start_time.ticks != 0;
   const bool stop_on = ctx.stop_time.ticks != 0;
@@ -61,7 +56,6 @@ bool addresses_pass(const auto& src_items, const auto& dst_items, auto src, auto
 bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
   if (ctx.src_ip.empty() && ctx.dst_ip.empty()) return true;
-  if (!captured(packet, IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE)) return false;
   return addresses_pass(ctx.src_ip, ctx.dst_ip, load_le32(packet.network + IPV4_SOURCE_OFFSET),
                         load_le32(packet.network + IPV4_DESTINATION_OFFSET), ctx.track_replies);
 }
@@ -69,7 +63,6 @@ bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
 bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ip.empty() || !ctx.dst_ip.empty()) return false;
   if (ctx.src_ipv6.empty() && ctx.dst_ipv6.empty()) return true;
-  if (!captured(packet, IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE)) return false;
   return addresses_pass(ctx.src_ipv6, ctx.dst_ipv6, packet.network + IPV6_SOURCE_OFFSET,
                         packet.network + IPV6_DESTINATION_OFFSET, ctx.track_replies);
 }
@@ -81,8 +74,10 @@ bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
 
 }  // namespace
 
+// decode_packet fills a packet only when its captured bytes reach through both addresses and the
+// ICMP identifier, so no check here needs a length of its own.
 bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx) {
-  if (ctx == nullptr || packet.record == nullptr || packet.network == nullptr) return false;
+  if (ctx == nullptr) return false;
   const capture_record& record = *packet.record;
   if (ctx->min_size > record.wire_len) return false;
   if (!ctx->frames.empty() && !ctx->frames.contains(record.frame_number)) return false;
@@ -98,7 +93,6 @@ bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx) 
 
 bool packet_passes_icmp_checks(const decoded_packet& packet, const packet_ctx& ctx) {
   if (ctx.icmp_types.empty() && ctx.icmp_codes.empty() && ctx.icmp_ids.empty()) return true;
-  if (packet.icmp == nullptr) return false;
   if (!ctx.icmp_types.empty() && !listed_low_byte(ctx.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
     return false;
   }
