@@ -42,11 +42,6 @@ size_t ip_to_text(const uint8_t* bytes, char* out) {
   return static_cast<size_t>(p - out);
 }
 
-void ip_to_text(const uint8_t* bytes, std::string& out) {
-  char text[IPV4_TEXT_MAX];
-  out.assign(text, ip_to_text(bytes, text));
-}
-
 size_t ipv6_to_text(const uint8_t* bytes, char* out) {
   uint16_t groups[IPV6_GROUP_COUNT];
   for (size_t i = 0; i < IPV6_GROUP_COUNT; ++i) groups[i] = load_be16(bytes + 2 * i);
@@ -75,11 +70,6 @@ size_t ipv6_to_text(const uint8_t* bytes, char* out) {
     p = put_group_hex(p, groups[i]);
   }
   return static_cast<size_t>(p - out);
-}
-
-void ipv6_to_text(const uint8_t* bytes, std::string& out) {
-  char text[IPV6_TEXT_MAX];
-  out.assign(text, ipv6_to_text(bytes, text));
 }
 
 }  // namespace nelo

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace nelo {
 
@@ -18,8 +17,6 @@ inline constexpr size_t IPV6_TEXT_MAX = 39;
 // to `out`, which must have room for IPV4_TEXT_MAX characters. No terminating NUL is written.
 // Returns the number of characters written.
 size_t ip_to_text(const uint8_t* bytes, char* out);
-// The same text, replacing the contents of `out`.
-void ip_to_text(const uint8_t* bytes, std::string& out);
 
 // Writes the sixteen bytes at `bytes` as eight colon-separated groups of lower-case hex without
 // leading zeros to `out`, which must have room for IPV6_TEXT_MAX characters. The FIRST run of
@@ -28,8 +25,6 @@ void ip_to_text(const uint8_t* bytes, std::string& out);
 // form, which compresses the longest run: the report's columns have always looked like this and
 // scripts compare them. No terminating NUL is written. Returns the number of characters written.
 size_t ipv6_to_text(const uint8_t* bytes, char* out);
-// The same text, replacing the contents of `out`.
-void ipv6_to_text(const uint8_t* bytes, std::string& out);
 
 }  // namespace nelo
 

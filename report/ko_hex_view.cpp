@@ -71,15 +71,6 @@ const uint8_t* checked_span(const ko::binary_data& view, uint32_t pos, uint32_t 
 
 }  // namespace
 
-void hex_view_line(std::string& line, const ko::binary_data& view, uint32_t pos, uint32_t count,
-                   uint64_t offset) {
-  count = std::min(count, HEX_VIEW_BYTES_PER_LINE);
-  if (count == 0) return;
-  char buf[HEX_VIEW_LINE_WIDTH];
-  const char* end = render_line(buf, checked_span(view, pos, count), count, offset);
-  line.append(buf, static_cast<size_t>(end - buf));
-}
-
 void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base) {
   text.clear();
   end = std::min(end, view.size());

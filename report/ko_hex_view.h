@@ -45,12 +45,6 @@ inline constexpr uint32_t HEX_VIEW_CHAR_COLUMN = 62;
 // Regions above this size are not rendered; a one-line notice takes their place.
 inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
 
-// Appends one line (without its newline) for the `count` bytes of `view` from `pos`, labelled
-// with the low 32 bits of `offset` as "hhhh llll:  ". `count` is at most 16 and pos + count at
-// most the view's size. A short line is padded so that its character column lines up.
-void hex_view_line(std::string& line, const ko::binary_data& view, uint32_t pos, uint32_t count,
-                   uint64_t offset);
-
 // Replaces `text` with the lines for the bytes 0 to `end` of `view` (at most its size), each
 // ended by "\n", the first one labelled `base` and each next one 16 more.
 void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base);

@@ -268,10 +268,4 @@ void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], char out[MD5_HEX_SIZE]) {
   }
 }
 
-void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], std::string& out) {
-  char text[MD5_HEX_SIZE];
-  md5_to_hex(digest, text);
-  out.assign(text, MD5_HEX_SIZE);
-}
-
 }  // namespace nelo

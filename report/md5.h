@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "report/byte_tally.h"
 
@@ -44,8 +43,6 @@ bool md5_buffer_counting(const uint8_t* data, uint32_t len, uint8_t digest[MD5_D
 
 // Writes the digest as 32 lower-case hex digits, byte 0 first, no NUL.
 void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], char out[MD5_HEX_SIZE]);
-// The same text, replacing the contents of `out`.
-void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], std::string& out);
 
 }  // namespace nelo
 

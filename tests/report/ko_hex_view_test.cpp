@@ -27,12 +27,6 @@ TEST(HexView, DotsLowerCaseDigitsAndTheLow32BitsOfTheOffset) {
   EXPECT_EQ(dump("\x01", 0x1234abcd).substr(0, 12), "1234 abcd:  ");
   EXPECT_EQ(dump("\x01", 0x100000010LL).substr(0, 12), "0000 0010:  ");
   EXPECT_EQ(dump("", 0), "");
-
-  const std::string data = "xyz";
-  const ko::binary_data view(reinterpret_cast<const uint8_t*>(data.data()), 3);
-  std::string line = "keep|";
-  hex_view_line(line, view, 1, 2, 7);
-  EXPECT_EQ(line, "keep|0000 0007:  79 7a" + std::string(45, ' ') + "yz");
 }
 
 TEST(HexDump, RegionsUpTo16MiBAreRenderedAndLargerOnesReplacedByANotice) {

@@ -11,9 +11,9 @@ namespace nelo {
 namespace {
 
 std::string hex(const uint8_t digest[MD5_DIGEST_SIZE]) {
-  std::string text;
+  char text[MD5_HEX_SIZE];
   md5_to_hex(digest, text);
-  return text;
+  return std::string(text, sizeof text);
 }
 
 // Init, update in pieces of at most `piece` bytes (none for an empty message), final.
