@@ -14,17 +14,13 @@
 #include <vector>
 
 #include "app/cmd_params.h"
+#include "app/file_walk.h"
 #include "app/list_input.h"
-#include "app/list_walk.h"
 #include "app/list_workers.h"
 #include "app/name_filter.h"
 #include "app/options.h"
 #include "app/progress_line.h"
-#include "capture/packet_handler.h"
-#include "capture/payload_pipeline.h"
 #include "capture/pcap_reader.h"
-#include "report/json_report.h"
-#include "report/payload_digest.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time_format.h"
@@ -188,7 +184,7 @@ bool may_overwrite(const std::string& path, const std::string& program_path, con
 }
 
 int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
-                 const walk_io& walk, std::ostream* file_out) {
+                 const walk_io& walk, const walk_settings& settings, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
     walk.messages.write("prob accessing directory %s for read, aborting\n",
                         options.enumdir_path.c_str());
@@ -200,12 +196,11 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
   if (!opened) return 0;
 
-  const list_walk_settings listing = make_list_walk_settings(options);
   std::optional<list_workers> workers;
   if (options.threads > 1) {
     workers.emplace(ctx,
                     list_outputs{io.out, io.err, file_out, io.err_terminal, options.json,
-                                 walk.ended_at, listing},
+                                 walk.ended_at, settings},
                     options.threads);
     if (!workers->started()) workers.reset();
   }
@@ -218,7 +213,7 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
       workers->walk(name);
       continue;
     }
-    walk_listed_capture(name, ctx, walk, listing);
+    walk_capture(name, -1, ctx, walk, settings);
     if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
       request_stop_for_write_failure();
     }
@@ -233,61 +228,22 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
   return 0;
 }
 
-void drain_pipeline(void* pipeline) {
-  static_cast<payload_pipeline*>(pipeline)->drain();
-}
-
-// Walks one capture with `read`, its payload work on up to `threads` threads when the run has
-// any to do.
-template <typename Read>
-capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Read read) {
-  if (threads < 2 || !payload_digest_wanted(ctx)) return read(walk);
-  payload_pipeline pipeline(ctx, threads);
-  if (!pipeline.started()) return read(walk);
-  // What the walk says about a frame comes after the lines of the frames before it, as it does
-  // without threads.
-  const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
-                                {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at, walk.report_announce};
-  ctx.pipeline = &pipeline;
-  const capture_read result = read(piped);
-  pipeline.finish();
-  ctx.pipeline = nullptr;
-  return result;
-}
-
-int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
-                const walk_io& walk) {
+int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io, const walk_io& walk,
+                const walk_settings& settings) {
   const std::string& name = options.input_file;
-  set_capture_name(ctx, name);
   // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
   auto status_of = [](capture_read read) {
     return read == capture_read::walked ? 0 : EXIT_REFUSED;
   };
-  if (name == STDIN_NAME) {
-    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stream(io.in_fd, name, handle_packet, &ctx, w);
-    }));
-  }
+  if (name == STDIN_NAME) return status_of(walk_capture(name, io.in_fd, ctx, walk, settings));
   // A FIFO, or a pipe named as /dev/fd/N (`-ifile <(zcat x.gz)`), is read as it comes, as
   // standard input is.
   uni::fileio stream;
   if (stream.open_stream(name)) {
-    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stream(stream.descriptor(), name, handle_packet, &ctx, w);
-    }));
+    return status_of(walk_capture(name, stream.descriptor(), ctx, walk, settings));
   }
   if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
-  {
-    uni::fileio probe(name, false, false);
-    if (!probe.is_open()) {
-      walk.messages.write("prob accessing file %s for read, aborting\n", name.c_str());
-      return EXIT_REFUSED;
-    }
-  }
-  return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-    return read_capture_file(name, handle_packet, &ctx, w);
-  }));
+  return status_of(walk_capture(name, -1, ctx, walk, settings));
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
@@ -354,9 +310,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
                                    : options.input_file};
   const walk_io walk{announce, messages, progress.observer(), &ended_at};
-  int status = list_mode
-                   ? process_list(options, ctx, io, walk, file_out.is_open() ? &file_out : nullptr)
-                   : process_one(options, ctx, io, walk);
+  const walk_settings settings = make_walk_settings(options);
+  int status = list_mode ? process_list(options, ctx, io, walk, settings,
+                                        file_out.is_open() ? &file_out : nullptr)
+                         : process_one(options, ctx, io, walk, settings);
   progress.clear();
   bool written = flush_outputs(*ctx.out, io.out) && !write_failed();
   if (file_out.is_open()) {

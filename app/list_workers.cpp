@@ -85,7 +85,7 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
     const message_writer messages(w.output.stream(output_dest::err), m_outputs.err_terminal);
     // A skipped output file leaves the position empty: it was not walked.
     w.ended_at = {};
-    walk_listed_capture(name, w.ctx, {announce, messages, nullptr, &w.ended_at}, m_outputs.listing);
+    walk_capture(name, -1, w.ctx, {announce, messages, nullptr, &w.ended_at}, m_outputs.settings);
   }
   w.output.finish();
   // Only the job whose turn it is gets here, one after another.

@@ -13,8 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/list_walk.h"
-#include "capture/capture_walk.h"
+#include "app/file_walk.h"
 #include "report/packet.h"
 #include "support/ordered_output.h"
 #include "support/thread_annotations.h"
@@ -31,7 +30,7 @@ struct list_outputs {
   // Where the walk of the last capture written ended, or null; set once that capture's output
   // is written, so it matches the order of the output.
   walk_position* written_last = nullptr;
-  list_walk_settings listing;
+  walk_settings settings;
 };
 
 class list_workers {

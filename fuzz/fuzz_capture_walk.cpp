@@ -205,11 +205,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nelo::fuzz::memory_file file(bytes.data(), bytes.size());
   if (!file.ok()) return 0;
   nelo::reset_stop_requests();
-  nelo::fuzz::discard_buf quiet;
-  std::ostream discarded(&quiet);
-  const nelo::message_writer messages(discarded, false);
-  nelo::read_capture_file(file.path(), nelo::handle_packet, &ctx,
-                          nelo::walk_io{discarded, messages});
+  nelo::capture_reader reader;
+  if (reader.open_file(file.path()) == nelo::capture_open::opened) {
+    reader.walk(nelo::handle_packet, &ctx, nullptr);
+  }
   nelo::reset_stop_requests();
   return 0;
 }

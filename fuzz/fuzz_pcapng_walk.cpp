@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nelo::fuzz::memory_file memory(file.data(), file.size());
   if (!memory.ok()) return 0;
   nelo::reset_stop_requests();
-  std::ostream discarded(&discard);
-  const nelo::message_writer messages(discarded, false);
-  nelo::read_capture_file(memory.path(), nelo::handle_packet, &ctx,
-                          nelo::walk_io{discarded, messages});
+  nelo::capture_reader reader;
+  if (reader.open_file(memory.path()) == nelo::capture_open::opened) {
+    reader.walk(nelo::handle_packet, &ctx, nullptr);
+  }
   return 0;
 }

@@ -61,9 +61,10 @@ walk_result walk(const bytes& file, output_format format = output_format::hex) {
   ctx.format = format;
   ctx.dump_meta = ctx.dump_hdr = ctx.dump_payload = true;
   reset_stop_requests();
-  testing::captured_walk_io out;
   const std::string path = testing::write_temp_file("damaged.pcap", file);
-  const bool ok = read_capture_file(path, recording_handler, &ctx, out.io) == capture_read::walked;
+  capture_reader reader;
+  const bool ok = reader.open_file(path) == capture_open::opened &&
+                  reader.walk(recording_handler, &ctx, nullptr).outcome == walk_outcome::walked;
   return {ok, std::move(ctx.seen)};
 }
 
