@@ -12,9 +12,9 @@ namespace {
 
 constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
-// Whether the captured bytes reach through `size` bytes at `offset` of the network header.
+// Whether the captured bytes reach through `size` bytes at `offset` of the IP header.
 bool captured(const decoded_packet& packet, size_t offset, size_t size) {
-  return packet.incl_len >= static_cast<size_t>(packet.network - packet.frame) + offset + size;
+  return packet.ip.bytes.size() >= offset + size;
 }
 
 bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
@@ -62,16 +62,17 @@ bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
   if (ctx.src_ip.empty() && ctx.dst_ip.empty()) return true;
   if (!captured(packet, IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE)) return false;
-  return addresses_pass(ctx.src_ip, ctx.dst_ip, load_le32(packet.network + IPV4_SOURCE_OFFSET),
-                        load_le32(packet.network + IPV4_DESTINATION_OFFSET), ctx.track_replies);
+  return addresses_pass(
+      ctx.src_ip, ctx.dst_ip, load_le32(packet.ip.bytes.data() + IPV4_SOURCE_OFFSET),
+      load_le32(packet.ip.bytes.data() + IPV4_DESTINATION_OFFSET), ctx.track_replies);
 }
 
 bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
   if (!ctx.src_ip.empty() || !ctx.dst_ip.empty()) return false;
   if (ctx.src_ipv6.empty() && ctx.dst_ipv6.empty()) return true;
   if (!captured(packet, IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE)) return false;
-  return addresses_pass(ctx.src_ipv6, ctx.dst_ipv6, packet.network + IPV6_SOURCE_OFFSET,
-                        packet.network + IPV6_DESTINATION_OFFSET, ctx.track_replies);
+  return addresses_pass(ctx.src_ipv6, ctx.dst_ipv6, packet.ip.bytes.data() + IPV6_SOURCE_OFFSET,
+                        packet.ip.bytes.data() + IPV6_DESTINATION_OFFSET, ctx.track_replies);
 }
 
 bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
@@ -82,30 +83,32 @@ bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
 }  // namespace
 
 bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx) {
-  if (ctx == nullptr || packet.record == nullptr || packet.network == nullptr) return false;
+  if (ctx == nullptr || packet.record == nullptr || packet.ip.bytes.empty()) return false;
   const capture_record& record = *packet.record;
   if (ctx->min_size > record.wire_len) return false;
   if (!ctx->frames.empty() && !ctx->frames.contains(record.frame_number)) return false;
   if (!in_time_window(record, *ctx)) return false;
 
   const bool addresses_pass =
-      packet.ipv6 ? ipv6_addresses_pass(packet, *ctx) : ipv4_addresses_pass(packet, *ctx);
+      packet.ip.ipv6 ? ipv6_addresses_pass(packet, *ctx) : ipv4_addresses_pass(packet, *ctx);
   if (!addresses_pass) return false;
 
   if (!ctx->pattern.on()) return true;
-  return match_byte_pattern(packet.frame, packet.incl_len, ctx->pattern);
+  return match_byte_pattern(packet.frame.data(), static_cast<uint32_t>(packet.frame.size()),
+                            ctx->pattern);
 }
 
 bool packet_passes_icmp_checks(const decoded_packet& packet, const packet_ctx& ctx) {
   if (ctx.icmp_types.empty() && ctx.icmp_codes.empty() && ctx.icmp_ids.empty()) return true;
-  if (packet.icmp == nullptr) return false;
+  if (packet.icmp.size() < ICMP_ID_END) return false;
   if (!ctx.icmp_types.empty() && !listed_low_byte(ctx.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
     return false;
   }
   if (!ctx.icmp_codes.empty() && !listed_low_byte(ctx.icmp_codes, packet.icmp[ICMP_CODE_OFFSET])) {
     return false;
   }
-  if (!ctx.icmp_ids.empty() && !ctx.icmp_ids.contains(load_be16(packet.icmp + ICMP_ID_OFFSET))) {
+  if (!ctx.icmp_ids.empty() &&
+      !ctx.icmp_ids.contains(load_be16(packet.icmp.data() + ICMP_ID_OFFSET))) {
     return false;
   }
   return true;

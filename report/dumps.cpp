@@ -22,9 +22,10 @@ struct region {
   bool empty() const { return data == nullptr || len == 0; }
 };
 
-region make_region(const uint8_t* data, int32_t len) {
-  if (data == nullptr || len <= 0) return {};
-  return {data, static_cast<uint32_t>(len)};
+// Regions come from captured lengths, so the narrowing is exact.
+region make_region(byte_span bytes) {
+  if (bytes.empty()) return {};
+  return {bytes.data(), static_cast<uint32_t>(bytes.size())};
 }
 
 // The ASCII and strings forms show one region only, the payload taking precedence.
@@ -77,7 +78,6 @@ void write_lines(std::ostream& out, const std::vector<std::string>& lines) {
 void dump_strings(std::ostream& out, const region& r) {
   if (r.empty()) return;
   std::vector<std::string> found;
-  // Regions come from signed 32-bit lengths, so the narrowing is exact.
   extract_ascii_strings(r.data, static_cast<int32_t>(r.len), MIN_STRING_LENGTH, found);
   write_lines(out, found);
   extract_utf16_strings(r.data, r.len, MIN_STRING_LENGTH, found);
@@ -90,8 +90,8 @@ void dump_strings(std::ostream& out, const region& r) {
 void dump_packet(const decoded_packet& packet, packet_ctx& ctx) {
   if (ctx.out == nullptr) return;
   std::ostream& out = *ctx.out;
-  const region header = make_region(packet.frame, packet.hdr_len);
-  const region payload = make_region(packet.payload, packet.payload_len);
+  const region header = make_region(packet.headers);
+  const region payload = make_region(packet.payload);
   switch (ctx.format) {
     case output_format::hex:
       dump_hex(out, header, payload, ctx);

@@ -9,10 +9,9 @@
 namespace nelo {
 
 // Writes the dumps selected by ctx.dump_hdr and ctx.dump_payload in ctx.format to *ctx.out
-// (nothing when it is null). The header region is packet.frame for packet.hdr_len bytes, the
-// payload packet.payload for packet.payload_len bytes.
+// (nothing when it is null). The header region is packet.headers, the payload packet.payload.
 //  - hex: "packet hdr\n", the header's hex view from offset 0 and "\n"; then "payload\n", the
-//    payload's hex view with offsets continuing from hdr_len, and "\n".
+//    payload's hex view with offsets continuing from the header's size, and "\n".
 //  - ascii: the payload if asked for, else the header; printable bytes as themselves, others
 //    as "."; "\n\n" after a non-empty region.
 //  - binary: the header bytes then the payload bytes, unchanged.

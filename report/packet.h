@@ -1,9 +1,8 @@
-// The records every packet stage shares: the capture record every container reader fills, the
-// decoded positions of one ICMP or ICMPv6 packet, the byte pattern, and `packet_ctx`, the settings
-// the driver builds from the command line. They live here, at the lowest stage that reads them, so
-// that the reader, decoder and filters (capture/) and the report and dumps (report/) see one
-// definition. `packet_ctx` is owned by the driver; the stages only read it, except for
-// `header_pending`.
+// The settings every packet stage shares: the byte pattern, the address prefixes and
+// `packet_ctx`, the settings the driver builds from the command line. They live here, at the
+// lowest stage that reads them, so that the reader, decoder and filters (capture/) and the report
+// and dumps (report/) see one definition. `packet_ctx` is owned by the driver; the stages only read
+// it, except for `header_pending`.
 #ifndef NELO_REPORT_PACKET_H_
 #define NELO_REPORT_PACKET_H_
 
@@ -14,52 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "packet/capture_record.h"
+#include "packet/decoded_packet.h"
+#include "packet/protocol_fields.h"
 #include "support/ko_time.h"
 
 namespace nelo {
-
-// Fields of the network header, as offsets from its first byte.
-inline constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
-inline constexpr uint16_t ETHERTYPE_IPV6 = 0x86DD;
-inline constexpr size_t IPV4_FRAGMENT_OFFSET = 6;  // flags and fragment offset, big-endian
-inline constexpr uint16_t IPV4_FRAGMENT_OFFSET_MASK = 0x1FFF;
-inline constexpr size_t IPV4_TTL_OFFSET = 8;
-inline constexpr size_t IPV4_PROTOCOL_OFFSET = 9;
-inline constexpr size_t IPV4_SOURCE_OFFSET = 12;
-inline constexpr size_t IPV4_DESTINATION_OFFSET = 16;
-inline constexpr size_t IPV4_ADDRESS_SIZE = 4;
-inline constexpr uint8_t IP_PROTOCOL_ICMP = 1;
-inline constexpr size_t IPV6_HEADER_SIZE = 40;
-inline constexpr size_t IPV6_NEXT_HEADER_OFFSET = 6;
-inline constexpr size_t IPV6_HOP_LIMIT_OFFSET = 7;
-inline constexpr size_t IPV6_SOURCE_OFFSET = 8;
-inline constexpr size_t IPV6_DESTINATION_OFFSET = 24;
-inline constexpr size_t IPV6_ADDRESS_SIZE = 16;
-inline constexpr uint8_t IP_PROTOCOL_ICMPV6 = 58;
-inline constexpr size_t ICMP_HEADER_SIZE = 8;
-inline constexpr size_t ICMP_TYPE_OFFSET = 0;
-inline constexpr size_t ICMP_CODE_OFFSET = 1;
-inline constexpr size_t ICMP_ID_OFFSET = 4;
-// The identifier (bytes 4 and 5) is the last ICMP field any stage reads.
-inline constexpr size_t ICMP_ID_END = 6;
-
-// How a record's time may be used. Classic pcap stamps at or before 1970 keep their tick count
-// for the time window but are never shown as a date; a Simple Packet Block has no time at all.
-enum class record_time : uint8_t { shown, hidden, absent };
-
-// One packet record as every container reader hands it on: the same fields whatever the file
-// format, so no later stage knows which container or byte order the record came from. `bytes`
-// points into the reader's buffer and is valid only during the handler call.
-struct capture_record {
-  uint64_t frame_number = 0;  // ordinal of the packet record in its file, from 1
-  uint64_t ticks = 0;         // 100-ns ticks since 1601-01-01 UTC
-  record_time time = record_time::shown;
-  uint8_t sub_tick_ns = 0;  // nanoseconds below the tick, for captures that hold them
-  uint32_t link_type = 0;
-  uint32_t captured_len = 0;  // bytes of the frame really present at `bytes`
-  uint32_t wire_len = 0;      // the frame's length on the wire, as the capture claims
-  const uint8_t* bytes = nullptr;
-};
 
 enum class output_format : uint32_t { hex = 1, ascii = 2, binary = 3, strings = 4 };
 
@@ -129,26 +88,6 @@ struct packet_ctx {
   bool flush_each_line = true;
   // Payload work on other threads for this walk, or null: the handler does it itself.
   payload_pipeline* pipeline = nullptr;
-};
-
-// Positions of one decoded ICMP or ICMPv6 packet inside the reader's buffer. Offsets count from
-// the frame's first captured byte, so the dumps and the byte pattern see the whole frame, link
-// header included. The decoder only produces one when the captured bytes reach through the
-// addresses, the hop limit and the ICMP identifier.
-inline constexpr size_t MAX_VLAN_TAGS = 2;
-
-struct decoded_packet {
-  const capture_record* record = nullptr;
-  const uint8_t* frame = nullptr;    // the first captured byte
-  const uint8_t* network = nullptr;  // the IPv4 or IPv6 header
-  const uint8_t* icmp = nullptr;     // the ICMP or ICMPv6 header
-  const uint8_t* payload = nullptr;  // the byte after the 8-byte ICMP header
-  uint32_t incl_len = 0;             // captured bytes of the frame really present
-  int32_t hdr_len = 0;               // header bytes within the captured ones, link header included
-  int32_t payload_len = 0;           // payload bytes within the captured ones, never negative
-  bool ipv6 = false;
-  uint8_t vlan_count = 0;
-  uint16_t vlan_ids[MAX_VLAN_TAGS] = {};
 };
 
 }  // namespace nelo

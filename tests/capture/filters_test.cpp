@@ -165,7 +165,7 @@ TEST(Filters, AddressFilterDropsFrameWhoseAddressesWereNotCaptured) {
   // IPv4 addresses would.
   const built b({});
   decoded_packet p = b.packet;
-  p.incl_len = 24;
+  p.ip.bytes = p.ip.bytes.first(24 - 14);  // 24 bytes captured of a frame whose IP header is at 14
   packet_ctx ctx;
   EXPECT_TRUE(packet_passes_filters(p, &ctx));
   ctx.src_ip = {{0x0100000a, 0xffffffff}};
@@ -184,7 +184,7 @@ TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
   EXPECT_TRUE(search("\x06\x07"));  // inside the Ethernet source address
   EXPECT_TRUE(search("yz"));
   EXPECT_FALSE(search("qq"));
-  p.incl_len -= 1;  // "z" is no longer captured
+  p.frame = p.frame.first(p.frame.size() - 1);  // "z" is no longer captured
   EXPECT_FALSE(search("yz"));
 }
 

@@ -23,11 +23,9 @@ struct test_packet {
   test_packet(const std::string& header, const std::string& payload)
       : bytes(header.begin(), header.end()) {
     bytes.insert(bytes.end(), payload.begin(), payload.end());
-    packet.frame = bytes.data();
-    packet.payload = bytes.data() + header.size();
-    packet.incl_len = static_cast<uint32_t>(bytes.size());
-    packet.hdr_len = static_cast<int32_t>(header.size());
-    packet.payload_len = static_cast<int32_t>(payload.size());
+    packet.frame = bytes;
+    packet.headers = packet.frame.first(header.size());
+    packet.payload = packet.frame.subspan(header.size());
   }
 };
 
