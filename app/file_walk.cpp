@@ -92,7 +92,7 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   }
   observer.user = &w;
   std::optional<payload_pipeline> pipeline;
-  if (settings.payload_threads >= 2 && payload_digest_wanted(ctx)) {
+  if (settings.payload_threads >= 2 && payload_digest_wanted(*ctx.output)) {
     pipeline.emplace(ctx, settings.payload_threads);
     if (pipeline->started()) w.pipeline = &*pipeline;
   }
@@ -121,13 +121,16 @@ walk_settings make_walk_settings(const nelo_options& options) {
   walk_settings settings;
   settings.list = options.pipe || options.enumdir;
   settings.output_file = options.output_file;
-  settings.announce_in_report = settings.list && !options.output_file.empty() && !options.json &&
-                                options.format != output_format::binary;
+  settings.selection = &options.selection;
+  settings.output = &options.output;
+  settings.announce_in_report = settings.list && !options.output_file.empty() &&
+                                !options.output.json &&
+                                options.output.format != output_format::binary;
   settings.payload_threads = settings.list ? 0 : options.threads;
   return settings;
 }
 
-capture_read walk_capture(const std::string& name, int stream_fd, packet_ctx& ctx,
+capture_read walk_capture(const std::string& name, int stream_fd, report_walk& report,
                           const walk_io& io, const walk_settings& settings) {
   const bool to_file = !settings.output_file.empty();
   // Reading the report file back into itself would grow it without end.
@@ -135,8 +138,8 @@ capture_read walk_capture(const std::string& name, int stream_fd, packet_ctx& ct
     io.messages.write("%s is the output file, skipped\n", name.c_str());
     return capture_read::not_read;
   }
-  ctx.header_pending = true;
-  set_capture_name(ctx, name);
+  report.header_pending = true;
+  set_capture_name(report, name);
   // Every walk, read or refused, first says which capture it is about.
   if (io.ended_at != nullptr) *io.ended_at = {name, 0};
 
@@ -156,14 +159,15 @@ capture_read walk_capture(const std::string& name, int stream_fd, packet_ctx& ct
     return capture_read::not_read;
   }
   io.announce << "Processing file: " << name << '\n';
-  if (settings.announce_in_report && ctx.out != nullptr) {
-    *ctx.out << "Processing file: " << name << '\n';
+  if (settings.announce_in_report && report.out != nullptr) {
+    *report.out << "Processing file: " << name << '\n';
   }
   capture_read read = capture_read::not_read;
   if (opened == capture_open::directory) {
     io.announce.flush();
     io.messages.write("%s is a directory, not a capture file\n", name.c_str());
   } else {
+    packet_ctx ctx{settings.selection, settings.output, &report, nullptr};
     read = walk_opened(reader, name, ctx, io, settings);
   }
   // A damaged compressed file has had its say; the list goes on.

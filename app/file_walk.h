@@ -14,13 +14,16 @@
 #include "app/options.h"
 #include "capture/capture_walk.h"
 #include "capture/pcap_reader.h"
-#include "report/packet.h"
+#include "report/output_settings.h"
 #include "support/error_writer.h"
 
 namespace nelo {
 
-// What every capture of one run shares; built once from the options.
+// What every capture of one run shares; built once from the options, which it points into and
+// which must outlive it.
 struct walk_settings {
+  const filter_settings* selection = nullptr;
+  const output_settings* output = nullptr;
   bool list = false;                // the captures come from a list (-pipe, -enumdir)
   std::string output_file;          // -ofile, or empty when the report goes to standard output
   bool announce_in_report = false;  // the report file repeats each "Processing file" line
@@ -57,7 +60,7 @@ enum class capture_read {
   damaged,   // the compressed data is damaged or cut short; the records before it were handed on
 };
 
-// Walks the capture `name` into ctx.out, reading the stream on `stream_fd` (left open) or, when
+// Walks the capture `name` into `report`, reading the stream on `stream_fd` (left open) or, when
 // it is -1, opening the name. The capture's report starts with its own column header and, for
 // JSON, its own name.
 //  - A listed name that is the -ofile report (same device and inode) is not read: "<name> is
@@ -71,7 +74,7 @@ enum class capture_read {
 //    of the frames before, as does the first frame of each link type nelo does not decode.
 //  - After a listed capture that was read, a report on standard output gets an empty line.
 // With settings.payload_threads of 2 or more, the payload work is shared with other threads.
-capture_read walk_capture(const std::string& name, int stream_fd, packet_ctx& ctx,
+capture_read walk_capture(const std::string& name, int stream_fd, report_walk& report,
                           const walk_io& io, const walk_settings& settings);
 
 // The line that tells how the walk of `name` ended early, or "" when there is nothing to say (it

@@ -11,10 +11,12 @@
 #include <string>
 
 #include "capture/read_buffer.h"
-#include "report/packet.h"
+#include "packet/capture_record.h"
 #include "support/ko_time.h"
 
 namespace nelo {
+
+struct packet_ctx;
 
 // Called once per packet record, in file order. The record's bytes are valid only during the
 // call. Returns 1 when the packet was kept; the walk only counts that.

@@ -118,24 +118,28 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (ctx == nullptr) return 0;
   decoded_packet packet;
   if (!decode_packet(record, packet)) return 0;
-  if (!packet_passes_filters(packet, ctx)) return 0;
-  if (!packet_passes_icmp_checks(packet, *ctx)) return 0;
+  if (!packet_passes_filters(packet, *ctx->filters)) return 0;
+  if (!packet_passes_icmp_checks(packet, *ctx->filters)) return 0;
   if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
+  const output_settings& output = *ctx->output;
   const payload_digest digest =
-      payload_digest_wanted(*ctx) ? digest_payload(packet, ctx->json) : payload_digest{};
+      payload_digest_wanted(output) ? digest_payload(packet, output.json) : payload_digest{};
   write_kept_packet(packet, digest, ctx);
   return 1;
 }
 
 void write_kept_packet(const decoded_packet& packet, const payload_digest& digest,
                        packet_ctx* ctx) {
-  if (ctx->json) {
-    write_json_record(packet, digest, ctx);
+  const output_settings& output = *ctx->output;
+  report_walk& report = *ctx->report;
+  if (report.out == nullptr) return;
+  if (output.json) {
+    write_json_record(packet, digest, output, report);
   } else {
-    write_packet_report(packet, digest, ctx);
-    dump_packet(packet, *ctx);
+    write_packet_report(packet, digest, output, report);
+    dump_packet(packet, output, *report.out);
   }
-  if (ctx->out != nullptr && ctx->out->fail()) request_stop_for_write_failure();
+  if (report.out->fail()) request_stop_for_write_failure();
 }
 
 }  // namespace nelo

@@ -29,7 +29,7 @@ byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
 }  // namespace
 
 payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
-    : m_ctx(ctx), m_with_entropy(ctx.json) {
+    : m_ctx(ctx), m_with_entropy(ctx.output->json) {
   if (threads < 2) return;
   m_batches.resize(threads * BATCHES_PER_THREAD + 1);
   for (batch& b : m_batches) {

@@ -17,11 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include "report/packet.h"
+#include "packet/capture_record.h"
+#include "packet/decoded_packet.h"
 #include "report/payload_digest.h"
 #include "support/thread_annotations.h"
 
 namespace nelo {
+
+struct packet_ctx;
 
 // The smallest payload that starts handing packets on while nothing is pending: from 56 bytes
 // MD5 takes two blocks, and hashing costs more than copying the packet and handing it over
@@ -34,8 +37,8 @@ inline constexpr uint32_t PIPELINE_BATCH_PACKETS = 512;
 class payload_pipeline {
  public:
   // Up to `threads` threads do payload work: `threads - 1` workers, and the reader while it
-  // waits for a batch. `ctx` is the walk's context; its `json` setting must not change while the
-  // pipeline lives. Stop signals are blocked in the workers.
+  // waits for a batch. `ctx` is the walk's context, which must outlive the pipeline. Stop signals
+  // are blocked in the workers.
   payload_pipeline(packet_ctx& ctx, uint32_t threads);
   payload_pipeline(const payload_pipeline&) = delete;
   payload_pipeline& operator=(const payload_pipeline&) = delete;

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "capture/capture_walk.h"
-#include "report/packet.h"
 
 namespace nelo {
 

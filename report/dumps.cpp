@@ -29,9 +29,9 @@ region make_region(byte_span bytes) {
 }
 
 // The ASCII and strings forms show one region only, the payload taking precedence.
-region text_region(const region& header, const region& payload, const packet_ctx& ctx) {
-  if (ctx.dump_payload) return payload;
-  if (ctx.dump_hdr) return header;
+region text_region(const region& header, const region& payload, const output_settings& settings) {
+  if (settings.dump_payload) return payload;
+  if (settings.dump_hdr) return header;
   return {};
 }
 
@@ -40,13 +40,13 @@ void write_bytes(std::ostream& out, const region& r) {
 }
 
 void dump_hex(std::ostream& out, const region& header, const region& payload,
-              const packet_ctx& ctx) {
-  if (ctx.dump_hdr) {
+              const output_settings& settings) {
+  if (settings.dump_hdr) {
     out.write("packet hdr\n", 11);
     hex_dump(header.data, header.len, out, 0);
     out.put('\n');
   }
-  if (ctx.dump_payload) {
+  if (settings.dump_payload) {
     out.write("payload\n", 8);
     hex_dump(payload.data, payload.len, out, header.len);
     out.put('\n');
@@ -87,24 +87,22 @@ void dump_strings(std::ostream& out, const region& r) {
 
 }  // namespace
 
-void dump_packet(const decoded_packet& packet, packet_ctx& ctx) {
-  if (ctx.out == nullptr) return;
-  std::ostream& out = *ctx.out;
+void dump_packet(const decoded_packet& packet, const output_settings& settings, std::ostream& out) {
   const region header = make_region(packet.headers);
   const region payload = make_region(packet.payload);
-  switch (ctx.format) {
+  switch (settings.format) {
     case output_format::hex:
-      dump_hex(out, header, payload, ctx);
+      dump_hex(out, header, payload, settings);
       break;
     case output_format::ascii:
-      dump_ascii(out, text_region(header, payload, ctx));
+      dump_ascii(out, text_region(header, payload, settings));
       break;
     case output_format::binary:
-      if (ctx.dump_hdr) write_bytes(out, header);
-      if (ctx.dump_payload) write_bytes(out, payload);
+      if (settings.dump_hdr) write_bytes(out, header);
+      if (settings.dump_payload) write_bytes(out, payload);
       break;
     case output_format::strings:
-      dump_strings(out, text_region(header, payload, ctx));
+      dump_strings(out, text_region(header, payload, settings));
       break;
   }
 }

@@ -271,8 +271,8 @@ char* put_quoted(char* p, const decoded_packet& packet) {
 
 // The strings the strings dump would show: those of the payload when it is dumped, else of the
 // header.
-void put_strings(json_line& line, const decoded_packet& packet, const packet_ctx& ctx) {
-  const byte_span bytes = ctx.dump_payload ? packet.payload : packet.headers;
+void put_strings(json_line& line, const decoded_packet& packet, const output_settings& settings) {
+  const byte_span bytes = settings.dump_payload ? packet.payload : packet.headers;
   const uint8_t* data = bytes.data();
   // Captured lengths, so the narrowing is exact.
   const auto len = static_cast<int32_t>(bytes.size());
@@ -306,16 +306,16 @@ void write_json_escaped(std::ostream& out, std::string_view text) {
   line.flush();
 }
 
-void set_capture_name(packet_ctx& ctx, const std::string& name) {
-  ctx.capture_name = name;
+void set_capture_name(report_walk& report, const std::string& name) {
+  report.capture_name = name;
   std::ostringstream escaped;
   write_json_escaped(escaped, name);
-  ctx.capture_name_json = escaped.str();
+  report.capture_name_json = escaped.str();
 }
 
 bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
-                       const packet_ctx* ctx) {
-  if (ctx == nullptr || ctx->out == nullptr) return false;
+                       const output_settings& settings, const report_walk& report) {
+  if (report.out == nullptr) return false;
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
   const uint8_t* network = packet.ip.bytes.data();
@@ -324,9 +324,9 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
   const size_t payload_len = packet.payload.size();
 
-  json_line line(*ctx->out);
+  json_line line(*report.out);
   line.raw("{\"file\":\"");
-  line.raw(ctx->capture_name_json);
+  line.raw(report.capture_name_json);
   char* p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, "\",\"frame\":");
   p = put_number(p, record.frame_number);
@@ -383,16 +383,16 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   line.commit(p);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
-  const bool hex_form = ctx->format == output_format::hex;
-  if (hex_form && ctx->dump_hdr) {
+  const bool hex_form = settings.format == output_format::hex;
+  if (hex_form && settings.dump_hdr) {
     line.raw(",\"header_hex\":");
     line.hex(packet.headers.data(), packet.headers.size());
   }
-  if (hex_form && ctx->dump_payload) {
+  if (hex_form && settings.dump_payload) {
     line.raw(",\"payload_hex\":");
     line.hex(packet.payload.data(), payload_len);
   }
-  if (ctx->format == output_format::strings) put_strings(line, packet, *ctx);
+  if (settings.format == output_format::strings) put_strings(line, packet, settings);
   line.put('}');
   line.finish();
   return true;

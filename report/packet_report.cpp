@@ -83,15 +83,14 @@ void write_header(std::ostream& out) {
 }  // namespace
 
 bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,
-                         packet_ctx* ctx) {
-  if (ctx == nullptr || ctx->out == nullptr || !ctx->dump_meta ||
-      ctx->format == output_format::binary) {
+                         const output_settings& settings, report_walk& report) {
+  if (report.out == nullptr || !settings.dump_meta || settings.format == output_format::binary) {
     return false;
   }
-  std::ostream& out = *ctx->out;
-  if (ctx->header_pending) {
+  std::ostream& out = *report.out;
+  if (report.header_pending) {
     write_header(out);
-    ctx->header_pending = false;
+    report.header_pending = false;
   }
 
   const capture_record& record = *packet.record;
@@ -154,7 +153,7 @@ bool write_packet_report(const decoded_packet& packet, const payload_digest& dig
   *p++ = '\n';
 
   out.write(line, p - line);
-  if (ctx->flush_each_line) out.flush();
+  if (report.flush_each_line) out.flush();
   return true;
 }
 

@@ -4,8 +4,8 @@
 
 namespace nelo {
 
-bool payload_digest_wanted(const packet_ctx& ctx) {
-  return ctx.json || (ctx.dump_meta && ctx.format != output_format::binary);
+bool payload_digest_wanted(const output_settings& settings) {
+  return settings.json || (settings.dump_meta && settings.format != output_format::binary);
 }
 
 payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {

@@ -192,7 +192,10 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
     decoded_packet p;
     EXPECT_FALSE(decode_packet(record_of(c.frame, c.link_type, c.incl_len), p)) << c.name;
   }
-  packet_ctx ctx;
+  const filter_settings filters;
+  const output_settings output;
+  report_walk report;
+  packet_ctx ctx{&filters, &output, &report};
   EXPECT_EQ(handle_packet(record_of(V4_ECHO, 1), nullptr), 0);
   EXPECT_EQ(handle_packet(record_of(cases[0].frame, 1), &ctx), 0);
 }

@@ -10,7 +10,7 @@
 
 #include "capture/capture_walk.h"
 #include "capture/pcap_reader.h"
-#include "report/packet.h"
+#include "packet/decoded_packet.h"
 
 namespace nelo::testing {
 

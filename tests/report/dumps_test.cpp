@@ -31,12 +31,11 @@ struct test_packet {
 
 std::string dump(const test_packet& p, output_format format, bool hdr, bool payload) {
   std::ostringstream out;
-  packet_ctx ctx;
-  ctx.format = format;
-  ctx.dump_hdr = hdr;
-  ctx.dump_payload = payload;
-  ctx.out = &out;
-  dump_packet(p.packet, ctx);
+  output_settings settings;
+  settings.format = format;
+  settings.dump_hdr = hdr;
+  settings.dump_payload = payload;
+  dump_packet(p.packet, settings, out);
   return out.str();
 }
 
