@@ -14,17 +14,13 @@
 #include <vector>
 
 #include "app/cmd_params.h"
+#include "app/file_walk.h"
 #include "app/list_input.h"
-#include "app/list_walk.h"
 #include "app/list_workers.h"
 #include "app/name_filter.h"
 #include "app/options.h"
 #include "app/progress_line.h"
-#include "capture/packet_handler.h"
-#include "capture/payload_pipeline.h"
 #include "capture/pcap_reader.h"
-#include "report/json_report.h"
-#include "report/payload_digest.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time_format.h"
@@ -187,8 +183,8 @@ bool may_overwrite(const std::string& path, const std::string& program_path, con
   return false;
 }
 
-int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
-                 const walk_io& walk, std::ostream* file_out) {
+int process_list(const nelo_options& options, report_walk& report, const run_io& io,
+                 const walk_io& walk, const walk_settings& settings, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
     walk.messages.write("prob accessing directory %s for read, aborting\n",
                         options.enumdir_path.c_str());
@@ -200,12 +196,10 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
                    : source.open_dir(options.enumdir_path, options.num_subdirs, options.filters);
   if (!opened) return 0;
 
-  const list_walk_settings listing = make_list_walk_settings(options);
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(ctx,
-                    list_outputs{io.out, io.err, file_out, io.err_terminal, options.json,
-                                 walk.ended_at, listing},
+    workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal, options.output.json,
+                                 report.flush_each_line, walk.ended_at, settings},
                     options.threads);
     if (!workers->started()) workers.reset();
   }
@@ -218,8 +212,8 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
       workers->walk(name);
       continue;
     }
-    walk_listed_capture(name, ctx, walk, listing);
-    if (!ctx.flush_each_line && !flush_outputs(*ctx.out, io.out)) {
+    walk_capture(name, -1, report, walk, settings);
+    if (!report.flush_each_line && !flush_outputs(*report.out, io.out)) {
       request_stop_for_write_failure();
     }
   }
@@ -233,61 +227,22 @@ int process_list(const nelo_options& options, packet_ctx& ctx, const run_io& io,
   return 0;
 }
 
-void drain_pipeline(void* pipeline) {
-  static_cast<payload_pipeline*>(pipeline)->drain();
-}
-
-// Walks one capture with `read`, its payload work on up to `threads` threads when the run has
-// any to do.
-template <typename Read>
-capture_read walk_one(uint32_t threads, packet_ctx& ctx, const walk_io& walk, Read read) {
-  if (threads < 2 || !payload_digest_wanted(ctx)) return read(walk);
-  payload_pipeline pipeline(ctx, threads);
-  if (!pipeline.started()) return read(walk);
-  // What the walk says about a frame comes after the lines of the frames before it, as it does
-  // without threads.
-  const message_writer messages(walk.messages.stream(), walk.messages.terminal(),
-                                {drain_pipeline, &pipeline});
-  const walk_io piped{walk.announce, messages, walk.observer, walk.ended_at, walk.report_announce};
-  ctx.pipeline = &pipeline;
-  const capture_read result = read(piped);
-  pipeline.finish();
-  ctx.pipeline = nullptr;
-  return result;
-}
-
-int process_one(const nelo_options& options, packet_ctx& ctx, const run_io& io,
-                const walk_io& walk) {
+int process_one(const nelo_options& options, report_walk& report, const run_io& io,
+                const walk_io& walk, const walk_settings& settings) {
   const std::string& name = options.input_file;
-  set_capture_name(ctx, name);
   // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
   auto status_of = [](capture_read read) {
     return read == capture_read::walked ? 0 : EXIT_REFUSED;
   };
-  if (name == STDIN_NAME) {
-    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stream(io.in_fd, name, handle_packet, &ctx, w);
-    }));
-  }
+  if (name == STDIN_NAME) return status_of(walk_capture(name, io.in_fd, report, walk, settings));
   // A FIFO, or a pipe named as /dev/fd/N (`-ifile <(zcat x.gz)`), is read as it comes, as
   // standard input is.
   uni::fileio stream;
   if (stream.open_stream(name)) {
-    return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-      return read_capture_stream(stream.descriptor(), name, handle_packet, &ctx, w);
-    }));
+    return status_of(walk_capture(name, stream.descriptor(), report, walk, settings));
   }
   if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
-  {
-    uni::fileio probe(name);
-    if (!probe.is_open()) {
-      walk.messages.write("prob accessing file %s for read, aborting\n", name.c_str());
-      return EXIT_REFUSED;
-    }
-  }
-  return status_of(walk_one(options.threads, ctx, walk, [&](const walk_io& w) {
-    return read_capture_file(name, handle_packet, &ctx, w);
-  }));
+  return status_of(walk_capture(name, -1, report, walk, settings));
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
@@ -312,15 +267,14 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
-  if (options.json && options.binary_or_ascii_given) {
+  if (options.output.json && options.binary_or_ascii_given) {
     messages.write("-json cannot be combined with -binary or -ascii, aborting\n");
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
-  packet_ctx ctx = make_packet_ctx(options);
-
-  ctx.out = &io.out;
-  ctx.flush_each_line = io.out_line_flush;
+  report_walk report;
+  report.out = &io.out;
+  report.flush_each_line = io.out_line_flush;
   std::vector<char> file_buffer;  // outlives the stream that uses it
   std::ofstream file_out;
   if (!options.output_file.empty()) {
@@ -331,7 +285,7 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     }
     if (!may_overwrite(options.output_file, args.front(), io, messages)) return EXIT_REFUSED;
     std::ios::openmode mode = std::ios::out | std::ios::trunc;
-    if (options.format == output_format::binary) mode |= std::ios::binary;
+    if (options.output.format == output_format::binary) mode |= std::ios::binary;
     file_buffer.resize(REPORT_BUFFER_SIZE);
     file_out.rdbuf()->pubsetbuf(file_buffer.data(),
                                 static_cast<std::streamsize>(file_buffer.size()));
@@ -340,8 +294,8 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
       messages.write("prob opening file %s for output, aborting\n", options.output_file.c_str());
       return EXIT_REFUSED;
     }
-    ctx.out = &file_out;
-    ctx.flush_each_line = wants_line_flush(options.output_file);
+    report.out = &file_out;
+    report.flush_each_line = wants_line_flush(options.output_file);
   }
 
   const bool list_mode = options.pipe || options.enumdir;
@@ -354,11 +308,12 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
                                    : options.input_file};
   const walk_io walk{announce, messages, progress.observer(), &ended_at};
-  int status = list_mode
-                   ? process_list(options, ctx, io, walk, file_out.is_open() ? &file_out : nullptr)
-                   : process_one(options, ctx, io, walk);
+  const walk_settings settings = make_walk_settings(options);
+  int status = list_mode ? process_list(options, report, io, walk, settings,
+                                        file_out.is_open() ? &file_out : nullptr)
+                         : process_one(options, report, io, walk, settings);
   progress.clear();
-  bool written = flush_outputs(*ctx.out, io.out) && !write_failed();
+  bool written = flush_outputs(*report.out, io.out) && !write_failed();
   if (file_out.is_open()) {
     file_out.close();
     written = written && !file_out.fail();

@@ -1,8 +1,9 @@
 // Walking the captures of a list on several threads. Each worker walks one capture at a time
-// with its own copy of the packet context, into an `ordered_output` that holds the capture's
-// announcements, report and messages until every capture named before it has been written. So
-// standard output, the report file and standard error get exactly what a walk of one capture
-// after another writes, in the same order, and at most one capture per worker is in flight.
+// with its own report state (the run's settings are shared, read only), into an `ordered_output`
+// that holds the capture's announcements, report and messages until every capture named before it
+// has been written. So standard output, the report file and standard error get exactly what a walk
+// of one capture after another writes, in the same order, and at most one capture per worker is in
+// flight.
 #ifndef NELO_APP_LIST_WORKERS_H_
 #define NELO_APP_LIST_WORKERS_H_
 
@@ -13,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/list_walk.h"
-#include "capture/capture_walk.h"
-#include "report/packet.h"
+#include "app/file_walk.h"
 #include "support/ordered_output.h"
 #include "support/thread_annotations.h"
 
@@ -28,17 +27,18 @@ struct list_outputs {
   std::ostream* file;            // the -ofile report, or null when the report goes to `out`
   bool err_terminal = false;     // for the messages' line clearing
   bool announce_to_err = false;  // -json: announcements go to standard error
+  bool flush_each_line = true;   // someone may read the report line by line
   // Where the walk of the last capture written ended, or null; set once that capture's output
   // is written, so it matches the order of the output.
   walk_position* written_last = nullptr;
-  list_walk_settings listing;
+  walk_settings settings;
 };
 
 class list_workers {
  public:
-  // Starts up to `count` workers, each with a copy of `ctx` (whose `out` is replaced).
-  // Stop signals are blocked in the workers, so they interrupt the thread that reads the list.
-  list_workers(const packet_ctx& ctx, const list_outputs& outputs, uint32_t count);
+  // Starts up to `count` workers. Stop signals are blocked in the workers, so they interrupt the
+  // thread that reads the list.
+  list_workers(const list_outputs& outputs, uint32_t count);
   list_workers(const list_workers&) = delete;
   list_workers& operator=(const list_workers&) = delete;
   // Waits until every capture handed on is written.

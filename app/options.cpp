@@ -97,13 +97,13 @@ void read_list_option(const message_writer& messages, std::string_view name, arg
   warn_list(messages, name, value, field, unread);
 }
 
-void read_frame_option(const message_writer& messages, arg_list& args,
-                       std::vector<uint64_t>& field) {
+void read_frame_option(const message_writer& messages, arg_list& args, std::set<uint64_t>& field) {
   std::string value;
   if (!take_value(messages, "-frame", args, value)) return;
   unread_words unread;
-  field = parse_frame_list(value, &unread);
-  warn_list(messages, "-frame", value, field, unread);
+  const std::vector<uint64_t> frames = parse_frame_list(value, &unread);
+  warn_list(messages, "-frame", value, frames, unread);
+  field = {frames.begin(), frames.end()};
 }
 
 void read_ipv4_option(const message_writer& messages, std::string_view name, arg_list& args,
@@ -172,41 +172,45 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   std::string value;
   if (take_value(messages, "-ifile", args, value)) options.input_file = value;
   if (take_value(messages, "-ofile", args, value)) options.output_file = value;
-  read_list_option(messages, "-icmp_id", args, options.icmp_ids, UINT64_MAX);
-  read_list_option(messages, "-icmp_type", args, options.icmp_types, ICMP_FIELD_MAX);
-  read_list_option(messages, "-icmp_code", args, options.icmp_codes, ICMP_FIELD_MAX);
-  read_frame_option(messages, args, options.frames);
-  read_pattern_option(messages, "-find_pattern_h", true, args, options.pattern);
-  read_pattern_option(messages, "-find_pattern", false, args, options.pattern);
-  if (find_flag("-dump_meta", args)) options.dump_meta = true;
-  if (find_flag("-dump_hdr", args)) options.dump_hdr = true;
-  if (find_flag("-dump_payload", args)) options.dump_payload = true;
+  filter_settings& selection = options.selection;
+  output_settings& output = options.output;
+  std::vector<uint64_t> icmp_ids;
+  read_list_option(messages, "-icmp_id", args, icmp_ids, UINT64_MAX);
+  selection.icmp_ids = {icmp_ids.begin(), icmp_ids.end()};
+  read_list_option(messages, "-icmp_type", args, selection.icmp_types, ICMP_FIELD_MAX);
+  read_list_option(messages, "-icmp_code", args, selection.icmp_codes, ICMP_FIELD_MAX);
+  read_frame_option(messages, args, selection.frames);
+  read_pattern_option(messages, "-find_pattern_h", true, args, selection.pattern);
+  read_pattern_option(messages, "-find_pattern", false, args, selection.pattern);
+  if (find_flag("-dump_meta", args)) output.dump_meta = true;
+  if (find_flag("-dump_hdr", args)) output.dump_hdr = true;
+  if (find_flag("-dump_payload", args)) output.dump_payload = true;
   // Later flags overwrite earlier ones: -strings wins over -ascii, which wins over -binary.
   if (find_flag("-binary", args)) {
-    options.format = output_format::binary;
+    output.format = output_format::binary;
     options.binary_or_ascii_given = true;
   }
   if (find_flag("-ascii", args)) {
-    options.format = output_format::ascii;
+    output.format = output_format::ascii;
     options.binary_or_ascii_given = true;
   }
-  if (find_flag("-strings", args)) options.format = output_format::strings;
-  if (find_flag("-track_replies", args)) options.track_replies = true;
-  if (find_flag("-json", args)) options.json = true;
-  read_number_option(messages, "-min_size", args, options.min_size);
-  read_ipv4_option(messages, "-dstip", args, options.dst_ip);
-  read_ipv4_option(messages, "-srcip", args, options.src_ip);
-  read_ipv6_option(messages, "-dstipv6", args, options.dst_ipv6);
-  read_ipv6_option(messages, "-srcipv6", args, options.src_ipv6);
+  if (find_flag("-strings", args)) output.format = output_format::strings;
+  if (find_flag("-track_replies", args)) selection.track_replies = true;
+  if (find_flag("-json", args)) output.json = true;
+  read_number_option(messages, "-min_size", args, selection.min_size);
+  read_ipv4_option(messages, "-dstip", args, selection.dst_ip);
+  read_ipv4_option(messages, "-srcip", args, selection.src_ip);
+  read_ipv6_option(messages, "-dstipv6", args, selection.dst_ipv6);
+  read_ipv6_option(messages, "-srcipv6", args, selection.src_ipv6);
 
   if (take_value(messages, "-start_time", args, value)) {
     ko::fine_time bound;
-    if (ko::parse_time_bound(value, false, bound)) options.start_time = bound;
-    if (options.start_time.ticks == 0) {
+    if (ko::parse_time_bound(value, false, bound)) selection.start_time = bound;
+    if (selection.start_time.ticks == 0) {
       messages.write("Error: invalid filter start time\n");
       return false;
     }
-    options.stop_time = {~uint64_t{0}, 0};
+    selection.stop_time = {~uint64_t{0}, 0};
   }
   if (take_value(messages, "-stop_time", args, value)) {
     ko::fine_time bound;
@@ -215,49 +219,25 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
       messages.write("Error: invalid filter stop time\n");
       return false;
     }
-    options.stop_time = bound;
-    if (options.start_time.ticks != 0 && options.start_time > options.stop_time) {
+    selection.stop_time = bound;
+    if (selection.start_time.ticks != 0 && selection.start_time > selection.stop_time) {
       messages.write("-start_time is after -stop_time: no message can match\n");
     }
   }
 
   if (!check_leftover_words(messages, args)) return false;
 
-  if (!options.dump_hdr && !options.dump_payload) {
-    if (options.dump_meta) {
-      options.format = output_format::ascii;
+  if (!output.dump_hdr && !output.dump_payload) {
+    if (output.dump_meta) {
+      output.format = output_format::ascii;
     } else {
-      options.dump_meta = true;
-      if (options.format == output_format::strings || options.format == output_format::ascii)
-        options.dump_payload = true;
+      output.dump_meta = true;
+      if (output.format == output_format::strings || output.format == output_format::ascii)
+        output.dump_payload = true;
     }
   }
 
   return !options.input_file.empty() || options.pipe || options.enumdir;
-}
-
-packet_ctx make_packet_ctx(const nelo_options& options) {
-  packet_ctx ctx;
-  ctx.min_size = options.min_size;
-  ctx.src_ip = options.src_ip;
-  ctx.dst_ip = options.dst_ip;
-  ctx.src_ipv6 = options.src_ipv6;
-  ctx.dst_ipv6 = options.dst_ipv6;
-  ctx.track_replies = options.track_replies;
-  ctx.icmp_types = options.icmp_types;
-  ctx.icmp_codes = options.icmp_codes;
-  ctx.icmp_ids.insert(options.icmp_ids.begin(), options.icmp_ids.end());
-  ctx.format = options.format;
-  ctx.dump_meta = options.dump_meta;
-  ctx.dump_hdr = options.dump_hdr;
-  ctx.dump_payload = options.dump_payload;
-  ctx.json = options.json;
-  ctx.header_pending = true;
-  ctx.frames.insert(options.frames.begin(), options.frames.end());
-  ctx.pattern = options.pattern;
-  ctx.start_time = options.start_time;
-  ctx.stop_time = options.stop_time;
-  return ctx;
 }
 
 }  // namespace nelo

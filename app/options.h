@@ -1,8 +1,9 @@
-// The program's own options: the `nelo_options` record, `parse_options` that fills it from the
-// command line after the shared parser has taken its options, and the `packet_ctx` the driver
-// builds from it for the packet stages. A value that cannot be read whole, or that lies outside
-// what the option can mean, is read as far as it goes or left out, or switches its feature off,
-// and says so on standard error; only an unknown option, an invalid `-start_time` or
+// The program's own options: the `nelo_options` record, and `parse_options` that fills it from
+// the command line after the shared parser has taken its options. The settings of the packet
+// stages (what selects a packet, what the report looks like) are filled in place, so the run
+// hands them on by const reference as they are. A value that cannot be read whole, or that lies
+// outside what the option can mean, is read as far as it goes or left out, or switches its feature
+// off, and says so on standard error; only an unknown option, an invalid `-start_time` or
 // `-stop_time`, or a missing input source refuses the command line.
 #ifndef NELO_APP_OPTIONS_H_
 #define NELO_APP_OPTIONS_H_
@@ -13,9 +14,9 @@
 
 #include "app/arg_list.h"
 #include "app/cmd_params.h"
-#include "report/packet.h"
+#include "capture/filters.h"
+#include "report/output_settings.h"
 #include "support/error_writer.h"
-#include "support/ko_time.h"
 
 namespace nelo {
 
@@ -25,24 +26,10 @@ class nelo_options : public cmd_params {
 
   std::string input_file;
   std::string output_file;
-  std::vector<uint64_t> icmp_ids;
-  std::vector<uint64_t> icmp_types;
-  std::vector<uint64_t> icmp_codes;
-  std::vector<uint64_t> frames;
-  byte_pattern pattern;
-  bool dump_meta = false;
-  bool dump_hdr = false;
-  bool dump_payload = false;
-  output_format format = output_format::hex;
-  bool track_replies = false;
-  uint32_t min_size = 0;
-  std::vector<ipv4_prefix> dst_ip;  // empty is off
-  std::vector<ipv4_prefix> src_ip;
-  std::vector<ipv6_prefix> dst_ipv6;
-  std::vector<ipv6_prefix> src_ipv6;
-  ko::fine_time start_time;  // ticks 0 is off
-  ko::fine_time stop_time;
-  bool json = false;  // JSON Lines on the report stream, everything else on standard error
+  filter_settings selection;
+  // With json, the report stream carries JSON Lines alone and everything else goes to standard
+  // error.
+  output_settings output;
   bool binary_or_ascii_given = false;  // the forms JSON cannot carry
 };
 
@@ -56,9 +43,6 @@ class nelo_options : public cmd_params {
 // A window that starts after it stops is said once ("-start_time is after -stop_time: no message
 // can match") and kept.
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages);
-
-// The settings of the packet stages; `out` is left for the driver to set.
-packet_ctx make_packet_ctx(const nelo_options& options);
 
 }  // namespace nelo
 

@@ -24,7 +24,7 @@ class progress_line {
   progress_line& operator=(const progress_line&) = delete;
   ~progress_line();
 
-  // The observer to hand to `read_capture_file`; null when the line is off.
+  // The observer to hand to `walk_capture`; null when the line is off.
   const walk_observer* observer() const { return m_enabled ? &m_observer : nullptr; }
 
   // The text of the line for a walk's state, e.g.

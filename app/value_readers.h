@@ -11,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "report/packet.h"
+#include "capture/byte_pattern_match.h"
+#include "capture/filters.h"
 
 namespace nelo {
 

@@ -16,7 +16,6 @@
 #include "report/ko_hex_view.h"
 #include "report/ko_stats.h"
 #include "report/md5.h"
-#include "report/packet.h"
 
 namespace {
 

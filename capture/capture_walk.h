@@ -1,7 +1,8 @@
 // What every container reader shares while it walks one capture: the buffer, the handler and
-// its context, the running frame number and the progress observer. A container reader parses
-// its own headers and calls `hand_on` once per packet record; everything after that (frame
-// numbering, the handler call, the note about link types nelo does not decode) is common.
+// its context, the running frame number and the observer. A container reader parses its own
+// headers and calls `hand_on` once per packet record; everything after that (frame numbering,
+// the handler call, telling the observer of link types nelo does not decode) is common. Nothing
+// here writes text: how a walk ended, and why, is returned as data for the caller to word.
 #ifndef NELO_CAPTURE_CAPTURE_WALK_H_
 #define NELO_CAPTURE_CAPTURE_WALK_H_
 
@@ -10,11 +11,12 @@
 #include <string>
 
 #include "capture/read_buffer.h"
-#include "report/packet.h"
-#include "support/error_writer.h"
+#include "packet/capture_record.h"
 #include "support/ko_time.h"
 
 namespace nelo {
+
+struct packet_ctx;
 
 // Called once per packet record, in file order. The record's bytes are valid only during the
 // call. Returns 1 when the packet was kept; the walk only counts that.
@@ -29,31 +31,13 @@ struct walk_progress {
   bool finished = false;  // the last call of a walk
 };
 
-// Told how far a walk has got after every refill of the read buffer (never per record), and
-// once more when the walk ends.
+// What a walk tells its caller while it runs, never per record: how far it has got, after every
+// refill of the read buffer (only when `on_progress` is set), and the first record of each link
+// type it does not decode. Either function may be null.
 struct walk_observer {
   void (*on_progress)(void* user, const walk_progress& progress) = nullptr;
+  void (*on_link_type_skipped)(void* user, uint32_t link_type) = nullptr;
   void* user = nullptr;
-};
-
-// Where a walk ended: the capture's name as the walk announced it, and the number of the last
-// frame it read (0 when none), so that a run cut short can say where.
-struct walk_position {
-  std::string capture;
-  uint64_t frame = 0;
-};
-
-// Where a walk says what it does: the lines that announce a file or refuse it (the run's
-// standard output), the problems it meets (through the standard-error writer), how far it has
-// got (the observer, or null), where it ended (filled in when the walk returns, or null), and a
-// second stream told which file is opened (a report file that holds many captures' blocks, or
-// null).
-struct walk_io {
-  std::ostream& announce;
-  const message_writer& messages;
-  const walk_observer* observer = nullptr;
-  walk_position* ended_at = nullptr;
-  std::ostream* report_announce = nullptr;
 };
 
 // Records longer than this end the walk as damaged, in every container.
@@ -96,32 +80,25 @@ struct walk_damage {
   uint64_t limit = 0;
 };
 
-// The reason in words, for the line that says where the walk ended ("block length 7 is not a
-// multiple of 4", "record of 80 MiB is above the 64 MiB limit").
-std::string damage_text(const walk_damage& damage);
-
 // The link types a walk has already said it does not decode; a few are plenty for one file.
 inline constexpr int LINK_TYPES_NOTED_MAX = 8;
 
 struct capture_walk {
-  capture_walk(const std::string& path, read_buffer& buffer, byte_source& source,
-               packet_handler handler, packet_ctx* ctx, const walk_io& io)
-      : path(path),
-        buffer(buffer),
+  capture_walk(read_buffer& buffer, byte_source& source, packet_handler handler, packet_ctx* ctx,
+               const walk_observer* observer)
+      : buffer(buffer),
         source(source),
         handler(handler),
         ctx(ctx),
-        io(io),
-        observer(io.observer != nullptr && io.observer->on_progress != nullptr ? io.observer
-                                                                               : nullptr) {}
+        events(observer),
+        observer(observer != nullptr && observer->on_progress != nullptr ? observer : nullptr) {}
 
-  const std::string& path;
   read_buffer& buffer;
   byte_source& source;
   packet_handler handler;
   packet_ctx* ctx;
-  const walk_io& io;
-  const walk_observer* observer;
+  const walk_observer* events;    // told of link types not decoded, or null
+  const walk_observer* observer;  // told of progress, or null
   walk_progress progress;
   uint64_t frame_number = 0;
   // For walk_end::cut_record: the bytes present and the captured length the header claimed.
@@ -136,8 +113,7 @@ struct capture_walk {
 };
 
 // Remembers a link type nelo decodes, so that its check costs one comparison per record; the
-// first time a walk meets one it does not decode, writes "frames of link type %u are not decoded
-// in %s" through the walk's message writer.
+// first time a walk meets one it does not decode, tells the observer.
 void note_link_type(capture_walk& walk, uint32_t link_type);
 
 // Numbers `record` as the walk's next frame and hands it to the handler. Inline: it runs once

@@ -12,15 +12,15 @@ namespace {
 
 constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
-bool in_time_window(const capture_record& record, const packet_ctx& ctx) {
-  const bool start_on = ctx.start_time.ticks != 0;
-  const bool stop_on = ctx.stop_time.ticks != 0;
+bool in_time_window(const capture_record& record, const filter_settings& filters) {
+  const bool start_on = filters.start_time.ticks != 0;
+  const bool stop_on = filters.stop_time.ticks != 0;
   if (!start_on && !stop_on) return true;
   // A record without a time cannot be placed in any window.
   if (record.time == record_time::absent) return false;
   const ko::fine_time stamp{record.ticks, record.sub_tick_ns};
-  if (start_on && stamp < ctx.start_time) return false;
-  if (stop_on && stamp > ctx.stop_time) return false;
+  if (start_on && stamp < filters.start_time) return false;
+  if (stop_on && stamp > filters.stop_time) return false;
   return true;
 }
 
@@ -53,18 +53,20 @@ bool addresses_pass(const auto& src_items, const auto& dst_items, auto src, auto
   return true;
 }
 
-bool ipv4_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
-  if (!ctx.src_ipv6.empty() || !ctx.dst_ipv6.empty()) return false;
-  if (ctx.src_ip.empty() && ctx.dst_ip.empty()) return true;
-  return addresses_pass(ctx.src_ip, ctx.dst_ip, load_le32(packet.network + IPV4_SOURCE_OFFSET),
-                        load_le32(packet.network + IPV4_DESTINATION_OFFSET), ctx.track_replies);
+bool ipv4_addresses_pass(const decoded_packet& packet, const filter_settings& filters) {
+  if (!filters.src_ipv6.empty() || !filters.dst_ipv6.empty()) return false;
+  if (filters.src_ip.empty() && filters.dst_ip.empty()) return true;
+  return addresses_pass(
+      filters.src_ip, filters.dst_ip, load_le32(packet.ip.bytes.data() + IPV4_SOURCE_OFFSET),
+      load_le32(packet.ip.bytes.data() + IPV4_DESTINATION_OFFSET), filters.track_replies);
 }
 
-bool ipv6_addresses_pass(const decoded_packet& packet, const packet_ctx& ctx) {
-  if (!ctx.src_ip.empty() || !ctx.dst_ip.empty()) return false;
-  if (ctx.src_ipv6.empty() && ctx.dst_ipv6.empty()) return true;
-  return addresses_pass(ctx.src_ipv6, ctx.dst_ipv6, packet.network + IPV6_SOURCE_OFFSET,
-                        packet.network + IPV6_DESTINATION_OFFSET, ctx.track_replies);
+bool ipv6_addresses_pass(const decoded_packet& packet, const filter_settings& filters) {
+  if (!filters.src_ip.empty() || !filters.dst_ip.empty()) return false;
+  if (filters.src_ipv6.empty() && filters.dst_ipv6.empty()) return true;
+  return addresses_pass(filters.src_ipv6, filters.dst_ipv6,
+                        packet.ip.bytes.data() + IPV6_SOURCE_OFFSET,
+                        packet.ip.bytes.data() + IPV6_DESTINATION_OFFSET, filters.track_replies);
 }
 
 bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
@@ -76,30 +78,34 @@ bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
 
 // decode_packet fills a packet only when its captured bytes reach through both addresses and the
 // ICMP identifier, so no check here needs a length of its own.
-bool packet_passes_filters(const decoded_packet& packet, const packet_ctx* ctx) {
-  if (ctx == nullptr) return false;
+bool packet_passes_filters(const decoded_packet& packet, const filter_settings& filters) {
   const capture_record& record = *packet.record;
-  if (ctx->min_size > record.wire_len) return false;
-  if (!ctx->frames.empty() && !ctx->frames.contains(record.frame_number)) return false;
-  if (!in_time_window(record, *ctx)) return false;
+  if (filters.min_size > record.wire_len) return false;
+  if (!filters.frames.empty() && !filters.frames.contains(record.frame_number)) return false;
+  if (!in_time_window(record, filters)) return false;
 
   const bool addresses_pass =
-      packet.ipv6 ? ipv6_addresses_pass(packet, *ctx) : ipv4_addresses_pass(packet, *ctx);
+      packet.ip.ipv6 ? ipv6_addresses_pass(packet, filters) : ipv4_addresses_pass(packet, filters);
   if (!addresses_pass) return false;
 
-  if (!ctx->pattern.on()) return true;
-  return match_byte_pattern(packet.frame, packet.incl_len, ctx->pattern);
+  if (!filters.pattern.on()) return true;
+  return match_byte_pattern(packet.frame.data(), static_cast<uint32_t>(packet.frame.size()),
+                            filters.pattern);
 }
 
-bool packet_passes_icmp_checks(const decoded_packet& packet, const packet_ctx& ctx) {
-  if (ctx.icmp_types.empty() && ctx.icmp_codes.empty() && ctx.icmp_ids.empty()) return true;
-  if (!ctx.icmp_types.empty() && !listed_low_byte(ctx.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
+bool packet_passes_icmp_checks(const decoded_packet& packet, const filter_settings& filters) {
+  if (filters.icmp_types.empty() && filters.icmp_codes.empty() && filters.icmp_ids.empty())
+    return true;
+  if (!filters.icmp_types.empty() &&
+      !listed_low_byte(filters.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
     return false;
   }
-  if (!ctx.icmp_codes.empty() && !listed_low_byte(ctx.icmp_codes, packet.icmp[ICMP_CODE_OFFSET])) {
+  if (!filters.icmp_codes.empty() &&
+      !listed_low_byte(filters.icmp_codes, packet.icmp[ICMP_CODE_OFFSET])) {
     return false;
   }
-  if (!ctx.icmp_ids.empty() && !ctx.icmp_ids.contains(load_be16(packet.icmp + ICMP_ID_OFFSET))) {
+  if (!filters.icmp_ids.empty() &&
+      !filters.icmp_ids.contains(load_be16(packet.icmp.data() + ICMP_ID_OFFSET))) {
     return false;
   }
   return true;

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "report/packet.h"
+#include "packet/capture_record.h"
+#include "packet/protocol_fields.h"
 #include "support/wire.h"
 
 namespace nelo {

@@ -93,25 +93,24 @@ bool decode_packet(const capture_record& record, decoded_packet& packet) {
   uint32_t icmp_offset = NO_ICMP;
   if (link.ether_type == ETHERTYPE_IPV4) {
     icmp_offset = ipv4_icmp_offset(frame, ip, incl_len);
-    packet.ipv6 = false;
+    packet.ip.ipv6 = false;
   } else if (link.ether_type == ETHERTYPE_IPV6) {
     icmp_offset = ipv6_icmp_offset(frame, ip, incl_len);
-    packet.ipv6 = true;
+    packet.ip.ipv6 = true;
   }
   if (icmp_offset == NO_ICMP || incl_len < icmp_offset + ICMP_ID_END) return false;
   const uint32_t header_len = icmp_offset + ICMP_HEADER_SIZE;
 
+  const uint32_t header_end = std::min(header_len, incl_len);
   packet.record = &record;
-  packet.frame = frame;
-  packet.network = frame + ip;
-  packet.icmp = frame + icmp_offset;
-  // A frame cut inside the ICMP header has no payload; the pointer is never read then.
-  packet.payload = frame + std::min(header_len, incl_len);
-  packet.incl_len = incl_len;
-  packet.hdr_len = static_cast<int32_t>(std::min(header_len, incl_len));
-  packet.payload_len = incl_len > header_len ? static_cast<int32_t>(incl_len - header_len) : 0;
-  packet.vlan_count = link.vlan_count;
-  std::copy(link.vlan_ids, link.vlan_ids + MAX_VLAN_TAGS, packet.vlan_ids);
+  packet.frame = byte_span(frame, incl_len);
+  packet.ip.bytes = packet.frame.subspan(ip);
+  packet.icmp = packet.frame.subspan(icmp_offset, header_end - icmp_offset);
+  packet.headers = packet.frame.first(header_end);
+  // A frame cut inside the ICMP header has no payload.
+  packet.payload = packet.frame.subspan(header_end);
+  packet.link.vlan_count = link.vlan_count;
+  std::copy(link.vlan_ids, link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
   return true;
 }
 
@@ -119,24 +118,28 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (ctx == nullptr) return 0;
   decoded_packet packet;
   if (!decode_packet(record, packet)) return 0;
-  if (!packet_passes_filters(packet, ctx)) return 0;
-  if (!packet_passes_icmp_checks(packet, *ctx)) return 0;
+  if (!packet_passes_filters(packet, *ctx->filters)) return 0;
+  if (!packet_passes_icmp_checks(packet, *ctx->filters)) return 0;
   if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
+  const output_settings& output = *ctx->output;
   const payload_digest digest =
-      payload_digest_wanted(*ctx) ? digest_payload(packet, ctx->json) : payload_digest{};
+      payload_digest_wanted(output) ? digest_payload(packet, output.json) : payload_digest{};
   write_kept_packet(packet, digest, ctx);
   return 1;
 }
 
 void write_kept_packet(const decoded_packet& packet, const payload_digest& digest,
                        packet_ctx* ctx) {
-  if (ctx->json) {
-    write_json_record(packet, digest, ctx);
+  const output_settings& output = *ctx->output;
+  report_walk& report = *ctx->report;
+  if (report.out == nullptr) return;
+  if (output.json) {
+    write_json_record(packet, digest, output, report);
   } else {
-    write_packet_report(packet, digest, ctx);
-    dump_packet(packet, *ctx);
+    write_packet_report(packet, digest, output, report);
+    dump_packet(packet, output, *report.out);
   }
-  if (ctx->out != nullptr && ctx->out->fail()) request_stop_for_write_failure();
+  if (report.out->fail()) request_stop_for_write_failure();
 }
 
 }  // namespace nelo

@@ -9,10 +9,26 @@
 
 #include <cstdint>
 
-#include "report/packet.h"
+#include "capture/filters.h"
+#include "packet/capture_record.h"
+#include "packet/decoded_packet.h"
+#include "report/output_settings.h"
 #include "report/payload_digest.h"
 
 namespace nelo {
+
+class payload_pipeline;
+
+// What the packet stages read while one capture is walked: the run's settings, fixed for the run
+// and shared by every walk and worker, and the walk's own report and payload pipeline. Every
+// pointer but `pipeline` must be set.
+struct packet_ctx {
+  const filter_settings* filters = nullptr;
+  const output_settings* output = nullptr;
+  report_walk* report = nullptr;
+  // Payload work on other threads for this walk, or null: the handler does it itself.
+  payload_pipeline* pipeline = nullptr;
+};
 
 // The most IPv6 extension headers walked in front of an ICMPv6 header.
 inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;

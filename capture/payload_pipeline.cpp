@@ -1,6 +1,7 @@
 #include "capture/payload_pipeline.h"
 
 #include <cstring>
+#include <functional>
 #include <system_error>
 
 #include "capture/packet_handler.h"
@@ -14,10 +15,21 @@ namespace {
 // the reader fills the next.
 constexpr size_t BATCHES_PER_THREAD = 2;
 
+bool lies_within(byte_span part, byte_span whole) {
+  const std::less_equal<const uint8_t*> at_or_before;
+  return at_or_before(whole.data(), part.data()) &&
+         at_or_before(part.data() + part.size(), whole.data() + whole.size());
+}
+
+// `part` of `from`, at the same place in the copy of `from` at `to`.
+byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
+  return {to + (part.data() - from.data()), part.size()};
+}
+
 }  // namespace
 
 payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
-    : m_ctx(ctx), m_with_entropy(ctx.json) {
+    : m_ctx(ctx), m_with_entropy(ctx.output->json) {
   if (threads < 2) return;
   m_batches.resize(threads * BATCHES_PER_THREAD + 1);
   for (batch& b : m_batches) {
@@ -52,8 +64,10 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   batch* filling = m_filling;
   if (filling == nullptr) return false;
   const bool pending = m_written < m_closed || filling->count > 0;
-  if (!pending && packet.payload_len < PIPELINE_PAYLOAD_MIN) return false;
-  const size_t size = packet.incl_len;
+  if (!pending && packet.payload.size() < PIPELINE_PAYLOAD_MIN) return false;
+  // A payload the decoder holds outside the frame travels with the frame's copy.
+  const bool payload_in_frame = lies_within(packet.payload, packet.frame);
+  const size_t size = packet.frame.size() + (payload_in_frame ? 0 : packet.payload.size());
   if (size > PIPELINE_BATCH_BYTES) {
     drain();
     return false;
@@ -63,17 +77,26 @@ bool payload_pipeline::take(const decoded_packet& packet) {
     filling = m_filling;
   }
   uint8_t* copy = filling->bytes.get() + filling->used;
-  std::memcpy(copy, packet.frame, size);
+  std::memcpy(copy, packet.frame.data(), packet.frame.size());
   filling->used += size;
   held_packet& held = filling->packets[filling->count++];
   held.record = *packet.record;
   held.record.bytes = copy;
   held.packet = packet;
   held.packet.record = &held.record;
-  held.packet.frame = copy;
-  held.packet.network = copy + (packet.network - packet.frame);
-  held.packet.icmp = copy + (packet.icmp - packet.frame);
-  held.packet.payload = copy + (packet.payload - packet.frame);
+  held.packet.frame = {copy, packet.frame.size()};
+  held.packet.ip.bytes = moved(packet.ip.bytes, packet.frame, copy);
+  held.packet.icmp = moved(packet.icmp, packet.frame, copy);
+  held.packet.headers = moved(packet.headers, packet.frame, copy);
+  if (payload_in_frame) {
+    held.packet.payload = moved(packet.payload, packet.frame, copy);
+  } else {
+    uint8_t* payload = copy + packet.frame.size();
+    if (!packet.payload.empty()) {
+      std::memcpy(payload, packet.payload.data(), packet.payload.size());
+    }
+    held.packet.payload = {payload, packet.payload.size()};
+  }
   return true;
 }
 

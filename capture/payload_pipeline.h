@@ -17,25 +17,28 @@
 #include <thread>
 #include <vector>
 
-#include "report/packet.h"
+#include "packet/capture_record.h"
+#include "packet/decoded_packet.h"
 #include "report/payload_digest.h"
 #include "support/thread_annotations.h"
 
 namespace nelo {
 
+struct packet_ctx;
+
 // The smallest payload that starts handing packets on while nothing is pending: from 56 bytes
 // MD5 takes two blocks, and hashing costs more than copying the packet and handing it over
 // (measured on payloads of one size: 56 and 64 bytes run in 0.65x the one-thread time on two
 // cores, 16 and 32 bytes in 1.2x).
-inline constexpr int32_t PIPELINE_PAYLOAD_MIN = 56;
+inline constexpr size_t PIPELINE_PAYLOAD_MIN = 56;
 inline constexpr size_t PIPELINE_BATCH_BYTES = 1u << 20;
 inline constexpr uint32_t PIPELINE_BATCH_PACKETS = 512;
 
 class payload_pipeline {
  public:
   // Up to `threads` threads do payload work: `threads - 1` workers, and the reader while it
-  // waits for a batch. `ctx` is the walk's context; its `json` setting must not change while the
-  // pipeline lives. Stop signals are blocked in the workers.
+  // waits for a batch. `ctx` is the walk's context, which must outlive the pipeline. Stop signals
+  // are blocked in the workers.
   payload_pipeline(packet_ctx& ctx, uint32_t threads);
   payload_pipeline(const payload_pipeline&) = delete;
   payload_pipeline& operator=(const payload_pipeline&) = delete;
@@ -45,7 +48,8 @@ class payload_pipeline {
   // False when no worker could be started; the walk then does its payload work itself.
   bool started() const { return !m_threads.empty(); }
 
-  // Takes the kept `packet` (its bytes are copied) and returns true, or returns false when the
+  // Takes the kept `packet` (its frame is copied, and its payload when that lies elsewhere) and
+  // returns true, or returns false when the
   // caller is to write it now: nothing is pending and its payload is small, or its frame is
   // larger than a batch (everything pending is written first).
   bool take(const decoded_packet& packet) EXCLUDES(m_mutex);

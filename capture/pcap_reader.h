@@ -1,43 +1,76 @@
 // The capture file reader: the only place where capture files are opened; a stream (standard
 // input, or a FIFO or pipe that the caller opened) is handed to it as a descriptor. It recognises
 // the container by the first bytes (classic pcap in its four variants, or pcapng; never by the
-// name), hands every packet record to a packet handler in file order, and says on standard
-// error when a walk ends before the file's data does. A file compressed with gzip or zstd is
-// recognised the same way and read through its decompressor. The reader owns its buffer,
-// decompressor and descriptor for one call (a stream's descriptor stays the caller's); the
-// handler may use a record only during its own call.
+// name) and hands every packet record to a packet handler in file order. A file compressed with
+// gzip or zstd is recognised the same way and read through its decompressor. It writes nothing:
+// what happened, and why a walk ended before the data did, is returned for the caller to word.
+// The reader owns its buffer, decompressor and descriptor (a stream's descriptor stays the
+// caller's); the handler may use a record only during its own call.
 #ifndef NELO_CAPTURE_PCAP_READER_H_
 #define NELO_CAPTURE_PCAP_READER_H_
 
 #include <string>
 
 #include "capture/capture_walk.h"
-#include "report/packet.h"
 
 namespace nelo {
 
-// How a call of the reader went.
-enum class capture_read {
-  not_read,  // the file was refused, or is not a capture; nothing was handed on
-  walked,    // the records were walked, however the record loop ended
-  damaged,   // the compressed data is damaged or cut short; the records before it were handed on
+// What opening a capture by name came to.
+enum class capture_open {
+  opened,        // a regular file, ready to walk
+  not_readable,  // it cannot be opened, or is neither a regular file nor a directory
+  directory,     // a directory, which holds no capture
 };
 
-// Walks one capture file. Writes "Processing file: <path>" to io.announce (and to
-// io.report_announce when set) once the file is open;
-// problems go through io.messages. Returns not_read when the file cannot be opened ("prob opening
-// <path> for read"), is not a regular file or directory (same message), is a directory ("<path> is
-// a directory, not a capture file" on standard error), or is not a capture nelo reads ("invalid
-// pcap file, aborting"). A walk that ends before the data does (a record or block cut or damaged, a
-// read error) says so once on standard error, naming the last frame handed on and, for a damaged
-// one, why ("<path>: damaged record after frame <n> (<reason>), the rest is not read"); a stop
-// request ends the walk quietly. Compressed data that is damaged or cut short says instead
-// "<path>: compressed data is damaged after <n> bytes (<reason>)" (n decompressed bytes
-// delivered, the reason in the decompressor's words) and returns damaged; every other walk
-// returns walked. On every return, io.ended_at (when set) holds the path and the last frame
-// read.
-capture_read read_capture_file(const std::string& path, packet_handler handler, packet_ctx* ctx,
-                               const walk_io& io);
+// What walking an opened capture came to.
+enum class walk_outcome {
+  walked,       // the records were walked; `end` says how the record loop ended
+  not_capture,  // the first bytes are not those of a capture nelo reads; nothing was handed on
+  read_error,   // the first bytes could not be read (`data_damage` says when the compressed data
+                // is to blame); nothing was handed on
+  no_memory,    // the read buffer could not be allocated; nothing was handed on
+};
+
+struct walk_result {
+  walk_outcome outcome = walk_outcome::not_capture;
+  walk_end end = walk_end::finished;
+  uint64_t frames = 0;  // the number of the last frame read, 0 when none
+  // For walk_end::cut_record: the bytes present and the captured length the header claimed.
+  uint32_t cut_present = 0;
+  uint32_t cut_claimed = 0;
+  walk_damage damage;  // for walk_end::damaged
+  // The decompressor's words when compressed data is damaged or cut short (a walk stopped on
+  // request never names it), and how many decompressed bytes it delivered before.
+  const char* data_damage = nullptr;
+  uint64_t bytes_delivered = 0;
+  walk_progress progress;  // the walk's last progress, `finished` set
+};
+
+// One capture, opened by name or handed over as a stream, then walked once.
+class capture_reader {
+ public:
+  capture_reader() = default;
+  capture_reader(const capture_reader&) = delete;
+  capture_reader& operator=(const capture_reader&) = delete;
+  ~capture_reader();
+
+  // Opens `path` without blocking (a FIFO without a writer cannot hang the run before it is
+  // refused). Only an `opened` capture may be walked.
+  capture_open open_file(const std::string& path);
+  // Reads the stream on `fd`, such as the run's standard input or a pipe; no size is known for
+  // progress, and the descriptor is left open.
+  void open_stream(int fd);
+
+  // Walks the opened capture, handing every record to `handler` with `ctx`, telling `observer`
+  // (or nobody, when null) how far it got and which link types it does not decode. A stop
+  // request ends the walk as walk_end::stopped.
+  walk_result walk(packet_handler handler, packet_ctx* ctx, const walk_observer* observer);
+
+ private:
+  int m_fd = -1;
+  bool m_owned = false;
+  uint64_t m_size = 0;  // 0 when unknown
+};
 
 // True when `path` names a regular file whose first bytes are those of a capture the reader
 // recognises: a pcap or pcapng header, or a gzip or zstd magic number (what a compressed file
@@ -45,14 +78,8 @@ capture_read read_capture_file(const std::string& path, packet_handler handler, 
 // for any header or magic number is not a capture. Reads at most the first 24 bytes.
 bool file_holds_capture(const std::string& path);
 
-// The name standard input goes by, on the command line and in the reader's messages.
+// The name standard input goes by, on the command line and in the messages about it.
 inline constexpr char STDIN_NAME[] = "-";
-
-// Walks the capture on `fd`, a stream such as the run's standard input (named "-") or a pipe,
-// as `read_capture_file` walks a file, announcing it as `name`, with no size known for progress.
-// The descriptor is left open.
-capture_read read_capture_stream(int fd, const std::string& name, packet_handler handler,
-                                 packet_ctx* ctx, const walk_io& io);
 
 }  // namespace nelo
 

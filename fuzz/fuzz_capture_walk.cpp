@@ -20,7 +20,6 @@
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "fuzz/fuzz_input.h"
-#include "report/packet.h"
 #include "support/ko_time.h"
 #include "support/run_control.h"
 #include "support/wire.h"
@@ -71,71 +70,73 @@ void add_ipv6_address(std::string_view bytes, std::vector<nelo::ipv6_prefix>& it
   items.push_back({nelo::load_be64(b), nelo::load_be64(b + 8), ~uint64_t{0}, ~uint64_t{0}});
 }
 
-void choose_settings(byte_source& in, nelo::packet_ctx& ctx) {
+void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::output_settings& output,
+                     nelo::report_walk& report) {
   const uint8_t filters_a = in.u8();
   const uint8_t filters_b = in.u8();
-  const uint8_t output = in.u8();
+  const uint8_t forms = in.u8();
 
   if (filters_a & 0x01) {
     const size_t n = 1 + in.u8() % 8;
-    for (size_t i = 0; i < n; ++i) ctx.frames.insert(list_value(in));
+    for (size_t i = 0; i < n; ++i) filters.frames.insert(list_value(in));
   }
-  if (filters_a & 0x02) ctx.min_size = in.u16();
+  if (filters_a & 0x02) filters.min_size = in.u16();
   if (filters_a & 0x04) {
     // Around the record times the files carry, so that the window sometimes splits them.
-    ctx.start_time.ticks = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
-    ctx.stop_time.ticks = ctx.start_time.ticks + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
-    if (in.flag()) ctx.stop_time.ticks = 0;
+    filters.start_time.ticks = ko::TICKS_1601_TO_1970 + uint64_t{in.u32()} * ko::TICKS_PER_SECOND;
+    filters.stop_time.ticks =
+        filters.start_time.ticks + uint64_t{in.u32()} * ko::TICKS_PER_SECOND / 16;
+    if (in.flag()) filters.stop_time.ticks = 0;
   }
-  if (filters_a & 0x08) ctx.src_ip.push_back(ipv4_address(in.u32()));
-  if (filters_a & 0x10) ctx.dst_ip.push_back(ipv4_address(in.u32()));
-  if (filters_a & 0x20) add_ipv6_address(in.bytes(16), ctx.src_ipv6);
-  if (filters_a & 0x40) add_ipv6_address(in.bytes(16), ctx.dst_ipv6);
-  ctx.track_replies = (filters_a & 0x80) != 0;
+  if (filters_a & 0x08) filters.src_ip.push_back(ipv4_address(in.u32()));
+  if (filters_a & 0x10) filters.dst_ip.push_back(ipv4_address(in.u32()));
+  if (filters_a & 0x20) add_ipv6_address(in.bytes(16), filters.src_ipv6);
+  if (filters_a & 0x40) add_ipv6_address(in.bytes(16), filters.dst_ipv6);
+  filters.track_replies = (filters_a & 0x80) != 0;
 
-  if (filters_b & 0x01) choose_pattern(in, ctx.pattern);
+  if (filters_b & 0x01) choose_pattern(in, filters.pattern);
   if (filters_b & 0x02) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
-    for (size_t i = 0; i < n; ++i) ctx.icmp_types.push_back(list_value(in));
+    for (size_t i = 0; i < n; ++i) filters.icmp_types.push_back(list_value(in));
   }
   if (filters_b & 0x04) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
-    for (size_t i = 0; i < n; ++i) ctx.icmp_codes.push_back(list_value(in));
+    for (size_t i = 0; i < n; ++i) filters.icmp_codes.push_back(list_value(in));
   }
   if (filters_b & 0x08) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
-    for (size_t i = 0; i < n; ++i) ctx.icmp_ids.insert(in.u16());
+    for (size_t i = 0; i < n; ++i) filters.icmp_ids.insert(in.u16());
   }
 
   // Output forms: hex with both dumps, ascii, binary, strings, or the metadata line alone.
-  switch (output % 5) {
+  switch (forms % 5) {
     case 0:
-      ctx.format = nelo::output_format::hex;
-      ctx.dump_hdr = true;
-      ctx.dump_payload = true;
+      output.format = nelo::output_format::hex;
+      output.dump_hdr = true;
+      output.dump_payload = true;
       break;
     case 1:
-      ctx.format = nelo::output_format::ascii;
+      output.format = nelo::output_format::ascii;
       break;
     case 2:
-      ctx.format = nelo::output_format::binary;
+      output.format = nelo::output_format::binary;
       break;
     case 3:
-      ctx.format = nelo::output_format::strings;
+      output.format = nelo::output_format::strings;
       break;
     default:
-      ctx.format = nelo::output_format::hex;
-      ctx.dump_meta = true;
-      ctx.dump_hdr = false;
-      ctx.dump_payload = false;
+      output.format = nelo::output_format::hex;
+      output.dump_meta = true;
+      output.dump_hdr = false;
+      output.dump_payload = false;
       return;
   }
-  if (output % 5 != 0) {
-    ctx.dump_hdr = (output & 0x10) != 0;
-    ctx.dump_payload = (output & 0x20) != 0;
+  if (forms % 5 != 0) {
+    output.dump_hdr = (forms & 0x10) != 0;
+    output.dump_payload = (forms & 0x20) != 0;
   }
-  ctx.dump_meta = (output & 0x40) != 0;
-  ctx.flush_each_line = (output & 0x80) != 0;
+  output.dump_meta = (forms & 0x40) != 0;
+  report.flush_each_line = (forms & 0x80) != 0;
 }
 
 void append_gzip_member(std::vector<uint8_t>& file, const uint8_t* data, size_t size) {
@@ -191,25 +192,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* file_bytes = data + config.remaining();
   const size_t file_size = size - config.remaining();
 
-  nelo::packet_ctx ctx;
-  choose_settings(config, ctx);
+  nelo::filter_settings filters;
+  nelo::output_settings output;
+  nelo::report_walk report;
+  choose_settings(config, filters, output, report);
+  nelo::packet_ctx ctx{&filters, &output, &report};
   nelo::fuzz::discard_buf discard;
   // Now and then the report stream fails part-way, which must end the walk cleanly.
   const uint16_t fail_after = config.u16();
   nelo::fuzz::failing_buf failing(fail_after % 4096);
   std::ostream out((fail_after & 0x8000) != 0 ? static_cast<std::streambuf*>(&failing)
                                               : static_cast<std::streambuf*>(&discard));
-  ctx.out = &out;
+  report.out = &out;
 
   const std::vector<uint8_t> bytes = wrapped_file(config, file_bytes, file_size);
   nelo::fuzz::memory_file file(bytes.data(), bytes.size());
   if (!file.ok()) return 0;
   nelo::reset_stop_requests();
-  nelo::fuzz::discard_buf quiet;
-  std::ostream discarded(&quiet);
-  const nelo::message_writer messages(discarded, false);
-  nelo::read_capture_file(file.path(), nelo::handle_packet, &ctx,
-                          nelo::walk_io{discarded, messages});
+  nelo::capture_reader reader;
+  if (reader.open_file(file.path()) == nelo::capture_open::opened) {
+    reader.walk(nelo::handle_packet, &ctx, nullptr);
+  }
   nelo::reset_stop_requests();
   return 0;
 }

@@ -11,7 +11,6 @@
 #include "capture/byte_pattern_match.h"
 #include "fuzz/fuzz_input.h"
 #include "report/md5.h"
-#include "report/packet.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/value_readers.h"
+#include "capture/byte_pattern_match.h"
 #include "fuzz/fuzz_input.h"
-#include "report/packet.h"
 #include "support/ko_time.h"
 #include "support/ko_time_parse.h"
 

@@ -10,7 +10,6 @@
 #include "capture/pcap_reader.h"
 #include "capture/pcapng_file.h"
 #include "fuzz/fuzz_input.h"
-#include "report/packet.h"
 #include "support/run_control.h"
 
 namespace {
@@ -31,23 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   file.insert(file.end(), data, data + size);
 
-  nelo::packet_ctx ctx;
   nelo::fuzz::discard_buf discard;
   std::ostream out(&discard);
-  ctx.out = &out;
-  ctx.dump_meta = true;
-  ctx.dump_hdr = true;
-  ctx.dump_payload = true;
+  nelo::report_walk report;
+  report.out = &out;
+  nelo::output_settings output;
+  output.dump_meta = true;
+  output.dump_hdr = true;
+  output.dump_payload = true;
+  nelo::filter_settings filters;
   // A time window so that stamps and their conversions are compared, not only computed.
-  ctx.start_time = {1, 0};
-  ctx.stop_time = {~uint64_t{0} >> 1, 0};
+  filters.start_time = {1, 0};
+  filters.stop_time = {~uint64_t{0} >> 1, 0};
+  nelo::packet_ctx ctx{&filters, &output, &report};
 
   nelo::fuzz::memory_file memory(file.data(), file.size());
   if (!memory.ok()) return 0;
   nelo::reset_stop_requests();
-  std::ostream discarded(&discard);
-  const nelo::message_writer messages(discarded, false);
-  nelo::read_capture_file(memory.path(), nelo::handle_packet, &ctx,
-                          nelo::walk_io{discarded, messages});
+  nelo::capture_reader reader;
+  if (reader.open_file(memory.path()) == nelo::capture_open::opened) {
+    reader.walk(nelo::handle_packet, &ctx, nullptr);
+  }
   return 0;
 }

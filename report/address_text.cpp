@@ -1,7 +1,7 @@
 // Address text for the report columns.
 #include "report/address_text.h"
 
-#include "report/packet.h"
+#include "packet/protocol_fields.h"
 #include "support/byte_text.h"
 #include "support/wire.h"
 

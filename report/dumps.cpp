@@ -22,15 +22,16 @@ struct region {
   bool empty() const { return data == nullptr || len == 0; }
 };
 
-region make_region(const uint8_t* data, int32_t len) {
-  if (data == nullptr || len <= 0) return {};
-  return {data, static_cast<uint32_t>(len)};
+// Regions come from captured lengths, so the narrowing is exact.
+region make_region(byte_span bytes) {
+  if (bytes.empty()) return {};
+  return {bytes.data(), static_cast<uint32_t>(bytes.size())};
 }
 
 // The ASCII and strings forms show one region only, the payload taking precedence.
-region text_region(const region& header, const region& payload, const packet_ctx& ctx) {
-  if (ctx.dump_payload) return payload;
-  if (ctx.dump_hdr) return header;
+region text_region(const region& header, const region& payload, const output_settings& settings) {
+  if (settings.dump_payload) return payload;
+  if (settings.dump_hdr) return header;
   return {};
 }
 
@@ -39,13 +40,13 @@ void write_bytes(std::ostream& out, const region& r) {
 }
 
 void dump_hex(std::ostream& out, const region& header, const region& payload,
-              const packet_ctx& ctx) {
-  if (ctx.dump_hdr) {
+              const output_settings& settings) {
+  if (settings.dump_hdr) {
     out.write("packet hdr\n", 11);
     hex_dump(header.data, header.len, out, 0);
     out.put('\n');
   }
-  if (ctx.dump_payload) {
+  if (settings.dump_payload) {
     out.write("payload\n", 8);
     hex_dump(payload.data, payload.len, out, header.len);
     out.put('\n');
@@ -77,7 +78,6 @@ void write_lines(std::ostream& out, const std::vector<std::string>& lines) {
 void dump_strings(std::ostream& out, const region& r) {
   if (r.empty()) return;
   std::vector<std::string> found;
-  // Regions come from signed 32-bit lengths, so the narrowing is exact.
   extract_ascii_strings(r.data, static_cast<int32_t>(r.len), MIN_STRING_LENGTH, found);
   write_lines(out, found);
   extract_utf16_strings(r.data, r.len, MIN_STRING_LENGTH, found);
@@ -87,24 +87,22 @@ void dump_strings(std::ostream& out, const region& r) {
 
 }  // namespace
 
-void dump_packet(const decoded_packet& packet, packet_ctx& ctx) {
-  if (ctx.out == nullptr) return;
-  std::ostream& out = *ctx.out;
-  const region header = make_region(packet.frame, packet.hdr_len);
-  const region payload = make_region(packet.payload, packet.payload_len);
-  switch (ctx.format) {
+void dump_packet(const decoded_packet& packet, const output_settings& settings, std::ostream& out) {
+  const region header = make_region(packet.headers);
+  const region payload = make_region(packet.payload);
+  switch (settings.format) {
     case output_format::hex:
-      dump_hex(out, header, payload, ctx);
+      dump_hex(out, header, payload, settings);
       break;
     case output_format::ascii:
-      dump_ascii(out, text_region(header, payload, ctx));
+      dump_ascii(out, text_region(header, payload, settings));
       break;
     case output_format::binary:
-      if (ctx.dump_hdr) write_bytes(out, header);
-      if (ctx.dump_payload) write_bytes(out, payload);
+      if (settings.dump_hdr) write_bytes(out, header);
+      if (settings.dump_payload) write_bytes(out, payload);
       break;
     case output_format::strings:
-      dump_strings(out, text_region(header, payload, ctx));
+      dump_strings(out, text_region(header, payload, settings));
       break;
   }
 }

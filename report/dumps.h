@@ -1,25 +1,27 @@
 // The dump step of a kept packet: its header bytes, its ICMP payload or both, written to the
-// report stream as a hex view, ASCII text, raw bytes or the strings found in them, as
-// `packet_ctx` asks. Reads the packet's bytes in place; owns nothing beyond one call.
+// report stream as a hex view, ASCII text, raw bytes or the strings found in them, as the output
+// settings ask. Reads the packet's bytes in place; owns nothing beyond one call.
 #ifndef NELO_REPORT_DUMPS_H_
 #define NELO_REPORT_DUMPS_H_
 
-#include "report/packet.h"
+#include <ostream>
+
+#include "packet/decoded_packet.h"
+#include "report/output_settings.h"
 
 namespace nelo {
 
-// Writes the dumps selected by ctx.dump_hdr and ctx.dump_payload in ctx.format to *ctx.out
-// (nothing when it is null). The header region is packet.frame for packet.hdr_len bytes, the
-// payload packet.payload for packet.payload_len bytes.
+// Writes the dumps selected by settings.dump_hdr and settings.dump_payload in settings.format
+// to `out`. The header region is packet.headers, the payload packet.payload.
 //  - hex: "packet hdr\n", the header's hex view from offset 0 and "\n"; then "payload\n", the
-//    payload's hex view with offsets continuing from hdr_len, and "\n".
+//    payload's hex view with offsets continuing from the header's size, and "\n".
 //  - ascii: the payload if asked for, else the header; printable bytes as themselves, others
 //    as "."; "\n\n" after a non-empty region.
 //  - binary: the header bytes then the payload bytes, unchanged.
 //  - strings: the region chosen as for ascii; its ASCII strings, then its UTF-16LE strings,
 //    one a line, then an empty line; nothing for an empty region.
 // Does not flush.
-void dump_packet(const decoded_packet& packet, packet_ctx& ctx);
+void dump_packet(const decoded_packet& packet, const output_settings& settings, std::ostream& out);
 
 }  // namespace nelo
 

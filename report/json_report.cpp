@@ -237,15 +237,16 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
 // The protocol, addresses and (for TCP and UDP) ports of the datagram an error message quotes,
 // when its IP header was captured whole.
 char* put_quoted(char* p, const decoded_packet& packet) {
-  const uint8_t* q = packet.payload;
-  const size_t len = static_cast<size_t>(packet.payload_len);
+  const uint8_t* q = packet.payload.data();
+  const size_t len = packet.payload.size();
+  const bool ipv6 = packet.ip.ipv6;
   uint8_t protocol = 0;
   size_t ports_at = 0;
   const uint8_t version = len > 0 ? q[0] >> 4 : 0;
-  if (!packet.ipv6 && len >= QUOTED_IPV4_MIN && version == 4) {
+  if (!ipv6 && len >= QUOTED_IPV4_MIN && version == 4) {
     protocol = q[IPV4_PROTOCOL_OFFSET];
     ports_at = (q[0] & 0x0F) * 4u;
-  } else if (packet.ipv6 && len >= QUOTED_IPV6_SIZE && version == 6) {
+  } else if (ipv6 && len >= QUOTED_IPV6_SIZE && version == 6) {
     protocol = q[IPV6_NEXT_HEADER_OFFSET];
     ports_at = QUOTED_IPV6_SIZE;
   } else {
@@ -254,13 +255,11 @@ char* put_quoted(char* p, const decoded_packet& packet) {
   p = put_text(p, ",\"quoted\":{\"proto\":");
   p = put_number(p, protocol);
   p = put_text(p, ",\"src\":");
-  p = put_address(p, packet.ipv6, q + (packet.ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_address(p, ipv6, q + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
   p = put_text(p, ",\"dst\":");
-  p = put_address(p, packet.ipv6,
-                  q + (packet.ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+  p = put_address(p, ipv6, q + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
   if ((protocol == IP_PROTOCOL_TCP || protocol == IP_PROTOCOL_UDP) &&
-      ports_at >= (packet.ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN) &&
-      len >= ports_at + PORTS_SIZE) {
+      ports_at >= (ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN) && len >= ports_at + PORTS_SIZE) {
     p = put_text(p, ",\"sport\":");
     p = put_number(p, load_be16(q + ports_at));
     p = put_text(p, ",\"dport\":");
@@ -272,9 +271,11 @@ char* put_quoted(char* p, const decoded_packet& packet) {
 
 // The strings the strings dump would show: those of the payload when it is dumped, else of the
 // header.
-void put_strings(json_line& line, const decoded_packet& packet, const packet_ctx& ctx) {
-  const uint8_t* data = ctx.dump_payload ? packet.payload : packet.frame;
-  const int32_t len = ctx.dump_payload ? packet.payload_len : packet.hdr_len;
+void put_strings(json_line& line, const decoded_packet& packet, const output_settings& settings) {
+  const byte_span bytes = settings.dump_payload ? packet.payload : packet.headers;
+  const uint8_t* data = bytes.data();
+  // Captured lengths, so the narrowing is exact.
+  const auto len = static_cast<int32_t>(bytes.size());
   std::vector<std::string> found;
   if (len > 0) {
     extract_ascii_strings(data, len, MIN_STRING_LENGTH, found);
@@ -305,26 +306,27 @@ void write_json_escaped(std::ostream& out, std::string_view text) {
   line.flush();
 }
 
-void set_capture_name(packet_ctx& ctx, const std::string& name) {
-  ctx.capture_name = name;
+void set_capture_name(report_walk& report, const std::string& name) {
+  report.capture_name = name;
   std::ostringstream escaped;
   write_json_escaped(escaped, name);
-  ctx.capture_name_json = escaped.str();
+  report.capture_name_json = escaped.str();
 }
 
 bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
-                       const packet_ctx* ctx) {
-  if (ctx == nullptr || ctx->out == nullptr) return false;
+                       const output_settings& settings, const report_walk& report) {
+  if (report.out == nullptr) return false;
   const capture_record& record = *packet.record;
-  const bool ipv6 = packet.ipv6;
-  const uint8_t* network = packet.network;
-  const uint8_t type = packet.icmp[ICMP_TYPE_OFFSET];
-  const uint8_t code = packet.icmp[ICMP_CODE_OFFSET];
-  const int32_t payload_len = packet.payload_len > 0 ? packet.payload_len : 0;
+  const bool ipv6 = packet.ip.ipv6;
+  const uint8_t* network = packet.ip.bytes.data();
+  const uint8_t* icmp = packet.icmp.data();
+  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
+  const uint8_t code = icmp[ICMP_CODE_OFFSET];
+  const size_t payload_len = packet.payload.size();
 
-  json_line line(*ctx->out);
+  json_line line(*report.out);
   line.raw("{\"file\":\"");
-  line.raw(ctx->capture_name_json);
+  line.raw(report.capture_name_json);
   char* p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, "\",\"frame\":");
   p = put_number(p, record.frame_number);
@@ -340,7 +342,7 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   p = put_text(p, ",\"wire_len\":");
   p = put_number(p, record.wire_len);
   p = put_text(p, ",\"payload_len\":");
-  p = put_number(p, static_cast<uint64_t>(payload_len));
+  p = put_number(p, payload_len);
   p = put_text(p, ",\"payload_md5\":\"");
   if (payload_len > 0) {
     md5_to_hex(digest.md5, p);
@@ -353,10 +355,10 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   // The sequence number follows the identifier; the decoder guarantees only the identifier.
   if (icmp_has_identifier(ipv6, type)) {
     p = put_text(p, ",\"id\":");
-    p = put_number(p, load_be16(packet.icmp + ICMP_ID_OFFSET));
-    if (packet.incl_len >= static_cast<uint32_t>(packet.icmp - packet.frame) + ICMP_HEADER_SIZE) {
+    p = put_number(p, load_be16(icmp + ICMP_ID_OFFSET));
+    if (packet.icmp.size() >= ICMP_HEADER_SIZE) {
       p = put_text(p, ",\"seq\":");
-      p = put_number(p, load_be16(packet.icmp + ICMP_ID_END));
+      p = put_number(p, load_be16(icmp + ICMP_ID_END));
     }
   }
   // Message names are plain ASCII of the tables; nothing in them needs escaping.
@@ -367,11 +369,11 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   p = put_fraction4(p, digest.entropy);
   p = put_text(p, digest.random ? std::string_view(",\"entropy_high\":true")
                                 : std::string_view(",\"entropy_high\":false"));
-  if (packet.vlan_count > 0) {
+  if (packet.link.vlan_count > 0) {
     p = put_text(p, ",\"vlan\":[");
-    for (int i = 0; i < packet.vlan_count; ++i) {
+    for (int i = 0; i < packet.link.vlan_count; ++i) {
       if (i > 0) *p++ = ',';
-      p = put_number(p, packet.vlan_ids[i]);
+      p = put_number(p, packet.link.vlan_ids[i]);
     }
     *p++ = ']';
   }
@@ -381,16 +383,16 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   line.commit(p);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
-  const bool hex_form = ctx->format == output_format::hex;
-  if (hex_form && ctx->dump_hdr) {
+  const bool hex_form = settings.format == output_format::hex;
+  if (hex_form && settings.dump_hdr) {
     line.raw(",\"header_hex\":");
-    line.hex(packet.frame, static_cast<size_t>(packet.hdr_len > 0 ? packet.hdr_len : 0));
+    line.hex(packet.headers.data(), packet.headers.size());
   }
-  if (hex_form && ctx->dump_payload) {
+  if (hex_form && settings.dump_payload) {
     line.raw(",\"payload_hex\":");
-    line.hex(packet.payload, static_cast<size_t>(payload_len));
+    line.hex(packet.payload.data(), payload_len);
   }
-  if (ctx->format == output_format::strings) put_strings(line, packet, *ctx);
+  if (settings.format == output_format::strings) put_strings(line, packet, settings);
   line.put('}');
   line.finish();
   return true;

@@ -10,7 +10,8 @@
 #include <ostream>
 #include <string_view>
 
-#include "report/packet.h"
+#include "packet/decoded_packet.h"
+#include "report/output_settings.h"
 #include "report/payload_digest.h"
 
 namespace nelo {
@@ -20,17 +21,17 @@ namespace nelo {
 void write_json_escaped(std::ostream& out, std::string_view text);
 
 // Sets the capture name the records name, as it stands and escaped once for JSON.
-void set_capture_name(packet_ctx& ctx, const std::string& name);
+void set_capture_name(report_walk& report, const std::string& name);
 
-// Writes the object of `packet` and a newline to `ctx->out`. Keys, in order: file, frame,
+// Writes the object of `packet` and a newline to `report.out`. Keys, in order: file, frame,
 // time (RFC 3339 UTC with nine fraction digits, or null), proto, src, dst, ttl,
 // wire_len, payload_len, payload_md5, type, code, id and seq (for the messages whose report line
 // shows an identifier), message, entropy, entropy_high, vlan (only for tagged frames),
 // link_type, quoted (for error messages whose quoted IP header was captured), header_hex and
 // payload_hex (with dump_hdr and dump_payload), strings (with the strings form). Returns false
-// and writes nothing when `ctx` or its stream is null.
+// and writes nothing when the stream is null.
 bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
-                       const packet_ctx* ctx);
+                       const output_settings& settings, const report_walk& report);
 
 }  // namespace nelo
 

@@ -83,24 +83,23 @@ void write_header(std::ostream& out) {
 }  // namespace
 
 bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,
-                         packet_ctx* ctx) {
-  if (ctx == nullptr || ctx->out == nullptr || !ctx->dump_meta ||
-      ctx->format == output_format::binary) {
+                         const output_settings& settings, report_walk& report) {
+  if (report.out == nullptr || !settings.dump_meta || settings.format == output_format::binary) {
     return false;
   }
-  std::ostream& out = *ctx->out;
-  if (ctx->header_pending) {
+  std::ostream& out = *report.out;
+  if (report.header_pending) {
     write_header(out);
-    ctx->header_pending = false;
+    report.header_pending = false;
   }
 
   const capture_record& record = *packet.record;
   ko::time captured;
   if (record.time == record_time::shown) captured.set_ticks(record.ticks);
 
-  const uint8_t* network = packet.network;
-  const uint8_t* icmp = packet.icmp;
-  const bool ipv6 = packet.ipv6;
+  const uint8_t* network = packet.ip.bytes.data();
+  const uint8_t* icmp = packet.icmp.data();
+  const bool ipv6 = packet.ip.ipv6;
   const uint8_t type = icmp[ICMP_TYPE_OFFSET];
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
 
@@ -129,11 +128,10 @@ bool write_packet_report(const decoded_packet& packet, const payload_digest& dig
   p = put_text(p, SEPARATOR);
   p = put_decimal_right(p, record.wire_len, LENGTH_WIDTH);
   p = put_text(p, SEPARATOR);
-  const int32_t payload_len = packet.payload_len > 0 ? packet.payload_len : 0;
-  p = put_decimal_right(p, static_cast<uint64_t>(payload_len), LENGTH_WIDTH);
+  p = put_decimal_right(p, packet.payload.size(), LENGTH_WIDTH);
   p = put_text(p, SEPARATOR);
 
-  if (payload_len > 0 && packet.payload != nullptr) {
+  if (!packet.payload.empty()) {
     md5_to_hex(digest.md5, p);
     p += MD5_HEX_SIZE;
   }
@@ -155,7 +153,7 @@ bool write_packet_report(const decoded_packet& packet, const payload_digest& dig
   *p++ = '\n';
 
   out.write(line, p - line);
-  if (ctx->flush_each_line) out.flush();
+  if (report.flush_each_line) out.flush();
   return true;
 }
 

@@ -1,14 +1,15 @@
 // The report line: one comma-separated, blank-padded line of metadata per kept packet, preceded
 // once per armed report by the column header. The line is built in place on the stack from the
-// reader's buffer and the shared `packet_ctx`; nothing is kept between calls except the
-// `header_pending` flag of the context.
+// decoded packet; nothing is kept between calls except the `header_pending` flag of the walk's
+// report.
 #ifndef NELO_REPORT_PACKET_REPORT_H_
 #define NELO_REPORT_PACKET_REPORT_H_
 
 #include <cstdint>
 #include <string_view>
 
-#include "report/packet.h"
+#include "packet/decoded_packet.h"
+#include "report/output_settings.h"
 #include "report/payload_digest.h"
 
 namespace nelo {
@@ -20,17 +21,17 @@ inline constexpr std::string_view REPORT_HEADER =
     "destination ip      , ttl , Tsize , Psize ,          payload md5 hash        ,         "
     "comments";
 
-// Writes the report line of `packet` to `ctx->out`:
+// Writes the report line of `packet` to `report.out`:
 // frame, UTC date and time of capture, protocol, source and destination address, hop limit,
 // wire size, payload size, payload MD5 (empty for an empty payload) and the comment naming the
 // ICMP message, ending either in "payload has entropy high" or in one blank; the MD5 and the
-// note come from `digest`. Writes the header first when `ctx->header_pending` is set, and
+// note come from `digest`. Writes the header first when `report.header_pending` is set, and
 // clears it. The packet's captured bytes must reach through the ICMP identifier (the decoder
 // guarantees it).
-// Returns false and writes nothing, leaving `header_pending` alone, when `ctx` or its stream is
-// null, `dump_meta` is off or the format is binary; true otherwise.
+// Returns false and writes nothing, leaving `header_pending` alone, when the stream is null,
+// `dump_meta` is off or the format is binary; true otherwise.
 bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,
-                         packet_ctx* ctx);
+                         const output_settings& settings, report_walk& report);
 
 }  // namespace nelo
 

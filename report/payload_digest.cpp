@@ -4,25 +4,28 @@
 
 namespace nelo {
 
-bool payload_digest_wanted(const packet_ctx& ctx) {
-  return ctx.json || (ctx.dump_meta && ctx.format != output_format::binary);
+bool payload_digest_wanted(const output_settings& settings) {
+  return settings.json || (settings.dump_meta && settings.format != output_format::binary);
 }
 
 payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {
   payload_digest digest;
-  if (packet.payload_len <= 0 || packet.payload == nullptr) return digest;
-  const uint32_t len = static_cast<uint32_t>(packet.payload_len);
+  if (packet.payload.empty()) return digest;
+  const uint8_t* data = packet.payload.data();
+  // Payloads come from captured lengths of at most MAX_RECORD_LENGTH, so both narrowings are exact.
+  const auto len = static_cast<uint32_t>(packet.payload.size());
+  const auto signed_len = static_cast<int32_t>(len);
   if (len < ko::HISTOGRAM_BINS) {
     // Too short to look random: some byte value is missing.
-    md5_buffer(packet.payload, len, digest.md5);
-    if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len);
+    md5_buffer(data, len, digest.md5);
+    if (with_entropy) digest.entropy = payload_entropy(data, signed_len);
     return digest;
   }
   byte_tally tally;
-  md5_buffer_counting(packet.payload, len, digest.md5, tally);
+  md5_buffer_counting(data, len, digest.md5, tally);
   const byte_histogram counts = tally.fold();
-  digest.random = byte_counts_look_random(counts, packet.payload_len);
-  if (with_entropy) digest.entropy = payload_entropy(packet.payload, packet.payload_len, counts);
+  digest.random = byte_counts_look_random(counts, signed_len);
+  if (with_entropy) digest.entropy = payload_entropy(data, signed_len, counts);
   return digest;
 }
 

@@ -7,8 +7,9 @@
 
 #include <cstdint>
 
+#include "packet/decoded_packet.h"
 #include "report/md5.h"
-#include "report/packet.h"
+#include "report/output_settings.h"
 
 namespace nelo {
 
@@ -20,7 +21,7 @@ struct payload_digest {
 
 // True when the run shows what `digest_payload` computes: a JSON report, or report lines in a
 // form other than binary. A dumps-only run does no payload work at all.
-bool payload_digest_wanted(const packet_ctx& ctx);
+bool payload_digest_wanted(const output_settings& settings);
 
 // Computes the digest of `packet`'s payload; the entropy only when `with_entropy` is set.
 payload_digest digest_payload(const decoded_packet& packet, bool with_entropy);

@@ -6,7 +6,6 @@
 namespace nelo {
 
 void message_writer::write(const char* format, ...) const {
-  if (m_before.run != nullptr) m_before.run(m_before.user);
   if (m_terminal) *m_stream << LINE_CLEAR_SEQUENCE;
 
   char text[ERROR_MESSAGE_LIMIT + 1];

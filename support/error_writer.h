@@ -16,30 +16,18 @@ inline constexpr size_t ERROR_MESSAGE_LIMIT = 4096;
 // Escape, "[2K", a carriage return, 27 blanks and a carriage return: clears a terminal line.
 inline constexpr char LINE_CLEAR_SEQUENCE[] = "\x1b[2K\r                           \r";
 
-// Runs before every message of a writer whose messages must come after report lines that are
-// still held elsewhere, so that it can write them first.
-struct message_hook {
-  void (*run)(void* user) = nullptr;
-  void* user = nullptr;
-};
-
 class message_writer {
  public:
   // `terminal`: the stream shows on a terminal, where a progress line may need clearing.
-  message_writer(std::ostream& stream, bool terminal, message_hook before = {})
-      : m_stream(&stream), m_terminal(terminal), m_before(before) {}
+  message_writer(std::ostream& stream, bool terminal) : m_stream(&stream), m_terminal(terminal) {}
 
   // Writes the printf-style message, after the line-clearing sequence on a terminal, and
   // flushes. A message that cannot be formatted writes nothing but that sequence.
   void write(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
-  std::ostream& stream() const { return *m_stream; }
-  bool terminal() const { return m_terminal; }
-
  private:
   std::ostream* m_stream;
   bool m_terminal;
-  message_hook m_before;
 };
 
 }  // namespace nelo

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Mutation testing for nelo's product code.
 
-Finds small, plausible faults in app/, capture/, report/ and support/ (an operator swapped, a
-literal off by one, a `!` dropped, a returned boolean flipped, a call deleted), plants them one
-at a time, rebuilds incrementally and runs the test suite. A mutant the tests fail on is killed;
-one they pass with has survived and points at behaviour nothing checks.
+Finds small, plausible faults in app/, capture/, report/, packet/ and support/ (an operator
+swapped, a literal off by one, a `!` dropped, a returned boolean flipped, a call deleted), plants
+them one at a time, rebuilds incrementally and runs the test suite. A mutant the tests fail on
+is killed; one they pass with has survived and points at behaviour nothing checks.
 
     python3 tools/mutation.py --list
     python3 tools/mutation.py --sample 150 --seed 1 [--json results.json]
@@ -28,7 +28,7 @@ import time
 from dataclasses import asdict, dataclass
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PRODUCT_DIRS = ("app", "capture", "report", "support")
+PRODUCT_DIRS = ("app", "capture", "report", "packet", "support")
 
 # --- Finding sites ---------------------------------------------------------------------------
 

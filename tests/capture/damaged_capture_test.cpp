@@ -37,16 +37,26 @@ struct handed_record {
 };
 
 struct recording_ctx : packet_ctx {
-  std::ostringstream report;
+  filter_settings no_filters;
+  output_settings settings;
+  std::ostringstream report_text;
+  report_walk report_state;
   std::vector<handed_record> seen;
+
+  recording_ctx() {
+    filters = &no_filters;
+    output = &settings;
+    report = &report_state;
+    report_state.out = &report_text;
+  }
 };
 
 int recording_handler(const capture_record& record, packet_ctx* ctx) {
   auto* rec = static_cast<recording_ctx*>(ctx);
-  const size_t before = rec->report.str().size();
+  const size_t before = rec->report_text.str().size();
   handle_packet(record, ctx);
   rec->seen.push_back({record.frame_number, bytes(record.bytes, record.bytes + record.captured_len),
-                       rec->report.str().substr(before)});
+                       rec->report_text.str().substr(before)});
   return 0;
 }
 
@@ -57,13 +67,13 @@ struct walk_result {
 
 walk_result walk(const bytes& file, output_format format = output_format::hex) {
   recording_ctx ctx;
-  ctx.out = &ctx.report;
-  ctx.format = format;
-  ctx.dump_meta = ctx.dump_hdr = ctx.dump_payload = true;
+  ctx.settings.format = format;
+  ctx.settings.dump_meta = ctx.settings.dump_hdr = ctx.settings.dump_payload = true;
   reset_stop_requests();
-  testing::captured_walk_io out;
   const std::string path = testing::write_temp_file("damaged.pcap", file);
-  const bool ok = read_capture_file(path, recording_handler, &ctx, out.io) == capture_read::walked;
+  capture_reader reader;
+  const bool ok = reader.open_file(path) == capture_open::opened &&
+                  reader.walk(recording_handler, &ctx, nullptr).outcome == walk_outcome::walked;
   return {ok, std::move(ctx.seen)};
 }
 

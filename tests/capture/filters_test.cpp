@@ -69,23 +69,22 @@ struct built : testing::decoded_frame {
   }
 };
 
-bool passes(const frame_fields& s, const packet_ctx& ctx, uint64_t frame_number = 1) {
-  return packet_passes_filters(built(s, frame_number).packet, &ctx);
+bool passes(const frame_fields& s, const filter_settings& filters, uint64_t frame_number = 1) {
+  return packet_passes_filters(built(s, frame_number).packet, filters);
 }
 
-TEST(Filters, MinimumSizeAndFrameNumbersSelectFramesAndTheContextIsNeeded) {
-  packet_ctx ctx;
-  EXPECT_TRUE(passes({.ipv6 = true, .src = ip6(1), .dst = ip6(2)}, ctx));
-  EXPECT_FALSE(packet_passes_filters(built({}).packet, nullptr));
+TEST(Filters, MinimumSizeAndFrameNumbersSelectFrames) {
+  filter_settings filters;
+  EXPECT_TRUE(passes({.ipv6 = true, .src = ip6(1), .dst = ip6(2)}, filters));
   // 46 bytes captured, 150 on the wire: the wire length is what counts.
-  ctx.min_size = 150;
-  EXPECT_TRUE(passes({.uncaptured = 104}, ctx));
-  ctx.min_size = 151;
-  EXPECT_FALSE(passes({.uncaptured = 104}, ctx));
-  ctx.min_size = 0;
-  ctx.frames = {2, 5};
-  EXPECT_FALSE(passes({}, ctx, 1));
-  EXPECT_TRUE(passes({}, ctx, 2) && passes({}, ctx, 5));
+  filters.min_size = 150;
+  EXPECT_TRUE(passes({.uncaptured = 104}, filters));
+  filters.min_size = 151;
+  EXPECT_FALSE(passes({.uncaptured = 104}, filters));
+  filters.min_size = 0;
+  filters.frames = {2, 5};
+  EXPECT_FALSE(passes({}, filters, 1));
+  EXPECT_TRUE(passes({}, filters, 2) && passes({}, filters, 5));
 }
 
 TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
@@ -111,12 +110,12 @@ TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
       {"no time passes when there is no window", {}, record_time::absent, {}, {}, true},
   };
   for (const auto& r : rows) {
-    packet_ctx ctx;
-    ctx.start_time = r.start;
-    ctx.stop_time = r.stop;
+    filter_settings filters;
+    filters.start_time = r.start;
+    filters.stop_time = r.stop;
     const frame_fields s{
         .ticks = r.stamp.ticks, .sub_tick_ns = r.stamp.sub_tick_ns, .time = r.time};
-    EXPECT_EQ(passes(s, ctx), r.kept) << r.name;
+    EXPECT_EQ(passes(s, filters), r.kept) << r.name;
   }
 }
 
@@ -132,26 +131,26 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
     const address a = v6 ? ip6(1) : ip4(10, 0, 0, 1), b = v6 ? ip6(2) : ip4(10, 0, 0, 2),
                   c = v6 ? ip6(3) : ip4(192, 168, 7, 3);
     for (const auto& r : rows) {
-      packet_ctx ctx;
-      ctx.track_replies = r.track;
+      filter_settings filters;
+      filters.track_replies = r.track;
       if (v6) {
         // Each filter is a list: fe80::/64 and a/127 (which holds a but not b or c), and b.
         const uint64_t all = ~uint64_t{0};
-        if (r.src) ctx.src_ipv6 = {v6_item({0xfe, 0x80}, all, 0), v6_item(a, all, all << 1)};
-        if (r.dst) ctx.dst_ipv6 = {v6_item(b, all, all)};
+        if (r.src) filters.src_ipv6 = {v6_item({0xfe, 0x80}, all, 0), v6_item(a, all, all << 1)};
+        if (r.dst) filters.dst_ipv6 = {v6_item(b, all, all)};
       } else {
         // 172.16.0.0/12 and a; b/31, which holds b but not a or c.
-        if (r.src) ctx.src_ip = {v4_item(ip4(172, 16, 0, 0), 0xf0ff), v4_item(a, 0xffffffff)};
-        if (r.dst) ctx.dst_ip = {v4_item(b, 0xfeffffff)};
+        if (r.src) filters.src_ip = {v4_item(ip4(172, 16, 0, 0), 0xf0ff), v4_item(a, 0xffffffff)};
+        if (r.dst) filters.dst_ip = {v4_item(b, 0xfeffffff)};
       }
       std::string kept;
       for (const auto& [s, d] : {std::pair{a, b}, {b, a}, {a, c}, {c, b}}) {
-        kept += passes({.ipv6 = v6, .src = s, .dst = d}, ctx) ? '1' : '0';
+        kept += passes({.ipv6 = v6, .src = s, .dst = d}, filters) ? '1' : '0';
       }
       EXPECT_EQ(kept, r.kept) << (v6 ? "v6" : "v4") << r.src << r.dst << r.track;
       // A filter of one IP version drops every packet of the other.
       const frame_fields other = v6 ? frame_fields{} : frame_fields{true, ip6(1), ip6(2)};
-      EXPECT_FALSE(passes(other, ctx)) << (v6 ? "v6" : "v4") << r.src << r.dst << r.track;
+      EXPECT_FALSE(passes(other, filters)) << (v6 ? "v6" : "v4") << r.src << r.dst << r.track;
     }
   }
 }
@@ -159,16 +158,16 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
 TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
   const built b({.payload = {'x', 'y', 'z'}});
   decoded_packet p = b.packet;
-  packet_ctx ctx;
+  filter_settings filters;
   auto search = [&](std::string literal) {
-    ctx.pattern.runs = {pattern_run{literal, 0}};
-    ctx.pattern.total_len = literal.size();
-    return packet_passes_filters(p, &ctx);
+    filters.pattern.runs = {pattern_run{literal, 0}};
+    filters.pattern.total_len = literal.size();
+    return packet_passes_filters(p, filters);
   };
   EXPECT_TRUE(search("\x06\x07"));  // inside the Ethernet source address
   EXPECT_TRUE(search("yz"));
   EXPECT_FALSE(search("qq"));
-  p.incl_len -= 1;  // "z" is no longer captured
+  p.frame = p.frame.first(p.frame.size() - 1);  // "z" is no longer captured
   EXPECT_FALSE(search("yz"));
 }
 
@@ -193,12 +192,12 @@ TEST(Filters, IcmpChecksSelectByTypeCodeAndIdentifier) {
       {"all lists must match", {8}, {0}, {7}, 8, 0, 1, false},
   };
   for (const auto& r : rows) {
-    packet_ctx ctx;
-    ctx.icmp_types = r.types;
-    ctx.icmp_codes = r.codes;
-    ctx.icmp_ids = r.ids;
+    filter_settings filters;
+    filters.icmp_types = r.types;
+    filters.icmp_codes = r.codes;
+    filters.icmp_ids = r.ids;
     const built b({.type = r.type, .code = r.code, .id = r.id});
-    EXPECT_EQ(packet_passes_icmp_checks(b.packet, ctx), r.kept) << r.name;
+    EXPECT_EQ(packet_passes_icmp_checks(b.packet, filters), r.kept) << r.name;
   }
 }
 

@@ -69,14 +69,15 @@ void expect_positions(const position_case& c) {
       c.payload_len >= 0 ? c.payload_len : static_cast<int32_t>(c.frame.size()) - hdr_len;
   decoded_packet p;
   ASSERT_TRUE(decode_packet(record_of(c.frame, c.link_type, c.incl_len), p)) << c.name;
-  EXPECT_EQ(p.ipv6, c.ipv6) << c.name;
-  EXPECT_EQ(p.frame, c.frame.data()) << c.name;
-  EXPECT_EQ(p.network - p.frame, c.network_offset) << c.name;
-  EXPECT_EQ(p.icmp - p.frame, c.icmp_offset) << c.name;
-  EXPECT_EQ(p.hdr_len, hdr_len) << c.name;
-  EXPECT_EQ(p.payload_len, payload_len) << c.name;
+  EXPECT_EQ(p.ip.ipv6, c.ipv6) << c.name;
+  EXPECT_EQ(p.frame.data(), c.frame.data()) << c.name;
+  EXPECT_EQ(p.ip.bytes.data() - p.frame.data(), c.network_offset) << c.name;
+  EXPECT_EQ(p.icmp.data() - p.frame.data(), c.icmp_offset) << c.name;
+  EXPECT_EQ(p.headers.data(), p.frame.data()) << c.name;
+  EXPECT_EQ(static_cast<int32_t>(p.headers.size()), hdr_len) << c.name;
+  EXPECT_EQ(static_cast<int32_t>(p.payload.size()), payload_len) << c.name;
   if (payload_len > 0) {
-    EXPECT_EQ(p.payload - p.frame, hdr_len) << c.name;
+    EXPECT_EQ(p.payload.data() - p.frame.data(), hdr_len) << c.name;
   }
 }
 
@@ -119,9 +120,9 @@ TEST(DecodePacket, FindsTheIcmpHeaderAndPayloadOnEveryLinkLayerItReads) {
   decoded_packet p;
   const bytes two_tags = tagged(V4_ECHO, {{0x88a8, 0x2abc}, {0x8100, 0x0005}});
   ASSERT_TRUE(decode_packet(record_of(two_tags, LINKTYPE_ETHERNET), p));
-  ASSERT_EQ(p.vlan_count, 2);
-  EXPECT_EQ(p.vlan_ids[0], 0xabc);  // priority bits are not part of the id
-  EXPECT_EQ(p.vlan_ids[1], 5);
+  ASSERT_EQ(p.link.vlan_count, 2);
+  EXPECT_EQ(p.link.vlan_ids[0], 0xabc);  // priority bits are not part of the id
+  EXPECT_EQ(p.link.vlan_ids[1], 5);
 }
 
 // An IPv6 ICMPv6 frame with the given extension headers (type, body without its next-header
@@ -191,7 +192,10 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
     decoded_packet p;
     EXPECT_FALSE(decode_packet(record_of(c.frame, c.link_type, c.incl_len), p)) << c.name;
   }
-  packet_ctx ctx;
+  const filter_settings filters;
+  const output_settings output;
+  report_walk report;
+  packet_ctx ctx{&filters, &output, &report};
   EXPECT_EQ(handle_packet(record_of(V4_ECHO, 1), nullptr), 0);
   EXPECT_EQ(handle_packet(record_of(cases[0].frame, 1), &ctx), 0);
 }

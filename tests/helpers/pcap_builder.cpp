@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/driver.h"
+#include "app/file_walk.h"
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "support/run_control.h"
@@ -269,10 +270,19 @@ run_result run_shell(const std::string& command) {
 
 recorded_walk record_walk(const std::string& path) {
   recording_ctx ctx;
-  captured_walk_io out;
-  // A braced list is evaluated in order: the walk runs before its results are taken.
-  return {static_cast<int>(read_capture_file(path, record_only, &ctx, out.io)), std::move(ctx.seen),
-          out.announced.str(), out.written.str()};
+  recorded_walk r;
+  capture_reader reader;
+  if (reader.open_file(path) != capture_open::opened) return r;
+  walk_observer observer;
+  observer.on_link_type_skipped = [](void* user, uint32_t link_type) {
+    static_cast<recorded_walk*>(user)->skipped_link_types.push_back(link_type);
+  };
+  observer.user = &r;
+  const walk_result result = reader.walk(record_only, &ctx, &observer);
+  r.outcome = result.outcome;
+  r.seen = std::move(ctx.seen);
+  r.said = walk_end_text(path, result);
+  return r;
 }
 
 }  // namespace nelo::testing

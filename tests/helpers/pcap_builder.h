@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "capture/capture_walk.h"
-#include "report/packet.h"
-#include "support/error_writer.h"
+#include "capture/pcap_reader.h"
+#include "packet/decoded_packet.h"
 
 namespace nelo::testing {
 
@@ -28,22 +28,14 @@ struct seen_record {
   bool operator==(const seen_record&) const = default;
 };
 
-// What a walk with a handler that only records did and said.
+// What a walk with a handler that only records came to, and what the run would say of it.
 struct recorded_walk {
-  int result = 0;  // the capture_read value
+  walk_outcome outcome = walk_outcome::not_capture;
   std::vector<seen_record> seen;
-  std::string announced;
-  std::string err;
+  std::string said;                          // walk_end_text of the result
+  std::vector<uint32_t> skipped_link_types;  // as the observer was told of them
 };
 recorded_walk record_walk(const std::string& path);
-
-// What a capture walk announces and the messages it writes, gathered in strings.
-struct captured_walk_io {
-  std::ostringstream announced;
-  std::ostringstream written;
-  message_writer messages{written, false};
-  walk_io io{announced, messages};
-};
 
 struct record_parts {
   uint32_t ts_sec = 1600000000;

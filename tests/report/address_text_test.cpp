@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "report/packet.h"
+#include "packet/protocol_fields.h"
 
 namespace nelo {
 namespace {

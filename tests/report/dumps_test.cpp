@@ -23,22 +23,19 @@ struct test_packet {
   test_packet(const std::string& header, const std::string& payload)
       : bytes(header.begin(), header.end()) {
     bytes.insert(bytes.end(), payload.begin(), payload.end());
-    packet.frame = bytes.data();
-    packet.payload = bytes.data() + header.size();
-    packet.incl_len = static_cast<uint32_t>(bytes.size());
-    packet.hdr_len = static_cast<int32_t>(header.size());
-    packet.payload_len = static_cast<int32_t>(payload.size());
+    packet.frame = bytes;
+    packet.headers = packet.frame.first(header.size());
+    packet.payload = packet.frame.subspan(header.size());
   }
 };
 
 std::string dump(const test_packet& p, output_format format, bool hdr, bool payload) {
   std::ostringstream out;
-  packet_ctx ctx;
-  ctx.format = format;
-  ctx.dump_hdr = hdr;
-  ctx.dump_payload = payload;
-  ctx.out = &out;
-  dump_packet(p.packet, ctx);
+  output_settings settings;
+  settings.format = format;
+  settings.dump_hdr = hdr;
+  settings.dump_payload = payload;
+  dump_packet(p.packet, settings, out);
   return out.str();
 }
 

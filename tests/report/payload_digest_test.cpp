@@ -27,8 +27,7 @@ TEST(PayloadDigest, OnePassGivesTheDigestNoteAndEntropyOfTheSeparateFunctions) {
     for (int32_t len : {0, 1, 55, 56, 63, 64, 65, 255, 256, 257, 1000, 4099, 60000, 70000}) {
       SCOPED_TRACE(len);
       decoded_packet packet;
-      packet.payload = payload->data();
-      packet.payload_len = len;
+      packet.payload = byte_span(payload->data(), static_cast<size_t>(len));
       const payload_digest digest = digest_payload(packet, true);
       uint8_t md5[MD5_DIGEST_SIZE] = {};
       md5_buffer(payload->data(), static_cast<uint32_t>(len), md5);
