@@ -92,7 +92,7 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   }
   observer.user = &w;
   std::optional<payload_pipeline> pipeline;
-  if (settings.payload_threads >= 2 && payload_digest_wanted(*ctx.output)) {
+  if (settings.payload_threads >= 2 && digest_needed(*ctx.output) != digest_need::none) {
     pipeline.emplace(ctx, settings.payload_threads);
     if (pipeline->started()) w.pipeline = &*pipeline;
   }

@@ -121,9 +121,7 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (!packet_passes_filters(packet, *ctx->filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx->filters)) return 0;
   if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
-  const output_settings& output = *ctx->output;
-  const payload_digest digest =
-      payload_digest_wanted(output) ? digest_payload(packet, output.json) : payload_digest{};
+  const payload_digest digest = digest_payload(packet, digest_needed(*ctx->output));
   write_kept_packet(packet, digest, ctx);
   return 1;
 }

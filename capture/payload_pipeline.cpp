@@ -29,7 +29,7 @@ byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
 }  // namespace
 
 payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
-    : m_ctx(ctx), m_with_entropy(ctx.output->json) {
+    : m_ctx(ctx), m_need(digest_needed(*ctx.output)) {
   if (threads < 2) return;
   m_batches.resize(threads * BATCHES_PER_THREAD + 1);
   for (batch& b : m_batches) {
@@ -129,7 +129,7 @@ void payload_pipeline::hash_next() {
 void payload_pipeline::hash(batch& b) const {
   for (uint32_t i = 0; i < b.count; ++i) {
     held_packet& held = b.packets[i];
-    held.digest = digest_payload(held.packet, m_with_entropy);
+    held.digest = digest_payload(held.packet, m_need);
   }
 }
 

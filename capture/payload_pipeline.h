@@ -87,7 +87,7 @@ class payload_pipeline {
   void settle(bool write) EXCLUDES(m_mutex);
 
   packet_ctx& m_ctx;
-  const bool m_with_entropy;
+  const digest_need m_need;
   // The batches' bytes and packets belong to one thread at a time, as the sequence numbers
   // below hand them on: the reader fills and writes them, one worker (or the reader) hashes them.
   std::vector<batch> m_batches;
