@@ -4,12 +4,6 @@
 
 namespace nelo {
 
-digest_need digest_needed(const output_settings& settings) {
-  if (settings.json) return digest_need::entropy;
-  if (settings.dump_meta && settings.format != output_format::binary) return digest_need::md5;
-  return digest_need::none;
-}
-
 payload_digest digest_payload(const decoded_packet& packet, digest_need need) {
   payload_digest digest;
   if (need == digest_need::none || packet.payload.empty()) return digest;

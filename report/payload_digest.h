@@ -9,7 +9,6 @@
 
 #include "packet/decoded_packet.h"
 #include "report/md5.h"
-#include "report/output_settings.h"
 
 namespace nelo {
 
@@ -25,10 +24,6 @@ enum class digest_need : uint8_t {
   md5,      // the digest and the entropy note, as the report line shows them
   entropy,  // the entropy value as well, as JSON shows it
 };
-
-// What the report of a run shows: the entropy for JSON, the digest for report lines in a form
-// other than binary, nothing else.
-digest_need digest_needed(const output_settings& settings);
 
 // Computes as much of the digest of `packet`'s payload as `need` asks for; nothing for none.
 payload_digest digest_payload(const decoded_packet& packet, digest_need need);
