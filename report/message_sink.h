@@ -21,12 +21,13 @@ class message_sink {
   virtual digest_need need() const = 0;
   // The walk of the capture `name` begins; its messages follow.
   virtual void begin_capture(const std::string& /*name*/) {}
-  // Writes one kept message. `digest` holds at least what need() asked for. Neither flushes
-  // beyond what the form itself asks nor reports a failed stream: the caller checks it.
+  // Writes one kept message. `digest` holds at least what need() asked for. Flushes only where
+  // the form asks for it; a failed stream is left for the caller to see.
   virtual void write_message(const decoded_packet& packet, const payload_digest& digest) = 0;
   // The walk of the capture named last has ended; none of its messages is still to come.
   virtual void end_capture() {}
-  // Every capture this sink will see has ended.
+  // Every capture this sink will see has ended. Told to the driver's sinks once, before the
+  // report is flushed for the last time; a list worker's sinks are not told.
   virtual void end_run() {}
 };
 
