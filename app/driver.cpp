@@ -183,7 +183,7 @@ bool may_overwrite(const std::string& path, const std::string& program_path, con
   return false;
 }
 
-int process_list(const nelo_options& options, report_walk& report, const run_io& io,
+int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
                  const walk_io& walk, const walk_settings& settings, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
     walk.messages.write("prob accessing directory %s for read, aborting\n",
@@ -199,7 +199,7 @@ int process_list(const nelo_options& options, report_walk& report, const run_io&
   std::optional<list_workers> workers;
   if (options.threads > 1) {
     workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal, options.output.json,
-                                 report.flush_each_line, walk.ended_at, settings},
+                                 sinks.target().flush_each_line, walk.ended_at, settings},
                     options.threads);
     if (!workers->started()) workers.reset();
   }
@@ -212,7 +212,8 @@ int process_list(const nelo_options& options, report_walk& report, const run_io&
       workers->walk(name);
       continue;
     }
-    walk_capture(name, -1, report, walk, settings);
+    walk_capture(name, -1, sinks, walk, settings);
+    const report_target& report = sinks.target();
     if (!report.flush_each_line && !flush_outputs(*report.out, io.out)) {
       request_stop_for_write_failure();
     }
@@ -227,22 +228,22 @@ int process_list(const nelo_options& options, report_walk& report, const run_io&
   return 0;
 }
 
-int process_one(const nelo_options& options, report_walk& report, const run_io& io,
-                const walk_io& walk, const walk_settings& settings) {
+int process_one(const nelo_options& options, sink_set& sinks, const run_io& io, const walk_io& walk,
+                const walk_settings& settings) {
   const std::string& name = options.input_file;
   // A file that cannot be walked, or whose compressed data is damaged, is a failed run.
   auto status_of = [](capture_read read) {
     return read == capture_read::walked ? 0 : EXIT_REFUSED;
   };
-  if (name == STDIN_NAME) return status_of(walk_capture(name, io.in_fd, report, walk, settings));
+  if (name == STDIN_NAME) return status_of(walk_capture(name, io.in_fd, sinks, walk, settings));
   // A FIFO, or a pipe named as /dev/fd/N (`-ifile <(zcat x.gz)`), is read as it comes, as
   // standard input is.
   uni::fileio stream;
   if (stream.open_stream(name)) {
-    return status_of(walk_capture(name, stream.descriptor(), report, walk, settings));
+    return status_of(walk_capture(name, stream.descriptor(), sinks, walk, settings));
   }
   if (stop_signal() != 0) return EXIT_REFUSED;  // stopped while waiting for a FIFO's writer
-  return status_of(walk_capture(name, -1, report, walk, settings));
+  return status_of(walk_capture(name, -1, sinks, walk, settings));
 }
 
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
@@ -272,7 +273,7 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
-  report_walk report;
+  report_target report;
   report.out = &io.out;
   report.flush_each_line = io.out_line_flush;
   std::vector<char> file_buffer;  // outlives the stream that uses it
@@ -309,9 +310,11 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
                                    : options.input_file};
   const walk_io walk{announce, messages, progress.observer(), &ended_at};
   const walk_settings settings = make_walk_settings(options);
-  int status = list_mode ? process_list(options, report, io, walk, settings,
+  sink_set sinks(options.output, report);
+  int status = list_mode ? process_list(options, sinks, io, walk, settings,
                                         file_out.is_open() ? &file_out : nullptr)
-                         : process_one(options, report, io, walk, settings);
+                         : process_one(options, sinks, io, walk, settings);
+  sinks.end_run();
   progress.clear();
   bool written = flush_outputs(*report.out, io.out) && !write_failed();
   if (file_out.is_open()) {

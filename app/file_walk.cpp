@@ -6,8 +6,8 @@
 
 #include "capture/packet_handler.h"
 #include "capture/payload_pipeline.h"
-#include "report/json_report.h"
 #include "report/payload_digest.h"
+#include "report/sink_set.h"
 #include "support/fileio.h"
 
 namespace nelo {
@@ -92,8 +92,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   }
   observer.user = &w;
   std::optional<payload_pipeline> pipeline;
-  if (settings.payload_threads >= 2 && payload_digest_wanted(*ctx.output)) {
-    pipeline.emplace(ctx, settings.payload_threads);
+  if (settings.payload_threads >= 2 && ctx.sinks->need() != digest_need::none) {
+    pipeline.emplace(*ctx.sinks, settings.payload_threads);
     if (pipeline->started()) w.pipeline = &*pipeline;
   }
   ctx.pipeline = w.pipeline;
@@ -130,7 +130,7 @@ walk_settings make_walk_settings(const nelo_options& options) {
   return settings;
 }
 
-capture_read walk_capture(const std::string& name, int stream_fd, report_walk& report,
+capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sinks,
                           const walk_io& io, const walk_settings& settings) {
   const bool to_file = !settings.output_file.empty();
   // Reading the report file back into itself would grow it without end.
@@ -138,8 +138,6 @@ capture_read walk_capture(const std::string& name, int stream_fd, report_walk& r
     io.messages.write("%s is the output file, skipped\n", name.c_str());
     return capture_read::not_read;
   }
-  report.header_pending = true;
-  set_capture_name(report, name);
   // Every walk, read or refused, first says which capture it is about.
   if (io.ended_at != nullptr) *io.ended_at = {name, 0};
 
@@ -159,16 +157,16 @@ capture_read walk_capture(const std::string& name, int stream_fd, report_walk& r
     return capture_read::not_read;
   }
   io.announce << "Processing file: " << name << '\n';
-  if (settings.announce_in_report && report.out != nullptr) {
-    *report.out << "Processing file: " << name << '\n';
-  }
+  if (settings.announce_in_report) *sinks.target().out << "Processing file: " << name << '\n';
   capture_read read = capture_read::not_read;
   if (opened == capture_open::directory) {
     io.announce.flush();
     io.messages.write("%s is a directory, not a capture file\n", name.c_str());
   } else {
-    packet_ctx ctx{settings.selection, settings.output, &report, nullptr};
+    packet_ctx ctx{settings.selection, &sinks, nullptr};
+    sinks.begin_capture(name);
     read = walk_opened(reader, name, ctx, io, settings);
+    sinks.end_capture();
   }
   // A damaged compressed file has had its say; the list goes on.
   if (settings.list && read != capture_read::not_read && !to_file) io.announce << '\n';

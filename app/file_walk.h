@@ -15,6 +15,7 @@
 #include "capture/capture_walk.h"
 #include "capture/pcap_reader.h"
 #include "report/output_settings.h"
+#include "report/sink_set.h"
 #include "support/error_writer.h"
 
 namespace nelo {
@@ -60,9 +61,9 @@ enum class capture_read {
   damaged,   // the compressed data is damaged or cut short; the records before it were handed on
 };
 
-// Walks the capture `name` into `report`, reading the stream on `stream_fd` (left open) or, when
-// it is -1, opening the name. The capture's report starts with its own column header and, for
-// JSON, its own name.
+// Walks the capture `name` into `sinks`, reading the stream on `stream_fd` (left open) or, when
+// it is -1, opening the name. The sinks are told where a capture whose records are walked
+// begins and ends, so its report starts with its own column header and, for JSON, its own name.
 //  - A listed name that is the -ofile report (same device and inode) is not read: "<name> is
 //    the output file, skipped".
 //  - A capture that cannot be opened says "prob opening <name> for read" on io.announce when
@@ -74,7 +75,7 @@ enum class capture_read {
 //    of the frames before, as does the first frame of each link type nelo does not decode.
 //  - After a listed capture that was read, a report on standard output gets an empty line.
 // With settings.payload_threads of 2 or more, the payload work is shared with other threads.
-capture_read walk_capture(const std::string& name, int stream_fd, report_walk& report,
+capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sinks,
                           const walk_io& io, const walk_settings& settings);
 
 // The line that tells how the walk of `name` ended early, or "" when there is nothing to say (it

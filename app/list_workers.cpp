@@ -17,18 +17,20 @@ constexpr size_t HOLD_LIMIT = 4u << 20;
 }  // namespace
 
 struct list_workers::worker {
-  worker(bool flush_each_line, output_turns& turns) : output(turns, HOLD_LIMIT) {
-    report.flush_each_line = flush_each_line;
-  }
-  report_walk report;
+  worker(const list_outputs& outputs, output_turns& turns)
+      : output(turns, HOLD_LIMIT),
+        sinks(*outputs.settings.output,
+              {&output.stream(outputs.file != nullptr ? output_dest::file : output_dest::out),
+               outputs.flush_each_line}) {}
   ordered_output output;
+  sink_set sinks;  // writes into `output`, so it is made after it
   walk_position ended_at;
 };
 
 list_workers::list_workers(const list_outputs& outputs, uint32_t count) : m_outputs(outputs) {
   const stop_signals_blocked blocked;  // the workers inherit the mask
   for (uint32_t i = 0; i < count; ++i) {
-    m_workers.push_back(std::make_unique<worker>(outputs.flush_each_line, m_turns));
+    m_workers.push_back(std::make_unique<worker>(outputs, m_turns));
     try {
       m_threads.emplace_back(&list_workers::run, this, std::ref(*m_workers.back()));
     } catch (const std::system_error&) {
@@ -80,22 +82,19 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   // A capture taken after a stop was asked for is one the walk without workers never starts.
   const bool walked = !stop_requested();
   if (walked) {
-    w.report.out =
-        &w.output.stream(m_outputs.file != nullptr ? output_dest::file : output_dest::out);
     std::ostream& announce =
         w.output.stream(m_outputs.announce_to_err ? output_dest::err : output_dest::out);
     const message_writer messages(w.output.stream(output_dest::err), m_outputs.err_terminal);
     // A skipped output file leaves the position empty: it was not walked.
     w.ended_at = {};
-    walk_capture(name, -1, w.report, {announce, messages, nullptr, &w.ended_at},
-                 m_outputs.settings);
+    walk_capture(name, -1, w.sinks, {announce, messages, nullptr, &w.ended_at}, m_outputs.settings);
   }
   w.output.finish();
   // Only the job whose turn it is gets here, one after another.
   if (walked && !w.ended_at.capture.empty() && m_outputs.written_last != nullptr) {
     *m_outputs.written_last = w.ended_at;
   }
-  if (!w.report.flush_each_line) {
+  if (!m_outputs.flush_each_line) {
     report_real.flush();
     m_outputs.out.flush();
     if (report_real.fail() || m_outputs.out.fail()) request_stop_for_write_failure();

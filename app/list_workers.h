@@ -1,9 +1,12 @@
 // Walking the captures of a list on several threads. Each worker walks one capture at a time
-// with its own report state (the run's settings are shared, read only), into an `ordered_output`
+// with its own sinks (the run's settings are shared, read only), into an `ordered_output`
 // that holds the capture's announcements, report and messages until every capture named before it
 // has been written. So standard output, the report file and standard error get exactly what a walk
 // of one capture after another writes, in the same order, and at most one capture per worker is in
 // flight.
+// A worker's sinks are told where each capture they walk begins and ends; the end of the run is
+// told to the driver's own sinks only, so a sink that writes something for the whole run has yet
+// to gather what the workers' sinks saw.
 #ifndef NELO_APP_LIST_WORKERS_H_
 #define NELO_APP_LIST_WORKERS_H_
 

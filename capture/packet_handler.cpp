@@ -5,10 +5,8 @@
 #include "capture/filters.h"
 #include "capture/link_layer.h"
 #include "capture/payload_pipeline.h"
-#include "report/dumps.h"
-#include "report/json_report.h"
-#include "report/packet_report.h"
-#include "support/run_control.h"
+#include "report/payload_digest.h"
+#include "report/sink_set.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -121,25 +119,9 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (!packet_passes_filters(packet, *ctx->filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx->filters)) return 0;
   if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
-  const output_settings& output = *ctx->output;
-  const payload_digest digest =
-      payload_digest_wanted(output) ? digest_payload(packet, output.json) : payload_digest{};
-  write_kept_packet(packet, digest, ctx);
+  sink_set& sinks = *ctx->sinks;
+  sinks.write_message(packet, digest_payload(packet, sinks.need()));
   return 1;
-}
-
-void write_kept_packet(const decoded_packet& packet, const payload_digest& digest,
-                       packet_ctx* ctx) {
-  const output_settings& output = *ctx->output;
-  report_walk& report = *ctx->report;
-  if (report.out == nullptr) return;
-  if (output.json) {
-    write_json_record(packet, digest, output, report);
-  } else {
-    write_packet_report(packet, digest, output, report);
-    dump_packet(packet, output, *report.out);
-  }
-  if (report.out->fail()) request_stop_for_write_failure();
 }
 
 }  // namespace nelo

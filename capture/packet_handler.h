@@ -1,5 +1,5 @@
 // Decoding one capture record into an ICMP or ICMPv6 packet, and the per-packet pipeline that
-// follows: filters, report line, dumps. The link layer is stripped by capture/link_layer; from
+// follows: filters, then the walk's sinks. The link layer is stripped by capture/link_layer; from
 // the network header on, every frame is decoded alike. Everything that is not ICMP over IPv4 or
 // ICMPv6 over IPv6 (other protocols, later IPv4 fragments, frames too short to hold the fields
 // we read) is dropped without a trace. Works in place on the reader's buffer; keeps no state
@@ -12,20 +12,18 @@
 #include "capture/filters.h"
 #include "packet/capture_record.h"
 #include "packet/decoded_packet.h"
-#include "report/output_settings.h"
-#include "report/payload_digest.h"
 
 namespace nelo {
 
 class payload_pipeline;
+class sink_set;
 
-// What the packet stages read while one capture is walked: the run's settings, fixed for the run
-// and shared by every walk and worker, and the walk's own report and payload pipeline. Every
-// pointer but `pipeline` must be set.
+// What the packet stages read while one capture is walked: the run's filter settings, fixed for
+// the run and shared by every walk and worker, and the walker's own sinks and payload pipeline.
+// Every pointer but `pipeline` must be set.
 struct packet_ctx {
   const filter_settings* filters = nullptr;
-  const output_settings* output = nullptr;
-  report_walk* report = nullptr;
+  sink_set* sinks = nullptr;
   // Payload work on other threads for this walk, or null: the handler does it itself.
   payload_pipeline* pipeline = nullptr;
 };
@@ -40,14 +38,10 @@ inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;
 // limit and the ICMP identifier: no later stage ever reads past the captured bytes.
 bool decode_packet(const capture_record& record, decoded_packet& packet);
 
-// The packet handler given to the reader: decode, filter, then report and dump, or hand the
-// packet to the context's pipeline. Returns 1 when the packet was kept, 0 when it was dropped
-// or the context was missing.
+// The packet handler given to the reader: decode, filter, then do the payload work the sinks
+// need and hand the packet to them, or hand it to the context's pipeline. Returns 1 when the
+// packet was kept, 0 when it was dropped or the context was missing.
 int handle_packet(const capture_record& record, packet_ctx* ctx);
-
-// Writes a kept packet with its payload work done: the JSON object, or the report line and the
-// dumps. Asks the walk to stop when the report stream has failed.
-void write_kept_packet(const decoded_packet& packet, const payload_digest& digest, packet_ctx* ctx);
 
 }  // namespace nelo
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <system_error>
 
-#include "capture/packet_handler.h"
+#include "report/sink_set.h"
 #include "support/run_control.h"
 
 namespace nelo {
@@ -28,8 +28,8 @@ byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
 
 }  // namespace
 
-payload_pipeline::payload_pipeline(packet_ctx& ctx, uint32_t threads)
-    : m_ctx(ctx), m_with_entropy(ctx.output->json) {
+payload_pipeline::payload_pipeline(sink_set& sinks, uint32_t threads)
+    : m_sinks(sinks), m_need(sinks.need()) {
   if (threads < 2) return;
   m_batches.resize(threads * BATCHES_PER_THREAD + 1);
   for (batch& b : m_batches) {
@@ -129,7 +129,7 @@ void payload_pipeline::hash_next() {
 void payload_pipeline::hash(batch& b) const {
   for (uint32_t i = 0; i < b.count; ++i) {
     held_packet& held = b.packets[i];
-    held.digest = digest_payload(held.packet, m_with_entropy);
+    held.digest = digest_payload(held.packet, m_need);
   }
 }
 
@@ -174,7 +174,7 @@ void payload_pipeline::write_head(bool write) {
   if (write) {
     for (uint32_t i = 0; i < head.count; ++i) {
       const held_packet& held = head.packets[i];
-      write_kept_packet(held.packet, held.digest, &m_ctx);
+      m_sinks.write_message(held.packet, held.digest);
     }
   }
   head.used = 0;

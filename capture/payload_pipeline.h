@@ -24,7 +24,7 @@
 
 namespace nelo {
 
-struct packet_ctx;
+class sink_set;
 
 // The smallest payload that starts handing packets on while nothing is pending: from 56 bytes
 // MD5 takes two blocks, and hashing costs more than copying the packet and handing it over
@@ -37,9 +37,9 @@ inline constexpr uint32_t PIPELINE_BATCH_PACKETS = 512;
 class payload_pipeline {
  public:
   // Up to `threads` threads do payload work: `threads - 1` workers, and the reader while it
-  // waits for a batch. `ctx` is the walk's context, which must outlive the pipeline. Stop signals
-  // are blocked in the workers.
-  payload_pipeline(packet_ctx& ctx, uint32_t threads);
+  // waits for a batch. The reader writes the packets to `sinks`, which must outlive the pipeline
+  // and need some payload work. Stop signals are blocked in the workers.
+  payload_pipeline(sink_set& sinks, uint32_t threads);
   payload_pipeline(const payload_pipeline&) = delete;
   payload_pipeline& operator=(const payload_pipeline&) = delete;
   // Drops whatever is still pending; call `finish` first to write it.
@@ -86,8 +86,8 @@ class payload_pipeline {
   void write_head(bool write) EXCLUDES(m_mutex);
   void settle(bool write) EXCLUDES(m_mutex);
 
-  packet_ctx& m_ctx;
-  const bool m_with_entropy;
+  sink_set& m_sinks;
+  const digest_need m_need;
   // The batches' bytes and packets belong to one thread at a time, as the sequence numbers
   // below hand them on: the reader fills and writes them, one worker (or the reader) hashes them.
   std::vector<batch> m_batches;

@@ -20,6 +20,7 @@
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "fuzz/fuzz_input.h"
+#include "report/sink_set.h"
 #include "support/ko_time.h"
 #include "support/run_control.h"
 #include "support/wire.h"
@@ -71,7 +72,7 @@ void add_ipv6_address(std::string_view bytes, std::vector<nelo::ipv6_prefix>& it
 }
 
 void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::output_settings& output,
-                     nelo::report_walk& report) {
+                     nelo::report_target& report) {
   const uint8_t filters_a = in.u8();
   const uint8_t filters_b = in.u8();
   const uint8_t forms = in.u8();
@@ -194,9 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   nelo::filter_settings filters;
   nelo::output_settings output;
-  nelo::report_walk report;
+  nelo::report_target report;
   choose_settings(config, filters, output, report);
-  nelo::packet_ctx ctx{&filters, &output, &report};
   nelo::fuzz::discard_buf discard;
   // Now and then the report stream fails part-way, which must end the walk cleanly.
   const uint16_t fail_after = config.u16();
@@ -204,6 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostream out((fail_after & 0x8000) != 0 ? static_cast<std::streambuf*>(&failing)
                                               : static_cast<std::streambuf*>(&discard));
   report.out = &out;
+  nelo::sink_set sinks(output, report);
+  nelo::packet_ctx ctx{&filters, &sinks};
 
   const std::vector<uint8_t> bytes = wrapped_file(config, file_bytes, file_size);
   nelo::fuzz::memory_file file(bytes.data(), bytes.size());

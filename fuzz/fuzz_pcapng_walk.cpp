@@ -10,6 +10,7 @@
 #include "capture/pcap_reader.h"
 #include "capture/pcapng_file.h"
 #include "fuzz/fuzz_input.h"
+#include "report/sink_set.h"
 #include "support/run_control.h"
 
 namespace {
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   nelo::fuzz::discard_buf discard;
   std::ostream out(&discard);
-  nelo::report_walk report;
+  nelo::report_target report;
   report.out = &out;
   nelo::output_settings output;
   output.dump_meta = true;
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A time window so that stamps and their conversions are compared, not only computed.
   filters.start_time = {1, 0};
   filters.stop_time = {~uint64_t{0} >> 1, 0};
-  nelo::packet_ctx ctx{&filters, &output, &report};
+  nelo::sink_set sinks(output, report);
+  nelo::packet_ctx ctx{&filters, &sinks};
 
   nelo::fuzz::memory_file memory(file.data(), file.size());
   if (!memory.ok()) return 0;

@@ -107,4 +107,8 @@ void dump_packet(const decoded_packet& packet, const output_settings& settings, 
   }
 }
 
+void dump_sink::write_message(const decoded_packet& packet, const payload_digest& /*digest*/) {
+  dump_packet(packet, m_settings, m_out);
+}
+
 }  // namespace nelo

@@ -1,12 +1,13 @@
 // The dump step of a kept packet: its header bytes, its ICMP payload or both, written to the
 // report stream as a hex view, ASCII text, raw bytes or the strings found in them, as the output
-// settings ask. Reads the packet's bytes in place; owns nothing beyond one call.
+// settings ask. Reads the packet's bytes in place; keeps nothing between messages.
 #ifndef NELO_REPORT_DUMPS_H_
 #define NELO_REPORT_DUMPS_H_
 
 #include <ostream>
 
 #include "packet/decoded_packet.h"
+#include "report/message_sink.h"
 #include "report/output_settings.h"
 
 namespace nelo {
@@ -22,6 +23,22 @@ namespace nelo {
 //    one a line, then an empty line; nothing for an empty region.
 // Does not flush.
 void dump_packet(const decoded_packet& packet, const output_settings& settings, std::ostream& out);
+
+// The run shows dumps with dump_hdr or dump_payload, and not with JSON; after a message's report
+// line when there is one.
+class dump_sink final : public message_sink {
+ public:
+  // `settings` and `out` must outlive the sink.
+  dump_sink(const output_settings& settings, std::ostream& out)
+      : m_settings(settings), m_out(out) {}
+
+  digest_need need() const override { return digest_need::none; }
+  void write_message(const decoded_packet& packet, const payload_digest& digest) override;
+
+ private:
+  const output_settings& m_settings;
+  std::ostream& m_out;
+};
 
 }  // namespace nelo
 

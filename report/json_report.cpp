@@ -306,16 +306,13 @@ void write_json_escaped(std::ostream& out, std::string_view text) {
   line.flush();
 }
 
-void set_capture_name(report_walk& report, const std::string& name) {
-  report.capture_name = name;
+void json_sink::begin_capture(const std::string& name) {
   std::ostringstream escaped;
   write_json_escaped(escaped, name);
-  report.capture_name_json = escaped.str();
+  m_capture_name = escaped.str();
 }
 
-bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
-                       const output_settings& settings, const report_walk& report) {
-  if (report.out == nullptr) return false;
+void json_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
   const uint8_t* network = packet.ip.bytes.data();
@@ -324,9 +321,9 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
   const size_t payload_len = packet.payload.size();
 
-  json_line line(*report.out);
+  json_line line(m_out);
   line.raw("{\"file\":\"");
-  line.raw(report.capture_name_json);
+  line.raw(m_capture_name);
   char* p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, "\",\"frame\":");
   p = put_number(p, record.frame_number);
@@ -383,19 +380,18 @@ bool write_json_record(const decoded_packet& packet, const payload_digest& diges
   line.commit(p);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
-  const bool hex_form = settings.format == output_format::hex;
-  if (hex_form && settings.dump_hdr) {
+  const bool hex_form = m_settings.format == output_format::hex;
+  if (hex_form && m_settings.dump_hdr) {
     line.raw(",\"header_hex\":");
     line.hex(packet.headers.data(), packet.headers.size());
   }
-  if (hex_form && settings.dump_payload) {
+  if (hex_form && m_settings.dump_payload) {
     line.raw(",\"payload_hex\":");
     line.hex(packet.payload.data(), payload_len);
   }
-  if (settings.format == output_format::strings) put_strings(line, packet, settings);
+  if (m_settings.format == output_format::strings) put_strings(line, packet, m_settings);
   line.put('}');
   line.finish();
-  return true;
 }
 
 }  // namespace nelo

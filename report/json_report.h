@@ -8,11 +8,12 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "packet/decoded_packet.h"
+#include "report/message_sink.h"
 #include "report/output_settings.h"
-#include "report/payload_digest.h"
 
 namespace nelo {
 
@@ -20,18 +21,29 @@ namespace nelo {
 // escaped, and every byte that is not part of well-formed UTF-8 replaced by U+FFFD.
 void write_json_escaped(std::ostream& out, std::string_view text);
 
-// Sets the capture name the records name, as it stands and escaped once for JSON.
-void set_capture_name(report_walk& report, const std::string& name);
+// The run shows JSON with -json, and nothing else.
+class json_sink final : public message_sink {
+ public:
+  // `settings` and `out` must outlive the sink.
+  json_sink(const output_settings& settings, std::ostream& out)
+      : m_settings(settings), m_out(out) {}
 
-// Writes the object of `packet` and a newline to `report.out`. Keys, in order: file, frame,
-// time (RFC 3339 UTC with nine fraction digits, or null), proto, src, dst, ttl,
-// wire_len, payload_len, payload_md5, type, code, id and seq (for the messages whose report line
-// shows an identifier), message, entropy, entropy_high, vlan (only for tagged frames),
-// link_type, quoted (for error messages whose quoted IP header was captured), header_hex and
-// payload_hex (with dump_hdr and dump_payload), strings (with the strings form). Returns false
-// and writes nothing when the stream is null.
-bool write_json_record(const decoded_packet& packet, const payload_digest& digest,
-                       const output_settings& settings, const report_walk& report);
+  digest_need need() const override { return digest_need::entropy; }
+  // The capture's records name it; the name is escaped for JSON here, once.
+  void begin_capture(const std::string& name) override;
+  // Writes the object of `packet` and a newline. Keys, in order: file, frame, time (RFC 3339
+  // UTC with nine fraction digits, or null), proto, src, dst, ttl, wire_len, payload_len,
+  // payload_md5, type, code, id and seq (for the messages whose report line shows an
+  // identifier), message, entropy, entropy_high, vlan (only for tagged frames), link_type,
+  // quoted (for error messages whose quoted IP header was captured), header_hex and payload_hex
+  // (with dump_hdr and dump_payload), strings (with the strings form).
+  void write_message(const decoded_packet& packet, const payload_digest& digest) override;
+
+ private:
+  const output_settings& m_settings;
+  std::ostream& m_out;
+  std::string m_capture_name;  // escaped for a JSON string
+};
 
 }  // namespace nelo
 

@@ -1,12 +1,11 @@
-// What the report of a run looks like, fixed for the whole run, and what the report of one walk
-// writes into and remembers while the walk runs. The settings are built once from the command
-// line and read by const reference; each walk (and each worker) has a `report_walk` of its own.
+// What the report of a run looks like, fixed for the whole run, and where it goes. The settings
+// are built once from the command line and read by const reference; what a walk remembers while
+// it runs belongs to its sinks (report/sink_set.h).
 #ifndef NELO_REPORT_OUTPUT_SETTINGS_H_
 #define NELO_REPORT_OUTPUT_SETTINGS_H_
 
 #include <cstdint>
 #include <ostream>
-#include <string>
 
 namespace nelo {
 
@@ -21,15 +20,13 @@ struct output_settings {
   bool json = false;
 };
 
-// The report of one walk: its stream, the column header still to come and the capture's name.
-struct report_walk {
+// Where the report of a walker goes: standard output, the -ofile file, or a list worker's
+// stream that keeps the captures in order.
+struct report_target {
   std::ostream* out = nullptr;
   // Flush the report after every line. Cleared when nobody can be reading the lines as they
   // come (a regular file, /dev/null); the stream is then flushed per input file.
   bool flush_each_line = true;
-  bool header_pending = true;
-  std::string capture_name;
-  std::string capture_name_json;  // the name escaped for a JSON string, made once per capture
 };
 
 }  // namespace nelo

@@ -82,15 +82,15 @@ void write_header(std::ostream& out) {
 
 }  // namespace
 
-bool write_packet_report(const decoded_packet& packet, const payload_digest& digest,
-                         const output_settings& settings, report_walk& report) {
-  if (report.out == nullptr || !settings.dump_meta || settings.format == output_format::binary) {
-    return false;
-  }
-  std::ostream& out = *report.out;
-  if (report.header_pending) {
+void report_line_sink::begin_capture(const std::string& /*name*/) {
+  m_header_pending = true;
+}
+
+void report_line_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
+  std::ostream& out = *m_target.out;
+  if (m_header_pending) {
     write_header(out);
-    report.header_pending = false;
+    m_header_pending = false;
   }
 
   const capture_record& record = *packet.record;
@@ -153,8 +153,7 @@ bool write_packet_report(const decoded_packet& packet, const payload_digest& dig
   *p++ = '\n';
 
   out.write(line, p - line);
-  if (report.flush_each_line) out.flush();
-  return true;
+  if (m_target.flush_each_line) out.flush();
 }
 
 }  // namespace nelo

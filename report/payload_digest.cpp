@@ -4,13 +4,10 @@
 
 namespace nelo {
 
-bool payload_digest_wanted(const output_settings& settings) {
-  return settings.json || (settings.dump_meta && settings.format != output_format::binary);
-}
-
-payload_digest digest_payload(const decoded_packet& packet, bool with_entropy) {
+payload_digest digest_payload(const decoded_packet& packet, digest_need need) {
   payload_digest digest;
-  if (packet.payload.empty()) return digest;
+  if (need == digest_need::none || packet.payload.empty()) return digest;
+  const bool with_entropy = need == digest_need::entropy;
   const uint8_t* data = packet.payload.data();
   // Payloads come from captured lengths of at most MAX_RECORD_LENGTH, so both narrowings are exact.
   const auto len = static_cast<uint32_t>(packet.payload.size());

@@ -9,7 +9,6 @@
 
 #include "packet/decoded_packet.h"
 #include "report/md5.h"
-#include "report/output_settings.h"
 
 namespace nelo {
 
@@ -19,12 +18,15 @@ struct payload_digest {
   bool random = false;                // "payload has entropy high"
 };
 
-// True when the run shows what `digest_payload` computes: a JSON report, or report lines in a
-// form other than binary. A dumps-only run does no payload work at all.
-bool payload_digest_wanted(const output_settings& settings);
+// How much of the payload work an output shows; each need includes the one before.
+enum class digest_need : uint8_t {
+  none,     // nothing: a dumps-only run does no payload work at all
+  md5,      // the digest and the entropy note, as the report line shows them
+  entropy,  // the entropy value as well, as JSON shows it
+};
 
-// Computes the digest of `packet`'s payload; the entropy only when `with_entropy` is set.
-payload_digest digest_payload(const decoded_packet& packet, bool with_entropy);
+// Computes as much of the digest of `packet`'s payload as `need` asks for; nothing for none.
+payload_digest digest_payload(const decoded_packet& packet, digest_need need);
 
 }  // namespace nelo
 

@@ -15,6 +15,7 @@
 #include "capture/pcap_file.h"
 #include "capture/pcap_reader.h"
 #include "helpers/pcap_builder.h"
+#include "report/sink_set.h"
 #include "support/run_control.h"
 #include "support/wire.h"
 
@@ -36,18 +37,24 @@ struct handed_record {
   std::string report;  // what the pipeline wrote for this record
 };
 
+output_settings every_dump(output_format format) {
+  output_settings settings;
+  settings.format = format;
+  settings.dump_meta = settings.dump_hdr = settings.dump_payload = true;
+  return settings;
+}
+
 struct recording_ctx : packet_ctx {
   filter_settings no_filters;
   output_settings settings;
   std::ostringstream report_text;
-  report_walk report_state;
+  sink_set report_sinks;
   std::vector<handed_record> seen;
 
-  recording_ctx() {
+  explicit recording_ctx(output_format format)
+      : settings(every_dump(format)), report_sinks(settings, {&report_text}) {
     filters = &no_filters;
-    output = &settings;
-    report = &report_state;
-    report_state.out = &report_text;
+    sinks = &report_sinks;
   }
 };
 
@@ -66,9 +73,7 @@ struct walk_result {
 };
 
 walk_result walk(const bytes& file, output_format format = output_format::hex) {
-  recording_ctx ctx;
-  ctx.settings.format = format;
-  ctx.settings.dump_meta = ctx.settings.dump_hdr = ctx.settings.dump_payload = true;
+  recording_ctx ctx(format);
   reset_stop_requests();
   const std::string path = testing::write_temp_file("damaged.pcap", file);
   capture_reader reader;

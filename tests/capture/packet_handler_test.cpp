@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "capture/link_layer.h"
 #include "helpers/pcap_builder.h"
+#include "report/sink_set.h"
 
 namespace nelo {
 namespace {
@@ -194,8 +197,9 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
   }
   const filter_settings filters;
   const output_settings output;
-  report_walk report;
-  packet_ctx ctx{&filters, &output, &report};
+  std::ostringstream out;
+  sink_set sinks(output, {&out});
+  packet_ctx ctx{&filters, &sinks};
   EXPECT_EQ(handle_packet(record_of(V4_ECHO, 1), nullptr), 0);
   EXPECT_EQ(handle_packet(record_of(cases[0].frame, 1), &ctx), 0);
 }

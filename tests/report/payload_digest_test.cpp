@@ -28,7 +28,7 @@ TEST(PayloadDigest, OnePassGivesTheDigestNoteAndEntropyOfTheSeparateFunctions) {
       SCOPED_TRACE(len);
       decoded_packet packet;
       packet.payload = byte_span(payload->data(), static_cast<size_t>(len));
-      const payload_digest digest = digest_payload(packet, true);
+      const payload_digest digest = digest_payload(packet, digest_need::entropy);
       uint8_t md5[MD5_DIGEST_SIZE] = {};
       md5_buffer(payload->data(), static_cast<uint32_t>(len), md5);
       EXPECT_EQ(std::memcmp(digest.md5, md5, sizeof md5), 0);

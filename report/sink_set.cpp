@@ -1,0 +1,46 @@
+#include "report/sink_set.h"
+
+#include <algorithm>
+
+#include "report/dumps.h"
+#include "report/json_report.h"
+#include "report/packet_report.h"
+#include "support/run_control.h"
+
+namespace nelo {
+
+sink_set::sink_set(const output_settings& settings, const report_target& target)
+    : m_target(target) {
+  std::ostream& out = *target.out;
+  if (settings.json) {
+    m_sinks.push_back(std::make_unique<json_sink>(settings, out));
+  } else {
+    // Raw bytes have no room for a line of text between them.
+    if (settings.dump_meta && settings.format != output_format::binary) {
+      m_sinks.push_back(std::make_unique<report_line_sink>(target));
+    }
+    if (settings.dump_hdr || settings.dump_payload) {
+      m_sinks.push_back(std::make_unique<dump_sink>(settings, out));
+    }
+  }
+  for (const auto& sink : m_sinks) m_need = std::max(m_need, sink->need());
+}
+
+void sink_set::begin_capture(const std::string& name) {
+  for (const auto& sink : m_sinks) sink->begin_capture(name);
+}
+
+void sink_set::write_message(const decoded_packet& packet, const payload_digest& digest) {
+  for (const auto& sink : m_sinks) sink->write_message(packet, digest);
+  if (m_target.out->fail()) request_stop_for_write_failure();
+}
+
+void sink_set::end_capture() {
+  for (const auto& sink : m_sinks) sink->end_capture();
+}
+
+void sink_set::end_run() {
+  for (const auto& sink : m_sinks) sink->end_run();
+}
+
+}  // namespace nelo
