@@ -81,41 +81,61 @@ uint32_t ipv6_icmp_offset(const uint8_t* frame, uint32_t ip, uint32_t incl_len) 
 
 }  // namespace
 
-bool decode_packet(const capture_record& record, decoded_packet& packet) {
+namespace {
+
+// Where the ICMP header of a frame lies. Every record is located, and most are dropped here, so
+// it stays a few plain fields: the decoded packet is only built for a frame that holds one.
+struct icmp_location {
   link_header link;
-  if (!strip_link_header(record, link)) return false;
+  uint32_t icmp_offset = NO_ICMP;
+  bool ipv6 = false;
+};
+
+bool locate_icmp(const capture_record& record, icmp_location& at) {
+  if (!strip_link_header(record, at.link)) return false;
   const uint8_t* frame = record.bytes;
   const uint32_t incl_len = record.captured_len;
-  const uint32_t ip = link.network_offset;
-
-  uint32_t icmp_offset = NO_ICMP;
-  if (link.ether_type == ETHERTYPE_IPV4) {
-    icmp_offset = ipv4_icmp_offset(frame, ip, incl_len);
-    packet.ip.ipv6 = false;
-  } else if (link.ether_type == ETHERTYPE_IPV6) {
-    icmp_offset = ipv6_icmp_offset(frame, ip, incl_len);
-    packet.ip.ipv6 = true;
+  const uint32_t ip = at.link.network_offset;
+  if (at.link.ether_type == ETHERTYPE_IPV4) {
+    at.icmp_offset = ipv4_icmp_offset(frame, ip, incl_len);
+  } else if (at.link.ether_type == ETHERTYPE_IPV6) {
+    at.icmp_offset = ipv6_icmp_offset(frame, ip, incl_len);
+    at.ipv6 = true;
   }
-  if (icmp_offset == NO_ICMP || incl_len < icmp_offset + ICMP_ID_END) return false;
-  const uint32_t header_len = icmp_offset + ICMP_HEADER_SIZE;
+  return at.icmp_offset != NO_ICMP && incl_len >= at.icmp_offset + ICMP_ID_END;
+}
 
-  const uint32_t header_end = std::min(header_len, incl_len);
+void fill_packet(const capture_record& record, const icmp_location& at, decoded_packet& packet) {
+  const uint32_t incl_len = record.captured_len;
+  const uint32_t header_end =
+      std::min(at.icmp_offset + static_cast<uint32_t>(ICMP_HEADER_SIZE), incl_len);
   packet.record = &record;
-  packet.frame = byte_span(frame, incl_len);
-  packet.ip.bytes = packet.frame.subspan(ip);
-  packet.icmp = packet.frame.subspan(icmp_offset, header_end - icmp_offset);
+  packet.frame = byte_span(record.bytes, incl_len);
+  packet.ip.bytes = packet.frame.subspan(at.link.network_offset);
+  packet.ip.ipv6 = at.ipv6;
+  packet.icmp = packet.frame.subspan(at.icmp_offset, header_end - at.icmp_offset);
   packet.headers = packet.frame.first(header_end);
   // A frame cut inside the ICMP header has no payload.
   packet.payload = packet.frame.subspan(header_end);
-  packet.link.vlan_count = link.vlan_count;
-  std::copy(link.vlan_ids, link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
+  packet.link.vlan_count = at.link.vlan_count;
+  std::copy(at.link.vlan_ids, at.link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
+}
+
+}  // namespace
+
+bool decode_packet(const capture_record& record, decoded_packet& packet) {
+  icmp_location at;
+  if (!locate_icmp(record, at)) return false;
+  fill_packet(record, at, packet);
   return true;
 }
 
 int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (ctx == nullptr) return 0;
+  icmp_location at;
+  if (!locate_icmp(record, at)) return 0;
   decoded_packet packet;
-  if (!decode_packet(record, packet)) return 0;
+  fill_packet(record, at, packet);
   if (!packet_passes_filters(packet, *ctx->filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx->filters)) return 0;
   if (ctx->pipeline != nullptr && ctx->pipeline->take(packet)) return 1;
