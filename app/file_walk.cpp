@@ -16,27 +16,6 @@ namespace {
 
 constexpr uint64_t MEBIBYTE = 1u << 20;
 
-// A size as "N MiB" when it is whole mebibytes, else as "N bytes", so that no rounding hides
-// how far past a limit it is.
-std::string size_text(uint64_t bytes) {
-  char text[32];
-  if (bytes % MEBIBYTE == 0) {
-    std::snprintf(text, sizeof text, "%llu MiB", static_cast<unsigned long long>(bytes / MEBIBYTE));
-  } else {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  }
-  return text;
-}
-
-// A "<what> length N is below M" reason.
-std::string short_text(const char* what, const walk_damage& damage) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%s length %llu is below %llu", what,
-                static_cast<unsigned long long>(damage.value),
-                static_cast<unsigned long long>(damage.limit));
-  return text;
-}
-
 // printf into a string of any length.
 std::string text_of(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string text_of(const char* format, ...) {
@@ -54,6 +33,21 @@ std::string text_of(const char* format, ...) {
   }
   va_end(again);
   return text;
+}
+
+// A size as "N MiB" when it is whole mebibytes, else as "N bytes", so that no rounding hides
+// how far past a limit it is.
+std::string size_text(uint64_t bytes) {
+  return bytes % MEBIBYTE == 0
+             ? text_of("%llu MiB", static_cast<unsigned long long>(bytes / MEBIBYTE))
+             : text_of("%llu bytes", static_cast<unsigned long long>(bytes));
+}
+
+// A "<what> length N is below M" reason.
+std::string short_text(const char* what, const walk_damage& damage) {
+  return text_of("%s length %llu is below %llu", what,
+                 static_cast<unsigned long long>(damage.value),
+                 static_cast<unsigned long long>(damage.limit));
 }
 
 // The walk of one opened capture while it runs.
@@ -207,42 +201,32 @@ std::string walk_end_text(const std::string& name, const walk_result& result) {
 std::string damage_text(const walk_damage& damage) {
   const auto value = static_cast<unsigned long long>(damage.value);
   const auto limit = static_cast<unsigned long long>(damage.limit);
-  char text[128];
   switch (damage.cause) {
     case damage_cause::none:
       return "no reason known";
     case damage_cause::file_header:
       return "the file header is not one nelo reads";
     case damage_cause::captured_above_snaplen:
-      std::snprintf(text, sizeof text, "captured length %llu is above the snaplen %llu", value,
-                    limit);
-      return text;
+      return text_of("captured length %llu is above the snaplen %llu", value, limit);
     case damage_cause::record_above_limit:
       return "record of " + size_text(damage.value) + " is above the " + size_text(damage.limit) +
              " limit";
     case damage_cause::block_below_minimum:
       return short_text("block", damage);
     case damage_cause::block_not_multiple_of_4:
-      std::snprintf(text, sizeof text, "block length %llu is not a multiple of 4", value);
-      return text;
+      return text_of("block length %llu is not a multiple of 4", value);
     case damage_cause::block_above_limit:
       return "block of " + size_text(damage.value) + " is above the " + size_text(damage.limit) +
              " limit";
     case damage_cause::block_past_end:
-      std::snprintf(text, sizeof text,
-                    "block length %llu runs past the end of the data, %llu bytes left", value,
-                    limit);
-      return text;
+      return text_of("block length %llu runs past the end of the data, %llu bytes left", value,
+                     limit);
     case damage_cause::trailer_differs:
-      std::snprintf(text, sizeof text, "trailing block length %llu differs from %llu", value,
-                    limit);
-      return text;
+      return text_of("trailing block length %llu differs from %llu", value, limit);
     case damage_cause::byte_order_unknown:
-      std::snprintf(text, sizeof text, "section byte-order magic 0x%08llx is unknown", value);
-      return text;
+      return text_of("section byte-order magic 0x%08llx is unknown", value);
     case damage_cause::section_version:
-      std::snprintf(text, sizeof text, "section major version %llu is not 1", value);
-      return text;
+      return text_of("section major version %llu is not 1", value);
     case damage_cause::section_header_short:
       return short_text("section header block", damage);
     case damage_cause::interface_short:
@@ -252,9 +236,7 @@ std::string damage_text(const walk_damage& damage) {
     case damage_cause::packet_block_short:
       return short_text("packet block", damage);
     case damage_cause::captured_past_block:
-      std::snprintf(text, sizeof text,
-                    "captured length %llu is above the %llu bytes its block holds", value, limit);
-      return text;
+      return text_of("captured length %llu is above the %llu bytes its block holds", value, limit);
   }
   return "no reason known";
 }

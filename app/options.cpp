@@ -57,8 +57,9 @@ option_arity arity_of(std::string_view word) {
 
 // A list that keeps no item leaves its filter off, which is said once for the whole value
 // rather than item by item.
+template <typename List>
 void warn_list(const message_writer& messages, std::string_view name, const std::string& value,
-               const std::vector<uint64_t>& field, const unread_words& unread) {
+               const List& field, const unread_words& unread) {
   if (field.empty()) {
     warn_unread_value(messages, name, value, "filter off");
   } else {
@@ -123,11 +124,7 @@ void read_ipv6_option(const message_writer& messages, std::string_view name, arg
   if (!take_value(messages, name, args, value)) return;
   unread_words unread;
   field = parse_ipv6_prefixes(value, &unread);
-  if (field.empty()) {
-    warn_unread_value(messages, name, value, "filter off");
-  } else {
-    warn_unread_words(messages, name, unread);
-  }
+  warn_list(messages, name, value, field, unread);
 }
 
 void read_pattern_option(const message_writer& messages, std::string_view name, bool hex_mode,
