@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the crafted captures times.pcap and edge_fields.pcap (see README.md) into this folder."""
+"""Writes the crafted captures times.pcap, edge_fields.pcap and tunnels.pcap (see README.md) here."""
+import ipaddress
 import os
+import string
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -77,3 +79,238 @@ frames = [
 ]
 start = 1358245353  # 2013-01-15 10:22:33 UTC
 write("edge_fields.pcap", [(0 if k == 0 else start + k, 456000, f) for k, f in enumerate(frames)])
+
+# Tunnels and encapsulations: one echo per frame, frame n's inner message going from 10.n.0.1 to
+# 10.n.0.2 (or fd00:n::1 to fd00:n::2, n read as hex digits) with identifier 0x1000 + n, sequence n
+# and 8 to 16 bytes of the n-th letter, so each frame is told apart by its inner fields alone.
+# Outer IPv4 headers go from 192.0.2.n to 198.51.100.n with TTL 255, outer IPv6 ones from
+# 2001:db8:n::1 to 2001:db8:n::2 with hop limit 255; the inner carrier has 64.
+ETH = bytes.fromhex("020000000002" "020000000001")
+IPV4, IPV6 = 0x0800, 0x86DD
+
+
+def csum(data):
+    data += b"\0" * (len(data) & 1)
+    s = sum(struct.unpack(">%dH" % (len(data) // 2), data))
+    while s >> 16:
+        s = (s & 0xFFFF) + (s >> 16)
+    return ~s & 0xFFFF
+
+
+def ip4(src, dst, proto, payload, ttl=255):
+    h = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(payload), 0, 0x4000, ttl, proto, 0, src, dst)
+    return h[:10] + struct.pack(">H", csum(h)) + h[12:] + payload
+
+
+def ip6(src, dst, nh, payload, hlim=255):
+    return struct.pack(">IHBB", 0x60000000, len(payload), nh, hlim) + src + dst + payload
+
+
+def a4(text):
+    return bytes(int(x) for x in text.split("."))
+
+
+def a6(text):
+    return ipaddress.IPv6Address(text).packed
+
+
+def outer4(n, proto, payload):
+    return ip4(a4("192.0.2.%d" % n), a4("198.51.100.%d" % n), proto, payload)
+
+
+def outer6(n, nh, payload):
+    return ip6(a6("2001:db8:%d::1" % n), a6("2001:db8:%d::2" % n), nh, payload)
+
+
+def echo_body(n):
+    t = 8 if n % 2 else 0  # requests on odd frames, replies on even ones
+    return t, struct.pack(">HH", 0x1000 + n, n) + string.ascii_letters[n - 1].encode() * (8 + n % 9)
+
+
+def inner4(n):
+    t, rest = echo_body(n)
+    msg = bytes([t, 0, 0, 0]) + rest
+    msg = msg[:2] + struct.pack(">H", csum(msg)) + msg[4:]
+    return ip4(a4("10.%d.0.1" % n), a4("10.%d.0.2" % n), 1, msg, ttl=64)
+
+
+def inner6(n):
+    t, rest = echo_body(n)
+    src, dst = a6("fd00:%d::1" % n), a6("fd00:%d::2" % n)
+    msg = bytes([128 if t else 129, 0, 0, 0]) + rest
+    pseudo = src + dst + struct.pack(">IxxxB", len(msg), 58)
+    msg = msg[:2] + struct.pack(">H", csum(pseudo + msg)) + msg[4:]
+    return ip6(src, dst, 58, msg, hlim=64)
+
+
+def eth(ethertype, payload, macs=ETH):
+    return macs + struct.pack(">H", ethertype) + payload
+
+
+def inner_eth(n, ethertype, payload):
+    return eth(ethertype, payload, bytes.fromhex("0200000a%02x02" "0200000a%02x01" % (n, n)))
+
+
+def gre(proto, payload, c=False, key=None, seq=None):
+    flags = (0x8000 if c else 0) | (0x2000 if key is not None else 0) | (0x1000 if seq is not None else 0)
+    opt = (b"\0\0\0\0" if c else b"") + (struct.pack(">I", key) if key is not None else b"") + \
+        (struct.pack(">I", seq) if seq is not None else b"")
+    g = struct.pack(">HH", flags, proto) + opt + payload
+    return g[:4] + struct.pack(">H", csum(g)) + g[6:] if c else g
+
+
+def udp(sport, dport, payload):
+    return struct.pack(">HHHH", sport, dport, 8 + len(payload), 0) + payload  # no checksum: IPv4 only
+
+
+def mpls(labels, payload):
+    return b"".join(struct.pack(">I", label << 12 | (k == len(labels) - 1) << 8 | 64)
+                    for k, label in enumerate(labels)) + payload
+
+
+PPP4, PPP6 = b"\xff\x03\x00\x21", b"\xff\x03\x00\x57"
+
+
+def pptp(n, payload, ack=None):
+    ppp = PPP4 + payload
+    h = struct.pack(">HHHHI", 0x3081 if ack is not None else 0x3001, 0x880B, len(ppp), 0x0C00 + n, n)
+    return h + (struct.pack(">I", ack) if ack is not None else b"") + ppp
+
+
+def erspan2(session, payload):
+    return struct.pack(">HHI", 0x1000 | 10, session, 0) + payload  # version 1, VLAN 10, index 0
+
+
+def erspan3(session, payload):
+    h = struct.pack(">HHIHH", 0x2000 | 20, session, 0x01020304, 0, 1)  # version 2, VLAN 20, O set
+    platform = struct.pack(">II", 3 << 26, 0x0A0B0C0D)  # platform 3: port id and a stamp
+    return h + platform + payload
+
+
+def vxlan(vni, payload, flags=0x08):
+    return struct.pack(">II", flags << 24, vni << 8) + payload
+
+
+def geneve(vni, proto, payload, options=b""):
+    return struct.pack(">BBHI", len(options) // 4, 0, proto, vni << 8) + options + payload
+
+
+def gtpu_ext(teid, payload):
+    opt = struct.pack(">HBB", 1, 0, 0x85) + bytes([1, 0x10, 0x09, 0])  # UL PDU session, QFI 9
+    return struct.pack(">BBHI", 0x34, 0xFF, len(opt) + len(payload), teid) + opt + payload
+
+
+def pppoe(session, ppp):
+    return struct.pack(">BBHH", 0x11, 0x00, session, len(ppp)) + ppp
+
+
+def teredo_origin(port, addr):
+    return struct.pack(">HH", 0, port ^ 0xFFFF) + bytes(x ^ 0xFF for x in addr)
+
+
+CMD = bytes.fromhex("0101" "0001" "0010")  # version 1, length 1, one option: tag 0x0010
+
+
+def pim_register(payload):
+    h = bytes([0x21, 0, 0, 0, 0, 0, 0, 0])
+    return h[:2] + struct.pack(">H", csum(h)) + h[4:] + payload
+
+
+def nested4(layers, payload):
+    for layer in range(layers, 0, -1):
+        payload = ip4(a4("172.16.%d.1" % layer), a4("172.16.%d.2" % layer), 4, payload, ttl=200 + layer)
+    return payload
+
+
+def esp(seq):
+    return struct.pack(">II", 0x00001000, seq) + bytes(range(0xE0, 0xF8))
+
+
+tunnel_frames = [
+    # 1: IPv4 in IPv4.
+    lambda n: eth(IPV4, outer4(n, 4, inner4(n))),
+    # 2: IPv6 in IPv4 (6in4).
+    lambda n: eth(IPV4, outer4(n, 41, inner6(n))),
+    # 3: IPv4 in IPv6.
+    lambda n: eth(IPV6, outer6(n, 4, inner4(n))),
+    # 4: IPv6 in IPv6, behind a destination options header (one PadN filling its 8 bytes).
+    lambda n: eth(IPV6, outer6(n, 60, bytes([41, 0, 1, 4, 0, 0, 0, 0]) + inner6(n))),
+    # 5: an Authentication Header in front of the ICMP message: length 4, so (4 + 2) * 4 bytes.
+    lambda n: eth(IPV4, ip4(a4("10.5.0.1"), a4("10.5.0.2"), 51,
+                            struct.pack(">BBHII", 1, 4, 0, 0x5005, 1) + bytes(range(12)) +
+                            inner4(n)[20:], ttl=64)),
+    # 6-10: GRE version 0 with no optional field, then checksum, key, sequence, and all three.
+    lambda n: eth(IPV4, outer4(n, 47, gre(IPV4, inner4(n)))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(IPV4, inner4(n), c=True))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(IPV4, inner4(n), key=0x0000ABCD))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(IPV4, inner4(n), seq=9))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(IPV4, inner4(n), c=True, key=0x0000ABCE, seq=10))),
+    # 11: GRE over IPv6 carrying IPv6.
+    lambda n: eth(IPV6, outer6(n, 47, gre(IPV6, inner6(n)))),
+    # 12-13: enhanced GRE (version 1) carrying PPP, without and with an acknowledgement.
+    lambda n: eth(IPV4, outer4(n, 47, pptp(n, inner4(n)))),
+    lambda n: eth(IPV4, outer4(n, 47, pptp(n, inner4(n), ack=12))),
+    # 14: GRE carrying Ethernet, whose frame has one VLAN tag (300).
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x6558, inner_eth(n, 0x8100, struct.pack(">HH", 300, IPV4) +
+                                                              inner4(n))))),
+    # 15: GRE carrying MPLS labels 16 and 1000 (bottom of stack).
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x8847, mpls([16, 1000], inner4(n))))),
+    # 16-18: ERSPAN type I (no header, no GRE sequence), type II (session 100), type III (session 200).
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x88BE, inner_eth(n, IPV4, inner4(n))))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x88BE, erspan2(100, inner_eth(n, IPV4, inner4(n))), seq=17))),
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x22EB, erspan3(200, inner_eth(n, IPV4, inner4(n))), seq=18))),
+    # 19: VXLAN, VNI 4242.
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 4789, vxlan(4242, inner_eth(n, IPV4, inner4(n)))))),
+    # 20: Geneve, VNI 777, carrying Ethernet behind one 8-byte option (class 0x0101, type 1).
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 6081, geneve(
+        777, 0x6558, inner_eth(n, IPV6, inner6(n)), bytes.fromhex("0101" "01" "01" "c0ffee00"))))),
+    # 21: Geneve, VNI 778, carrying IPv4 itself and no option.
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 6081, geneve(778, IPV4, inner4(n))))),
+    # 22: GTP-U with sequence, N-PDU and one PDU session container extension, TEID 0x11223344.
+    lambda n: eth(IPV4, outer4(n, 17, udp(2152, 2152, gtpu_ext(0x11223344, inner4(n))))),
+    # 23: GTP-U with no optional field, TEID 0x55667788, carrying IPv6.
+    lambda n: eth(IPV4, outer4(n, 17, udp(2152, 2152, struct.pack(">BBHI", 0x30, 0xFF, len(inner6(n)),
+                                                                  0x55667788) + inner6(n)))),
+    # 24: MPLS over UDP, label 2000.
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 6635, mpls([2000], inner4(n))))),
+    # 25: MPLS straight on Ethernet, labels 100, 200 and 300 (bottom of stack), carrying IPv6.
+    lambda n: eth(0x8847, mpls([100, 200, 300], inner6(n))),
+    # 26-27: PPPoE sessions 0x1234 (IPv4) and 0x5678 (IPv6).
+    lambda n: eth(0x8864, pppoe(0x1234, PPP4[2:] + inner4(n))),
+    lambda n: eth(0x8864, pppoe(0x5678, PPP6[2:] + inner6(n))),
+    # 28: Teredo from the server port, with an origin indication (port 40000, 192.0.2.99) first.
+    lambda n: eth(IPV4, outer4(n, 17, udp(3544, 50000, teredo_origin(40000, a4("192.0.2.99")) +
+                                          inner6(n)))),
+    # 29: Teredo to the server port, plain IPv6.
+    lambda n: eth(IPV4, outer4(n, 17, udp(50001, 3544, inner6(n)))),
+    # 30: Cisco MetaData on Ethernet: its 6 bytes, then the next type.
+    lambda n: eth(0x8909, CMD + struct.pack(">H", IPV4) + inner4(n)),
+    # 31: Cisco MetaData in GRE: the next type first, then the 6 bytes.
+    lambda n: eth(IPV4, outer4(n, 47, gre(0x8909, struct.pack(">H", IPV4) + CMD + inner4(n)))),
+    # 32: IPv6, GRE, IPv4, UDP, VXLAN (VNI 3232), Ethernet, IPv4, ICMP.
+    lambda n: eth(IPV6, outer6(n, 47, gre(IPV4, outer4(n, 17, udp(49152 + n, 4789, vxlan(
+        3232, inner_eth(n, IPV4, inner4(n)))))))),
+    # 33: nine IPv4-in-IPv4 headers around the carrier, one more than is opened.
+    lambda n: eth(IPV4, nested4(9, inner4(n))),
+    # 34: eight of them, as many as are opened.
+    lambda n: eth(IPV4, nested4(8, inner4(n))),
+    # 35-36: ESP, opaque, twice.
+    lambda n: eth(IPV4, outer4(n, 50, esp(1))),
+    lambda n: eth(IPV4, outer4(n, 50, esp(2))),
+    # 37: L2TP version 2 data (tunnel 7, session 8) carrying PPP.
+    lambda n: eth(IPV4, outer4(n, 17, udp(1701, 1701, struct.pack(">HHH", 0x0002, 7, 8) + PPP4 + inner4(n)))),
+    # 38: a CAPWAP control message (echo request).
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 5246, bytes([0, 0x10, 0x02, 0]) + bytes(4) +
+                                          struct.pack(">IBHB", 13, 1, 3, 0)))),
+    # 39: a PIM register carrying an IPv4 ICMP message.
+    lambda n: eth(IPV4, outer4(n, 103, pim_register(inner4(n)))),
+    # 40: NSH (MD type 2, no metadata; path 256, index 255) carrying IPv4.
+    lambda n: eth(0x894F, struct.pack(">HBBI", 63 << 6 | 2, 0x02, 0x01, 256 << 8 | 255) + inner4(n)),
+    # 41: UDP to 4789 with the VXLAN I flag clear: not a tunnel, though an echo follows.
+    lambda n: eth(IPV4, outer4(n, 17, udp(49152 + n, 4789, vxlan(4141, inner_eth(n, IPV4, inner4(n)), 0)))),
+    # 42: UDP to 2152 holding a GTP echo request, not user data, though an echo follows.
+    lambda n: eth(IPV4, outer4(n, 17, udp(2152, 2152, struct.pack(">BBHI", 0x30, 0x01, len(inner4(n)), 0) +
+                                          inner4(n)))),
+]
+base = 1767225600  # 2026-01-01 00:00:00 UTC; frame n is stamped n seconds later
+write("tunnels.pcap", [(base + n, 0, f(n)) for n, f in enumerate(tunnel_frames, 1)])
