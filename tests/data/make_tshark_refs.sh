@@ -5,6 +5,8 @@
 #   frame.len icmp.type icmp.code icmpv6.type icmpv6.code
 # Fields that do not apply to a message are empty. occurrence=f keeps the outer
 # header's values when an error message quotes an inner IP header.
+# In a tunnel capture the header that matters is the innermost one carrying the
+# message, which neither the first nor the last occurrence names: see carrier below.
 # The .tshark files are committed, so the tests never need tshark itself.
 set -eu
 
@@ -16,14 +18,11 @@ WIRESHARK_CONFIG_DIR=$(mktemp -d)
 export WIRESHARK_CONFIG_DIR
 trap 'rm -rf "$WIRESHARK_CONFIG_DIR"' EXIT
 
-for f in loopback.pcap loopback.pcapng loopback_nsec.pcap \
-         cooked1.pcap cooked2.pcap two_interfaces.pcapng; do
-    tshark -n -r "$f" -Y 'icmp or icmpv6' -T fields \
-        -E occurrence=f -E separator=/t \
-        -e frame.number -e frame.time_epoch \
-        -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
-        -e ip.ttl -e ipv6.hlim -e frame.len \
-        -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code \
+# Runs tshark on capture $1 with the rest as its field options, into $1.tshark.tmp.
+fields() {
+    f=$1
+    shift
+    tshark -n -r "$f" -Y 'icmp or icmpv6' -T fields -E separator=/t "$@" \
         >"$f.tshark.tmp" 2>"$f.tshark.err" || {
             cat "$f.tshark.err" >&2
             rm -f "$f.tshark.tmp" "$f.tshark.err"
@@ -32,6 +31,53 @@ for f in loopback.pcap loopback.pcapng loopback_nsec.pcap \
     # tshark warns when run as root; anything else on stderr is shown.
     grep -v '^Running as user' "$f.tshark.err" >&2 || true
     rm -f "$f.tshark.err"
-    mv "$f.tshark.tmp" "$f.tshark"
-    echo "$f.tshark: $(wc -l <"$f.tshark") messages"
+}
+
+done_with() {
+    mv "$1.tshark.tmp" "$1.tshark"
+    echo "$1.tshark: $(wc -l <"$1.tshark") messages"
+}
+
+for f in loopback.pcap loopback.pcapng loopback_nsec.pcap \
+         cooked1.pcap cooked2.pcap two_interfaces.pcapng; do
+    fields "$f" -E occurrence=f \
+        -e frame.number -e frame.time_epoch \
+        -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
+        -e ip.ttl -e ipv6.hlim -e frame.len \
+        -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code
+    done_with "$f"
+done
+
+# Tunnel captures: every occurrence of the address fields, outermost header first,
+# and the frame's layer list. The carrier is the last ip or ipv6 layer before the
+# first icmp or icmpv6 one; counting the ip (or ipv6) layers up to it picks its
+# occurrence, so a quoted header (after the message) or an outer header of the
+# other family (6in4) is never taken. Its family's columns are filled, the other's
+# left empty; type and code are the first occurrence, the message's own.
+carrier() {
+    awk -F '\t' -v OFS='\t' '
+        function nth(list, k,    part) { split(list, part, ","); return part[k] }
+        {
+            n = split($3, layer, ":"); v4 = v6 = 0; family = ""
+            for (k = 1; k <= n && layer[k] != "icmp" && layer[k] != "icmpv6"; k++)
+                if (layer[k] == "ip") { v4++; family = 4 }
+                else if (layer[k] == "ipv6") { v6++; family = 6 }
+            if (family == 4)
+                print $1, $2, nth($4, v4), nth($5, v4), "", "", nth($8, v4), "", $10,
+                      nth($11, 1), nth($12, 1), nth($13, 1), nth($14, 1)
+            else
+                print $1, $2, "", "", nth($6, v6), nth($7, v6), "", nth($9, v6), $10,
+                      nth($11, 1), nth($12, 1), nth($13, 1), nth($14, 1)
+        }'
+}
+
+for f in vxlan.pcap tunnels.pcap; do
+    fields "$f" -E occurrence=a -E aggregator=, \
+        -e frame.number -e frame.time_epoch -e frame.protocols \
+        -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
+        -e ip.ttl -e ipv6.hlim -e frame.len \
+        -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code
+    carrier <"$f.tshark.tmp" >"$f.tshark.cut"
+    mv "$f.tshark.cut" "$f.tshark.tmp"
+    done_with "$f"
 done
