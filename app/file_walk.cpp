@@ -99,6 +99,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   if (result.outcome == walk_outcome::not_capture) io.announce << "invalid pcap file, aborting\n";
   const std::string said = walk_end_text(name, result);
   if (!said.empty()) w.say(said);
+  const std::string unopened = unopened_tunnels_text(name, ctx.unopened);
+  if (!unopened.empty()) w.say(unopened);
   if (result.outcome == walk_outcome::walked && observer.on_progress != nullptr) {
     forward_progress(&w, result.progress);
   }
@@ -196,6 +198,17 @@ std::string walk_end_text(const std::string& name, const walk_result& result) {
       return text_of("%s: read error after frame %llu, the rest is not read\n", path, frame);
   }
   return "";
+}
+
+std::string unopened_tunnels_text(const std::string& name, const unopened_tally& tally) {
+  std::string text;
+  for (int i = 0; i < tally.met; ++i) {
+    const unopened_tunnel kind = tally.order[i];
+    text += text_of("%s: %llu frames in %s tunnels are not decoded\n", name.c_str(),
+                    static_cast<unsigned long long>(tally.frames[static_cast<int>(kind)]),
+                    unopened_tunnel_name(kind));
+  }
+  return text;
 }
 
 std::string damage_text(const walk_damage& damage) {

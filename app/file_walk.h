@@ -13,6 +13,7 @@
 
 #include "app/options.h"
 #include "capture/capture_walk.h"
+#include "capture/encapsulation.h"
 #include "capture/pcap_reader.h"
 #include "report/output_settings.h"
 #include "report/sink_set.h"
@@ -72,7 +73,8 @@ enum class capture_read {
 //    report file when the settings say so); then a directory says "<name> is a directory, not a
 //    capture file", and a file that is no capture "invalid pcap file, aborting" on io.announce.
 //  - A walk that ends before the data does says so once (walk_end_text), after the report lines
-//    of the frames before, as does the first frame of each link type nelo does not decode.
+//    of the frames before, as does the first frame of each link type nelo does not decode;
+//    then the frames in tunnels nelo does not open (unopened_tunnels_text).
 //  - After a listed capture that was read, a report on standard output gets an empty line.
 // With settings.payload_threads of 2 or more, the payload work is shared with other threads.
 capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sinks,
@@ -87,6 +89,10 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
 //  "<name>: damaged record after frame <n> (<reason>), the rest is not read",
 //  "<name>: read error after frame <n>, the rest is not read".
 std::string walk_end_text(const std::string& name, const walk_result& result);
+
+// One line per kind of tunnel met and not opened, in the order first met:
+//  "<name>: <n> frames in <kind> tunnels are not decoded".
+std::string unopened_tunnels_text(const std::string& name, const unopened_tally& tally);
 
 // The reason a record or block is damaged, in words ("block length 7 is not a multiple of 4",
 // "record of 80 MiB is above the 64 MiB limit").

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/encapsulation.h"
 #include "capture/filters.h"
 #include "capture/link_layer.h"
 #include "capture/payload_pipeline.h"
@@ -17,11 +18,12 @@ namespace {
 constexpr uint32_t IPV4_FIELDS_END = IPV4_DESTINATION_OFFSET + 4;
 constexpr uint32_t IPV6_FIELDS_END = IPV6_DESTINATION_OFFSET + 16;
 
-// IPv6 extension headers that may stand between the fixed header and ICMPv6.
+// IPv6 extension headers that may stand between the fixed header and what it carries; the
+// authentication header may stand behind an IPv4 header too.
 constexpr uint8_t IPV6_HOP_BY_HOP = 0;
 constexpr uint8_t IPV6_ROUTING = 43;
 constexpr uint8_t IPV6_FRAGMENT = 44;
-constexpr uint8_t IPV6_AUTHENTICATION = 51;
+constexpr uint8_t IP_AUTHENTICATION = 51;
 constexpr uint8_t IPV6_DESTINATION_OPTIONS = 60;
 constexpr uint32_t IPV6_FRAGMENT_HEADER_SIZE = 8;
 constexpr uint32_t IPV6_FRAGMENT_OFFSET_AT = 2;
@@ -30,79 +32,123 @@ constexpr uint16_t IPV6_FRAGMENT_OFFSET_MASK = 0xFFF8;
 // Returned when a frame holds no ICMP header to decode.
 constexpr uint32_t NO_ICMP = UINT32_MAX;
 
-// Offset of the ICMP header behind an IPv4 header at `ip`, or NO_ICMP when the frame holds none.
-uint32_t ipv4_icmp_offset(const uint8_t* frame, uint32_t ip, uint32_t incl_len) {
-  if (incl_len < ip + IPV4_FIELDS_END) return NO_ICMP;
+// The protocol behind the IPv4 header at `next.offset`, past any authentication headers, set
+// into `next`. False when the fields read are not captured, for a fragment other than the first
+// (a later fragment continues the payload of the first and carries no header of its own), and
+// for a chain of authentication headers too long or not captured.
+bool ipv4_payload(const uint8_t* frame, uint32_t incl_len, next_header& next) {
+  const uint32_t ip = next.offset;
+  if (incl_len < ip + IPV4_FIELDS_END) return false;
   const uint8_t* header = frame + ip;
-  if (header[IPV4_PROTOCOL_OFFSET] != IP_PROTOCOL_ICMP) return NO_ICMP;
-  // A later fragment continues the payload of the first; it carries no ICMP header.
-  if ((load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENT_OFFSET_MASK) != 0) return NO_ICMP;
-  // The IHL is taken as it stands, even below 5: the header position follows the formula.
+  if ((load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENT_OFFSET_MASK) != 0) return false;
+  uint8_t protocol = header[IPV4_PROTOCOL_OFFSET];
+  // The IHL is taken as it stands, even below 5, in front of ICMP: the header position follows
+  // the formula. Nothing else is looked for inside a header too short to be one.
   const uint32_t ihl = header[0] & 0x0F;
-  return ip + ihl * 4;
+  if (protocol != IP_PROTOCOL_ICMP && ihl < 5) return false;
+  uint32_t at = ip + ihl * 4;
+  for (int walked = 0; protocol == IP_AUTHENTICATION; ++walked) {
+    if (walked == IPV6_EXTENSION_HEADERS_MAX || incl_len < at + 2) return false;
+    protocol = frame[at];
+    at += (frame[at + 1] + 2u) * 4;
+  }
+  next = {carrier::ip_protocol, protocol, 0, at};
+  return true;
 }
 
-// Offset of the ICMPv6 header behind an IPv6 header at `ip`, walking its extension headers, or
-// NO_ICMP when the chain ends in another protocol, runs past the captured bytes or is too long.
-uint32_t ipv6_icmp_offset(const uint8_t* frame, uint32_t ip, uint32_t incl_len) {
-  if (incl_len < ip + IPV6_FIELDS_END) return NO_ICMP;
-  uint8_t next = frame[ip + IPV6_NEXT_HEADER_OFFSET];
+// The protocol behind the IPv6 header at `next.offset` and its extension headers, set into
+// `next`. False when the fixed header is not captured, for a fragment other than the first, and
+// for a chain that runs past the captured bytes or is too long.
+bool ipv6_payload(const uint8_t* frame, uint32_t incl_len, next_header& next) {
+  const uint32_t ip = next.offset;
+  if (incl_len < ip + IPV6_FIELDS_END) return false;
+  uint8_t protocol = frame[ip + IPV6_NEXT_HEADER_OFFSET];
   uint32_t at = ip + IPV6_HEADER_SIZE;
-  for (int walked = 0; next != IP_PROTOCOL_ICMPV6; ++walked) {
-    if (walked == IPV6_EXTENSION_HEADERS_MAX || incl_len < at + 2) return NO_ICMP;
-    const uint8_t* ext = frame + at;
+  for (int walked = 0;; ++walked) {
     uint32_t size = 0;
-    switch (next) {
+    switch (protocol) {
       case IPV6_HOP_BY_HOP:
       case IPV6_ROUTING:
       case IPV6_DESTINATION_OPTIONS:
-        size = (ext[1] + 1u) * 8;
-        break;
-      case IPV6_AUTHENTICATION:
-        size = (ext[1] + 2u) * 4;
-        break;
+      case IP_AUTHENTICATION:
       case IPV6_FRAGMENT:
-        // Only the first fragment holds the ICMPv6 header.
-        if (incl_len < at + IPV6_FRAGMENT_HEADER_SIZE ||
-            (load_be16(ext + IPV6_FRAGMENT_OFFSET_AT) & IPV6_FRAGMENT_OFFSET_MASK) != 0) {
-          return NO_ICMP;
-        }
-        size = IPV6_FRAGMENT_HEADER_SIZE;
         break;
       default:
-        return NO_ICMP;
+        next = {carrier::ip_protocol, protocol, 0, at};
+        return true;
     }
-    if (incl_len < at + size) return NO_ICMP;
-    next = ext[0];
+    if (walked == IPV6_EXTENSION_HEADERS_MAX || incl_len < at + 2) return false;
+    const uint8_t* ext = frame + at;
+    if (protocol == IP_AUTHENTICATION) {
+      size = (ext[1] + 2u) * 4;
+    } else if (protocol == IPV6_FRAGMENT) {
+      // Only the first fragment holds the next header.
+      if (incl_len < at + IPV6_FRAGMENT_HEADER_SIZE ||
+          (load_be16(ext + IPV6_FRAGMENT_OFFSET_AT) & IPV6_FRAGMENT_OFFSET_MASK) != 0) {
+        return false;
+      }
+      size = IPV6_FRAGMENT_HEADER_SIZE;
+    } else {
+      size = (ext[1] + 1u) * 8;
+    }
+    if (incl_len < at + size) return false;
+    protocol = ext[0];
     at += size;
   }
-  return at;
 }
 
-}  // namespace
-
-namespace {
-
 // Where the ICMP header of a frame lies. Every record is located, and most are dropped here, so
-// it stays a few plain fields: the decoded packet is only built for a frame that holds one.
+// it stays a few plain fields (the layers of the path are set only as far as `count`): the
+// decoded packet is only built for a frame that holds one.
 struct icmp_location {
   link_header link;
+  uint32_t ip_offset = 0;
   uint32_t icmp_offset = NO_ICMP;
   bool ipv6 = false;
+  unopened_tunnel unopened = unopened_tunnel::none;
+  encapsulation_path path;
 };
 
+// Walks the frame from its network header in: through IP headers and the encapsulations they
+// carry, up to the first ICMP message in the IP version of the header in front of it.
 bool locate_icmp(const capture_record& record, icmp_location& at) {
   if (!strip_link_header(record, at.link)) return false;
   const uint8_t* frame = record.bytes;
   const uint32_t incl_len = record.captured_len;
-  const uint32_t ip = at.link.network_offset;
-  if (at.link.ether_type == ETHERTYPE_IPV4) {
-    at.icmp_offset = ipv4_icmp_offset(frame, ip, incl_len);
-  } else if (at.link.ether_type == ETHERTYPE_IPV6) {
-    at.icmp_offset = ipv6_icmp_offset(frame, ip, incl_len);
-    at.ipv6 = true;
+  next_header next{carrier::ether_type, at.link.ether_type, 0, at.link.network_offset};
+  for (;;) {
+    if (next.by == carrier::ether_type &&
+        (next.protocol == ETHERTYPE_IPV4 || next.protocol == ETHERTYPE_IPV6)) {
+      at.ipv6 = next.protocol == ETHERTYPE_IPV6;
+      at.ip_offset = next.offset;
+      if (!(at.ipv6 ? ipv6_payload(frame, incl_len, next) : ipv4_payload(frame, incl_len, next))) {
+        return false;
+      }
+      if (next.protocol == (at.ipv6 ? IP_PROTOCOL_ICMPV6 : IP_PROTOCOL_ICMP)) {
+        at.icmp_offset = next.offset;
+        return incl_len >= at.icmp_offset + ICMP_ID_END;
+      }
+      if (next.protocol == IP_PROTOCOL_UDP) {
+        if (incl_len < next.offset + UDP_HEADER_SIZE) return false;
+        const uint8_t* udp = frame + next.offset;
+        next = {carrier::udp, load_be16(udp + 2), load_be16(udp), next.offset + UDP_HEADER_SIZE};
+      }
+    }
+    if (!may_be_encapsulation(next) || at.path.count == ENCAPSULATIONS_MAX) return false;
+    encapsulation& layer = at.path.layers[at.path.count];
+    layer = {};
+    layer.outer_ip = at.ip_offset;
+    layer.outer_ipv6 = at.ipv6;
+    layer.header = next.offset;
+    switch (open_encapsulation(frame, incl_len, next, layer, at.unopened)) {
+      case open_result::opened:
+        ++at.path.count;
+        break;
+      case open_result::unopened:
+      case open_result::not_open:
+        return false;
+    }
   }
-  return at.icmp_offset != NO_ICMP && incl_len >= at.icmp_offset + ICMP_ID_END;
 }
 
 void fill_packet(const capture_record& record, const icmp_location& at, decoded_packet& packet) {
@@ -111,7 +157,7 @@ void fill_packet(const capture_record& record, const icmp_location& at, decoded_
       std::min(at.icmp_offset + static_cast<uint32_t>(ICMP_HEADER_SIZE), incl_len);
   packet.record = &record;
   packet.frame = byte_span(record.bytes, incl_len);
-  packet.ip.bytes = packet.frame.subspan(at.link.network_offset);
+  packet.ip.bytes = packet.frame.subspan(at.ip_offset);
   packet.ip.ipv6 = at.ipv6;
   packet.icmp = packet.frame.subspan(at.icmp_offset, header_end - at.icmp_offset);
   packet.headers = packet.frame.first(header_end);
@@ -119,6 +165,8 @@ void fill_packet(const capture_record& record, const icmp_location& at, decoded_
   packet.payload = packet.frame.subspan(header_end);
   packet.link.vlan_count = at.link.vlan_count;
   std::copy(at.link.vlan_ids, at.link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
+  packet.tunnels.count = at.path.count;
+  std::copy(at.path.layers, at.path.layers + at.path.count, packet.tunnels.layers);
 }
 
 }  // namespace
@@ -133,7 +181,10 @@ bool decode_packet(const capture_record& record, decoded_packet& packet) {
 int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (ctx == nullptr) return 0;
   icmp_location at;
-  if (!locate_icmp(record, at)) return 0;
+  if (!locate_icmp(record, at)) {
+    if (at.unopened != unopened_tunnel::none) ctx->unopened.count(at.unopened);
+    return 0;
+  }
   decoded_packet packet;
   fill_packet(record, at, packet);
   if (!packet_passes_filters(packet, *ctx->filters)) return 0;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "capture/encapsulation.h"
 #include "capture/filters.h"
 #include "packet/capture_record.h"
 #include "packet/decoded_packet.h"
@@ -26,6 +27,8 @@ struct packet_ctx {
   sink_set* sinks = nullptr;
   // Payload work on other threads for this walk, or null: the handler does it itself.
   payload_pipeline* pipeline = nullptr;
+  // The frames of this walk in tunnels nelo does not open.
+  unopened_tally unopened = {};
 };
 
 // The most IPv6 extension headers walked in front of an ICMPv6 header.

@@ -23,17 +23,70 @@ struct link_layer_tags {
   uint16_t vlan_ids[MAX_VLAN_TAGS] = {};
 };
 
-// The IP header that carries the ICMP message, from its first byte to the end of the captured
-// bytes; the decoder only makes one whose bytes reach through the addresses and the hop limit.
+// The IP header that carries the ICMP message (the innermost one of a tunnelled message), from its
+// first byte to the end of the captured bytes; the decoder only makes one whose bytes reach through
+// the addresses and the hop limit.
 struct ip_layer {
   byte_span bytes;
   bool ipv6 = false;
+};
+
+// The encapsulations a message travelled through. Those with an outer IP header are the
+// tunnels a report names; MPLS, PPPoE and Cisco MetaData carry none.
+enum class tunnel_type : uint8_t {
+  ipip,   // IPv4 inside IPv4 or IPv6
+  ip6ip,  // IPv6 inside IPv4 or IPv6
+  gre,
+  erspan,  // in GRE, named alone
+  vxlan,
+  geneve,
+  gtpu,
+  mplsudp,  // an MPLS stack in UDP
+  teredo,
+  mpls,
+  pppoe,
+  cisco_metadata,
+};
+
+// The name a report gives the tunnel, the same in the line and in JSON.
+inline const char* tunnel_type_name(tunnel_type type) {
+  constexpr const char* NAMES[] = {"ipip", "ip6ip",   "gre",    "erspan", "vxlan", "geneve",
+                                   "gtpu", "mplsudp", "teredo", "mpls",   "pppoe", "cmd"};
+  return NAMES[static_cast<uint8_t>(type)];
+}
+
+inline bool tunnel_has_outer_ip(tunnel_type type) {
+  return type < tunnel_type::mpls;
+}
+
+// One encapsulation, placed by offsets into the frame, so that a copy of the frame carries it
+// unchanged.
+struct encapsulation {
+  uint32_t outer_ip;  // the IP header in front of it (only for those with an outer IP header)
+  uint32_t header;    // its own header: for MPLS the first label, for PPPoE the session header
+  uint32_t key;       // of GRE version 0, when has_key
+  uint32_t id;        // VNI, TEID, ERSPAN session or PPPoE session, when has_id
+  tunnel_type type;
+  bool outer_ipv6;
+  bool has_key;
+  bool has_id;
+  uint8_t labels;  // of an MPLS stack, from `header` on
+};
+
+// The most encapsulations opened in one frame; VLAN tags are counted apart.
+inline constexpr int ENCAPSULATIONS_MAX = 8;
+
+// Outermost first; only the first `count` layers are set.
+struct encapsulation_path {
+  uint8_t count = 0;
+  encapsulation layers[ENCAPSULATIONS_MAX];
 };
 
 struct decoded_packet {
   const capture_record* record = nullptr;
   byte_span frame;  // every captured byte of the frame, link header included
   link_layer_tags link;
+  encapsulation_path tunnels;
   ip_layer ip;
   // The ICMP header as far as captured (at most its 8 bytes); the decoder only makes one whose
   // bytes reach through the identifier.

@@ -37,6 +37,13 @@ inline constexpr size_t ICMP_ID_OFFSET = 4;
 // The identifier (bytes 4 and 5) is the last ICMP field any stage reads.
 inline constexpr size_t ICMP_ID_END = 6;
 
+// An MPLS label stack entry: the label in its top 20 bits, the bottom-of-stack bit, the TTL.
+inline constexpr size_t MPLS_LABEL_ENTRY_SIZE = 4;
+inline constexpr uint32_t MPLS_LABEL_SHIFT = 12;
+inline constexpr uint32_t MPLS_BOTTOM_OF_STACK = 0x100;
+// The most labels of one stack that are walked.
+inline constexpr uint8_t MPLS_LABELS_MAX = 8;
+
 // VLAN tags kept of one frame.
 inline constexpr size_t MAX_VLAN_TAGS = 2;
 

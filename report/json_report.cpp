@@ -293,6 +293,77 @@ void put_strings(json_line& line, const decoded_packet& packet, const output_set
   line.put(']');
 }
 
+// What the message travelled through: "tunnels" (those with an outer IP header, outermost
+// first), the labels of every MPLS stack, and the PPPoE session; each key only when there is
+// something to show.
+char* put_encapsulations(char* p, const decoded_packet& packet) {
+  const encapsulation_path& path = packet.tunnels;
+  const uint8_t* frame = packet.frame.data();
+  bool first = true;
+  for (int i = 0; i < path.count; ++i) {
+    const encapsulation& layer = path.layers[i];
+    if (!tunnel_has_outer_ip(layer.type)) continue;
+    p = put_text(p, first ? std::string_view(",\"tunnels\":[") : std::string_view(","));
+    first = false;
+    p = put_text(p, "{\"type\":\"");
+    p = put_text(p, tunnel_type_name(layer.type));
+    p = put_text(p, "\",\"src\":");
+    const uint8_t* ip = frame + layer.outer_ip;
+    const bool ipv6 = layer.outer_ipv6;
+    p = put_address(p, ipv6, ip + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+    p = put_text(p, ",\"dst\":");
+    p = put_address(p, ipv6, ip + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+    if (layer.has_key) {
+      p = put_text(p, ",\"key\":");
+      p = put_number(p, layer.key);
+    }
+    if (layer.has_id) {
+      switch (layer.type) {
+        case tunnel_type::vxlan:
+        case tunnel_type::geneve:
+          p = put_text(p, ",\"vni\":");
+          break;
+        case tunnel_type::gtpu:
+          p = put_text(p, ",\"teid\":");
+          break;
+        default:
+          p = put_text(p, ",\"session\":");
+          break;
+      }
+      p = put_number(p, layer.id);
+    }
+    *p++ = '}';
+  }
+  if (!first) *p++ = ']';
+
+  first = true;
+  for (int i = 0; i < path.count; ++i) {
+    const encapsulation& layer = path.layers[i];
+    for (int label = 0; label < layer.labels; ++label) {
+      p = put_text(p, first ? std::string_view(",\"mpls\":[") : std::string_view(","));
+      first = false;
+      p = put_number(
+          p, load_be32(frame + layer.header + label * MPLS_LABEL_ENTRY_SIZE) >> MPLS_LABEL_SHIFT);
+    }
+  }
+  if (!first) *p++ = ']';
+
+  for (int i = 0; i < path.count; ++i) {
+    if (path.layers[i].type == tunnel_type::pppoe) {
+      p = put_text(p, ",\"pppoe\":");
+      p = put_number(p, path.layers[i].id);
+      break;
+    }
+  }
+  return p;
+}
+
+// Every key and value of one tunnel at its longest, and of one MPLS label.
+constexpr size_t TUNNEL_FIELDS_MAX = 160;
+constexpr size_t MPLS_LABEL_TEXT_MAX = 8;
+constexpr size_t ENCAPSULATION_FIELDS_MAX =
+    64 + ENCAPSULATIONS_MAX * (TUNNEL_FIELDS_MAX + MPLS_LABELS_MAX * MPLS_LABEL_TEXT_MAX);
+
 // Room for every field of known size at its longest: keys, numbers, time, addresses, digest,
 // message name, VLAN ids and the quoted datagram.
 constexpr size_t FIXED_FIELDS_MAX = 1024;
@@ -374,6 +445,11 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
     }
     *p++ = ']';
   }
+  line.commit(p);
+  if (packet.tunnels.count > 0) {
+    line.commit(put_encapsulations(line.room(ENCAPSULATION_FIELDS_MAX), packet));
+  }
+  p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);
   if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);

@@ -22,6 +22,9 @@ constexpr std::string_view PROTO_ICMPV6 = "icmpv6";
 constexpr std::string_view ID_PREFIX = "id: 0x";
 constexpr std::string_view ID_SUFFIX = ", ";
 constexpr std::string_view ENTROPY_NOTE = ", payload has entropy high";
+constexpr std::string_view VIA = ", via ";
+constexpr std::string_view TUNNEL_SEPARATOR = " / ";
+constexpr size_t TUNNEL_NAME_MAX = 8;  // "mplsudp"; strnlen keeps to it
 
 constexpr size_t FRAME_WIDTH = 7;
 constexpr size_t SOURCE_WIDTH = 25;
@@ -33,11 +36,14 @@ constexpr size_t DATE_SIZE = 10;         // "yyyy-mm-dd"
 constexpr size_t CLOCK_SIZE = 12;        // "hh:mm:ss.mmm"
 constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
 constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
+constexpr size_t TUNNEL_TEXT_MAX =
+    TUNNEL_SEPARATOR.size() + TUNNEL_NAME_MAX + 1 + IPV6_TEXT_MAX + 1 + IPV6_TEXT_MAX;
 // Every piece of the line at its longest, so no write can pass the end of the buffer.
 constexpr size_t REPORT_LINE_MAX = DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() +
                                    2 * IPV6_TEXT_MAX + 3 * DECIMAL_MAX + MD5_HEX_SIZE +
                                    ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
-                                   ENTROPY_NOTE.size() + 10 * SEPARATOR.size() + 2;
+                                   ENTROPY_NOTE.size() + VIA.size() +
+                                   ENCAPSULATIONS_MAX * TUNNEL_TEXT_MAX + 10 * SEPARATOR.size() + 2;
 
 char* put_text(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -69,6 +75,31 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes, size_t width) {
   const size_t len = ipv6 ? ipv6_to_text(bytes, p) : ip_to_text(bytes, p);
   p += len;
   if (len < width) p = put_blanks(p, width - len);
+  return p;
+}
+
+// The tunnels with an outer IP header, outermost first: ", via vxlan 10.0.0.1>10.0.0.2 / ...".
+char* put_tunnels(char* p, const decoded_packet& packet) {
+  bool first = true;
+  for (int i = 0; i < packet.tunnels.count; ++i) {
+    const encapsulation& layer = packet.tunnels.layers[i];
+    if (!tunnel_has_outer_ip(layer.type)) continue;
+    p = put_text(p, first ? VIA : TUNNEL_SEPARATOR);
+    first = false;
+    const char* name = tunnel_type_name(layer.type);
+    p = put_text(p, std::string_view(name, strnlen(name, TUNNEL_NAME_MAX)));
+    *p++ = ' ';
+    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
+    if (layer.outer_ipv6) {
+      p += ipv6_to_text(ip + IPV6_SOURCE_OFFSET, p);
+      *p++ = '>';
+      p += ipv6_to_text(ip + IPV6_DESTINATION_OFFSET, p);
+    } else {
+      p += ip_to_text(ip + IPV4_SOURCE_OFFSET, p);
+      *p++ = '>';
+      p += ip_to_text(ip + IPV4_DESTINATION_OFFSET, p);
+    }
+  }
   return p;
 }
 
@@ -145,11 +176,9 @@ void report_line_sink::write_message(const decoded_packet& packet, const payload
   const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
   // Every message has a name, so the comment is never empty and the note always takes ", ".
-  if (digest.random) {
-    p = put_text(p, ENTROPY_NOTE);
-  } else {
-    *p++ = ' ';
-  }
+  if (digest.random) p = put_text(p, ENTROPY_NOTE);
+  if (packet.tunnels.count > 0) p = put_tunnels(p, packet);
+  if (!digest.random) *p++ = ' ';
   *p++ = '\n';
 
   out.write(line, p - line);

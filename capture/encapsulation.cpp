@@ -1,0 +1,488 @@
+#include "capture/encapsulation.h"
+
+#include <array>
+
+#include "capture/link_layer.h"
+#include "support/wire.h"
+
+namespace nelo {
+
+namespace {
+
+// Protocol types that GRE and Geneve give in EtherType numbering.
+constexpr uint16_t ETHERTYPE_TRANSPARENT_BRIDGING = 0x6558;
+constexpr uint16_t ETHERTYPE_PPP = 0x880B;
+constexpr uint16_t ETHERTYPE_ERSPAN_1_2 = 0x88BE;
+constexpr uint16_t ETHERTYPE_ERSPAN_3 = 0x22EB;
+constexpr uint16_t ETHERTYPE_PPPOE_SESSION = 0x8864;
+constexpr uint16_t ETHERTYPE_CISCO_METADATA = 0x8909;
+constexpr uint16_t ETHERTYPE_NSH = 0x894F;
+
+constexpr uint8_t IP_PROTOCOL_IPV4 = 4;
+constexpr uint8_t IP_PROTOCOL_IPV6 = 41;
+constexpr uint8_t IP_PROTOCOL_GRE = 47;
+constexpr uint8_t IP_PROTOCOL_ESP = 50;
+constexpr uint8_t IP_PROTOCOL_PIM = 103;
+constexpr uint8_t IP_PROTOCOL_L2TP = 115;
+
+constexpr uint16_t PORT_VXLAN = 4789;
+constexpr uint16_t PORT_GENEVE = 6081;
+constexpr uint16_t PORT_GTP_U = 2152;
+constexpr uint16_t PORT_MPLS_UDP = 6635;
+constexpr uint16_t PORT_TEREDO = 3544;
+constexpr uint16_t PORT_L2TP = 1701;
+constexpr uint16_t PORT_GTP_PRIME = 3386;
+constexpr uint16_t PORT_CAPWAP_CONTROL = 5246;
+constexpr uint16_t PORT_CAPWAP_DATA = 5247;
+constexpr uint16_t PORT_LISP = 4341;
+constexpr uint16_t PORT_AYIYA = 5072;
+
+constexpr uint8_t IP_VERSION_4 = 4;
+constexpr uint8_t IP_VERSION_6 = 6;
+
+// GRE: flags and version in the first two bytes, then the protocol type (RFC 2784, 2890; the
+// routing field of RFC 1701; version 1 is PPTP's, RFC 2637).
+constexpr uint32_t GRE_BASE_SIZE = 4;
+constexpr uint32_t GRE_FIELD_SIZE = 4;
+constexpr uint16_t GRE_CHECKSUM = 0x8000;
+constexpr uint16_t GRE_ROUTING = 0x4000;
+constexpr uint16_t GRE_KEY = 0x2000;
+constexpr uint16_t GRE_SEQUENCE = 0x1000;
+constexpr uint16_t GRE_ACKNOWLEDGEMENT = 0x0080;
+constexpr uint16_t GRE_VERSION_MASK = 0x0007;
+constexpr uint32_t GRE_SRE_HEADER_SIZE = 4;
+
+constexpr uint32_t ERSPAN_2_HEADER_SIZE = 8;
+constexpr uint32_t ERSPAN_3_HEADER_SIZE = 12;
+constexpr uint32_t ERSPAN_3_PLATFORM_SIZE = 8;
+constexpr uint32_t ERSPAN_SESSION_AT = 2;
+constexpr uint16_t ERSPAN_SESSION_MASK = 0x03FF;
+constexpr uint32_t ERSPAN_3_FLAGS_AT = 10;
+constexpr uint16_t ERSPAN_3_PLATFORM_FLAG = 0x0001;
+
+constexpr uint8_t PPP_ADDRESS = 0xFF;
+constexpr uint8_t PPP_CONTROL = 0x03;
+constexpr uint16_t PPP_IPV4 = 0x0021;
+constexpr uint16_t PPP_IPV6 = 0x0057;
+
+constexpr uint32_t VXLAN_HEADER_SIZE = 8;
+constexpr uint8_t VXLAN_VNI_VALID = 0x08;
+constexpr uint32_t VNI_AT = 4;  // VXLAN and Geneve alike
+
+constexpr uint32_t GENEVE_BASE_SIZE = 8;
+constexpr uint8_t GENEVE_OPTIONS_MASK = 0x3F;
+constexpr uint32_t GENEVE_PROTOCOL_AT = 2;
+
+constexpr uint32_t GTP_U_BASE_SIZE = 8;
+constexpr uint32_t GTP_U_OPTIONAL_SIZE = 4;
+constexpr uint8_t GTP_VERSION_1 = 1;
+constexpr uint8_t GTP_G_PDU = 255;
+constexpr uint8_t GTP_OPTIONAL_FLAGS = 0x07;  // E, S and PN: any brings the 4 optional bytes
+constexpr uint8_t GTP_EXTENSION_FLAG = 0x04;
+constexpr uint32_t GTP_TEID_AT = 4;
+constexpr uint32_t GTP_NEXT_EXTENSION_AT = 11;
+// A chain longer than this is not a GTP-U header a sender would write.
+constexpr int GTP_EXTENSIONS_MAX = 16;
+
+constexpr uint16_t TEREDO_AUTHENTICATION = 0x0001;
+constexpr uint16_t TEREDO_ORIGIN = 0x0000;
+constexpr uint32_t TEREDO_AUTHENTICATION_FIXED =
+    4 + 8 + 1;  // indicator, lengths; nonce; confirmation
+constexpr uint32_t TEREDO_ORIGIN_SIZE = 8;
+
+constexpr uint32_t PPPOE_HEADER_SIZE = 6;
+constexpr uint8_t PPPOE_VERSION_TYPE = 0x11;
+constexpr uint8_t PPPOE_SESSION_DATA = 0x00;
+constexpr uint32_t PPPOE_SESSION_AT = 2;
+constexpr uint32_t PPP_PROTOCOL_SIZE = 2;
+
+constexpr uint32_t CISCO_METADATA_SIZE = 6;  // version, length, option type, tag
+constexpr uint32_t ETHERTYPE_SIZE = 2;
+
+constexpr uint8_t PIM_TYPE_MASK = 0x0F;
+constexpr uint8_t PIM_REGISTER = 1;
+
+uint32_t load_be24(const uint8_t* p) {
+  return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+}
+
+open_result to_ether_type(uint16_t ether_type, uint32_t offset, next_header& at) {
+  at = {carrier::ether_type, ether_type, 0, offset};
+  return open_result::opened;
+}
+
+// An Ethernet frame inside a tunnel, stripped like a top-level one; its VLAN tags are not the
+// frame's and are not kept.
+open_result inner_ethernet(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
+  link_header inner;
+  if (offset > len || !strip_ethernet(frame + offset, len - offset, inner)) {
+    return open_result::not_open;
+  }
+  return to_ether_type(inner.ether_type, offset + inner.network_offset, at);
+}
+
+// A header that carries IP without naming its version.
+open_result inner_ip(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
+  if (len <= offset) return open_result::not_open;
+  const uint8_t version = frame[offset] >> 4;
+  if (version == IP_VERSION_4) return to_ether_type(ETHERTYPE_IPV4, offset, at);
+  if (version == IP_VERSION_6) return to_ether_type(ETHERTYPE_IPV6, offset, at);
+  return open_result::not_open;
+}
+
+open_result open_ipv4_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
+  layer.type = tunnel_type::ipip;
+  return to_ether_type(ETHERTYPE_IPV4, at.offset, at);
+}
+
+open_result open_ipv6_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
+  layer.type = tunnel_type::ip6ip;
+  return to_ether_type(ETHERTYPE_IPV6, at.offset, at);
+}
+
+// The size of a GRE header with the fields its flags announce, or 0 when it is not one nelo
+// opens or is not captured whole. Sets the key of version 0.
+uint32_t gre_header_size(const uint8_t* frame, uint32_t len, uint32_t h, uint16_t flags,
+                         encapsulation& layer) {
+  uint32_t size = GRE_BASE_SIZE;
+  switch (flags & GRE_VERSION_MASK) {
+    case 0:
+      if ((flags & (GRE_CHECKSUM | GRE_ROUTING)) != 0) size += GRE_FIELD_SIZE;
+      if ((flags & GRE_KEY) != 0) {
+        if (len < h + size + GRE_FIELD_SIZE) return 0;
+        layer.key = load_be32(frame + h + size);
+        layer.has_key = true;
+        size += GRE_FIELD_SIZE;
+      }
+      if ((flags & GRE_SEQUENCE) != 0) size += GRE_FIELD_SIZE;
+      if ((flags & GRE_ROUTING) != 0) {
+        // Source route entries up to the empty one; each is at least its 4-byte header, so the
+        // captured bytes bound the walk.
+        for (;;) {
+          if (len < h + size + GRE_SRE_HEADER_SIZE) return 0;
+          const uint8_t* sre = frame + h + size;
+          const uint16_t family = load_be16(sre);
+          const uint8_t length = sre[3];
+          size += GRE_SRE_HEADER_SIZE + length;
+          if (family == 0 && length == 0) break;
+        }
+      }
+      break;
+    case 1:
+      // PPTP: the key (payload length and call id) is always there.
+      if ((flags & GRE_KEY) == 0) return 0;
+      size += GRE_FIELD_SIZE;
+      if ((flags & GRE_SEQUENCE) != 0) size += GRE_FIELD_SIZE;
+      if ((flags & GRE_ACKNOWLEDGEMENT) != 0) size += GRE_FIELD_SIZE;
+      break;
+    default:
+      return 0;
+  }
+  return len < h + size ? 0 : size;
+}
+
+// PPP in GRE: the address and control bytes may be left out, and the protocol compressed to
+// one byte, as PPTP peers agree.
+open_result inner_ppp(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
+  if (len >= offset + 2 && frame[offset] == PPP_ADDRESS && frame[offset + 1] == PPP_CONTROL) {
+    offset += 2;
+  }
+  if (len <= offset) return open_result::not_open;
+  uint16_t protocol = frame[offset];
+  uint32_t size = 1;
+  // A protocol's first byte is even; an odd one is the whole protocol, compressed.
+  if ((protocol & 1) == 0) {
+    if (len < offset + PPP_PROTOCOL_SIZE) return open_result::not_open;
+    protocol = load_be16(frame + offset);
+    size = PPP_PROTOCOL_SIZE;
+  }
+  if (protocol == PPP_IPV4) return to_ether_type(ETHERTYPE_IPV4, offset + size, at);
+  if (protocol == PPP_IPV6) return to_ether_type(ETHERTYPE_IPV6, offset + size, at);
+  return open_result::not_open;
+}
+
+open_result open_erspan(const uint8_t* frame, uint32_t len, uint32_t body, uint16_t protocol,
+                        bool sequenced, next_header& at, encapsulation& layer) {
+  layer.type = tunnel_type::erspan;
+  // Type I has no header of its own: GRE without a sequence number carries the frame.
+  if (protocol == ETHERTYPE_ERSPAN_1_2 && !sequenced) return inner_ethernet(frame, len, body, at);
+  uint32_t size = protocol == ETHERTYPE_ERSPAN_3 ? ERSPAN_3_HEADER_SIZE : ERSPAN_2_HEADER_SIZE;
+  if (len < body + size) return open_result::not_open;
+  layer.id = load_be16(frame + body + ERSPAN_SESSION_AT) & ERSPAN_SESSION_MASK;
+  layer.has_id = true;
+  if (protocol == ETHERTYPE_ERSPAN_3 &&
+      (load_be16(frame + body + ERSPAN_3_FLAGS_AT) & ERSPAN_3_PLATFORM_FLAG) != 0) {
+    size += ERSPAN_3_PLATFORM_SIZE;
+  }
+  return inner_ethernet(frame, len, body + size, at);
+}
+
+open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + GRE_BASE_SIZE) return open_result::not_open;
+  const uint16_t flags = load_be16(frame + h);
+  const uint16_t protocol = load_be16(frame + h + 2);
+  layer.type = tunnel_type::gre;
+  const uint32_t size = gre_header_size(frame, len, h, flags, layer);
+  if (size == 0) return open_result::not_open;
+  const uint32_t body = h + size;
+  switch (protocol) {
+    case ETHERTYPE_TRANSPARENT_BRIDGING:
+      return inner_ethernet(frame, len, body, at);
+    case ETHERTYPE_PPP:
+      return inner_ppp(frame, len, body, at);
+    case ETHERTYPE_ERSPAN_1_2:
+    case ETHERTYPE_ERSPAN_3:
+      return open_erspan(frame, len, body, protocol, (flags & GRE_SEQUENCE) != 0, at, layer);
+    case ETHERTYPE_CISCO_METADATA:
+      // In GRE the protocol carried comes first, then the metadata.
+      if (len < body + ETHERTYPE_SIZE + CISCO_METADATA_SIZE) return open_result::not_open;
+      return to_ether_type(load_be16(frame + body), body + ETHERTYPE_SIZE + CISCO_METADATA_SIZE,
+                           at);
+    default:
+      return to_ether_type(protocol, body, at);
+  }
+}
+
+open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + VXLAN_HEADER_SIZE || (frame[h] & VXLAN_VNI_VALID) == 0) {
+    return open_result::not_open;
+  }
+  layer.type = tunnel_type::vxlan;
+  layer.id = load_be24(frame + h + VNI_AT);
+  layer.has_id = true;
+  return inner_ethernet(frame, len, h + VXLAN_HEADER_SIZE, at);
+}
+
+open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + GENEVE_BASE_SIZE || (frame[h] >> 6) != 0) return open_result::not_open;
+  const uint32_t size = GENEVE_BASE_SIZE + (frame[h] & GENEVE_OPTIONS_MASK) * 4u;
+  layer.type = tunnel_type::geneve;
+  layer.id = load_be24(frame + h + VNI_AT);
+  layer.has_id = true;
+  const uint16_t protocol = load_be16(frame + h + GENEVE_PROTOCOL_AT);
+  if (protocol == ETHERTYPE_TRANSPARENT_BRIDGING) return inner_ethernet(frame, len, h + size, at);
+  if (protocol == ETHERTYPE_IPV4 || protocol == ETHERTYPE_IPV6) {
+    return to_ether_type(protocol, h + size, at);
+  }
+  return open_result::not_open;
+}
+
+open_result open_gtp_u(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + GTP_U_BASE_SIZE) return open_result::not_open;
+  const uint8_t flags = frame[h];
+  if ((flags >> 5) != GTP_VERSION_1 || frame[h + 1] != GTP_G_PDU) return open_result::not_open;
+  layer.type = tunnel_type::gtpu;
+  layer.id = load_be32(frame + h + GTP_TEID_AT);
+  layer.has_id = true;
+  uint32_t size = GTP_U_BASE_SIZE;
+  if ((flags & GTP_OPTIONAL_FLAGS) != 0) {
+    size += GTP_U_OPTIONAL_SIZE;
+    if (len < h + size) return open_result::not_open;
+    if ((flags & GTP_EXTENSION_FLAG) != 0) {
+      // Each extension header gives its length in 4-byte units and ends with the next one's type.
+      uint8_t next = frame[h + GTP_NEXT_EXTENSION_AT];
+      for (int walked = 0; next != 0; ++walked) {
+        if (walked == GTP_EXTENSIONS_MAX || len <= h + size || frame[h + size] == 0) {
+          return open_result::not_open;
+        }
+        size += frame[h + size] * 4u;
+        if (len < h + size) return open_result::not_open;
+        next = frame[h + size - 1];
+      }
+    }
+  }
+  return inner_ip(frame, len, h + size, at);
+}
+
+// A label stack up to its bottom, then IP by its version; a pseudowire is not opened.
+open_result open_label_stack(const uint8_t* frame, uint32_t len, next_header& at,
+                             encapsulation& layer) {
+  const uint32_t h = at.offset;
+  for (uint8_t count = 1; count <= MPLS_LABELS_MAX; ++count) {
+    const uint32_t end = h + count * MPLS_LABEL_ENTRY_SIZE;
+    if (len < end) return open_result::not_open;
+    if ((load_be32(frame + end - MPLS_LABEL_ENTRY_SIZE) & MPLS_BOTTOM_OF_STACK) != 0) {
+      layer.labels = count;
+      return inner_ip(frame, len, end, at);
+    }
+  }
+  return open_result::not_open;
+}
+
+open_result open_mpls(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  layer.type = tunnel_type::mpls;
+  return open_label_stack(frame, len, at, layer);
+}
+
+open_result open_mpls_udp(const uint8_t* frame, uint32_t len, next_header& at,
+                          encapsulation& layer) {
+  layer.type = tunnel_type::mplsudp;
+  return open_label_stack(frame, len, at, layer);
+}
+
+// IPv6 behind the optional authentication and origin indication headers; anything else on the
+// port is a Teredo control message or not Teredo at all.
+open_result open_teredo(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  uint32_t p = at.offset;
+  if (len >= p + 4 && load_be16(frame + p) == TEREDO_AUTHENTICATION) {
+    p += TEREDO_AUTHENTICATION_FIXED + frame[p + 2] + frame[p + 3];
+  }
+  if (len >= p + 2 && load_be16(frame + p) == TEREDO_ORIGIN) p += TEREDO_ORIGIN_SIZE;
+  if (len <= p || (frame[p] >> 4) != IP_VERSION_6) return open_result::not_open;
+  layer.type = tunnel_type::teredo;
+  return to_ether_type(ETHERTYPE_IPV6, p, at);
+}
+
+open_result open_pppoe(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + PPPOE_HEADER_SIZE + PPP_PROTOCOL_SIZE || frame[h] != PPPOE_VERSION_TYPE ||
+      frame[h + 1] != PPPOE_SESSION_DATA) {
+    return open_result::not_open;
+  }
+  layer.type = tunnel_type::pppoe;
+  layer.id = load_be16(frame + h + PPPOE_SESSION_AT);
+  layer.has_id = true;
+  const uint16_t protocol = load_be16(frame + h + PPPOE_HEADER_SIZE);
+  const uint32_t inner = h + PPPOE_HEADER_SIZE + PPP_PROTOCOL_SIZE;
+  if (protocol == PPP_IPV4) return to_ether_type(ETHERTYPE_IPV4, inner, at);
+  if (protocol == PPP_IPV6) return to_ether_type(ETHERTYPE_IPV6, inner, at);
+  return open_result::not_open;
+}
+
+// In Ethernet the metadata comes first, then the EtherType of what it carries.
+open_result open_cisco_metadata(const uint8_t* frame, uint32_t len, next_header& at,
+                                encapsulation& layer) {
+  const uint32_t h = at.offset;
+  if (len < h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE) return open_result::not_open;
+  layer.type = tunnel_type::cisco_metadata;
+  return to_ether_type(load_be16(frame + h + CISCO_METADATA_SIZE),
+                       h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE, at);
+}
+
+open_result count_only(const uint8_t*, uint32_t, next_header&, encapsulation&) {
+  return open_result::unopened;
+}
+
+// PIM carries packets only in a register message; its other messages are routing control.
+open_result count_pim_register(const uint8_t* frame, uint32_t len, next_header& at,
+                               encapsulation&) {
+  if (len <= at.offset || (frame[at.offset] & PIM_TYPE_MASK) != PIM_REGISTER) {
+    return open_result::not_open;
+  }
+  return open_result::unopened;
+}
+
+using open_function = open_result (*)(const uint8_t* frame, uint32_t len, next_header& at,
+                                      encapsulation& layer);
+
+struct encapsulation_row {
+  carrier by;
+  uint16_t first;  // the protocol number, or the first of a range of ports
+  uint16_t last;
+  bool either_port;  // UDP: the source port counts too
+  open_function open;
+  unopened_tunnel kind;  // for the rows that only count
+};
+
+constexpr unopened_tunnel OPENED = unopened_tunnel::none;
+
+// The first row that matches decides: a UDP tunnel is known by its destination port before
+// either port names a tunnel that is only counted.
+constexpr encapsulation_row ENCAPSULATIONS[] = {
+    {carrier::ip_protocol, IP_PROTOCOL_IPV4, IP_PROTOCOL_IPV4, false, open_ipv4_inside, OPENED},
+    {carrier::ip_protocol, IP_PROTOCOL_IPV6, IP_PROTOCOL_IPV6, false, open_ipv6_inside, OPENED},
+    {carrier::ip_protocol, IP_PROTOCOL_GRE, IP_PROTOCOL_GRE, false, open_gre, OPENED},
+    {carrier::udp, PORT_VXLAN, PORT_VXLAN, false, open_vxlan, OPENED},
+    {carrier::udp, PORT_GENEVE, PORT_GENEVE, false, open_geneve, OPENED},
+    {carrier::udp, PORT_GTP_U, PORT_GTP_U, false, open_gtp_u, OPENED},
+    {carrier::udp, PORT_MPLS_UDP, PORT_MPLS_UDP, false, open_mpls_udp, OPENED},
+    {carrier::udp, PORT_TEREDO, PORT_TEREDO, true, open_teredo, OPENED},
+    {carrier::ether_type, ETHERTYPE_MPLS, ETHERTYPE_MPLS_MULTICAST, false, open_mpls, OPENED},
+    {carrier::ether_type, ETHERTYPE_PPPOE_SESSION, ETHERTYPE_PPPOE_SESSION, false, open_pppoe,
+     OPENED},
+    {carrier::ether_type, ETHERTYPE_CISCO_METADATA, ETHERTYPE_CISCO_METADATA, false,
+     open_cisco_metadata, OPENED},
+    {carrier::ip_protocol, IP_PROTOCOL_ESP, IP_PROTOCOL_ESP, false, count_only,
+     unopened_tunnel::esp},
+    {carrier::ip_protocol, IP_PROTOCOL_L2TP, IP_PROTOCOL_L2TP, false, count_only,
+     unopened_tunnel::l2tp},
+    {carrier::udp, PORT_L2TP, PORT_L2TP, true, count_only, unopened_tunnel::l2tp},
+    {carrier::udp, PORT_GTP_PRIME, PORT_GTP_PRIME, true, count_only, unopened_tunnel::gtp_prime},
+    {carrier::udp, PORT_CAPWAP_CONTROL, PORT_CAPWAP_DATA, true, count_only,
+     unopened_tunnel::capwap},
+    {carrier::udp, PORT_LISP, PORT_LISP, true, count_only, unopened_tunnel::lisp},
+    {carrier::udp, PORT_AYIYA, PORT_AYIYA, true, count_only, unopened_tunnel::ayiya},
+    {carrier::ip_protocol, IP_PROTOCOL_PIM, IP_PROTOCOL_PIM, false, count_pim_register,
+     unopened_tunnel::pim_register},
+    {carrier::ether_type, ETHERTYPE_NSH, ETHERTYPE_NSH, false, count_only, unopened_tunnel::nsh},
+};
+
+bool in_row(const encapsulation_row& row, uint16_t number) {
+  return number >= row.first && number <= row.last;
+}
+
+bool matches(const encapsulation_row& row, const next_header& at) {
+  if (row.by != at.by) return false;
+  return in_row(row, at.protocol) || (row.either_port && in_row(row, at.source_port));
+}
+
+// Which IP protocols and UDP ports any row names, so that plain traffic is turned away with a
+// lookup or two instead of a walk over the table.
+struct quick_test {
+  std::array<bool, 256> ip_protocols{};
+  std::array<uint64_t, 65536 / 64> ports{};
+};
+
+constexpr quick_test make_quick_test() {
+  quick_test test;
+  for (const encapsulation_row& row : ENCAPSULATIONS) {
+    for (uint32_t n = row.first; n <= row.last; ++n) {
+      if (row.by == carrier::ip_protocol) test.ip_protocols[n] = true;
+      if (row.by == carrier::udp) test.ports[n / 64] |= uint64_t{1} << (n % 64);
+    }
+  }
+  return test;
+}
+
+constexpr quick_test QUICK_TEST = make_quick_test();
+
+bool port_named(uint16_t port) {
+  return (QUICK_TEST.ports[port / 64] >> (port % 64) & 1) != 0;
+}
+
+}  // namespace
+
+const char* unopened_tunnel_name(unopened_tunnel kind) {
+  constexpr const char* NAMES[] = {"",     "esp",   "l2tp",         "gtp-prime", "capwap",
+                                   "lisp", "ayiya", "pim register", "nsh"};
+  return NAMES[static_cast<int>(kind)];
+}
+
+bool may_be_encapsulation(const next_header& at) {
+  switch (at.by) {
+    case carrier::ip_protocol:
+      return at.protocol < QUICK_TEST.ip_protocols.size() && QUICK_TEST.ip_protocols[at.protocol];
+    case carrier::udp:
+      return port_named(at.protocol) || port_named(at.source_port);
+    case carrier::ether_type:
+      return true;
+  }
+  return false;
+}
+
+open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
+                               encapsulation& layer, unopened_tunnel& kind) {
+  for (const encapsulation_row& row : ENCAPSULATIONS) {
+    if (!matches(row, at)) continue;
+    const open_result result = row.open(frame, len, at, layer);
+    if (result == open_result::unopened) kind = row.kind;
+    return result;
+  }
+  return open_result::not_open;
+}
+
+}  // namespace nelo

@@ -1,0 +1,79 @@
+// The encapsulations nelo opens between the link layer and the ICMP message: tunnels with an
+// outer IP header (IP in IP, GRE and ERSPAN, VXLAN, Geneve, GTP-U, MPLS in UDP, Teredo) and the
+// layers that have none (MPLS, PPPoE, Cisco MetaData). Each is recognised by the number the
+// header in front of it gives (an EtherType, an IP protocol or a UDP port), checked within the
+// captured bytes, and opened to the header it carries. Adding one is one small function and one
+// row in the table of encapsulation.cpp. The tunnels nelo meets but does not open (encrypted or
+// carrying control traffic) are named, so that a walk can count them.
+#ifndef NELO_CAPTURE_ENCAPSULATION_H_
+#define NELO_CAPTURE_ENCAPSULATION_H_
+
+#include <cstdint>
+
+#include "packet/decoded_packet.h"
+
+namespace nelo {
+
+// How the header in front names the next one.
+enum class carrier : uint8_t { ether_type, ip_protocol, udp };
+
+// The next header of a frame: what names it, and where it starts.
+struct next_header {
+  carrier by = carrier::ether_type;
+  uint16_t protocol = 0;     // the EtherType, the IP protocol, or the UDP destination port
+  uint16_t source_port = 0;  // UDP only
+  uint32_t offset = 0;
+};
+
+inline constexpr uint16_t ETHERTYPE_MPLS = 0x8847;
+inline constexpr uint16_t ETHERTYPE_MPLS_MULTICAST = 0x8848;
+inline constexpr uint8_t IP_PROTOCOL_UDP = 17;
+inline constexpr uint32_t UDP_HEADER_SIZE = 8;
+
+// Tunnels met but not opened.
+enum class unopened_tunnel : uint8_t {
+  none,
+  esp,
+  l2tp,
+  gtp_prime,
+  capwap,
+  lisp,
+  ayiya,
+  pim_register,
+  nsh,
+};
+inline constexpr int UNOPENED_TUNNEL_KINDS = 8;
+
+// The name the end-of-file note gives the kind.
+const char* unopened_tunnel_name(unopened_tunnel kind);
+
+// Frames in tunnels not opened, per kind, with the order the kinds were first met in.
+struct unopened_tally {
+  uint64_t frames[UNOPENED_TUNNEL_KINDS + 1] = {};
+  unopened_tunnel order[UNOPENED_TUNNEL_KINDS] = {};
+  int met = 0;
+
+  void count(unopened_tunnel kind) {
+    if (frames[static_cast<int>(kind)]++ == 0) order[met++] = kind;
+  }
+};
+
+enum class open_result : uint8_t {
+  opened,    // `at` now names the header carried, and the layer says what carried it
+  not_open,  // no encapsulation nelo opens, or one whose header does not check out
+  unopened,  // a tunnel of a kind nelo does not open
+};
+
+// True when `at` may name an encapsulation; a quick test for the protocols of plain traffic,
+// which is almost every record.
+bool may_be_encapsulation(const next_header& at);
+
+// Opens the encapsulation `at` names in the first `len` bytes of `frame`, reading nothing past
+// them. On `opened`, sets `at` to the header inside and the type and identifiers of `layer`
+// (its outer_ip and outer_ipv6 are the caller's); on `unopened`, sets `kind`.
+open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
+                               encapsulation& layer, unopened_tunnel& kind);
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_ENCAPSULATION_H_
