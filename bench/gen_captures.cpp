@@ -1,12 +1,16 @@
 // Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
 // timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
-// machine produces the same bytes. Usage: gen_captures OUTDIR [mixed|flood|jumbo|all], or
-// gen_captures OUTDIR sized BYTES for 200 MiB of echo messages with BYTES-byte payloads.
+// machine produces the same bytes. Usage: gen_captures OUTDIR
+// [mixed|flood|jumbo|vxlan|gre6|all], or gen_captures OUTDIR sized BYTES for 200 MiB of echo
+// messages with BYTES-byte payloads.
 //
 // mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
 //        1 % ICMP and ICMPv6 (echo, destination unreachable, a few large random payloads);
 // flood  2 million ICMP echo requests and replies, mostly IPv4, 56-byte payloads;
-// jumbo  ICMP echo with random payloads of 8000 to 60000 bytes, about 500 MiB, snaplen 262144.
+// jumbo  ICMP echo with random payloads of 8000 to 60000 bytes, about 500 MiB, snaplen 262144;
+// vxlan  the flood, every frame carried whole in VXLAN over UDP over IPv4;
+// gre6   the flood, every IP packet carried in GRE over IPv6.
+// `all` is the first three: the tunnel captures only serve the tunnel workloads.
 //
 // Each file is written under a temporary name and renamed when complete, so an interrupted run
 // never leaves a truncated capture behind that a later run would reuse.
@@ -543,11 +547,27 @@ bool gen_mixed(const std::string& path) {
 
 constexpr uint64_t FLOOD_RECORDS = 2000000;
 
-bool gen_flood(const std::string& path) {
+// Rewrites a whole frame into `out`, which has room for MAX_FRAME + TUNNEL_ROOM bytes, and
+// returns the new length: how a tunnel workload turns the flood into its own capture.
+using frame_wrapper = size_t (*)(const uint8_t* frame, size_t len, uint8_t* out);
+constexpr size_t TUNNEL_ROOM = 128;
+
+// The flood, each frame passed through `wrap` (when given) as it is written, so that a tunnel
+// capture holds the very messages of the plain one and the two time the same inner work.
+bool write_flood(const std::string& path, const char* name, frame_wrapper wrap) {
   prng rng(0x6e656c6f2d666c64ULL);
   const network net = make_network(rng);
   std::vector<uint8_t> frame(MAX_FRAME);
+  std::vector<uint8_t> wrapped(MAX_FRAME + TUNNEL_ROOM);
   pcap_writer w(path, 65535);
+  auto emit = [&](uint64_t usec, size_t len) {
+    if (wrap == nullptr) {
+      w.record(usec, frame.data(), static_cast<uint32_t>(len));
+      return;
+    }
+    const size_t n = wrap(frame.data(), len, wrapped.data());
+    w.record(usec, wrapped.data(), static_cast<uint32_t>(n));
+  };
   uint64_t usec = START_USEC;
   uint16_t seq = 0;
   uint16_t ip_id = 1;
@@ -567,16 +587,102 @@ bool gen_flood(const std::string& path) {
     usec += rng.range(1, 20);
     size_t len = build_echo(frame.data(), p.e, p.v6, false, p.id, seq, nullptr, ECHO_PAYLOAD_SIZE,
                             64, ip_id++, usec);
-    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+    emit(usec, len);
     const uint64_t sent = usec;
     usec += rng.range(1, 20);
     len = build_echo(frame.data(), reversed(p.e), p.v6, true, p.id, seq, nullptr, ECHO_PAYLOAD_SIZE,
                      static_cast<uint8_t>(rng.range(40, 64)), ip_id++, sent);
-    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+    emit(usec, len);
   }
-  std::printf("flood: %llu records, %llu bytes\n", static_cast<unsigned long long>(w.records()),
+  std::printf("%s: %llu records, %llu bytes\n", name, static_cast<unsigned long long>(w.records()),
               static_cast<unsigned long long>(w.bytes()));
   return w.finish();
+}
+
+bool gen_flood(const std::string& path) {
+  return write_flood(path, "flood", nullptr);
+}
+
+// --- tunnels ------------------------------------------------------------------------------------
+
+constexpr size_t VXLAN_HEADER_SIZE = 8;
+constexpr size_t GRE_HEADER_SIZE = 4;
+constexpr uint32_t VXLAN_PORT = 4789;
+constexpr uint32_t VXLAN_VNI = 42;
+constexpr uint8_t VXLAN_FLAG_VNI = 0x08;
+constexpr uint8_t PROTO_GRE = 47;
+constexpr uint8_t TUNNEL_TTL = 64;
+
+// The two tunnel endpoints: one fixed pair of routers carries every flow.
+constexpr uint8_t TUNNEL_MAC_SRC[6] = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x01};
+constexpr uint8_t TUNNEL_MAC_DST[6] = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x02};
+constexpr uint8_t TUNNEL_V4_SRC[4] = {10, 0, 0, 1};
+constexpr uint8_t TUNNEL_V4_DST[4] = {10, 0, 0, 2};
+constexpr uint8_t TUNNEL_V6_SRC[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+constexpr uint8_t TUNNEL_V6_DST[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+
+void put_tunnel_ethernet(uint8_t* out, uint32_t ethertype) {
+  std::memcpy(out, TUNNEL_MAC_DST, 6);
+  std::memcpy(out + 6, TUNNEL_MAC_SRC, 6);
+  put_be16(out + 12, ethertype);
+}
+
+// VXLAN as a switch sends it: the inner Ethernet frame whole behind outer Ethernet, IPv4, UDP to
+// 4789 and the VXLAN header. The UDP source port is a hash of the inner MAC addresses, as RFC 7348
+// advises so that routers spread the flows; the UDP checksum is left 0, which IPv4 allows.
+size_t wrap_vxlan(const uint8_t* frame, size_t len, uint8_t* out) {
+  const size_t udp_len = UDP_HEADER_SIZE + VXLAN_HEADER_SIZE + len;
+  put_tunnel_ethernet(out, ETHERTYPE_IPV4);
+  uint8_t* ip = out + ETH_HEADER_SIZE;
+  std::memset(ip, 0, IPV4_HEADER_SIZE);
+  ip[0] = 0x45;
+  put_be16(ip + 2, static_cast<uint32_t>(IPV4_HEADER_SIZE + udp_len));
+  put_be16(ip + 6, 0x4000);  // don't fragment
+  ip[8] = TUNNEL_TTL;
+  ip[9] = PROTO_UDP;
+  std::memcpy(ip + 12, TUNNEL_V4_SRC, 4);
+  std::memcpy(ip + 16, TUNNEL_V4_DST, 4);
+  put_be16(ip + 10, fold(ones_sum(ip, IPV4_HEADER_SIZE)));
+  uint8_t* udp = ip + IPV4_HEADER_SIZE;
+  uint32_t hash = 2166136261u;  // FNV-1a over the inner MAC addresses
+  for (size_t i = 0; i < 12 && i < len; ++i) hash = (hash ^ frame[i]) * 16777619u;
+  put_be16(udp, 49152 + (hash & 0x3FFF));
+  put_be16(udp + 2, VXLAN_PORT);
+  put_be16(udp + 4, static_cast<uint32_t>(udp_len));
+  put_be16(udp + 6, 0);
+  uint8_t* vxlan = udp + UDP_HEADER_SIZE;
+  put_be32(vxlan, static_cast<uint32_t>(VXLAN_FLAG_VNI) << 24);
+  put_be32(vxlan + 4, VXLAN_VNI << 8);
+  std::memcpy(vxlan + VXLAN_HEADER_SIZE, frame, len);
+  return ETH_HEADER_SIZE + IPV4_HEADER_SIZE + udp_len;
+}
+
+// GRE over IPv6 as a router sends it: the inner IP packet without its Ethernet header, behind
+// outer Ethernet, IPv6 and a bare 4-byte GRE header whose protocol is the inner EtherType.
+size_t wrap_gre6(const uint8_t* frame, size_t len, uint8_t* out) {
+  const uint8_t* packet = frame + ETH_HEADER_SIZE;
+  const size_t packet_len = len - ETH_HEADER_SIZE;
+  put_tunnel_ethernet(out, ETHERTYPE_IPV6);
+  uint8_t* ip = out + ETH_HEADER_SIZE;
+  put_be32(ip, 0x60000000u);
+  put_be16(ip + 4, static_cast<uint32_t>(GRE_HEADER_SIZE + packet_len));
+  ip[6] = PROTO_GRE;
+  ip[7] = TUNNEL_TTL;
+  std::memcpy(ip + 8, TUNNEL_V6_SRC, 16);
+  std::memcpy(ip + 24, TUNNEL_V6_DST, 16);
+  uint8_t* gre = ip + IPV6_HEADER_SIZE;
+  put_be16(gre, 0);  // no checksum, key or sequence; version 0
+  std::memcpy(gre + 2, frame + 12, 2);
+  std::memcpy(gre + GRE_HEADER_SIZE, packet, packet_len);
+  return ETH_HEADER_SIZE + IPV6_HEADER_SIZE + GRE_HEADER_SIZE + packet_len;
+}
+
+bool gen_vxlan(const std::string& path) {
+  return write_flood(path, "vxlan", wrap_vxlan);
+}
+
+bool gen_gre6(const std::string& path) {
+  return write_flood(path, "gre6", wrap_gre6);
 }
 
 // --- jumbo --------------------------------------------------------------------------------------
@@ -658,7 +764,8 @@ int main(int argc, char** argv) {
     return gen_sized(std::string(argv[1]) + "/sized" + argv[3] + ".pcap", size) ? 0 : 1;
   }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s OUTDIR [mixed|flood|jumbo|all] | OUTDIR sized BYTES\n",
+    std::fprintf(stderr,
+                 "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|all] | OUTDIR sized BYTES\n",
                  argv[0]);
     return 2;
   }
@@ -667,12 +774,17 @@ int main(int argc, char** argv) {
   struct workload {
     const char* name;
     bool (*generate)(const std::string&);
+    bool in_all;
   };
-  const workload all[] = {{"mixed", gen_mixed}, {"flood", gen_flood}, {"jumbo", gen_jumbo}};
+  const workload workloads[] = {{"mixed", gen_mixed, true},
+                                {"flood", gen_flood, true},
+                                {"jumbo", gen_jumbo, true},
+                                {"vxlan", gen_vxlan, false},
+                                {"gre6", gen_gre6, false}};
   bool known = which == "all";
   bool ok = true;
-  for (const workload& wl : all) {
-    if (which != "all" && which != wl.name) continue;
+  for (const workload& wl : workloads) {
+    if (which == "all" ? !wl.in_all : which != wl.name) continue;
     known = true;
     const auto t0 = std::chrono::steady_clock::now();
     ok = wl.generate(dir + "/" + wl.name + ".pcap") && ok;

@@ -3,12 +3,13 @@
 # per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
 # `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
 #
-#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized"] [--data DIR]
+#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized vxlan gre6"] [--data DIR]
 #
 # Each capture is also walked with -threads 2. `walk` is a list of 40 captures of 30 MB cut from
 # the mixed one, walked with -pipe with -threads 1 and -threads 2; jumbo is also timed against
 # md5sum over the same file. `sized` (not run by default) times -threads 1 and 2 on 200 MiB
-# captures whose payloads all have 128, 512, 1024 or 4096 bytes.
+# captures whose payloads all have 128, 512, 1024 or 4096 bytes. `vxlan` and `gre6` (not run by
+# default) time nelo on the flood carried in VXLAN or in GRE over IPv6 against the plain flood.
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -25,14 +26,17 @@ while [ $# -gt 0 ]; do
     --pairs) pairs=$2; shift 2 ;;
     --workloads) workloads=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
 case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
-  case "$w" in mixed|flood|jumbo|walk|sized) ;; *) echo "unknown workload: $w" >&2; exit 2 ;; esac
+  case "$w" in
+    mixed|flood|jumbo|walk|sized|vxlan|gre6) ;;
+    *) echo "unknown workload: $w" >&2; exit 2 ;;
+  esac
 done
 
 # --- tools ---------------------------------------------------------------------------------------
@@ -73,6 +77,8 @@ for w in $workloads; do
   case "$w" in
     walk) ;;
     sized) for n in $SIZES; do [ -s "$data/sized$n.pcap" ] || "$gen" "$data" sized "$n" >&2; done ;;
+    vxlan|gre6)
+      for c in flood "$w"; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
     *) [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2 ;;
   esac
 done
@@ -163,6 +169,23 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = vxlan ] || [ "$w" = gre6 ]; then
+    # What opening the tunnel costs: the same messages as the flood, timed beside it in the same
+    # pairs so that both see the same machine. tcpdump gets no filter, as 'icmp or icmp6' tests
+    # only the outer header; every frame holds one message, so it prints each of them anyway.
+    file="$data/$w.pcap"
+    cat "$file" "$data/flood.pcap" >/dev/null
+    cat "$file" "$data/flood.pcap" >/dev/null
+    n_nelo=$(TZ=UTC "$NELO" -ifile "$file" | grep -cE '^ *[0-9]+ , ' || true)
+    n_tcpdump=$(TZ=UTC "$tcpdump_bin" -nn -r "$file" 2>/dev/null | grep -cE ' ICMP6?[ ,]' || true)
+    printf '%s\t%s\t%s\t%s\n' "$w" "$(stat -c %s "$file")" "$n_nelo" "$n_tcpdump" >>"$counts"
+    for ((i = 0; i < pairs; i++)); do
+      timed "$w" "nelo on flood" "$NELO" -ifile "$data/flood.pcap"
+      timed "$w" "nelo" "$NELO" -ifile "$file"
+      timed "$w" "tcpdump" "$tcpdump_bin" -nn -r "$file"
+    done
+    continue
+  fi
   file="$data/$w.pcap"
   # Warm the page cache so that every run reads from memory, the case where the tools differ.
   cat "$file" >/dev/null
@@ -215,15 +238,16 @@ print("| workload | command | wall median s | wall min-max s | CPU median s | ne
 print("|---|---|---:|---:|---:|---:|---:|---:|")
 rival = {"nelo": "tcpdump", "nelo -threads 2": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
-    for label in ["nelo", "nelo -threads 2", "tcpdump", "nelo dump", "tcpdump -X", "cat",
-                  "md5sum"]:
+    for label in ["nelo on flood", "nelo", "nelo -threads 2", "tcpdump", "nelo dump",
+                  "tcpdump -X", "cat", "md5sum"]:
         rs = runs[(w, label)]
         if not rs:
             continue
         walls = [r[0] for r in rs]
         m = statistics.median(walls)
         vs_rival = f"{m / med(rival[label], w, 0):.2f}x" if label in rival else ""
-        vs_cat = f"{m / med('cat', w, 0):.2f}x" if label.startswith("nelo") else ""
+        has_cat = label.startswith("nelo") and runs[(w, "cat")]
+        vs_cat = f"{m / med('cat', w, 0):.2f}x" if has_cat else ""
         rss = max(r[2] for r in rs) / 1024
         print(f"| {w} | {label} | {m:.3f} | {min(walls):.3f}-{max(walls):.3f} | "
               f"{med(label, w, 1):.2f} | {vs_rival} | {vs_cat} | {rss:.1f} |")
@@ -257,6 +281,11 @@ if sized:
         one, two = med("nelo", w, 0), med("nelo -threads 2", w, 0)
         print(f"| {n} | {one:.3f} | {two:.3f} | {two / one:.2f}x | {med('nelo', w, 1):.2f} | "
               f"{med('nelo -threads 2', w, 1):.2f} |")
+for w in ("vxlan", "gre6"):
+    if runs[(w, "nelo on flood")]:
+        print(f"- {w}: nelo({w})/nelo(flood) "
+              f"{med('nelo', w, 0) / med('nelo on flood', w, 0):.2f}x in the same pairs; tcpdump "
+              f"on {w} {med('tcpdump', w, 0):.3f} s")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():
