@@ -44,6 +44,7 @@ constexpr const char* USAGE_FILTER_LINES[] = {
     "   -srcipv6 <src ip>   - src ip v6 use colon delimited hex notation",
     "   -dstipv6 <dst ip>   - dst ip v6 use colon delimited hex notation",
     "   -track_replies      - given src & dst above, process replies",
+    "   -tunnel_ip <ip>     - only messages through a tunnel from or to this ip (v4 or v6)",
     "   -min_size <size>    - output those frames >= the specified size",
     "   -start_time <\"mm/dd/yy hh:mm:ss\">",
     "   -stop_time <\"mm/dd/yy hh:mm:ss\">",

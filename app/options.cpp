@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <iostream>
 #include <span>
@@ -35,6 +37,7 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-srcip", true, "filter off"},
     {"-dstipv6", true, "filter off"},
     {"-srcipv6", true, "filter off"},
+    {"-tunnel_ip", true, "filter off"},
     {"-start_time", true, "no start time"},
     {"-stop_time", true, "no stop time"},
     {"-dump_meta", false, ""},
@@ -127,6 +130,15 @@ void read_ipv6_option(const message_writer& messages, std::string_view name, arg
   warn_list(messages, name, value, field, unread);
 }
 
+// One address, IPv4 or IPv6, in its usual text form.
+void read_tunnel_option(const message_writer& messages, arg_list& args, tunnel_endpoint& field) {
+  std::string value;
+  if (!take_value(messages, "-tunnel_ip", args, value)) return;
+  field.ipv6 = value.find(':') != std::string::npos;
+  field.on = inet_pton(field.ipv6 ? AF_INET6 : AF_INET, value.c_str(), field.address) == 1;
+  if (!field.on) warn_unread_value(messages, "-tunnel_ip", value, "filter off");
+}
+
 void read_pattern_option(const message_writer& messages, std::string_view name, bool hex_mode,
                          arg_list& args, byte_pattern& pattern) {
   std::string value;
@@ -199,6 +211,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   read_ipv4_option(messages, "-srcip", args, selection.src_ip);
   read_ipv6_option(messages, "-dstipv6", args, selection.dst_ipv6);
   read_ipv6_option(messages, "-srcipv6", args, selection.src_ipv6);
+  read_tunnel_option(messages, args, selection.tunnel_ip);
 
   if (take_value(messages, "-start_time", args, value)) {
     ko::fine_time bound;

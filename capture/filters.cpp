@@ -3,6 +3,7 @@
 #include "capture/filters.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "capture/byte_pattern_match.h"
 #include "support/wire.h"
@@ -69,6 +70,22 @@ bool ipv6_addresses_pass(const decoded_packet& packet, const filter_settings& fi
                         packet.ip.bytes.data() + IPV6_DESTINATION_OFFSET, filters.track_replies);
 }
 
+bool came_through(const decoded_packet& packet, const tunnel_endpoint& endpoint) {
+  const size_t size = endpoint.ipv6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
+  for (int i = 0; i < packet.tunnels.count; ++i) {
+    const encapsulation& layer = packet.tunnels.layers[i];
+    if (!tunnel_has_outer_ip(layer.type) || layer.outer_ipv6 != endpoint.ipv6) continue;
+    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
+    const uint8_t* src = ip + (endpoint.ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET);
+    const uint8_t* dst = ip + (endpoint.ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET);
+    if (std::memcmp(src, endpoint.address, size) == 0 ||
+        std::memcmp(dst, endpoint.address, size) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
   return std::any_of(values.begin(), values.end(),
                      [field](uint64_t v) { return (v & LOW_BYTE_MASK) == field; });
@@ -87,6 +104,7 @@ bool packet_passes_filters(const decoded_packet& packet, const filter_settings& 
   const bool addresses_pass =
       packet.ip.ipv6 ? ipv6_addresses_pass(packet, filters) : ipv4_addresses_pass(packet, filters);
   if (!addresses_pass) return false;
+  if (filters.tunnel_ip.on && !came_through(packet, filters.tunnel_ip)) return false;
 
   if (!filters.pattern.on()) return true;
   return match_byte_pattern(packet.frame.data(), static_cast<uint32_t>(packet.frame.size()),

@@ -30,6 +30,14 @@ struct ipv6_prefix {
   uint64_t mask_low = 0;
 };
 
+// A tunnel endpoint: a message passes when one of the tunnels it came through has this address
+// as its outer source or destination.
+struct tunnel_endpoint {
+  bool on = false;
+  bool ipv6 = false;
+  uint8_t address[IPV6_ADDRESS_SIZE] = {};  // IPv4 in the first 4 bytes
+};
+
 // What selects the packets of a run. Fixed for the whole run: every walk, and every worker,
 // reads the one value by const reference.
 struct filter_settings {
@@ -40,6 +48,7 @@ struct filter_settings {
   std::vector<ipv6_prefix> src_ipv6;
   std::vector<ipv6_prefix> dst_ipv6;
   bool track_replies = false;
+  tunnel_endpoint tunnel_ip;
   std::vector<uint64_t> icmp_types;
   std::vector<uint64_t> icmp_codes;
   std::set<uint64_t> icmp_ids;
@@ -54,9 +63,9 @@ struct filter_settings {
 // stop_time], inclusive, on the record's time to the nanosecond (a record without a time fails
 // any window); the IPv4 or IPv6 addresses, each filter passing an address under any of its
 // prefixes and matched against either end when track_replies is set (an address filter of the
-// other IP version drops the packet); the byte pattern anywhere in the captured frame, link
-// header included. A packet whose captured bytes do not reach an address that a filter needs is
-// dropped.
+// other IP version drops the packet); the tunnel endpoint; the byte pattern anywhere in the
+// captured frame, link header included. A packet whose captured bytes do not reach an address that
+// a filter needs is dropped.
 bool packet_passes_filters(const decoded_packet& packet, const filter_settings& filters);
 
 // True when the ICMP header passes the type list (against the low 8 bits of each listed value),
