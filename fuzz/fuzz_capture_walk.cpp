@@ -10,6 +10,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -108,6 +109,14 @@ void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::outp
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
     for (size_t i = 0; i < n; ++i) filters.icmp_ids.insert(in.u16());
   }
+  if (filters_b & 0x10) {
+    filters.tunnel_ip.on = true;
+    filters.tunnel_ip.ipv6 = in.flag();
+    const std::string_view address = in.bytes(sizeof filters.tunnel_ip.address);
+    std::copy(address.begin(), address.end(), filters.tunnel_ip.address);
+  }
+  // JSON lines, with the form's keys below.
+  output.json = (filters_b & 0x20) != 0;
 
   // Output forms: hex with both dumps, ascii, binary, strings, or the metadata line alone.
   switch (forms % 5) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer binaries and runs every target for SECONDS seconds (default 60).
+# Builds the libFuzzer binaries and runs every target (or only the TARGETs named) for SECONDS
+# seconds each (default 60): fuzz/run.sh [SECONDS [TARGET...]].
 # The corpus of each target persists in build/fuzz/corpus/<target>. An input that crashes,
 # times out or runs out of memory is copied to fuzz/regressions/<target>/ (where the replay
 # tests pick it up) and makes the script exit non-zero.
@@ -7,6 +8,8 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
 seconds="${1:-60}"
+shift $(($# > 0 ? 1 : 0))
+only=("$@")  # target names to run; all when none are given
 out="$root/build/fuzz"
 
 bash "$here/build.sh" "$out" || { echo "fuzz build failed" >&2; exit 2; }
@@ -45,14 +48,17 @@ found=0
 for fuzzer in "$out"/fuzz/fuzz_*; do
   [[ -x "$fuzzer" && "$fuzzer" != *_replay ]] || continue
   target="$(basename "$fuzzer")"
+  [[ ${#only[@]} -eq 0 || " ${only[*]} " == *" $target "* ]] || continue
   corpus="$out/corpus/$target"
   artifacts="$out/artifacts/$target"
   mkdir -p "$corpus" "$artifacts"
   [[ -d "$here/seeds/$target" ]] && cp -n "$here/seeds/$target"/* "$corpus"/ 2>/dev/null
   [[ "$target" == fuzz_capture_walk ]] && capture_seeds "$corpus"
 
+  dict=()
+  [[ -f "$here/${target#fuzz_}.dict" ]] && dict=(-dict="$here/${target#fuzz_}.dict")
   echo "== $target: ${seconds}s"
-  "$fuzzer" "$corpus" -max_total_time="$seconds" -timeout=10 -max_len="$(max_len "$target")" \
+  "$fuzzer" "$corpus" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -max_len="$(max_len "$target")" \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
     >"$out/$target.log" 2>&1
   status=$?
