@@ -430,48 +430,34 @@ bool matches(const encapsulation_row& row, const next_header& at) {
   return in_row(row, at.protocol) || (row.either_port && in_row(row, at.source_port));
 }
 
-// Which IP protocols and UDP ports any row names, so that plain traffic is turned away with a
-// lookup or two instead of a walk over the table.
-struct quick_test {
-  std::array<bool, 256> ip_protocols{};
-  std::array<uint64_t, 65536 / 64> ports{};
-};
-
-constexpr quick_test make_quick_test() {
-  quick_test test;
+constexpr std::array<bool, 256> make_ip_protocols() {
+  std::array<bool, 256> protocols{};
   for (const encapsulation_row& row : ENCAPSULATIONS) {
-    for (uint32_t n = row.first; n <= row.last; ++n) {
-      if (row.by == carrier::ip_protocol) test.ip_protocols[n] = true;
-      if (row.by == carrier::udp) test.ports[n / 64] |= uint64_t{1} << (n % 64);
-    }
+    if (row.by != carrier::ip_protocol) continue;
+    for (uint32_t n = row.first; n <= row.last && n < protocols.size(); ++n) protocols[n] = true;
   }
-  return test;
+  return protocols;
 }
 
-constexpr quick_test QUICK_TEST = make_quick_test();
-
-bool port_named(uint16_t port) {
-  return (QUICK_TEST.ports[port / 64] >> (port % 64) & 1) != 0;
+constexpr std::array<uint64_t, 65536 / 64> make_ports() {
+  std::array<uint64_t, 65536 / 64> ports{};
+  for (const encapsulation_row& row : ENCAPSULATIONS) {
+    if (row.by != carrier::udp) continue;
+    for (uint32_t n = row.first; n <= row.last; ++n) ports[n / 64] |= uint64_t{1} << (n % 64);
+  }
+  return ports;
 }
 
 }  // namespace
+
+// Plain traffic is turned away with these before the table is walked.
+constexpr std::array<bool, 256> ENCAPSULATION_IP_PROTOCOLS = make_ip_protocols();
+constexpr std::array<uint64_t, 65536 / 64> ENCAPSULATION_PORTS = make_ports();
 
 const char* unopened_tunnel_name(unopened_tunnel kind) {
   constexpr const char* NAMES[] = {"",     "esp",   "l2tp",         "gtp-prime", "capwap",
                                    "lisp", "ayiya", "pim register", "nsh"};
   return NAMES[static_cast<int>(kind)];
-}
-
-bool may_be_encapsulation(const next_header& at) {
-  switch (at.by) {
-    case carrier::ip_protocol:
-      return at.protocol < QUICK_TEST.ip_protocols.size() && QUICK_TEST.ip_protocols[at.protocol];
-    case carrier::udp:
-      return port_named(at.protocol) || port_named(at.source_port);
-    case carrier::ether_type:
-      return true;
-  }
-  return false;
 }
 
 open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,

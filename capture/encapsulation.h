@@ -8,6 +8,7 @@
 #ifndef NELO_CAPTURE_ENCAPSULATION_H_
 #define NELO_CAPTURE_ENCAPSULATION_H_
 
+#include <array>
 #include <cstdint>
 
 #include "packet/decoded_packet.h"
@@ -64,9 +65,28 @@ enum class open_result : uint8_t {
   unopened,  // a tunnel of a kind nelo does not open
 };
 
-// True when `at` may name an encapsulation; a quick test for the protocols of plain traffic,
-// which is almost every record.
-bool may_be_encapsulation(const next_header& at);
+// The IP protocols and UDP ports that any encapsulation is known by, made from the table.
+extern const std::array<bool, 256> ENCAPSULATION_IP_PROTOCOLS;
+extern const std::array<uint64_t, 65536 / 64> ENCAPSULATION_PORTS;
+
+inline bool port_names_encapsulation(uint16_t port) {
+  return (ENCAPSULATION_PORTS[port / 64] >> (port % 64) & 1) != 0;
+}
+
+// True when `at` may name an encapsulation: a lookup or two, inline, for the protocols of plain
+// traffic, which is almost every record.
+inline bool may_be_encapsulation(const next_header& at) {
+  switch (at.by) {
+    case carrier::ip_protocol:
+      return at.protocol < ENCAPSULATION_IP_PROTOCOLS.size() &&
+             ENCAPSULATION_IP_PROTOCOLS[at.protocol];
+    case carrier::udp:
+      return port_names_encapsulation(at.protocol) || port_names_encapsulation(at.source_port);
+    case carrier::ether_type:
+      break;
+  }
+  return true;
+}
 
 // Opens the encapsulation `at` names in the first `len` bytes of `frame`, reading nothing past
 // them. On `opened`, sets `at` to the header inside and the type and identifiers of `layer`
