@@ -60,11 +60,6 @@ constexpr uint16_t ERSPAN_SESSION_MASK = 0x03FF;
 constexpr uint32_t ERSPAN_3_FLAGS_AT = 10;
 constexpr uint16_t ERSPAN_3_PLATFORM_FLAG = 0x0001;
 
-constexpr uint8_t PPP_ADDRESS = 0xFF;
-constexpr uint8_t PPP_CONTROL = 0x03;
-constexpr uint16_t PPP_IPV4 = 0x0021;
-constexpr uint16_t PPP_IPV6 = 0x0057;
-
 constexpr uint32_t VXLAN_HEADER_SIZE = 8;
 constexpr uint8_t VXLAN_VNI_VALID = 0x08;
 constexpr uint32_t VNI_AT = 4;  // VXLAN and Geneve alike
@@ -94,7 +89,6 @@ constexpr uint32_t PPPOE_HEADER_SIZE = 6;
 constexpr uint8_t PPPOE_VERSION_TYPE = 0x11;
 constexpr uint8_t PPPOE_SESSION_DATA = 0x00;
 constexpr uint32_t PPPOE_SESSION_AT = 2;
-constexpr uint32_t PPP_PROTOCOL_SIZE = 2;
 
 constexpr uint32_t CISCO_METADATA_SIZE = 6;  // version, length, option type, tag
 constexpr uint32_t ETHERTYPE_SIZE = 2;

@@ -19,12 +19,6 @@ constexpr uint32_t BSD_AF_INET6_NETBSD = 24;
 constexpr uint32_t BSD_AF_INET6_FREEBSD = 28;
 constexpr uint32_t BSD_AF_INET6_DARWIN = 30;
 
-constexpr uint32_t PPP_PROTOCOL_SIZE = 2;
-constexpr uint8_t PPP_ADDRESS = 0xFF;
-constexpr uint8_t PPP_CONTROL = 0x03;
-constexpr uint16_t PPP_IPV4 = 0x0021;
-constexpr uint16_t PPP_IPV6 = 0x0057;
-
 constexpr uint32_t C_HDLC_HEADER_SIZE = 4;
 constexpr uint32_t C_HDLC_TYPE_OFFSET = 2;
 

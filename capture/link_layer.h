@@ -25,6 +25,14 @@ inline constexpr uint32_t LINKTYPE_IPV4 = 228;
 inline constexpr uint32_t LINKTYPE_IPV6 = 229;
 inline constexpr uint32_t LINKTYPE_LINUX_SLL2 = 276;
 
+// PPP, as a link type and inside tunnels: the HDLC-like address and control bytes that may stand
+// in front of the protocol, and the protocols nelo reads.
+inline constexpr uint8_t PPP_ADDRESS = 0xFF;
+inline constexpr uint8_t PPP_CONTROL = 0x03;
+inline constexpr uint16_t PPP_IPV4 = 0x0021;
+inline constexpr uint16_t PPP_IPV6 = 0x0057;
+inline constexpr uint32_t PPP_PROTOCOL_SIZE = 2;
+
 // Where the network header of a frame starts and what it is.
 struct link_header {
   uint32_t network_offset = 0;
