@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "packet/capture_record.h"
 #include "packet/protocol_fields.h"
@@ -48,14 +49,16 @@ enum class tunnel_type : uint8_t {
   cisco_metadata,
 };
 
-// The name a report gives the tunnel, the same in the line and in JSON.
-inline const char* tunnel_type_name(tunnel_type type) {
-  constexpr const char* NAMES[] = {"ipip", "ip6ip",   "gre",    "erspan", "vxlan", "geneve",
-                                   "gtpu", "mplsudp", "teredo", "mpls",   "pppoe", "cmd"};
-  return NAMES[static_cast<uint8_t>(type)];
+// The name a report gives each tunnel type, the same in the line and in JSON.
+inline constexpr std::string_view TUNNEL_TYPE_NAMES[] = {"ipip",   "ip6ip",  "gre",   "erspan",
+                                                         "vxlan",  "geneve", "gtpu",  "mplsudp",
+                                                         "teredo", "mpls",   "pppoe", "cmd"};
+
+constexpr std::string_view tunnel_type_name(tunnel_type type) {
+  return TUNNEL_TYPE_NAMES[static_cast<uint8_t>(type)];
 }
 
-inline bool tunnel_has_outer_ip(tunnel_type type) {
+constexpr bool tunnel_has_outer_ip(tunnel_type type) {
   return type < tunnel_type::mpls;
 }
 

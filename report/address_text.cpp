@@ -1,6 +1,9 @@
 // Address text for the report columns.
 #include "report/address_text.h"
 
+#include <array>
+#include <cstring>
+
 #include "packet/protocol_fields.h"
 #include "support/byte_text.h"
 #include "support/wire.h"
@@ -11,17 +14,27 @@ namespace {
 
 constexpr size_t IPV6_GROUP_COUNT = 8;
 
-// Decimal text of one byte value, no leading zeros.
-char* put_byte_decimal(char* p, uint8_t v) {
-  if (v >= 100) {
-    *p++ = static_cast<char>('0' + v / 100);
-    *p++ = static_cast<char>('0' + v / 10 % 10);
-  } else if (v >= 10) {
-    *p++ = static_cast<char>('0' + v / 10);
+// The decimal text of every byte value, no leading zeros, with a dot behind it and its length
+// without the dot: a report line holds two addresses or more, and each byte is one copy.
+struct byte_decimal {
+  char text[4];
+  uint8_t size;
+};
+
+constexpr std::array<byte_decimal, 256> make_byte_decimals() {
+  std::array<byte_decimal, 256> table{};
+  for (int v = 0; v < 256; ++v) {
+    byte_decimal& d = table[v];
+    if (v >= 100) d.text[d.size++] = static_cast<char>('0' + v / 100);
+    if (v >= 10) d.text[d.size++] = static_cast<char>('0' + v / 10 % 10);
+    d.text[d.size] = static_cast<char>('0' + v % 10);
+    d.text[d.size + 1] = '.';
+    d.size += 1;
   }
-  *p++ = static_cast<char>('0' + v % 10);
-  return p;
+  return table;
 }
+
+constexpr std::array<byte_decimal, 256> BYTE_DECIMALS = make_byte_decimals();
 
 // Lower-case hex text of one group, no leading zeros ("0" for zero).
 char* put_group_hex(char* p, uint16_t v) {
@@ -34,11 +47,17 @@ char* put_group_hex(char* p, uint16_t v) {
 }  // namespace
 
 size_t ip_to_text(const uint8_t* bytes, char* out) {
+  // Each of the first three bytes is copied whole with its dot (up to 4 characters, never past
+  // the 12th); the last one without, so nothing is written past IPV4_TEXT_MAX.
   char* p = out;
-  for (size_t i = 0; i < IPV4_ADDRESS_SIZE; ++i) {
-    if (i != 0) *p++ = '.';
-    p = put_byte_decimal(p, bytes[i]);
+  for (size_t i = 0; i + 1 < IPV4_ADDRESS_SIZE; ++i) {
+    const byte_decimal& d = BYTE_DECIMALS[bytes[i]];
+    std::memcpy(p, d.text, sizeof d.text);
+    p += d.size + 1;
   }
+  const byte_decimal& last = BYTE_DECIMALS[bytes[IPV4_ADDRESS_SIZE - 1]];
+  std::memcpy(p, last.text, sizeof last.text - 1);
+  p += last.size;
   return static_cast<size_t>(p - out);
 }
 

@@ -15,7 +15,7 @@ inline constexpr size_t IPV6_TEXT_MAX = 39;
 
 // Writes the four bytes at `bytes` as dotted decimal ("10.0.0.1": no leading zeros, no padding)
 // to `out`, which must have room for IPV4_TEXT_MAX characters. No terminating NUL is written.
-// Returns the number of characters written.
+// Returns the length of the text; the bytes after it, up to IPV4_TEXT_MAX, may be overwritten.
 size_t ip_to_text(const uint8_t* bytes, char* out);
 
 // Writes the sixteen bytes at `bytes` as eight colon-separated groups of lower-case hex without

@@ -24,7 +24,13 @@ constexpr std::string_view ID_SUFFIX = ", ";
 constexpr std::string_view ENTROPY_NOTE = ", payload has entropy high";
 constexpr std::string_view VIA = ", via ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
-constexpr size_t TUNNEL_NAME_MAX = 8;  // "mplsudp"; strnlen keeps to it
+constexpr size_t TUNNEL_NAME_MAX = 7;  // "mplsudp"
+static_assert([] {
+  for (int t = 0; t <= static_cast<int>(tunnel_type::cisco_metadata); ++t) {
+    if (tunnel_type_name(static_cast<tunnel_type>(t)).size() > TUNNEL_NAME_MAX) return false;
+  }
+  return true;
+}());
 
 constexpr size_t FRAME_WIDTH = 7;
 constexpr size_t SOURCE_WIDTH = 25;
@@ -86,8 +92,7 @@ char* put_tunnels(char* p, const decoded_packet& packet) {
     if (!tunnel_has_outer_ip(layer.type)) continue;
     p = put_text(p, first ? VIA : TUNNEL_SEPARATOR);
     first = false;
-    const char* name = tunnel_type_name(layer.type);
-    p = put_text(p, std::string_view(name, strnlen(name, TUNNEL_NAME_MAX)));
+    p = put_text(p, tunnel_type_name(layer.type));
     *p++ = ' ';
     const uint8_t* ip = packet.frame.data() + layer.outer_ip;
     if (layer.outer_ipv6) {
