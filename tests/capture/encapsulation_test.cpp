@@ -113,7 +113,8 @@ const bytes CSUM = {0xc5, 0xc5, 0, 0}, KEY = {0x6b, 0x65, 0x79, 0x21}, SEQ = {0,
             ACK = {0, 0, 0, 8};
 
 TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
-  const bytes route = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, route_end = {0, 0, 0, 0};
+  const bytes route = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, empty = {0x08, 0x00, 0, 0},
+              route_end = {0, 0, 0, 0};
   const struct {
     const char* name;
     uint16_t flags;
@@ -128,13 +129,14 @@ TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
       {"CS", 0x9000, {CSUM, SEQ}, true, false},
       {"KS", 0x3000, {KEY, SEQ}, true, true},
       {"CKS", 0xb000, {CSUM, KEY, SEQ}, true, true},
-      // R brings the checksum word even without C, then source route entries to an empty one.
-      {"R", 0x4000, {CSUM, route, route_end}, true, false},
+      // R brings the checksum word even without C, then source route entries up to the one of
+      // family 0 and length 0.
+      {"R", 0x4000, {CSUM, route, empty, route_end}, true, false},
       {"version 1 K", 0x2001, {KEY}, true, false},
       {"version 1 KS", 0x3001, {KEY, SEQ}, true, false},
       {"version 1 KA", 0x2081, {KEY, ACK}, true, false},
       {"version 1 KSA", 0x3081, {KEY, SEQ, ACK}, true, false},
-      {"version 1 without K", 0x1001, {SEQ}, false, false},
+      {"version 1 without K, though with room for it", 0x1001, {KEY, SEQ}, false, false},
       {"version 2", 0x0002, {}, false, false},
   };
   for (const auto& r : rows) {
@@ -153,80 +155,123 @@ TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
   }
 }
 
-TEST(Encapsulation, OpensOnlyWhatChecksOut) {
+struct built_case {
+  const char* name;
+  bytes frame;
+  int layers;       // -1: not decoded
+  int64_t id = -1;  // of the outermost layer; -1: none
+};
+
+// Each encapsulation with the fields that vary, and the look-alikes it must turn away.
+std::vector<built_case> built_cases() {
   const bytes inner_ether = ether_frame(0x0800, ICMP4);
   auto vxlan = [&](uint8_t flags) {
-    return over_udp(4789, cat({{flags, 0, 0, 0, 0, 1, 2, 0}, inner_ether}));
+    return over_udp(4789, cat({{flags, 0, 0, 0, 1, 2, 3, 0}, inner_ether}));
   };
-  auto geneve = [](uint8_t first) {
-    return over_udp(6081, cat({{first, 0, 8, 0, 0, 0, 7, 0}, ICMP4}));
+  auto geneve = [](uint8_t first, const bytes& options, uint16_t protocol, const bytes& inner) {
+    return over_udp(6081, cat({{first, 0}, be16(protocol), {1, 2, 3, 0}, options, inner}));
   };
   auto gtp = [](uint8_t flags, uint8_t type, const bytes& more) {
     return over_udp(2152, cat({{flags, type, 0, 0, 0x11, 0x22, 0x33, 0x44}, more, ICMP4}));
   };
+  auto extensions = [](int count) {
+    bytes chain = {0, 1, 0, 0x85};
+    for (int i = 1; i <= count; ++i)
+      chain = cat({chain, {1, 0, 0, static_cast<uint8_t>(i < count ? 0x85 : 0)}});
+    return chain;
+  };
   auto pppoe = [](uint8_t code, const bytes& ip) {
     return ether_frame(0x8864, cat({{0x11, code, 0x12, 0x34}, be16(ip.size() + 2), {0, 0x21}, ip}));
   };
-  auto pptp = [](const bytes& ppp) {
-    return ether_frame(0x0800, ip4(47, gre(0x2001, 0x880b, {KEY}, cat({ppp, ICMP4}))));
+  auto pptp = [](const bytes& ppp, const bytes& ip) {
+    return ether_frame(0x0800, ip4(47, gre(0x2001, 0x880b, {KEY}, cat({ppp, ip}))));
   };
-  const struct {
-    const char* name;
-    bytes frame;
-    int layers;
-  } rows[] = {
-      {"vxlan", vxlan(0x08), 1},
-      {"vxlan without the I flag", vxlan(0x00), -1},
-      {"geneve carrying ipv4", geneve(0x00), 1},
-      {"geneve version 1", geneve(0x40), -1},
-      {"gtp-u", gtp(0x30, 255, {}), 1},
-      {"gtp-u with a sequence number", gtp(0x32, 255, {0, 1, 0, 0}), 1},
-      {"gtp-u with two extensions",
-       gtp(0x34, 255, {0, 1, 0, 0x85, 1, 0x10, 9, 0xc0, 2, 0, 0, 0, 0, 0, 0, 0}), 1},
+  auto erspan = [&](uint16_t flags, uint16_t protocol, const std::vector<bytes>& fields,
+                    const bytes& header) {
+    return ether_frame(0x0800, ip4(47, gre(flags, protocol, fields, cat({header, inner_ether}))));
+  };
+  // A header four words long, then a whole IPv4 header.
+  bytes short_ip = ip4(4, {}, 0x44);
+  short_ip.resize(16);
+  auto behind_ah = [](int count) {
+    bytes chain(ICMP4.begin() + 20, ICMP4.end());
+    for (int i = 0; i < count; ++i) {
+      chain =
+          cat({{static_cast<uint8_t>(i == 0 ? 1 : 51), 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1}, chain});
+    }
+    return ether_frame(0x0800, ip4(51, chain));
+  };
+  return {
+      {"vxlan", vxlan(0x08), 1, 0x010203},
+      {"vxlan with every flag but I", vxlan(0xf7), -1},
+      {"geneve with 33 words of options carrying ipv6", geneve(0x21, bytes(132), 0x86dd, ICMP6), 1,
+       0x010203},
+      {"geneve version 1", geneve(0x40, {}, 0x0800, ICMP4), -1},
+      {"gtp-u", gtp(0x30, 255, {}), 1, 0x11223344},
+      {"gtp-u with a sequence number", gtp(0x32, 255, {0, 1, 0, 0}), 1, 0x11223344},
+      // Without the E flag the next extension type means nothing.
+      {"gtp-u with an n-pdu number", gtp(0x31, 255, {0, 0, 7, 0x85}), 1, 0x11223344},
+      {"gtp-u with the E flag and no extension", gtp(0x34, 255, {0, 1, 0, 0}), 1, 0x11223344},
+      {"gtp-u with sixteen extensions", gtp(0x34, 255, extensions(16)), 1, 0x11223344},
+      {"gtp-u with seventeen extensions", gtp(0x34, 255, extensions(17)), -1},
+      {"gtp-u extension of length 0", gtp(0x34, 255, {0, 1, 0, 0x85, 0, 0, 0, 0}), -1},
       {"gtp version 2", gtp(0x50, 255, {}), -1},
       {"gtp echo request", gtp(0x32, 1, {0, 1, 0, 0}), -1},
-      {"gtp-u extension of length 0", gtp(0x34, 255, {0, 1, 0, 0x85, 0, 0, 0, 0}), -1},
+      {"erspan ii", erspan(0x1000, 0x88be, {SEQ}, {0x10, 10, 0xfc, 0x65, 0, 0, 0, 0}), 1, 0x65},
+      {"erspan iii without a platform subheader",
+       erspan(0, 0x22eb, {}, {0x20, 20, 0xfc, 0x66, 1, 2, 3, 4, 0, 0, 0, 0}), 1, 0x66},
       {"eight mpls labels", mpls(8, ICMP4), 1},
       {"multicast mpls carrying ipv6", mpls(1, ICMP6, 0x8848), 1},
       {"no bottom of stack in eight labels", mpls(9, ICMP4), -1},
       {"pseudowire control word after the stack", mpls(1, cat({{0, 0, 0, 0}, inner_ether})), -1},
-      {"pppoe session", pppoe(0x00, ICMP4), 1},
+      {"pppoe session", pppoe(0x00, ICMP4), 1, 0x1234},
       {"pppoe discovery", pppoe(0x07, ICMP4), -1},
-      {"ppp without address and control", pptp({0x00, 0x21}), 1},
-      {"ppp protocol compressed", pptp({0xff, 0x03, 0x21}), 1},
+      {"ppp without address and control", pptp({0x00, 0x21}, ICMP4), 1},
+      {"ppp protocol compressed", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
       {"teredo", over_udp(3544, ICMP6), 1},
       {"teredo authentication", over_udp(3544, cat({{0, 1, 1, 2, 'i', 'a', 'a'}, bytes(9), ICMP6})),
        1},
       {"teredo port carrying ipv4", over_udp(3544, ICMP4), -1},
-      {"ipip", ether_frame(0x0800, ip4(4, ICMP4)), 1},
-      {"ipip behind ihl 4", ether_frame(0x0800, ip4(4, ICMP4, 0x44)), -1},
+      {"ipip behind ihl 4", ether_frame(0x0800, cat({short_ip, ICMP4})), -1},
       {"gre in a later fragment",
        ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4), 0x45, 0xb9)), -1},
       {"eight ip in ip", nested_ipip(8), 8},
       {"nine ip in ip", nested_ipip(9), -1},
+      {"eight authentication headers", behind_ah(8), 0},
+      {"nine authentication headers", behind_ah(9), -1},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
+}
+
+TEST(Encapsulation, OpensOnlyWhatChecksOut) {
+  for (const built_case& c : built_cases()) {
+    SCOPED_TRACE(c.name);
     decoded_packet p;
-    EXPECT_EQ(layers_of(r.frame, p), r.layers);
+    ASSERT_EQ(layers_of(c.frame, p), c.layers);
+    if (c.layers <= 0) continue;
+    const encapsulation& outer = p.tunnels.layers[0];
+    EXPECT_EQ(outer.has_id ? int64_t{outer.id} : -1, c.id);
   }
 }
 
 // A cut frame decodes exactly when the cut keeps the identifier of the message the whole frame
 // decodes to, and nothing reads past the cut: each cut is a buffer of its own, so the sanitizer
-// build sees a read beyond it.
+// build sees a read beyond it. The frames of the capture come first, then the built ones.
 TEST(Encapsulation, CutTunnelFramesNeverReadPastTheCapturedBytes) {
   const auto walk = testing::record_walk(std::string(NELO_TEST_DATA_DIR) + "/tunnels.pcap");
   ASSERT_EQ(walk.seen.size(), 42u);
-  for (const testing::seen_record& seen : walk.seen) {
+  std::vector<bytes> frames;
+  for (const testing::seen_record& seen : walk.seen) frames.push_back(seen.frame);
+  for (const built_case& c : built_cases()) frames.push_back(c.frame);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const bytes& frame = frames[i];
     decoded_packet whole;
-    const bool decodes = decode_packet(record_of(seen.frame, seen.frame.size()), whole);
+    const bool decodes = decode_packet(record_of(frame, frame.size()), whole);
     const size_t id_end = decodes ? whole.icmp.data() - whole.frame.data() + 6 : SIZE_MAX;
-    for (size_t len = 0; len <= seen.frame.size(); ++len) {
-      const bytes cut(seen.frame.begin(), seen.frame.begin() + static_cast<ptrdiff_t>(len));
+    for (size_t len = 0; len <= frame.size(); ++len) {
+      const bytes cut(frame.begin(), frame.begin() + static_cast<ptrdiff_t>(len));
       decoded_packet p;
       EXPECT_EQ(decode_packet(record_of(cut, len), p), len >= id_end)
-          << "frame " << seen.frame_number << " cut to " << len;
+          << "frame " << i + 1 << " cut to " << len;
     }
   }
 }
@@ -239,6 +284,7 @@ TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
       ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ip4(50, bytes(8))))),  // esp in gre
       over_udp(4789, cat({{0x08, 0, 0, 0, 0, 0, 1, 0}, ether_frame(0x0800, ICMP4)}), 1701),
       over_udp(50000, bytes(8), 5247),  // capwap data
+      over_udp(5248, bytes(8), 5245),   // next to capwap's ports
       ether_frame(0x0800, ip4(115, bytes(8))),
       over_udp(4341, bytes(8)),
       over_udp(5072, bytes(8)),
