@@ -64,11 +64,12 @@ bytes ip6(uint8_t next_header, const bytes& body) {
   return cat({{0x60, 0, 0, 0}, be16(body.size()), {next_header, 64}, OUTER6_SRC, OUTER6_DST, body});
 }
 
-bytes udp(uint16_t dst, const bytes& body, uint16_t src = 50000) {
+bytes udp(uint16_t dst, const bytes& body, uint16_t src) {
   return cat({be16(src), be16(dst), be16(8 + body.size()), {0, 0}, body});
 }
 
-bytes over_udp(uint16_t dst, const bytes& body, uint16_t src = 50000) {
+// From the top of the ephemeral ports by default.
+bytes over_udp(uint16_t dst, const bytes& body, uint16_t src = 65535) {
   return ether_frame(0x0800, ip4(17, udp(dst, body, src)));
 }
 
@@ -190,6 +191,8 @@ std::vector<built_case> built_cases() {
                     const bytes& header) {
     return ether_frame(0x0800, ip4(47, gre(flags, protocol, fields, cat({header, inner_ether}))));
   };
+  bytes version_4 = ICMP6;
+  version_4[0] = 0x40;
   // A header four words long, then a whole IPv4 header.
   bytes short_ip = ip4(4, {}, 0x44);
   short_ip.resize(16);
@@ -229,9 +232,9 @@ std::vector<built_case> built_cases() {
       {"ppp without address and control", pptp({0x00, 0x21}, ICMP4), 1},
       {"ppp protocol compressed", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
       {"teredo", over_udp(3544, ICMP6), 1},
-      {"teredo authentication", over_udp(3544, cat({{0, 1, 1, 2, 'i', 'a', 'a'}, bytes(9), ICMP6})),
+      {"teredo authentication", over_udp(3544, cat({{0, 1, 2, 1, 'i', 'i', 'a'}, bytes(9), ICMP6})),
        1},
-      {"teredo port carrying ipv4", over_udp(3544, ICMP4), -1},
+      {"teredo port without the ipv6 version", over_udp(3544, version_4), -1},
       {"ipip behind ihl 4", ether_frame(0x0800, cat({short_ip, ICMP4})), -1},
       {"gre in a later fragment",
        ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4), 0x45, 0xb9)), -1},
