@@ -1,0 +1,372 @@
+#include "capture/encapsulation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/file_walk.h"
+#include "capture/filters.h"
+#include "capture/packet_handler.h"
+#include "helpers/pcap_builder.h"
+#include "report/packet_report.h"
+#include "report/sink_set.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::ether_frame;
+
+bytes cat(std::initializer_list<bytes> parts) {
+  bytes out;
+  for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+bytes be16(size_t v) {
+  return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+
+const uint8_t INNER4_SRC[4] = {10, 0, 0, 1}, INNER4_DST[4] = {10, 0, 0, 2};
+const uint8_t INNER6_SRC[16] = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+const uint8_t INNER6_DST[16] = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+
+bytes without_ethernet(const bytes& frame) {
+  return bytes(frame.begin() + 14, frame.end());
+}
+
+// The innermost messages. Every frame built here ends in one, so its ICMP header starts
+// ICMP_SIZE bytes before the end of the frame.
+constexpr size_t ICMP_SIZE = 8 + 8;
+const bytes ICMP4 =
+    without_ethernet(testing::ipv4_icmp_frame(INNER4_SRC, INNER4_DST, 8, 0, 7, bytes(8, 'x')));
+const bytes ICMP6 =
+    without_ethernet(testing::ipv6_icmp_frame(INNER6_SRC, INNER6_DST, 128, 0, 7, bytes(8, 'y')));
+
+// An outer IPv4 header from 192.0.2.1 to 198.51.100.1.
+bytes ip4(uint8_t protocol, const bytes& body, uint8_t version_ihl = 0x45, uint16_t fragment = 0) {
+  return cat({{version_ihl, 0},
+              be16(20 + body.size()),
+              {0, 0},
+              be16(fragment),
+              {64, protocol, 0, 0, 192, 0, 2, 1, 198, 51, 100, 1},
+              body});
+}
+
+const bytes OUTER6_SRC = {0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+const bytes OUTER6_DST = {0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+
+bytes ip6(uint8_t next_header, const bytes& body) {
+  return cat({{0x60, 0, 0, 0}, be16(body.size()), {next_header, 64}, OUTER6_SRC, OUTER6_DST, body});
+}
+
+bytes udp(uint16_t dst, const bytes& body, uint16_t src) {
+  return cat({be16(src), be16(dst), be16(8 + body.size()), {0, 0}, body});
+}
+
+// From the top of the ephemeral ports by default.
+bytes over_udp(uint16_t dst, const bytes& body, uint16_t src = 65535) {
+  return ether_frame(0x0800, ip4(17, udp(dst, body, src)));
+}
+
+bytes gre(uint16_t flags, uint16_t protocol, const std::vector<bytes>& fields, const bytes& body) {
+  bytes out = cat({be16(flags), be16(protocol)});
+  for (const bytes& field : fields) out = cat({out, field});
+  return cat({out, body});
+}
+
+bytes mpls(int labels, const bytes& body, uint16_t ether_type = 0x8847) {
+  bytes stack;
+  for (int i = 1; i <= labels; ++i)
+    stack = cat({stack, {0, 1, static_cast<uint8_t>(i == labels), 64}});
+  return ether_frame(ether_type, cat({stack, body}));
+}
+
+bytes nested_ipip(int layers) {
+  bytes packet = ICMP4;
+  for (int i = 0; i < layers; ++i) packet = ip4(4, packet);
+  return ether_frame(0x0800, packet);
+}
+
+capture_record record_of(const bytes& frame, size_t captured) {
+  capture_record r;
+  r.frame_number = 1;
+  r.link_type = 1;
+  r.bytes = frame.data();
+  r.captured_len = static_cast<uint32_t>(captured);
+  r.wire_len = static_cast<uint32_t>(frame.size());
+  return r;
+}
+
+// -1 when the frame does not decode, else how many encapsulations it was found behind; the
+// message found must be the one at the end of the frame.
+int layers_of(const bytes& frame, decoded_packet& p) {
+  if (!decode_packet(record_of(frame, frame.size()), p)) return -1;
+  EXPECT_EQ(p.icmp.data() + ICMP_SIZE, frame.data() + frame.size());
+  return p.tunnels.count;
+}
+
+const bytes CSUM = {0xc5, 0xc5, 0, 0}, KEY = {0x6b, 0x65, 0x79, 0x21}, SEQ = {0, 0, 0, 9},
+            ACK = {0, 0, 0, 8};
+
+TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
+  const bytes route = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, empty = {0x08, 0x00, 0, 0},
+              route_end = {0, 0, 0, 0};
+  const struct {
+    const char* name;
+    uint16_t flags;
+    std::vector<bytes> fields;
+    bool opened, key;
+  } rows[] = {
+      {"no field", 0x0000, {}, true, false},
+      {"C", 0x8000, {CSUM}, true, false},
+      {"K", 0x2000, {KEY}, true, true},
+      {"S", 0x1000, {SEQ}, true, false},
+      {"CK", 0xa000, {CSUM, KEY}, true, true},
+      {"CS", 0x9000, {CSUM, SEQ}, true, false},
+      {"KS", 0x3000, {KEY, SEQ}, true, true},
+      {"CKS", 0xb000, {CSUM, KEY, SEQ}, true, true},
+      // R brings the checksum word even without C, then source route entries up to the one of
+      // family 0 and length 0.
+      {"R", 0x4000, {CSUM, route, empty, route_end}, true, false},
+      {"version 1 K", 0x2001, {KEY}, true, false},
+      {"version 1 KS", 0x3001, {KEY, SEQ}, true, false},
+      {"version 1 KA", 0x2081, {KEY, ACK}, true, false},
+      {"version 1 KSA", 0x3081, {KEY, SEQ, ACK}, true, false},
+      {"version 1 without K, though with room for it", 0x1001, {KEY, SEQ}, false, false},
+      {"version 2", 0x0002, {}, false, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const bytes frame = ether_frame(0x0800, ip4(47, gre(r.flags, 0x0800, r.fields, ICMP4)));
+    decoded_packet p;
+    ASSERT_EQ(layers_of(frame, p), r.opened ? 1 : -1);
+    if (!r.opened) continue;
+    const encapsulation& gre_layer = p.tunnels.layers[0];
+    EXPECT_EQ(gre_layer.type, tunnel_type::gre);
+    EXPECT_EQ(gre_layer.header, 34u);
+    EXPECT_EQ(gre_layer.has_key, r.key);
+    if (r.key) {
+      EXPECT_EQ(gre_layer.key, 0x6b657921u);
+    }
+  }
+}
+
+struct built_case {
+  const char* name;
+  bytes frame;
+  int layers;       // -1: not decoded
+  int64_t id = -1;  // of the outermost layer; -1: none
+};
+
+// Each encapsulation with the fields that vary, and the look-alikes it must turn away.
+std::vector<built_case> built_cases() {
+  const bytes inner_ether = ether_frame(0x0800, ICMP4);
+  auto vxlan = [&](uint8_t flags) {
+    return over_udp(4789, cat({{flags, 0, 0, 0, 1, 2, 3, 0}, inner_ether}));
+  };
+  auto geneve = [](uint8_t first, const bytes& options, uint16_t protocol, const bytes& inner) {
+    return over_udp(6081, cat({{first, 0}, be16(protocol), {1, 2, 3, 0}, options, inner}));
+  };
+  auto gtp = [](uint8_t flags, uint8_t type, const bytes& more) {
+    return over_udp(2152, cat({{flags, type, 0, 0, 0x11, 0x22, 0x33, 0x44}, more, ICMP4}));
+  };
+  auto extensions = [](int count) {
+    bytes chain = {0, 1, 0, 0x85};
+    for (int i = 1; i <= count; ++i)
+      chain = cat({chain, {1, 0, 0, static_cast<uint8_t>(i < count ? 0x85 : 0)}});
+    return chain;
+  };
+  auto pppoe = [](uint8_t code, const bytes& ip) {
+    return ether_frame(0x8864, cat({{0x11, code, 0x12, 0x34}, be16(ip.size() + 2), {0, 0x21}, ip}));
+  };
+  auto pptp = [](const bytes& ppp, const bytes& ip) {
+    return ether_frame(0x0800, ip4(47, gre(0x2001, 0x880b, {KEY}, cat({ppp, ip}))));
+  };
+  auto erspan = [&](uint16_t flags, uint16_t protocol, const std::vector<bytes>& fields,
+                    const bytes& header) {
+    return ether_frame(0x0800, ip4(47, gre(flags, protocol, fields, cat({header, inner_ether}))));
+  };
+  bytes version_4 = ICMP6;
+  version_4[0] = 0x40;
+  // A header four words long, then a whole IPv4 header.
+  bytes short_ip = ip4(4, {}, 0x44);
+  short_ip.resize(16);
+  auto behind_ah = [](int count) {
+    bytes chain(ICMP4.begin() + 20, ICMP4.end());
+    for (int i = 0; i < count; ++i) {
+      chain =
+          cat({{static_cast<uint8_t>(i == 0 ? 1 : 51), 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1}, chain});
+    }
+    return ether_frame(0x0800, ip4(51, chain));
+  };
+  return {
+      {"vxlan", vxlan(0x08), 1, 0x010203},
+      {"vxlan with every flag but I", vxlan(0xf7), -1},
+      {"geneve with 33 words of options carrying ipv6", geneve(0x21, bytes(132), 0x86dd, ICMP6), 1,
+       0x010203},
+      {"geneve version 1", geneve(0x40, {}, 0x0800, ICMP4), -1},
+      {"gtp-u", gtp(0x30, 255, {}), 1, 0x11223344},
+      {"gtp-u with a sequence number", gtp(0x32, 255, {0, 1, 0, 0}), 1, 0x11223344},
+      // Without the E flag the next extension type means nothing.
+      {"gtp-u with an n-pdu number", gtp(0x31, 255, {0, 0, 7, 0x85}), 1, 0x11223344},
+      {"gtp-u with the E flag and no extension", gtp(0x34, 255, {0, 1, 0, 0}), 1, 0x11223344},
+      {"gtp-u with sixteen extensions", gtp(0x34, 255, extensions(16)), 1, 0x11223344},
+      {"gtp-u with seventeen extensions", gtp(0x34, 255, extensions(17)), -1},
+      {"gtp-u extension of length 0", gtp(0x34, 255, {0, 1, 0, 0x85, 0, 0, 0, 0}), -1},
+      {"gtp version 2", gtp(0x50, 255, {}), -1},
+      {"gtp echo request", gtp(0x32, 1, {0, 1, 0, 0}), -1},
+      {"erspan ii", erspan(0x1000, 0x88be, {SEQ}, {0x10, 10, 0xfc, 0x65, 0, 0, 0, 0}), 1, 0x65},
+      {"erspan iii without a platform subheader",
+       erspan(0, 0x22eb, {}, {0x20, 20, 0xfc, 0x66, 1, 2, 3, 4, 0, 0, 0, 0}), 1, 0x66},
+      {"eight mpls labels", mpls(8, ICMP4), 1},
+      {"multicast mpls carrying ipv6", mpls(1, ICMP6, 0x8848), 1},
+      {"no bottom of stack in eight labels", mpls(9, ICMP4), -1},
+      {"pseudowire control word after the stack", mpls(1, cat({{0, 0, 0, 0}, inner_ether})), -1},
+      {"pppoe session", pppoe(0x00, ICMP4), 1, 0x1234},
+      {"pppoe discovery", pppoe(0x07, ICMP4), -1},
+      {"ppp without address and control", pptp({0x00, 0x21}, ICMP4), 1},
+      {"ppp protocol compressed", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
+      {"teredo", over_udp(3544, ICMP6), 1},
+      {"teredo authentication", over_udp(3544, cat({{0, 1, 2, 1, 'i', 'i', 'a'}, bytes(9), ICMP6})),
+       1},
+      {"teredo port without the ipv6 version", over_udp(3544, version_4), -1},
+      {"ipip behind ihl 4", ether_frame(0x0800, cat({short_ip, ICMP4})), -1},
+      {"gre in a later fragment",
+       ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4), 0x45, 0xb9)), -1},
+      {"eight ip in ip", nested_ipip(8), 8},
+      {"nine ip in ip", nested_ipip(9), -1},
+      {"eight authentication headers", behind_ah(8), 0},
+      {"nine authentication headers", behind_ah(9), -1},
+  };
+}
+
+TEST(Encapsulation, OpensOnlyWhatChecksOut) {
+  for (const built_case& c : built_cases()) {
+    SCOPED_TRACE(c.name);
+    decoded_packet p;
+    ASSERT_EQ(layers_of(c.frame, p), c.layers);
+    if (c.layers <= 0) continue;
+    const encapsulation& outer = p.tunnels.layers[0];
+    EXPECT_EQ(outer.has_id ? int64_t{outer.id} : -1, c.id);
+  }
+}
+
+// A cut frame decodes exactly when the cut keeps the identifier of the message the whole frame
+// decodes to, and nothing reads past the cut: each cut is a buffer of its own, so the sanitizer
+// build sees a read beyond it. The frames of the capture come first, then the built ones.
+TEST(Encapsulation, CutTunnelFramesNeverReadPastTheCapturedBytes) {
+  const auto walk = testing::record_walk(std::string(NELO_TEST_DATA_DIR) + "/tunnels.pcap");
+  ASSERT_EQ(walk.seen.size(), 42u);
+  std::vector<bytes> frames;
+  for (const testing::seen_record& seen : walk.seen) frames.push_back(seen.frame);
+  for (const built_case& c : built_cases()) frames.push_back(c.frame);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const bytes& frame = frames[i];
+    decoded_packet whole;
+    const bool decodes = decode_packet(record_of(frame, frame.size()), whole);
+    const size_t id_end = decodes ? whole.icmp.data() - whole.frame.data() + 6 : SIZE_MAX;
+    for (size_t len = 0; len <= frame.size(); ++len) {
+      const bytes cut(frame.begin(), frame.begin() + static_cast<ptrdiff_t>(len));
+      decoded_packet p;
+      EXPECT_EQ(decode_packet(record_of(cut, len), p), len >= id_end)
+          << "frame " << i + 1 << " cut to " << len;
+    }
+  }
+}
+
+TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
+  const bytes esp = ether_frame(0x0800, ip4(50, {0, 0, 0x10, 0, 0, 0, 0, 1}));
+  const bytes frames[] = {
+      esp,
+      over_udp(50000, bytes(8), 1701),                                      // l2tp, by source
+      ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ip4(50, bytes(8))))),  // esp in gre
+      over_udp(4789, cat({{0x08, 0, 0, 0, 0, 0, 1, 0}, ether_frame(0x0800, ICMP4)}), 1701),
+      over_udp(50000, bytes(8), 5247),  // capwap data
+      over_udp(5248, bytes(8), 5245),   // next to capwap's ports
+      ether_frame(0x0800, ip4(115, bytes(8))),
+      over_udp(4341, bytes(8)),
+      over_udp(5072, bytes(8)),
+      over_udp(3386, bytes(8)),
+      ether_frame(0x0800, ip4(103, {0x20, 0, 0, 0})),  // a PIM hello
+      ether_frame(0x0800, ip4(103, cat({{0x21, 0, 0, 0, 0, 0, 0, 0}, ICMP4}))),
+      ether_frame(0x0800, ip4(47, gre(0, 0x894f, {}, bytes(8)))),
+      ether_frame(0x894f, bytes(8)),
+  };
+  const filter_settings filters;
+  const output_settings output;
+  std::ostringstream out;
+  sink_set sinks(output, {&out});
+  packet_ctx ctx{&filters, &sinks};
+  int kept = 0;
+  for (const bytes& frame : frames) kept += handle_packet(record_of(frame, frame.size()), &ctx);
+  EXPECT_EQ(kept, 1);  // the VXLAN frame, whose source port would name L2TP
+  EXPECT_EQ(unopened_tunnels_text("t", ctx.unopened),
+            "t: 2 frames in esp tunnels are not decoded\n"
+            "t: 2 frames in l2tp tunnels are not decoded\n"
+            "t: 1 frames in capwap tunnels are not decoded\n"
+            "t: 1 frames in lisp tunnels are not decoded\n"
+            "t: 1 frames in ayiya tunnels are not decoded\n"
+            "t: 1 frames in gtp-prime tunnels are not decoded\n"
+            "t: 1 frames in pim register tunnels are not decoded\n"
+            "t: 2 frames in nsh tunnels are not decoded\n");
+}
+
+TEST(Encapsulation, TheViaNoteFollowsTheEntropyNote) {
+  testing::decoded_frame tunnelled(ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4))), 0,
+                                   record_time::shown, 64);
+  const std::string via = ", via gre 192.0.2.1>198.51.100.1";
+  for (const bool random : {true, false}) {
+    std::ostringstream out;
+    report_line_sink sink({&out, false});
+    payload_digest digest;
+    digest.random = random;
+    sink.write_message(tunnelled.packet, digest);
+    const std::string end = random ? ", payload has entropy high" + via + "\n" : via + " \n";
+    const std::string line = out.str();
+    ASSERT_GE(line.size(), end.size());
+    EXPECT_EQ(line.substr(line.size() - end.size()), end);
+  }
+}
+
+TEST(Encapsulation, TunnelIpMatchesTheOuterAddressesOfIpTunnelsOnly) {
+  // IPv6 2001:db8::1>2001:db8::2, GRE, IPv4 192.0.2.1>198.51.100.1, IPv4 10.0.0.1>10.0.0.2.
+  const testing::decoded_frame layered(
+      ether_frame(0x86dd, ip6(47, gre(0, 0x0800, {}, ip4(4, ICMP4)))), 0, record_time::shown, 99);
+  // No outer IP header: the bytes at the layer's offset 0 would read as 136.71.0.1.
+  const testing::decoded_frame labelled(mpls(1, ICMP4), 0, record_time::shown, 99);
+  const testing::decoded_frame plain(ether_frame(0x0800, ICMP4), 0, record_time::shown, 99);
+  bytes other6 = OUTER6_DST;
+  other6[15] = 3;
+  const struct {
+    const char* name;
+    const testing::decoded_frame* frame;
+    bool ipv6;
+    bytes address;
+    bool kept;
+  } rows[] = {
+      {"gre source", &layered, true, OUTER6_SRC, true},
+      {"gre destination", &layered, true, OUTER6_DST, true},
+      {"another ipv6 address", &layered, true, other6, false},
+      {"ipip source", &layered, false, {192, 0, 2, 1}, true},
+      {"ipip destination", &layered, false, {198, 51, 100, 1}, true},
+      {"innermost source", &layered, false, {10, 0, 0, 1}, false},
+      {"innermost destination", &layered, false, {10, 0, 0, 2}, false},
+      {"mpls on ethernet", &labelled, false, {136, 71, 0, 1}, false},
+      {"no tunnel", &plain, false, {10, 0, 0, 1}, false},
+  };
+  for (const auto& r : rows) {
+    filter_settings filters;
+    filters.tunnel_ip.on = true;
+    filters.tunnel_ip.ipv6 = r.ipv6;
+    std::copy(r.address.begin(), r.address.end(), filters.tunnel_ip.address);
+    EXPECT_EQ(packet_passes_filters(r.frame->packet, filters), r.kept) << r.name;
+  }
+}
+
+}  // namespace
+}  // namespace nelo
