@@ -424,12 +424,25 @@ bool matches(const encapsulation_row& row, const next_header& at) {
   return in_row(row, at.protocol) || (row.either_port && in_row(row, at.source_port));
 }
 
+// The row of each IP protocol, plus one (0: none), so a tunnel behind an IP header is found with
+// one lookup.
+constexpr std::array<uint8_t, 256> make_ip_protocol_rows() {
+  std::array<uint8_t, 256> rows{};
+  for (size_t i = std::size(ENCAPSULATIONS); i-- > 0;) {
+    const encapsulation_row& row = ENCAPSULATIONS[i];
+    if (row.by != carrier::ip_protocol) continue;
+    for (uint32_t n = row.first; n <= row.last && n < rows.size(); ++n) {
+      rows[n] = static_cast<uint8_t>(i + 1);
+    }
+  }
+  return rows;
+}
+
+constexpr std::array<uint8_t, 256> IP_PROTOCOL_ROWS = make_ip_protocol_rows();
+
 constexpr std::array<bool, 256> make_ip_protocols() {
   std::array<bool, 256> protocols{};
-  for (const encapsulation_row& row : ENCAPSULATIONS) {
-    if (row.by != carrier::ip_protocol) continue;
-    for (uint32_t n = row.first; n <= row.last && n < protocols.size(); ++n) protocols[n] = true;
-  }
+  for (size_t n = 0; n < protocols.size(); ++n) protocols[n] = IP_PROTOCOL_ROWS[n] != 0;
   return protocols;
 }
 
@@ -456,13 +469,23 @@ const char* unopened_tunnel_name(unopened_tunnel kind) {
 
 open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
                                encapsulation& layer, unopened_tunnel& kind) {
-  for (const encapsulation_row& row : ENCAPSULATIONS) {
-    if (!matches(row, at)) continue;
-    const open_result result = row.open(frame, len, at, layer);
-    if (result == open_result::unopened) kind = row.kind;
-    return result;
+  const encapsulation_row* found = nullptr;
+  if (at.by == carrier::ip_protocol) {
+    if (at.protocol < IP_PROTOCOL_ROWS.size() && IP_PROTOCOL_ROWS[at.protocol] != 0) {
+      found = &ENCAPSULATIONS[IP_PROTOCOL_ROWS[at.protocol] - 1];
+    }
+  } else {
+    for (const encapsulation_row& row : ENCAPSULATIONS) {
+      if (matches(row, at)) {
+        found = &row;
+        break;
+      }
+    }
   }
-  return open_result::not_open;
+  if (found == nullptr) return open_result::not_open;
+  const open_result result = found->open(frame, len, at, layer);
+  if (result == open_result::unopened) kind = found->kind;
+  return result;
 }
 
 }  // namespace nelo

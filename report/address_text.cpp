@@ -36,12 +36,42 @@ constexpr std::array<byte_decimal, 256> make_byte_decimals() {
 
 constexpr std::array<byte_decimal, 256> BYTE_DECIMALS = make_byte_decimals();
 
-// Lower-case hex text of one group, no leading zeros ("0" for zero).
+// The lower-case hex text of every byte value, in two digits and without a leading zero, so a
+// group is written with one or two copies.
+struct byte_hex {
+  char digits[2];
+  char shortest[2];
+  uint8_t shortest_size;
+};
+
+constexpr std::array<byte_hex, 256> make_byte_hexes() {
+  std::array<byte_hex, 256> table{};
+  for (int v = 0; v < 256; ++v) {
+    byte_hex& h = table[v];
+    h.digits[0] = HEX_DIGITS_LOWER[v >> 4];
+    h.digits[1] = HEX_DIGITS_LOWER[v & 0xF];
+    h.shortest_size = v >= 16 ? 2 : 1;
+    h.shortest[0] = h.digits[2 - h.shortest_size];
+    h.shortest[1] = h.digits[1];
+  }
+  return table;
+}
+
+constexpr std::array<byte_hex, 256> BYTE_HEXES = make_byte_hexes();
+
+// Lower-case hex text of one group, no leading zeros ("0" for zero). Each copy is of two
+// characters, of which only the text's are kept: never more than 4 past `p`.
 char* put_group_hex(char* p, uint16_t v) {
-  int shift = 12;
-  while (shift > 0 && (v >> shift) == 0) shift -= 4;
-  for (; shift >= 0; shift -= 4) *p++ = HEX_DIGITS_LOWER[(v >> shift) & 0xF];
-  return p;
+  const byte_hex& high = BYTE_HEXES[v >> 8];
+  const byte_hex& low = BYTE_HEXES[v & 0xFF];
+  if ((v >> 8) == 0) {
+    std::memcpy(p, low.shortest, 2);
+    return p + low.shortest_size;
+  }
+  std::memcpy(p, high.shortest, 2);
+  p += high.shortest_size;
+  std::memcpy(p, low.digits, 2);
+  return p + 2;
 }
 
 }  // namespace
