@@ -1,9 +1,10 @@
 // Decoding one capture record into an ICMP or ICMPv6 packet, and the per-packet pipeline that
 // follows: filters, then the walk's sinks. The link layer is stripped by capture/link_layer; from
-// the network header on, every frame is decoded alike. Everything that is not ICMP over IPv4 or
+// the network header on, every frame is decoded alike, through the encapsulations of
+// capture/encapsulation to the innermost message. Everything that is not ICMP over IPv4 or
 // ICMPv6 over IPv6 (other protocols, later IPv4 fragments, frames too short to hold the fields
-// we read) is dropped without a trace. Works in place on the reader's buffer; keeps no state
-// between records.
+// we read) is dropped; of those, only the frames in tunnels nelo does not open are counted.
+// Works in place on the reader's buffer; keeps no state between records.
 #ifndef NELO_CAPTURE_PACKET_HANDLER_H_
 #define NELO_CAPTURE_PACKET_HANDLER_H_
 
@@ -35,7 +36,9 @@ struct packet_ctx {
 inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;
 
 // Fills `packet` from `record`. ICMPv6 is found behind up to eight hop-by-hop, routing,
-// destination-options, authentication and first-fragment headers. False for anything that is
+// destination-options, authentication and first-fragment headers, ICMP behind up to eight
+// authentication headers, and either behind up to ENCAPSULATIONS_MAX encapsulations, which
+// `packet.tunnels` lists. False for anything that is
 // not ICMP or ICMPv6 as above, for an IPv4 fragment other than the first (it holds no ICMP
 // header), and for a frame whose captured bytes do not reach through the addresses, the hop
 // limit and the ICMP identifier: no later stage ever reads past the captured bytes.
