@@ -113,36 +113,42 @@ int layers_of(const bytes& frame, decoded_packet& p) {
 const bytes CSUM = {0xc5, 0xc5, 0, 0}, KEY = {0x6b, 0x65, 0x79, 0x21}, SEQ = {0, 0, 0, 9},
             ACK = {0, 0, 0, 8};
 
+const bytes ROUTE = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, EMPTY_ROUTE = {0x08, 0x00, 0, 0},
+            ROUTE_END = {0, 0, 0, 0};
+
+const struct gre_case {
+  const char* name;
+  uint16_t flags;
+  std::vector<bytes> fields;
+  bool opened, key;
+} GRE_CASES[] = {
+    {"no field", 0x0000, {}, true, false},
+    {"C", 0x8000, {CSUM}, true, false},
+    {"K", 0x2000, {KEY}, true, true},
+    {"S", 0x1000, {SEQ}, true, false},
+    {"CK", 0xa000, {CSUM, KEY}, true, true},
+    {"CS", 0x9000, {CSUM, SEQ}, true, false},
+    {"KS", 0x3000, {KEY, SEQ}, true, true},
+    {"CKS", 0xb000, {CSUM, KEY, SEQ}, true, true},
+    // R brings the checksum word even without C, then source route entries up to the one of
+    // family 0 and length 0.
+    {"R", 0x4000, {CSUM, ROUTE, EMPTY_ROUTE, ROUTE_END}, true, false},
+    {"version 1 K", 0x2001, {KEY}, true, false},
+    {"version 1 KS", 0x3001, {KEY, SEQ}, true, false},
+    {"version 1 KA", 0x2081, {KEY, ACK}, true, false},
+    {"version 1 KSA", 0x3081, {KEY, SEQ, ACK}, true, false},
+    {"version 1 without K, though with room for it", 0x1001, {KEY, SEQ}, false, false},
+    {"version 2", 0x0002, {}, false, false},
+};
+
+bytes gre_frame(const gre_case& c) {
+  return ether_frame(0x0800, ip4(47, gre(c.flags, 0x0800, c.fields, ICMP4)));
+}
+
 TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
-  const bytes route = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, empty = {0x08, 0x00, 0, 0},
-              route_end = {0, 0, 0, 0};
-  const struct {
-    const char* name;
-    uint16_t flags;
-    std::vector<bytes> fields;
-    bool opened, key;
-  } rows[] = {
-      {"no field", 0x0000, {}, true, false},
-      {"C", 0x8000, {CSUM}, true, false},
-      {"K", 0x2000, {KEY}, true, true},
-      {"S", 0x1000, {SEQ}, true, false},
-      {"CK", 0xa000, {CSUM, KEY}, true, true},
-      {"CS", 0x9000, {CSUM, SEQ}, true, false},
-      {"KS", 0x3000, {KEY, SEQ}, true, true},
-      {"CKS", 0xb000, {CSUM, KEY, SEQ}, true, true},
-      // R brings the checksum word even without C, then source route entries up to the one of
-      // family 0 and length 0.
-      {"R", 0x4000, {CSUM, route, empty, route_end}, true, false},
-      {"version 1 K", 0x2001, {KEY}, true, false},
-      {"version 1 KS", 0x3001, {KEY, SEQ}, true, false},
-      {"version 1 KA", 0x2081, {KEY, ACK}, true, false},
-      {"version 1 KSA", 0x3081, {KEY, SEQ, ACK}, true, false},
-      {"version 1 without K, though with room for it", 0x1001, {KEY, SEQ}, false, false},
-      {"version 2", 0x0002, {}, false, false},
-  };
-  for (const auto& r : rows) {
+  for (const gre_case& r : GRE_CASES) {
     SCOPED_TRACE(r.name);
-    const bytes frame = ether_frame(0x0800, ip4(47, gre(r.flags, 0x0800, r.fields, ICMP4)));
+    const bytes frame = gre_frame(r);
     decoded_packet p;
     ASSERT_EQ(layers_of(frame, p), r.opened ? 1 : -1);
     if (!r.opened) continue;
@@ -264,6 +270,7 @@ TEST(Encapsulation, CutTunnelFramesNeverReadPastTheCapturedBytes) {
   ASSERT_EQ(walk.seen.size(), 42u);
   std::vector<bytes> frames;
   for (const testing::seen_record& seen : walk.seen) frames.push_back(seen.frame);
+  for (const gre_case& c : GRE_CASES) frames.push_back(gre_frame(c));
   for (const built_case& c : built_cases()) frames.push_back(c.frame);
   for (size_t i = 0; i < frames.size(); ++i) {
     const bytes& frame = frames[i];
@@ -287,7 +294,8 @@ TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
       ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ip4(50, bytes(8))))),  // esp in gre
       over_udp(4789, cat({{0x08, 0, 0, 0, 0, 0, 1, 0}, ether_frame(0x0800, ICMP4)}), 1701),
       over_udp(50000, bytes(8), 5247),  // capwap data
-      over_udp(5248, bytes(8), 5245),   // next to capwap's ports
+      over_udp(5245, bytes(8)),         // next to capwap's ports
+      over_udp(5248, bytes(8)),
       ether_frame(0x0800, ip4(115, bytes(8))),
       over_udp(4341, bytes(8)),
       over_udp(5072, bytes(8)),
