@@ -68,7 +68,8 @@ bytes udp(uint16_t dst, const bytes& body, uint16_t src) {
   return cat({be16(src), be16(dst), be16(8 + body.size()), {0, 0}, body});
 }
 
-// From the top of the ephemeral ports by default.
+// From port 65535 unless told otherwise, so the lookup of the source port reaches the top of the
+// port range.
 bytes over_udp(uint16_t dst, const bytes& body, uint16_t src = 65535) {
   return ether_frame(0x0800, ip4(17, udp(dst, body, src)));
 }
