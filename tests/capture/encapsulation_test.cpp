@@ -68,7 +68,8 @@ bytes udp(uint16_t dst, const bytes& body, uint16_t src) {
   return cat({be16(src), be16(dst), be16(8 + body.size()), {0, 0}, body});
 }
 
-// From the top of the ephemeral ports by default.
+// From port 65535 unless told otherwise, so the lookup of the source port reaches the top of the
+// port range.
 bytes over_udp(uint16_t dst, const bytes& body, uint16_t src = 65535) {
   return ether_frame(0x0800, ip4(17, udp(dst, body, src)));
 }
@@ -236,7 +237,8 @@ std::vector<built_case> built_cases() {
       {"pppoe session", pppoe(0x00, ICMP4), 1, 0x1234},
       {"pppoe discovery", pppoe(0x07, ICMP4), -1},
       {"ppp without address and control", pptp({0x00, 0x21}, ICMP4), 1},
-      {"ppp protocol compressed", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
+      {"ppp protocol compressed", pptp({0x21}, ICMP4), 1},
+      {"ppp protocol compressed, carrying ipv6", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
       {"teredo", over_udp(3544, ICMP6), 1},
       {"teredo authentication", over_udp(3544, cat({{0, 1, 2, 1, 'i', 'i', 'a'}, bytes(9), ICMP6})),
        1},
