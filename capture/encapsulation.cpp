@@ -438,14 +438,6 @@ constexpr std::array<uint8_t, 256> make_ip_protocol_rows() {
   return rows;
 }
 
-constexpr std::array<uint8_t, 256> IP_PROTOCOL_ROWS = make_ip_protocol_rows();
-
-constexpr std::array<bool, 256> make_ip_protocols() {
-  std::array<bool, 256> protocols{};
-  for (size_t n = 0; n < protocols.size(); ++n) protocols[n] = IP_PROTOCOL_ROWS[n] != 0;
-  return protocols;
-}
-
 constexpr std::array<uint64_t, 65536 / 64> make_ports() {
   std::array<uint64_t, 65536 / 64> ports{};
   for (const encapsulation_row& row : ENCAPSULATIONS) {
@@ -458,7 +450,7 @@ constexpr std::array<uint64_t, 65536 / 64> make_ports() {
 }  // namespace
 
 // Plain traffic is turned away with these before the table is walked.
-constexpr std::array<bool, 256> ENCAPSULATION_IP_PROTOCOLS = make_ip_protocols();
+constexpr std::array<uint8_t, 256> ENCAPSULATION_IP_PROTOCOL_ROWS = make_ip_protocol_rows();
 constexpr std::array<uint64_t, 65536 / 64> ENCAPSULATION_PORTS = make_ports();
 
 const char* unopened_tunnel_name(unopened_tunnel kind) {
@@ -471,8 +463,9 @@ open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& 
                                encapsulation& layer, unopened_tunnel& kind) {
   const encapsulation_row* found = nullptr;
   if (at.by == carrier::ip_protocol) {
-    if (at.protocol < IP_PROTOCOL_ROWS.size() && IP_PROTOCOL_ROWS[at.protocol] != 0) {
-      found = &ENCAPSULATIONS[IP_PROTOCOL_ROWS[at.protocol] - 1];
+    if (at.protocol < ENCAPSULATION_IP_PROTOCOL_ROWS.size() &&
+        ENCAPSULATION_IP_PROTOCOL_ROWS[at.protocol] != 0) {
+      found = &ENCAPSULATIONS[ENCAPSULATION_IP_PROTOCOL_ROWS[at.protocol] - 1];
     }
   } else {
     for (const encapsulation_row& row : ENCAPSULATIONS) {

@@ -66,7 +66,8 @@ enum class open_result : uint8_t {
 };
 
 // The IP protocols and UDP ports that any encapsulation is known by, made from the table.
-extern const std::array<bool, 256> ENCAPSULATION_IP_PROTOCOLS;
+// For each IP protocol, the index of its row plus one (0 for none).
+extern const std::array<uint8_t, 256> ENCAPSULATION_IP_PROTOCOL_ROWS;
 extern const std::array<uint64_t, 65536 / 64> ENCAPSULATION_PORTS;
 
 inline bool port_names_encapsulation(uint16_t port) {
@@ -78,8 +79,8 @@ inline bool port_names_encapsulation(uint16_t port) {
 inline bool may_be_encapsulation(const next_header& at) {
   switch (at.by) {
     case carrier::ip_protocol:
-      return at.protocol < ENCAPSULATION_IP_PROTOCOLS.size() &&
-             ENCAPSULATION_IP_PROTOCOLS[at.protocol];
+      return at.protocol < ENCAPSULATION_IP_PROTOCOL_ROWS.size() &&
+             ENCAPSULATION_IP_PROTOCOL_ROWS[at.protocol] != 0;
     case carrier::udp:
       return port_names_encapsulation(at.protocol) || port_names_encapsulation(at.source_port);
     case carrier::ether_type:

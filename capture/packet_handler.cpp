@@ -188,7 +188,7 @@ constexpr std::array<bool, 256> IPV6_WALKED = make_walked(
     {IPV6_HOP_BY_HOP, IPV6_ROUTING, IPV6_FRAGMENT, IP_AUTHENTICATION, IPV6_DESTINATION_OPTIONS});
 
 bool leads_somewhere(const std::array<bool, 256>& walked, uint8_t protocol) {
-  return walked[protocol] || ENCAPSULATION_IP_PROTOCOLS[protocol];
+  return walked[protocol] || ENCAPSULATION_IP_PROTOCOL_ROWS[protocol] != 0;
 }
 
 // UDP leads somewhere only from or to a port that names an encapsulation.
