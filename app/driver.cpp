@@ -78,6 +78,7 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "   -dateformat <fmt>   - date format of the run header (default mm/dd/yyyy)",
     "   -profile            - write the elapsed time to stderr at the end",
     "   -quiet              - do not flush stderr at the end, nor show progress",
+    "   -no_reassembly      - report a fragmented message at its first fragment, as far as it goes",
     "   -threads <n>        - use n threads: with -pipe or -enumdir walk n files at once,",
     "                         else share the payload hashing of one file (0: every core)",
 };

@@ -9,6 +9,7 @@
 #include "report/payload_digest.h"
 #include "report/sink_set.h"
 #include "support/fileio.h"
+#include "support/run_control.h"
 
 namespace nelo {
 
@@ -93,6 +94,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   ctx.pipeline = w.pipeline;
 
   const walk_result result = reader.walk(handle_packet, &ctx, &observer);
+  // A stopped run ends after the lines already written.
+  const uint64_t incomplete = finish_reassembly(ctx, !stop_requested());
   if (result.outcome == walk_outcome::walked && io.ended_at != nullptr) {
     io.ended_at->frame = result.frames;
   }
@@ -101,6 +104,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   if (!said.empty()) w.say(said);
   const std::string unopened = unopened_tunnels_text(name, ctx.unopened);
   if (!unopened.empty()) w.say(unopened);
+  const std::string fragments = incomplete_datagrams_text(name, incomplete);
+  if (!fragments.empty()) w.say(fragments);
   if (result.outcome == walk_outcome::walked && observer.on_progress != nullptr) {
     forward_progress(&w, result.progress);
   }
@@ -198,6 +203,12 @@ std::string walk_end_text(const std::string& name, const walk_result& result) {
       return text_of("%s: read error after frame %llu, the rest is not read\n", path, frame);
   }
   return "";
+}
+
+std::string incomplete_datagrams_text(const std::string& name, uint64_t count) {
+  if (count == 0) return {};
+  return text_of("%s: %llu fragmented datagrams were incomplete\n", name.c_str(),
+                 static_cast<unsigned long long>(count));
 }
 
 std::string unopened_tunnels_text(const std::string& name, const unopened_tally& tally) {

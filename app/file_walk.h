@@ -74,7 +74,9 @@ enum class capture_read {
 //    capture file", and a file that is no capture "invalid pcap file, aborting" on io.announce.
 //  - A walk that ends before the data does says so once (walk_end_text), after the report lines
 //    of the frames before, as does the first frame of each link type nelo does not decode;
-//    then the frames in tunnels nelo does not open (unopened_tunnels_text).
+//    then the frames in tunnels nelo does not open (unopened_tunnels_text), then the
+//    fragmented datagrams given up before they were whole (incomplete_datagrams_text). The
+//    messages of those whose first fragment came are reported before all of these lines.
 //  - After a listed capture that was read, a report on standard output gets an empty line.
 // With settings.payload_threads of 2 or more, the payload work is shared with other threads.
 capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sinks,
@@ -93,6 +95,10 @@ std::string walk_end_text(const std::string& name, const walk_result& result);
 // One line per kind of tunnel met and not opened, in the order first met:
 //  "<name>: <n> frames in <kind> tunnels are not decoded".
 std::string unopened_tunnels_text(const std::string& name, const unopened_tally& tally);
+
+// The line that counts the fragmented datagrams of capture `name` given up before they were
+// whole, or nothing when there were none.
+std::string incomplete_datagrams_text(const std::string& name, uint64_t count);
 
 // The reason a record or block is damaged, in words ("block length 7 is not a multiple of 4",
 // "record of 80 MiB is above the 64 MiB limit").

@@ -48,6 +48,7 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-strings", false, ""},
     {"-track_replies", false, ""},
     {"-json", false, ""},
+    {"-no_reassembly", false, ""},
 };
 
 // ICMP and ICMPv6 carry their type and code in one byte each.
@@ -206,6 +207,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-strings", args)) output.format = output_format::strings;
   if (find_flag("-track_replies", args)) selection.track_replies = true;
   if (find_flag("-json", args)) output.json = true;
+  if (find_flag("-no_reassembly", args)) selection.reassemble = false;
   read_number_option(messages, "-min_size", args, selection.min_size);
   read_ipv4_option(messages, "-dstip", args, selection.dst_ip);
   read_ipv4_option(messages, "-srcip", args, selection.src_ip);

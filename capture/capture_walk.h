@@ -19,7 +19,7 @@ namespace nelo {
 struct packet_ctx;
 
 // Called once per packet record, in file order. The record's bytes are valid only during the
-// call. Returns 1 when the packet was kept; the walk only counts that.
+// call. Returns how many messages were kept; the walk only counts them.
 using packet_handler = int (*)(const capture_record& record, packet_ctx* ctx);
 
 // How far a walk has got: bytes read of the file's size and the records the handler kept.
@@ -121,7 +121,7 @@ void note_link_type(capture_walk& walk, uint32_t link_type);
 inline void hand_on(capture_walk& walk, capture_record& record) {
   record.frame_number = ++walk.frame_number;
   if (record.link_type != walk.decoded_link_type) note_link_type(walk, record.link_type);
-  if (walk.handler != nullptr && walk.handler(record, walk.ctx) == 1) ++walk.progress.reported;
+  if (walk.handler != nullptr) walk.progress.reported += walk.handler(record, walk.ctx);
 }
 
 // Counts a packet record that cannot be handed on (its interface was never described).

@@ -41,6 +41,9 @@ struct tunnel_endpoint {
 // What selects the packets of a run. Fixed for the whole run: every walk, and every worker,
 // reads the one value by const reference.
 struct filter_settings {
+  // Fragments are gathered into whole datagrams; off, a first fragment is read as if it were
+  // whole and the others are dropped.
+  bool reassemble = true;
   uint32_t min_size = 0;
   // Each address filter passes an address that any of its items holds; empty is off.
   std::vector<ipv4_prefix> src_ip;

@@ -2,16 +2,20 @@
 // follows: filters, then the walk's sinks. The link layer is stripped by capture/link_layer; from
 // the network header on, every frame is decoded alike, through the encapsulations of
 // capture/encapsulation to the innermost message. Everything that is not ICMP over IPv4 or
-// ICMPv6 over IPv6 (other protocols, later IPv4 fragments, frames too short to hold the fields
-// we read) is dropped; of those, only the frames in tunnels nelo does not open are counted.
-// Works in place on the reader's buffer; keeps no state between records.
+// ICMPv6 over IPv6 (other protocols, frames too short to hold the fields we read) is dropped; of
+// those, only the frames in tunnels nelo does not open are counted. Works in place on the
+// reader's buffer; the only state kept between records is the fragments of datagrams not yet
+// whole, in the walk's context.
 #ifndef NELO_CAPTURE_PACKET_HANDLER_H_
 #define NELO_CAPTURE_PACKET_HANDLER_H_
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "capture/encapsulation.h"
 #include "capture/filters.h"
+#include "capture/reassembly.h"
 #include "packet/capture_record.h"
 #include "packet/decoded_packet.h"
 
@@ -30,24 +34,35 @@ struct packet_ctx {
   payload_pipeline* pipeline = nullptr;
   // The frames of this walk in tunnels nelo does not open.
   unopened_tally unopened = {};
+  // The datagrams of this walk waiting for fragments, and those just given up, which are
+  // reported before the record that gave them up.
+  fragment_reassembly reassembly = {};
+  std::vector<std::unique_ptr<reassembled_datagram>> given_up = {};
 };
 
 // The most IPv6 extension headers walked in front of an ICMPv6 header.
 inline constexpr int IPV6_EXTENSION_HEADERS_MAX = 8;
 
-// Fills `packet` from `record`. ICMPv6 is found behind up to eight hop-by-hop, routing,
-// destination-options, authentication and first-fragment headers, ICMP behind up to eight
+// Fills `packet` from `record`, without reassembly: a first fragment is read as if it were
+// whole, and the other fragments are dropped. ICMPv6 is found behind up to eight hop-by-hop,
+// routing, destination-options, authentication and first-fragment headers, ICMP behind up to eight
 // authentication headers, and either behind up to ENCAPSULATIONS_MAX encapsulations, which
 // `packet.tunnels` lists. False for anything that is
-// not ICMP or ICMPv6 as above, for an IPv4 fragment other than the first (it holds no ICMP
+// not ICMP or ICMPv6 as above, for a fragment other than the first (it holds no ICMP
 // header), and for a frame whose captured bytes do not reach through the addresses, the hop
 // limit and the ICMP identifier: no later stage ever reads past the captured bytes.
 bool decode_packet(const capture_record& record, decoded_packet& packet);
 
 // The packet handler given to the reader: decode, filter, then do the payload work the sinks
-// need and hand the packet to them, or hand it to the context's pipeline. Returns 1 when the
-// packet was kept, 0 when it was dropped or the context was missing.
+// need and hand the packet to them, or hand it to the context's pipeline. With reassembly on,
+// a fragment is gathered, and the message of a datagram made whole is reported at the record
+// that completed it; the datagrams this record gives up (waiting too long, or to make room) are
+// reported first. Returns how many messages were kept: 0 when the context is missing.
 int handle_packet(const capture_record& record, packet_ctx* ctx);
+
+// The end of a walk: gives up every datagram still waiting and, when `report` is set, reports
+// those whose first fragment arrived. Returns how many datagrams the walk gave up in all.
+uint64_t finish_reassembly(packet_ctx& ctx, bool report);
 
 }  // namespace nelo
 

@@ -21,6 +21,10 @@ bool lies_within(byte_span part, byte_span whole) {
          at_or_before(part.data() + part.size(), whole.data() + whole.size());
 }
 
+size_t aligned(size_t size) {
+  return (size + alignof(uint64_t) - 1) / alignof(uint64_t) * alignof(uint64_t);
+}
+
 // `part` of `from`, at the same place in the copy of `from` at `to`.
 byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
   return {to + (part.data() - from.data()), part.size()};
@@ -65,9 +69,13 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   if (filling == nullptr) return false;
   const bool pending = m_written < m_closed || filling->count > 0;
   if (!pending && packet.payload.size() < PIPELINE_PAYLOAD_MIN) return false;
-  // A payload the decoder holds outside the frame travels with the frame's copy.
+  // A payload the decoder holds outside the frame travels with the frame's copy, and so do the
+  // frame numbers of a message made of fragments, behind it at their own alignment.
   const bool payload_in_frame = lies_within(packet.payload, packet.frame);
-  const size_t size = packet.frame.size() + (payload_in_frame ? 0 : packet.payload.size());
+  const size_t bytes = packet.frame.size() + (payload_in_frame ? 0 : packet.payload.size());
+  const size_t frames_at = aligned(bytes);
+  const std::span<const uint64_t> frames = packet.fragments.frames;
+  const size_t size = frames.empty() ? bytes : frames_at + frames.size_bytes();
   if (size > PIPELINE_BATCH_BYTES) {
     drain();
     return false;
@@ -78,7 +86,8 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   }
   uint8_t* copy = filling->bytes.get() + filling->used;
   std::memcpy(copy, packet.frame.data(), packet.frame.size());
-  filling->used += size;
+  // Every packet starts aligned, so the frame numbers behind its bytes are too.
+  filling->used = aligned(filling->used + size);
   held_packet& held = filling->packets[filling->count++];
   held.record = *packet.record;
   held.record.bytes = copy;
@@ -96,6 +105,11 @@ bool payload_pipeline::take(const decoded_packet& packet) {
       std::memcpy(payload, packet.payload.data(), packet.payload.size());
     }
     held.packet.payload = {payload, packet.payload.size()};
+  }
+  if (!frames.empty()) {
+    auto* copied = reinterpret_cast<uint64_t*>(copy + frames_at);
+    std::copy(frames.begin(), frames.end(), copied);
+    held.packet.fragments.frames = {copied, frames.size()};
   }
   return true;
 }

@@ -85,6 +85,14 @@ struct encapsulation_path {
   encapsulation layers[ENCAPSULATIONS_MAX];
 };
 
+// How a message that arrived in fragments was put together; empty for a message in one frame.
+struct fragment_trail {
+  std::span<const uint64_t> frames;  // of the fragments, in the order they arrived
+  bool overlap = false;              // a fragment brought other bytes for a place already filled
+  bool oversized = false;   // the fragments reached past the largest datagram, and were cut there
+  bool incomplete = false;  // given up before every fragment came: the payload stops at a gap
+};
+
 struct decoded_packet {
   const capture_record* record = nullptr;
   byte_span frame;  // every captured byte of the frame, link header included
@@ -98,6 +106,7 @@ struct decoded_packet {
   // dump shows, the payload's dump offsets following on from its size.
   byte_span headers;
   byte_span payload;  // the ICMP payload behind the 8-byte header; empty when none was captured
+  fragment_trail fragments;
 };
 
 }  // namespace nelo

@@ -358,6 +358,22 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   return p;
 }
 
+// How a message made of fragments arrived: the fragments' frame numbers, then each sign that
+// holds. The list has no bound of its own, so it is written a number at a time.
+void put_fragments(json_line& line, const fragment_trail& trail) {
+  constexpr size_t NUMBER_MAX = 21;  // a comma and the digits of the largest u64
+  line.raw(",\"fragments\":[");
+  for (size_t i = 0; i < trail.frames.size(); ++i) {
+    char* p = line.room(NUMBER_MAX);
+    if (i > 0) *p++ = ',';
+    line.commit(put_number(p, trail.frames[i]));
+  }
+  line.put(']');
+  if (trail.overlap) line.raw(",\"fragment_overlap\":true");
+  if (trail.oversized) line.raw(",\"oversized\":true");
+  if (trail.incomplete) line.raw(",\"incomplete\":true");
+}
+
 // Every key and value of one tunnel at its longest, and of one MPLS label.
 constexpr size_t TUNNEL_FIELDS_MAX = 160;
 constexpr size_t MPLS_LABEL_TEXT_MAX = 8;
@@ -449,6 +465,7 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
   if (packet.tunnels.count > 0) {
     line.commit(put_encapsulations(line.room(ENCAPSULATION_FIELDS_MAX), packet));
   }
+  if (!packet.fragments.frames.empty()) put_fragments(line, packet.fragments);
   p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);

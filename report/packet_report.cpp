@@ -22,6 +22,9 @@ constexpr std::string_view PROTO_ICMPV6 = "icmpv6";
 constexpr std::string_view ID_PREFIX = "id: 0x";
 constexpr std::string_view ID_SUFFIX = ", ";
 constexpr std::string_view ENTROPY_NOTE = ", payload has entropy high";
+constexpr std::string_view OVERLAP_NOTE = ", fragments overlap with different bytes";
+constexpr std::string_view OVERSIZED_NOTE = ", oversized datagram";
+constexpr std::string_view INCOMPLETE_NOTE = ", incomplete datagram";
 constexpr std::string_view VIA = ", via ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
 constexpr size_t TUNNEL_NAME_MAX = 7;  // "mplsudp"
@@ -45,11 +48,11 @@ constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strn
 constexpr size_t TUNNEL_TEXT_MAX =
     TUNNEL_SEPARATOR.size() + TUNNEL_NAME_MAX + 1 + IPV6_TEXT_MAX + 1 + IPV6_TEXT_MAX;
 // Every piece of the line at its longest, so no write can pass the end of the buffer.
-constexpr size_t REPORT_LINE_MAX = DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() +
-                                   2 * IPV6_TEXT_MAX + 3 * DECIMAL_MAX + MD5_HEX_SIZE +
-                                   ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
-                                   ENTROPY_NOTE.size() + VIA.size() +
-                                   ENCAPSULATIONS_MAX * TUNNEL_TEXT_MAX + 10 * SEPARATOR.size() + 2;
+constexpr size_t REPORT_LINE_MAX =
+    DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() + 2 * IPV6_TEXT_MAX +
+    3 * DECIMAL_MAX + MD5_HEX_SIZE + ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
+    ENTROPY_NOTE.size() + OVERLAP_NOTE.size() + OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() +
+    VIA.size() + ENCAPSULATIONS_MAX * TUNNEL_TEXT_MAX + 10 * SEPARATOR.size() + 2;
 
 char* put_text(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -182,6 +185,9 @@ void report_line_sink::write_message(const decoded_packet& packet, const payload
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
+  if (packet.fragments.overlap) p = put_text(p, OVERLAP_NOTE);
+  if (packet.fragments.oversized) p = put_text(p, OVERSIZED_NOTE);
+  if (packet.fragments.incomplete) p = put_text(p, INCOMPLETE_NOTE);
   if (packet.tunnels.count > 0) p = put_tunnels(p, packet);
   if (!digest.random) *p++ = ' ';
   *p++ = '\n';

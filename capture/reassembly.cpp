@@ -1,0 +1,230 @@
+#include "capture/reassembly.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace nelo {
+
+namespace {
+
+// A fragment costs at least the room its frame number takes, so that a flood of empty or
+// duplicated fragments is bounded too.
+constexpr uint64_t FRAGMENT_CHARGE_MIN = sizeof(uint64_t);
+// The Fragment header an IPv6 datagram carries only while it is fragmented.
+constexpr uint32_t IPV6_FRAGMENT_HEADER_SIZE = 8;
+
+}  // namespace
+
+std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
+    const capture_record& record, const decode_point& point, const ip_fragment& fragment,
+    std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+  auto known = m_by_key.find(fragment.key);
+  if (known != m_by_key.end()) {
+    datagram& d = m_by_order.find(known->second)->second;
+    if (d.unread) return nullptr;
+    if (fragment.unread) {
+      // Whatever arrived of it is of no use now; the rest of it is dropped as it comes.
+      m_held -= d.held;
+      datagram dropped;
+      dropped.key = d.key;
+      dropped.first_ticks = d.first_ticks;
+      dropped.timed = d.timed;
+      dropped.unread = true;
+      d = std::move(dropped);
+      return nullptr;
+    }
+  }
+
+  const bool first = fragment.offset == 0;
+  const uint64_t charge = fragment.unread
+                              ? 0
+                              : std::max<uint64_t>(fragment.length, FRAGMENT_CHARGE_MIN) +
+                                    (first ? fragment.header_end : 0);
+  // Room is made oldest first; that may give up this fragment's own datagram, and the fragment
+  // then starts it anew.
+  while (!m_by_order.empty() &&
+         (m_held + charge > REASSEMBLY_BYTES_MAX ||
+          (known == m_by_key.end() && m_by_order.size() >= REASSEMBLY_PENDING_MAX))) {
+    give_up(m_by_order.begin()->first, given_up);
+    known = m_by_key.find(fragment.key);
+  }
+
+  uint64_t order = 0;
+  if (known == m_by_key.end()) {
+    order = m_next_order++;
+    datagram fresh;
+    fresh.key = fragment.key;
+    fresh.timed = record.time != record_time::absent;
+    fresh.first_ticks = record.ticks;
+    fresh.unread = fragment.unread;
+    m_by_order.emplace(order, std::move(fresh));
+    m_by_key.emplace(fragment.key, order);
+    if (record.time != record_time::absent) m_by_time.emplace(record.ticks, order);
+    if (fragment.unread) return nullptr;
+  } else {
+    order = known->second;
+  }
+  datagram& d = m_by_order.find(order)->second;
+  d.frames.push_back(record.frame_number);
+  d.held += charge;
+  m_held += charge;
+
+  if (first && !d.have_first) {
+    d.have_first = true;
+    d.first = record;
+    d.first.bytes = nullptr;
+    d.headers.assign(record.bytes, record.bytes + fragment.header_end);
+    d.point = point;
+    d.next = {carrier::ip_protocol, fragment.protocol, 0, fragment.header_end};
+  }
+  uint32_t length = fragment.length;
+  // What reaches past the largest datagram is cut off, as a receiver would have to.
+  if (fragment.offset >= fragment.data_max) {
+    d.oversized = true;
+    length = 0;
+  } else if (fragment.data_max - fragment.offset < length) {
+    d.oversized = true;
+    length = fragment.data_max - fragment.offset;
+  }
+  if (!fragment.more) {
+    const uint32_t end = fragment.offset + length;
+    // A second end that disagrees with the first is two datagrams in one: the first one holds.
+    if (d.have_last && d.end != end) d.overlap = true;
+    if (!d.have_last) {
+      d.have_last = true;
+      d.end = end;
+    }
+  }
+  if (take_data(d, record.bytes + fragment.header_end, fragment.offset, length)) d.overlap = true;
+
+  if (!d.have_first || !d.have_last || gapless(d) < d.end) return nullptr;
+  std::unique_ptr<reassembled_datagram> whole = hand_back(d, d.end);
+  whole->record.frame_number = record.frame_number;
+  whole->record.ticks = record.ticks;
+  whole->record.time = record.time;
+  whole->record.sub_tick_ns = record.sub_tick_ns;
+  release(m_by_order.find(order));
+  return whole;
+}
+
+void fragment_reassembly::give_up_all(
+    std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+  while (!m_by_order.empty()) give_up(m_by_order.begin()->first, given_up);
+}
+
+void fragment_reassembly::give_up_expired(
+    uint64_t now, std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+  // Times need not rise through a capture: those that ran out are given up oldest first.
+  std::vector<uint64_t> orders;
+  for (const auto& [ticks, order] : m_by_time) {
+    if (ticks >= now || now - ticks <= REASSEMBLY_TIMEOUT_TICKS) break;
+    orders.push_back(order);
+  }
+  std::sort(orders.begin(), orders.end());
+  for (const uint64_t order : orders) give_up(order, given_up);
+}
+
+void fragment_reassembly::give_up(uint64_t order,
+                                  std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+  const auto found = m_by_order.find(order);
+  datagram& d = found->second;
+  if (!d.unread) {
+    ++m_incomplete;
+    if (d.have_first) {
+      std::unique_ptr<reassembled_datagram> part = hand_back(d, gapless(d));
+      part->incomplete = true;
+      given_up.push_back(std::move(part));
+    }
+  }
+  release(found);
+}
+
+void fragment_reassembly::release(std::map<uint64_t, datagram>::iterator found) {
+  const datagram& d = found->second;
+  m_held -= d.held;
+  m_by_key.erase(d.key);
+  if (d.timed) m_by_time.erase({d.first_ticks, found->first});
+  m_by_order.erase(found);
+}
+
+bool fragment_reassembly::take_data(datagram& d, const uint8_t* data, uint32_t offset,
+                                    uint32_t length) {
+  const auto keep = [&d, data, offset](uint32_t from, uint32_t count) {
+    d.pieces.push_back({from, count, static_cast<uint32_t>(d.bytes.size())});
+    d.bytes.insert(d.bytes.end(), data + (from - offset), data + (from - offset) + count);
+  };
+  bool differs = false;
+  const uint32_t end = offset + length;
+  uint32_t at = offset;
+  const size_t held = d.pieces.size();
+  for (size_t i = 0; i < held && at < end; ++i) {
+    const piece p = d.pieces[i];
+    if (p.offset + p.length <= at) continue;
+    if (p.offset >= end) break;
+    if (p.offset > at) {
+      keep(at, p.offset - at);
+      at = p.offset;
+    }
+    const uint32_t stop = std::min(end, p.offset + p.length);
+    if (std::memcmp(d.bytes.data() + p.at + (at - p.offset), data + (at - offset), stop - at) !=
+        0) {
+      differs = true;
+    }
+    at = stop;
+  }
+  if (at < end) keep(at, end - at);
+  if (d.pieces.size() == held) return differs;
+
+  // Sorted again, with the runs that follow on in both the datagram and the bytes joined, so
+  // fragments that arrive in order stay one piece.
+  std::sort(d.pieces.begin(), d.pieces.end(),
+            [](const piece& a, const piece& b) { return a.offset < b.offset; });
+  size_t joined = 0;
+  for (size_t i = 1; i < d.pieces.size(); ++i) {
+    piece& last = d.pieces[joined];
+    const piece& next = d.pieces[i];
+    if (last.offset + last.length == next.offset && last.at + last.length == next.at) {
+      last.length += next.length;
+    } else {
+      d.pieces[++joined] = next;
+    }
+  }
+  d.pieces.resize(joined + 1);
+  return differs;
+}
+
+uint32_t fragment_reassembly::gapless(const datagram& d) {
+  uint32_t end = 0;
+  for (const piece& p : d.pieces) {
+    if (p.offset > end) break;
+    end = std::max(end, p.offset + p.length);
+  }
+  return end;
+}
+
+std::unique_ptr<reassembled_datagram> fragment_reassembly::hand_back(datagram& d, uint32_t length) {
+  auto whole = std::make_unique<reassembled_datagram>();
+  std::vector<uint8_t>& frame = whole->frame;
+  frame.resize(d.headers.size() + length);
+  std::copy(d.headers.begin(), d.headers.end(), frame.begin());
+  uint8_t* data = frame.data() + d.headers.size();
+  for (const piece& p : d.pieces) {
+    if (p.offset >= length) break;
+    std::memcpy(data + p.offset, d.bytes.data() + p.at, std::min(p.length, length - p.offset));
+  }
+  whole->record = d.first;
+  whole->record.bytes = frame.data();
+  whole->record.captured_len = static_cast<uint32_t>(frame.size());
+  // The datagram's length as it would have travelled whole: an IPv6 one without its Fragment
+  // header, with everything in front of it in the first fragment's frame.
+  whole->record.wire_len =
+      static_cast<uint32_t>(frame.size()) - (d.point.ipv6 ? IPV6_FRAGMENT_HEADER_SIZE : 0);
+  whole->point = d.point;
+  whole->next = d.next;
+  whole->fragments = std::move(d.frames);
+  whole->overlap = d.overlap;
+  whole->oversized = d.oversized;
+  return whole;
+}
+
+}  // namespace nelo

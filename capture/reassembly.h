@@ -1,0 +1,152 @@
+// Whole IP datagrams from their fragments, at any IP layer the decoder meets. The decoder hands
+// on each fragment with where it stood in the frame; the reassembly copies what it needs (the
+// first fragment's bytes up to its fragmentable part, the fragments' data) and hands back a whole
+// datagram as one frame of its own: the first fragment's headers followed by the reassembled
+// data, which the decoder then walks on from the fragmented header as if it had been one frame.
+//
+// Memory is bounded whatever the capture holds: REASSEMBLY_BYTES_MAX of fragment data and
+// REASSEMBLY_PENDING_MAX datagrams waiting; a datagram waits at most REASSEMBLY_TIMEOUT_TICKS of
+// capture time. A datagram given up early is handed back as far as its data runs without a gap,
+// so the caller can report what arrived. Unfragmented traffic never reaches this unit.
+#ifndef NELO_CAPTURE_REASSEMBLY_H_
+#define NELO_CAPTURE_REASSEMBLY_H_
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "capture/encapsulation.h"
+#include "capture/link_layer.h"
+#include "packet/capture_record.h"
+#include "packet/decoded_packet.h"
+
+namespace nelo {
+
+inline constexpr uint64_t REASSEMBLY_BYTES_MAX = 64u << 20;
+inline constexpr size_t REASSEMBLY_PENDING_MAX = 8192;
+inline constexpr uint64_t REASSEMBLY_TIMEOUT_TICKS = 60 * 10'000'000ull;  // 60 s of 100 ns
+// The largest IPv4 datagram, and the largest IPv6 payload without a jumbogram option.
+inline constexpr uint32_t IP_DATAGRAM_MAX = 65535;
+
+// Where the decoder stood in a frame: the link header, the encapsulations opened so far and the
+// IP header it was in. Kept with a first fragment, so that the whole datagram is walked on from
+// the same place.
+struct decode_point {
+  link_header link;
+  encapsulation_path path;
+  bool ipv6 = false;
+  uint32_t ip_offset = 0;
+  uint32_t icmp_offset = 0;  // set once an ICMP header is found
+};
+
+// IP version, the IPv4 protocol (0 for IPv6), the identification and both addresses: the
+// fragments of one datagram share them.
+using fragment_key = std::array<uint8_t, 2 + 4 + 2 * IPV6_ADDRESS_SIZE>;
+
+// One fragment as the decoder found it.
+struct ip_fragment {
+  fragment_key key = {};
+  uint32_t header_end = 0;  // where its fragmentable part starts in the frame
+  uint32_t length = 0;      // bytes of that part the IP header claims and the frame holds
+  uint32_t offset = 0;      // its place in the datagram's fragmentable part
+  uint32_t data_max = 0;    // the longest fragmentable part a datagram may have
+  uint8_t protocol = 0;     // the header its fragmentable part starts with
+  bool more = false;        // more fragments follow
+  // The first fragment shows a protocol nelo does not read: its datagram is dropped, and the
+  // rest of it is not kept either.
+  bool unread = false;
+};
+
+// A datagram handed back: a frame of its own, with the record the report shows it at.
+struct reassembled_datagram {
+  capture_record record;       // `bytes` points into `frame`; the length is the datagram's
+  std::vector<uint8_t> frame;  // the first fragment's bytes up to its fragmentable part, then data
+  decode_point point;          // where the decoder stood at the fragmented IP header
+  next_header next;            // the fragmentable part: its first header and where it starts
+  std::vector<uint64_t> fragments;  // frame numbers, in the order the fragments arrived
+  bool overlap = false;
+  bool oversized = false;
+  bool incomplete = false;
+};
+
+class fragment_reassembly {
+ public:
+  // Gives up every datagram that waited too long by the capture time of `record`, with its first
+  // fragment into `given_up`, oldest first. Inline: every record asks.
+  void note_time(const capture_record& record,
+                 std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+    if (!m_by_time.empty() && record.time != record_time::absent &&
+        record.ticks > m_by_time.begin()->first &&
+        record.ticks - m_by_time.begin()->first > REASSEMBLY_TIMEOUT_TICKS) {
+      give_up_expired(record.ticks, given_up);
+    }
+  }
+
+  // Adds the fragment `fragment` of `record`, met with the decoder at `point`. Returns the whole
+  // datagram once its fragments cover it, else null. The datagrams given up to make room go into
+  // `given_up` first, oldest first.
+  std::unique_ptr<reassembled_datagram> add(
+      const capture_record& record, const decode_point& point, const ip_fragment& fragment,
+      std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
+
+  // The end of a capture: gives up every datagram still waiting, oldest first.
+  void give_up_all(std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
+
+  // Datagrams given up so far, with or without their first fragment; those dropped for their
+  // protocol do not count.
+  uint64_t incomplete() const { return m_incomplete; }
+  bool pending() const { return !m_by_order.empty(); }
+  uint64_t held() const { return m_held; }
+
+ private:
+  // A run of a datagram's data, at `at` in its bytes.
+  struct piece {
+    uint32_t offset;
+    uint32_t length;
+    uint32_t at;
+  };
+  struct datagram {
+    fragment_key key;
+    uint64_t first_ticks = 0;  // of the fragment that arrived first
+    bool timed = false;        // that fragment had a time
+    bool unread = false;
+    bool have_first = false;
+    bool have_last = false;
+    bool overlap = false;
+    bool oversized = false;
+    uint32_t end = 0;  // the fragmentable part's length the last fragment gives
+    uint64_t held = 0;
+    std::vector<piece> pieces;  // sorted by offset, never overlapping
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> frames;
+    // Of the first fragment.
+    capture_record first;
+    std::vector<uint8_t> headers;
+    decode_point point;
+    next_header next;
+  };
+
+  void give_up_expired(uint64_t now, std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
+  void give_up(uint64_t order, std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
+  void release(std::map<uint64_t, datagram>::iterator found);
+  // Keeps the bytes of [offset, offset + length) not yet held; true when a byte already held
+  // differs from the one brought again.
+  static bool take_data(datagram& d, const uint8_t* data, uint32_t offset, uint32_t length);
+  static uint32_t gapless(const datagram& d);
+  static std::unique_ptr<reassembled_datagram> hand_back(datagram& d, uint32_t length);
+
+  std::map<uint64_t, datagram> m_by_order;  // by arrival of each datagram's first fragment seen
+  std::map<fragment_key, uint64_t> m_by_key;
+  std::set<std::pair<uint64_t, uint64_t>> m_by_time;  // (first ticks, order) of the timed ones
+  uint64_t m_next_order = 0;
+  uint64_t m_held = 0;
+  uint64_t m_incomplete = 0;
+};
+
+}  // namespace nelo
+
+#endif  // NELO_CAPTURE_REASSEMBLY_H_
