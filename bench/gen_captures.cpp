@@ -1,16 +1,20 @@
 // Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
 // timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
 // machine produces the same bytes. Usage: gen_captures OUTDIR
-// [mixed|flood|jumbo|vxlan|gre6|all], or gen_captures OUTDIR sized BYTES for 200 MiB of echo
-// messages with BYTES-byte payloads.
+// [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|all], or gen_captures OUTDIR sized BYTES
+// for 200 MiB of echo messages with BYTES-byte payloads.
 //
 // mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
 //        1 % ICMP and ICMPv6 (echo, destination unreachable, a few large random payloads);
 // flood  2 million ICMP echo requests and replies, mostly IPv4, 56-byte payloads;
 // jumbo  ICMP echo with random payloads of 8000 to 60000 bytes, about 500 MiB, snaplen 262144;
 // vxlan  the flood, every frame carried whole in VXLAN over UDP over IPv4;
-// gre6   the flood, every IP packet carried in GRE over IPv6.
-// `all` is the first three: the tunnel captures only serve the tunnel workloads.
+// gre6   the flood, every IP packet carried in GRE over IPv6;
+// fragments     about 200 MiB of echoes of 3000 to 8000 bytes, each datagram split into
+//               fragments that fit a 1500-byte MTU, one in eight of them out of order;
+// unfragmented  the same echoes, each datagram whole in one frame.
+// `all` is the first three: the others only serve the workloads that time them against the
+// plain ones.
 //
 // Each file is written under a temporary name and renamed when complete, so an interrupted run
 // never leaves a truncated capture behind that a later run would reuse.
@@ -725,6 +729,158 @@ bool gen_jumbo(const std::string& path) {
   return w.finish();
 }
 
+// --- fragmented echoes --------------------------------------------------------------------------
+
+constexpr uint64_t FRAGMENTS_TARGET_BYTES = 200ull << 20;
+constexpr uint32_t FRAGMENTS_MIN_PAYLOAD = 3000;
+constexpr uint32_t FRAGMENTS_MAX_PAYLOAD = 8000;
+constexpr size_t LINK_MTU = 1500;
+constexpr size_t IPV6_FRAGMENT_HEADER_SIZE = 8;
+constexpr uint8_t PROTO_IPV6_FRAGMENT = 44;
+constexpr uint32_t IPV4_MORE_FRAGMENTS = 0x2000;
+// Offsets count 8-byte units, so every fragment but the last carries a multiple of 8 bytes.
+constexpr size_t IPV4_FRAGMENT_DATA = (LINK_MTU - IPV4_HEADER_SIZE) / 8 * 8;  // 1480
+constexpr size_t IPV6_FRAGMENT_DATA =
+    (LINK_MTU - IPV6_HEADER_SIZE - IPV6_FRAGMENT_HEADER_SIZE) / 8 * 8;  // 1448
+
+// put_ip marks every IPv4 datagram don't-fragment; these are sent by hosts that may split them.
+void allow_fragmenting(uint8_t* frame) {
+  uint8_t* ip = frame + ETH_HEADER_SIZE;
+  put_be16(ip + 6, 0);
+  put_be16(ip + 10, 0);
+  put_be16(ip + 10, fold(ones_sum(ip, IPV4_HEADER_SIZE)));
+}
+
+// Ping's own payload at large sizes: the send time, then the bytes 0x10, 0x11, ... round and
+// round. It compresses well, unlike the random payloads beside it.
+void put_ping_pattern(uint8_t* p, size_t n, uint64_t usec) {
+  put_le32(p, static_cast<uint32_t>(usec / 1000000));
+  put_le32(p + 4, static_cast<uint32_t>(usec % 1000000));
+  for (size_t i = ECHO_TIMESTAMP_SIZE; i < n; ++i) p[i] = static_cast<uint8_t>(i + 8);
+}
+
+// Writes into `out` one fragment of the datagram in `whole` (a frame from build_echo): its IP
+// header with the fragment's length and place, then `len` bytes of the IP payload from `offset`.
+// IPv4 keeps the datagram's identification; IPv6 gets a fragment header holding `ident`.
+size_t build_fragment(const uint8_t* whole, bool v6, size_t offset, size_t len, bool more,
+                      uint32_t ident, uint8_t* out) {
+  const size_t ip_len = v6 ? IPV6_HEADER_SIZE : IPV4_HEADER_SIZE;
+  const uint8_t* data = whole + ETH_HEADER_SIZE + ip_len + offset;
+  std::memcpy(out, whole, ETH_HEADER_SIZE + ip_len);
+  uint8_t* ip = out + ETH_HEADER_SIZE;
+  if (v6) {
+    put_be16(ip + 4, static_cast<uint32_t>(IPV6_FRAGMENT_HEADER_SIZE + len));
+    ip[6] = PROTO_IPV6_FRAGMENT;
+    uint8_t* fh = ip + IPV6_HEADER_SIZE;
+    fh[0] = PROTO_ICMPV6;
+    fh[1] = 0;
+    // The offset in 8-byte units sits above three low bits, so a multiple of 8 goes in as it is.
+    put_be16(fh + 2, static_cast<uint32_t>(offset | (more ? 1 : 0)));
+    put_be32(fh + 4, ident);
+    std::memcpy(fh + IPV6_FRAGMENT_HEADER_SIZE, data, len);
+    return ETH_HEADER_SIZE + IPV6_HEADER_SIZE + IPV6_FRAGMENT_HEADER_SIZE + len;
+  }
+  put_be16(ip + 2, static_cast<uint32_t>(IPV4_HEADER_SIZE + len));
+  put_be16(ip + 6, (more ? IPV4_MORE_FRAGMENTS : 0) | static_cast<uint32_t>(offset / 8));
+  put_be16(ip + 10, 0);
+  put_be16(ip + 10, fold(ones_sum(ip, IPV4_HEADER_SIZE)));
+  std::memcpy(ip + IPV4_HEADER_SIZE, data, len);
+  return ETH_HEADER_SIZE + IPV4_HEADER_SIZE + len;
+}
+
+// Echoes of 3000 to 8000 bytes, written split into fragments that fit a 1500-byte MTU (`split`)
+// or each datagram whole in one frame. Both captures draw the same numbers from the same seed, so
+// they carry the very same messages; a whole datagram is stamped with the time of the frame that
+// completes it in the split capture, and both stop where the split one reaches its size.
+bool write_fragmented(const std::string& path, const char* name, bool split) {
+  prng rng(0x6e656c6f2d667267ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> whole(MAX_FRAME);
+  std::vector<uint8_t> piece(ETHERNET_MTU_FRAME);
+  std::vector<uint8_t> payload(FRAGMENTS_MAX_PAYLOAD);
+  std::vector<size_t> order;
+  pcap_writer w(path, 65535);
+  struct pinger {
+    endpoints e;
+    uint16_t id;
+    bool v6;
+  };
+  std::vector<pinger> pingers;
+  for (int i = 0; i < 48; ++i)
+    pingers.push_back(
+        {pick_endpoints(rng, net), static_cast<uint16_t>(rng.range(1, 65535)), rng.chance(150)});
+  uint64_t usec = START_USEC;
+  uint64_t split_bytes = 0;
+  uint64_t datagrams = 0;
+  uint64_t reordered = 0;
+  uint16_t seq = 0;
+  uint16_t ip_id = 1;
+  uint32_t ident6 = static_cast<uint32_t>(rng.next());
+
+  auto send = [&](const endpoints& e, bool v6, bool reply, uint16_t id, size_t n, uint8_t ttl) {
+    const size_t len =
+        build_echo(whole.data(), e, v6, reply, id, seq, payload.data(), n, ttl, ip_id, 0);
+    if (!v6) allow_fragmenting(whole.data());
+    const uint32_t ident = v6 ? ident6++ : ip_id;
+    ++ip_id;
+    ++datagrams;
+    const size_t headers = ETH_HEADER_SIZE + (v6 ? IPV6_HEADER_SIZE : IPV4_HEADER_SIZE);
+    const size_t data_len = len - headers;
+    const size_t step = v6 ? IPV6_FRAGMENT_DATA : IPV4_FRAGMENT_DATA;
+    order.resize((data_len + step - 1) / step);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    // One datagram in eight arrives out of order: its last fragment first, or two neighbours
+    // swapped.
+    if (rng.chance(125)) {
+      ++reordered;
+      if (rng.chance(500)) {
+        std::rotate(order.begin(), order.end() - 1, order.end());
+      } else {
+        const size_t k = rng.range(0, static_cast<uint32_t>(order.size() - 2));
+        std::swap(order[k], order[k + 1]);
+      }
+    }
+    for (const size_t k : order) {
+      usec += rng.range(1, 6);
+      const size_t offset = k * step;
+      const size_t part = std::min(step, data_len - offset);
+      const size_t frame_len = headers + (v6 ? IPV6_FRAGMENT_HEADER_SIZE : 0) + part;
+      split_bytes += PCAP_RECORD_HEADER_SIZE + frame_len;
+      if (!split) continue;
+      build_fragment(whole.data(), v6, offset, part, k + 1 < order.size(), ident, piece.data());
+      w.record(usec, piece.data(), static_cast<uint32_t>(frame_len));
+    }
+    if (!split) w.record(usec, whole.data(), static_cast<uint32_t>(len));
+  };
+
+  while (split_bytes < FRAGMENTS_TARGET_BYTES) {
+    const pinger& p = pingers[rng.range(0, static_cast<uint32_t>(pingers.size() - 1))];
+    ++seq;
+    const size_t n = rng.range(FRAGMENTS_MIN_PAYLOAD, FRAGMENTS_MAX_PAYLOAD);
+    if (rng.chance(250))
+      put_ping_pattern(payload.data(), n, usec);
+    else
+      rng.fill(payload.data(), n);
+    send(p.e, p.v6, false, p.id, n, 64);
+    usec += rng.range(20, 200);  // the round trip
+    send(reversed(p.e), p.v6, true, p.id, n, static_cast<uint8_t>(rng.range(40, 64)));
+    usec += rng.range(20, 200);
+  }
+  std::printf(
+      "%s: %llu records, %llu datagrams (%llu out of order when split), %llu bytes\n", name,
+      static_cast<unsigned long long>(w.records()), static_cast<unsigned long long>(datagrams),
+      static_cast<unsigned long long>(reordered), static_cast<unsigned long long>(w.bytes()));
+  return w.finish();
+}
+
+bool gen_fragments(const std::string& path) {
+  return write_fragmented(path, "fragments", true);
+}
+
+bool gen_unfragmented(const std::string& path) {
+  return write_fragmented(path, "unfragmented", false);
+}
+
 // --- payloads of one size ------------------------------------------------------------------------
 
 constexpr uint64_t SIZED_TARGET_BYTES = 200ull << 20;
@@ -765,7 +921,8 @@ int main(int argc, char** argv) {
   }
   if (argc < 2 || argc > 3) {
     std::fprintf(stderr,
-                 "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|all] | OUTDIR sized BYTES\n",
+                 "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|all] | "
+                 "OUTDIR sized BYTES\n",
                  argv[0]);
     return 2;
   }
@@ -780,7 +937,9 @@ int main(int argc, char** argv) {
                                 {"flood", gen_flood, true},
                                 {"jumbo", gen_jumbo, true},
                                 {"vxlan", gen_vxlan, false},
-                                {"gre6", gen_gre6, false}};
+                                {"gre6", gen_gre6, false},
+                                {"fragments", gen_fragments, false},
+                                {"unfragmented", gen_unfragmented, false}};
   bool known = which == "all";
   bool ok = true;
   for (const workload& wl : workloads) {

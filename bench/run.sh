@@ -3,13 +3,16 @@
 # per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
 # `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
 #
-#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized vxlan gre6"] [--data DIR]
+#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized vxlan gre6 frag"]
+#                [--data DIR]
 #
 # Each capture is also walked with -threads 2. `walk` is a list of 40 captures of 30 MB cut from
 # the mixed one, walked with -pipe with -threads 1 and -threads 2; jumbo is also timed against
 # md5sum over the same file. `sized` (not run by default) times -threads 1 and 2 on 200 MiB
 # captures whose payloads all have 128, 512, 1024 or 4096 bytes. `vxlan` and `gre6` (not run by
 # default) time nelo on the flood carried in VXLAN or in GRE over IPv6 against the plain flood.
+# `frag` (not run by default) times nelo on large echoes cut into fragments against the same
+# echoes whole, the ratio to stay at most 1.3x.
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -26,7 +29,7 @@ while [ $# -gt 0 ]; do
     --pairs) pairs=$2; shift 2 ;;
     --workloads) workloads=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
@@ -34,7 +37,7 @@ case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
   case "$w" in
-    mixed|flood|jumbo|walk|sized|vxlan|gre6) ;;
+    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag) ;;
     *) echo "unknown workload: $w" >&2; exit 2 ;;
   esac
 done
@@ -79,6 +82,10 @@ for w in $workloads; do
     sized) for n in $SIZES; do [ -s "$data/sized$n.pcap" ] || "$gen" "$data" sized "$n" >&2; done ;;
     vxlan|gre6)
       for c in flood "$w"; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
+    frag)
+      for c in fragments unfragmented; do
+        [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2
+      done ;;
     *) [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2 ;;
   esac
 done
@@ -186,6 +193,30 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = frag ]; then
+    # What putting datagrams back together costs: the same messages cut into fragments and whole,
+    # timed in the same pairs. tcpdump gets no filter, as 'icmp6' tests only the first next header,
+    # which in an IPv6 fragment names the fragment header; it decodes each fragment alone and names
+    # the message at the first one, so its lines naming a message count datagrams in both files.
+    file="$data/fragments.pcap"
+    whole="$data/unfragmented.pcap"
+    cat "$file" "$whole" >/dev/null
+    cat "$file" "$whole" >/dev/null
+    for c in "$file" "$whole"; do
+      n_nelo=$(TZ=UTC "$NELO" -ifile "$c" | grep -cE '^ *[0-9]+ , ' || true)
+      n_tcpdump=$(TZ=UTC "$tcpdump_bin" -nn -r "$c" 2>/dev/null | grep -cE ' ICMP6?[ ,]' || true)
+      name=frag
+      [ "$c" = "$whole" ] && name=unfragmented
+      printf '%s\t%s\t%s\t%s\n' "$name" "$(stat -c %s "$c")" "$n_nelo" "$n_tcpdump" >>"$counts"
+    done
+    for ((i = 0; i < pairs; i++)); do
+      timed frag "nelo on unfragmented" "$NELO" -ifile "$whole"
+      timed frag "nelo" "$NELO" -ifile "$file"
+      timed frag "tcpdump on unfragmented" "$tcpdump_bin" -nn -r "$whole"
+      timed frag "tcpdump" "$tcpdump_bin" -nn -r "$file"
+    done
+    continue
+  fi
   file="$data/$w.pcap"
   # Warm the page cache so that every run reads from memory, the case where the tools differ.
   cat "$file" >/dev/null
@@ -238,8 +269,8 @@ print("| workload | command | wall median s | wall min-max s | CPU median s | ne
 print("|---|---|---:|---:|---:|---:|---:|---:|")
 rival = {"nelo": "tcpdump", "nelo -threads 2": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
-    for label in ["nelo on flood", "nelo", "nelo -threads 2", "tcpdump", "nelo dump",
-                  "tcpdump -X", "cat", "md5sum"]:
+    for label in ["nelo on flood", "nelo on unfragmented", "nelo", "nelo -threads 2",
+                  "tcpdump on unfragmented", "tcpdump", "nelo dump", "tcpdump -X", "cat", "md5sum"]:
         rs = runs[(w, label)]
         if not rs:
             continue
@@ -286,6 +317,11 @@ for w in ("vxlan", "gre6"):
         print(f"- {w}: nelo({w})/nelo(flood) "
               f"{med('nelo', w, 0) / med('nelo on flood', w, 0):.2f}x in the same pairs; tcpdump "
               f"on {w} {med('tcpdump', w, 0):.3f} s")
+if runs[("frag", "nelo on unfragmented")]:
+    print("- frag: nelo(fragments)/nelo(unfragmented) "
+          f"{med('nelo', 'frag', 0) / med('nelo on unfragmented', 'frag', 0):.2f}x in the same "
+          "pairs (to stay at most 1.30x); tcpdump(fragments)/tcpdump(unfragmented) "
+          f"{med('tcpdump', 'frag', 0) / med('tcpdump on unfragmented', 'frag', 0):.2f}x")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():

@@ -7,7 +7,8 @@
 # header's values when an error message quotes an inner IP header.
 # In a tunnel capture the header that matters is the innermost one carrying the
 # message, which neither the first nor the last occurrence names: see carrier below.
-# The .tshark files are committed, so the tests never need tshark itself.
+# For the captures of fragmented datagrams it also writes NAME.reassembled: see the last step.
+# The .tshark and .reassembled files are committed, so the tests never need tshark itself.
 set -eu
 
 cd "$(dirname "$0")"
@@ -39,7 +40,7 @@ done_with() {
 }
 
 for f in loopback.pcap loopback.pcapng loopback_nsec.pcap \
-         cooked1.pcap cooked2.pcap two_interfaces.pcapng; do
+         cooked1.pcap cooked2.pcap two_interfaces.pcapng fragments.pcap; do
     fields "$f" -E occurrence=f \
         -e frame.number -e frame.time_epoch \
         -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
@@ -80,4 +81,43 @@ for f in vxlan.pcap tunnels.pcap; do
     carrier <"$f.tshark.tmp" >"$f.tshark.cut"
     mv "$f.tshark.cut" "$f.tshark.tmp"
     done_with "$f"
+done
+
+# NAME.reassembled, for the captures of fragmented datagrams: one tab-separated line per ICMP or
+# ICMPv6 message tshark finds, whole or put together from fragments, in the order
+#   frame.number payload-length payload-md5
+# The frame is the one tshark shows the message at: for a fragmented datagram, the fragment that
+# completes it. The payload is every byte behind the 8-byte ICMP header, taken from the raw bytes
+# of the first icmp or icmpv6 layer, which for a fragmented datagram are those of the reassembled
+# buffer. data.data would not do: in an ICMP echo tshark reads the payload's first 8 bytes as a
+# time stamp and leaves them out of the data.
+for f in fragments.pcap; do
+    tshark -n -r "$f" -Y 'icmp or icmpv6' -T json -x -j 'frame icmp icmpv6' \
+        >"$f.json.tmp" 2>"$f.json.err" || {
+            cat "$f.json.err" >&2
+            rm -f "$f.json.tmp" "$f.json.err"
+            exit 1
+        }
+    grep -v '^Running as user' "$f.json.err" >&2 || true
+    rm -f "$f.json.err"
+    python3 - "$f.json.tmp" >"$f.reassembled.tmp" <<'PY'
+import hashlib, json, sys
+
+# tshark repeats a key for every occurrence of a layer; the first is the message's own.
+def first(pairs):
+    out = {}
+    for key, value in pairs:
+        out.setdefault(key, value)
+    return out
+
+for packet in json.load(open(sys.argv[1]), object_pairs_hook=first):
+    layers = packet["_source"]["layers"]
+    raw = layers.get("icmp_raw") or layers.get("icmpv6_raw")
+    payload = bytes.fromhex(raw[0])[8:]
+    print(layers["frame"]["frame.number"], len(payload), hashlib.md5(payload).hexdigest(),
+          sep="\t")
+PY
+    rm -f "$f.json.tmp"
+    mv "$f.reassembled.tmp" "$f.reassembled"
+    echo "$f.reassembled: $(wc -l <"$f.reassembled") messages"
 done
