@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the crafted captures times.pcap, edge_fields.pcap and tunnels.pcap (see README.md) here."""
+"""Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap and fragment_attacks.pcap
+(see README.md) here."""
+import hashlib
 import ipaddress
 import os
 import string
@@ -314,3 +316,76 @@ tunnel_frames = [
 ]
 base = 1767225600  # 2026-01-01 00:00:00 UTC; frame n is stamped n seconds later
 write("tunnels.pcap", [(base + n, 0, f(n)) for n, f in enumerate(tunnel_frames, 1)])
+
+
+# Fragment sets with what is odd about how they arrive.
+def frag4(src, dst, ident, proto, data, offset, more, ttl=64):
+    flags = (0x2000 if more else 0) | offset // 8
+    h = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(data), ident, flags, ttl, proto, 0, src, dst)
+    return h[:10] + struct.pack(">H", csum(h)) + h[12:] + data
+
+
+def frag6(src, dst, ident, nh, data, offset, more, ext=b""):
+    fh = struct.pack(">BBHI", nh, 0, offset | (1 if more else 0), ident)
+    first = 0 if ext else 44
+    if ext:
+        ext = bytes([44]) + ext[1:]
+        first = 0  # hop-by-hop in front of the Fragment header
+    return ip6(src, dst, first, ext + fh + data, hlim=64)
+
+
+def echo4(ident, seq, payload):
+    msg = struct.pack(">BBHHH", 8, 0, 0, ident, seq) + payload
+    return msg[:2] + struct.pack(">H", csum(msg)) + msg[4:]
+
+
+def echo6(src, dst, ident, seq, payload):
+    msg = struct.pack(">BBHHH", 128, 0, 0, ident, seq) + payload
+    pseudo = src + dst + struct.pack(">IxxxB", len(msg), 58)
+    return msg[:2] + struct.pack(">H", csum(pseudo + msg)) + msg[4:]
+
+
+def split(data, size):
+    return [(o, data[o:o + size], o + size < len(data)) for o in range(0, len(data), size)]
+
+
+S4, D4 = a4("192.0.2.50"), a4("198.51.100.50")
+S6, D6 = a6("2001:db8:50::1"), a6("2001:db8:50::2")
+pattern = bytes(range(256)) * 12
+noise64k = b"".join(hashlib.sha256(struct.pack(">I", i)).digest() for i in range(2063))
+attack_frames = []
+
+# 1-4: an echo in three fragments, then a copy of the middle one with other bytes.
+msg = echo4(0x0A01, 1, pattern[:2400])
+parts = split(msg, 1000)
+attack_frames += [eth(IPV4, frag4(S4, D4, 0x101, 1, d, o, m)) for o, d, m in parts[:2]]
+attack_frames.append(eth(IPV4, frag4(S4, D4, 0x101, 1, b"X" * 1000, 1000, True)))
+attack_frames.append(eth(IPV4, frag4(S4, D4, 0x101, 1, parts[2][1], 2000, False)))
+# 5-49: a ping of death: random payload in 1480-byte fragments that reach past 65,535 bytes.
+msg = echo4(0x0A02, 1, noise64k[:65600])
+attack_frames += [eth(IPV4, frag4(S4, D4, 0x102, 1, d, o, m)) for o, d, m in split(msg, 1480)]
+# 50-53: GRE over IPv4 fragmented around an echo, the second fragment twice.
+inner = ip4(a4("10.50.0.1"), a4("10.50.0.2"), 1, echo4(0x0A03, 1, pattern[:1500]), ttl=64)
+parts = split(gre(IPV4, inner), 600)
+gre_frags = [eth(IPV4, frag4(a4("192.0.2.51"), a4("198.51.100.51"), 0x103, 47, d, o, m))
+             for o, d, m in parts]
+attack_frames += [gre_frags[0], gre_frags[1], gre_frags[1], gre_frags[2]]
+# 54-56: IPv6 behind a hop-by-hop header, last fragment first, the middle one with other bytes
+# where it overlaps the first.
+msg = echo6(S6, D6, 0x0A04, 1, pattern[:3000])
+hop = bytes([0, 0, 1, 4, 0, 0, 0, 0])
+p6 = split(msg, 1232)
+attack_frames.append(eth(IPV6, frag6(S6, D6, 0x104, 58, p6[2][1], p6[2][0], False, hop)))
+attack_frames.append(eth(IPV6, frag6(S6, D6, 0x104, 58, p6[0][1], 0, True, hop)))
+attack_frames.append(eth(IPV6, frag6(S6, D6, 0x104, 58, b"Y" * 8 + p6[1][1], 1224, True, hop)))
+# 57: the middle of an echo whose first fragment never comes.
+attack_frames.append(eth(IPV4, frag4(S4, D4, 0x105, 1, pattern[:800], 800, True)))
+# 58: the first fragment of an echo whose rest never comes; 59, 61 s later, gives it up and is
+# an echo of its own.
+attack_frames.append(eth(IPV4, frag4(S4, D4, 0x106, 1, echo4(0x0A06, 1, string.ascii_letters.encode() * 15 + b"ab"), 0, True)))
+attack_frames.append(eth(IPV4, ip4(S4, D4, 1, echo4(0x0A07, 1, b"late"), ttl=64)))
+# 60-61: an echo missing its middle: reported as far as it came when the capture ends.
+parts = split(echo4(0x0A08, 1, string.ascii_letters.encode() * 40), 800)
+attack_frames += [eth(IPV4, frag4(S4, D4, 0x108, 1, d, o, m)) for o, d, m in (parts[0], parts[2])]
+stamps = [(base, n) for n in range(58)] + [(base + 61, 0), (base + 61, 1), (base + 61, 2)]
+write("fragment_attacks.pcap", [(sec, usec, f) for (sec, usec), f in zip(stamps, attack_frames)])

@@ -72,7 +72,7 @@ carrier() {
         }'
 }
 
-for f in vxlan.pcap tunnels.pcap; do
+for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap; do
     fields "$f" -E occurrence=a -E aggregator=, \
         -e frame.number -e frame.time_epoch -e frame.protocols \
         -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
@@ -91,7 +91,7 @@ done
 # of the first icmp or icmpv6 layer, which for a fragmented datagram are those of the reassembled
 # buffer. data.data would not do: in an ICMP echo tshark reads the payload's first 8 bytes as a
 # time stamp and leaves them out of the data.
-for f in fragments.pcap; do
+for f in fragments.pcap fragment_attacks.pcap; do
     tshark -n -r "$f" -Y 'icmp or icmpv6' -T json -x -j 'frame icmp icmpv6' \
         >"$f.json.tmp" 2>"$f.json.err" || {
             cat "$f.json.err" >&2
