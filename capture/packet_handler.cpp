@@ -315,11 +315,12 @@ constexpr uint16_t IPV4_FRAGMENTED = IPV4_MORE_FRAGMENTS | IPV4_FRAGMENT_OFFSET_
 
 // Walks the frame from its network header in, through IP headers and the encapsulations they
 // carry, up to the first ICMP message in the IP version of the header in front of it, or the
-// first fragment `mode` gathers. Almost every record is IP whose protocol leads neither to ICMP
+// first fragment the run gathers: without a context, as without reassembly and counting no
+// tunnel. Almost every record is IP whose protocol leads neither to ICMP
 // nor to a tunnel, and whole ICMP straight behind an IPv4 header is most of the rest: both are
 // settled here with a few reads, and only what may lead further is walked.
-located locate_icmp(const capture_record& record, decode_point& at, unopened_tally* unopened,
-                    fragment_mode mode, ip_fragment& fragment) {
+located locate_icmp(const capture_record& record, decode_point& at, packet_ctx* ctx,
+                    ip_fragment& fragment) {
   if (!strip_link_header(record, at.link)) return located::nothing;
   const uint8_t* frame = record.bytes;
   const uint32_t incl_len = record.captured_len;
@@ -328,17 +329,20 @@ located locate_icmp(const capture_record& record, decode_point& at, unopened_tal
     if (incl_len < ip + IPV4_FIELDS_END) return located::nothing;
     const uint8_t* header = frame + ip;
     const uint8_t protocol = header[IPV4_PROTOCOL_OFFSET];
-    const bool fragmented = (load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENTED) != 0;
-    if (protocol == IP_PROTOCOL_ICMP && !fragmented) {
-      // The IHL is taken as it stands, even below 5: the header position follows the formula.
-      at.ip_offset = ip;
-      at.icmp_offset = ip + (header[0] & 0x0Fu) * 4;
-      return incl_len >= at.icmp_offset + ICMP_ID_END ? located::icmp : located::nothing;
-    }
-    // A fragment of UDP shows no ports until its datagram is whole.
-    if (protocol == IP_PROTOCOL_UDP && !fragmented) {
-      if (!udp_leads_somewhere(frame, incl_len, ip + (header[0] & 0x0Fu) * 4)) {
-        return located::nothing;
+    if (protocol == IP_PROTOCOL_ICMP || protocol == IP_PROTOCOL_UDP) {
+      // A fragment is walked: it holds no ICMP header or UDP ports of its own until its datagram
+      // is whole.
+      if ((load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENTED) == 0) {
+        const uint32_t behind = ip + (header[0] & 0x0Fu) * 4;
+        if (protocol == IP_PROTOCOL_UDP) {
+          if (!udp_leads_somewhere(frame, incl_len, behind)) return located::nothing;
+        } else {
+          // The IHL is taken as it stands, even below 5: the header position follows the
+          // formula.
+          at.ip_offset = ip;
+          at.icmp_offset = behind;
+          return incl_len >= behind + ICMP_ID_END ? located::icmp : located::nothing;
+        }
       }
     } else if (!leads_somewhere(IPV4_WALKED, protocol)) {
       return located::nothing;
@@ -353,7 +357,13 @@ located locate_icmp(const capture_record& record, decode_point& at, unopened_tal
     }
   }
   const next_header next{carrier::ether_type, at.link.ether_type, 0, ip};
-  return locate_through_tunnels(frame, incl_len, at, next, unopened, mode, fragment);
+  if (ctx == nullptr) {
+    return locate_through_tunnels(frame, incl_len, at, next, nullptr, fragment_mode::first_only,
+                                  fragment);
+  }
+  const fragment_mode mode =
+      ctx->filters->reassemble ? fragment_mode::gather : fragment_mode::first_only;
+  return locate_through_tunnels(frame, incl_len, at, next, &ctx->unopened, mode, fragment);
 }
 
 // Walks a whole datagram on from its fragmentable part, as the decoder would have walked it in
@@ -426,9 +436,10 @@ int pass_on_given_up(packet_ctx& ctx) {
 }
 
 // Adds a fragment; once its datagram is whole, walks on through it, gathering the fragments of
-// inner datagrams in turn (each lies behind one more encapsulation, so this ends).
-int gather(const capture_record& record, const decode_point& at, const ip_fragment& fragment,
-           packet_ctx& ctx) {
+// inner datagrams in turn (each lies behind one more encapsulation, so this ends). Out of line:
+// only fragments come here.
+[[gnu::noinline]] int gather(const capture_record& record, const decode_point& at,
+                             const ip_fragment& fragment, packet_ctx& ctx) {
   std::unique_ptr<reassembled_datagram> whole =
       ctx.reassembly.add(record, at, fragment, ctx.given_up);
   int kept = pass_on_given_up(ctx);
@@ -449,12 +460,40 @@ int gather(const capture_record& record, const decode_point& at, const ip_fragme
   return kept;
 }
 
+// Decodes `record` and passes on what it holds: its own message, or the message of the datagram
+// it completes.
+int handle_record(const capture_record& record, packet_ctx& ctx) {
+  decode_point at;
+  ip_fragment fragment;
+  switch (locate_icmp(record, at, &ctx, fragment)) {
+    case located::nothing:
+      return 0;
+    case located::icmp: {
+      decoded_packet packet;
+      fill_packet(record, at, packet);
+      return pass_on(packet, ctx);
+    }
+    case located::fragment:
+      return gather(record, at, fragment, ctx);
+  }
+  return 0;
+}
+
+// While datagrams wait, every record's time may give some up: their messages come first. Out of
+// line, so that a walk with none pending pays one test a record.
+[[gnu::noinline]] int handle_while_pending(const capture_record& record, packet_ctx& ctx) {
+  int kept = 0;
+  ctx.reassembly.note_time(record, ctx.given_up);
+  if (!ctx.given_up.empty()) kept += pass_on_given_up(ctx);
+  return kept + handle_record(record, ctx);
+}
+
 }  // namespace
 
 bool decode_packet(const capture_record& record, decoded_packet& packet) {
   decode_point at;
   ip_fragment fragment;
-  if (locate_icmp(record, at, nullptr, fragment_mode::first_only, fragment) != located::icmp) {
+  if (locate_icmp(record, at, nullptr, fragment) != located::icmp) {
     return false;
   }
   fill_packet(record, at, packet);
@@ -463,27 +502,8 @@ bool decode_packet(const capture_record& record, decoded_packet& packet) {
 
 int handle_packet(const capture_record& record, packet_ctx* ctx) {
   if (ctx == nullptr) return 0;
-  int kept = 0;
-  ctx->reassembly.note_time(record, ctx->given_up);
-  if (!ctx->given_up.empty()) kept += pass_on_given_up(*ctx);
-  decode_point at;
-  ip_fragment fragment;
-  const fragment_mode mode =
-      ctx->filters->reassemble ? fragment_mode::gather : fragment_mode::first_only;
-  switch (locate_icmp(record, at, &ctx->unopened, mode, fragment)) {
-    case located::nothing:
-      break;
-    case located::icmp: {
-      decoded_packet packet;
-      fill_packet(record, at, packet);
-      kept += pass_on(packet, *ctx);
-      break;
-    }
-    case located::fragment:
-      kept += gather(record, at, fragment, *ctx);
-      break;
-  }
-  return kept;
+  if (ctx->reassembly.pending()) return handle_while_pending(record, *ctx);
+  return handle_record(record, *ctx);
 }
 
 uint64_t finish_reassembly(packet_ctx& ctx, bool report) {

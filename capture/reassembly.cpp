@@ -205,12 +205,14 @@ uint32_t fragment_reassembly::gapless(const datagram& d) {
 std::unique_ptr<reassembled_datagram> fragment_reassembly::hand_back(datagram& d, uint32_t length) {
   auto whole = std::make_unique<reassembled_datagram>();
   std::vector<uint8_t>& frame = whole->frame;
-  frame.resize(d.headers.size() + length);
-  std::copy(d.headers.begin(), d.headers.end(), frame.begin());
-  uint8_t* data = frame.data() + d.headers.size();
+  // The pieces run on without a gap up to `length`, so appending them in turn lays each at its
+  // place, with no byte written twice.
+  frame.reserve(d.headers.size() + length);
+  frame.assign(d.headers.begin(), d.headers.end());
   for (const piece& p : d.pieces) {
     if (p.offset >= length) break;
-    std::memcpy(data + p.offset, d.bytes.data() + p.at, std::min(p.length, length - p.offset));
+    const uint8_t* bytes = d.bytes.data() + p.at;
+    frame.insert(frame.end(), bytes, bytes + std::min(p.length, length - p.offset));
   }
   whole->record = d.first;
   whole->record.bytes = frame.data();

@@ -39,26 +39,28 @@ struct decode_point {
   link_header link;
   encapsulation_path path;
   bool ipv6 = false;
-  uint32_t ip_offset = 0;
-  uint32_t icmp_offset = 0;  // set once an ICMP header is found
+  // Set, with ipv6, as each IP header and then the ICMP header are found; read only once found.
+  uint32_t ip_offset;
+  uint32_t icmp_offset;
 };
 
 // IP version, the IPv4 protocol (0 for IPv6), the identification and both addresses: the
 // fragments of one datagram share them.
 using fragment_key = std::array<uint8_t, 2 + 4 + 2 * IPV6_ADDRESS_SIZE>;
 
-// One fragment as the decoder found it.
+// One fragment as the decoder found it. Plain fields, set all at once by the decoder when it
+// meets a fragment: every record has one ready, and almost none is a fragment.
 struct ip_fragment {
-  fragment_key key = {};
-  uint32_t header_end = 0;  // where its fragmentable part starts in the frame
-  uint32_t length = 0;      // bytes of that part the IP header claims and the frame holds
-  uint32_t offset = 0;      // its place in the datagram's fragmentable part
-  uint32_t data_max = 0;    // the longest fragmentable part a datagram may have
-  uint8_t protocol = 0;     // the header its fragmentable part starts with
-  bool more = false;        // more fragments follow
+  fragment_key key;
+  uint32_t header_end;  // where its fragmentable part starts in the frame
+  uint32_t length;      // bytes of that part the IP header claims and the frame holds
+  uint32_t offset;      // its place in the datagram's fragmentable part
+  uint32_t data_max;    // the longest fragmentable part a datagram may have
+  uint8_t protocol;     // the header its fragmentable part starts with
+  bool more;            // more fragments follow
   // The first fragment shows a protocol nelo does not read: its datagram is dropped, and the
   // rest of it is not kept either.
-  bool unread = false;
+  bool unread;
 };
 
 // A datagram handed back: a frame of its own, with the record the report shows it at.
@@ -76,7 +78,7 @@ struct reassembled_datagram {
 class fragment_reassembly {
  public:
   // Gives up every datagram that waited too long by the capture time of `record`, with its first
-  // fragment into `given_up`, oldest first. Inline: every record asks.
+  // fragment into `given_up`, oldest first. Inline: every record asks while any is pending.
   void note_time(const capture_record& record,
                  std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
     if (!m_by_time.empty() && record.time != record_time::absent &&
