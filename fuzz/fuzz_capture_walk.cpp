@@ -117,6 +117,7 @@ void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::outp
   }
   // JSON lines, with the form's keys below.
   output.json = (filters_b & 0x20) != 0;
+  filters.reassemble = (filters_b & 0x40) == 0;
 
   // Output forms: hex with both dumps, ascii, binary, strings, or the metadata line alone.
   switch (forms % 5) {
@@ -223,6 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nelo::capture_reader reader;
   if (reader.open_file(file.path()) == nelo::capture_open::opened) {
     reader.walk(nelo::handle_packet, &ctx, nullptr);
+    nelo::finish_reassembly(ctx, true);
   }
   nelo::reset_stop_requests();
   return 0;
