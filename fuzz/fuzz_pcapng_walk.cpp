@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nelo::capture_reader reader;
   if (reader.open_file(memory.path()) == nelo::capture_open::opened) {
     reader.walk(nelo::handle_packet, &ctx, nullptr);
+    nelo::finish_reassembly(ctx, true);
   }
   return 0;
 }
