@@ -149,21 +149,42 @@ void fragment_reassembly::release(std::map<uint64_t, datagram>::iterator found) 
 
 bool fragment_reassembly::take_data(datagram& d, const uint8_t* data, uint32_t offset,
                                     uint32_t length) {
-  const auto keep = [&d, data, offset](uint32_t from, uint32_t count) {
-    d.pieces.push_back({from, count, static_cast<uint32_t>(d.bytes.size())});
+  std::vector<piece>& pieces = d.pieces;
+  // Keeps [from, from + count) as a new piece at `index`, or as more of the piece in front when
+  // it follows on in both the datagram and the bytes, so fragments that arrive in order stay one
+  // piece. Returns the index of the piece that follows it.
+  const auto keep = [&d, &pieces, data, offset](size_t index, uint32_t from, uint32_t count) {
+    const auto at = static_cast<uint32_t>(d.bytes.size());
     d.bytes.insert(d.bytes.end(), data + (from - offset), data + (from - offset) + count);
+    if (index > 0) {
+      piece& before = pieces[index - 1];
+      if (before.offset + before.length == from && before.at + before.length == at) {
+        before.length += count;
+        return index;
+      }
+    }
+    pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(index), piece{from, count, at});
+    return index + 1;
   };
   bool differs = false;
   const uint32_t end = offset + length;
   uint32_t at = offset;
-  const size_t held = d.pieces.size();
-  for (size_t i = 0; i < held && at < end; ++i) {
-    const piece p = d.pieces[i];
-    if (p.offset + p.length <= at) continue;
-    if (p.offset >= end) break;
+  // The pieces are sorted and apart: the first that ends past `offset` is found by halving, so a
+  // datagram of many small fragments costs no more than it must.
+  size_t index = static_cast<size_t>(
+      std::partition_point(pieces.begin(), pieces.end(),
+                           [offset](const piece& p) { return p.offset + p.length <= offset; }) -
+      pieces.begin());
+  while (at < end) {
+    if (index == pieces.size() || pieces[index].offset >= end) {
+      keep(index, at, end - at);
+      break;
+    }
+    const piece p = pieces[index];
     if (p.offset > at) {
-      keep(at, p.offset - at);
+      index = keep(index, at, p.offset - at);
       at = p.offset;
+      continue;
     }
     const uint32_t stop = std::min(end, p.offset + p.length);
     if (std::memcmp(d.bytes.data() + p.at + (at - p.offset), data + (at - offset), stop - at) !=
@@ -171,25 +192,8 @@ bool fragment_reassembly::take_data(datagram& d, const uint8_t* data, uint32_t o
       differs = true;
     }
     at = stop;
+    ++index;
   }
-  if (at < end) keep(at, end - at);
-  if (d.pieces.size() == held) return differs;
-
-  // Sorted again, with the runs that follow on in both the datagram and the bytes joined, so
-  // fragments that arrive in order stay one piece.
-  std::sort(d.pieces.begin(), d.pieces.end(),
-            [](const piece& a, const piece& b) { return a.offset < b.offset; });
-  size_t joined = 0;
-  for (size_t i = 1; i < d.pieces.size(); ++i) {
-    piece& last = d.pieces[joined];
-    const piece& next = d.pieces[i];
-    if (last.offset + last.length == next.offset && last.at + last.length == next.at) {
-      last.length += next.length;
-    } else {
-      d.pieces[++joined] = next;
-    }
-  }
-  d.pieces.resize(joined + 1);
   return differs;
 }
 
