@@ -118,6 +118,13 @@ record_parts at(bytes frame, uint32_t seconds = 0, uint32_t microseconds = 0) {
   return {.ts_sec = 1600000000 + seconds, .ts_usec = microseconds, .frame = std::move(frame)};
 }
 
+// The frame numbers from `first` to `last` as the JSON report lists them.
+std::string list(uint64_t first, uint64_t last) {
+  std::string text = "[";
+  for (uint64_t n = first; n <= last; ++n) text += std::to_string(n) + (n < last ? "," : "]");
+  return text;
+}
+
 std::string md5(const uint8_t* data, size_t size) {
   uint8_t digest[EVP_MAX_MD_SIZE];
   unsigned int digest_size = 0;
@@ -195,7 +202,8 @@ std::vector<fragment_row> rows() {
   const size_t whole = d.body.size();
   const datagram other_source = make(kind::ipv4, 3000, 1, 3);
   const datagram four = make(kind::ipv4, 5000);
-  const datagram big = make(kind::ipv4, 66528 - 8);  // its last fragment starts at 65,528
+  const datagram largest = make(kind::ipv4, 65515 - 8, 11), across = make(kind::ipv4, 66000, 12);
+  const datagram past = make(kind::ipv4, 66528 - 8, 13);  // its last fragment starts at 65,528
   const datagram v6 = make(kind::ipv6, 1000, 0x12345678);
   const datagram v6_hop = make(kind::ipv6_hop_by_hop, 4000, 5);
   const datagram tunnel = make(kind::gre, 3000, 6, 4);
@@ -214,12 +222,12 @@ std::vector<fragment_row> rows() {
       {"shuffled",
        {p(four, 2), p(four, 0), p(four, 3), p(four, 1)},
        {expected(4, four, four.body.size(), "[1,2,3,4]")}},
-      {"identical duplicate",
-       {p(d, 0), p(d, 1), p(d, 1), p(d, 2)},
-       {expected(4, d, whole, "[1,2,3,4]")}},
+      {"identical duplicates",
+       {p(d, 1), p(d, 2), p(d, 1), p(d, 2), p(d, 0)},
+       {expected(5, d, whole, "[1,2,3,4,5]")}},
       {"overlap with the same bytes",
-       {p(d, 0), at(fragment(d, 1000, 2960, true)), p(d, 2)},
-       {expected(3, d, whole, "[1,2,3]")}},
+       {p(d, 1), at(fragment(d, 1000, 2960, true)), p(d, 0), p(d, 2)},
+       {expected(4, d, whole, "[1,2,3,4]")}},
       {"overlap with other bytes keeps the first",
        {at(fragment(other_bytes, 1000, 2960, true)), p(d, 0), p(d, 2)},
        {expected(3, kept, whole, "[1,2,3]", " fragment_overlap")}},
@@ -227,10 +235,13 @@ std::vector<fragment_row> rows() {
       {"missing middle", {p(d, 2), p(d, 0)}, {expected(2, d, 1480, "[1,2]", " incomplete")}, 1},
       {"missing first", {p(d, 1), p(d, 2)}, {}, 1},
       {"missing last", {p(d, 0), p(d, 1)}, {expected(1, d, 2960, "[1,2]", " incomplete")}, 1},
-      // Cut where the IPv4 datagram reaches 65,535 bytes; the last fragment lies wholly past it.
-      {"ping of death",
+      // The largest datagram whole; then cut where the IPv4 datagram reaches 65,535 bytes, with
+      // a last fragment across that size and one wholly past it.
+      {"largest datagram and pings of death",
        {},
-       {expected(10, big, 65535 - 20, "[1,2,3,4,5,6,7,8,9,10]", " oversized")}},
+       {expected(9, largest, 65515, list(1, 9)),
+        expected(18, across, 65515, list(10, 18), " oversized"),
+        expected(28, past, 65515, list(19, 28), " oversized")}},
       {"IPv6 atomic fragment",
        {at(fragment(v6, 0, v6.body.size(), false))},
        {expected(1, v6, v6.body.size(), "-", "", 8)}},
@@ -255,23 +266,26 @@ std::vector<fragment_row> rows() {
        0,
        {"-no_reassembly"}},
   };
-  for (size_t i = 0; i < 8; ++i) table[9].frames.push_back(at(part(big, i, 8000)));
-  table[9].frames.push_back(at(fragment(big, 64000, 65528, true)));
-  table[9].frames.push_back(at(fragment(big, 65528, big.body.size(), false)));
+  std::vector<record_parts>& largest_frames = table[9].frames;
+  for (const datagram* g : {&largest, &across})
+    for (size_t i = 0; i < 9; ++i) largest_frames.push_back(at(part(*g, i, 8000)));
+  for (size_t i = 0; i < 8; ++i) largest_frames.push_back(at(part(past, i, 8000)));
+  largest_frames.push_back(at(fragment(past, 64000, 65528, true)));
+  largest_frames.push_back(at(fragment(past, 65528, past.body.size(), false)));
 
   // Given up by a frame more than 60 s after its first-arrived fragment, and reported at its
-  // first fragment before that frame's own line; a fragment exactly 60 s after the first still
-  // completes. The fragment that comes after the give-up starts a datagram that never gets its
-  // first fragment.
+  // first fragment before that frame's own line, while a younger one waits on; a fragment exactly
+  // 60 s after the first still completes. The fragment that comes after the give-up starts a
+  // datagram that never gets its first fragment.
   const datagram late = make(kind::ipv4, 3000, 2), in_time = make(kind::ipv4, 3000, 3);
   const datagram alone = make(kind::ipv4, 64, 4);
   table.push_back(
       {"60 seconds",
-       {at(part(late, 1)), at(part(late, 0), 30), at(part(alone, 0), 60, 1),
-        at(part(in_time, 0), 100), at(part(in_time, 1), 130), at(part(in_time, 2), 160),
-        at(part(late, 2), 160)},
-       {expected(2, late, 2960, "[1,2]", " incomplete"), expected(3, alone, alone.body.size(), "-"),
-        expected(6, in_time, whole, "[4,5,6]")},
+       {at(part(late, 1)), at(part(late, 0), 30), at(part(in_time, 0), 50),
+        at(part(alone, 0), 60, 1), at(part(in_time, 1), 80), at(part(in_time, 2), 110),
+        at(part(late, 2), 110)},
+       {expected(2, late, 2960, "[1,2]", " incomplete"), expected(4, alone, alone.body.size(), "-"),
+        expected(6, in_time, whole, "[3,5,6]")},
        2});
 
   // More datagrams waiting than may wait, then more data held than may be: the oldest is given
@@ -282,7 +296,7 @@ std::vector<fragment_row> rows() {
     const datagram first_only = make(kind::ipv4, 56, id);
     pending.frames.push_back(at(part(first_only, 0, 32)));
     (id == 1 ? pending.lines : at_end)
-        .push_back(expected(id, first_only, 32, "[" + std::to_string(id) + "]", " incomplete"));
+        .push_back(expected(id, first_only, 32, list(id, id), " incomplete"));
   }
   const datagram room = make(kind::ipv4, 32768, 9000);
   pending.frames.push_back(at(part(room, 0, 32768)));
@@ -291,8 +305,8 @@ std::vector<fragment_row> rows() {
   pending.lines.insert(pending.lines.end(), at_end.begin(), at_end.end());
   table.push_back(std::move(pending));
 
-  // A first fragment and 1,023 later ones of 64 KiB fall 32 KiB short of 64 MiB; the next
-  // 32 KiB passes it.
+  // A first fragment of 65,512 bytes and 1,023 later ones of 65,504 leave less than 32 KiB of
+  // 64 MiB; a first fragment of 32 KiB passes it.
   datagram filler = make(kind::ipv4, 65512);
   fragment_row held{"bytes limit", {at(fragment(filler, 0, 65512, true))}, {}, 1024};
   held.lines.push_back(expected(1, filler, 65512, "[1]", " incomplete"));
