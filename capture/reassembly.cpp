@@ -87,7 +87,9 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
     length = fragment.data_max - fragment.offset;
   }
   if (!fragment.more) {
-    const uint32_t end = fragment.offset + length;
+    // A last fragment that starts past the largest datagram still ends it there, else the
+    // datagram could never be whole.
+    const uint32_t end = std::min(fragment.offset, fragment.data_max) + length;
     // A second end that disagrees with the first is two datagrams in one: the first one holds.
     if (d.have_last && d.end != end) d.overlap = true;
     if (!d.have_last) {

@@ -160,6 +160,7 @@ std::string write_threaded_capture() {
 TEST(ThreadedCapture, EveryFormWritesWhatOneThreadWrites) {
   const std::string capture = write_threaded_capture();
   expect_threads_change_nothing({"-ifile", capture}, "");
+  expect_threads_change_nothing({"-ifile", DATA + "/fragments.pcap"}, "");
   const bytes data = testing::read_file(capture);
   expect_threads_change_nothing({"-ifile", "-"}, std::string(data.begin(), data.end()));
   // With both streams in one, the messages must stand between the same lines.

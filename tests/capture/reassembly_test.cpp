@@ -1,0 +1,361 @@
+// Whole runs over crafted fragment sets. Each row's capture is reported with -json, and every
+// line is brought down to what reassembly decides: the frame it stands at, the first fragment's
+// source, the lengths, the payload's MD5 (OpenSSL's, over the bytes built here), the fragments'
+// frames and the notes. Two threads must write the same report as one.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "helpers/pcap_builder.h"
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::record_parts;
+
+void put(bytes& b, uint64_t value, int size) {
+  for (int i = size - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(value >> 8 * i));
+}
+
+bytes cat(bytes a, const bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// gre: fragments of an IPv4 packet carrying GRE; inside_gre: fragments carried in whole GRE.
+enum class kind { ipv4, ipv6, ipv6_hop_by_hop, gre, inside_gre, udp };
+
+// What the fragments of one datagram share, and its fragmentable part whole.
+struct datagram {
+  kind carrier = kind::ipv4;
+  uint32_t id = 1;
+  uint8_t source = 1;   // the last byte of the innermost source address
+  bytes body;           // the fragmentable part
+  size_t lead = 8;      // its bytes in front of the echo's payload
+  size_t in_front = 0;  // the bytes in front of it in the frame of the datagram whole
+};
+
+bool is_ipv6(const datagram& d) {
+  return d.carrier == kind::ipv6 || d.carrier == kind::ipv6_hop_by_hop;
+}
+
+bytes ipv4_header(uint8_t protocol, size_t data, uint16_t id, uint16_t fragment, uint8_t source) {
+  bytes h = {0x45, 0};
+  put(h, 20 + data, 2);
+  put(h, id, 2);
+  put(h, fragment, 2);
+  return cat(h, {64, protocol, 0, 0, 10, 0, 0, source, 10, 0, 0, 2});
+}
+
+// An echo request of `payload` random bytes, in the carrier asked for.
+datagram make(kind carrier, size_t payload, uint32_t id = 1, uint8_t source = 1) {
+  datagram d;
+  d.carrier = carrier;
+  d.id = id;
+  d.source = source;
+  std::mt19937 random(id * 256u + source);
+  bytes echo = {static_cast<uint8_t>(is_ipv6(d) ? 128 : 8), 0, 0, 0, 0x12, 0x34, 0, 1};
+  for (size_t i = 0; i < payload; ++i) echo.push_back(static_cast<uint8_t>(random()));
+  d.in_front = 14 + (is_ipv6(d) ? 40 : 20) + (carrier == kind::ipv6_hop_by_hop ? 8 : 0) +
+               (carrier == kind::inside_gre ? 4 + 20 : 0);
+  d.body = echo;
+  if (carrier == kind::gre) {
+    d.body = cat(cat({0, 0, 0x08, 0x00}, ipv4_header(1, echo.size(), 9, 0, source)), echo);
+    d.lead += 4 + 20;
+  } else if (carrier == kind::udp) {
+    d.body = {0x9c, 0x40, 0, 53};  // to port 53, which names no tunnel
+    put(d.body, 8 + echo.size(), 2);
+    d.body = cat(cat(d.body, {0, 0}), echo);
+    d.lead += 8;
+  }
+  return d;
+}
+
+// The frame holding [offset, end) of `d`'s fragmentable part; the whole datagram when that is
+// all of it in IPv4.
+bytes fragment(const datagram& d, size_t offset, size_t end, bool more) {
+  const bytes data(d.body.begin() + offset, d.body.begin() + end);
+  if (!is_ipv6(d)) {
+    const uint8_t protocol = d.carrier == kind::gre ? 47 : d.carrier == kind::udp ? 17 : 1;
+    const auto flags = static_cast<uint16_t>((more ? 0x2000 : 0) | offset / 8);
+    // A tunnel's outer header comes from elsewhere, so that the inner source must be the one shown.
+    const uint8_t source = d.carrier == kind::gre ? 200 : d.source;
+    bytes ip =
+        cat(ipv4_header(protocol, data.size(), static_cast<uint16_t>(d.id), flags, source), data);
+    if (d.carrier == kind::inside_gre)
+      ip = cat(cat(ipv4_header(47, 4 + ip.size(), 0x77, 0, 200), {0, 0, 0x08, 0x00}), ip);
+    return testing::ether_frame(0x0800, ip);
+  }
+  const bool hop_by_hop = d.carrier == kind::ipv6_hop_by_hop;
+  bytes ip = {0x60, 0, 0, 0};
+  put(ip, (hop_by_hop ? 16 : 8) + data.size(), 2);
+  ip.insert(ip.end(), {static_cast<uint8_t>(hop_by_hop ? 0 : 44), 64, 0xfd});
+  ip.resize(ip.size() + 14, 0);
+  ip.insert(ip.end(), {d.source, 0xfd});
+  ip.resize(ip.size() + 14, 0);
+  ip.push_back(2);
+  if (hop_by_hop) ip.insert(ip.end(), {44, 0, 1, 4, 0, 0, 0, 0});  // PadN
+  ip.insert(ip.end(), {58, 0});
+  put(ip, offset | (more ? 1 : 0), 2);
+  put(ip, d.id, 4);
+  return testing::ether_frame(0x86DD, cat(ip, data));
+}
+
+// The `index`-th fragment when `d` is cut into pieces of `size` bytes.
+bytes part(const datagram& d, size_t index, size_t size = 1480) {
+  const size_t end = std::min((index + 1) * size, d.body.size());
+  return fragment(d, index * size, end, end < d.body.size());
+}
+
+record_parts at(bytes frame, uint32_t seconds = 0, uint32_t microseconds = 0) {
+  return {.ts_sec = 1600000000 + seconds, .ts_usec = microseconds, .frame = std::move(frame)};
+}
+
+// The frame numbers from `first` to `last` as the JSON report lists them.
+std::string list(uint64_t first, uint64_t last) {
+  std::string text = "[";
+  for (uint64_t n = first; n <= last; ++n) text += std::to_string(n) + (n < last ? "," : "]");
+  return text;
+}
+
+std::string md5(const uint8_t* data, size_t size) {
+  uint8_t digest[EVP_MAX_MD_SIZE];
+  unsigned int digest_size = 0;
+  EXPECT_EQ(EVP_Digest(data, size, digest, &digest_size, EVP_md5(), nullptr), 1);
+  char hex[2 * EVP_MAX_MD_SIZE + 1] = {};
+  for (unsigned int i = 0; i < digest_size; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  return hex;
+}
+
+std::string summary(const std::string& frame, const std::string& source, const std::string& wire,
+                    const std::string& payload, const std::string& hash,
+                    const std::string& fragments, const std::string& notes) {
+  return "frame " + frame + " src " + source + " wire " + wire + " payload " + payload + " md5 " +
+         hash + " fragments " + fragments + " notes" + notes;
+}
+
+// What the report must say of `d` with its fragmentable part running to `end`; `extra` counts
+// the bytes in the frame beyond those of the datagram whole.
+std::string expected(uint64_t frame, const datagram& d, size_t end, const std::string& fragments,
+                     const std::string& notes = "", size_t extra = 0) {
+  const std::string source = (is_ipv6(d) ? "fd00::" : "10.0.0.") + std::to_string(d.source);
+  return summary(std::to_string(frame), source, std::to_string(d.in_front + end + extra),
+                 std::to_string(end - d.lead), md5(d.body.data() + d.lead, end - d.lead), fragments,
+                 notes);
+}
+
+// The value of `key` in a JSON line: a string's text, an array with its brackets, or "-".
+std::string field(const std::string& line, const std::string& key) {
+  const size_t found = line.find("\"" + key + "\":");
+  if (found == std::string::npos) return "-";
+  const size_t at = found + key.size() + 3;
+  if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+  if (line[at] == '[') return line.substr(at, line.find(']', at) - at + 1);
+  return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+std::vector<std::string> lines_of(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(out.substr(at, end - at));
+  return lines;
+}
+
+std::vector<std::string> reported(const std::string& out) {
+  std::vector<std::string> lines;
+  for (const std::string& line : lines_of(out)) {
+    std::string notes;
+    for (const char* note : {"fragment_overlap", "oversized", "incomplete"})
+      if (field(line, note) == "true") notes += std::string(" ") + note;
+    lines.push_back(summary(field(line, "frame"), field(line, "src"), field(line, "wire_len"),
+                            field(line, "payload_len"), field(line, "payload_md5"),
+                            field(line, "fragments"), notes));
+  }
+  return lines;
+}
+
+std::string incomplete_line(const std::string& err) {
+  const size_t at = err.find("fragmented datagrams were incomplete");
+  if (at == std::string::npos) return "";
+  const size_t start = err.rfind('\n', at) + 1;
+  return err.substr(start, err.find('\n', at) + 1 - start);
+}
+
+struct fragment_row {
+  std::string name;
+  std::vector<record_parts> frames;
+  std::vector<std::string> lines;
+  uint64_t incomplete = 0;  // the datagrams stderr counts as incomplete
+  std::vector<std::string> args = {};
+};
+
+std::vector<fragment_row> rows() {
+  const datagram d = make(kind::ipv4, 3000);  // three fragments of 1480, 1480 and 48 bytes
+  const size_t whole = d.body.size();
+  const datagram other_source = make(kind::ipv4, 3000, 1, 3);
+  const datagram four = make(kind::ipv4, 5000);
+  const datagram largest = make(kind::ipv4, 65515 - 8, 11), across = make(kind::ipv4, 66000, 12);
+  const datagram past = make(kind::ipv4, 66528 - 8, 13);  // its last fragment starts at 65,528
+  const datagram v6 = make(kind::ipv6, 1000, 0x12345678);
+  const datagram v6_hop = make(kind::ipv6_hop_by_hop, 4000, 5);
+  const datagram tunnel = make(kind::gre, 3000, 6, 4);
+  const datagram inside = make(kind::inside_gre, 3000, 8, 5);
+  const datagram udp = make(kind::udp, 3000, 7), udp_first = make(kind::udp, 3000, 10);
+  datagram other_bytes = d;
+  for (size_t i = 1000; i < 2960; ++i) other_bytes.body[i] ^= 0x5a;
+  datagram kept = d;  // bytes 1000 to 2960 as the fragment that brought them first had them
+  std::copy(other_bytes.body.begin() + 1000, other_bytes.body.begin() + 2960,
+            kept.body.begin() + 1000);
+  const auto p = [](const datagram& g, size_t index) { return at(part(g, index)); };
+
+  std::vector<fragment_row> table = {
+      {"in order", {p(d, 0), p(d, 1), p(d, 2)}, {expected(3, d, whole, "[1,2,3]")}},
+      {"reversed", {p(d, 2), p(d, 1), p(d, 0)}, {expected(3, d, whole, "[1,2,3]")}},
+      {"shuffled",
+       {p(four, 2), p(four, 0), p(four, 3), p(four, 1)},
+       {expected(4, four, four.body.size(), "[1,2,3,4]")}},
+      {"identical duplicates",
+       {p(d, 1), p(d, 2), p(d, 1), p(d, 2), p(d, 0)},
+       {expected(5, d, whole, "[1,2,3,4,5]")}},
+      {"overlap with the same bytes",
+       {p(d, 1), at(fragment(d, 1000, 2960, true)), p(d, 0), p(d, 2)},
+       {expected(4, d, whole, "[1,2,3,4]")}},
+      {"overlap with other bytes keeps the first",
+       {at(fragment(other_bytes, 1000, 2960, true)), p(d, 0), p(d, 2)},
+       {expected(3, kept, whole, "[1,2,3]", " fragment_overlap")}},
+      // Reported at the first fragment, not at the first to arrive.
+      {"missing middle", {p(d, 2), p(d, 0)}, {expected(2, d, 1480, "[1,2]", " incomplete")}, 1},
+      {"missing first", {p(d, 1), p(d, 2)}, {}, 1},
+      {"missing last", {p(d, 0), p(d, 1)}, {expected(1, d, 2960, "[1,2]", " incomplete")}, 1},
+      // The largest datagram whole; then cut where the IPv4 datagram reaches 65,535 bytes, with
+      // a last fragment across that size and one wholly past it.
+      {"largest datagram and pings of death",
+       {},
+       {expected(9, largest, 65515, list(1, 9)),
+        expected(18, across, 65515, list(10, 18), " oversized"),
+        expected(28, past, 65515, list(19, 28), " oversized")}},
+      {"IPv6 atomic fragment",
+       {at(fragment(v6, 0, v6.body.size(), false))},
+       {expected(1, v6, v6.body.size(), "-", "", 8)}},
+      {"IPv6 behind a hop-by-hop header",
+       {p(v6_hop, 1), p(v6_hop, 0), p(v6_hop, 2)},
+       {expected(3, v6_hop, v6_hop.body.size(), "[1,2,3]")}},
+      {"GRE in fragmented IPv4",
+       {p(tunnel, 0), p(tunnel, 1), p(tunnel, 2)},
+       {expected(3, tunnel, tunnel.body.size(), "[1,2,3]")}},
+      {"fragmented IPv4 in GRE",
+       {p(inside, 2), p(inside, 0), p(inside, 1)},
+       {expected(3, inside, inside.body.size(), "[1,2,3]")}},
+      {"same identification from two sources, interleaved",
+       {p(d, 0), p(other_source, 0), p(d, 1), p(other_source, 2), p(other_source, 1), p(d, 2)},
+       {expected(5, other_source, whole, "[2,4,5]"), expected(6, d, whole, "[1,3,6]")}},
+      {"UDP to a port of no tunnel is dropped whole",
+       {p(udp, 1), p(udp, 0), p(udp, 2), p(udp_first, 0), p(udp_first, 1)},
+       {}},
+      {"without reassembly the first fragment stands alone",
+       {p(d, 1), p(d, 0), p(d, 2)},
+       {expected(2, d, 1480, "-")},
+       0,
+       {"-no_reassembly"}},
+  };
+  std::vector<record_parts>& largest_frames = table[9].frames;
+  for (const datagram* g : {&largest, &across})
+    for (size_t i = 0; i < 9; ++i) largest_frames.push_back(at(part(*g, i, 8000)));
+  for (size_t i = 0; i < 8; ++i) largest_frames.push_back(at(part(past, i, 8000)));
+  largest_frames.push_back(at(fragment(past, 64000, 65528, true)));
+  largest_frames.push_back(at(fragment(past, 65528, past.body.size(), false)));
+
+  // Given up by a frame more than 60 s after its first-arrived fragment, and reported at its
+  // first fragment before that frame's own line, while a younger one waits on; a fragment exactly
+  // 60 s after the first still completes. The fragment that comes after the give-up starts a
+  // datagram that never gets its first fragment.
+  const datagram late = make(kind::ipv4, 3000, 2), in_time = make(kind::ipv4, 3000, 3);
+  const datagram alone = make(kind::ipv4, 64, 4);
+  table.push_back(
+      {"60 seconds",
+       {at(part(late, 1)), at(part(late, 0), 30), at(part(in_time, 0), 50),
+        at(part(alone, 0), 60, 1), at(part(in_time, 1), 80), at(part(in_time, 2), 110),
+        at(part(late, 2), 110)},
+       {expected(2, late, 2960, "[1,2]", " incomplete"), expected(4, alone, alone.body.size(), "-"),
+        expected(6, in_time, whole, "[3,5,6]")},
+       2});
+
+  // More datagrams waiting than may wait, then more data held than may be: the oldest is given
+  // up to make room, ahead of every line after it; the others at the end of the capture.
+  fragment_row pending{"pending limit", {}, {}, 8192};
+  std::vector<std::string> at_end;
+  for (uint16_t id = 1; id <= 8192; ++id) {
+    const datagram first_only = make(kind::ipv4, 56, id);
+    pending.frames.push_back(at(part(first_only, 0, 32)));
+    (id == 1 ? pending.lines : at_end)
+        .push_back(expected(id, first_only, 32, list(id, id), " incomplete"));
+  }
+  const datagram room = make(kind::ipv4, 32768, 9000);
+  pending.frames.push_back(at(part(room, 0, 32768)));
+  pending.frames.push_back(at(part(room, 1, 32768)));
+  pending.lines.push_back(expected(8194, room, room.body.size(), "[8193,8194]"));
+  pending.lines.insert(pending.lines.end(), at_end.begin(), at_end.end());
+  table.push_back(std::move(pending));
+
+  // A first fragment of 65,512 bytes and 1,023 later ones of 65,504 leave less than 32 KiB of
+  // 64 MiB; a first fragment of 32 KiB passes it.
+  datagram filler = make(kind::ipv4, 65512);
+  fragment_row held{"bytes limit", {at(fragment(filler, 0, 65512, true))}, {}, 1024};
+  held.lines.push_back(expected(1, filler, 65512, "[1]", " incomplete"));
+  for (filler.id = 2; filler.id <= 1024; ++filler.id)
+    held.frames.push_back(at(fragment(filler, 8, 65512, true)));
+  held.frames.push_back(at(part(room, 0, 32768)));
+  held.frames.push_back(at(part(room, 1, 32768)));
+  held.lines.push_back(expected(1026, room, room.body.size(), "[1025,1026]"));
+  table.push_back(std::move(held));
+  return table;
+}
+
+// The time the JSON report gives a record of the capture.
+std::string time_of(const record_parts& record) {
+  const time_t seconds = record.ts_sec;
+  tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + n, sizeof text - n, ".%06u000Z", record.ts_usec);
+  return text;
+}
+
+TEST(Reassembly, EveryFragmentSetIsReportedAsItsBytesSay) {
+  for (const fragment_row& row : rows()) {
+    const std::string path =
+        testing::write_temp_file("fragments.pcap", testing::pcap_file(row.frames));
+    std::vector<std::string> args = {"-ifile", path, "-json"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const auto one = testing::run_nelo_in_process(args);
+    EXPECT_EQ(one.status, 0) << row.name;
+    EXPECT_EQ(reported(one.out), row.lines) << row.name;
+    // Each line at the time of the frame it stands at.
+    for (const std::string& line : lines_of(one.out)) {
+      const size_t frame = std::stoul(field(line, "frame"));
+      ASSERT_LE(frame, row.frames.size()) << row.name;
+      EXPECT_EQ(field(line, "time"), time_of(row.frames[frame - 1])) << row.name;
+    }
+    EXPECT_EQ(incomplete_line(one.err), row.incomplete == 0
+                                            ? ""
+                                            : path + ": " + std::to_string(row.incomplete) +
+                                                  " fragmented datagrams were incomplete\n")
+        << row.name;
+    args.insert(args.end(), {"-threads", "2"});
+    const auto two = testing::run_nelo_in_process(args);
+    EXPECT_EQ(two.out, one.out) << row.name;
+    EXPECT_EQ(incomplete_line(two.err), incomplete_line(one.err)) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace nelo
