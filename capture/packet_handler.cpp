@@ -452,7 +452,7 @@ int pass_on_given_up(packet_ctx& ctx) {
       case located::icmp:
         return kept + pass_on_whole(*whole, inner_at, ctx);
       case located::fragment:
-        whole = ctx.reassembly.add(whole->record, inner_at, inner, ctx.given_up);
+        whole = ctx.reassembly.add(whole->record, inner_at, inner, ctx.given_up, whole->uncounted);
         kept += pass_on_given_up(ctx);
         break;
     }

@@ -17,7 +17,7 @@ constexpr uint32_t IPV6_FRAGMENT_HEADER_SIZE = 8;
 
 std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
     const capture_record& record, const decode_point& point, const ip_fragment& fragment,
-    std::vector<std::unique_ptr<reassembled_datagram>>& given_up) {
+    std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted) {
   auto known = m_by_key.find(fragment.key);
   if (known != m_by_key.end()) {
     datagram& d = m_by_order.find(known->second)->second;
@@ -76,6 +76,7 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
     d.headers.assign(record.bytes, record.bytes + fragment.header_end);
     d.point = point;
     d.next = {carrier::ip_protocol, fragment.protocol, 0, fragment.header_end};
+    d.uncounted = uncounted;
   }
   uint32_t length = fragment.length;
   // What reaches past the largest datagram is cut off, as a receiver would have to.
@@ -225,8 +226,8 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::hand_back(datagram& d
   whole->record.captured_len = static_cast<uint32_t>(frame.size());
   // The datagram's length as it would have travelled whole: an IPv6 one without its Fragment
   // header, with everything in front of it in the first fragment's frame.
-  whole->record.wire_len =
-      static_cast<uint32_t>(frame.size()) - (d.point.ipv6 ? IPV6_FRAGMENT_HEADER_SIZE : 0);
+  whole->uncounted = d.uncounted + (d.point.ipv6 ? IPV6_FRAGMENT_HEADER_SIZE : 0);
+  whole->record.wire_len = static_cast<uint32_t>(frame.size()) - whole->uncounted;
   whole->point = d.point;
   whole->next = d.next;
   whole->fragments = std::move(d.frames);

@@ -70,6 +70,9 @@ struct reassembled_datagram {
   decode_point point;          // where the decoder stood at the fragmented IP header
   next_header next;            // the fragmentable part: its first header and where it starts
   std::vector<uint64_t> fragments;  // frame numbers, in the order the fragments arrived
+  // Bytes of `frame` the datagram would not carry had it travelled whole: the Fragment header of
+  // each IPv6 layer made whole. The record's length leaves them out.
+  uint32_t uncounted = 0;
   bool overlap = false;
   bool oversized = false;
   bool incomplete = false;
@@ -88,12 +91,13 @@ class fragment_reassembly {
     }
   }
 
-  // Adds the fragment `fragment` of `record`, met with the decoder at `point`. Returns the whole
-  // datagram once its fragments cover it, else null. The datagrams given up to make room go into
-  // `given_up` first, oldest first.
+  // Adds the fragment `fragment` of `record`, met with the decoder at `point`; `uncounted` bytes
+  // in front of it (a datagram's own reassembled frame) are left out of a whole datagram's length.
+  // Returns the whole datagram once its fragments cover it, else null. The datagrams given up to
+  // make room go into `given_up` first, oldest first.
   std::unique_ptr<reassembled_datagram> add(
       const capture_record& record, const decode_point& point, const ip_fragment& fragment,
-      std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
+      std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted = 0);
 
   // The end of a capture: gives up every datagram still waiting, oldest first.
   void give_up_all(std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
@@ -130,6 +134,7 @@ class fragment_reassembly {
     std::vector<uint8_t> headers;
     decode_point point;
     next_header next;
+    uint32_t uncounted = 0;
   };
 
   void give_up_expired(uint64_t now, std::vector<std::unique_ptr<reassembled_datagram>>& given_up);

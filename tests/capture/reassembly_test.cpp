@@ -36,10 +36,11 @@ enum class kind { ipv4, ipv6, ipv6_hop_by_hop, gre, inside_gre, udp };
 struct datagram {
   kind carrier = kind::ipv4;
   uint32_t id = 1;
-  uint8_t source = 1;   // the last byte of the innermost source address
-  bytes body;           // the fragmentable part
-  size_t lead = 8;      // its bytes in front of the echo's payload
-  size_t in_front = 0;  // the bytes in front of it in the frame of the datagram whole
+  uint8_t source = 1;      // the last byte of the innermost source address
+  bytes body;              // the fragmentable part
+  size_t lead = 8;         // its bytes in front of the echo's payload
+  size_t in_front = 0;     // the bytes in front of it in the frame of the datagram whole
+  uint8_t ipv6_next = 58;  // what an IPv6 fragmentable part starts with
 };
 
 bool is_ipv6(const datagram& d) {
@@ -102,7 +103,7 @@ bytes fragment(const datagram& d, size_t offset, size_t end, bool more) {
   ip.resize(ip.size() + 14, 0);
   ip.push_back(2);
   if (hop_by_hop) ip.insert(ip.end(), {44, 0, 1, 4, 0, 0, 0, 0});  // PadN
-  ip.insert(ip.end(), {58, 0});
+  ip.insert(ip.end(), {d.ipv6_next, 0});
   put(ip, offset | (more ? 1 : 0), 2);
   put(ip, d.id, 4);
   return testing::ether_frame(0x86DD, cat(ip, data));
@@ -266,6 +267,26 @@ std::vector<fragment_row> rows() {
        0,
        {"-no_reassembly"}},
   };
+  // The first fragment of an echo inside a fragmented IPv6 datagram, the rest in atomic ones:
+  // the outer Fragment header is no part of the whole datagram's length.
+  const datagram inner = make(kind::ipv4, 3000, 20);
+  datagram outer = make(kind::ipv6, 0, 21);
+  outer.ipv6_next = 4;
+  const auto packet_of = [&inner](size_t index) {
+    const bytes frame = part(inner, index);
+    return bytes(frame.begin() + 14, frame.end());  // without its Ethernet header
+  };
+  outer.body = packet_of(0);
+  std::vector<record_parts> nested = {at(fragment(outer, 0, 1000, true)),
+                                      at(fragment(outer, 1000, outer.body.size(), false))};
+  for (size_t i = 1; i < 3; ++i) {
+    outer.body = packet_of(i);
+    nested.push_back(at(fragment(outer, 0, outer.body.size(), false)));
+  }
+  table.push_back({"IPv4 fragments in IPv6 fragments",
+                   nested,
+                   {expected(4, inner, inner.body.size(), "[2,3,4]", "", 40)}});
+
   std::vector<record_parts>& largest_frames = table[9].frames;
   for (const datagram* g : {&largest, &across})
     for (size_t i = 0; i < 9; ++i) largest_frames.push_back(at(part(*g, i, 8000)));
