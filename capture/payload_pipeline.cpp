@@ -1,5 +1,6 @@
 #include "capture/payload_pipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <system_error>
@@ -21,8 +22,23 @@ bool lies_within(byte_span part, byte_span whole) {
          at_or_before(part.data() + part.size(), whole.data() + whole.size());
 }
 
-size_t aligned(size_t size) {
-  return (size + alignof(uint64_t) - 1) / alignof(uint64_t) * alignof(uint64_t);
+uintptr_t aligned(uintptr_t address) {
+  return (address + alignof(uint64_t) - 1) / alignof(uint64_t) * alignof(uint64_t);
+}
+
+// `from` into `to`, with only the encapsulation layers it has: most packets have none, and the
+// path is most of a packet's size.
+void copy_packet(const decoded_packet& from, decoded_packet& to) {
+  to.record = from.record;
+  to.frame = from.frame;
+  to.link = from.link;
+  to.tunnels.count = from.tunnels.count;
+  std::copy_n(from.tunnels.layers, from.tunnels.count, to.tunnels.layers);
+  to.ip = from.ip;
+  to.icmp = from.icmp;
+  to.headers = from.headers;
+  to.payload = from.payload;
+  to.fragments = from.fragments;
 }
 
 // `part` of `from`, at the same place in the copy of `from` at `to`.
@@ -73,9 +89,9 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   // frame numbers of a message made of fragments, behind it at their own alignment.
   const bool payload_in_frame = lies_within(packet.payload, packet.frame);
   const size_t bytes = packet.frame.size() + (payload_in_frame ? 0 : packet.payload.size());
-  const size_t frames_at = aligned(bytes);
   const std::span<const uint64_t> frames = packet.fragments.frames;
-  const size_t size = frames.empty() ? bytes : frames_at + frames.size_bytes();
+  // Room to align the frame numbers wherever the packet's bytes end.
+  const size_t size = frames.empty() ? bytes : bytes + alignof(uint64_t) - 1 + frames.size_bytes();
   if (size > PIPELINE_BATCH_BYTES) {
     drain();
     return false;
@@ -86,12 +102,11 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   }
   uint8_t* copy = filling->bytes.get() + filling->used;
   std::memcpy(copy, packet.frame.data(), packet.frame.size());
-  // Every packet starts aligned, so the frame numbers behind its bytes are too.
-  filling->used = aligned(filling->used + size);
+  filling->used += size;
   held_packet& held = filling->packets[filling->count++];
   held.record = *packet.record;
   held.record.bytes = copy;
-  held.packet = packet;
+  copy_packet(packet, held.packet);
   held.packet.record = &held.record;
   held.packet.frame = {copy, packet.frame.size()};
   held.packet.ip.bytes = moved(packet.ip.bytes, packet.frame, copy);
@@ -107,7 +122,8 @@ bool payload_pipeline::take(const decoded_packet& packet) {
     held.packet.payload = {payload, packet.payload.size()};
   }
   if (!frames.empty()) {
-    auto* copied = reinterpret_cast<uint64_t*>(copy + frames_at);
+    const auto end = reinterpret_cast<uintptr_t>(copy + bytes);
+    auto* copied = reinterpret_cast<uint64_t*>(aligned(end));
     std::copy(frames.begin(), frames.end(), copied);
     held.packet.fragments.frames = {copied, frames.size()};
   }

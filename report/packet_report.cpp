@@ -111,6 +111,14 @@ char* put_tunnels(char* p, const decoded_packet& packet) {
   return p;
 }
 
+// What was odd about how a message made of fragments arrived.
+char* put_fragment_notes(char* p, const fragment_trail& trail) {
+  if (trail.overlap) p = put_text(p, OVERLAP_NOTE);
+  if (trail.oversized) p = put_text(p, OVERSIZED_NOTE);
+  if (trail.incomplete) p = put_text(p, INCOMPLETE_NOTE);
+  return p;
+}
+
 void write_header(std::ostream& out) {
   char text[REPORT_HEADER.size() + 2];
   char* p = put_text(text, REPORT_HEADER);
@@ -185,9 +193,7 @@ void report_line_sink::write_message(const decoded_packet& packet, const payload
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
-  if (packet.fragments.overlap) p = put_text(p, OVERLAP_NOTE);
-  if (packet.fragments.oversized) p = put_text(p, OVERSIZED_NOTE);
-  if (packet.fragments.incomplete) p = put_text(p, INCOMPLETE_NOTE);
+  if (!packet.fragments.frames.empty()) p = put_fragment_notes(p, packet.fragments);
   if (packet.tunnels.count > 0) p = put_tunnels(p, packet);
   if (!digest.random) *p++ = ' ';
   *p++ = '\n';
