@@ -22,6 +22,8 @@ constexpr uint32_t IPV6_FIELDS_END = IPV6_DESTINATION_OFFSET + 16;
 constexpr uint32_t IPV4_TOTAL_LENGTH_AT = 2;
 constexpr uint32_t IPV4_IDENTIFICATION_AT = 4;
 constexpr uint16_t IPV4_MORE_FRAGMENTS = 0x2000;
+// The flags and offset of any fragment, the first included.
+constexpr uint16_t IPV4_FRAGMENTED = IPV4_MORE_FRAGMENTS | IPV4_FRAGMENT_OFFSET_MASK;
 constexpr uint32_t IPV4_FRAGMENT_UNIT = 8;
 constexpr uint32_t IPV6_PAYLOAD_LENGTH_AT = 4;
 
@@ -155,8 +157,7 @@ ip_step ipv4_payload(const uint8_t* frame, uint32_t incl_len, next_header& next,
   if (incl_len < ip + IPV4_FIELDS_END) return ip_step::failed;
   const uint8_t* header = frame + ip;
   const uint16_t flags = load_be16(header + IPV4_FRAGMENT_OFFSET);
-  if (mode != fragment_mode::first_only &&
-      (flags & (IPV4_MORE_FRAGMENTS | IPV4_FRAGMENT_OFFSET_MASK)) != 0) {
+  if (mode != fragment_mode::first_only && (flags & IPV4_FRAGMENTED) != 0) {
     if (mode == fragment_mode::refuse) return ip_step::failed;
     return ipv4_fragment(frame, incl_len, ip, fragment) ? ip_step::fragment : ip_step::failed;
   }
@@ -309,9 +310,6 @@ bool names_icmp(const decode_point& at, const next_header& next) {
     }
   }
 }
-
-// IPv4 that is neither fragmented nor more than its header and ICMP.
-constexpr uint16_t IPV4_FRAGMENTED = IPV4_MORE_FRAGMENTS | IPV4_FRAGMENT_OFFSET_MASK;
 
 // Walks the frame from its network header in, through IP headers and the encapsulations they
 // carry, up to the first ICMP message in the IP version of the header in front of it, or the
