@@ -287,6 +287,22 @@ std::vector<fragment_row> rows() {
                    nested,
                    {expected(4, inner, inner.body.size(), "[2,3,4]", "", 40)}});
 
+  // Bytes behind the datagram in its frame (an Ethernet trailer) are no part of it.
+  const auto trailed = [](const datagram& g, size_t index) {
+    return at(cat(part(g, index), bytes(6, 0xee)));
+  };
+  table.push_back(
+      {"trailers behind the fragments",
+       {trailed(d, 0), trailed(d, 1), trailed(d, 2), trailed(v6_hop, 0), trailed(v6_hop, 1),
+        trailed(v6_hop, 2)},
+       {expected(3, d, whole, "[1,2,3]"), expected(6, v6_hop, v6_hop.body.size(), "[4,5,6]")}});
+  // IPv6 limits its payload, not the datagram with its fixed header, to 65,535 bytes.
+  const datagram v6_largest = make(kind::ipv6, 65535 - 8, 14);
+  fragment_row v6_limit{"IPv6 payload of the largest size", {}, {}};
+  for (size_t i = 0; i < 9; ++i) v6_limit.frames.push_back(at(part(v6_largest, i, 8000)));
+  v6_limit.lines.push_back(expected(9, v6_largest, v6_largest.body.size(), list(1, 9)));
+  table.push_back(std::move(v6_limit));
+
   std::vector<record_parts>& largest_frames = table[9].frames;
   for (const datagram* g : {&largest, &across})
     for (size_t i = 0; i < 9; ++i) largest_frames.push_back(at(part(*g, i, 8000)));
