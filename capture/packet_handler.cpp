@@ -50,9 +50,16 @@ constexpr std::array<bool, 256> make_walked(uint8_t icmp, std::initializer_list<
   return protocols;
 }
 constexpr std::array<bool, 256> IPV4_WALKED = make_walked(IP_PROTOCOL_ICMP, {IP_AUTHENTICATION});
-constexpr std::array<bool, 256> IPV6_WALKED = make_walked(
-    IP_PROTOCOL_ICMPV6,
-    {IPV6_HOP_BY_HOP, IPV6_ROUTING, IPV6_FRAGMENT, IP_AUTHENTICATION, IPV6_DESTINATION_OPTIONS});
+constexpr std::initializer_list<uint8_t> IPV6_EXTENSION_HEADERS = {
+    IPV6_HOP_BY_HOP, IPV6_ROUTING, IPV6_FRAGMENT, IP_AUTHENTICATION, IPV6_DESTINATION_OPTIONS};
+constexpr std::array<bool, 256> IPV6_WALKED =
+    make_walked(IP_PROTOCOL_ICMPV6, IPV6_EXTENSION_HEADERS);
+
+constexpr std::array<bool, 256> IPV6_EXTENSIONS = [] {
+  std::array<bool, 256> protocols{};
+  for (const uint8_t protocol : IPV6_EXTENSION_HEADERS) protocols[protocol] = true;
+  return protocols;
+}();
 
 bool leads_somewhere(const std::array<bool, 256>& walked, uint8_t protocol) {
   return walked[protocol] || ENCAPSULATION_IP_PROTOCOL_ROWS[protocol] != 0;
@@ -221,8 +228,10 @@ ip_step ipv6_payload(const uint8_t* frame, uint32_t incl_len, next_header& next,
                      ip_fragment& fragment) {
   const uint32_t ip = next.offset;
   if (incl_len < ip + IPV6_FIELDS_END) return ip_step::failed;
-  next = {carrier::ip_protocol, frame[ip + IPV6_NEXT_HEADER_OFFSET], 0,
-          ip + static_cast<uint32_t>(IPV6_HEADER_SIZE)};
+  const uint8_t protocol = frame[ip + IPV6_NEXT_HEADER_OFFSET];
+  next = {carrier::ip_protocol, protocol, 0, ip + static_cast<uint32_t>(IPV6_HEADER_SIZE)};
+  // Most IPv6 headers carry their payload straight behind them: no chain to walk.
+  if (!IPV6_EXTENSIONS[protocol]) return ip_step::carried;
   return ipv6_extensions(frame, incl_len, ip, next, mode, fragment);
 }
 
