@@ -556,6 +556,21 @@ constexpr uint64_t FLOOD_RECORDS = 2000000;
 using frame_wrapper = size_t (*)(const uint8_t* frame, size_t len, uint8_t* out);
 constexpr size_t TUNNEL_ROOM = 128;
 
+// A few dozen concurrent pingers, each with its own identifier.
+struct pinger {
+  endpoints e;
+  uint16_t id;
+  bool v6;
+};
+
+std::vector<pinger> make_pingers(prng& rng, const network& net) {
+  std::vector<pinger> pingers;
+  for (int i = 0; i < 48; ++i)
+    pingers.push_back(
+        {pick_endpoints(rng, net), static_cast<uint16_t>(rng.range(1, 65535)), rng.chance(150)});
+  return pingers;
+}
+
 // The flood, each frame passed through `wrap` (when given) as it is written, so that a tunnel
 // capture holds the very messages of the plain one and the two time the same inner work.
 bool write_flood(const std::string& path, const char* name, frame_wrapper wrap) {
@@ -575,16 +590,7 @@ bool write_flood(const std::string& path, const char* name, frame_wrapper wrap) 
   uint64_t usec = START_USEC;
   uint16_t seq = 0;
   uint16_t ip_id = 1;
-  // A few dozen concurrent pingers, each with its own identifier.
-  struct pinger {
-    endpoints e;
-    uint16_t id;
-    bool v6;
-  };
-  std::vector<pinger> pingers;
-  for (int i = 0; i < 48; ++i)
-    pingers.push_back(
-        {pick_endpoints(rng, net), static_cast<uint16_t>(rng.range(1, 65535)), rng.chance(150)});
+  const std::vector<pinger> pingers = make_pingers(rng, net);
   while (w.records() < FLOOD_RECORDS) {
     const pinger& p = pingers[rng.range(0, static_cast<uint32_t>(pingers.size() - 1))];
     ++seq;
@@ -800,15 +806,7 @@ bool write_fragmented(const std::string& path, const char* name, bool split) {
   std::vector<uint8_t> payload(FRAGMENTS_MAX_PAYLOAD);
   std::vector<size_t> order;
   pcap_writer w(path, 65535);
-  struct pinger {
-    endpoints e;
-    uint16_t id;
-    bool v6;
-  };
-  std::vector<pinger> pingers;
-  for (int i = 0; i < 48; ++i)
-    pingers.push_back(
-        {pick_endpoints(rng, net), static_cast<uint16_t>(rng.range(1, 65535)), rng.chance(150)});
+  const std::vector<pinger> pingers = make_pingers(rng, net);
   uint64_t usec = START_USEC;
   uint64_t split_bytes = 0;
   uint64_t datagrams = 0;
