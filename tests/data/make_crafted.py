@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap and fragment_attacks.pcap
-(see README.md) here."""
+"""Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap, fragment_attacks.pcap and
+windows_ping.pcap (see README.md) here."""
 import hashlib
 import ipaddress
 import os
@@ -389,3 +389,23 @@ parts = split(echo4(0x0A08, 1, string.ascii_letters.encode() * 40), 800)
 attack_frames += [eth(IPV4, frag4(S4, D4, 0x108, 1, d, o, m)) for o, d, m in (parts[0], parts[2])]
 stamps = [(base, n) for n in range(58)] + [(base + 61, 0), (base + 61, 1), (base + 61, 2)]
 write("fragment_attacks.pcap", [(sec, usec, f) for (sec, usec), f in zip(stamps, attack_frames)])
+
+# A Windows-style ping: four request/reply pairs carrying the 32-byte alphabet that wraps after w,
+# one identifier throughout, sequence numbers counting up, a reply 1 ms after its request, a
+# second between pairs, and TTL 128 as that system sends them.
+WIN, HOST = a4("192.0.2.77"), a4("192.0.2.1")
+alphabet = b"abcdefghijklmnopqrstuvwabcdefghi"
+
+
+def win_echo(t, seq):
+    msg = struct.pack(">BBHHH", t, 0, 0, 0x0001, seq) + alphabet
+    return msg[:2] + struct.pack(">H", csum(msg)) + msg[4:]
+
+
+win_base = 1767225600 + 3600  # 2026-01-01 01:00:00 UTC
+windows = []
+for k, seq in enumerate(range(21, 25)):
+    windows.append((win_base + k, 0, eth(IPV4, ip4(WIN, HOST, 1, win_echo(8, seq), ttl=128))))
+    windows.append((win_base + k, 1000, eth(IPV4, ip4(HOST, WIN, 1, win_echo(0, seq), ttl=64),
+                                            macs=ETH[6:] + ETH[:6])))
+write("windows_ping.pcap", windows)
