@@ -60,7 +60,10 @@ sleep 1
 
 # ptunnel: the proxy in B hands the tunnel's bytes to a TCP service on its own loopback; the client
 # in A takes TCP connections on port 8000 and carries them in echo requests.
-ip netns exec "$B" sh -c 'printf "hello from the far side\n" | nc -l -q 1 127.0.0.1 7000' &
+# Both ends keep their input open until the exchange is over: ptunnel ends the whole session as
+# soon as either side of the connection is closed.
+ip netns exec "$B" sh -c '{ printf "HTTP/1.0 200 OK\n"; sleep 1.5; printf "\nhello from the far side\n"
+    sleep 1; } | nc -l -q 0 127.0.0.1 7000' &
 pids="$pids $!"
 ip netns exec "$B" ptunnel -v -1 &
 pids="$pids $!"
@@ -68,8 +71,6 @@ ip netns exec "$A" ptunnel -v -1 -p 10.97.0.2 -lp 8000 -da 127.0.0.1 -dp 7000 &
 pt=$!
 pids="$pids $pt"
 sleep 1
-# The client's input stays open while the answer comes back: ptunnel ends the whole session
-# as soon as its side of the connection is closed.
 { printf 'GET / HTTP/1.0\n'; sleep 0.3; printf 'Host: far\n\n'; sleep 2; } | ip netns exec "$A" nc -q 0 127.0.0.1 8000
 sleep 2
 # ptunnel stops only on TERM.
