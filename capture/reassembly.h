@@ -106,7 +106,6 @@ class fragment_reassembly {
   // protocol do not count.
   uint64_t incomplete() const { return m_incomplete; }
   bool pending() const { return !m_by_order.empty(); }
-  uint64_t held() const { return m_held; }
 
  private:
   // A run of a datagram's data, at `at` in its bytes.

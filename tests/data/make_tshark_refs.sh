@@ -19,19 +19,27 @@ WIRESHARK_CONFIG_DIR=$(mktemp -d)
 export WIRESHARK_CONFIG_DIR
 trap 'rm -rf "$WIRESHARK_CONFIG_DIR"' EXIT
 
+# Runs tshark on the ICMP and ICMPv6 messages of capture $2 with the rest of the arguments as its
+# options, into file $1; stops the script when tshark fails.
+messages_into() {
+    out=$1
+    f=$2
+    shift 2
+    tshark -n -r "$f" -Y 'icmp or icmpv6' "$@" >"$out" 2>"$out.err" || {
+            cat "$out.err" >&2
+            rm -f "$out" "$out.err"
+            exit 1
+        }
+    # tshark warns when run as root; anything else on stderr is shown.
+    grep -v '^Running as user' "$out.err" >&2 || true
+    rm -f "$out.err"
+}
+
 # Runs tshark on capture $1 with the rest as its field options, into $1.tshark.tmp.
 fields() {
     f=$1
     shift
-    tshark -n -r "$f" -Y 'icmp or icmpv6' -T fields -E separator=/t "$@" \
-        >"$f.tshark.tmp" 2>"$f.tshark.err" || {
-            cat "$f.tshark.err" >&2
-            rm -f "$f.tshark.tmp" "$f.tshark.err"
-            exit 1
-        }
-    # tshark warns when run as root; anything else on stderr is shown.
-    grep -v '^Running as user' "$f.tshark.err" >&2 || true
-    rm -f "$f.tshark.err"
+    messages_into "$f.tshark.tmp" "$f" -T fields -E separator=/t "$@"
 }
 
 done_with() {
@@ -93,14 +101,7 @@ done
 # buffer. data.data would not do: in an ICMP echo tshark reads the payload's first 8 bytes as a
 # time stamp and leaves them out of the data.
 for f in fragments.pcap fragment_attacks.pcap; do
-    tshark -n -r "$f" -Y 'icmp or icmpv6' -T json -x -j 'frame icmp icmpv6' \
-        >"$f.json.tmp" 2>"$f.json.err" || {
-            cat "$f.json.err" >&2
-            rm -f "$f.json.tmp" "$f.json.err"
-            exit 1
-        }
-    grep -v '^Running as user' "$f.json.err" >&2 || true
-    rm -f "$f.json.err"
+    messages_into "$f.json.tmp" "$f" -T json -x -j 'frame icmp icmpv6'
     python3 - "$f.json.tmp" >"$f.reassembled.tmp" <<'PY'
 import hashlib, json, sys
 
