@@ -190,6 +190,16 @@ char* put_digits(char* p, uint64_t value, int width) {
   return p + width;
 }
 
+// Seconds with nine decimals, as a time difference is shown.
+char* put_seconds(char* p, int64_t ns) {
+  constexpr uint64_t NS_PER_SECOND = 1'000'000'000;
+  if (ns < 0) *p++ = '-';
+  const uint64_t magnitude = ns < 0 ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
+  p = put_number(p, magnitude / NS_PER_SECOND);
+  *p++ = '.';
+  return put_digits(p, magnitude % NS_PER_SECOND, 9);
+}
+
 char* put_time(char* p, const capture_record& record) {
   ko::time value;
   if (record.time != record_time::shown || !value.set_ticks(record.ticks)) {
@@ -399,6 +409,10 @@ void json_sink::begin_capture(const std::string& name) {
   m_capture_name = escaped.str();
 }
 
+void json_sink::end_capture() {
+  m_pairing.end_capture();
+}
+
 void json_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
@@ -443,6 +457,14 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
     if (packet.icmp.size() >= ICMP_HEADER_SIZE) {
       p = put_text(p, ",\"seq\":");
       p = put_number(p, load_be16(icmp + ICMP_ID_END));
+    }
+  }
+  if (const std::optional<reply_match> match = m_pairing.see(packet)) {
+    p = put_text(p, ",\"request_frame\":");
+    p = put_number(p, match->request_frame);
+    if (match->rtt_ns) {
+      p = put_text(p, ",\"rtt\":");
+      p = put_seconds(p, *match->rtt_ns);
     }
   }
   // Message names are plain ASCII of the tables; nothing in them needs escaping.

@@ -14,6 +14,7 @@
 #include "packet/decoded_packet.h"
 #include "report/message_sink.h"
 #include "report/output_settings.h"
+#include "report/reply_pairing.h"
 
 namespace nelo {
 
@@ -34,15 +35,18 @@ class json_sink final : public message_sink {
   // Writes the object of `packet` and a newline. Keys, in order: file, frame, time (RFC 3339
   // UTC with nine fraction digits, or null), proto, src, dst, ttl, wire_len, payload_len,
   // payload_md5, type, code, id and seq (for the messages whose report line shows an
-  // identifier), message, entropy, entropy_high, vlan (only for tagged frames), link_type,
-  // quoted (for error messages whose quoted IP header was captured), header_hex and payload_hex
-  // (with dump_hdr and dump_payload), strings (with the strings form).
+  // identifier), request_frame and rtt (for a reply that answers a request), message, entropy,
+  // entropy_high, vlan (only for tagged frames), link_type, quoted (for error messages whose quoted
+  // IP header was captured), header_hex and payload_hex (with dump_hdr and dump_payload), strings
+  // (with the strings form).
   void write_message(const decoded_packet& packet, const payload_digest& digest) override;
+  void end_capture() override;
 
  private:
   const output_settings& m_settings;
   std::ostream& m_out;
   std::string m_capture_name;  // escaped for a JSON string
+  reply_pairing m_pairing;
 };
 
 }  // namespace nelo

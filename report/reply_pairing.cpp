@@ -1,0 +1,149 @@
+#include "report/reply_pairing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "report/icmp_types.h"
+#include "support/wire.h"
+
+namespace nelo {
+
+namespace {
+
+struct exchange_type {
+  exchange_kind kind;
+  message_role role;
+};
+
+exchange_type exchange_of(bool ipv6, uint8_t type) {
+  if (ipv6) {
+    if (type == ICMP6_ECHO_REQUEST) return {exchange_kind::echo, message_role::request};
+    if (type == ICMP6_ECHO_REPLY) return {exchange_kind::echo, message_role::reply};
+    return {exchange_kind::none, message_role::single};
+  }
+  switch (type) {
+    case ICMP_ECHO:
+      return {exchange_kind::echo, message_role::request};
+    case ICMP_ECHOREPLY:
+      return {exchange_kind::echo, message_role::reply};
+    case ICMP_TSTAMP:
+      return {exchange_kind::timestamp, message_role::request};
+    case ICMP_TSTAMPREPLY:
+      return {exchange_kind::timestamp, message_role::reply};
+    case ICMP_MASKREQ:
+      return {exchange_kind::address_mask, message_role::request};
+    case ICMP_MASKREPLY:
+      return {exchange_kind::address_mask, message_role::reply};
+    default:
+      return {exchange_kind::none, message_role::single};
+  }
+}
+
+}  // namespace
+
+size_t conversation_key_hash::operator()(const conversation_key& key) const {
+  // The fields are packed without padding into one buffer, so equal keys hash equally.
+  char bytes[2 * 16 + 6];
+  std::memcpy(bytes, key.requester.data(), 16);
+  std::memcpy(bytes + 16, key.responder.data(), 16);
+  bytes[32] = static_cast<char>(key.id >> 8);
+  bytes[33] = static_cast<char>(key.id);
+  bytes[34] = static_cast<char>(key.type);
+  bytes[35] = static_cast<char>(key.code);
+  bytes[36] = static_cast<char>(key.kind);
+  bytes[37] = static_cast<char>(key.ipv6);
+  return std::hash<std::string_view>{}(std::string_view(bytes, sizeof bytes));
+}
+
+message_place place_message(const decoded_packet& packet) {
+  message_place place;
+  conversation_key& key = place.key;
+  const bool ipv6 = packet.ip.ipv6;
+  const uint8_t* network = packet.ip.bytes.data();
+  const uint8_t* icmp = packet.icmp.data();
+  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
+  const size_t address_size = ipv6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
+  const uint8_t* source = network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET);
+  const uint8_t* destination = network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET);
+  key.ipv6 = ipv6;
+
+  const exchange_type exchange = exchange_of(ipv6, type);
+  place.role = exchange.role;
+  key.kind = exchange.kind;
+  // A reply goes from the responder to the requester.
+  const bool reply = exchange.role == message_role::reply;
+  std::memcpy(key.requester.data(), reply ? destination : source, address_size);
+  std::memcpy(key.responder.data(), reply ? source : destination, address_size);
+  if (exchange.kind == exchange_kind::none) {
+    key.type = type;
+    key.code = icmp[ICMP_CODE_OFFSET];
+    return place;
+  }
+  key.id = load_be16(icmp + ICMP_ID_OFFSET);
+  place.has_seq = packet.icmp.size() >= ICMP_HEADER_SIZE;
+  if (place.has_seq) place.seq = load_be16(icmp + ICMP_ID_END);
+  return place;
+}
+
+void request_window::add(const pending_request& request) {
+  if (m_pending.size() == REQUEST_WINDOW) m_pending.erase(m_pending.begin());
+  m_pending.push_back(request);
+}
+
+std::optional<pending_request> request_window::answer(uint16_t seq, uint32_t capture) {
+  // Requests of an earlier capture are all older than this one's; they wait at the front.
+  const auto current = std::find_if(m_pending.begin(), m_pending.end(),
+                                    [&](const pending_request& r) { return r.capture == capture; });
+  m_pending.erase(m_pending.begin(), current);
+  const auto found = std::find_if(m_pending.begin(), m_pending.end(),
+                                  [&](const pending_request& r) { return r.seq == seq; });
+  if (found == m_pending.end()) return std::nullopt;
+  const pending_request request = *found;
+  m_pending.erase(found);
+  return request;
+}
+
+std::optional<int64_t> round_trip_ns(const pending_request& request, const capture_record& record) {
+  if (!request.timed || record.time == record_time::absent) return std::nullopt;
+  constexpr int64_t NS_PER_TICK = 100;
+  // Ticks count from 1601, so their difference fits a signed 64-bit count of nanoseconds for
+  // any two times within 29,000 years of each other.
+  const int64_t ticks = static_cast<int64_t>(record.ticks - request.ticks);
+  return ticks * NS_PER_TICK + (int64_t{record.sub_tick_ns} - int64_t{request.sub_tick_ns});
+}
+
+std::optional<reply_match> reply_pairing::see(const decoded_packet& packet) {
+  const message_place place = place_message(packet);
+  if (place.role == message_role::single || !place.has_seq) return std::nullopt;
+  auto found = m_windows.find(place.key);
+  if (found == m_windows.end()) {
+    // A reply nobody asked for opens no conversation a later reply could use.
+    if (place.role == message_role::reply) return std::nullopt;
+    if (m_windows.size() >= CONVERSATIONS_MAX) drop_answered();
+    if (m_windows.size() >= CONVERSATIONS_MAX) {
+      ++m_untracked;
+      return std::nullopt;
+    }
+    found = m_windows.emplace(place.key, request_window{}).first;
+  }
+  const capture_record& record = *packet.record;
+  if (place.role == message_role::request) {
+    found->second.add({record.frame_number, record.ticks, 0, 0, place.seq, record.sub_tick_ns,
+                       record.time != record_time::absent});
+    return std::nullopt;
+  }
+  const std::optional<pending_request> request = found->second.answer(place.seq, 0);
+  if (!request) return std::nullopt;
+  return reply_match{request->frame, round_trip_ns(*request, record)};
+}
+
+void reply_pairing::end_capture() {
+  m_windows = {};
+}
+
+void reply_pairing::drop_answered() {
+  std::erase_if(m_windows, [](const auto& entry) { return entry.second.empty(); });
+}
+
+}  // namespace nelo
