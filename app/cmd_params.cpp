@@ -85,7 +85,6 @@ constexpr shared_option SHARED_OPTIONS[] = {
     {"-profile", false, option_action::profile},
     {"-quiet", false, option_action::quiet},
     {"-pair_datetime", false, option_action::ignore},
-    {"-csv", false, option_action::ignore},
     {"-csvgen", false, option_action::ignore},
     {"-csvl2t", false, option_action::ignore},
     {"-bodyfile", false, option_action::ignore},

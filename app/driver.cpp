@@ -66,6 +66,8 @@ constexpr const char* USAGE_OUTPUT_LINES[] = {
     "   -dump_payload       - output packet payload data",
     "   -ofile <out file>   - output results to specified file",
     "   -json               - one JSON object a line instead of the report (JSON Lines)",
+    "   -csv                - comma-separated values (RFC 4180) instead of the report",
+    "   -summary            - one row per ICMP conversation instead of a line per message",
 };
 constexpr const char* USAGE_FORMAT_LINES[] = {
     "  Only one of these options can be used for formatting (default is hex)",
@@ -200,7 +202,8 @@ int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
 
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal, options.output.json,
+    workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal,
+                                 options.output.json || options.output.csv,
                                  sinks.target().flush_each_line, walk.ended_at, settings},
                     options.threads);
     if (!workers->started()) workers.reset();
@@ -253,9 +256,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   if (args.empty()) return EXIT_REFUSED;
   if (answer_info_request(args, io)) return 0;
   const message_writer messages(io.err, io.err_terminal);
-  // With -json the report stream carries JSON alone; what a person reads goes to standard error.
-  const bool json = has_option_keep("-json", args);
-  std::ostream& announce = json ? io.err : io.out;
+  // With -json or -csv the report stream carries the data alone; what a person reads goes to
+  // standard error.
+  const bool data_only = has_option_keep("-json", args) || has_option_keep("-csv", args);
+  std::ostream& announce = data_only ? io.err : io.out;
   announce << run_header(args) << '\n';
   announce.flush();
   if (args.size() < 3) {
@@ -270,8 +274,19 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
-  if (options.output.json && options.binary_or_ascii_given) {
-    messages.write("-json cannot be combined with -binary or -ascii, aborting\n");
+  if (options.output.csv && options.output.json) {
+    messages.write("Error: -csv and -json cannot be combined\n");
+    print_usage(io.err, args.front());
+    return EXIT_REFUSED;
+  }
+  if (options.output.summary && options.dumps_given) {
+    messages.write("Error: -summary cannot be combined with dumps\n");
+    print_usage(io.err, args.front());
+    return EXIT_REFUSED;
+  }
+  if ((options.output.json || options.output.csv) && options.binary_or_ascii_given) {
+    messages.write("%s cannot be combined with -binary or -ascii, aborting\n",
+                   options.output.json ? "-json" : "-csv");
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;

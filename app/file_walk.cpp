@@ -125,7 +125,7 @@ walk_settings make_walk_settings(const nelo_options& options) {
   settings.selection = &options.selection;
   settings.output = &options.output;
   settings.announce_in_report = settings.list && !options.output_file.empty() &&
-                                !options.output.json &&
+                                !options.output.json && !options.output.csv &&
                                 options.output.format != output_format::binary;
   settings.payload_threads = settings.list ? 0 : options.threads;
   return settings;

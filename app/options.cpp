@@ -48,6 +48,8 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-strings", false, ""},
     {"-track_replies", false, ""},
     {"-json", false, ""},
+    {"-csv", false, ""},
+    {"-summary", false, ""},
     {"-no_reassembly", false, ""},
 };
 
@@ -195,6 +197,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-dump_meta", args)) output.dump_meta = true;
   if (find_flag("-dump_hdr", args)) output.dump_hdr = true;
   if (find_flag("-dump_payload", args)) output.dump_payload = true;
+  options.dumps_given = output.dump_meta || output.dump_hdr || output.dump_payload;
   // Later flags overwrite earlier ones: -strings wins over -ascii, which wins over -binary.
   if (find_flag("-binary", args)) {
     output.format = output_format::binary;
@@ -207,6 +210,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-strings", args)) output.format = output_format::strings;
   if (find_flag("-track_replies", args)) selection.track_replies = true;
   if (find_flag("-json", args)) output.json = true;
+  if (find_flag("-csv", args)) output.csv = true;
+  if (find_flag("-summary", args)) output.summary = true;
   if (find_flag("-no_reassembly", args)) selection.reassemble = false;
   read_number_option(messages, "-min_size", args, selection.min_size);
   read_ipv4_option(messages, "-dstip", args, selection.dst_ip);

@@ -30,7 +30,8 @@ class nelo_options : public cmd_params {
   // With json, the report stream carries JSON Lines alone and everything else goes to standard
   // error.
   output_settings output;
-  bool binary_or_ascii_given = false;  // the forms JSON cannot carry
+  bool binary_or_ascii_given = false;  // the forms JSON and CSV cannot carry
+  bool dumps_given = false;            // a -dump_* flag, which the summary has no room for
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.

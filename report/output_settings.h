@@ -18,6 +18,11 @@ struct output_settings {
   bool dump_payload = false;
   // JSON Lines instead of the padded report and dumps; each object names its capture file.
   bool json = false;
+  // RFC 4180 CSV instead of the padded report: one header row for the run, a row per message.
+  bool csv = false;
+  // One row per conversation, for the whole run, instead of a line per message; in the padded
+  // form, or as JSON or CSV with those.
+  bool summary = false;
 };
 
 // Where the report of a walker goes: standard output, the -ofile file, or a list worker's

@@ -34,7 +34,7 @@ std::string read_file(const std::string& path) {
 TEST(SharedOptions, TakesFiltersAndIgnoredOptionsAndLeavesTheRest) {
   cmd_params params;
   const auto r = parse(
-      params, {"nelo", "-filter", "*.pcap", "-ifile", "x", "-FILTER", "*.cap|a*", "-csv",
+      params, {"nelo", "-filter", "*.pcap", "-ifile", "x", "-FILTER", "*.cap|a*", "-xml",
                "-threads", "4", "-pipe", "-num_subdirs", "0x2", "-quiet", "-profile", "-filter"});
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(params.filters.size(), 3u);

@@ -33,11 +33,11 @@ TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
   if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) missing";
   const std::string capture = testing::write_long_capture();
   const std::string nelo = NELO_BINARY;
-  const std::string run = nelo + " -ifile " + capture + " -csv -dump_hdr -dump_payload";
+  const std::string run = nelo + " -ifile " + capture + " -xml -dump_hdr -dump_payload";
   // script(1) gives nelo a terminal for standard error; the report goes to /dev/null.
   const std::string screen =
       testing::run_shell("script -qec '" + run + " >/dev/null' /dev/null </dev/null").out;
-  EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "option -csv has no effect in nelo"),
+  EXPECT_NE(screen.find(std::string(LINE_CLEAR_SEQUENCE) + "option -xml has no effect in nelo"),
             std::string::npos)
       << screen;
   const size_t shown = screen.rfind("packets reported");
@@ -46,7 +46,7 @@ TEST(ProgressLineEndToEnd, ShownOnATerminalAndClearedButNeverWrittenToAFile) {
       << "the progress line was not cleared at the end";
 
   EXPECT_EQ(testing::run_shell(run + " >/dev/null").err,
-            "option -csv has no effect in nelo, ignoring\n");
+            "option -xml has no effect in nelo, ignoring\n");
 
   const std::string quiet =
       testing::run_shell("script -qec '" + run + " -quiet >/dev/null' /dev/null </dev/null").out;
