@@ -1,7 +1,8 @@
 // Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
 // timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
 // machine produces the same bytes. Usage: gen_captures OUTDIR
-// [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|all], or gen_captures OUTDIR sized BYTES
+// [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|all], or gen_captures OUTDIR sized
+// BYTES
 // for 200 MiB of echo messages with BYTES-byte payloads.
 //
 // mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
@@ -13,6 +14,8 @@
 // fragments     about 200 MiB of echoes of 3000 to 8000 bytes, each datagram split into
 //               fragments that fit a 1500-byte MTU, one in eight of them out of order;
 // unfragmented  the same echoes, each datagram whole in one frame.
+// sweep  one host pinging each of the 65,536 addresses of 10.200.0.0/16 once, one in four of
+//        them answering: as many conversations as messages, the summary's worst case.
 // `all` is the first three: the others only serve the workloads that time them against the
 // plain ones.
 //
@@ -885,6 +888,40 @@ constexpr uint64_t SIZED_TARGET_BYTES = 200ull << 20;
 
 // Echo requests and replies whose random payloads all have `size` bytes: where handing payloads
 // to other threads starts to pay is found on these.
+// --- sweep --------------------------------------------------------------------------------------
+
+constexpr uint32_t SWEEP_ADDRESSES = 1u << 16;
+constexpr uint32_t SWEEP_ANSWERING = 4;  // one address in this many replies
+
+bool gen_sweep(const std::string& path) {
+  prng rng(0x6e656c6f2d737770ULL);
+  const network net = make_network(rng);
+  const host& scanner = net.local.front();
+  host target = net.remote.front();
+  std::vector<uint8_t> frame(MAX_FRAME);
+  pcap_writer w(path, 65535);
+  uint64_t usec = START_USEC;
+  const uint16_t id = static_cast<uint16_t>(rng.range(1, 65535));
+  for (uint32_t i = 0; i < SWEEP_ADDRESSES; ++i) {
+    target.v4 = {10, 200, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    const endpoints e{&scanner, &target, scanner.mac.data(), net.router_mac.data()};
+    usec += rng.range(50, 150);
+    size_t len = build_echo(frame.data(), e, false, false, id, static_cast<uint16_t>(i + 1),
+                            nullptr, ECHO_PAYLOAD_SIZE, 64, static_cast<uint16_t>(i), usec);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+    if (rng.range(1, SWEEP_ANSWERING) != 1) continue;
+    const uint64_t sent = usec;
+    usec += rng.range(1, 40);
+    len =
+        build_echo(frame.data(), reversed(e), false, true, id, static_cast<uint16_t>(i + 1),
+                   nullptr, ECHO_PAYLOAD_SIZE, ttl_for(rng, false), static_cast<uint16_t>(i), sent);
+    w.record(usec, frame.data(), static_cast<uint32_t>(len));
+  }
+  std::printf("sweep: %llu records, %llu bytes\n", static_cast<unsigned long long>(w.records()),
+              static_cast<unsigned long long>(w.bytes()));
+  return w.finish();
+}
+
 bool gen_sized(const std::string& path, size_t size) {
   prng rng(0x6e656c6f2d73697aULL + size);
   const network net = make_network(rng);
@@ -918,10 +955,11 @@ int main(int argc, char** argv) {
     return gen_sized(std::string(argv[1]) + "/sized" + argv[3] + ".pcap", size) ? 0 : 1;
   }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr,
-                 "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|all] | "
-                 "OUTDIR sized BYTES\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|all] | "
+        "OUTDIR sized BYTES\n",
+        argv[0]);
     return 2;
   }
   const std::string dir = argv[1];
@@ -937,7 +975,8 @@ int main(int argc, char** argv) {
                                 {"vxlan", gen_vxlan, false},
                                 {"gre6", gen_gre6, false},
                                 {"fragments", gen_fragments, false},
-                                {"unfragmented", gen_unfragmented, false}};
+                                {"unfragmented", gen_unfragmented, false},
+                                {"sweep", gen_sweep, false}};
   bool known = which == "all";
   bool ok = true;
   for (const workload& wl : workloads) {

@@ -3,7 +3,8 @@
 # per workload, alternating runs of nelo and tcpdump (default report, then with dumps), with
 # `cat` as the floor, then the microbenchmarks and MD5 throughput of nelo against OpenSSL.
 #
-#   bench/run.sh [--pairs N] [--workloads "mixed flood jumbo walk sized vxlan gre6 frag"]
+#   bench/run.sh [--pairs N]
+#                [--workloads "mixed flood jumbo walk sized vxlan gre6 frag summary sweep"]
 #                [--data DIR]
 #
 # Each capture is also walked with -threads 2. `walk` is a list of 40 captures of 30 MB cut from
@@ -12,7 +13,10 @@
 # captures whose payloads all have 128, 512, 1024 or 4096 bytes. `vxlan` and `gre6` (not run by
 # default) time nelo on the flood carried in VXLAN or in GRE over IPv6 against the plain flood.
 # `frag` (not run by default) times nelo on large echoes cut into fragments against the same
-# echoes whole, the ratio to stay at most 1.3x.
+# echoes whole, the ratio to stay at most 1.3x. `summary` (not run by default) times -summary
+# against the default report over the flood (to stay at most 0.5x) and the mixed capture (at most
+# 1.05x); `sweep` (not run by default) times both over one host pinging 65,536 addresses, a
+# conversation per message (at most 1.5x), with their peak memory.
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -29,7 +33,7 @@ while [ $# -gt 0 ]; do
     --pairs) pairs=$2; shift 2 ;;
     --workloads) workloads=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
@@ -37,7 +41,7 @@ case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
   case "$w" in
-    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag) ;;
+    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag|summary|sweep) ;;
     *) echo "unknown workload: $w" >&2; exit 2 ;;
   esac
 done
@@ -82,6 +86,8 @@ for w in $workloads; do
     sized) for n in $SIZES; do [ -s "$data/sized$n.pcap" ] || "$gen" "$data" sized "$n" >&2; done ;;
     vxlan|gre6)
       for c in flood "$w"; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
+    summary)
+      for c in flood mixed; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
     frag)
       for c in fragments unfragmented; do
         [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2
@@ -217,6 +223,22 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = summary ] || [ "$w" = sweep ]; then
+    # One row per conversation against a line per message, over the same capture in the same
+    # pairs: the flood is one conversation per pinger, the sweep one per message.
+    captures="flood mixed"
+    [ "$w" = sweep ] && captures=sweep
+    for c in $captures; do
+      file="$data/$c.pcap"
+      cat "$file" >/dev/null
+      cat "$file" >/dev/null
+      for ((i = 0; i < pairs; i++)); do
+        timed "summary-$c" "nelo" "$NELO" -ifile "$file"
+        timed "summary-$c" "nelo -summary" "$NELO" -ifile "$file" -summary
+      done
+    done
+    continue
+  fi
   file="$data/$w.pcap"
   # Warm the page cache so that every run reads from memory, the case where the tools differ.
   cat "$file" >/dev/null
@@ -322,6 +344,16 @@ if runs[("frag", "nelo on unfragmented")]:
           f"{med('nelo', 'frag', 0) / med('nelo on unfragmented', 'frag', 0):.2f}x in the same "
           "pairs (to stay at most 1.30x); tcpdump(fragments)/tcpdump(unfragmented) "
           f"{med('tcpdump', 'frag', 0) / med('tcpdump on unfragmented', 'frag', 0):.2f}x")
+summaries = [w for (w, label) in list(runs) if w.startswith("summary-") and label == "nelo -summary"]
+if summaries:
+    print()
+    print("| capture | report s | -summary s | -summary/report | report RSS MiB | -summary RSS MiB |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for w in summaries:
+        report, summary = med("nelo", w, 0), med("nelo -summary", w, 0)
+        print(f"| {w[8:]} | {report:.3f} | {summary:.3f} | {summary / report:.2f}x | "
+              f"{max(r[2] for r in runs[(w, 'nelo')]) / 1024:.1f} | "
+              f"{max(r[2] for r in runs[(w, 'nelo -summary')]) / 1024:.1f} |")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():
