@@ -28,7 +28,6 @@ struct next_header {
 
 inline constexpr uint16_t ETHERTYPE_MPLS = 0x8847;
 inline constexpr uint16_t ETHERTYPE_MPLS_MULTICAST = 0x8848;
-inline constexpr uint8_t IP_PROTOCOL_UDP = 17;
 inline constexpr uint32_t UDP_HEADER_SIZE = 8;
 
 // Tunnels met but not opened.

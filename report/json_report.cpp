@@ -1,7 +1,5 @@
 #include "report/json_report.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -11,26 +9,18 @@
 #include "report/address_text.h"
 #include "report/icmp_names.h"
 #include "report/icmp_types.h"
+#include "report/line_buffer.h"
 #include "report/md5.h"
+#include "report/quoted_datagram.h"
 #include "report/string_extract.h"
 #include "support/byte_text.h"
-#include "support/ko_time.h"
 #include "support/wire.h"
 
 namespace nelo {
 
 namespace {
 
-constexpr size_t LINE_BUFFER_SIZE = 4096;
 constexpr char REPLACEMENT_CHARACTER[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-constexpr int FRACTION_DIGITS = 9;
-
-// The quoted IP header of an error message.
-constexpr size_t QUOTED_IPV4_MIN = 20;
-constexpr size_t QUOTED_IPV6_SIZE = 40;
-constexpr uint8_t IP_PROTOCOL_TCP = 6;
-constexpr uint8_t IP_PROTOCOL_UDP = 17;
-constexpr size_t PORTS_SIZE = 4;
 
 // Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when its first byte does
 // not begin one (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF).
@@ -60,181 +50,54 @@ size_t utf8_sequence_length(std::string_view s) {
   return len;
 }
 
-// One line of JSON, gathered in a stack buffer and handed to the stream whenever it fills. The
-// fields of known size are written through room()/commit() with no check per piece; names,
-// hex and strings of any length go through the checked calls.
-class json_line {
- public:
-  static constexpr size_t CAPACITY = LINE_BUFFER_SIZE;
-
-  explicit json_line(std::ostream& out) : m_out(out) {}
-  json_line(const json_line&) = delete;
-  json_line& operator=(const json_line&) = delete;
-
-  // Room for `n` (at most CAPACITY) bytes at the returned place; commit() says where they end.
-  char* room(size_t n) {
-    if (CAPACITY - m_len < n) flush();
-    return m_buf + m_len;
-  }
-  void commit(const char* end) { m_len = static_cast<size_t>(end - m_buf); }
-
-  void raw(std::string_view text) {
-    while (!text.empty()) {
-      if (m_len == CAPACITY) flush();
-      const size_t n = std::min(text.size(), CAPACITY - m_len);
-      std::memcpy(m_buf + m_len, text.data(), n);
-      m_len += n;
-      text.remove_prefix(n);
+// Writes `text` as a JSON string body: see write_json_escaped.
+void put_escaped(line_buffer& line, std::string_view text) {
+  while (!text.empty()) {
+    // Plain printable ASCII goes out as one run.
+    size_t plain = 0;
+    while (plain < text.size() && is_printable_byte(static_cast<uint8_t>(text[plain])) &&
+           text[plain] != '"' && text[plain] != '\\') {
+      ++plain;
+    }
+    if (plain > 0) {
+      line.raw(text.substr(0, plain));
+      text.remove_prefix(plain);
+      continue;
+    }
+    const uint8_t c = static_cast<uint8_t>(text.front());
+    if (c == '"' || c == '\\') {
+      line.put('\\');
+      line.put(static_cast<char>(c));
+      text.remove_prefix(1);
+    } else if (c < FIRST_PRINTABLE_BYTE) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", c);
+      line.raw(code);
+      text.remove_prefix(1);
+    } else if (const size_t len = utf8_sequence_length(text); len > 0) {
+      line.raw(text.substr(0, len));
+      text.remove_prefix(len);
+    } else {
+      line.raw(REPLACEMENT_CHARACTER);
+      text.remove_prefix(1);
     }
   }
-  void put(char c) {
-    if (m_len == CAPACITY) flush();
-    m_buf[m_len++] = c;
-  }
-
-  void escaped(std::string_view text) {
-    while (!text.empty()) {
-      // Plain printable ASCII goes out as one run.
-      size_t plain = 0;
-      while (plain < text.size() && is_printable_byte(static_cast<uint8_t>(text[plain])) &&
-             text[plain] != '"' && text[plain] != '\\') {
-        ++plain;
-      }
-      if (plain > 0) {
-        raw(text.substr(0, plain));
-        text.remove_prefix(plain);
-        continue;
-      }
-      const uint8_t c = static_cast<uint8_t>(text.front());
-      if (c == '"' || c == '\\') {
-        put('\\');
-        put(static_cast<char>(c));
-        text.remove_prefix(1);
-      } else if (c < FIRST_PRINTABLE_BYTE) {
-        char code[8];
-        std::snprintf(code, sizeof code, "\\u%04x", c);
-        raw(code);
-        text.remove_prefix(1);
-      } else if (const size_t len = utf8_sequence_length(text); len > 0) {
-        raw(text.substr(0, len));
-        text.remove_prefix(len);
-      } else {
-        raw(REPLACEMENT_CHARACTER);
-        text.remove_prefix(1);
-      }
-    }
-  }
-
-  void hex(const uint8_t* data, size_t len) {
-    put('"');
-    while (len > 0) {
-      const size_t n = std::min(len, CAPACITY / 2);
-      char* p = room(2 * n);
-      for (size_t i = 0; i < n; ++i) {
-        *p++ = HEX_DIGITS_LOWER[data[i] >> 4];
-        *p++ = HEX_DIGITS_LOWER[data[i] & 0xF];
-      }
-      commit(p);
-      data += n;
-      len -= n;
-    }
-    put('"');
-  }
-
-  void finish() {
-    put('\n');
-    flush();
-  }
-
-  void flush() {
-    m_out.write(m_buf, static_cast<std::streamsize>(m_len));
-    m_len = 0;
-  }
-
- private:
-  std::ostream& m_out;
-  char m_buf[CAPACITY];
-  size_t m_len = 0;
-};
-
-// Unchecked writers for the fields of known size; each returns the end of what it wrote.
-template <size_t N>
-char* put_text(char* p, const char (&text)[N]) {
-  std::memcpy(p, text, N - 1);
-  return p + N - 1;
 }
 
-// Short texts: a plain loop, where a call into the library's memcpy costs more than the copy.
-char* put_text(char* p, std::string_view text) {
-  for (char c : text) *p++ = c;
-  return p;
+// Bytes as a JSON string of lower-case hex digits.
+void put_hex(line_buffer& line, const uint8_t* data, size_t len) {
+  line.put('"');
+  line.hex(data, len);
+  line.put('"');
 }
 
-char* put_number(char* p, uint64_t value) {
-  int width = 1;
-  for (uint64_t rest = value / 10; rest != 0; rest /= 10) ++width;
-  char* end = p + width;
-  do {
-    *--end = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  return p + width;
-}
-
-// `value` with exactly `width` digits, zeros in front.
-char* put_digits(char* p, uint64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-  return p + width;
-}
-
-// Seconds with nine decimals, as a time difference is shown.
-char* put_seconds(char* p, int64_t ns) {
-  constexpr uint64_t NS_PER_SECOND = 1'000'000'000;
-  if (ns < 0) *p++ = '-';
-  const uint64_t magnitude = ns < 0 ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
-  p = put_number(p, magnitude / NS_PER_SECOND);
-  *p++ = '.';
-  return put_digits(p, magnitude % NS_PER_SECOND, 9);
-}
-
+// The time as a JSON string, or null when the record shows none.
 char* put_time(char* p, const capture_record& record) {
-  ko::time value;
-  if (record.time != record_time::shown || !value.set_ticks(record.ticks)) {
-    return put_text(p, "null");
-  }
-  const ko::_windows_systemtime& utc = value.utc();
-  *p++ = '"';
-  p = put_digits(p, utc.year, 4);
-  *p++ = '-';
-  p = put_digits(p, utc.month, 2);
-  *p++ = '-';
-  p = put_digits(p, utc.day, 2);
-  *p++ = 'T';
-  p = put_digits(p, utc.hour, 2);
-  *p++ = ':';
-  p = put_digits(p, utc.minute, 2);
-  *p++ = ':';
-  p = put_digits(p, utc.second, 2);
-  // Every time has nine fraction digits, whatever the capture holds, so that times of captures
-  // of different resolutions sort as text.
-  const uint64_t fraction =
-      (record.ticks % ko::TICKS_PER_SECOND) * ko::NANOSECONDS_PER_TICK + record.sub_tick_ns;
-  *p++ = '.';
-  p = put_digits(p, fraction, FRACTION_DIGITS);
-  return put_text(p, "Z\"");
-}
-
-// A value from 0 to 1 with four decimals.
-char* put_fraction4(char* p, double value) {
-  constexpr uint64_t SCALE = 10000;
-  const auto scaled =
-      static_cast<uint64_t>(std::llround(std::clamp(value, 0.0, 1.0) * static_cast<double>(SCALE)));
-  p = put_number(p, scaled / SCALE);
-  *p++ = '.';
-  return put_digits(p, scaled % SCALE, 4);
+  char* end = put_utc_time(p + 1, record);
+  if (end == p + 1) return put_text(p, "null");
+  *p = '"';
+  *end++ = '"';
+  return end;
 }
 
 char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
@@ -247,33 +110,19 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
 // The protocol, addresses and (for TCP and UDP) ports of the datagram an error message quotes,
 // when its IP header was captured whole.
 char* put_quoted(char* p, const decoded_packet& packet) {
-  const uint8_t* q = packet.payload.data();
-  const size_t len = packet.payload.size();
-  const bool ipv6 = packet.ip.ipv6;
-  uint8_t protocol = 0;
-  size_t ports_at = 0;
-  const uint8_t version = len > 0 ? q[0] >> 4 : 0;
-  if (!ipv6 && len >= QUOTED_IPV4_MIN && version == 4) {
-    protocol = q[IPV4_PROTOCOL_OFFSET];
-    ports_at = (q[0] & 0x0F) * 4u;
-  } else if (ipv6 && len >= QUOTED_IPV6_SIZE && version == 6) {
-    protocol = q[IPV6_NEXT_HEADER_OFFSET];
-    ports_at = QUOTED_IPV6_SIZE;
-  } else {
-    return p;
-  }
+  quoted_datagram quoted;
+  if (!read_quoted_datagram(packet, quoted)) return p;
   p = put_text(p, ",\"quoted\":{\"proto\":");
-  p = put_number(p, protocol);
+  p = put_number(p, quoted.protocol);
   p = put_text(p, ",\"src\":");
-  p = put_address(p, ipv6, q + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_address(p, quoted.ipv6, quoted.source);
   p = put_text(p, ",\"dst\":");
-  p = put_address(p, ipv6, q + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
-  if ((protocol == IP_PROTOCOL_TCP || protocol == IP_PROTOCOL_UDP) &&
-      ports_at >= (ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN) && len >= ports_at + PORTS_SIZE) {
+  p = put_address(p, quoted.ipv6, quoted.destination);
+  if (quoted.has_ports) {
     p = put_text(p, ",\"sport\":");
-    p = put_number(p, load_be16(q + ports_at));
+    p = put_number(p, quoted.source_port);
     p = put_text(p, ",\"dport\":");
-    p = put_number(p, load_be16(q + ports_at + 2));
+    p = put_number(p, quoted.destination_port);
   }
   *p++ = '}';
   return p;
@@ -281,7 +130,7 @@ char* put_quoted(char* p, const decoded_packet& packet) {
 
 // The strings the strings dump would show: those of the payload when it is dumped, else of the
 // header.
-void put_strings(json_line& line, const decoded_packet& packet, const output_settings& settings) {
+void put_strings(line_buffer& line, const decoded_packet& packet, const output_settings& settings) {
   const byte_span bytes = settings.dump_payload ? packet.payload : packet.headers;
   const uint8_t* data = bytes.data();
   // Captured lengths, so the narrowing is exact.
@@ -297,7 +146,7 @@ void put_strings(json_line& line, const decoded_packet& packet, const output_set
   for (size_t i = 0; i < found.size(); ++i) {
     if (i > 0) line.put(',');
     line.put('"');
-    line.escaped(found[i]);
+    put_escaped(line, found[i]);
     line.put('"');
   }
   line.put(']');
@@ -370,7 +219,7 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
 
 // How a message made of fragments arrived: the fragments' frame numbers, then each sign that
 // holds. The list has no bound of its own, so it is written a number at a time.
-void put_fragments(json_line& line, const fragment_trail& trail) {
+void put_fragments(line_buffer& line, const fragment_trail& trail) {
   constexpr size_t NUMBER_MAX = 21;  // a comma and the digits of the largest u64
   line.raw(",\"fragments\":[");
   for (size_t i = 0; i < trail.frames.size(); ++i) {
@@ -398,8 +247,8 @@ constexpr size_t MESSAGE_NAME_MAX = 64;
 }  // namespace
 
 void write_json_escaped(std::ostream& out, std::string_view text) {
-  json_line line(out);
-  line.escaped(text);
+  line_buffer line(out);
+  put_escaped(line, text);
   line.flush();
 }
 
@@ -422,7 +271,7 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
   const size_t payload_len = packet.payload.size();
 
-  json_line line(m_out);
+  line_buffer line(m_out);
   line.raw("{\"file\":\"");
   line.raw(m_capture_name);
   char* p = line.room(FIXED_FIELDS_MAX);
@@ -498,15 +347,15 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
   const bool hex_form = m_settings.format == output_format::hex;
   if (hex_form && m_settings.dump_hdr) {
     line.raw(",\"header_hex\":");
-    line.hex(packet.headers.data(), packet.headers.size());
+    put_hex(line, packet.headers.data(), packet.headers.size());
   }
   if (hex_form && m_settings.dump_payload) {
     line.raw(",\"payload_hex\":");
-    line.hex(packet.payload.data(), payload_len);
+    put_hex(line, packet.payload.data(), payload_len);
   }
   if (m_settings.format == output_format::strings) put_strings(line, packet, m_settings);
-  line.put('}');
-  line.finish();
+  line.raw("}\n");
+  line.flush();
 }
 
 }  // namespace nelo

@@ -1,0 +1,141 @@
+// The pieces the data forms (JSON Lines, CSV) build a message's line from: a stack buffer that is
+// handed to its stream whenever it fills, so a line of any length costs no allocation, and the
+// unchecked writers of the fields of known size. The writers put their text at `p`, which the
+// caller has made room for, and return where it ends.
+#ifndef NELO_REPORT_LINE_BUFFER_H_
+#define NELO_REPORT_LINE_BUFFER_H_
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+
+#include "packet/capture_record.h"
+#include "support/byte_text.h"
+
+namespace nelo {
+
+// One line, gathered in a stack buffer. The fields of known size are written through
+// room()/commit() with no check per piece; names, hex and strings of any length go through the
+// checked calls. Nothing reaches the stream before flush() or a full buffer.
+class line_buffer {
+ public:
+  static constexpr size_t CAPACITY = 4096;
+
+  explicit line_buffer(std::ostream& out) : m_out(out) {}
+  line_buffer(const line_buffer&) = delete;
+  line_buffer& operator=(const line_buffer&) = delete;
+
+  // Room for `n` (at most CAPACITY) bytes at the returned place; commit() says where they end.
+  char* room(size_t n) {
+    if (CAPACITY - m_len < n) flush();
+    return m_buf + m_len;
+  }
+  void commit(const char* end) { m_len = static_cast<size_t>(end - m_buf); }
+
+  void raw(std::string_view text) {
+    while (!text.empty()) {
+      if (m_len == CAPACITY) flush();
+      const size_t n = std::min(text.size(), CAPACITY - m_len);
+      std::memcpy(m_buf + m_len, text.data(), n);
+      m_len += n;
+      text.remove_prefix(n);
+    }
+  }
+  void put(char c) {
+    if (m_len == CAPACITY) flush();
+    m_buf[m_len++] = c;
+  }
+
+  // The `len` bytes at `data` as lower-case hex digits, two a byte.
+  void hex(const uint8_t* data, size_t len) {
+    while (len > 0) {
+      const size_t n = std::min(len, CAPACITY / 2);
+      char* p = room(2 * n);
+      for (size_t i = 0; i < n; ++i) {
+        *p++ = HEX_DIGITS_LOWER[data[i] >> 4];
+        *p++ = HEX_DIGITS_LOWER[data[i] & 0xF];
+      }
+      commit(p);
+      data += n;
+      len -= n;
+    }
+  }
+
+  void flush() {
+    m_out.write(m_buf, static_cast<std::streamsize>(m_len));
+    m_len = 0;
+  }
+
+ private:
+  std::ostream& m_out;
+  char m_buf[CAPACITY];
+  size_t m_len = 0;
+};
+
+// The longest texts of the writers below.
+inline constexpr size_t DECIMAL_TEXT_MAX = 20;   // the digits of the largest u64
+inline constexpr size_t UTC_TIME_TEXT_MAX = 30;  // "yyyy-mm-ddThh:mm:ss.nnnnnnnnnZ"
+
+template <size_t N>
+char* put_text(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
+}
+
+// Short texts: a plain loop, where a call into the library's memcpy costs more than the copy.
+inline char* put_text(char* p, std::string_view text) {
+  for (char c : text) *p++ = c;
+  return p;
+}
+
+inline char* put_number(char* p, uint64_t value) {
+  int width = 1;
+  for (uint64_t rest = value / 10; rest != 0; rest /= 10) ++width;
+  char* end = p + width;
+  do {
+    *--end = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return p + width;
+}
+
+// `value` with exactly `width` digits, zeros in front.
+inline char* put_digits(char* p, uint64_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + width;
+}
+
+// Seconds with nine decimals, as a time difference is shown.
+inline char* put_seconds(char* p, int64_t ns) {
+  constexpr uint64_t NS_PER_SECOND = 1'000'000'000;
+  if (ns < 0) *p++ = '-';
+  const uint64_t magnitude = ns < 0 ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
+  p = put_number(p, magnitude / NS_PER_SECOND);
+  *p++ = '.';
+  return put_digits(p, magnitude % NS_PER_SECOND, 9);
+}
+
+// A value from 0 to 1 with four decimals.
+inline char* put_fraction4(char* p, double value) {
+  constexpr uint64_t SCALE = 10000;
+  const auto scaled =
+      static_cast<uint64_t>(std::llround(std::clamp(value, 0.0, 1.0) * static_cast<double>(SCALE)));
+  p = put_number(p, scaled / SCALE);
+  *p++ = '.';
+  return put_digits(p, scaled % SCALE, 4);
+}
+
+// The record's time in RFC 3339, UTC, always with nine fraction digits
+// ("2026-12-06T20:57:02.405123000Z"); nothing, returning `p`, when the record shows no time.
+char* put_utc_time(char* p, const capture_record& record);
+
+}  // namespace nelo
+
+#endif  // NELO_REPORT_LINE_BUFFER_H_
