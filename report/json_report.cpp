@@ -128,20 +128,9 @@ char* put_quoted(char* p, const decoded_packet& packet) {
   return p;
 }
 
-// The strings the strings dump would show: those of the payload when it is dumped, else of the
-// header.
 void put_strings(line_buffer& line, const decoded_packet& packet, const output_settings& settings) {
-  const byte_span bytes = settings.dump_payload ? packet.payload : packet.headers;
-  const uint8_t* data = bytes.data();
-  // Captured lengths, so the narrowing is exact.
-  const auto len = static_cast<int32_t>(bytes.size());
   std::vector<std::string> found;
-  if (len > 0) {
-    extract_ascii_strings(data, len, MIN_STRING_LENGTH, found);
-    std::vector<std::string> wide;
-    extract_utf16_strings(data, static_cast<uint32_t>(len), MIN_STRING_LENGTH, wide);
-    found.insert(found.end(), wide.begin(), wide.end());
-  }
+  message_strings(packet, settings.dump_payload, found);
   line.raw(",\"strings\":[");
   for (size_t i = 0; i < found.size(); ++i) {
     if (i > 0) line.put(',');

@@ -27,7 +27,7 @@ constexpr std::string_view OVERSIZED_NOTE = ", oversized datagram";
 constexpr std::string_view INCOMPLETE_NOTE = ", incomplete datagram";
 constexpr std::string_view VIA = ", via ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
-constexpr size_t TUNNEL_NAME_MAX = 7;  // "mplsudp"
+static_assert(TUNNEL_SEPARATOR.size() <= TUNNEL_PATH_SEPARATOR_MAX);
 static_assert([] {
   for (int t = 0; t <= static_cast<int>(tunnel_type::cisco_metadata); ++t) {
     if (tunnel_type_name(static_cast<tunnel_type>(t)).size() > TUNNEL_NAME_MAX) return false;
@@ -45,14 +45,12 @@ constexpr size_t DATE_SIZE = 10;         // "yyyy-mm-dd"
 constexpr size_t CLOCK_SIZE = 12;        // "hh:mm:ss.mmm"
 constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
 constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
-constexpr size_t TUNNEL_TEXT_MAX =
-    TUNNEL_SEPARATOR.size() + TUNNEL_NAME_MAX + 1 + IPV6_TEXT_MAX + 1 + IPV6_TEXT_MAX;
 // Every piece of the line at its longest, so no write can pass the end of the buffer.
 constexpr size_t REPORT_LINE_MAX =
     DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() + 2 * IPV6_TEXT_MAX +
     3 * DECIMAL_MAX + MD5_HEX_SIZE + ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
     ENTROPY_NOTE.size() + OVERLAP_NOTE.size() + OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() +
-    VIA.size() + ENCAPSULATIONS_MAX * TUNNEL_TEXT_MAX + 10 * SEPARATOR.size() + 2;
+    VIA.size() + TUNNEL_PATH_MAX + 10 * SEPARATOR.size() + 2;
 
 char* put_text(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
@@ -87,28 +85,11 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes, size_t width) {
   return p;
 }
 
-// The tunnels with an outer IP header, outermost first: ", via vxlan 10.0.0.1>10.0.0.2 / ...".
+// ", via " and the tunnel path, or nothing when the message came through no tunnel.
 char* put_tunnels(char* p, const decoded_packet& packet) {
-  bool first = true;
-  for (int i = 0; i < packet.tunnels.count; ++i) {
-    const encapsulation& layer = packet.tunnels.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
-    p = put_text(p, first ? VIA : TUNNEL_SEPARATOR);
-    first = false;
-    p = put_text(p, tunnel_type_name(layer.type));
-    *p++ = ' ';
-    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
-    if (layer.outer_ipv6) {
-      p += ipv6_to_text(ip + IPV6_SOURCE_OFFSET, p);
-      *p++ = '>';
-      p += ipv6_to_text(ip + IPV6_DESTINATION_OFFSET, p);
-    } else {
-      p += ip_to_text(ip + IPV4_SOURCE_OFFSET, p);
-      *p++ = '>';
-      p += ip_to_text(ip + IPV4_DESTINATION_OFFSET, p);
-    }
-  }
-  return p;
+  char* path = put_text(p, VIA);
+  char* end = put_tunnel_path(path, packet);
+  return end == path ? p : end;
 }
 
 // What was odd about how a message made of fragments arrived.
@@ -128,6 +109,29 @@ void write_header(std::ostream& out) {
 }
 
 }  // namespace
+
+char* put_tunnel_path(char* p, const decoded_packet& packet) {
+  bool first = true;
+  for (int i = 0; i < packet.tunnels.count; ++i) {
+    const encapsulation& layer = packet.tunnels.layers[i];
+    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!first) p = put_text(p, TUNNEL_SEPARATOR);
+    first = false;
+    p = put_text(p, tunnel_type_name(layer.type));
+    *p++ = ' ';
+    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
+    if (layer.outer_ipv6) {
+      p += ipv6_to_text(ip + IPV6_SOURCE_OFFSET, p);
+      *p++ = '>';
+      p += ipv6_to_text(ip + IPV6_DESTINATION_OFFSET, p);
+    } else {
+      p += ip_to_text(ip + IPV4_SOURCE_OFFSET, p);
+      *p++ = '>';
+      p += ip_to_text(ip + IPV4_DESTINATION_OFFSET, p);
+    }
+  }
+  return p;
+}
 
 void report_line_sink::begin_capture(const std::string& /*name*/) {
   m_header_pending = true;

@@ -73,4 +73,17 @@ bool extract_utf16_strings(const uint8_t* data, uint32_t len, int32_t min_len,
   return true;
 }
 
+void message_strings(const decoded_packet& packet, bool payload_dumped,
+                     std::vector<std::string>& strings) {
+  strings.clear();
+  const byte_span bytes = payload_dumped ? packet.payload : packet.headers;
+  if (bytes.empty()) return;
+  // Captured lengths, so the narrowing is exact.
+  const auto len = static_cast<int32_t>(bytes.size());
+  extract_ascii_strings(bytes.data(), len, MIN_STRING_LENGTH, strings);
+  std::vector<std::string> wide;
+  extract_utf16_strings(bytes.data(), static_cast<uint32_t>(len), MIN_STRING_LENGTH, wide);
+  strings.insert(strings.end(), wide.begin(), wide.end());
+}
+
 }  // namespace nelo

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "packet/decoded_packet.h"
+
 namespace nelo {
 
 // The shortest run the dumps report.
@@ -25,6 +27,11 @@ bool extract_ascii_strings(const uint8_t* data, int32_t len, int32_t min_len,
 // so text starting at an odd offset is found too. The strings hold the single-byte characters.
 bool extract_utf16_strings(const uint8_t* data, uint32_t len, int32_t min_len,
                            std::vector<std::string>& strings);
+
+// Sets `strings` to what the strings forms of the data show of a message: the ASCII runs, then
+// the UTF-16 ones, of its payload when the payload is dumped, else of its headers.
+void message_strings(const decoded_packet& packet, bool payload_dumped,
+                     std::vector<std::string>& strings);
 
 }  // namespace nelo
 
