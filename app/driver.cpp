@@ -328,6 +328,8 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   const walk_io walk{announce, messages, progress.observer(), &ended_at};
   const walk_settings settings = make_walk_settings(options);
   sink_set sinks(options.output, report);
+  // Before any list worker writes, so what the run writes once comes first.
+  sinks.begin_run();
   int status = list_mode ? process_list(options, sinks, io, walk, settings,
                                         file_out.is_open() ? &file_out : nullptr)
                          : process_one(options, sinks, io, walk, settings);

@@ -19,6 +19,9 @@ class message_sink {
   // How much payload work write_message reads from its digest; the walk does no more than the
   // most any of its sinks needs.
   virtual digest_need need() const = 0;
+  // The run begins; no capture has been opened yet. Told to the driver's sinks once, before
+  // any list worker starts; a list worker's sinks are not told.
+  virtual void begin_run() {}
   // The walk of the capture `name` begins; its messages follow.
   virtual void begin_capture(const std::string& /*name*/) {}
   // Writes one kept message. `digest` holds at least what need() asked for. Flushes only where

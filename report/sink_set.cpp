@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "report/csv_report.h"
 #include "report/dumps.h"
 #include "report/json_report.h"
 #include "report/packet_report.h"
@@ -14,6 +15,9 @@ sink_set::sink_set(const output_settings& settings, const report_target& target)
   std::ostream& out = *target.out;
   if (settings.json) {
     m_sinks.push_back(std::make_unique<json_sink>(settings, out));
+  } else if (settings.csv) {
+    // The conversation rows of -summary are a whole-run form of their own.
+    if (!settings.summary) m_sinks.push_back(std::make_unique<csv_sink>(settings, target));
   } else {
     // Raw bytes have no room for a line of text between them.
     if (settings.dump_meta && settings.format != output_format::binary) {
@@ -24,6 +28,10 @@ sink_set::sink_set(const output_settings& settings, const report_target& target)
     }
   }
   for (const auto& sink : m_sinks) m_need = std::max(m_need, sink->need());
+}
+
+void sink_set::begin_run() {
+  for (const auto& sink : m_sinks) sink->begin_run();
 }
 
 void sink_set::begin_capture(const std::string& name) {

@@ -1,7 +1,7 @@
 // The sinks a walker feeds, chosen once per run from the output settings, and the one stream
 // they write to. The walk hands each kept message to the set, which hands it to its sinks in
-// order: the report line before the dumps of the same message, or JSON alone. Each thread that
-// walks captures has a set of its own; a set is used by one thread at a time.
+// order: the report line before the dumps of the same message, or JSON or CSV alone. Each thread
+// that walks captures has a set of its own; a set is used by one thread at a time.
 #ifndef NELO_REPORT_SINK_SET_H_
 #define NELO_REPORT_SINK_SET_H_
 
@@ -29,6 +29,7 @@ class sink_set {
   digest_need need() const { return m_need; }
   const report_target& target() const { return m_target; }
 
+  void begin_run();
   void begin_capture(const std::string& name);
   // Hands the message to every sink, then asks the run to stop when the report stream has
   // failed, so a full disk or a closed reader ends the walk.
