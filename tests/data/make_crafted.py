@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap, fragment_attacks.pcap and
-windows_ping.pcap (see README.md) here."""
+"""Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap, fragment_attacks.pcap,
+windows_ping.pcap and pairing.pcap (see README.md) here."""
 import hashlib
 import ipaddress
 import os
@@ -409,3 +409,71 @@ for k, seq in enumerate(range(21, 25)):
     windows.append((win_base + k, 1000, eth(IPV4, ip4(HOST, WIN, 1, win_echo(0, seq), ttl=64),
                                             macs=ETH[6:] + ETH[:6])))
 write("windows_ping.pcap", windows)
+
+
+# Reply pairing: one case after another of a reply that answers its request or does not, as the
+# README lists them. Requests go from 192.0.2.60 to 198.51.100.60 (IPv6: 2001:db8:60::1 to ::2),
+# replies back; an 8-byte payload, 12 for a timestamp, 4 for an address mask.
+PA, PB = a4("192.0.2.60"), a4("198.51.100.60")
+PA6, PB6 = a6("2001:db8:60::1"), a6("2001:db8:60::2")
+
+
+def exchange4(t, ident, seq, src, dst, body=b"pairing!"):
+    msg = struct.pack(">BBHHH", t, 0, 0, ident, seq) + body
+    msg = msg[:2] + struct.pack(">H", csum(msg)) + msg[4:]
+    return eth(IPV4, ip4(src, dst, 1, msg, ttl=64))
+
+
+def exchange6(t, ident, seq, src, dst, body=b"pairing!"):
+    msg = struct.pack(">BBHHH", t, 0, 0, ident, seq) + body
+    pseudo = src + dst + struct.pack(">IxxxB", len(msg), 58)
+    msg = msg[:2] + struct.pack(">H", csum(pseudo + msg)) + msg[4:]
+    return eth(IPV6, ip6(src, dst, 58, msg, hlim=64))
+
+
+def req(ident, seq, t=8, body=b"pairing!"):
+    return exchange4(t, ident, seq, PA, PB, body)
+
+
+def rep(ident, seq, t=0, body=b"pairing!"):
+    return exchange4(t, ident, seq, PB, PA, body)
+
+
+pairing = [  # (milliseconds after the start, frame)
+    (0, rep(0x700, 1)),  # 1: the capture's last frame is its request
+    (1000, req(0x100, 1)),
+    (1001, rep(0x100, 1)),
+    (2000, req(0x100, 2)),  # 4: its reply is lost
+    (3000, req(0x100, 3)),
+    (3002, rep(0x100, 3)),
+    (3500, exchange4(0, 0x100, 2, PA, PB)),  # 7: a reply to 4 going the way of the requests
+    (4000, req(0x100, 4)),
+    (4100, req(0x100, 4)),  # 9: the sequence number again
+    (4200, rep(0x100, 4)),
+    (4300, rep(0x100, 4)),
+    (4400, rep(0x100, 4)),  # 12: a third reply, with no request left
+    (5000, rep(0x100, 5)),  # 13: before its request
+    (5100, req(0x100, 5)),
+    (6000, rep(0x999, 1)),  # 15: no request at all
+    (7000, req(0x200, 1)),  # 16, 17: two identifiers between the same hosts
+    (7010, req(0x201, 1)),
+    (7020, rep(0x201, 1)),
+    (7030, rep(0x200, 1)),
+]
+# 20-84: 65 requests, sequence 1 to 65, so the first falls out of the window of 64; then the
+# replies to sequence 1 (none) and 2 (frame 21).
+pairing += [(8000 + seq, req(0x300, seq)) for seq in range(1, 66)]
+pairing += [(9000, rep(0x300, 1)), (9001, rep(0x300, 2))]
+stamp, mask = bytes(12), bytes(4)
+pairing += [
+    (10000, req(0x400, 1, 13, stamp)),  # 87: a timestamp request
+    (10100, rep(0x400, 1)),  # 88: an echo reply with its identifier and sequence number
+    (10200, rep(0x400, 1, 14, stamp)),
+    (11000, req(0x500, 7, 17, mask)),  # 90: an address mask request
+    (11005, rep(0x500, 7, 18, mask)),
+    (12000, exchange6(128, 0x600, 1, PA6, PB6)),  # 92: IPv6
+    (12007, exchange6(129, 0x600, 1, PB6, PA6)),
+    (13000, req(0x700, 1)),  # 94: answered by frame 1 alone, which came first
+]
+pairing_base = 1767225600 + 7200  # 2026-01-01 02:00:00 UTC
+write("pairing.pcap", [(pairing_base + ms // 1000, ms % 1000 * 1000, f) for ms, f in pairing])

@@ -1,0 +1,126 @@
+#include "report/reply_pairing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "helpers/pcap_builder.h"
+#include "support/csv_text.h"
+
+namespace nelo {
+namespace {
+
+const std::string PAIRING = std::string(NELO_TEST_DATA_DIR) + "/pairing.pcap";
+constexpr uint64_t PAIRING_FRAMES = 94;
+
+// The replies of pairing.pcap that answer a request (tests/data/README.md tells each case); no
+// other frame does: not a reply going the requests' way (7), a third reply to two requests (12),
+// a reply before its request (13), one to no request (15), one to a request that fell out of the
+// window (85), an echo reply to a timestamp request (88), nor frame 1, whose request is the
+// capture's last frame.
+const struct {
+  uint64_t frame;
+  const char* request_frame;
+  const char* rtt;
+} PAIRED[] = {
+    {3, "2", "0.001000000"},    // an echo
+    {6, "5", "0.002000000"},    // after a lost reply
+    {10, "8", "0.200000000"},   // a sequence number sent twice: the earlier request first,
+    {11, "9", "0.200000000"},   // then the later
+    {18, "17", "0.010000000"},  // two identifiers between the same hosts, answered crosswise
+    {19, "16", "0.030000000"},
+    {86, "21", "0.999000000"},  // the window's oldest request fell out, the next one did not
+    {89, "87", "0.200000000"},  // a timestamp exchange
+    {91, "90", "0.005000000"},  // an address mask exchange
+    {93, "92", "0.007000000"},  // IPv6
+};
+
+struct answer {
+  uint64_t frame = 0;
+  std::string request_frame;  // empty when the message answers none
+  std::string rtt;
+  bool operator==(const answer&) const = default;
+};
+
+std::vector<std::string> split(std::string_view text, std::string_view separator) {
+  std::vector<std::string> parts;
+  for (size_t at = 0;;) {
+    const size_t next = text.find(separator, at);
+    parts.emplace_back(text.substr(at, next - at));
+    if (next == std::string_view::npos) return parts;
+    at = next + separator.size();
+  }
+}
+
+// The value of a number key in a JSON line, as written; empty when the line lacks the key.
+std::string json_number(const std::string& line, const std::string& key) {
+  const std::string tag = "\"" + key + "\":";
+  const size_t at = line.find(tag);
+  if (at == std::string::npos) return "";
+  const size_t from = at + tag.size();
+  return line.substr(from, line.find_first_of(",}", from) - from);
+}
+
+std::vector<answer> json_answers(const std::string& out) {
+  std::vector<answer> answers;
+  for (const std::string& line : split(out, "\n")) {
+    if (line.empty()) continue;
+    answers.push_back({std::stoull(json_number(line, "frame")), json_number(line, "request_frame"),
+                       json_number(line, "rtt")});
+  }
+  return answers;
+}
+
+// Each row begins with the capture's name, which is left out before the fields are split.
+std::vector<answer> csv_answers(const std::string& out) {
+  std::vector<std::string> rows = split(out, CSV_RECORD_END);
+  EXPECT_EQ(rows.back(), "") << "the last row ends in CRLF";
+  rows.pop_back();
+  const std::vector<std::string> header = split(rows.front(), ",");
+  const auto column = [&](std::string_view name) {
+    return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin()) - 1;
+  };
+  const std::string file = csv_field(PAIRING) + ",";
+  std::vector<answer> answers;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].rfind(file, 0), 0u) << rows[i];
+    const std::vector<std::string> fields =
+        split(std::string_view(rows[i]).substr(file.size()), ",");
+    answers.push_back({std::stoull(fields.at(column("frame"))), fields.at(column("request_frame")),
+                       fields.at(column("rtt"))});
+  }
+  return answers;
+}
+
+TEST(ReplyPairing, EachReplyOfAListRunAnswersItsOwnCapturesRequestInJsonAndCsvAlike) {
+  std::map<uint64_t, answer> paired;
+  for (const auto& p : PAIRED) paired[p.frame] = {p.frame, p.request_frame, p.rtt};
+  // The capture twice: nothing of the first answers anything of the second.
+  std::vector<answer> expected;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (uint64_t frame = 1; frame <= PAIRING_FRAMES; ++frame) {
+      expected.push_back(paired.count(frame) ? paired[frame] : answer{frame, "", ""});
+    }
+  }
+  const std::string list = PAIRING + "\n" + PAIRING + "\n";
+  for (const char* form : {"-json", "-csv"}) {
+    const auto r = testing::run_nelo_in_process({"-pipe", form}, list);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<answer> got =
+        std::string_view(form) == "-json" ? json_answers(r.out) : csv_answers(r.out);
+    ASSERT_EQ(got.size(), expected.size()) << form;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i], expected[i])
+          << form << " message " << i + 1 << ": frame " << got[i].frame << " answers '"
+          << got[i].request_frame << "' after '" << got[i].rtt << "'";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nelo
