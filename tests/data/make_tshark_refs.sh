@@ -7,8 +7,9 @@
 # header's values when an error message quotes an inner IP header.
 # In a tunnel capture the header that matters is the innermost one carrying the
 # message, which neither the first nor the last occurrence names: see carrier below.
-# For the captures of fragmented datagrams it also writes NAME.reassembled: see the last step.
-# The .tshark and .reassembled files are committed, so the tests never need tshark itself.
+# For the captures of fragmented datagrams it also writes NAME.reassembled, and for those of
+# echo exchanges NAME.resp_to: see the last two steps.
+# The .tshark, .reassembled and .resp_to files are committed, so the tests never need tshark itself.
 set -eu
 
 cd "$(dirname "$0")"
@@ -122,4 +123,21 @@ PY
     rm -f "$f.json.tmp"
     mv "$f.reassembled.tmp" "$f.reassembled"
     echo "$f.reassembled: $(wc -l <"$f.reassembled") messages"
+done
+
+# NAME.resp_to, for the captures with echo exchanges: one tab-separated line per reply that tshark
+# pairs with its request, in the order
+#   frame.number resp_to resptime
+# the request's frame number and the time since it in milliseconds, as tshark writes them (of
+# icmp or icmpv6, whichever the message is). tshark asks a reply to carry its request's data as
+# well, so icmp_tunnels.pcap, whose replies carry data of their own, is left out: there it pairs
+# fewer replies than nelo, and some with another request, by design.
+for f in loopback.pcap pings.pcap windows_ping.pcap fragments.pcap vxlan.pcap cooked1.pcap \
+         two_interfaces.pcapng nanosecond.pcap; do
+    messages_into "$f.resp_to.tmp" "$f" -T fields -E separator=/t -E occurrence=f \
+        -e frame.number -e icmp.resp_to -e icmp.resptime -e icmpv6.resp_to -e icmpv6.resptime
+    awk -F '\t' -v OFS='\t' '$2 != "" { print $1, $2, $3 } $4 != "" { print $1, $4, $5 }' \
+        "$f.resp_to.tmp" >"$f.resp_to"
+    rm -f "$f.resp_to.tmp"
+    echo "$f.resp_to: $(wc -l <"$f.resp_to") replies"
 done
