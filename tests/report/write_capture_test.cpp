@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -166,8 +167,7 @@ const written_case WRITTEN_CASES[] = {
     {"tunnels, filtered", {"tunnels.pcap"}, {"-icmp_type", "3,0"}},
     {"times none can hold", {"edge_fields.pcap"}, {}},
     {"a list of link types and resolutions",
-     {"cooked1.pcap", "loopback_nsec.pcap", "two_interfaces.pcapng", "cooked1.pcap",
-      "fragments.pcap"},
+     {"cooked1.pcap", "loopback_nsec.pcap", "two_interfaces.pcapng", "fragments.pcap"},
      {"-icmp_type", "0,3,129"}},
 };
 
@@ -199,6 +199,8 @@ TEST(WriteCapture, TheFileHoldsTheKeptMessagesFramesAndReadsBackToTheSameMessage
     const std::vector<written_frame> frames = read_written(written);
     const std::vector<std::string> comments = expected_comments(json);
     ASSERT_EQ(frames.size(), comments.size()) << c.label;
+    EXPECT_EQ(std::set<std::string>(comments.begin(), comments.end()).size(), comments.size())
+        << c.label << ": a frame written twice";
     std::map<std::string, std::vector<testing::seen_record>> sources;
     for (size_t i = 0; i < frames.size(); ++i) {
       const written_frame& f = frames[i];
