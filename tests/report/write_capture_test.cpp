@@ -101,9 +101,9 @@ std::string json_field(const std::string& line, const std::string& key) {
   return line.substr(from, end - from + (close == ',' ? 0 : 1));
 }
 
-// A JSON line without the fields that name the file and its frame numbers.
+// A JSON line without the fields that name the file and frame numbers in it.
 std::string without_file_and_frames(std::string line) {
-  for (const char* key : {"file", "frame", "fragments"}) {
+  for (const char* key : {"file", "frame", "fragments", "request_frame"}) {
     const std::string value = json_field(line, key);
     if (value.empty()) continue;
     const std::string field = "\"" + std::string(key) + "\":" + value;
