@@ -247,6 +247,9 @@ TEST(WriteCapture, RefusedTargetsAreLeftAsTheyWereAndFailedWritesEndTheRun) {
   const std::string listed = dir + "/listed";
   std::filesystem::create_directories(listed);
   testing::write_temp_file("listed/loopback.pcap", testing::read_file(DATA + "/loopback.pcap"));
+  // An earlier report, and another name for it.
+  const std::string report = testing::write_temp_file("report.txt", bytes{'r', '\n'});
+  std::filesystem::create_symlink(report, dir + "/link.txt");
   struct refusal {
     std::vector<std::string> args;
     int status;
@@ -261,6 +264,9 @@ TEST(WriteCapture, RefusedTargetsAreLeftAsTheyWereAndFailedWritesEndTheRun) {
        "is the input file, aborting"},
       {{"-ifile", DATA + "/loopback.pcap", "-ofile", dir + "/same", "-write_capture",
         dir + "/./same"},
+       255,
+       "is the output file, aborting"},
+      {{"-ifile", DATA + "/loopback.pcap", "-ofile", report, "-write_capture", dir + "/link.txt"},
        255,
        "is the output file, aborting"},
       {{"-ifile", DATA + "/loopback.pcap", "-write_capture", "/dev/full"},
@@ -280,6 +286,7 @@ TEST(WriteCapture, RefusedTargetsAreLeftAsTheyWereAndFailedWritesEndTheRun) {
   }
   EXPECT_EQ(testing::read_file(capture), before);
   EXPECT_FALSE(std::filesystem::exists(dir + "/same"));
+  EXPECT_EQ(testing::read_file(report), (bytes{'r', '\n'}));
 }
 
 }  // namespace
