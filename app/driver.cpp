@@ -254,11 +254,11 @@ int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
 
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal,
-                                 options.output.json || options.output.csv,
-                                 sinks.target().flush_each_line, walk.ended_at, settings,
-                                 sinks.target().capture},
-                    options.threads);
+    workers.emplace(
+        list_outputs{io.out, io.err, file_out, io.err_terminal,
+                     options.output.json || options.output.csv, sinks.target().flush_each_line,
+                     walk.ended_at, settings, sinks.target().capture},
+        options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
