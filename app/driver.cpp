@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "app/options.h"
 #include "app/progress_line.h"
 #include "capture/pcap_reader.h"
+#include "report/pcapng_output.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time_format.h"
@@ -68,6 +70,7 @@ constexpr const char* USAGE_OUTPUT_LINES[] = {
     "   -json               - one JSON object a line instead of the report (JSON Lines)",
     "   -csv                - comma-separated values (RFC 4180) instead of the report",
     "   -summary            - one row per ICMP conversation instead of a line per message",
+    "   -write_capture <file> - also write the frames of the kept messages to a pcapng file",
 };
 constexpr const char* USAGE_FORMAT_LINES[] = {
     "  Only one of these options can be used for formatting (default is hex)",
@@ -187,6 +190,55 @@ bool may_overwrite(const std::string& path, const std::string& program_path, con
   return false;
 }
 
+// Both names lead to one file: the same inode, or, for a file not made yet, the same path.
+bool same_target(const std::string& a, const std::string& b) {
+  if (uni::same_file(a, b)) return true;
+  std::error_code a_error, b_error;
+  const std::filesystem::path a_path = std::filesystem::absolute(a, a_error).lexically_normal();
+  const std::filesystem::path b_path = std::filesystem::absolute(b, b_error).lexically_normal();
+  return !a_error && !b_error && a_path == b_path;
+}
+
+// The -write_capture file, opened before the walk: the file's stream and, in front of it, the
+// joiner that the sinks write their block streams to.
+struct capture_output {
+  std::vector<char> buffer;  // outlives the stream that uses it
+  std::ofstream file;
+  std::optional<pcapng_joiner> joiner;
+  std::optional<std::ostream> stream;
+};
+
+// Refuses a -write_capture file that is the input, the -ofile report, or a capture already.
+bool capture_file_allowed(const nelo_options& options, const std::string& program_path,
+                          const run_io& io, const message_writer& messages) {
+  const std::string& path = options.capture_file;
+  if (!options.input_file.empty() && options.input_file != STDIN_NAME &&
+      uni::same_file(path, options.input_file)) {
+    messages.write("capture file %s is the input file, aborting\n", path.c_str());
+    return false;
+  }
+  if (!options.output_file.empty() && same_target(path, options.output_file)) {
+    messages.write("capture file %s is the output file, aborting\n", path.c_str());
+    return false;
+  }
+  return may_overwrite(path, program_path, io, messages);
+}
+
+bool open_capture_file(const std::string& path, const message_writer& messages,
+                       capture_output& capture) {
+  capture.buffer.resize(REPORT_BUFFER_SIZE);
+  capture.file.rdbuf()->pubsetbuf(capture.buffer.data(),
+                                  static_cast<std::streamsize>(capture.buffer.size()));
+  capture.file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!capture.file.good()) {
+    messages.write("prob opening file %s for output, aborting\n", path.c_str());
+    return false;
+  }
+  capture.joiner.emplace(capture.file);
+  capture.stream.emplace(&*capture.joiner);
+  return true;
+}
+
 int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
                  const walk_io& walk, const walk_settings& settings, std::ostream* file_out) {
   if (!options.pipe && !directory_readable(options.enumdir_path)) {
@@ -202,10 +254,11 @@ int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
 
   std::optional<list_workers> workers;
   if (options.threads > 1) {
-    workers.emplace(list_outputs{io.out, io.err, file_out, io.err_terminal,
-                                 options.output.json || options.output.csv,
-                                 sinks.target().flush_each_line, walk.ended_at, settings},
-                    options.threads);
+    workers.emplace(
+        list_outputs{io.out, io.err, file_out, io.err_terminal,
+                     options.output.json || options.output.csv, sinks.target().flush_each_line,
+                     walk.ended_at, settings, sinks.target().capture},
+        options.threads);
     if (!workers->started()) workers.reset();
   }
   std::string name;
@@ -290,6 +343,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
+  const bool write_capture = !options.capture_file.empty();
+  if (write_capture && !capture_file_allowed(options, args.front(), io, messages)) {
+    return EXIT_REFUSED;
+  }
   report_target report;
   report.out = &io.out;
   report.flush_each_line = io.out_line_flush;
@@ -315,6 +372,12 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     report.out = &file_out;
     report.flush_each_line = wants_line_flush(options.output_file);
   }
+  capture_output capture;
+  if (write_capture) {
+    if (!open_capture_file(options.capture_file, messages, capture)) return EXIT_REFUSED;
+    report.capture = &*capture.stream;
+    report.notes = &messages;
+  }
 
   const bool list_mode = options.pipe || options.enumdir;
   // Several captures walked at once have no single position to show.
@@ -339,6 +402,11 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   if (file_out.is_open()) {
     file_out.close();
     written = written && !file_out.fail();
+  }
+  if (write_capture) {
+    capture.stream->flush();
+    capture.file.close();
+    written = written && !capture.stream->fail() && !capture.file.fail();
   }
   if (!written && stop_signal() == 0) {
     messages.write("prob writing output, aborting\n");

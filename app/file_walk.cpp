@@ -122,6 +122,7 @@ walk_settings make_walk_settings(const nelo_options& options) {
   walk_settings settings;
   settings.list = options.pipe || options.enumdir;
   settings.output_file = options.output_file;
+  settings.capture_file = options.capture_file;
   settings.selection = &options.selection;
   settings.output = &options.output;
   settings.announce_in_report = settings.list && !options.output_file.empty() &&
@@ -134,8 +135,10 @@ walk_settings make_walk_settings(const nelo_options& options) {
 capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sinks,
                           const walk_io& io, const walk_settings& settings) {
   const bool to_file = !settings.output_file.empty();
-  // Reading the report file back into itself would grow it without end.
-  if (settings.list && to_file && uni::same_file(name, settings.output_file)) {
+  // Reading the report file back into itself would grow it without end; the capture file too.
+  if (settings.list &&
+      ((to_file && uni::same_file(name, settings.output_file)) ||
+       (!settings.capture_file.empty() && uni::same_file(name, settings.capture_file)))) {
     io.messages.write("%s is the output file, skipped\n", name.c_str());
     return capture_read::not_read;
   }
@@ -164,7 +167,7 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
     io.announce.flush();
     io.messages.write("%s is a directory, not a capture file\n", name.c_str());
   } else {
-    packet_ctx ctx{settings.selection, &sinks, nullptr};
+    packet_ctx ctx{settings.selection, &sinks, nullptr, sinks.writes_frames()};
     sinks.begin_capture(name);
     read = walk_opened(reader, name, ctx, io, settings);
     sinks.end_capture();

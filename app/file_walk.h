@@ -28,6 +28,7 @@ struct walk_settings {
   const output_settings* output = nullptr;
   bool list = false;                // the captures come from a list (-pipe, -enumdir)
   std::string output_file;          // -ofile, or empty when the report goes to standard output
+  std::string capture_file;         // -write_capture, or empty
   bool announce_in_report = false;  // the report file repeats each "Processing file" line
   uint32_t payload_threads = 0;     // threads that share the payload work of one capture
 };
@@ -65,8 +66,8 @@ enum class capture_read {
 // Walks the capture `name` into `sinks`, reading the stream on `stream_fd` (left open) or, when
 // it is -1, opening the name. The sinks are told where a capture whose records are walked
 // begins and ends, so its report starts with its own column header and, for JSON, its own name.
-//  - A listed name that is the -ofile report (same device and inode) is not read: "<name> is
-//    the output file, skipped".
+//  - A listed name that is the -ofile report or the -write_capture file (same device and inode)
+//    is not read: "<name> is the output file, skipped".
 //  - A capture that cannot be opened says "prob opening <name> for read" on io.announce when
 //    listed, "prob accessing file <name> for read, aborting" through io.messages otherwise.
 //  - Every other one is announced, "Processing file: <name>" on io.announce (and in a list's

@@ -19,10 +19,14 @@ constexpr size_t HOLD_LIMIT = 4u << 20;
 struct list_workers::worker {
   worker(const list_outputs& outputs, output_turns& turns)
       : output(turns, HOLD_LIMIT),
+        notes(output.stream(output_dest::err), outputs.err_terminal),
         sinks(*outputs.settings.output,
               {&output.stream(outputs.file != nullptr ? output_dest::file : output_dest::out),
-               outputs.flush_each_line}) {}
+               outputs.flush_each_line,
+               outputs.capture != nullptr ? &output.stream(output_dest::capture) : nullptr,
+               &notes}) {}
   ordered_output output;
+  message_writer notes;
   sink_set sinks;  // writes into `output`, so it is made after it
   walk_position ended_at;
 };
@@ -78,7 +82,7 @@ void list_workers::run(worker& w) {
 
 void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   std::ostream& report_real = m_outputs.file != nullptr ? *m_outputs.file : m_outputs.out;
-  w.output.begin(job, &m_outputs.out, &m_outputs.err, m_outputs.file);
+  w.output.begin(job, &m_outputs.out, &m_outputs.err, m_outputs.file, m_outputs.capture);
   // A capture taken after a stop was asked for is one the walk without workers never starts.
   const bool walked = !stop_requested();
   if (walked) {

@@ -35,6 +35,7 @@ struct list_outputs {
   // is written, so it matches the order of the output.
   walk_position* written_last = nullptr;
   walk_settings settings;
+  std::ostream* capture = nullptr;  // the -write_capture joiner's stream, or null
 };
 
 class list_workers {

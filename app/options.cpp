@@ -26,6 +26,7 @@ struct program_option {
 constexpr program_option PROGRAM_OPTIONS[] = {
     {"-ifile", true, "no input file"},
     {"-ofile", true, "report to standard output"},
+    {"-write_capture", true, "no capture file written"},
     {"-icmp_id", true, "filter off"},
     {"-icmp_type", true, "filter off"},
     {"-icmp_code", true, "filter off"},
@@ -184,6 +185,7 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   std::string value;
   if (take_value(messages, "-ifile", args, value)) options.input_file = value;
   if (take_value(messages, "-ofile", args, value)) options.output_file = value;
+  if (take_value(messages, "-write_capture", args, value)) options.capture_file = value;
   filter_settings& selection = options.selection;
   output_settings& output = options.output;
   std::vector<uint64_t> icmp_ids;

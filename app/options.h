@@ -26,6 +26,7 @@ class nelo_options : public cmd_params {
 
   std::string input_file;
   std::string output_file;
+  std::string capture_file;  // -write_capture: the kept messages' frames as pcapng
   filter_settings selection;
   // With json, the report stream carries JSON Lines alone and everything else goes to standard
   // error.

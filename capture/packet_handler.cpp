@@ -423,7 +423,8 @@ int pass_on(const decoded_packet& packet, packet_ctx& ctx) {
 int pass_on_whole(const reassembled_datagram& whole, const decode_point& at, packet_ctx& ctx) {
   decoded_packet packet;
   fill_packet(whole.record, at, packet);
-  packet.fragments = {whole.fragments, whole.overlap, whole.oversized, whole.incomplete};
+  packet.fragments = {whole.fragments, whole.kept_frames, whole.overlap, whole.oversized,
+                      whole.incomplete};
   return pass_on(packet, ctx);
 }
 
@@ -448,7 +449,9 @@ int pass_on_given_up(packet_ctx& ctx) {
 [[gnu::noinline]] int gather(const capture_record& record, const decode_point& at,
                              const ip_fragment& fragment, packet_ctx& ctx) {
   std::unique_ptr<reassembled_datagram> whole =
-      ctx.reassembly.add(record, at, fragment, ctx.given_up);
+      ctx.reassembly.add(record, at, fragment, ctx.given_up, 0,
+                         ctx.keep_frames ? std::span<const capture_record>(&record, 1)
+                                         : std::span<const capture_record>());
   int kept = pass_on_given_up(ctx);
   while (whole != nullptr) {
     decode_point inner_at = whole->point;
@@ -459,7 +462,9 @@ int pass_on_given_up(packet_ctx& ctx) {
       case located::icmp:
         return kept + pass_on_whole(*whole, inner_at, ctx);
       case located::fragment:
-        whole = ctx.reassembly.add(whole->record, inner_at, inner, ctx.given_up, whole->uncounted);
+        // A datagram inside a reassembled one came in the frames of the outer one.
+        whole = ctx.reassembly.add(whole->record, inner_at, inner, ctx.given_up, whole->uncounted,
+                                   whole->kept_frames);
         kept += pass_on_given_up(ctx);
         break;
     }

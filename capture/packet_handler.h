@@ -32,6 +32,9 @@ struct packet_ctx {
   sink_set* sinks = nullptr;
   // Payload work on other threads for this walk, or null: the handler does it itself.
   payload_pipeline* pipeline = nullptr;
+  // The sinks write the frames of each message whole: a fragment's frame is kept with its
+  // datagram until the message is reported.
+  bool keep_frames = false;
   // The frames of this walk in tunnels nelo does not open.
   unopened_tally unopened = {};
   // The datagrams of this walk waiting for fragments, and those just given up, which are

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <system_error>
 
 #include "report/sink_set.h"
@@ -90,8 +91,15 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   const bool payload_in_frame = lies_within(packet.payload, packet.frame);
   const size_t bytes = packet.frame.size() + (payload_in_frame ? 0 : packet.payload.size());
   const std::span<const uint64_t> frames = packet.fragments.frames;
+  // The fragments' frames kept whole follow the frame numbers: their records, then their bytes.
+  const std::span<const capture_record> kept = packet.fragments.frame_records;
+  size_t kept_bytes = 0;
+  for (const capture_record& frame : kept) kept_bytes += frame.captured_len;
+  static_assert(alignof(capture_record) == alignof(uint64_t));
   // Room to align the frame numbers wherever the packet's bytes end.
-  const size_t size = frames.empty() ? bytes : bytes + alignof(uint64_t) - 1 + frames.size_bytes();
+  const size_t size =
+      (frames.empty() ? bytes : bytes + alignof(uint64_t) - 1 + frames.size_bytes()) +
+      kept.size_bytes() + kept_bytes;
   if (size > PIPELINE_BATCH_BYTES) {
     drain();
     return false;
@@ -126,6 +134,17 @@ bool payload_pipeline::take(const decoded_packet& packet) {
     auto* copied = reinterpret_cast<uint64_t*>(aligned(end));
     std::copy(frames.begin(), frames.end(), copied);
     held.packet.fragments.frames = {copied, frames.size()};
+    if (!kept.empty()) {
+      auto* records = reinterpret_cast<capture_record*>(copied + frames.size());
+      uint8_t* frame_bytes = reinterpret_cast<uint8_t*>(records + kept.size());
+      for (size_t i = 0; i < kept.size(); ++i) {
+        ::new (static_cast<void*>(records + i)) capture_record(kept[i]);
+        records[i].bytes = frame_bytes;
+        std::memcpy(frame_bytes, kept[i].bytes, kept[i].captured_len);
+        frame_bytes += kept[i].captured_len;
+      }
+      held.packet.fragments.frame_records = {records, kept.size()};
+    }
   }
   return true;
 }

@@ -20,6 +20,8 @@ constexpr size_t RECORD_CAPTURED_LENGTH = 8;
 constexpr size_t RECORD_WIRE_LENGTH = 12;
 // The upper bits of the header's link-type field carry FCS information, not the link type.
 constexpr uint32_t LINK_TYPE_MASK = 0xFFFF;
+constexpr uint8_t MICROSECOND_DIGITS = 6;
+constexpr uint8_t NANOSECOND_DIGITS = 9;
 
 struct file_layout {
   bool big_endian = false;
@@ -58,6 +60,7 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
   read_buffer& buffer = walk.buffer;
   capture_record record;
   record.link_type = link_type;
+  record.time_digits = nanoseconds ? NANOSECOND_DIGITS : MICROSECOND_DIGITS;
   while (!stop_requested()) {
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);

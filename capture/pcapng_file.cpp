@@ -63,6 +63,7 @@ struct interface_info {
   uint32_t snaplen = 0;  // 0: no limit
   int64_t tsoffset = 0;  // seconds added to every stamp
   stamp_scale scale;
+  uint8_t time_digits = DEFAULT_TSRESOL;  // as capture_record::time_digits
 };
 
 class section_reader {
@@ -150,6 +151,11 @@ interface_info read_interface(const uint8_t* block, uint32_t total, const sectio
     at = value + ((len + 3u) & ~3u);
   }
   iface.scale = scale_of(tsresol);
+  // A decimal resolution up to the nanosecond reaches the record whole; any other is kept to
+  // the nanosecond.
+  iface.time_digits = (tsresol & TSRESOL_POWER_OF_TWO) == 0 && tsresol <= NANOSECOND_DIGITS
+                          ? tsresol
+                          : static_cast<uint8_t>(NANOSECOND_DIGITS);
   return iface;
 }
 
@@ -186,6 +192,7 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
     if (iface.snaplen != 0) captured = std::min(captured, iface.snaplen);
     record.captured_len = captured;
     record.time = record_time::absent;
+    record.time_digits = iface.time_digits;
     record.link_type = iface.link_type;
     record.bytes = block + SIMPLE_DATA;
     hand_on(walk, record);
@@ -210,6 +217,7 @@ bool read_packet(capture_walk& walk, uint32_t type, const uint8_t* block, uint32
   const uint64_t stamp = (static_cast<uint64_t>(r.u32(block + PACKET_STAMP_HIGH)) << 32) |
                          r.u32(block + PACKET_STAMP_LOW);
   set_record_time(stamp, iface, record);
+  record.time_digits = iface.time_digits;
   record.captured_len = captured;
   record.wire_len = r.u32(block + PACKET_WIRE_LENGTH);
   record.link_type = iface.link_type;

@@ -17,7 +17,8 @@ constexpr uint32_t IPV6_FRAGMENT_HEADER_SIZE = 8;
 
 std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
     const capture_record& record, const decode_point& point, const ip_fragment& fragment,
-    std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted) {
+    std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted,
+    std::span<const capture_record> keep) {
   auto known = m_by_key.find(fragment.key);
   if (known != m_by_key.end()) {
     datagram& d = m_by_order.find(known->second)->second;
@@ -36,10 +37,12 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
   }
 
   const bool first = fragment.offset == 0;
+  uint64_t kept_size = 0;
+  for (const capture_record& frame : keep) kept_size += frame.captured_len;
   const uint64_t charge = fragment.unread
                               ? 0
                               : std::max<uint64_t>(fragment.length, FRAGMENT_CHARGE_MIN) +
-                                    (first ? fragment.header_end : 0);
+                                    (first ? fragment.header_end : 0) + kept_size;
   // Room is made oldest first; that may give up this fragment's own datagram, and the fragment
   // then starts it anew.
   while (!m_by_order.empty() &&
@@ -66,6 +69,11 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::add(
   }
   datagram& d = m_by_order.find(order)->second;
   d.frames.push_back(record.frame_number);
+  for (const capture_record& frame : keep) {
+    d.kept_frames.push_back(frame);
+    d.kept_frames.back().bytes = nullptr;
+    d.kept_bytes.insert(d.kept_bytes.end(), frame.bytes, frame.bytes + frame.captured_len);
+  }
   d.held += charge;
   m_held += charge;
 
@@ -231,6 +239,14 @@ std::unique_ptr<reassembled_datagram> fragment_reassembly::hand_back(datagram& d
   whole->point = d.point;
   whole->next = d.next;
   whole->fragments = std::move(d.frames);
+  // The bytes move with their buffer, so the records may point into it from here on.
+  whole->kept_bytes = std::move(d.kept_bytes);
+  whole->kept_frames = std::move(d.kept_frames);
+  const uint8_t* kept = whole->kept_bytes.data();
+  for (capture_record& frame : whole->kept_frames) {
+    frame.bytes = kept;
+    kept += frame.captured_len;
+  }
   whole->overlap = d.overlap;
   whole->oversized = d.oversized;
   return whole;

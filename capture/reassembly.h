@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -70,6 +71,9 @@ struct reassembled_datagram {
   decode_point point;          // where the decoder stood at the fragmented IP header
   next_header next;            // the fragmentable part: its first header and where it starts
   std::vector<uint64_t> fragments;  // frame numbers, in the order the fragments arrived
+  // The frames kept whole (see `add`), in arrival order, their bytes in `kept_bytes`.
+  std::vector<capture_record> kept_frames;
+  std::vector<uint8_t> kept_bytes;
   // Bytes of `frame` the datagram would not carry had it travelled whole: the Fragment header of
   // each IPv6 layer made whole. The record's length leaves them out.
   uint32_t uncounted = 0;
@@ -93,11 +97,14 @@ class fragment_reassembly {
 
   // Adds the fragment `fragment` of `record`, met with the decoder at `point`; `uncounted` bytes
   // in front of it (a datagram's own reassembled frame) are left out of a whole datagram's length.
-  // Returns the whole datagram once its fragments cover it, else null. The datagrams given up to
-  // make room go into `given_up` first, oldest first.
+  // The frames in `keep` (the fragment's own frame, or those a reassembled one came in) are
+  // copied whole and handed back with the datagram, their bytes counted against the budget; a
+  // run that writes no frames passes none. Returns the whole datagram once its fragments cover
+  // it, else null. The datagrams given up to make room go into `given_up` first, oldest first.
   std::unique_ptr<reassembled_datagram> add(
       const capture_record& record, const decode_point& point, const ip_fragment& fragment,
-      std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted = 0);
+      std::vector<std::unique_ptr<reassembled_datagram>>& given_up, uint32_t uncounted = 0,
+      std::span<const capture_record> keep = {});
 
   // The end of a capture: gives up every datagram still waiting, oldest first.
   void give_up_all(std::vector<std::unique_ptr<reassembled_datagram>>& given_up);
@@ -128,6 +135,8 @@ class fragment_reassembly {
     std::vector<piece> pieces;  // sorted by offset, never overlapping
     std::vector<uint8_t> bytes;
     std::vector<uint64_t> frames;
+    std::vector<capture_record> kept_frames;  // their `bytes` are not set until handed back
+    std::vector<uint8_t> kept_bytes;
     // Of the first fragment.
     capture_record first;
     std::vector<uint8_t> headers;

@@ -17,6 +17,10 @@ struct capture_record {
   uint64_t ticks = 0;         // 100-ns ticks since 1601-01-01 UTC
   record_time time = record_time::shown;
   uint8_t sub_tick_ns = 0;  // nanoseconds below the tick, for captures that hold them
+  // Decimal digits of a second the source's stamps carry, as far as `ticks` and `sub_tick_ns`
+  // hold them exactly: 6 for a microsecond pcap, 9 for a nanosecond one, a pcapng interface's
+  // decimal resolution up to 9, and 9 for a finer or binary one (kept to the nanosecond).
+  uint8_t time_digits = 6;
   uint32_t link_type = 0;
   uint32_t captured_len = 0;  // bytes of the frame really present at `bytes`
   uint32_t wire_len = 0;      // the frame's length on the wire, as the capture claims

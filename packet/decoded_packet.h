@@ -88,7 +88,11 @@ struct encapsulation_path {
 // How a message that arrived in fragments was put together; empty for a message in one frame.
 struct fragment_trail {
   std::span<const uint64_t> frames;  // of the fragments, in the order they arrived
-  bool overlap = false;              // a fragment brought other bytes for a place already filled
+  // The same frames whole, each with its record, when the run writes the frames of its messages
+  // (-write_capture); else empty. For a datagram inside a reassembled one, the frames of each
+  // outer datagram in turn.
+  std::span<const capture_record> frame_records;
+  bool overlap = false;     // a fragment brought other bytes for a place already filled
   bool oversized = false;   // the fragments reached past the largest datagram, and were cut there
   bool incomplete = false;  // given up before every fragment came: the payload stops at a gap
 };

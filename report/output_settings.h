@@ -9,6 +9,8 @@
 
 namespace nelo {
 
+class message_writer;
+
 enum class output_format : uint32_t { hex = 1, ascii = 2, binary = 3, strings = 4 };
 
 struct output_settings {
@@ -32,6 +34,10 @@ struct report_target {
   // Flush the report after every line. Cleared when nobody can be reading the lines as they
   // come (a regular file, /dev/null); the stream is then flushed per input file.
   bool flush_each_line = true;
+  // The -write_capture block stream (report/pcapng_output.h), or null; and where its sink says
+  // what it could not write, or null.
+  std::ostream* capture = nullptr;
+  const message_writer* notes = nullptr;
 };
 
 }  // namespace nelo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "report/capture_sink.h"
 #include "report/csv_report.h"
 #include "report/dumps.h"
 #include "report/json_report.h"
@@ -27,6 +28,10 @@ sink_set::sink_set(const output_settings& settings, const report_target& target)
       m_sinks.push_back(std::make_unique<dump_sink>(settings, out));
     }
   }
+  // The frames go to the capture file whatever the report shows, or when it shows nothing.
+  if (target.capture != nullptr) {
+    m_sinks.push_back(std::make_unique<capture_sink>(*target.capture, target.notes));
+  }
   for (const auto& sink : m_sinks) m_need = std::max(m_need, sink->need());
 }
 
@@ -40,7 +45,9 @@ void sink_set::begin_capture(const std::string& name) {
 
 void sink_set::write_message(const decoded_packet& packet, const payload_digest& digest) {
   for (const auto& sink : m_sinks) sink->write_message(packet, digest);
-  if (m_target.out->fail()) request_stop_for_write_failure();
+  if (m_target.out->fail() || (m_target.capture != nullptr && m_target.capture->fail())) {
+    request_stop_for_write_failure();
+  }
 }
 
 void sink_set::end_capture() {

@@ -20,7 +20,8 @@ namespace nelo {
 class sink_set {
  public:
   // The sinks `settings` ask for, writing to `target`; `settings` and `target.out` must be set
-  // and outlive the set. A run that shows nothing (binary without dumps) has no sink.
+  // and outlive the set. A run that shows nothing (binary without dumps) has no sink but the
+  // capture file's, when target.capture is set.
   sink_set(const output_settings& settings, const report_target& target);
   sink_set(const sink_set&) = delete;
   sink_set& operator=(const sink_set&) = delete;
@@ -28,11 +29,13 @@ class sink_set {
   // The most payload work any sink reads; none when no sink reads any.
   digest_need need() const { return m_need; }
   const report_target& target() const { return m_target; }
+  // The set writes the frames of its messages (-write_capture): a walk keeps fragments' frames.
+  bool writes_frames() const { return m_target.capture != nullptr; }
 
   void begin_run();
   void begin_capture(const std::string& name);
-  // Hands the message to every sink, then asks the run to stop when the report stream has
-  // failed, so a full disk or a closed reader ends the walk.
+  // Hands the message to every sink, then asks the run to stop when the report stream or the
+  // capture stream has failed, so a full disk or a closed reader ends the walk.
   void write_message(const decoded_packet& packet, const payload_digest& digest);
   void end_capture();
   void end_run();

@@ -41,17 +41,22 @@ int ordered_buf::sync() {
 ordered_output::ordered_output(output_turns& turns, size_t hold_limit)
     : m_turns(turns),
       m_hold_limit(hold_limit),
-      m_dests{{*this, output_dest::out}, {*this, output_dest::err}, {*this, output_dest::file}} {
+      m_dests{{*this, output_dest::out},
+              {*this, output_dest::err},
+              {*this, output_dest::file},
+              {*this, output_dest::capture}} {
   m_held.reserve(hold_limit);
   m_runs.reserve(HELD_RUNS_RESERVED);
 }
 
-void ordered_output::begin(uint64_t job, std::ostream* out, std::ostream* err, std::ostream* file) {
+void ordered_output::begin(uint64_t job, std::ostream* out, std::ostream* err, std::ostream* file,
+                           std::ostream* capture) {
   m_job = job;
   m_direct = false;
   m_real[index(output_dest::out)] = out;
   m_real[index(output_dest::err)] = err;
   m_real[index(output_dest::file)] = file;
+  m_real[index(output_dest::capture)] = capture;
   m_held.clear();
   m_runs.clear();
   for (dest_stream& d : m_dests) d.stream.clear();

@@ -36,8 +36,9 @@ class output_turns {
 };
 
 // The real streams a job may write to, in the order they are indexed.
-enum class output_dest : uint8_t { out, err, file };
-inline constexpr size_t OUTPUT_DESTS = 3;
+// `capture` is the -write_capture block stream.
+enum class output_dest : uint8_t { out, err, file, capture };
+inline constexpr size_t OUTPUT_DESTS = 4;
 
 class ordered_output;
 
@@ -68,7 +69,8 @@ class ordered_output {
   ordered_output& operator=(const ordered_output&) = delete;
 
   // Starts job `job` with its real streams (null for a destination the job never uses).
-  void begin(uint64_t job, std::ostream* out, std::ostream* err, std::ostream* file);
+  void begin(uint64_t job, std::ostream* out, std::ostream* err, std::ostream* file,
+             std::ostream* capture = nullptr);
   std::ostream& stream(output_dest dest) { return m_dests[index(dest)].stream; }
   // Waits for the job's turn and writes what is still held. The turn stays with the job: the
   // caller passes it on once its own end-of-job writes are done.

@@ -88,6 +88,7 @@ const std::vector<std::string> FORMS[] = {
     {"-json", "-dump_payload", "-ofile", REPORT},
     {"-dump_hdr", "-dump_payload", "-binary", "-ofile", REPORT},
     {"-dump_meta", "-ofile", REPORT},
+    {"-json", "-write_capture", REPORT},
 };
 
 // Runs `source` (the input options) with every form, and checks that each `-threads` value
@@ -98,8 +99,11 @@ void expect_threads_change_nothing(const std::vector<std::string>& source,
     std::string label;
     for (const std::string& word : source) label += word + ' ';
     for (const std::string& word : form) label += word + ' ';
-    const bool to_file = std::find(form.begin(), form.end(), "-ofile") != form.end();
+    const bool to_file = std::find(form.begin(), form.end(), "-ofile") != form.end() ||
+                         std::find(form.begin(), form.end(), "-write_capture") != form.end();
     auto run = [&](const char* threads, std::string& written) {
+      // A capture written by the run before is never overwritten.
+      std::remove(REPORT.c_str());
       std::vector<std::string> args = source;
       args.insert(args.end(), {"-threads", threads});
       args.insert(args.end(), form.begin(), form.end());
