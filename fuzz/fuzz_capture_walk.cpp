@@ -214,8 +214,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostream out((fail_after & 0x8000) != 0 ? static_cast<std::streambuf*>(&failing)
                                               : static_cast<std::streambuf*>(&discard));
   report.out = &out;
+  // The data forms and the capture of the kept frames, which the fuzzer reaches beside the rest.
+  const uint8_t sinks_chosen = config.u8();
+  output.csv = !output.json && (sinks_chosen & 0x01) != 0;
+  const bool keep_frames = (sinks_chosen & 0x04) != 0;
+  if (keep_frames) report.capture = &out;
   nelo::sink_set sinks(output, report);
   nelo::packet_ctx ctx{&filters, &sinks};
+  ctx.keep_frames = keep_frames;
 
   const std::vector<uint8_t> bytes = wrapped_file(config, file_bytes, file_size);
   nelo::fuzz::memory_file file(bytes.data(), bytes.size());

@@ -107,8 +107,10 @@ std::optional<int64_t> round_trip_ns(const pending_request& request, const captu
   if (!request.timed || record.time == record_time::absent) return std::nullopt;
   constexpr int64_t NS_PER_TICK = 100;
   // Ticks count from 1601, so their difference fits a signed 64-bit count of nanoseconds for
-  // any two times within 29,000 years of each other.
+  // any two times within 29,000 years of each other; a damaged stamp further off has no rtt.
   const int64_t ticks = static_cast<int64_t>(record.ticks - request.ticks);
+  constexpr int64_t TICKS_MAX = INT64_MAX / NS_PER_TICK - 1;
+  if (ticks > TICKS_MAX || ticks < -TICKS_MAX) return std::nullopt;
   return ticks * NS_PER_TICK + (int64_t{record.sub_tick_ns} - int64_t{request.sub_tick_ns});
 }
 
