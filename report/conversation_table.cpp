@@ -110,6 +110,7 @@ size_t payload_stamp_size(byte_span payload, const capture_record& record) {
 
 void conversation_table::begin_capture(const std::string& name) {
   m_captures.push_back(name);
+  ++m_walked;
 }
 
 uint32_t& conversation_table::slot_of(const conversation_key& key) {
@@ -275,11 +276,13 @@ void conversation_table::take_payload_bytes(conversation_state& c, const convers
 
 void conversation_table::merge(conversation_table&& later) {
   if (m_rows.empty() && m_untracked == 0) {
+    later.m_walked += m_walked;
     *this = std::move(later);
     later = {};
     return;
   }
   m_untracked += later.m_untracked;
+  m_walked += later.m_walked;
   // Where each capture name of `later` stands here, once one of its rows needs it.
   std::vector<uint32_t> renamed(later.m_captures.size(), UINT32_MAX);
   for (conversation_state& l : later.m_rows) {

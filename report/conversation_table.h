@@ -135,7 +135,8 @@ class conversation_table {
   void merge(conversation_table&& later);
 
   size_t size() const { return m_rows.size(); }
-  bool empty() const { return m_rows.empty() && m_untracked == 0; }
+  // Captures begun, in this table and those merged into it.
+  uint64_t captures_walked() const { return m_walked; }
   // The conversation first seen `index`-th, as it stands.
   summary_row row(size_t index) const;
   // Messages of conversations the table had no room for.
@@ -156,6 +157,7 @@ class conversation_table {
   std::vector<uint8_t> m_samples;          // the conversations' samples, end to end
   std::vector<std::string> m_captures;     // the names rows point to
   uint64_t m_untracked = 0;
+  uint64_t m_walked = 0;
 };
 
 }  // namespace nelo

@@ -232,6 +232,8 @@ void write_json_row(std::ostream& out, const summary_row& row) {
 
 void write_summary(std::ostream& out, const conversation_table& table,
                    const output_settings& form) {
+  // A run that walked no capture (its one file could not be opened) has no table to show.
+  if (table.captures_walked() == 0) return;
   const bool padded = !form.json && !form.csv;
   if (padded) out << padded_header() << '\n';
   if (form.csv) {

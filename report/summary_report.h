@@ -16,7 +16,8 @@
 
 namespace nelo {
 
-// Writes the rows of `table`, in the order the conversations were first seen:
+// Writes the rows of `table`, in the order the conversations were first seen; nothing when it
+// walked no capture:
 //  - padded: the column header (its blank padding matches the rows) and an empty line, then a row
 //  per conversation: proto,
 //    requester, responder, id ("0x136c", empty for a message of one direction), message, first
