@@ -102,6 +102,12 @@ std::vector<conversation_case> cases() {
   for (uint16_t seq = 1; seq <= 70; ++seq) window.push_back({12, ECHO, 1, seq, data});
   for (uint16_t seq = 1; seq <= 70; ++seq) window.push_back({12, ECHO_REPLY, 1, seq, data});
   // Ping's way: the time it sent the request, then the same bytes every time.
+  // More distinct payloads than are counted, over two captures: neither holds too many alone.
+  std::vector<message> many_first, many_second;
+  for (uint16_t i = 0; i < 260; ++i) {
+    const message m{15, ECHO, 1, i, bytes{static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+    (i < 200 ? many_first : many_second).push_back(m);
+  }
   auto stamped = [&](uint16_t seq, uint8_t type) {
     return message{4, type, 1, seq, le64(START) + le64(1000u * seq) + fixed};
   };
@@ -175,6 +181,10 @@ std::vector<conversation_case> cases() {
        {{14, ECHO, 1, 1, data}},
        {{14, ECHO_REPLY, 1, 1, data}, {14, ECHO, 1, 2, data}, {14, ECHO_REPLY, 1, 2, data}},
        {"10.0.14.1 10.0.14.2 1 echo request | 2 2 1 | 1 2 | "}},
+      {"more distinct payloads than are counted",
+       many_first,
+       many_second,
+       {"10.0.15.1 10.0.15.2 1 echo request | 260 0 260 | 256+ 2 | payloads vary, no replies"}},
   };
 }
 
@@ -187,7 +197,8 @@ std::vector<std::string> project_rows(const std::string& json_lines) {
       "for line in sys.stdin:\n"
       "    o = json.loads(line)\n"
       "    print(o[\"requester\"], o[\"responder\"], o.get(\"id\", \"-\"), o[\"message\"], \"|\",\n"
-      "          o[\"requests\"], o[\"replies\"], o[\"unanswered\"], \"|\", o[\"payloads\"],\n"
+      "          o[\"requests\"], o[\"replies\"], o[\"unanswered\"], \"|\",\n"
+      "          str(o[\"payloads\"]) + (\"+\" if o.get(\"payloads_capped\") else \"\"),\n"
       "          o[\"files\"], \"|\", \", \".join(o[\"notes\"]))' < " +
       lines_file);
   EXPECT_EQ(r.status, 0) << r.err;
