@@ -13,7 +13,10 @@ namespace nelo {
 
 namespace {
 
-constexpr size_t INITIAL_SLOTS = 64;  // a power of two
+constexpr unsigned INITIAL_SLOT_BITS = 6;
+// Multiplying by 2^64 / golden ratio and keeping the top bits spreads keys whose hashes differ
+// only in a few bits (addresses of one sweep) over the whole index.
+constexpr uint64_t FIBONACCI_MULTIPLIER = 0x9E3779B97F4A7C15ull;
 
 // A 64-bit fingerprint of payload bytes: equal bytes give equal fingerprints, and different ones
 // almost never do. It only tells payloads apart; nothing depends on it being hard to forge.
@@ -115,13 +118,15 @@ void conversation_table::begin_capture(const std::string& name) {
 
 uint32_t& conversation_table::slot_of(const conversation_key& key) {
   const size_t mask = m_slots.size() - 1;
-  size_t i = conversation_key_hash{}(key)&mask;
+  const uint64_t hash = conversation_key_hash{}(key);
+  size_t i = static_cast<size_t>((hash * FIBONACCI_MULTIPLIER) >> (64 - m_slot_bits));
   while (m_slots[i] != 0 && !(m_rows[m_slots[i] - 1].key == key)) i = (i + 1) & mask;
   return m_slots[i];
 }
 
 void conversation_table::grow_index() {
-  m_slots.assign(m_slots.empty() ? INITIAL_SLOTS : m_slots.size() * 2, 0);
+  m_slot_bits = m_slots.empty() ? INITIAL_SLOT_BITS : m_slot_bits + 1;
+  m_slots.assign(size_t{1} << m_slot_bits, 0);
   for (size_t i = 0; i < m_rows.size(); ++i) slot_of(m_rows[i].key) = static_cast<uint32_t>(i + 1);
 }
 

@@ -154,6 +154,7 @@ class conversation_table {
 
   std::vector<conversation_state> m_rows;  // in the order first seen
   std::vector<uint32_t> m_slots;           // open addressing over m_rows: index + 1, 0 when free
+  unsigned m_slot_bits = 0;                // m_slots has 2^m_slot_bits entries
   std::vector<uint8_t> m_samples;          // the conversations' samples, end to end
   std::vector<std::string> m_captures;     // the names rows point to
   uint64_t m_untracked = 0;
