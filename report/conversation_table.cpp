@@ -91,6 +91,25 @@ double entropy_bits(const wide_histogram& counts, uint64_t total) {
   return std::max(0.0, std::log2(n) - sum / n);
 }
 
+// The same for the few bytes of a sample, without a table of every byte value: each value's
+// count is taken where it first occurs.
+double sample_entropy_bits(std::span<const uint8_t> sample) {
+  static_assert(PAYLOAD_SAMPLE_MAX <= UINT8_MAX);
+  std::array<uint8_t, 256> counts{};
+  for (const uint8_t b : sample) ++counts[b];
+  double sum = 0;
+  for (const uint8_t b : sample) {
+    // A value seen once adds 1 * log2(1) = 0.
+    if (counts[b] > 1) {
+      const double c = counts[b];
+      sum += c * std::log2(c);
+    }
+    counts[b] = 0;
+  }
+  const auto n = static_cast<double>(sample.size());
+  return std::max(0.0, std::log2(n) - sum / n);
+}
+
 }  // namespace
 
 size_t payload_stamp_size(byte_span payload, const capture_record& record) {
@@ -368,10 +387,8 @@ summary_row conversation_table::row(size_t index) const {
     row.entropy = entropy_bits(*c.histogram, counted);
   } else if (c.sample_copies > 0) {
     // The same bytes again and again have the entropy of one copy.
-    wide_histogram once{};
-    add_bytes(once, sample_of(c), 1);
     counted = c.sample_copies * c.sample_len;
-    row.entropy = entropy_bits(once, c.sample_len);
+    row.entropy = sample_entropy_bits(sample_of(c));
   }
   const bool vary = c.requests_vary || c.replies_vary;
   const bool echo = c.key.kind == exchange_kind::echo;

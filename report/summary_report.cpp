@@ -2,6 +2,7 @@
 // built in strings for clarity rather than speed.
 #include "report/summary_report.h"
 
+#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <string_view>
@@ -55,75 +56,116 @@ constexpr column COLUMNS[] = {
 };
 constexpr size_t COLUMN_COUNT = std::size(COLUMNS);
 
-// The text of each column of one row, unpadded.
-using row_texts = std::array<std::string, COLUMN_COUNT>;
+// The texts of one row's columns, unpadded, end to end in one buffer that is reused row after
+// row, so writing a large table allocates nothing per row.
+class row_texts {
+ public:
+  void clear() {
+    m_text.clear();
+    m_count = 0;
+  }
+  // Starts the next column: what is appended to the result until the next call is its text.
+  std::string& next() {
+    m_at[m_count++] = m_text.size();
+    return m_text;
+  }
+  std::string_view operator[](size_t i) const {
+    const size_t end = i + 1 < m_count ? m_at[i + 1] : m_text.size();
+    return std::string_view(m_text).substr(m_at[i], end - m_at[i]);
+  }
 
-std::string address_text(const std::array<uint8_t, 16>& bytes, bool ipv6) {
-  char text[IPV6_TEXT_MAX];
-  const size_t len = ipv6 ? ipv6_to_text(bytes.data(), text) : ip_to_text(bytes.data(), text);
-  return std::string(text, len);
+ private:
+  std::string m_text;
+  std::array<size_t, COLUMN_COUNT> m_at{};
+  size_t m_count = 0;
+};
+
+void append_number(std::string& out, uint64_t value) {
+  char digits[20];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
 }
 
-std::string time_text(const std::optional<ko::fine_time>& at) {
+void append_address(std::string& out, const std::array<uint8_t, 16>& bytes, bool ipv6) {
+  char text[IPV6_TEXT_MAX];
+  const size_t len = ipv6 ? ipv6_to_text(bytes.data(), text) : ip_to_text(bytes.data(), text);
+  out.append(text, len);
+}
+
+void append_time(std::string& out, const std::optional<ko::fine_time>& at) {
   char date[10];
   char clock[12];
-  if (!at || !ko::write_date_time_utc(ko::time(at->ticks), date, clock)) return "";
-  return std::string(date, sizeof date) + ' ' + std::string(clock, sizeof clock);
+  if (!at || !ko::write_date_time_utc(ko::time(at->ticks), date, clock)) return;
+  out.append(date, sizeof date);
+  out += ' ';
+  out.append(clock, sizeof clock);
 }
 
 // `value` with `decimals` decimals, rounded half away from zero.
-std::string fixed_text(double value, int decimals) {
+void append_fixed(std::string& out, double value, int decimals) {
   uint64_t scale = 1;
   for (int i = 0; i < decimals; ++i) scale *= 10;
   const auto scaled = static_cast<uint64_t>(std::llround(value * static_cast<double>(scale)));
-  std::string fraction = std::to_string(scaled % scale);
-  fraction.insert(0, static_cast<size_t>(decimals) - fraction.size(), '0');
-  return std::to_string(scaled / scale) + '.' + fraction;
+  append_number(out, scaled / scale);
+  out += '.';
+  char digits[20];
+  uint64_t fraction = scaled % scale;
+  for (int i = decimals - 1; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  out.append(digits, static_cast<size_t>(decimals));
 }
 
 constexpr int COLUMN_DECIMALS = 2;
 constexpr int JSON_DECIMALS = 4;
 
-std::string notes_text(uint8_t notes) {
-  std::string text;
+void append_notes(std::string& out, uint8_t notes) {
+  bool first = true;
   for (const auto& note : NOTE_TEXTS) {
     if ((notes & note.bit) == 0) continue;
-    if (!text.empty()) text += NOTE_SEPARATOR;
-    text += note.text;
+    if (!first) out += NOTE_SEPARATOR;
+    first = false;
+    out += note.text;
   }
-  return text;
 }
 
-row_texts texts_of(const summary_row& row) {
+void fill_texts(const summary_row& row, row_texts& t) {
   const conversation_key& key = *row.key;
-  const bool exchange = key.kind != exchange_kind::none;
-  row_texts t;
-  size_t i = 0;
-  t[i++] = key.ipv6 ? "icmpv6" : "icmp";
-  t[i++] = address_text(key.requester, key.ipv6);
-  t[i++] = address_text(key.responder, key.ipv6);
-  if (exchange) {
-    char id[4];
-    put_hex4(id, key.id);
-    t[i] = "0x" + std::string(id, sizeof id);
+  t.clear();
+  t.next() += key.ipv6 ? "icmpv6" : "icmp";
+  append_address(t.next(), key.requester, key.ipv6);
+  append_address(t.next(), key.responder, key.ipv6);
+  std::string& id = t.next();
+  if (key.kind != exchange_kind::none) {
+    char digits[4];
+    put_hex4(digits, key.id);
+    id += "0x";
+    id.append(digits, sizeof digits);
   }
-  ++i;
-  t[i++] = row.message;
-  t[i++] = time_text(row.first);
-  t[i++] = time_text(row.last);
-  t[i++] = std::to_string(row.requests);
-  t[i++] = std::to_string(row.replies);
-  t[i++] = std::to_string(row.unanswered);
-  t[i++] = std::to_string(row.bytes);
-  t[i++] = row.size_min == row.size_max
-               ? std::to_string(row.size_min)
-               : std::to_string(row.size_min) + '-' + std::to_string(row.size_max);
-  t[i++] = std::to_string(row.payloads) + (row.payloads_capped ? CAPPED_SUFFIX : "");
-  t[i++] = fixed_text(row.entropy, COLUMN_DECIMALS);
-  t[i++] = std::to_string(row.files);
-  t[i++] = *row.first_file + ':' + std::to_string(row.first_frame);
-  t[i++] = notes_text(row.notes);
-  return t;
+  t.next() += row.message;
+  append_time(t.next(), row.first);
+  append_time(t.next(), row.last);
+  append_number(t.next(), row.requests);
+  append_number(t.next(), row.replies);
+  append_number(t.next(), row.unanswered);
+  append_number(t.next(), row.bytes);
+  std::string& sizes = t.next();
+  append_number(sizes, row.size_min);
+  if (row.size_max != row.size_min) {
+    sizes += '-';
+    append_number(sizes, row.size_max);
+  }
+  std::string& payloads = t.next();
+  append_number(payloads, row.payloads);
+  if (row.payloads_capped) payloads += CAPPED_SUFFIX;
+  append_fixed(t.next(), row.entropy, COLUMN_DECIMALS);
+  append_number(t.next(), row.files);
+  std::string& seen = t.next();
+  seen += *row.first_file;
+  seen += ':';
+  append_number(seen, row.first_frame);
+  append_notes(t.next(), row.notes);
 }
 
 void put_padded(std::string& line, std::string_view text, const column& c) {
@@ -133,23 +175,16 @@ void put_padded(std::string& line, std::string_view text, const column& c) {
   if (c.side == align::left) line.append(blanks, ' ');
 }
 
-void write_padded_line(std::ostream& out, const std::array<std::string_view, COLUMN_COUNT>& texts) {
-  std::string line;
+// Writes one padded line of `texts`, built in `line`.
+template <typename texts_type>
+void write_padded_line(std::ostream& out, const texts_type& texts, std::string& line) {
+  line.clear();
   for (size_t i = 0; i < COLUMN_COUNT; ++i) {
     if (i > 0) line += SEPARATOR;
     put_padded(line, texts[i], COLUMNS[i]);
   }
   line += '\n';
-  out << line;
-}
-
-// The column header; its blank padding matches the data widths of the rows.
-std::string padded_header() {
-  std::array<std::string_view, COLUMN_COUNT> names;
-  for (size_t i = 0; i < COLUMN_COUNT; ++i) names[i] = COLUMNS[i].name;
-  std::ostringstream out;
-  write_padded_line(out, names);
-  return out.str();
+  out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 // Appends `field` as one CSV field.
@@ -159,24 +194,19 @@ void put_csv(std::string& line, std::string_view field) {
   line.resize(static_cast<size_t>(put_csv_field(line.data() + at, field) - line.data()));
 }
 
-void write_csv_line(std::ostream& out, const std::array<std::string_view, COLUMN_COUNT>& texts) {
-  std::string line;
+template <typename texts_type>
+void write_csv_line(std::ostream& out, const texts_type& texts, std::string& line) {
+  line.clear();
   for (size_t i = 0; i < COLUMN_COUNT; ++i) {
     if (i > 0) line += CSV_SEPARATOR;
     put_csv(line, texts[i]);
   }
   line += CSV_RECORD_END;
-  out << line;
-}
-
-std::string json_string(std::string_view text) {
-  std::ostringstream escaped;
-  write_json_escaped(escaped, text);
-  return '"' + escaped.str() + '"';
+  out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 // A conversation's time as JSON, written as the report's JSON writes a record's time.
-std::string json_time(const std::optional<ko::fine_time>& at) {
+void append_json_time(std::string& out, const std::optional<ko::fine_time>& at) {
   capture_record record;
   if (at) {
     record.ticks = at->ticks;
@@ -184,37 +214,82 @@ std::string json_time(const std::optional<ko::fine_time>& at) {
   }
   char text[UTC_TIME_TEXT_MAX];
   char* end = at ? put_utc_time(text, record) : text;
-  if (end == text) return "null";
-  return '"' + std::string(text, end) + '"';
+  if (end == text) {
+    out += "null";
+    return;
+  }
+  out += '"';
+  out.append(text, end);
+  out += '"';
 }
+
+// A capture's name as a JSON string body, escaped once for all the rows first seen in it.
+class escaped_names {
+ public:
+  const std::string& of(const std::string& name) {
+    if (&name != m_last) {
+      std::ostringstream escaped;
+      write_json_escaped(escaped, name);
+      m_escaped = escaped.str();
+      m_last = &name;
+    }
+    return m_escaped;
+  }
+
+ private:
+  const std::string* m_last = nullptr;
+  std::string m_escaped;
+};
 
 // Keys, in order: proto, requester, responder, id (a number; absent for a message of one
 // direction), message, first and last (RFC 3339 UTC with nine fraction digits, or null),
 // requests, replies, unanswered, bytes, sizes {min, max}, payloads (with payloads_capped true
-// when there were more), entropy (four decimals), files, first_seen {file, frame}, notes.
-void write_json_row(std::ostream& out, const summary_row& row) {
+// when there were more), entropy (four decimals), files, first_seen {file, frame}, notes. The
+// object is built in `o`.
+void write_json_row(std::ostream& out, const summary_row& row, escaped_names& names,
+                    std::string& o) {
   const conversation_key& key = *row.key;
-  std::string o = "{\"proto\":";
-  o += key.ipv6 ? "\"icmpv6\"" : "\"icmp\"";
-  o += ",\"requester\":\"" + address_text(key.requester, key.ipv6);
-  o += "\",\"responder\":\"" + address_text(key.responder, key.ipv6) + '"';
-  if (key.kind != exchange_kind::none) o += ",\"id\":" + std::to_string(key.id);
+  o = key.ipv6 ? "{\"proto\":\"icmpv6\"" : "{\"proto\":\"icmp\"";
+  o += ",\"requester\":\"";
+  append_address(o, key.requester, key.ipv6);
+  o += "\",\"responder\":\"";
+  append_address(o, key.responder, key.ipv6);
+  o += '"';
+  if (key.kind != exchange_kind::none) {
+    o += ",\"id\":";
+    append_number(o, key.id);
+  }
   // Message names are plain ASCII of the tables; nothing in them needs escaping.
-  o += ",\"message\":\"" + std::string(row.message) + '"';
-  o += ",\"first\":" + json_time(row.first);
-  o += ",\"last\":" + json_time(row.last);
-  o += ",\"requests\":" + std::to_string(row.requests);
-  o += ",\"replies\":" + std::to_string(row.replies);
-  o += ",\"unanswered\":" + std::to_string(row.unanswered);
-  o += ",\"bytes\":" + std::to_string(row.bytes);
-  o += ",\"sizes\":{\"min\":" + std::to_string(row.size_min);
-  o += ",\"max\":" + std::to_string(row.size_max) + '}';
-  o += ",\"payloads\":" + std::to_string(row.payloads);
+  o += ",\"message\":\"";
+  o += row.message;
+  o += "\",\"first\":";
+  append_json_time(o, row.first);
+  o += ",\"last\":";
+  append_json_time(o, row.last);
+  o += ",\"requests\":";
+  append_number(o, row.requests);
+  o += ",\"replies\":";
+  append_number(o, row.replies);
+  o += ",\"unanswered\":";
+  append_number(o, row.unanswered);
+  o += ",\"bytes\":";
+  append_number(o, row.bytes);
+  o += ",\"sizes\":{\"min\":";
+  append_number(o, row.size_min);
+  o += ",\"max\":";
+  append_number(o, row.size_max);
+  o += "},\"payloads\":";
+  append_number(o, row.payloads);
   if (row.payloads_capped) o += ",\"payloads_capped\":true";
-  o += ",\"entropy\":" + fixed_text(row.entropy, JSON_DECIMALS);
-  o += ",\"files\":" + std::to_string(row.files);
-  o += ",\"first_seen\":{\"file\":" + json_string(*row.first_file);
-  o += ",\"frame\":" + std::to_string(row.first_frame) + "},\"notes\":[";
+  o += ",\"entropy\":";
+  append_fixed(o, row.entropy, JSON_DECIMALS);
+  o += ",\"files\":";
+  append_number(o, row.files);
+  o += ",\"first_seen\":{\"file\":\"";
+  o += names.of(*row.first_file);
+  o += "\",\"frame\":";
+  append_number(o, row.first_frame);
+  o += "},\"notes\":[";
   bool first = true;
   for (const auto& note : NOTE_TEXTS) {
     if ((row.notes & note.bit) == 0) continue;
@@ -225,7 +300,7 @@ void write_json_row(std::ostream& out, const summary_row& row) {
     o += '"';
   }
   o += "]}\n";
-  out << o;
+  out.write(o.data(), static_cast<std::streamsize>(o.size()));
 }
 
 }  // namespace
@@ -235,25 +310,27 @@ void write_summary(std::ostream& out, const conversation_table& table,
   // A run that walked no capture (its one file could not be opened) has no table to show.
   if (table.captures_walked() == 0) return;
   const bool padded = !form.json && !form.csv;
-  if (padded) out << padded_header() << '\n';
-  if (form.csv) {
-    std::array<std::string_view, COLUMN_COUNT> names;
-    for (size_t i = 0; i < COLUMN_COUNT; ++i) names[i] = COLUMNS[i].name;
-    write_csv_line(out, names);
+  std::array<std::string_view, COLUMN_COUNT> names;
+  for (size_t i = 0; i < COLUMN_COUNT; ++i) names[i] = COLUMNS[i].name;
+  std::string line;
+  if (padded) {
+    write_padded_line(out, names, line);
+    out << '\n';
   }
+  if (form.csv) write_csv_line(out, names, line);
+  row_texts texts;
+  escaped_names file_names;
   for (size_t r = 0; r < table.size(); ++r) {
     const summary_row row = table.row(r);
     if (form.json) {
-      write_json_row(out, row);
+      write_json_row(out, row, file_names, line);
       continue;
     }
-    const row_texts texts = texts_of(row);
-    std::array<std::string_view, COLUMN_COUNT> views;
-    for (size_t i = 0; i < COLUMN_COUNT; ++i) views[i] = texts[i];
+    fill_texts(row, texts);
     if (form.csv) {
-      write_csv_line(out, views);
+      write_csv_line(out, texts, line);
     } else {
-      write_padded_line(out, views);
+      write_padded_line(out, texts, line);
     }
   }
 }
