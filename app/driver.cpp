@@ -257,7 +257,7 @@ int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
     workers.emplace(
         list_outputs{io.out, io.err, file_out, io.err_terminal,
                      options.output.json || options.output.csv, sinks.target().flush_each_line,
-                     walk.ended_at, settings, sinks.target().capture},
+                     walk.ended_at, settings, sinks.target().capture, &sinks},
         options.threads);
     if (!workers->started()) workers.reset();
   }
@@ -398,6 +398,10 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
                          : process_one(options, sinks, io, walk, settings);
   sinks.end_run();
   progress.clear();
+  if (const uint64_t left_out = sinks.summary_untracked(); left_out > 0) {
+    messages.write("%llu messages of conversations beyond the first %zu are not in the summary\n",
+                   static_cast<unsigned long long>(left_out), CONVERSATIONS_MAX);
+  }
   bool written = flush_outputs(*report.out, io.out) && !write_failed();
   if (file_out.is_open()) {
     file_out.close();

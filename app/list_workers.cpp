@@ -95,6 +95,7 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   }
   w.output.finish();
   // Only the job whose turn it is gets here, one after another.
+  if (m_outputs.run_sinks != nullptr) w.sinks.hand_over(*m_outputs.run_sinks);
   if (walked && !w.ended_at.capture.empty() && m_outputs.written_last != nullptr) {
     *m_outputs.written_last = w.ended_at;
   }

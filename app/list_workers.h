@@ -5,8 +5,8 @@
 // of one capture after another writes, in the same order, and at most one capture per worker is in
 // flight.
 // A worker's sinks are told where each capture they walk begins and ends; the end of the run is
-// told to the driver's own sinks only, so a sink that writes something for the whole run has yet
-// to gather what the workers' sinks saw.
+// told to the driver's own sinks only, so a worker's sinks hand what they keep for the whole run
+// to the driver's after each capture, in the list's order.
 #ifndef NELO_APP_LIST_WORKERS_H_
 #define NELO_APP_LIST_WORKERS_H_
 
@@ -36,6 +36,8 @@ struct list_outputs {
   walk_position* written_last = nullptr;
   walk_settings settings;
   std::ostream* capture = nullptr;  // the -write_capture joiner's stream, or null
+  // The driver's sinks, which gather what the workers' sinks keep for the whole run; or null.
+  sink_set* run_sinks = nullptr;
 };
 
 class list_workers {

@@ -85,9 +85,11 @@ message_place place_message(const decoded_packet& packet) {
   return place;
 }
 
-void request_window::add(const pending_request& request) {
-  if (m_pending.size() == REQUEST_WINDOW) m_pending.erase(m_pending.begin());
+bool request_window::add(const pending_request& request) {
+  const bool full = m_pending.size() == REQUEST_WINDOW;
+  if (full) m_pending.erase(m_pending.begin());
   m_pending.push_back(request);
+  return full;
 }
 
 std::optional<pending_request> request_window::answer(uint16_t seq, uint32_t capture) {

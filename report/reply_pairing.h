@@ -72,12 +72,13 @@ struct pending_request {
 // what it holds: most conversations never hold more than one.
 class request_window {
  public:
-  // Adds a request; the oldest one falls out when the window is full, and counts as unanswered.
-  void add(const pending_request& request);
+  // Adds a request. When the window is full the oldest one falls out, unanswered: then true.
+  bool add(const pending_request& request);
   // Takes out the earliest request of capture `capture` with sequence number `seq`, or nothing.
   // Requests of other captures are never answered: they are let go on the way.
   std::optional<pending_request> answer(uint16_t seq, uint32_t capture);
   bool empty() const { return m_pending.empty(); }
+  size_t size() const { return m_pending.size(); }
   void clear() { m_pending = {}; }
 
  private:

@@ -14,7 +14,11 @@ namespace nelo {
 sink_set::sink_set(const output_settings& settings, const report_target& target)
     : m_target(target) {
   std::ostream& out = *target.out;
-  if (settings.json) {
+  if (settings.summary) {
+    auto summary = std::make_unique<summary_sink>(settings, out);
+    m_summary = summary.get();
+    m_sinks.push_back(std::move(summary));
+  } else if (settings.json) {
     m_sinks.push_back(std::make_unique<json_sink>(settings, out));
   } else if (settings.csv) {
     // The conversation rows of -summary are a whole-run form of their own.
@@ -56,6 +60,14 @@ void sink_set::end_capture() {
 
 void sink_set::end_run() {
   for (const auto& sink : m_sinks) sink->end_run();
+}
+
+void sink_set::hand_over(sink_set& run) {
+  if (m_summary != nullptr && run.m_summary != nullptr) m_summary->hand_over(*run.m_summary);
+}
+
+uint64_t sink_set::summary_untracked() {
+  return m_summary != nullptr ? m_summary->untracked() : 0;
 }
 
 }  // namespace nelo

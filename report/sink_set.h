@@ -14,6 +14,7 @@
 #include "report/message_sink.h"
 #include "report/output_settings.h"
 #include "report/payload_digest.h"
+#include "report/summary_report.h"
 
 namespace nelo {
 
@@ -39,11 +40,17 @@ class sink_set {
   void write_message(const decoded_packet& packet, const payload_digest& digest);
   void end_capture();
   void end_run();
+  // Hands what this set's sinks gathered for the whole run to `run`, the driver's set made from
+  // the same settings; a list worker's set does so after each capture, in the list's order.
+  void hand_over(sink_set& run);
+  // Messages the summary left out: those of conversations beyond CONVERSATIONS_MAX.
+  uint64_t summary_untracked();
 
  private:
   report_target m_target;
   std::vector<std::unique_ptr<message_sink>> m_sinks;
   digest_need m_need = digest_need::none;
+  summary_sink* m_summary = nullptr;  // among m_sinks, with -summary
 };
 
 }  // namespace nelo

@@ -89,6 +89,9 @@ const std::vector<std::string> FORMS[] = {
     {"-dump_hdr", "-dump_payload", "-binary", "-ofile", REPORT},
     {"-dump_meta", "-ofile", REPORT},
     {"-json", "-write_capture", REPORT},
+    {"-summary"},
+    {"-summary", "-json"},
+    {"-summary", "-csv", "-ofile", REPORT},
 };
 
 // Runs `source` (the input options) with every form, and checks that each `-threads` value
