@@ -388,7 +388,15 @@ summary_row conversation_table::row(size_t index) const {
   } else if (c.sample_copies > 0) {
     // The same bytes again and again have the entropy of one copy.
     counted = c.sample_copies * c.sample_len;
-    row.entropy = sample_entropy_bits(sample_of(c));
+    const std::span<const uint8_t> sample = sample_of(c);
+    entropy_memo& memo = m_entropy_memo;
+    if (!memo.set ||
+        !std::equal(sample.begin(), sample.end(), memo.sample.begin(), memo.sample.end())) {
+      memo.sample.assign(sample.begin(), sample.end());
+      memo.bits = sample_entropy_bits(sample);
+      memo.set = true;
+    }
+    row.entropy = memo.bits;
   }
   const bool vary = c.requests_vary || c.replies_vary;
   const bool echo = c.key.kind == exchange_kind::echo;

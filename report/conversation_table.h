@@ -159,6 +159,15 @@ class conversation_table {
   std::vector<std::string> m_captures;     // the names rows point to
   uint64_t m_untracked = 0;
   uint64_t m_walked = 0;
+  // The sample whose entropy row() worked out last: the hosts of a sweep all get the same
+  // payload, and its entropy would otherwise cost more than the rest of their rows. row() is
+  // called by the one thread that writes the table.
+  struct entropy_memo {
+    std::vector<uint8_t> sample;
+    double bits = 0;
+    bool set = false;
+  };
+  mutable entropy_memo m_entropy_memo;
 };
 
 }  // namespace nelo

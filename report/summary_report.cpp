@@ -2,8 +2,9 @@
 // built in strings for clarity rather than speed.
 #include "report/summary_report.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <string_view>
 
@@ -82,8 +83,7 @@ class row_texts {
 
 void append_number(std::string& out, uint64_t value) {
   char digits[20];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
+  out.append(digits, put_number(digits, value));
 }
 
 void append_address(std::string& out, const std::array<uint8_t, 16>& bytes, bool ipv6) {
@@ -92,11 +92,29 @@ void append_address(std::string& out, const std::array<uint8_t, 16>& bytes, bool
   out.append(text, len);
 }
 
-void append_time(std::string& out, const std::optional<ko::fine_time>& at) {
+// The date and clock of the second written last: the times of a table fall in few seconds, and
+// working a date out of ticks costs more than the rest of a row.
+struct second_text {
+  uint64_t second = UINT64_MAX;
+  bool valid = false;
   char date[10];
   char clock[12];
-  if (!at || !ko::write_date_time_utc(ko::time(at->ticks), date, clock)) return;
-  out.append(date, sizeof date);
+};
+
+void append_time(std::string& out, const std::optional<ko::fine_time>& at, second_text& last) {
+  if (!at) return;
+  const uint64_t second = at->ticks / ko::TICKS_PER_SECOND;
+  if (second != last.second) {
+    last.second = second;
+    last.valid = ko::write_date_time_utc(ko::time(at->ticks), last.date, last.clock);
+  }
+  if (!last.valid) return;
+  constexpr size_t WHOLE_SECONDS = 9;  // "hh:mm:ss."
+  const uint64_t milliseconds = at->ticks % ko::TICKS_PER_SECOND / ko::TICKS_PER_MILLISECOND;
+  char clock[12];
+  std::copy_n(last.clock, WHOLE_SECONDS, clock);
+  put_digits(clock + WHOLE_SECONDS, milliseconds, 3);
+  out.append(last.date, sizeof last.date);
   out += ' ';
   out.append(clock, sizeof clock);
 }
@@ -130,7 +148,7 @@ void append_notes(std::string& out, uint8_t notes) {
   }
 }
 
-void fill_texts(const summary_row& row, row_texts& t) {
+void fill_texts(const summary_row& row, row_texts& t, second_text& last_second) {
   const conversation_key& key = *row.key;
   t.clear();
   t.next() += key.ipv6 ? "icmpv6" : "icmp";
@@ -144,8 +162,8 @@ void fill_texts(const summary_row& row, row_texts& t) {
     id.append(digits, sizeof digits);
   }
   t.next() += row.message;
-  append_time(t.next(), row.first);
-  append_time(t.next(), row.last);
+  append_time(t.next(), row.first, last_second);
+  append_time(t.next(), row.last, last_second);
   append_number(t.next(), row.requests);
   append_number(t.next(), row.replies);
   append_number(t.next(), row.unanswered);
@@ -168,23 +186,30 @@ void fill_texts(const summary_row& row, row_texts& t) {
   append_notes(t.next(), row.notes);
 }
 
-void put_padded(std::string& line, std::string_view text, const column& c) {
-  const size_t blanks = text.size() < c.width ? c.width - text.size() : 0;
-  if (c.side == align::right) line.append(blanks, ' ');
-  line += text;
-  if (c.side == align::left) line.append(blanks, ' ');
-}
-
-// Writes one padded line of `texts`, built in `line`.
+// Writes one padded line of `texts`, built in `line`: sized once, then filled in place, as a
+// sweep of a whole network has as many rows as messages.
 template <typename texts_type>
 void write_padded_line(std::ostream& out, const texts_type& texts, std::string& line) {
-  line.clear();
+  size_t total = 1;
   for (size_t i = 0; i < COLUMN_COUNT; ++i) {
-    if (i > 0) line += SEPARATOR;
-    put_padded(line, texts[i], COLUMNS[i]);
+    total += SEPARATOR.size() + std::max(texts[i].size(), COLUMNS[i].width);
   }
-  line += '\n';
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  if (line.size() < total) line.resize(total);
+  char* p = line.data();
+  for (size_t i = 0; i < COLUMN_COUNT; ++i) {
+    if (i > 0) {
+      std::memcpy(p, SEPARATOR.data(), SEPARATOR.size());
+      p += SEPARATOR.size();
+    }
+    const std::string_view text = texts[i];
+    const size_t width = std::max(text.size(), COLUMNS[i].width);
+    const size_t blanks = width - text.size();
+    std::memset(p, ' ', width);
+    std::memcpy(COLUMNS[i].side == align::right ? p + blanks : p, text.data(), text.size());
+    p += width;
+  }
+  *p++ = '\n';
+  out.write(line.data(), p - line.data());
 }
 
 // Appends `field` as one CSV field.
@@ -319,6 +344,7 @@ void write_summary(std::ostream& out, const conversation_table& table,
   }
   if (form.csv) write_csv_line(out, names, line);
   row_texts texts;
+  second_text last_second;
   escaped_names file_names;
   for (size_t r = 0; r < table.size(); ++r) {
     const summary_row row = table.row(r);
@@ -326,7 +352,7 @@ void write_summary(std::ostream& out, const conversation_table& table,
       write_json_row(out, row, file_names, line);
       continue;
     }
-    fill_texts(row, texts);
+    fill_texts(row, texts, last_second);
     if (form.csv) {
       write_csv_line(out, texts, line);
     } else {
