@@ -286,9 +286,10 @@ def largest_record(path):
 def med(label, w, i):
     return statistics.median(r[i] for r in runs[(w, label)])
 
-print("| workload | command | wall median s | wall min-max s | CPU median s | nelo/tcpdump | "
-      "nelo/cat | peak RSS MiB |")
-print("|---|---|---:|---:|---:|---:|---:|---:|")
+if info:
+    print("| workload | command | wall median s | wall min-max s | CPU median s | nelo/tcpdump | "
+          "nelo/cat | peak RSS MiB |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|")
 rival = {"nelo": "tcpdump", "nelo -threads 2": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
     for label in ["nelo on flood", "nelo on unfragmented", "nelo", "nelo -threads 2",
