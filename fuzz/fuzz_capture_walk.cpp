@@ -217,9 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The data forms and the capture of the kept frames, which the fuzzer reaches beside the rest.
   const uint8_t sinks_chosen = config.u8();
   output.csv = !output.json && (sinks_chosen & 0x01) != 0;
+  output.summary = (sinks_chosen & 0x02) != 0;
   const bool keep_frames = (sinks_chosen & 0x04) != 0;
   if (keep_frames) report.capture = &out;
   nelo::sink_set sinks(output, report);
+  sinks.begin_run();
   nelo::packet_ctx ctx{&filters, &sinks};
   ctx.keep_frames = keep_frames;
 
@@ -229,9 +231,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nelo::reset_stop_requests();
   nelo::capture_reader reader;
   if (reader.open_file(file.path()) == nelo::capture_open::opened) {
+    sinks.begin_capture(file.path());
     reader.walk(nelo::handle_packet, &ctx, nullptr);
     nelo::finish_reassembly(ctx, true);
+    sinks.end_capture();
   }
+  sinks.end_run();
   nelo::reset_stop_requests();
   return 0;
 }
