@@ -241,8 +241,10 @@ void conversation_table::add(const decoded_packet& packet) {
   }
   ++c.requests;
   if (echo) count_direction(c.requests_seen, c.request_fingerprint, c.requests_vary, past_fp);
-  // A single message, or a request whose sequence number was not captured, waits for nothing.
-  if (place.role == message_role::single || !place.has_seq) {
+  // A message of one direction expects no reply: it is never unanswered.
+  if (place.role == message_role::single) return;
+  // A request whose sequence number was not captured can be answered by nothing.
+  if (!place.has_seq) {
     ++c.unanswered;
     return;
   }

@@ -162,7 +162,7 @@ std::vector<conversation_case> cases() {
       {"error messages",
        {{10, UNREACHABLE, 0, 0, fixed, true}, {10, UNREACHABLE, 0, 0, fixed, true}},
        {},
-       {"10.0.10.2 10.0.10.1 - dst unreachable [port unreachable] | 2 0 2 | 1 1 | "}},
+       {"10.0.10.2 10.0.10.1 - dst unreachable [port unreachable] | 2 0 0 | 1 1 | "}},
       {"IPv6",
        {{11, ECHO6, 7, 1, data}, {11, ECHO6_REPLY, 7, 1, data}},
        {},
