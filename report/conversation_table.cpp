@@ -235,7 +235,7 @@ void conversation_table::add(const decoded_packet& packet) {
     ++c.replies;
     if (echo) count_direction(c.replies_seen, c.reply_fingerprint, c.replies_vary, past_fp);
     if (!place.has_seq) return;
-    const std::optional<pending_request> request = c.window.answer(place.seq, 0);
+    const std::optional<pending_request> request = c.window.answer(place.seq);
     if (request && echo && request->tag != whole_fp) c.reply_differs = true;
     return;
   }

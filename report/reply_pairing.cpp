@@ -92,11 +92,7 @@ bool request_window::add(const pending_request& request) {
   return full;
 }
 
-std::optional<pending_request> request_window::answer(uint16_t seq, uint32_t capture) {
-  // Requests of an earlier capture are all older than this one's; they wait at the front.
-  const auto current = std::find_if(m_pending.begin(), m_pending.end(),
-                                    [&](const pending_request& r) { return r.capture == capture; });
-  m_pending.erase(m_pending.begin(), current);
+std::optional<pending_request> request_window::answer(uint16_t seq) {
   const auto found = std::find_if(m_pending.begin(), m_pending.end(),
                                   [&](const pending_request& r) { return r.seq == seq; });
   if (found == m_pending.end()) return std::nullopt;
@@ -132,11 +128,11 @@ std::optional<reply_match> reply_pairing::see(const decoded_packet& packet) {
   }
   const capture_record& record = *packet.record;
   if (place.role == message_role::request) {
-    found->second.add({record.frame_number, record.ticks, 0, 0, place.seq, record.sub_tick_ns,
+    found->second.add({record.frame_number, record.ticks, 0, place.seq, record.sub_tick_ns,
                        record.time != record_time::absent});
     return std::nullopt;
   }
-  const std::optional<pending_request> request = found->second.answer(place.seq, 0);
+  const std::optional<pending_request> request = found->second.answer(place.seq);
   if (!request) return std::nullopt;
   return reply_match{request->frame, round_trip_ns(*request, record)};
 }

@@ -62,21 +62,20 @@ struct pending_request {
   uint64_t frame = 0;
   uint64_t ticks = 0;
   uint64_t tag = 0;  // the caller's, e.g. a fingerprint of the payload
-  uint32_t capture = 0;
   uint16_t seq = 0;
   uint8_t sub_tick_ns = 0;
   bool timed = false;
 };
 
-// The last REQUEST_WINDOW unanswered requests of one conversation, oldest first. Grows with
-// what it holds: most conversations never hold more than one.
+// The last REQUEST_WINDOW unanswered requests of one conversation in one capture, oldest first;
+// its owner empties it when the capture ends. Grows with what it holds: most conversations never
+// hold more than one.
 class request_window {
  public:
   // Adds a request. When the window is full the oldest one falls out, unanswered: then true.
   bool add(const pending_request& request);
-  // Takes out the earliest request of capture `capture` with sequence number `seq`, or nothing.
-  // Requests of other captures are never answered: they are let go on the way.
-  std::optional<pending_request> answer(uint16_t seq, uint32_t capture);
+  // Takes out the earliest request with sequence number `seq`, or nothing.
+  std::optional<pending_request> answer(uint16_t seq);
   bool empty() const { return m_pending.empty(); }
   size_t size() const { return m_pending.size(); }
   void clear() { m_pending = {}; }

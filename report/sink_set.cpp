@@ -21,8 +21,7 @@ sink_set::sink_set(const output_settings& settings, const report_target& target)
   } else if (settings.json) {
     m_sinks.push_back(std::make_unique<json_sink>(settings, out));
   } else if (settings.csv) {
-    // The conversation rows of -summary are a whole-run form of their own.
-    if (!settings.summary) m_sinks.push_back(std::make_unique<csv_sink>(settings, target));
+    m_sinks.push_back(std::make_unique<csv_sink>(settings, target));
   } else {
     // Raw bytes have no room for a line of text between them.
     if (settings.dump_meta && settings.format != output_format::binary) {
@@ -66,7 +65,7 @@ void sink_set::hand_over(sink_set& run) {
   if (m_summary != nullptr && run.m_summary != nullptr) m_summary->hand_over(*run.m_summary);
 }
 
-uint64_t sink_set::summary_untracked() {
+uint64_t sink_set::summary_untracked() const {
   return m_summary != nullptr ? m_summary->untracked() : 0;
 }
 

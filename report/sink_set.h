@@ -44,7 +44,7 @@ class sink_set {
   // the same settings; a list worker's set does so after each capture, in the list's order.
   void hand_over(sink_set& run);
   // Messages the summary left out: those of conversations beyond CONVERSATIONS_MAX.
-  uint64_t summary_untracked();
+  uint64_t summary_untracked() const;
 
  private:
   report_target m_target;
