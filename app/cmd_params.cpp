@@ -240,9 +240,6 @@ void warn_options_without_effect(const cmd_params& params, const message_writer&
   }
 }
 
-// More workers than this only add memory: each holds a read buffer and a capture's output.
-constexpr uint32_t THREADS_MAX = 64;
-
 uint32_t online_processors() {
   const long n = sysconf(_SC_NPROCESSORS_ONLN);
   return n < 1 ? 1 : static_cast<uint32_t>(std::min<long>(n, THREADS_MAX));
@@ -384,7 +381,7 @@ std::string_view outcome_without_value(option_action action) {
     case option_action::diags:
       return "no timing file";
     case option_action::threads:
-      return "one thread";
+      return "one thread per core, at most 16";
     default:
       return "ignoring";
   }
@@ -405,10 +402,15 @@ bool find_option(const shared_option& option, arg_list& args, std::string& value
 
 }  // namespace
 
+uint32_t default_thread_count() {
+  return std::min(online_processors(), THREADS_DEFAULT_MAX);
+}
+
 cmd_params::~cmd_params() = default;
 
 bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages) {
   if (args.empty()) return false;
+  params.threads = default_thread_count();
   std::string value;
   for (const shared_option& option : SHARED_OPTIONS) {
     const bool every = takes_every_occurrence(option.action);

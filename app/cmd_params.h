@@ -40,12 +40,20 @@ class cmd_params {
   std::string diags_file;
   // Threads of the run (`-threads`): captures of a list walked at once, or threads sharing the
   // payload work of one capture. At least 1; 0 or an unreadable value gives the number of online
-  // processors.
+  // processors. Without the option, every online processor up to THREADS_DEFAULT_MAX.
   uint32_t threads = 1;
   // The accepted options this program does not act on, in the order they were taken, with their
   // values ("" for flags). Kept so they never reach the program's own lookups as stray words.
   std::vector<std::pair<std::string, std::string>> other_options;
 };
+
+// More workers than this only add memory: each holds a read buffer and a capture's output.
+inline constexpr uint32_t THREADS_MAX = 64;
+// Past this many threads a run without -threads gains little and costs memory on a large host.
+inline constexpr uint32_t THREADS_DEFAULT_MAX = 16;
+
+// The threads of a run that does not say: every online processor, at most THREADS_DEFAULT_MAX.
+uint32_t default_thread_count();
 
 // Takes the shared options off `args` and fills `params`. False for an empty list and for the
 // options that stop a run at once, each after its message: `-sqlite`/`-sqlite_log` ("This option
@@ -57,7 +65,8 @@ class cmd_params {
 // `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
 // "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
 // `-threads` that is not a whole number says "-threads: cannot read "%s", read as 0"; 0 means the
-// online processors, below 0 says "... read as 1", and more than 64 is read as 64. A value option
+// online processors, below 0 says "... read as 1", and more than 64 is read as 64; without
+// -threads, default_thread_count(). A value option
 // given last counts as absent and says "%s: no value, <what that means>".
 bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages);
 

@@ -85,7 +85,8 @@ constexpr const char* USAGE_RUN_LINES[] = {
     "   -quiet              - do not flush stderr at the end, nor show progress",
     "   -no_reassembly      - report a fragmented message at its first fragment, as far as it goes",
     "   -threads <n>        - use n threads: with -pipe or -enumdir walk n files at once,",
-    "                         else share the payload hashing of one file (0: every core)",
+    "                         else share the work of one file (0: every core; default:",
+    "                         every core, at most 16)",
 };
 
 enum class info_request { none, usage, gnu_help, gnu_version };

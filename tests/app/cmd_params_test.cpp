@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -44,6 +45,15 @@ TEST(SharedOptions, TakesFiltersAndIgnoredOptionsAndLeavesTheRest) {
   EXPECT_TRUE(params.pipe && params.profile);
   EXPECT_EQ(params.num_subdirs, 2u);
   EXPECT_EQ(params.threads, 4u);
+
+  // Without the option every core works, but a large host does not get 64 threads of memory.
+  cmd_params defaults;
+  ASSERT_TRUE(parse(defaults, {"nelo", "-ifile", "x"}).ok);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  EXPECT_EQ(defaults.threads, static_cast<uint32_t>(std::clamp<long>(online, 1, 16)));
+  const auto last = parse(defaults, {"nelo", "-ifile", "x", "-threads"});
+  EXPECT_EQ(defaults.threads, static_cast<uint32_t>(std::clamp<long>(online, 1, 16)));
+  EXPECT_EQ(last.err, "-threads: no value, one thread per core, at most 16\n");
 
   EXPECT_FALSE(parse(params, {}).ok);
   const auto sqlite = parse(params, {"nelo", "-pipe", "-sqlite_log", "db"});
