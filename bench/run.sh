@@ -7,7 +7,8 @@
 #                [--workloads "mixed flood jumbo walk sized vxlan gre6 frag summary sweep"]
 #                [--data DIR]
 #
-# Each capture is also walked with -threads 2. `walk` is a list of 40 captures of 30 MB cut from
+# nelo runs with its default threads (one per core, at most 16); each capture is also walked with
+# -threads 1. `walk` is a list of 40 captures of 30 MB cut from
 # the mixed one, walked with -pipe with -threads 1 and -threads 2; jumbo is also timed against
 # md5sum over the same file. `sized` (not run by default) times -threads 1 and 2 on 200 MiB
 # captures whose payloads all have 128, 512, 1024 or 4096 bytes. `vxlan` and `gre6` (not run by
@@ -16,7 +17,9 @@
 # echoes whole, the ratio to stay at most 1.3x. `summary` (not run by default) times -summary
 # against the default report over the flood (to stay at most 0.5x) and the mixed capture (at most
 # 1.05x); `sweep` (not run by default) times both over one host pinging 65,536 addresses, a
-# conversation per message (at most 1.5x), with their peak memory.
+# conversation per message (at most 1.5x), with their peak memory. `memory` (not run by default)
+# runs the flood and jumbo captures once each in every form with -threads 1 and -threads 64 and
+# prints their peak memory (to stay at most 16 MiB and 64 MiB).
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -41,7 +44,7 @@ case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
   case "$w" in
-    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag|summary|sweep) ;;
+    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag|summary|sweep|memory) ;;
     *) echo "unknown workload: $w" >&2; exit 2 ;;
   esac
 done
@@ -88,6 +91,8 @@ for w in $workloads; do
       for c in flood "$w"; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
     summary)
       for c in flood mixed; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
+    memory)
+      for c in flood jumbo; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
     frag)
       for c in fragments unfragmented; do
         [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2
@@ -176,7 +181,7 @@ for w in $workloads; do
     for n in $SIZES; do
       cat "$data/sized$n.pcap" >/dev/null
       for ((i = 0; i < pairs; i++)); do
-        timed "sized$n" "nelo" "$NELO" -ifile "$data/sized$n.pcap"
+        timed "sized$n" "nelo -threads 1" "$NELO" -ifile "$data/sized$n.pcap" -threads 1
         timed "sized$n" "nelo -threads 2" "$NELO" -ifile "$data/sized$n.pcap" -threads 2
       done
     done
@@ -223,6 +228,24 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = memory ]; then
+    # Peak memory only: one run of each form at both ends of the thread counts.
+    for c in flood jumbo; do
+      file="$data/$c.pcap"
+      for threads in 1 64; do
+        timed "memory" "$c -threads $threads" "$NELO" -ifile "$file" -threads "$threads"
+        timed "memory" "$c dumps -threads $threads" "$NELO" -ifile "$file" -threads "$threads" \
+          -dump_hdr -dump_payload
+        timed "memory" "$c strings -threads $threads" "$NELO" -ifile "$file" \
+          -threads "$threads" -dump_payload -strings
+        timed "memory" "$c json -threads $threads" "$NELO" -ifile "$file" -threads "$threads" \
+          -json -dump_payload
+        timed "memory" "$c summary -threads $threads" "$NELO" -ifile "$file" \
+          -threads "$threads" -summary
+      done
+    done
+    continue
+  fi
   if [ "$w" = summary ] || [ "$w" = sweep ]; then
     # One row per conversation against a line per message, over the same capture in the same
     # pairs: the flood is one conversation per pinger, the sweep one per message.
@@ -249,7 +272,7 @@ for w in $workloads; do
   printf '%s\t%s\t%s\t%s\n' "$w" "$(stat -c %s "$file")" "$n_nelo" "$n_tcpdump" >>"$counts"
   for ((i = 0; i < pairs; i++)); do
     timed "$w" "nelo" "$NELO" -ifile "$file"
-    timed "$w" "nelo -threads 2" "$NELO" -ifile "$file" -threads 2
+    timed "$w" "nelo -threads 1" "$NELO" -ifile "$file" -threads 1
     timed "$w" "tcpdump" "$tcpdump_bin" -nn -r "$file" 'icmp or icmp6'
     timed "$w" "nelo dump" "$NELO" -ifile "$file" -dump_hdr -dump_payload
     timed "$w" "tcpdump -X" "$tcpdump_bin" -nn -X -r "$file" 'icmp or icmp6'
@@ -290,9 +313,9 @@ if info:
     print("| workload | command | wall median s | wall min-max s | CPU median s | nelo/tcpdump | "
           "nelo/cat | peak RSS MiB |")
     print("|---|---|---:|---:|---:|---:|---:|---:|")
-rival = {"nelo": "tcpdump", "nelo -threads 2": "tcpdump", "nelo dump": "tcpdump -X"}
+rival = {"nelo": "tcpdump", "nelo -threads 1": "tcpdump", "nelo dump": "tcpdump -X"}
 for w in info:
-    for label in ["nelo on flood", "nelo on unfragmented", "nelo", "nelo -threads 2",
+    for label in ["nelo on flood", "nelo on unfragmented", "nelo", "nelo -threads 1",
                   "tcpdump on unfragmented", "tcpdump", "nelo dump", "tcpdump -X", "cat", "md5sum"]:
         rs = runs[(w, label)]
         if not rs:
@@ -320,21 +343,22 @@ if runs[("walk", "nelo -pipe -threads 1")]:
           f"{med('nelo -pipe -threads 2', 'walk', 0) / med('nelo -pipe -threads 1', 'walk', 0):.2f}x")
 if runs[("jumbo", "md5sum")]:
     print(f"- jumbo: nelo/md5sum {med('nelo', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x, "
-          "nelo -threads 2/md5sum "
-          f"{med('nelo -threads 2', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x")
+          "nelo -threads 1/md5sum "
+          f"{med('nelo -threads 1', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x")
 for w in info:
-    if runs[(w, "nelo -threads 2")]:
-        print(f"- {w}: -threads 2 / -threads 1 "
-              f"{med('nelo -threads 2', w, 0) / med('nelo', w, 0):.2f}x")
-sized = sorted((int(w[5:]), w) for (w, label) in runs if w.startswith("sized") and label == "nelo")
+    if runs[(w, "nelo -threads 1")]:
+        print(f"- {w}: default threads / -threads 1 "
+              f"{med('nelo', w, 0) / med('nelo -threads 1', w, 0):.2f}x")
+sized = sorted((int(w[5:]), w) for (w, label) in runs
+               if w.startswith("sized") and label == "nelo -threads 1")
 if sized:
     print()
     print("| payload bytes | -threads 1 s | -threads 2 s | ratio | CPU 1 s | CPU 2 s |")
     print("|---:|---:|---:|---:|---:|---:|")
     for n, w in sized:
-        one, two = med("nelo", w, 0), med("nelo -threads 2", w, 0)
-        print(f"| {n} | {one:.3f} | {two:.3f} | {two / one:.2f}x | {med('nelo', w, 1):.2f} | "
-              f"{med('nelo -threads 2', w, 1):.2f} |")
+        one, two = med("nelo -threads 1", w, 0), med("nelo -threads 2", w, 0)
+        print(f"| {n} | {one:.3f} | {two:.3f} | {two / one:.2f}x | "
+              f"{med('nelo -threads 1', w, 1):.2f} | {med('nelo -threads 2', w, 1):.2f} |")
 for w in ("vxlan", "gre6"):
     if runs[(w, "nelo on flood")]:
         print(f"- {w}: nelo({w})/nelo(flood) "
@@ -355,6 +379,14 @@ if summaries:
         print(f"| {w[8:]} | {report:.3f} | {summary:.3f} | {summary / report:.2f}x | "
               f"{max(r[2] for r in runs[(w, 'nelo')]) / 1024:.1f} | "
               f"{max(r[2] for r in runs[(w, 'nelo -summary')]) / 1024:.1f} |")
+memory = [label for (w, label) in list(runs) if w == "memory"]
+if memory:
+    print()
+    print("| run | wall s | peak RSS MiB |")
+    print("|---|---:|---:|")
+    for label in memory:
+        r = runs[("memory", label)][0]
+        print(f"| {label} | {r[0]:.3f} | {r[2] / 1024:.1f} |")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():
