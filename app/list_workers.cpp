@@ -10,15 +10,16 @@ namespace nelo {
 
 namespace {
 
-// The most a capture waiting for its turn holds in memory; past it, its worker waits. Enough
-// for the whole report of a typical capture, small enough for one per worker.
+// The most a capture waiting for its turn holds in memory; past it, its worker goes on into a
+// temporary file. Enough for the whole report of a typical capture, small enough for one per
+// worker.
 constexpr size_t HOLD_LIMIT = 4u << 20;
 
 }  // namespace
 
 struct list_workers::worker {
   worker(const list_outputs& outputs, output_turns& turns)
-      : output(turns, HOLD_LIMIT),
+      : output(turns, HOLD_LIMIT, temp_directory()),
         notes(output.stream(output_dest::err), outputs.err_terminal),
         sinks(*outputs.settings.output,
               {&output.stream(outputs.file != nullptr ? output_dest::file : output_dest::out),
