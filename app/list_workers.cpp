@@ -13,9 +13,10 @@ namespace {
 
 // What the captures waiting for their turn hold in memory, shared among the workers; past its
 // share, a worker spills to a temporary file. Beside the workers' read buffers this keeps a walk
-// with the most workers within tens of MiB. The floor keeps the blocks that carry a file back
-// large; at the cap, a busy capture's report (tens of KiB) is held whole and a flood's gains
-// nothing more: a walk of flood cuts on two workers takes as long with 256 KiB each as with 16 MiB.
+// on the most workers within tens of MiB. The floor keeps the blocks that carry a file back
+// large. With few workers, the cap holds a busy capture's report whole (30 MB of mixed traffic
+// reports under 100 KiB) and no file is needed; a flood gains nothing from more: a walk of flood
+// cuts on two workers takes as long with 256 KiB each as with 16 MiB.
 constexpr size_t HOLD_BUDGET = 16u << 20;
 constexpr size_t HOLD_SHARE_MIN = 256u << 10;
 constexpr size_t HOLD_SHARE_MAX = 4u << 20;
