@@ -1,5 +1,6 @@
 #include "app/list_workers.h"
 
+#include <algorithm>
 #include <functional>
 #include <system_error>
 
@@ -10,15 +11,27 @@ namespace nelo {
 
 namespace {
 
-// The most a capture waiting for its turn holds in memory; past it, its worker waits. Enough
-// for the whole report of a typical capture, small enough for one per worker.
-constexpr size_t HOLD_LIMIT = 4u << 20;
+// What the captures waiting for their turn hold in memory, shared among the workers; past its
+// share, a worker spills to a temporary file. Beside the workers' read buffers this keeps a walk
+// on the most workers within tens of MiB. The floor keeps the blocks that carry a file back
+// large. With few workers, the cap holds a busy capture's report whole (30 MB of mixed traffic
+// reports under 100 KiB) and no file is needed; a flood gains nothing from more: a walk of flood
+// cuts on two workers takes as long with 256 KiB each as with 16 MiB.
+constexpr size_t HOLD_BUDGET = 16u << 20;
+constexpr size_t HOLD_SHARE_MIN = 256u << 10;
+constexpr size_t HOLD_SHARE_MAX = 4u << 20;
+
+size_t hold_share(uint32_t workers) {
+  return std::clamp<size_t>(HOLD_BUDGET / std::max<uint32_t>(workers, 1), HOLD_SHARE_MIN,
+                            HOLD_SHARE_MAX);
+}
 
 }  // namespace
 
 struct list_workers::worker {
-  worker(const list_outputs& outputs, output_turns& turns)
-      : output(turns, HOLD_LIMIT),
+  worker(const list_outputs& outputs, output_turns& turns, size_t hold_limit,
+         const std::string& spill_dir)
+      : output(turns, hold_limit, spill_dir),
         notes(output.stream(output_dest::err), outputs.err_terminal),
         sinks(*outputs.settings.output,
               {&output.stream(outputs.file != nullptr ? output_dest::file : output_dest::out),
@@ -33,8 +46,10 @@ struct list_workers::worker {
 
 list_workers::list_workers(const list_outputs& outputs, uint32_t count) : m_outputs(outputs) {
   const stop_signals_blocked blocked;  // the workers inherit the mask
+  const size_t hold_limit = hold_share(count);
+  const std::string spill_dir = temp_directory();
   for (uint32_t i = 0; i < count; ++i) {
-    m_workers.push_back(std::make_unique<worker>(outputs, m_turns));
+    m_workers.push_back(std::make_unique<worker>(outputs, m_turns, hold_limit, spill_dir));
     try {
       m_threads.emplace_back(&list_workers::run, this, std::ref(*m_workers.back()));
     } catch (const std::system_error&) {

@@ -3,7 +3,8 @@
 // that holds the capture's announcements, report and messages until every capture named before it
 // has been written. So standard output, the report file and standard error get exactly what a walk
 // of one capture after another writes, in the same order, and at most one capture per worker is in
-// flight.
+// flight. The workers share a fixed budget of memory for what they hold; past its share, a worker
+// goes on into a temporary file in $TMPDIR (or /tmp), so a busy capture never holds up the others.
 // A worker's sinks are told where each capture they walk begins and ends; the end of the run is
 // told to the driver's own sinks only, so a worker's sinks hand what they keep for the whole run
 // to the driver's after each capture, in the list's order.

@@ -8,8 +8,11 @@
 #                [--data DIR]
 #
 # nelo runs with its default threads (one per core, at most 16); each capture is also walked with
-# -threads 1. `walk` is a list of 40 captures of 30 MB cut from
-# the mixed one, walked with -pipe with -threads 1 and -threads 2; jumbo is also timed against
+# -threads 1. `walk` is a list of 40 captures of 30 MB cut from the mixed one, walked with -pipe
+# with -threads 1 and -threads 2, and a list of 40 cut the same way from the flood, whose every
+# packet is reported (about 50 MB of report a capture, more than a worker holds in memory, so the
+# workers spill to $TMPDIR), walked with -threads 1, -threads 2 (to stay at most 0.65x of
+# -threads 1) and -threads 0 (every core, the default); jumbo is also timed against
 # md5sum over the same file. `sized` (not run by default) times -threads 1 and 2 on 200 MiB
 # captures whose payloads all have 128, 512, 1024 or 4096 bytes. `vxlan` and `gre6` (not run by
 # default) time nelo on the flood carried in VXLAN or in GRE over IPv6 against the plain flood.
@@ -36,7 +39,7 @@ while [ $# -gt 0 ]; do
     --pairs) pairs=$2; shift 2 ;;
     --workloads) workloads=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
@@ -100,13 +103,16 @@ for w in $workloads; do
     *) [ -s "$data/$w.pcap" ] || "$gen" "$data" "$w" >&2 ;;
   esac
 done
-# The walk's captures: consecutive records of the mixed capture, 30 MB each, written in big
-# blocks like the generated ones (files written in small pieces read back slower).
+# The walks' captures: consecutive records of the mixed capture and of the flood, 30 MB each,
+# written in big blocks like the generated ones (files written in small pieces read back slower).
 walk_dir="$data/walk"
-if [[ " $workloads " == *" walk "* ]] && [ ! -s "$walk_dir/list.txt" ]; then
-  [ -s "$data/mixed.pcap" ] || "$gen" "$data" mixed >&2
-  mkdir -p "$walk_dir"
-  python3 - "$data/mixed.pcap" "$walk_dir" <<'SPLIT'
+walk_flood_dir="$data/walk_flood"
+cut_walk() {
+  local src=$1 dir=$2
+  [ -s "$dir/list.txt" ] && return 0
+  [ -s "$data/$src.pcap" ] || "$gen" "$data" "$src" >&2
+  mkdir -p "$dir"
+  python3 - "$data/$src.pcap" "$dir" <<'SPLIT'
 import os, sys
 src, out = sys.argv[1:3]
 count, size = 40, 30_000_000
@@ -129,6 +135,10 @@ with open(src, "rb") as f:
 with open(os.path.join(out, "list.txt"), "w") as l:
     l.write("\n".join(names) + "\n")
 SPLIT
+}
+if [[ " $workloads " == *" walk "* ]]; then
+  cut_walk mixed "$walk_dir"
+  cut_walk flood "$walk_flood_dir"
 fi
 
 work=$(mktemp -d)
@@ -174,6 +184,14 @@ for w in $workloads; do
       timed walk "nelo -pipe -threads 1" "$NELO" -pipe -threads 1 <"$walk_dir/list.txt"
       timed walk "nelo -pipe -threads 2" "$NELO" -pipe -threads 2 <"$walk_dir/list.txt"
       timed walk "cat" cat "$walk_dir"/part*.pcap
+    done
+    # Each flood cut writes more than a worker holds in memory, so the workers spill to $TMPDIR.
+    cat "$walk_flood_dir"/part*.pcap >/dev/null
+    for ((i = 0; i < pairs; i++)); do
+      timed walk-flood "nelo -pipe -threads 1" "$NELO" -pipe -threads 1 <"$walk_flood_dir/list.txt"
+      timed walk-flood "nelo -pipe -threads 2" "$NELO" -pipe -threads 2 <"$walk_flood_dir/list.txt"
+      timed walk-flood "nelo -pipe -threads 0" "$NELO" -pipe -threads 0 <"$walk_flood_dir/list.txt"
+      timed walk-flood "cat" cat "$walk_flood_dir"/part*.pcap
     done
     continue
   fi
@@ -332,15 +350,24 @@ print()
 if runs[("walk", "nelo -pipe -threads 1")]:
     print("| workload | command | wall median s | wall min-max s | CPU median s | peak RSS MiB |")
     print("|---|---|---:|---:|---:|---:|")
-    for label in ["nelo -pipe -threads 1", "nelo -pipe -threads 2", "cat"]:
-        rs = runs[("walk", label)]
-        walls = [r[0] for r in rs]
-        print(f"| walk | {label} | {statistics.median(walls):.3f} | {min(walls):.3f}-"
-              f"{max(walls):.3f} | {med(label, 'walk', 1):.2f} | "
-              f"{max(r[2] for r in rs) / 1024:.1f} |")
+    for w in ("walk", "walk-flood"):
+        for label in ["nelo -pipe -threads 1", "nelo -pipe -threads 2", "nelo -pipe -threads 0",
+                      "cat"]:
+            rs = runs[(w, label)]
+            if not rs:
+                continue
+            walls = [r[0] for r in rs]
+            print(f"| {w} | {label} | {statistics.median(walls):.3f} | {min(walls):.3f}-"
+                  f"{max(walls):.3f} | {med(label, w, 1):.2f} | "
+                  f"{max(r[2] for r in rs) / 1024:.1f} |")
     print()
     print("- walk of 40 captures of 30 MB: -threads 2 / one at a time "
           f"{med('nelo -pipe -threads 2', 'walk', 0) / med('nelo -pipe -threads 1', 'walk', 0):.2f}x")
+    one = med("nelo -pipe -threads 1", "walk-flood", 0)
+    print("- walk of 40 flood cuts of 30 MB: -threads 2 / one at a time "
+          f"{med('nelo -pipe -threads 2', 'walk-flood', 0) / one:.2f}x (to stay at most 0.65x "
+          f"on 2 cores), every core / one at a time "
+          f"{med('nelo -pipe -threads 0', 'walk-flood', 0) / one:.2f}x")
 if runs[("jumbo", "md5sum")]:
     print(f"- jumbo: nelo/md5sum {med('nelo', 'jumbo', 0) / med('md5sum', 'jumbo', 0):.2f}x, "
           "nelo -threads 1/md5sum "
