@@ -150,12 +150,29 @@ bytes echo_capture_ng(int count) {
   return w.data();
 }
 
+// The file offset of every record of a classic capture, and of its end.
+std::vector<size_t> record_offsets(const bytes& file) {
+  std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
+  while (at.back() + 16 <= file.size()) {
+    const size_t len = file[at.back() + 8] | file[at.back() + 9] << 8;
+    at.push_back(at.back() + 16 + len);
+  }
+  return at;
+}
+
 // A record claims more than the snaplen a few pages into the file.
-bytes damaged_in_the_middle() {
+bytes damaged_record() {
   bytes file = echo_capture(40);
-  size_t at = PCAP_FILE_HEADER_SIZE;
-  for (int i = 0; i < 30; ++i) at += 16 + (file[at + 8] | file[at + 9] << 8);
-  file[at + 10] = 0x7f;  // the captured length now runs to megabytes
+  file[record_offsets(file)[30] + 10] = 0x7f;  // the captured length now runs to megabytes
+  return file;
+}
+
+// A block a few pages into the file claims 4 bytes more than it holds.
+bytes damaged_block() {
+  bytes file = echo_capture_ng(60);
+  size_t at = 0;
+  for (int i = 0; i < 40; ++i) at += file[at + 4] | file[at + 5] << 8;
+  file[at + 4] += 4;
   return file;
 }
 
@@ -179,26 +196,28 @@ bytes large_record_capture() {
 struct identity_case {
   const char* name;
   bytes (*make)();
+  walk_end end;  // how reading it ends
 };
 
 const identity_case IDENTITY_CASES[] = {
-    {"pings", [] { return data_file("pings.pcap"); }},
-    {"fragment_attacks", [] { return data_file("fragment_attacks.pcap"); }},
-    {"two_interfaces_ng", [] { return data_file("two_interfaces.pcapng"); }},
-    {"echoes_big_endian", [] { return echo_capture(200, true); }},
-    {"echoes_ng", [] { return echo_capture_ng(200); }},
-    {"cut_in_a_record", [] { return cut(data_file("fragments.pcap"), 30001); }},
-    {"cut_in_a_header", [] { return cut(echo_capture(100), 24 + 16 + 80 + 5); }},
-    {"cut_in_a_block", [] { return cut(echo_capture_ng(100), 20000); }},
-    {"damaged_record", damaged_in_the_middle},
-    {"damaged_block",
+    {"pings", [] { return data_file("pings.pcap"); }, walk_end::finished},
+    {"fragment_attacks", [] { return data_file("fragment_attacks.pcap"); }, walk_end::finished},
+    {"two_interfaces_ng", [] { return data_file("two_interfaces.pcapng"); }, walk_end::finished},
+    {"echoes_big_endian", [] { return echo_capture(200, true); }, walk_end::finished},
+    {"echoes_ng", [] { return echo_capture_ng(200); }, walk_end::finished},
+    {"cut_in_a_record", [] { return cut(data_file("fragments.pcap"), 30001); },
+     walk_end::cut_record},
+    {"cut_in_a_header",
      [] {
-       bytes file = echo_capture_ng(60);
-       file[file.size() - 900] ^= 0x40;  // a block length or trailer no longer adds up
-       return file;
-     }},
-    {"record_larger_than_the_window", large_record_capture},
-    {"shorter_than_a_page", [] { return data_file("windows_ping.pcap"); }},
+       const bytes file = echo_capture(100);
+       return cut(file, record_offsets(file)[60] + 5);
+     },
+     walk_end::cut_header},
+    {"cut_in_a_block", [] { return cut(echo_capture_ng(100), 20000); }, walk_end::damaged},
+    {"damaged_record", damaged_record, walk_end::damaged},
+    {"damaged_block", damaged_block, walk_end::damaged},
+    {"record_larger_than_the_window", large_record_capture, walk_end::finished},
+    {"shorter_than_a_page", [] { return data_file("windows_ping.pcap"); }, walk_end::finished},
 };
 
 class MappedReader : public ::testing::TestWithParam<identity_case> {};
@@ -208,6 +227,8 @@ TEST_P(MappedReader, HandsOnWhatReadingThePipeHandsOn) {
   const std::string path = write_capture("capture", file);
   const walked read = walk_piped(file);
   ASSERT_EQ(read.result.outcome, walk_outcome::walked);
+  ASSERT_EQ(read.result.end, GetParam().end);
+  ASSERT_GT(read.seen.size(), 0u);
   // One page: every record header near a page end straddles two windows.
   for (const size_t window : {page_size(), size_t{3} * page_size(), MAP_WINDOW_SIZE}) {
     SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
@@ -221,16 +242,6 @@ TEST_P(MappedReader, HandsOnWhatReadingThePipeHandsOn) {
 
 INSTANTIATE_TEST_SUITE_P(Captures, MappedReader, ::testing::ValuesIn(IDENTITY_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The file offset of every record of a classic capture, and of its end.
-std::vector<size_t> record_offsets(const bytes& file) {
-  std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
-  while (at.back() + 16 <= file.size()) {
-    const size_t len = file[at.back() + 8] | file[at.back() + 9] << 8;
-    at.push_back(at.back() + 16 + len);
-  }
-  return at;
-}
 
 struct cut_case {
   const char* name;
