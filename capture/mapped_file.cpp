@@ -201,6 +201,8 @@ bool mapped_source::move_window(uint64_t offset, size_t want) {
   const uint64_t start = offset & ~(grain - 1);
   const uint64_t end =
       std::min(limit, std::max(start + m_window_size, round_up(offset + want, grain)));
+  // No hints: on a warm page cache MADV_SEQUENTIAL and MADV_POPULATE_READ changed nothing
+  // measurable, and MAP_POPULATE and MADV_WILLNEED cost 10-15% more than the faults they spare.
   if (!m_window.map(m_fd, start, static_cast<size_t>(end - start) + m_page)) return false;
   m_window_offset = start;
   m_lent = static_cast<size_t>(end - start);

@@ -59,7 +59,7 @@ class mapped_window {
 };
 
 // A regular file read through windows of a mapping, moved along the file as the walk goes. A
-// window never holds the file's last page, and every byte it lends has a mapped page after it:
+// window never lends the file's last page, and every byte it lends has a mapped page after it:
 // touching that page is how a reader learns, before it hands a record on, that the file was cut
 // short within or before the record (see read_buffer::intact). The last page, and the whole file
 // when it cannot be mapped, is read with pread(2) through read_some, as a copy that a later
