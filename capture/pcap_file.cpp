@@ -65,15 +65,21 @@ walk_end walk_records(capture_walk& walk, uint32_t snaplen, uint32_t link_type, 
     note_progress(walk);
     if (!buffer.fill(PCAP_RECORD_HEADER_SIZE)) return end_at_header(buffer);
     const uint32_t incl_len = load_u32(buffer.front() + RECORD_CAPTURED_LENGTH, BigEndian);
+    // A header is damaged only while its bytes are still the file's: a file cut short under the
+    // walk reads as zeros past its new end, and the record is then read again as the cut file
+    // holds it.
     if (incl_len > snaplen) {
+      if (!buffer.intact(PCAP_RECORD_HEADER_SIZE)) continue;
       return end_damaged(walk, damage_cause::captured_above_snaplen, incl_len, snaplen);
     }
     if (incl_len > MAX_RECORD_LENGTH) {
+      if (!buffer.intact(PCAP_RECORD_HEADER_SIZE)) continue;
       return end_damaged(walk, damage_cause::record_above_limit, incl_len, MAX_RECORD_LENGTH);
     }
     const size_t record_len = PCAP_RECORD_HEADER_SIZE + incl_len;
     const bool whole = buffer.fill(record_len);
     const size_t got = std::min(record_len, buffer.available());
+    if (!buffer.intact(got)) continue;
     const uint8_t* header = buffer.front();
     set_record_time(static_cast<int32_t>(load_u32(header + RECORD_SECONDS, BigEndian)),
                     static_cast<int32_t>(load_u32(header + RECORD_FRACTION, BigEndian)),

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "capture/compressed_source.h"
+#include "capture/mapped_file.h"
 #include "capture/pcap_file.h"
 #include "capture/pcapng_file.h"
 
@@ -53,21 +54,38 @@ const container* find_container(const uint8_t* head, size_t len) {
   return nullptr;
 }
 
+// The source of the capture on `fd`, whose first bytes, `head`, were read already: its mapping
+// when it is a regular file (`file_size` > 0) kept as it is and `map_window` > 0, else the
+// descriptor or a decompressor in front of it. Null when it cannot be set up.
+std::unique_ptr<byte_source> open_source(int fd, const uint8_t* head, size_t head_len,
+                                         uint64_t file_size, size_t map_window,
+                                         mapped_source*& mapped) {
+  mapped = nullptr;
+  if (file_size > 0 && map_window > 0 && detect_compression(head, head_len) == compression::none) {
+    std::unique_ptr<mapped_source> source(new (std::nothrow) mapped_source(fd, map_window));
+    mapped = source.get();
+    return source;
+  }
+  return open_byte_source(fd, head, head_len, file_size > 0);
+}
+
 // Walks the capture on `fd`; `file_size` is 0 when unknown.
-walk_result walk_capture(int fd, uint64_t file_size, packet_handler handler, packet_ctx* ctx,
-                         const walk_observer* observer) {
+walk_result walk_capture(int fd, uint64_t file_size, size_t map_window, packet_handler handler,
+                         packet_ctx* ctx, const walk_observer* observer) {
   walk_result result;
   uint8_t head[COMPRESSION_MAGIC_MAX];
   const ssize_t head_len = read_fd_fully(fd, head, sizeof head);
+  mapped_source* mapped = nullptr;
   std::unique_ptr<byte_source> source =
-      head_len < 0 ? nullptr
-                   : open_byte_source(fd, head, static_cast<size_t>(head_len), file_size > 0);
+      head_len < 0
+          ? nullptr
+          : open_source(fd, head, static_cast<size_t>(head_len), file_size, map_window, mapped);
   if (!source) {
     result.outcome = walk_outcome::read_error;
     return result;
   }
-  read_buffer buffer(*source);
-  if (!buffer.allocate(READ_BUFFER_SIZE)) {
+  read_buffer buffer = mapped != nullptr ? read_buffer(*mapped) : read_buffer(*source);
+  if (mapped == nullptr && !buffer.allocate(READ_BUFFER_SIZE)) {
     result.outcome = walk_outcome::no_memory;
     return result;
   }
@@ -130,7 +148,7 @@ void capture_reader::open_stream(int fd) {
 
 walk_result capture_reader::walk(packet_handler handler, packet_ctx* ctx,
                                  const walk_observer* observer) {
-  return walk_capture(m_fd, m_size, handler, ctx, observer);
+  return walk_capture(m_fd, m_size, m_map_window, handler, ctx, observer);
 }
 
 bool file_holds_capture(const std::string& path) {

@@ -2,7 +2,8 @@
 // input, or a FIFO or pipe that the caller opened) is handed to it as a descriptor. It recognises
 // the container by the first bytes (classic pcap in its four variants, or pcapng; never by the
 // name) and hands every packet record to a packet handler in file order. A file compressed with
-// gzip or zstd is recognised the same way and read through its decompressor. It writes nothing:
+// gzip or zstd is recognised the same way and read through its decompressor; any other regular
+// file is walked in place, through windows of its mapping. It writes nothing:
 // what happened, and why a walk ended before the data did, is returned for the caller to word.
 // The reader owns its buffer, decompressor and descriptor (a stream's descriptor stays the
 // caller's); the handler may use a record only during its own call.
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "capture/capture_walk.h"
+#include "capture/mapped_file.h"
 
 namespace nelo {
 
@@ -60,6 +62,10 @@ class capture_reader {
   // Reads the stream on `fd`, such as the run's standard input or a pipe; no size is known for
   // progress, and the descriptor is left open.
   void open_stream(int fd);
+  // The bytes of a regular file mapped at a time (rounded up to whole pages; a record larger
+  // than that gets a window of its own size); 0 reads the file with read(2) instead. Readers
+  // walking at once share the memory, so each takes a smaller window.
+  void set_map_window(size_t bytes) { m_map_window = bytes; }
 
   // Walks the opened capture, handing every record to `handler` with `ctx`, telling `observer`
   // (or nobody, when null) how far it got and which link types it does not decode. A stop
@@ -70,6 +76,7 @@ class capture_reader {
   int m_fd = -1;
   bool m_owned = false;
   uint64_t m_size = 0;  // 0 when unknown
+  size_t m_map_window = MAP_WINDOW_SIZE;
 };
 
 // True when `path` names a regular file whose first bytes are those of a capture the reader

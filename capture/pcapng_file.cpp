@@ -247,30 +247,38 @@ walk_end walk_pcapng_file(capture_walk& walk) {
     if (load_le32(buffer.front()) == PCAPNG_SECTION_HEADER) {
       if (!buffer.fill(PCAPNG_PROBE_SIZE)) return end_at_header(buffer);
       bool big_endian = false;
+      // A block is damaged only while its bytes are still the file's: a file cut short under the
+      // walk reads as zeros past its new end, and the block is then read again as the cut file
+      // holds it.
       if (!byte_order(buffer.front(), big_endian)) {
+        if (!buffer.intact(PCAPNG_PROBE_SIZE)) continue;
         return end_damaged(walk, damage_cause::byte_order_unknown,
                            load_le32(buffer.front() + SECTION_BYTE_ORDER));
       }
       reader = section_reader(big_endian);
       const uint16_t major = reader.u16(buffer.front() + SECTION_VERSION_MAJOR);
       if (major != PCAPNG_VERSION_MAJOR) {
+        if (!buffer.intact(PCAPNG_PROBE_SIZE)) continue;
         return end_damaged(walk, damage_cause::section_version, major);
       }
       interfaces.clear();
     }
     const uint32_t type = reader.u32(buffer.front());
     const uint32_t total = reader.u32(buffer.front() + BLOCK_TOTAL_LENGTH);
-    if (total < BLOCK_MIN_SIZE) {
-      return end_damaged(walk, damage_cause::block_below_minimum, total, BLOCK_MIN_SIZE);
-    }
-    if (total % 4 != 0) return end_damaged(walk, damage_cause::block_not_multiple_of_4, total);
-    if (total > MAX_RECORD_LENGTH) {
+    if (total < BLOCK_MIN_SIZE || total % 4 != 0 || total > MAX_RECORD_LENGTH) {
+      if (!buffer.intact(BLOCK_HEADER_SIZE)) continue;
+      if (total < BLOCK_MIN_SIZE) {
+        return end_damaged(walk, damage_cause::block_below_minimum, total, BLOCK_MIN_SIZE);
+      }
+      if (total % 4 != 0) return end_damaged(walk, damage_cause::block_not_multiple_of_4, total);
       return end_damaged(walk, damage_cause::block_above_limit, total, MAX_RECORD_LENGTH);
     }
     if (!buffer.fill(total)) {
       if (buffer.failed()) return walk_end::read_error;
+      if (!buffer.intact(buffer.available())) continue;
       return end_damaged(walk, damage_cause::block_past_end, total, buffer.available());
     }
+    if (!buffer.intact(total)) continue;
     const uint8_t* block = buffer.front();
     const uint32_t trailer = reader.u32(block + total - BLOCK_TRAILER_SIZE);
     if (trailer != total) return end_damaged(walk, damage_cause::trailer_differs, trailer, total);

@@ -1,0 +1,419 @@
+// Walking a regular file in place must hand on exactly what reading it would: the same records,
+// the same end, for sound, cut and damaged captures, with windows small enough that records
+// straddle them and outgrow them. A file cut short by another hand while it is walked must end
+// the walk where the file now ends, as a walk of the cut file would, without a signal and
+// without a zero read past the cut being handed on; a SIGBUS that is no window's still ends the
+// process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/mapped_file.h"
+#include "capture/packet_handler.h"
+#include "capture/pcap_file.h"
+#include "capture/pcap_reader.h"
+#include "helpers/pcap_builder.h"
+
+extern char** environ;
+
+namespace nelo {
+namespace {
+
+using testing::bytes;
+using testing::seen_record;
+
+const std::string DATA = NELO_TEST_DATA_DIR;
+
+struct walked {
+  std::vector<seen_record> seen;
+  walk_result result;
+};
+
+// Records every record; after frame `cut_after`, cuts the file at `path` to `cut_size` bytes.
+struct cutting_ctx : packet_ctx {
+  std::vector<seen_record> seen;
+  uint64_t cut_after = 0;  // 0: never
+  std::string path;
+  off_t cut_size = 0;
+};
+
+int record_and_cut(const capture_record& r, packet_ctx* ctx) {
+  auto* c = static_cast<cutting_ctx*>(ctx);
+  c->seen.push_back({r.frame_number, bytes(r.bytes, r.bytes + r.captured_len), r.ticks, r.time,
+                     r.wire_len, r.link_type, r.sub_tick_ns});
+  if (r.frame_number == c->cut_after) {
+    EXPECT_EQ(truncate(c->path.c_str(), c->cut_size), 0);
+  }
+  return 0;
+}
+
+walked walk_mapped(const std::string& path, size_t window, uint64_t cut_after = 0,
+                   off_t cut_size = 0) {
+  cutting_ctx ctx;
+  ctx.cut_after = cut_after;
+  ctx.path = path;
+  ctx.cut_size = cut_size;
+  capture_reader reader;
+  reader.set_map_window(window);
+  walked w;
+  if (reader.open_file(path) != capture_open::opened) return w;
+  w.result = reader.walk(record_and_cut, &ctx, nullptr);
+  w.seen = std::move(ctx.seen);
+  return w;
+}
+
+// The same bytes read through a pipe, as standard input would be.
+walked walk_piped(const bytes& file) {
+  int ends[2];
+  walked w;
+  if (pipe(ends) != 0) return w;
+  // The whole capture fits in the pipe, so that it can be written before it is read.
+  EXPECT_GE(fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(file.size())),
+            static_cast<int>(file.size()));
+  EXPECT_EQ(write(ends[1], file.data(), file.size()), static_cast<ssize_t>(file.size()));
+  close(ends[1]);
+  cutting_ctx ctx;
+  capture_reader reader;
+  reader.open_stream(ends[0]);
+  w.result = reader.walk(record_and_cut, &ctx, nullptr);
+  w.seen = std::move(ctx.seen);
+  close(ends[0]);
+  return w;
+}
+
+void expect_same_walk(const walked& mapped, const walked& read) {
+  EXPECT_EQ(mapped.result.outcome, read.result.outcome);
+  EXPECT_EQ(mapped.result.end, read.result.end);
+  EXPECT_EQ(mapped.result.frames, read.result.frames);
+  EXPECT_EQ(mapped.result.cut_present, read.result.cut_present);
+  EXPECT_EQ(mapped.result.cut_claimed, read.result.cut_claimed);
+  EXPECT_EQ(mapped.result.damage.cause, read.result.damage.cause);
+  EXPECT_EQ(mapped.result.damage.value, read.result.damage.value);
+  EXPECT_EQ(mapped.result.damage.limit, read.result.damage.limit);
+  ASSERT_EQ(mapped.seen.size(), read.seen.size());
+  for (size_t i = 0; i < mapped.seen.size(); ++i) {
+    EXPECT_EQ(mapped.seen[i], read.seen[i]) << "record " << i;
+  }
+}
+
+// write_temp_file in a directory of the test's own, which a parameterised test's name nests.
+std::string write_capture(const std::string& name, const bytes& file) {
+  std::filesystem::create_directories(testing::temp_dir());
+  return testing::write_temp_file(name, file);
+}
+
+bytes data_file(const std::string& name) {
+  return testing::read_file(DATA + "/" + name);
+}
+
+bytes cut(bytes b, size_t size) {
+  b.resize(size);
+  return b;
+}
+
+// Echo requests whose frames grow from 60 to about 1.3 KB, so that record ends fall anywhere
+// in a page.
+bytes echo_capture(int count, bool big_endian = false) {
+  std::vector<testing::record_parts> records;
+  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  for (int i = 0; i < count; ++i) {
+    const bytes payload(static_cast<size_t>(18 + (i * 37) % 1300), static_cast<uint8_t>(i));
+    records.push_back(
+        {.ts_sec = 1600000000u + static_cast<uint32_t>(i),
+         .frame = testing::ipv4_icmp_frame(a, b, 8, 0, static_cast<uint16_t>(i), payload)});
+  }
+  return testing::pcap_file(records, 262144, big_endian);
+}
+
+bytes echo_capture_ng(int count) {
+  testing::pcapng_writer w;
+  w.section(false);
+  w.interface(1);
+  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  for (int i = 0; i < count; ++i) {
+    const bytes payload(static_cast<size_t>(18 + (i * 53) % 1100), static_cast<uint8_t>(i));
+    w.enhanced(0, 1600000000000000ull + static_cast<uint64_t>(i),
+               testing::ipv4_icmp_frame(a, b, 8, 0, static_cast<uint16_t>(i), payload));
+  }
+  return w.data();
+}
+
+// The file offset of every record of a classic capture, and of its end.
+std::vector<size_t> record_offsets(const bytes& file) {
+  std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
+  while (at.back() + 16 <= file.size()) {
+    const size_t len = file[at.back() + 8] | file[at.back() + 9] << 8;
+    at.push_back(at.back() + 16 + len);
+  }
+  return at;
+}
+
+// A record claims more than the snaplen a few pages into the file.
+bytes damaged_record() {
+  bytes file = echo_capture(40);
+  file[record_offsets(file)[30] + 10] = 0x7f;  // the captured length now runs to megabytes
+  return file;
+}
+
+// A block a few pages into the file claims 4 bytes more than it holds.
+bytes damaged_block() {
+  bytes file = echo_capture_ng(60);
+  size_t at = 0;
+  for (int i = 0; i < 40; ++i) at += file[at + 4] | file[at + 5] << 8;
+  file[at + 4] += 4;
+  return file;
+}
+
+// A record of 5 pages among small ones, and a file ending exactly on a page.
+bytes large_record_capture() {
+  const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+  const size_t page = page_size();
+  std::vector<testing::record_parts> records;
+  records.push_back({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 1, bytes(100, 1))});
+  records.push_back({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 2, bytes(5 * page, 2))});
+  records.push_back({.frame = testing::ipv4_icmp_frame(a, b, 8, 0, 3, bytes(100, 3))});
+  bytes file = testing::pcap_file(records);
+  // The last record is padded so that the file ends on a page.
+  const size_t short_by = page - file.size() % page;
+  records.back().frame.resize(records.back().frame.size() + short_by, 0);
+  file = testing::pcap_file(records);
+  EXPECT_EQ(file.size() % page, 0u);
+  return file;
+}
+
+struct identity_case {
+  const char* name;
+  bytes (*make)();
+  walk_end end;  // how reading it ends
+};
+
+const identity_case IDENTITY_CASES[] = {
+    {"pings", [] { return data_file("pings.pcap"); }, walk_end::finished},
+    {"fragment_attacks", [] { return data_file("fragment_attacks.pcap"); }, walk_end::finished},
+    {"two_interfaces_ng", [] { return data_file("two_interfaces.pcapng"); }, walk_end::finished},
+    {"echoes_big_endian", [] { return echo_capture(200, true); }, walk_end::finished},
+    {"echoes_ng", [] { return echo_capture_ng(200); }, walk_end::finished},
+    {"cut_in_a_record", [] { return cut(data_file("fragments.pcap"), 30001); },
+     walk_end::cut_record},
+    {"cut_in_a_header",
+     [] {
+       const bytes file = echo_capture(100);
+       return cut(file, record_offsets(file)[60] + 5);
+     },
+     walk_end::cut_header},
+    {"cut_in_a_block", [] { return cut(echo_capture_ng(100), 20000); }, walk_end::damaged},
+    {"damaged_record", damaged_record, walk_end::damaged},
+    {"damaged_block", damaged_block, walk_end::damaged},
+    {"record_larger_than_the_window", large_record_capture, walk_end::finished},
+    {"shorter_than_a_page", [] { return data_file("windows_ping.pcap"); }, walk_end::finished},
+};
+
+class MappedReader : public ::testing::TestWithParam<identity_case> {};
+
+TEST_P(MappedReader, HandsOnWhatReadingThePipeHandsOn) {
+  const bytes file = GetParam().make();
+  const std::string path = write_capture("capture", file);
+  const walked read = walk_piped(file);
+  ASSERT_EQ(read.result.outcome, walk_outcome::walked);
+  ASSERT_EQ(read.result.end, GetParam().end);
+  ASSERT_GT(read.seen.size(), 0u);
+  // One page: every record header near a page end straddles two windows.
+  for (const size_t window : {page_size(), size_t{3} * page_size(), MAP_WINDOW_SIZE}) {
+    SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
+    const walked mapped = walk_mapped(path, window);
+    expect_same_walk(mapped, read);
+    if (read.result.end != walk_end::damaged) {
+      EXPECT_EQ(mapped.result.progress.bytes_read, file.size());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, MappedReader, ::testing::ValuesIn(IDENTITY_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct cut_case {
+  const char* name;
+  uint64_t cut_after;   // the frame whose handler cuts the file
+  int record;           // the record the cut falls in (0 is the first)
+  int into;             // bytes into that record; negative from its end
+  size_t window_pages;  // 0: the default window
+};
+
+const cut_case CUT_CASES[] = {
+    {"in_the_next_record", 10, 10, 40, 0},
+    {"in_the_next_records_header", 10, 10, 7, 0},
+    {"on_a_record_boundary", 10, 12, 0, 0},
+    {"far_ahead_in_the_window", 5, 150, -30, 0},
+    {"in_a_later_window", 5, 150, 100, 2},
+    {"in_the_next_record_with_page_windows", 10, 10, 300, 1},
+    {"past_the_last_lent_page", 3, 199, 20, 0},
+};
+
+class CutUnderTheWalk : public ::testing::TestWithParam<cut_case> {};
+
+TEST_P(CutUnderTheWalk, EndsAsTheWalkOfTheCutFile) {
+  const cut_case& c = GetParam();
+  const bytes file = echo_capture(200);
+  const std::vector<size_t> at = record_offsets(file);
+  const size_t record_end = at[static_cast<size_t>(c.record) + 1];
+  const size_t size = c.into >= 0 ? at[static_cast<size_t>(c.record)] + static_cast<size_t>(c.into)
+                                  : record_end - static_cast<size_t>(-c.into);
+  const std::string path = write_capture("capture", file);
+  const size_t window = c.window_pages == 0 ? MAP_WINDOW_SIZE : c.window_pages * page_size();
+  const walked mapped = walk_mapped(path, window, c.cut_after, static_cast<off_t>(size));
+  expect_same_walk(mapped, walk_piped(cut(file, size)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, CutUnderTheWalk, ::testing::ValuesIn(CUT_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CutUnderTheWalk, BlocksOfANextGenerationCaptureEndAsTheWalkOfTheCutFile) {
+  const bytes file = echo_capture_ng(200);
+  const std::string path = write_capture("capture.pcapng", file);
+  for (const size_t size : {size_t{40000}, size_t{40002}, file.size() / 2}) {
+    SCOPED_TRACE("cut at " + std::to_string(size));
+    write_capture("capture.pcapng", file);
+    expect_same_walk(walk_mapped(path, MAP_WINDOW_SIZE, 20, static_cast<off_t>(size)),
+                     walk_piped(cut(file, size)));
+  }
+}
+
+// Walks on several threads at once, each cutting its own file, each in its own window.
+TEST(CutUnderTheWalk, ThreadedWalksEachEndWhereTheirOwnFileWasCut) {
+  const bytes file = echo_capture(200);
+  const std::vector<size_t> at = record_offsets(file);
+  constexpr int WALKS = 4;
+  std::vector<std::string> paths;
+  std::vector<size_t> sizes;
+  std::vector<walked> mapped(WALKS);
+  for (int i = 0; i < WALKS; ++i) {
+    paths.push_back(write_capture("capture" + std::to_string(i), file));
+    sizes.push_back(at[static_cast<size_t>(20 + 30 * i)] + 50);
+  }
+  std::vector<std::thread> threads;
+  for (int i = 0; i < WALKS; ++i) {
+    threads.emplace_back([&, i] {
+      for (int round = 0; round < 20; ++round) {
+        write_capture("capture" + std::to_string(i), file);
+        mapped[i] = walk_mapped(paths[i], 2 * page_size(), 10, static_cast<off_t>(sizes[i]));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < WALKS; ++i) {
+    SCOPED_TRACE("walk " + std::to_string(i));
+    expect_same_walk(mapped[i], walk_piped(cut(file, sizes[i])));
+  }
+}
+
+// A fault in a mapping that is no window's kills as it did before the guard was installed.
+TEST(MappedFileDeathTest, AFaultOutsideEveryWindowStillEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = write_capture("capture", echo_capture(50));
+  EXPECT_EXIT(
+      {
+        walk_mapped(path, MAP_WINDOW_SIZE);  // installs the guard
+        const int fd = open(path.c_str(), O_RDONLY);
+        auto* p = static_cast<volatile uint8_t*>(
+            mmap(nullptr, 4 * page_size(), PROT_READ, MAP_SHARED, fd, 0));
+        if (ftruncate(open(path.c_str(), O_WRONLY), 0) == 0) static_cast<void>(p[page_size()]);
+        std::_Exit(0);
+      },
+      // Killed by the signal, or by a sanitizer's report of it: anything but going on.
+      [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; }, "");
+}
+
+// Everything but the run header's time and command line, which differ between two runs.
+std::string without_run_header(const std::string& text) {
+  std::string kept;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(at, end - at);
+    if (!line.starts_with("Run time: ") && !line.starts_with("\"Command line: ")) kept += line;
+    at = end;
+  }
+  return kept;
+}
+
+// Where two long texts part: printing both would bury the line that matters.
+std::string first_difference(const std::string& a, const std::string& b) {
+  size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const size_t line = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at) + 1;
+  return "first difference in the line\n  " + a.substr(line, a.find('\n', at) - line) +
+         "\nwhere expected\n  " + b.substr(line, b.find('\n', at) - line);
+}
+
+// nelo itself, held on a full pipe a few dozen records into a capture, finds the capture cut
+// short inside a record megabytes further on when it goes on.
+TEST(CutUnderTheRun, ReportsTheRecordsBeforeTheCutAndSaysWhereItFell) {
+  // 81920 echo requests of 114 bytes each (16 of record header): 9 MB, one default window.
+  const std::string path = testing::write_long_capture(56, 20);
+  constexpr uint64_t CUT_FRAME = 40000;
+  constexpr size_t RECORD = 114;
+  const off_t size = static_cast<off_t>(PCAP_FILE_HEADER_SIZE + (CUT_FRAME - 1) * RECORD + 16 + 30);
+  const std::string err = testing::temp_dir() + "/stderr";
+
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  const int pipe_size = fcntl(out[0], F_SETPIPE_SZ, 4096);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> args = {NELO_BINARY, "-ifile", path};
+  std::vector<char*> argv;
+  for (std::string& w : args) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, NELO_BINARY, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+
+  // Once most of the pipe holds record lines, the walk is under way and soon held.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int pending = 0;
+  while (pending < pipe_size / 2 && std::chrono::steady_clock::now() < give_up) {
+    struct pollfd ready = {out[0], POLLIN, 0};
+    poll(&ready, 1, 10);
+    ioctl(out[0], FIONREAD, &pending);
+  }
+  ASSERT_EQ(truncate(path.c_str(), size), 0);
+  std::string report;
+  char block[65536];
+  for (ssize_t n; (n = read(out[0], block, sizeof block)) > 0;)
+    report.append(block, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+  const bytes said = testing::read_file(err);
+  EXPECT_EQ(std::string(said.begin(), said.end()),
+            path + ": frame 40000 is cut short, 30 of 98 bytes present\n");
+
+  // The same capture read as it is now: its cut is where the run said, and every line before it
+  // is the same.
+  const testing::run_result again =
+      testing::run_shell("'" + std::string(NELO_BINARY) + "' -ifile '" + path + "'");
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.err, std::string(said.begin(), said.end()));
+  const std::string lines = without_run_header(report), expected = without_run_header(again.out);
+  EXPECT_TRUE(lines == expected) << first_difference(lines, expected);
+}
+
+}  // namespace
+}  // namespace nelo
