@@ -1,5 +1,6 @@
 #include "app/file_walk.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <optional>
@@ -129,6 +130,10 @@ walk_settings make_walk_settings(const nelo_options& options) {
                                 !options.output.json && !options.output.csv &&
                                 options.output.format != output_format::binary;
   settings.payload_threads = settings.list ? 0 : options.threads;
+  if (settings.list && options.threads > 1) {
+    settings.map_window =
+        std::clamp<size_t>(LIST_MAP_BUDGET / options.threads, LIST_MAP_WINDOW_MIN, MAP_WINDOW_SIZE);
+  }
   return settings;
 }
 
@@ -146,6 +151,7 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
   if (io.ended_at != nullptr) *io.ended_at = {name, 0};
 
   capture_reader reader;
+  reader.set_map_window(settings.map_window);
   capture_open opened = capture_open::opened;
   if (stream_fd >= 0) {
     reader.open_stream(stream_fd);

@@ -14,6 +14,7 @@
 #include "app/options.h"
 #include "capture/capture_walk.h"
 #include "capture/encapsulation.h"
+#include "capture/mapped_file.h"
 #include "capture/pcap_reader.h"
 #include "report/output_settings.h"
 #include "report/sink_set.h"
@@ -31,7 +32,13 @@ struct walk_settings {
   std::string capture_file;         // -write_capture, or empty
   bool announce_in_report = false;  // the report file repeats each "Processing file" line
   uint32_t payload_threads = 0;     // threads that share the payload work of one capture
+  // The bytes of a regular file mapped at a time; the captures of a list walked at once share
+  // LIST_MAP_BUDGET.
+  size_t map_window = MAP_WINDOW_SIZE;
 };
+
+inline constexpr size_t LIST_MAP_BUDGET = 16u << 20;
+inline constexpr size_t LIST_MAP_WINDOW_MIN = 256u << 10;
 
 // A list's report file holds each "Processing file" line too, unless it carries JSON alone or
 // raw bytes. Only a run of one capture shares its payload work: a list run with threads walks
