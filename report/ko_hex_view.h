@@ -4,9 +4,12 @@
 #ifndef NELO_REPORT_KO_HEX_VIEW_H_
 #define NELO_REPORT_KO_HEX_VIEW_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+
+#include "report/line_buffer.h"
 
 namespace ko {
 
@@ -49,10 +52,13 @@ inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
 // ended by "\n", the first one labelled `base` and each next one 16 more.
 void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base);
 
-// Writes the hex view of `len` bytes at `data` to `out` in one write, offsets counted from
-// `base`. Above 16 MiB writes "size to big to output: size 0x<len in hex>\n" instead; the
-// stream's formatting flags are left as they were.
+// Writes the hex view of `len` bytes at `data` through `line`, offsets counted from `base`.
+// Above 16 MiB writes "size to big to output: size 0x<len in hex>\n" instead.
+void hex_dump(const uint8_t* data, uint32_t len, line_buffer& line, int64_t base);
+// The same to `out`; the stream's formatting flags are left as they were.
 void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base);
+// The most bytes hex_dump writes for `len` bytes.
+size_t hex_dump_bound(uint32_t len);
 
 }  // namespace nelo
 

@@ -1,7 +1,8 @@
-// The pieces the data forms (JSON Lines, CSV) build a message's line from: a stack buffer that is
-// handed to its stream whenever it fills, so a line of any length costs no allocation, and the
-// unchecked writers of the fields of known size. The writers put their text at `p`, which the
-// caller has made room for, and return where it ends.
+// The pieces every text form (the report line, the dumps, JSON Lines, CSV) builds a message's text
+// from: where the text goes (a stream, or memory of a batch of the payload pipeline), a stack
+// buffer that is handed to it whenever it fills, so a message of any length costs no allocation,
+// and the unchecked writers of the fields of known size. The writers put their text at `p`,
+// which the caller has made room for, and return where it ends.
 #ifndef NELO_REPORT_LINE_BUFFER_H_
 #define NELO_REPORT_LINE_BUFFER_H_
 
@@ -18,14 +19,57 @@
 
 namespace nelo {
 
+// Where the text of messages goes: straight to a stream, or into memory the caller owns, filled
+// from the front. Memory is never written past its end: a piece that does not fit is dropped, and
+// so is everything after it, and overflowed() says so, so that the caller can write the message
+// some other way. A target is used by one thread at a time.
+class text_target {
+ public:
+  // Writes to `out`, which must outlive the target.
+  explicit text_target(std::ostream& out) : m_out(&out) {}
+  // Fills the `capacity` bytes at `begin`, which must outlive the target.
+  text_target(char* begin, size_t capacity) : m_begin(begin), m_capacity(capacity) {}
+  text_target(const text_target&) = delete;
+  text_target& operator=(const text_target&) = delete;
+
+  void write(const char* data, size_t n) {
+    if (m_out != nullptr) {
+      m_out->write(data, static_cast<std::streamsize>(n));
+      return;
+    }
+    if (m_overflowed || m_capacity - m_used < n) {
+      m_overflowed = true;
+      return;
+    }
+    if (n > 0) std::memcpy(m_begin + m_used, data, n);
+    m_used += n;
+  }
+
+  // Memory only: the bytes written so far, and whether a piece was dropped.
+  size_t used() const { return m_used; }
+  bool overflowed() const { return m_overflowed; }
+  // Memory only: forgets what was written after the first `used` bytes, and any overflow.
+  void rewind(size_t used) {
+    m_used = used;
+    m_overflowed = false;
+  }
+
+ private:
+  std::ostream* m_out = nullptr;
+  char* m_begin = nullptr;
+  size_t m_capacity = 0;
+  size_t m_used = 0;
+  bool m_overflowed = false;
+};
+
 // One line, gathered in a stack buffer. The fields of known size are written through
 // room()/commit() with no check per piece; names, hex and strings of any length go through the
-// checked calls. Nothing reaches the stream before flush() or a full buffer.
+// checked calls. Nothing reaches the target before flush() or a full buffer.
 class line_buffer {
  public:
   static constexpr size_t CAPACITY = 4096;
 
-  explicit line_buffer(std::ostream& out) : m_out(out) {}
+  explicit line_buffer(text_target& out) : m_out(out) {}
   line_buffer(const line_buffer&) = delete;
   line_buffer& operator=(const line_buffer&) = delete;
 
@@ -66,12 +110,12 @@ class line_buffer {
   }
 
   void flush() {
-    m_out.write(m_buf, static_cast<std::streamsize>(m_len));
+    m_out.write(m_buf, m_len);
     m_len = 0;
   }
 
  private:
-  std::ostream& m_out;
+  text_target& m_out;
   char m_buf[CAPACITY];
   size_t m_len = 0;
 };
