@@ -86,6 +86,16 @@ void sink_set::write_texts(std::string_view text, size_t messages) {
   check_streams();
 }
 
+void sink_set::write_text(const decoded_packet& packet, const payload_digest& digest,
+                          const message_note& note) {
+  std::ostream& out = *m_target.out;
+  for (text_sink* sink : m_text) sink->before_text(out);
+  text_target target(out);
+  format_text(packet, digest, note, target);
+  if (m_flush_each_line) out.flush();
+  check_streams();
+}
+
 void sink_set::take_message(const decoded_packet& packet, const payload_digest& digest) {
   for (message_sink* sink : m_untexted) sink->write_message(packet, digest);
   check_streams();

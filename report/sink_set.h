@@ -61,6 +61,10 @@ class sink_set {
   void format_text(const decoded_packet& packet, const payload_digest& digest,
                    const message_note& note, text_target& out) const;
   void write_texts(std::string_view text, size_t messages);
+  // Writes what goes in front of the message's text, then the text of `packet`, made here: for
+  // a message whose text was not made elsewhere, in frame order among the others.
+  void write_text(const decoded_packet& packet, const payload_digest& digest,
+                  const message_note& note);
   void take_message(const decoded_packet& packet, const payload_digest& digest);
   void end_capture();
   void end_run();
