@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace ko {
 
@@ -31,6 +32,37 @@ constexpr uint32_t line_width(uint32_t count) {
   return HEX_VIEW_CHAR_COLUMN + count;
 }
 
+// A hex cell for every byte value: its two digits and the blank behind them, padded to four
+// bytes so that a cell is copied with one fixed-size store.
+struct hex_cells {
+  char cell[256][4];
+};
+constexpr hex_cells make_hex_cells() {
+  hex_cells cells{};
+  for (int b = 0; b < 256; ++b) {
+    cells.cell[b][0] = HEX_DIGITS_LOWER[b >> 4];
+    cells.cell[b][1] = HEX_DIGITS_LOWER[b & 0xf];
+    cells.cell[b][2] = ' ';
+    cells.cell[b][3] = ' ';
+  }
+  return cells;
+}
+constexpr hex_cells HEX_CELLS = make_hex_cells();
+
+// What the character column shows for every byte value.
+struct shown_chars {
+  char of[256];
+};
+constexpr shown_chars make_shown_chars() {
+  shown_chars shown{};
+  for (int b = 0; b < 256; ++b) {
+    shown.of[b] =
+        b >= FIRST_PRINTABLE_BYTE && b <= LAST_PRINTABLE_BYTE ? static_cast<char>(b) : '.';
+  }
+  return shown;
+}
+constexpr shown_chars SHOWN_CHARS = make_shown_chars();
+
 // Renders one line of `count` (1 to 16) bytes at `bytes` into `dst`; returns the end.
 char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offset) {
   const uint32_t low32 = static_cast<uint32_t>(offset);
@@ -40,21 +72,18 @@ char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offs
   *p++ = ':';
   *p++ = ' ';
   *p++ = ' ';
+  // Each cell's fourth byte lands where the next cell, the group gap or the padding below goes,
+  // always before the character column.
   for (uint32_t i = 0; i < count; ++i) {
     if (i == GROUP_SIZE) *p++ = ' ';
-    p[0] = HEX_DIGITS_LOWER[bytes[i] >> 4];
-    p[1] = HEX_DIGITS_LOWER[bytes[i] & 0xf];
-    p[2] = ' ';
+    std::memcpy(p, HEX_CELLS.cell[bytes[i]], sizeof HEX_CELLS.cell[0]);
     p += HEX_CELL_WIDTH;
   }
   // Pad a short line (and the missing group gap) so the character column always lines up.
   char* const char_column = dst + HEX_VIEW_CHAR_COLUMN;
   while (p < char_column) *p++ = ' ';
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t b = bytes[i];
-    *p++ = is_printable_byte(b) ? static_cast<char>(b) : '.';
-  }
-  return p;
+  for (uint32_t i = 0; i < count; ++i) p[i] = SHOWN_CHARS.of[bytes[i]];
+  return p + count;
 }
 
 static_assert(line_width(HEX_VIEW_BYTES_PER_LINE) == HEX_VIEW_LINE_WIDTH);
