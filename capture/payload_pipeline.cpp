@@ -112,7 +112,11 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   if (m_batches.empty()) return false;
   batch* filling = m_filling;
   const bool pending = m_written < m_closed || (filling != nullptr && filling->count > 0);
-  if (!pending && packet.payload.size() < PIPELINE_PAYLOAD_MIN) return false;
+  if (!pending && (packet.payload.size() < PIPELINE_PAYLOAD_MIN ||
+                   m_written_at_once < PIPELINE_START_MESSAGES)) {
+    ++m_written_at_once;
+    return false;
+  }
   // A payload the decoder holds outside the frame travels with the frame's copy, and so do the
   // frame numbers of a message made of fragments, behind it at their own alignment.
   const bool payload_in_frame = lies_within(packet.payload, packet.frame);

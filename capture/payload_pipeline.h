@@ -12,8 +12,9 @@
 // one whose text alone would not fit a batch is taken for its payload work, and the reader
 // formats it when it writes it. A frame larger than a batch, and tiny payloads met while nothing
 // is pending, are written by the reader at once, as without threads: handing them to another
-// thread costs more than the work. Batches are allocated, and workers started, only once a
-// capture fills a batch, so a small capture costs what it costs with one thread.
+// thread costs more than the work; so are a capture's first messages. Batches are allocated, and
+// workers started, only once a capture has that many messages and fills a batch, so a small
+// capture costs what it costs with one thread.
 #ifndef NELO_CAPTURE_PAYLOAD_PIPELINE_H_
 #define NELO_CAPTURE_PAYLOAD_PIPELINE_H_
 
@@ -38,6 +39,10 @@ class sink_set;
 // (measured on payloads of one size: 56 and 64 bytes run in 0.65x the one-thread time on two
 // cores, 16 and 32 bytes in 1.2x).
 inline constexpr size_t PIPELINE_PAYLOAD_MIN = 56;
+// The messages of a capture the reader writes itself before it hands any on: a capture that ends
+// sooner is done before a batch's memory and a worker would pay for themselves (making a batch
+// costs about what 300 report lines of the flood cost).
+inline constexpr uint32_t PIPELINE_START_MESSAGES = 256;
 // The batches of one pipeline together, records of their packets included, and the most one
 // batch holds: with few threads each batch has the largest size, with many they share the total.
 inline constexpr size_t PIPELINE_MEMORY_MAX = 24u << 20;
@@ -61,8 +66,9 @@ class payload_pipeline {
 
   // Takes the kept `packet` (its frame is copied, and its payload when that lies elsewhere),
   // notes it with the sinks, and returns true, or returns false when the caller is to write it
-  // now: nothing is pending and its payload is small, or its frame is larger than a batch
-  // (everything pending is written first).
+  // now: nothing is pending and its payload is small or the capture has not yet had
+  // PIPELINE_START_MESSAGES messages, or its frame is larger than a batch (everything pending is
+  // written first).
   bool take(const decoded_packet& packet) EXCLUDES(m_mutex);
 
   // Writes every packet taken so far, in order, waiting for their payload work.
@@ -129,8 +135,9 @@ class payload_pipeline {
   uint64_t m_claimed GUARDED_BY(m_mutex) = 0;
   std::vector<bool> m_worked GUARDED_BY(m_mutex);  // per slot: its batch's work is done
   bool m_quit GUARDED_BY(m_mutex) = false;
-  condition m_work;  // a batch was closed, or the workers are to quit
-  condition m_done;  // a batch was worked on
+  condition m_work;                // a batch was closed, or the workers are to quit
+  condition m_done;                // a batch was worked on
+  uint32_t m_written_at_once = 0;  // messages take() left to the caller while nothing was pending
   bool m_workers_tried = false;
   std::vector<std::thread> m_threads;
 };
