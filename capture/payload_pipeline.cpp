@@ -21,8 +21,12 @@ constexpr size_t BATCHES_PER_THREAD = 2;
 // 120 bytes of frame and 300 of report line, their dumps 800 more.
 constexpr size_t BATCH_BYTES_PER_PACKET = 2048;
 
+// With the most threads, a batch still has room for a few dozen packets.
+static_assert(PIPELINE_MEMORY_MAX / (PIPELINE_THREADS_MAX * BATCHES_PER_THREAD + 1) >=
+              64 * BATCH_BYTES_PER_PACKET);
+
 size_t batch_count(uint32_t threads) {
-  return threads < 2 ? 0 : threads * BATCHES_PER_THREAD + 1;
+  return threads < 2 ? 0 : std::min(threads, PIPELINE_THREADS_MAX) * BATCHES_PER_THREAD + 1;
 }
 
 // Each batch's bytes, so that the batches with their packet records stay within
@@ -70,7 +74,7 @@ byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
 payload_pipeline::payload_pipeline(sink_set& sinks, uint32_t threads)
     : m_sinks(sinks),
       m_need(sinks.need()),
-      m_workers_wanted(threads < 2 ? 0 : threads - 1),
+      m_workers_wanted(threads < 2 ? 0 : std::min(threads, PIPELINE_THREADS_MAX) - 1),
       m_batch_bytes(batch_bytes(threads, sizeof(held_packet))),
       m_batch_packets(static_cast<uint32_t>(
           std::min<size_t>(PIPELINE_BATCH_PACKETS_MAX, m_batch_bytes / BATCH_BYTES_PER_PACKET))) {

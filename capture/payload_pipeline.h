@@ -48,13 +48,15 @@ inline constexpr uint32_t PIPELINE_START_MESSAGES = 256;
 inline constexpr size_t PIPELINE_MEMORY_MAX = 24u << 20;
 inline constexpr size_t PIPELINE_BATCH_BYTES_MAX = 1u << 20;
 inline constexpr uint32_t PIPELINE_BATCH_PACKETS_MAX = 512;
+// The most threads one pipeline uses: more would share its memory in batches too small to pay.
+inline constexpr uint32_t PIPELINE_THREADS_MAX = 64;
 
 class payload_pipeline {
  public:
-  // Up to `threads` threads do payload work and format: `threads - 1` workers, and the reader
-  // while it waits for a batch. The reader writes the packets to `sinks`, which must outlive the
-  // pipeline and do some payload work or write some text. Stop signals are blocked in the
-  // workers.
+  // Up to `threads` (at most PIPELINE_THREADS_MAX) threads do payload work and format:
+  // `threads - 1` workers, and the reader while it waits for a batch. The reader writes the packets
+  // to `sinks`, which must outlive the pipeline and do some payload work or write some text. Stop
+  // signals are blocked in the workers.
   payload_pipeline(sink_set& sinks, uint32_t threads);
   payload_pipeline(const payload_pipeline&) = delete;
   payload_pipeline& operator=(const payload_pipeline&) = delete;
