@@ -43,6 +43,8 @@ class dump_sink final : public text_sink {
   }
   void format_text(const decoded_packet& packet, const payload_digest& digest,
                    const message_note& note, text_target& out) const override;
+  // The raw bytes are the bytes themselves.
+  bool text_is_a_copy() const override { return m_settings.format == output_format::binary; }
 
  private:
   const output_settings& m_settings;

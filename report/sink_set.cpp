@@ -60,6 +60,11 @@ void sink_set::write_message(const decoded_packet& packet, const payload_digest&
   check_streams();
 }
 
+bool sink_set::text_worth_sharing() const {
+  return std::any_of(m_text.begin(), m_text.end(),
+                     [](const text_sink* sink) { return !sink->text_is_a_copy(); });
+}
+
 message_note sink_set::note_message(const decoded_packet& packet) {
   message_note note;
   for (text_sink* sink : m_text) sink->note_message(packet, note);

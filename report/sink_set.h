@@ -47,6 +47,8 @@ class sink_set {
 
   // Some sink writes text for each message.
   bool writes_text() const { return !m_text.empty(); }
+  // Some sink's text costs more to make than to copy, so that making it elsewhere pays.
+  bool text_worth_sharing() const;
   // Some sink writes no text but takes each message in order (the summary, the capture file).
   bool takes_messages() const { return !m_untexted.empty(); }
   // The steps of write_message apart. note_message is called for every message in frame order
