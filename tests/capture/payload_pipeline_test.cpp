@@ -70,6 +70,26 @@ std::string write_pipeline_capture() {
   return testing::write_temp_file("pipeline.pcap", testing::pcap_file(records, 4u << 20));
 }
 
+// The records of the capture at `path` over and over, so that tunnels and fragments go through
+// the pipeline too (a capture's first messages never do); each copy a second after the last.
+std::string write_repeated(const std::string& path, int copies) {
+  const testing::recorded_walk walk = testing::record_walk(path);
+  std::vector<testing::record_parts> records;
+  for (int copy = 0; copy < copies; ++copy) {
+    uint32_t usec = 0;
+    for (const testing::seen_record& seen : walk.seen) {
+      records.push_back({.ts_sec = 1700000000u + static_cast<uint32_t>(copy),
+                         .ts_usec = usec += 1000,
+                         .frame = seen.frame,
+                         .orig_len = seen.wire_len});
+    }
+  }
+  const uint32_t link_type = walk.seen.empty() ? 1 : walk.seen.front().link_type;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  return testing::write_temp_file("repeated_" + name,
+                                  testing::pcap_file(records, 262144, false, false, link_type));
+}
+
 TEST(ThreadedPipeline, EveryFormWritesWhatOneThreadWrites) {
   const std::string capture_file = testing::temp_dir() + "/pipeline_frames.pcapng";
   const std::vector<std::string> forms[] = {
@@ -88,8 +108,9 @@ TEST(ThreadedPipeline, EveryFormWritesWhatOneThreadWrites) {
       {"-write_capture", capture_file},
       {"-json", "-write_capture", capture_file},
   };
-  const std::string captures[] = {write_pipeline_capture(), DATA + "/fragments.pcap",
-                                  DATA + "/tunnels.pcap", DATA + "/pairing.pcap"};
+  const std::string captures[] = {
+      write_pipeline_capture(), write_repeated(DATA + "/fragments.pcap", 40),
+      write_repeated(DATA + "/tunnels.pcap", 20), DATA + "/pairing.pcap"};
   for (const std::string& capture : captures) {
     for (const auto& form : forms) {
       std::string label = capture;
