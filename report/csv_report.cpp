@@ -186,7 +186,9 @@ size_t csv_sink::text_bound(const decoded_packet& packet) const {
   // the quoting.
   const bool hex_form = m_settings.format == output_format::hex;
   const size_t region = m_settings.dump_payload ? packet.payload.size() : packet.headers.size();
-  return m_capture_field.size() + LEADING_FIELDS_MAX + ENCAPSULATION_FIELDS_MAX + 1 +
+  // Without encapsulations, their fields are empty: two separators.
+  const size_t encapsulations = packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 2;
+  return m_capture_field.size() + LEADING_FIELDS_MAX + encapsulations + 1 +
          (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
          (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
