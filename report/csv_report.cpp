@@ -210,7 +210,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   char* p = line.room(LEADING_FIELDS_MAX);
   p = put_number(p, record.frame_number);
   *p++ = CSV_SEPARATOR;
-  p = put_utc_time(p, record);
+  p = put_utc_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",icmpv6,") : std::string_view(",icmp,"));
   p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
   *p++ = CSV_SEPARATOR;

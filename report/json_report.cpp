@@ -92,8 +92,8 @@ void put_hex(line_buffer& line, const uint8_t* data, size_t len) {
 }
 
 // The time as a JSON string, or null when the record shows none.
-char* put_time(char* p, const capture_record& record) {
-  char* end = put_utc_time(p + 1, record);
+char* put_time(char* p, const capture_record& record, utc_second_memo& seconds) {
+  char* end = put_utc_time(p + 1, record, seconds);
   if (end == p + 1) return put_text(p, "null");
   *p = '"';
   *end++ = '"';
@@ -295,7 +295,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_text(p, "\",\"frame\":");
   p = put_number(p, record.frame_number);
   p = put_text(p, ",\"time\":");
-  p = put_time(p, record);
+  p = put_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",\"proto\":\"icmpv6\",\"src\":")
                        : std::string_view(",\"proto\":\"icmp\",\"src\":"));
   p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));

@@ -19,6 +19,25 @@
 
 namespace nelo {
 
+// The UTC date ("yyyy-mm-dd") and clock to the second ("hh:mm:ss") of the last second asked for,
+// kept by whoever makes the texts of messages one after another: messages in a row mostly fall in
+// the same second, and working a date out costs more than all the other fields of a report line.
+class utc_second_memo {
+ public:
+  struct text {
+    char date[10];
+    char clock[8];
+  };
+  // The date and clock of the second `ticks` (a shown record time) fall in, as ko::time shows
+  // it; null when that second names no valid time.
+  const text* of(uint64_t ticks);
+
+ private:
+  uint64_t m_second = UINT64_MAX;  // none yet
+  bool m_valid = false;
+  text m_text = {};
+};
+
 // Where the text of messages goes: straight to a stream, or into memory the caller owns, filled
 // from the front. Memory is never written past its end: a piece that does not fit is dropped, and
 // so is everything after it, and overflowed() says so, so that the caller can write the message
@@ -31,6 +50,9 @@ class text_target {
   text_target(char* begin, size_t capacity) : m_begin(begin), m_capacity(capacity) {}
   text_target(const text_target&) = delete;
   text_target& operator=(const text_target&) = delete;
+
+  // What the texts written here remember from one message to the next.
+  utc_second_memo& seconds() { return m_seconds; }
 
   void write(const char* data, size_t n) {
     if (m_out != nullptr) {
@@ -60,6 +82,7 @@ class text_target {
   size_t m_capacity = 0;
   size_t m_used = 0;
   bool m_overflowed = false;
+  utc_second_memo m_seconds;
 };
 
 // One line, gathered in a stack buffer. The fields of known size are written through
@@ -179,6 +202,8 @@ inline char* put_fraction4(char* p, double value) {
 // The record's time in RFC 3339, UTC, always with nine fraction digits
 // ("2026-12-06T20:57:02.405123000Z"); nothing, returning `p`, when the record shows no time.
 char* put_utc_time(char* p, const capture_record& record);
+// The same, the date and clock taken from `seconds`.
+char* put_utc_time(char* p, const capture_record& record, utc_second_memo& seconds);
 
 }  // namespace nelo
 

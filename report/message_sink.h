@@ -80,10 +80,11 @@ class text_sink : public message_sink {
  protected:
   // The text goes to `out`, which must outlive the sink.
   text_sink(std::ostream& out, bool flush_each_line)
-      : m_out(out), m_flush_each_line(flush_each_line) {}
+      : m_out(out), m_direct(out), m_flush_each_line(flush_each_line) {}
 
  private:
   std::ostream& m_out;
+  text_target m_direct;  // kept, with what it remembers, from one message to the next
   bool m_flush_each_line;
 };
 

@@ -9,7 +9,7 @@
 #include "report/icmp_types.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
-#include "support/ko_time_format.h"
+#include "support/ko_time.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -41,8 +41,10 @@ constexpr size_t DESTINATION_WIDTH = 24;
 constexpr size_t TTL_WIDTH = 3;
 constexpr size_t LENGTH_WIDTH = 5;
 
-constexpr size_t DATE_SIZE = 10;         // "yyyy-mm-dd"
-constexpr size_t CLOCK_SIZE = 12;        // "hh:mm:ss.mmm"
+constexpr size_t DATE_SIZE = 10;   // "yyyy-mm-dd"
+constexpr size_t CLOCK_SIZE = 12;  // "hh:mm:ss.mmm"
+static_assert(sizeof(utc_second_memo::text::date) == DATE_SIZE &&
+              sizeof(utc_second_memo::text::clock) + 4 == CLOCK_SIZE);
 constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
 constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
 // Every piece of the line at its longest but the tunnels, and one tunnel with its separator, so
@@ -145,8 +147,8 @@ void report_line_sink::before_text(std::ostream& out) {
 void report_line_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
                                    const message_note& /*note*/, text_target& out) const {
   const capture_record& record = *packet.record;
-  ko::time captured;
-  if (record.time == record_time::shown) captured.set_ticks(record.ticks);
+  const utc_second_memo::text* second =
+      record.time == record_time::shown ? out.seconds().of(record.ticks) : nullptr;
 
   const uint8_t* network = packet.ip.bytes.data();
   const uint8_t* icmp = packet.icmp.data();
@@ -157,12 +159,12 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   char line[REPORT_LINE_MAX];
   char* p = put_decimal_right(line, record.frame_number, FRAME_WIDTH);
   p = put_text(p, SEPARATOR);
-  char date[DATE_SIZE];
-  char clock[CLOCK_SIZE];
-  if (ko::write_date_time_utc(captured, date, clock)) {
-    p = put_text(p, std::string_view(date, sizeof date));
+  if (second != nullptr) {
+    p = put_text(p, std::string_view(second->date, sizeof second->date));
     p = put_text(p, SEPARATOR);
-    p = put_text(p, std::string_view(clock, sizeof clock));
+    p = put_text(p, std::string_view(second->clock, sizeof second->clock));
+    *p++ = '.';
+    p = put_digits(p, record.ticks % ko::TICKS_PER_SECOND / ko::TICKS_PER_MILLISECOND, 3);
   } else {
     p = put_text(p, SEPARATOR);
   }
