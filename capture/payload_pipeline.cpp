@@ -236,6 +236,7 @@ void payload_pipeline::work(batch& b) const {
       if (texts.overflowed()) {
         texts.rewind(start);
         held.reader_formats = true;
+        b.any_reader_formats = true;
       }
     }
     held.text_end = texts.used();

@@ -77,6 +77,15 @@ class text_target {
   }
 
  private:
+  friend class line_buffer;
+
+  // Memory that has not overflowed: the rest of it may be written in place, and advance() then
+  // counts what was.
+  bool takes_in_place() const { return m_out == nullptr && !m_overflowed; }
+  char* rest() const { return m_begin + m_used; }
+  size_t rest_size() const { return m_capacity - m_used; }
+  void advance(size_t n) { m_used += n; }
+
   std::ostream* m_out = nullptr;
   char* m_begin = nullptr;
   size_t m_capacity = 0;
@@ -85,35 +94,43 @@ class text_target {
   utc_second_memo m_seconds;
 };
 
-// One line, gathered in a stack buffer. The fields of known size are written through
+// One line, gathered in a stack buffer that is handed to a stream target whenever it fills, or
+// written in place into a memory target. The fields of known size are written through
 // room()/commit() with no check per piece; names, hex and strings of any length go through the
-// checked calls. Nothing reaches the target before flush() or a full buffer.
+// checked calls. Nothing reaches the target before flush() or a full buffer. Only one line
+// buffer at a time writes to a target, each flushed before the next is made.
 class line_buffer {
  public:
   static constexpr size_t CAPACITY = 4096;
 
-  explicit line_buffer(text_target& out) : m_out(out) {}
+  explicit line_buffer(text_target& out) : m_out(out) {
+    if (out.takes_in_place()) {
+      m_buf = out.rest();
+      m_capacity = out.rest_size();
+      m_in_place = true;
+    }
+  }
   line_buffer(const line_buffer&) = delete;
   line_buffer& operator=(const line_buffer&) = delete;
 
   // Room for `n` (at most CAPACITY) bytes at the returned place; commit() says where they end.
   char* room(size_t n) {
-    if (CAPACITY - m_len < n) flush();
+    if (m_capacity - m_len < n) make_room();
     return m_buf + m_len;
   }
   void commit(const char* end) { m_len = static_cast<size_t>(end - m_buf); }
 
   void raw(std::string_view text) {
     while (!text.empty()) {
-      if (m_len == CAPACITY) flush();
-      const size_t n = std::min(text.size(), CAPACITY - m_len);
+      if (m_len == m_capacity) make_room();
+      const size_t n = std::min(text.size(), m_capacity - m_len);
       std::memcpy(m_buf + m_len, text.data(), n);
       m_len += n;
       text.remove_prefix(n);
     }
   }
   void put(char c) {
-    if (m_len == CAPACITY) flush();
+    if (m_len == m_capacity) make_room();
     m_buf[m_len++] = c;
   }
 
@@ -133,14 +150,34 @@ class line_buffer {
   }
 
   void flush() {
-    m_out.write(m_buf, m_len);
+    if (m_in_place) {
+      m_out.advance(m_len);
+      m_buf += m_len;
+      m_capacity -= m_len;
+    } else {
+      m_out.write(m_buf, m_len);
+    }
     m_len = 0;
   }
 
  private:
+  // Makes room for CAPACITY bytes: hands the buffer on and, when the memory written in place has
+  // less left, goes on in the stack buffer, which the target then takes as far as it has room.
+  void make_room() {
+    flush();
+    if (m_in_place && m_capacity < CAPACITY) {
+      m_in_place = false;
+      m_buf = m_stack;
+      m_capacity = CAPACITY;
+    }
+  }
+
   text_target& m_out;
-  char m_buf[CAPACITY];
+  char m_stack[CAPACITY];
+  char* m_buf = m_stack;
+  size_t m_capacity = CAPACITY;
   size_t m_len = 0;
+  bool m_in_place = false;
 };
 
 // The longest texts of the writers below.
