@@ -60,8 +60,8 @@ class text_sink : public message_sink {
   // The most bytes format_text writes for `packet`.
   virtual size_t text_bound(const decoded_packet& packet) const = 0;
   // Writes the text of `packet` to `out`. Reads only the sink's settings and what begin_capture
-  // set, so that several threads may make the texts of one capture's messages at once; never
-  // between begin_capture and the end of the capture's last message.
+  // set, which stays as it is until the capture's last text is written, so several threads may
+  // make the texts of one capture's messages at once.
   virtual void format_text(const decoded_packet& packet, const payload_digest& digest,
                            const message_note& note, text_target& out) const = 0;
   // Writes what goes in front of the next message's text (the report's column header), on the
