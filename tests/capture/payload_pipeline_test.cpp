@@ -58,10 +58,10 @@ std::string write_pipeline_capture() {
     return payload;
   };
   for (uint16_t i = 0; i < 5; ++i) add(false, 8, i, bytes(8, static_cast<uint8_t>(i)));
-  for (uint16_t i = 0; i < 1400; ++i) {
+  for (uint16_t i = 0; i < 800; ++i) {
     bytes payload = payload_of(56 + random() % 400, i % 3 != 0);
-    if (i == 700) payload = payload_of(300u << 10, true);
-    if (i == 1000) payload = payload_of(1200u << 10, false);
+    if (i == 400) payload = payload_of(300u << 10, true);
+    if (i == 600) payload = payload_of(1200u << 10, false);
     const bool ipv6 = i % 5 == 0;
     add(ipv6, 8, i, payload);
     add(ipv6, 0, i, payload);
@@ -109,8 +109,8 @@ TEST(ThreadedPipeline, EveryFormWritesWhatOneThreadWrites) {
       {"-json", "-write_capture", capture_file},
   };
   const std::string captures[] = {
-      write_pipeline_capture(), write_repeated(DATA + "/fragments.pcap", 40),
-      write_repeated(DATA + "/tunnels.pcap", 20), DATA + "/pairing.pcap"};
+      write_pipeline_capture(), write_repeated(DATA + "/fragments.pcap", 30),
+      write_repeated(DATA + "/tunnels.pcap", 12), DATA + "/pairing.pcap"};
   for (const std::string& capture : captures) {
     for (const auto& form : forms) {
       std::string label = capture;
