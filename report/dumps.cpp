@@ -61,10 +61,7 @@ void dump_ascii(line_buffer& line, const region& r) {
   while (pos < r.len) {
     const uint32_t n = std::min<uint32_t>(r.len - pos, line_buffer::CAPACITY);
     char* p = line.room(n);
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint8_t b = r.data[pos + i];
-      p[i] = is_printable_byte(b) ? static_cast<char>(b) : '.';
-    }
+    for (uint32_t i = 0; i < n; ++i) p[i] = SHOWN_CHARS.of[r.data[pos + i]];
     line.commit(p + n);
     pos += n;
   }

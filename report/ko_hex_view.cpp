@@ -49,20 +49,6 @@ constexpr hex_cells make_hex_cells() {
 }
 constexpr hex_cells HEX_CELLS = make_hex_cells();
 
-// What the character column shows for every byte value.
-struct shown_chars {
-  char of[256];
-};
-constexpr shown_chars make_shown_chars() {
-  shown_chars shown{};
-  for (int b = 0; b < 256; ++b) {
-    shown.of[b] =
-        b >= FIRST_PRINTABLE_BYTE && b <= LAST_PRINTABLE_BYTE ? static_cast<char>(b) : '.';
-  }
-  return shown;
-}
-constexpr shown_chars SHOWN_CHARS = make_shown_chars();
-
 // Renders one line of `count` (1 to 16) bytes at `bytes` into `dst`; returns the end.
 char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offset) {
   const uint32_t low32 = static_cast<uint32_t>(offset);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "report/line_buffer.h"
+#include "support/byte_text.h"
 
 namespace ko {
 
@@ -45,6 +46,21 @@ inline constexpr uint32_t HEX_VIEW_BYTES_PER_LINE = 16;
 // characters. The character column starts at position 62.
 inline constexpr uint32_t HEX_VIEW_LINE_WIDTH = 78;
 inline constexpr uint32_t HEX_VIEW_CHAR_COLUMN = 62;
+// What the character column, and the ASCII dump, show for every byte value: a printable byte as
+// itself, any other as '.'. A table, so that a run of bytes is shown without a branch a byte.
+struct shown_chars {
+  char of[256];
+};
+constexpr shown_chars make_shown_chars() {
+  shown_chars shown{};
+  for (int b = 0; b < 256; ++b) {
+    shown.of[b] =
+        b >= FIRST_PRINTABLE_BYTE && b <= LAST_PRINTABLE_BYTE ? static_cast<char>(b) : '.';
+  }
+  return shown;
+}
+inline constexpr shown_chars SHOWN_CHARS = make_shown_chars();
+
 // Regions above this size are not rendered; a one-line notice takes their place.
 inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
 

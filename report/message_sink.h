@@ -69,9 +69,9 @@ class text_sink : public message_sink {
   virtual void before_text(std::ostream& /*out*/) {}
   // The report is flushed after every message's text.
   bool flushes_each_line() const { return m_flush_each_line; }
-  // Making the text costs little more than copying it: another thread that makes it saves the
-  // walk nothing.
-  virtual bool text_is_a_copy() const { return false; }
+  // Making the text costs about what handing the message to another thread costs: another
+  // thread that makes it saves the walk nothing.
+  virtual bool text_is_cheap() const { return false; }
 
   // Notes, writes what goes in front, then the text of `packet` to `out` and flushes it when the
   // sink flushes each line.

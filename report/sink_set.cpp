@@ -62,7 +62,7 @@ void sink_set::write_message(const decoded_packet& packet, const payload_digest&
 
 bool sink_set::text_worth_sharing() const {
   return std::any_of(m_text.begin(), m_text.end(),
-                     [](const text_sink* sink) { return !sink->text_is_a_copy(); });
+                     [](const text_sink* sink) { return !sink->text_is_cheap(); });
 }
 
 message_note sink_set::note_message(const decoded_packet& packet) {

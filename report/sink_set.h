@@ -47,7 +47,8 @@ class sink_set {
 
   // Some sink writes text for each message.
   bool writes_text() const { return !m_text.empty(); }
-  // Some sink's text costs more to make than to copy, so that making it elsewhere pays.
+  // Some sink's text costs more to make than handing its message on, so that making it elsewhere
+  // pays.
   bool text_worth_sharing() const;
   // Some sink writes no text but takes each message in order (the summary, the capture file).
   bool takes_messages() const { return !m_untexted.empty(); }
