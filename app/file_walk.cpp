@@ -88,7 +88,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   }
   observer.user = &w;
   std::optional<payload_pipeline> pipeline;
-  if (settings.payload_threads >= 2 && ctx.sinks->need() != digest_need::none) {
+  if (settings.payload_threads >= 2 &&
+      (ctx.sinks->need() != digest_need::none || ctx.sinks->text_worth_sharing())) {
     pipeline.emplace(*ctx.sinks, settings.payload_threads);
     if (pipeline->started()) w.pipeline = &*pipeline;
   }

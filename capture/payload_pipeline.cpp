@@ -1,6 +1,7 @@
 #include "capture/payload_pipeline.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -13,9 +14,30 @@ namespace nelo {
 
 namespace {
 
-// Batches per payload thread: one being hashed and one waiting for it, so no thread waits while
-// the reader fills the next.
+// Batches per payload thread: one being worked on and one waiting for it, so no thread waits
+// while the reader fills the next.
 constexpr size_t BATCHES_PER_THREAD = 2;
+// Bytes of a batch for each packet it has a record for: the flood's echo messages take about
+// 120 bytes of frame and 300 of report line, their dumps 800 more.
+constexpr size_t BATCH_BYTES_PER_PACKET = 2048;
+
+// With the most threads, a batch still has room for a few dozen packets.
+static_assert(PIPELINE_MEMORY_MAX / (PIPELINE_THREADS_MAX * BATCHES_PER_THREAD + 1) >=
+              64 * BATCH_BYTES_PER_PACKET);
+
+size_t batch_count(uint32_t threads) {
+  return threads < 2 ? 0 : std::min(threads, PIPELINE_THREADS_MAX) * BATCHES_PER_THREAD + 1;
+}
+
+// Each batch's bytes, so that the batches with their packet records stay within
+// PIPELINE_MEMORY_MAX.
+size_t batch_bytes(uint32_t threads, size_t record_size) {
+  const size_t batches = batch_count(threads);
+  if (batches == 0) return 0;
+  const size_t share = PIPELINE_MEMORY_MAX / batches;
+  return std::min(PIPELINE_BATCH_BYTES_MAX,
+                  share * BATCH_BYTES_PER_PACKET / (BATCH_BYTES_PER_PACKET + record_size));
+}
 
 bool lies_within(byte_span part, byte_span whole) {
   const std::less_equal<const uint8_t*> at_or_before;
@@ -50,26 +72,15 @@ byte_span moved(byte_span part, byte_span from, const uint8_t* to) {
 }  // namespace
 
 payload_pipeline::payload_pipeline(sink_set& sinks, uint32_t threads)
-    : m_sinks(sinks), m_need(sinks.need()) {
-  if (threads < 2) return;
-  m_batches.resize(threads * BATCHES_PER_THREAD + 1);
-  for (batch& b : m_batches) {
-    b.bytes = std::make_unique_for_overwrite<uint8_t[]>(PIPELINE_BATCH_BYTES);
-    b.packets = std::make_unique<held_packet[]>(PIPELINE_BATCH_PACKETS);
-  }
-  m_filling = &m_batches.front();
-  {
-    const mutex_lock lock(m_mutex);
-    m_hashed.assign(m_batches.size(), false);
-  }
-  const stop_signals_blocked blocked;  // the workers inherit the mask
-  for (uint32_t i = 1; i < threads; ++i) {
-    try {
-      m_threads.emplace_back(&payload_pipeline::run_worker, this);
-    } catch (const std::system_error&) {
-      break;  // fewer workers still help; none, and the walk hashes alone
-    }
-  }
+    : m_sinks(sinks),
+      m_need(sinks.need()),
+      m_workers_wanted(threads < 2 ? 0 : std::min(threads, PIPELINE_THREADS_MAX) - 1),
+      m_batch_bytes(batch_bytes(threads, sizeof(held_packet))),
+      m_batch_packets(static_cast<uint32_t>(
+          std::min<size_t>(PIPELINE_BATCH_PACKETS_MAX, m_batch_bytes / BATCH_BYTES_PER_PACKET))) {
+  m_batches.resize(batch_count(threads));
+  const mutex_lock lock(m_mutex);
+  m_worked.assign(m_batches.size(), false);
 }
 
 payload_pipeline::~payload_pipeline() {
@@ -81,11 +92,35 @@ payload_pipeline::~payload_pipeline() {
   for (std::thread& t : m_threads) t.join();
 }
 
+payload_pipeline::batch* payload_pipeline::make_filling(batch& b) {
+  if (!b.bytes) {
+    b.bytes = std::make_unique_for_overwrite<uint8_t[]>(m_batch_bytes);
+    b.packets = std::make_unique<held_packet[]>(m_batch_packets);
+  }
+  return &b;
+}
+
+void payload_pipeline::start_workers() {
+  m_workers_tried = true;
+  const stop_signals_blocked blocked;  // the workers inherit the mask
+  for (uint32_t i = 0; i < m_workers_wanted; ++i) {
+    try {
+      m_threads.emplace_back(&payload_pipeline::run_worker, this);
+    } catch (const std::system_error&) {
+      break;  // fewer workers still help; with none, the reader works on every batch
+    }
+  }
+}
+
 bool payload_pipeline::take(const decoded_packet& packet) {
+  if (m_batches.empty()) return false;
   batch* filling = m_filling;
-  if (filling == nullptr) return false;
-  const bool pending = m_written < m_closed || filling->count > 0;
-  if (!pending && packet.payload.size() < PIPELINE_PAYLOAD_MIN) return false;
+  const bool pending = m_written < m_closed || (filling != nullptr && filling->count > 0);
+  if (!pending && (packet.payload.size() < PIPELINE_PAYLOAD_MIN ||
+                   m_written_at_once < PIPELINE_START_MESSAGES)) {
+    ++m_written_at_once;
+    return false;
+  }
   // A payload the decoder holds outside the frame travels with the frame's copy, and so do the
   // frame numbers of a message made of fragments, behind it at their own alignment.
   const bool payload_in_frame = lies_within(packet.payload, packet.frame);
@@ -100,18 +135,29 @@ bool payload_pipeline::take(const decoded_packet& packet) {
   const size_t size =
       (frames.empty() ? bytes : bytes + alignof(uint64_t) - 1 + frames.size_bytes()) +
       kept.size_bytes() + kept_bytes;
-  if (size > PIPELINE_BATCH_BYTES) {
+  if (size > m_batch_bytes) {
     drain();
     return false;
   }
-  if (filling->count == PIPELINE_BATCH_PACKETS || filling->used + size > PIPELINE_BATCH_BYTES) {
+  // A text that would not fit even an empty batch beside its frame is made by the reader.
+  const size_t text = m_sinks.text_bound(packet);
+  const bool reader_formats = text > m_batch_bytes - size;
+  const size_t reserved = reader_formats ? 0 : text;
+  if (filling != nullptr &&
+      (filling->count == m_batch_packets ||
+       filling->used + filling->text_reserved + size + reserved > m_batch_bytes)) {
     close_filling();
-    filling = m_filling;
+    filling = nullptr;
   }
+  if (filling == nullptr) filling = m_filling = make_filling(slot(m_closed));
   uint8_t* copy = filling->bytes.get() + filling->used;
   std::memcpy(copy, packet.frame.data(), packet.frame.size());
   filling->used += size;
+  filling->text_reserved += reserved;
+  filling->any_reader_formats = filling->any_reader_formats || reader_formats;
   held_packet& held = filling->packets[filling->count++];
+  held.note = m_sinks.note_message(packet);
+  held.reader_formats = reader_formats;
   held.record = *packet.record;
   held.record.bytes = copy;
   copy_packet(packet, held.packet);
@@ -162,23 +208,38 @@ void payload_pipeline::run_worker() {
   for (;;) {
     while (!m_quit && m_claimed >= m_queued) m_work.wait(m_mutex);
     if (m_quit) return;
-    hash_next();
+    work_next();
     m_done.notify_one();
   }
 }
 
-void payload_pipeline::hash_next() {
+void payload_pipeline::work_next() {
   const size_t at = slot_of(m_claimed++);
   m_mutex.unlock();
-  hash(m_batches[at]);
+  work(m_batches[at]);
   m_mutex.lock();
-  m_hashed[at] = true;
+  m_worked[at] = true;
 }
 
-void payload_pipeline::hash(batch& b) const {
+void payload_pipeline::work(batch& b) const {
+  // The texts follow the frames, each where the one before it ends.
+  text_target texts(reinterpret_cast<char*>(b.bytes.get()) + b.used, m_batch_bytes - b.used);
+  const bool writes_text = m_sinks.writes_text();
   for (uint32_t i = 0; i < b.count; ++i) {
     held_packet& held = b.packets[i];
     held.digest = digest_payload(held.packet, m_need);
+    if (writes_text && !held.reader_formats) {
+      const size_t start = texts.used();
+      m_sinks.format_text(held.packet, held.digest, held.note, texts);
+      // The bounds leave room for every text; should one not fit all the same, the reader
+      // makes it.
+      if (texts.overflowed()) {
+        texts.rewind(start);
+        held.reader_formats = true;
+        b.any_reader_formats = true;
+      }
+    }
+    held.text_end = texts.used();
   }
 }
 
@@ -188,21 +249,50 @@ void payload_pipeline::queue_filling() {
     const mutex_lock lock(m_mutex);
     m_queued = m_closed;
   }
-  m_filling = &slot(m_closed);
+  m_filling = nullptr;
   m_work.notify_one();
 }
 
 void payload_pipeline::close_filling() {
+  if (!m_workers_tried) start_workers();
   queue_filling();
   // Write what is ready; wait only when the next batch to fill is still taken.
   while (m_written < m_closed) {
     bool head_done = false;
     {
       const mutex_lock lock(m_mutex);
-      head_done = m_hashed[slot_of(m_written)];
+      head_done = m_worked[slot_of(m_written)];
     }
     if (!head_done && m_closed - m_written < m_batches.size()) break;
     write_head(true);
+  }
+}
+
+void payload_pipeline::write_batch(const batch& b) {
+  const char* texts = reinterpret_cast<const char*>(b.bytes.get()) + b.used;
+  if (!b.any_reader_formats) {
+    const size_t end = b.count > 0 ? b.packets[b.count - 1].text_end : 0;
+    m_sinks.write_texts({texts, end}, b.count);
+  } else {
+    // The texts made by the workers go out in runs, around those the reader makes.
+    size_t from = 0;
+    uint32_t first = 0;
+    for (uint32_t i = 0; i < b.count; ++i) {
+      const held_packet& held = b.packets[i];
+      if (!held.reader_formats) continue;
+      m_sinks.write_texts({texts + from, held.text_end - from}, i - first);
+      m_sinks.write_text(held.packet, held.digest, held.note);
+      from = held.text_end;
+      first = i + 1;
+    }
+    const size_t end = b.count > 0 ? b.packets[b.count - 1].text_end : 0;
+    m_sinks.write_texts({texts + from, end - from}, b.count - first);
+  }
+  if (m_sinks.takes_messages()) {
+    for (uint32_t i = 0; i < b.count; ++i) {
+      const held_packet& held = b.packets[i];
+      m_sinks.take_message(held.packet, held.digest);
+    }
   }
 }
 
@@ -211,31 +301,27 @@ void payload_pipeline::write_head(bool write) {
   batch& head = m_batches[at];
   {
     const mutex_lock lock(m_mutex);
-    while (!m_hashed[at]) {
-      // Rather than wait, the reader hashes a batch no worker has taken yet.
+    while (!m_worked[at]) {
+      // Rather than wait, the reader works on a batch no worker has taken yet.
       if (m_claimed < m_queued) {
-        hash_next();
+        work_next();
         continue;
       }
       m_done.wait(m_mutex);
     }
   }
-  if (write) {
-    for (uint32_t i = 0; i < head.count; ++i) {
-      const held_packet& held = head.packets[i];
-      m_sinks.write_message(held.packet, held.digest);
-    }
-  }
+  if (write) write_batch(head);
   head.used = 0;
+  head.text_reserved = 0;
   head.count = 0;
+  head.any_reader_formats = false;
   ++m_written;
   const mutex_lock lock(m_mutex);
-  m_hashed[at] = false;
+  m_worked[at] = false;
 }
 
 void payload_pipeline::settle(bool write) {
-  if (m_filling == nullptr) return;
-  if (m_filling->count > 0) queue_filling();
+  if (m_filling != nullptr && m_filling->count > 0) queue_filling();
   while (m_written < m_closed) write_head(write);
 }
 

@@ -155,7 +155,8 @@ void put_strings(line_buffer& line, const std::vector<std::string>& strings) {
 }  // namespace
 
 void csv_sink::begin_run() {
-  line_buffer line(*m_target.out);
+  text_target target(*m_target.out);
+  line_buffer line(target);
   line.raw(HEADER_COLUMNS);
   const bool hex_form = m_settings.format == output_format::hex;
   if (hex_form && m_settings.dump_hdr) line.raw(HEADER_HEX_COLUMN);
@@ -175,7 +176,27 @@ void csv_sink::end_capture() {
   m_pairing.end_capture();
 }
 
-void csv_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
+void csv_sink::note_message(const decoded_packet& packet, message_note& note) {
+  note.reply = m_pairing.see(packet);
+}
+
+size_t csv_sink::text_bound(const decoded_packet& packet) const {
+  // Every piece as format_text makes room for it; hex is two digits a byte, and the strings at
+  // most two characters for each byte of the region (see dump_bound), each doubled at most by
+  // the quoting.
+  const bool hex_form = m_settings.format == output_format::hex;
+  const size_t region = m_settings.dump_payload ? packet.payload.size() : packet.headers.size();
+  // Without encapsulations, their fields are empty: two separators.
+  const size_t encapsulations = packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 2;
+  return m_capture_field.size() + LEADING_FIELDS_MAX + encapsulations + 1 +
+         (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
+         (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
+         (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
+         (m_settings.format == output_format::strings ? 3 + 4 * region : 0) + CSV_RECORD_END.size();
+}
+
+void csv_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
+                           const message_note& note, text_target& out) const {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
   const uint8_t* network = packet.ip.bytes.data();
@@ -184,12 +205,12 @@ void csv_sink::write_message(const decoded_packet& packet, const payload_digest&
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
   const size_t payload_len = packet.payload.size();
 
-  line_buffer line(*m_target.out);
+  line_buffer line(out);
   line.raw(m_capture_field);
   char* p = line.room(LEADING_FIELDS_MAX);
   p = put_number(p, record.frame_number);
   *p++ = CSV_SEPARATOR;
-  p = put_utc_time(p, record);
+  p = put_utc_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",icmpv6,") : std::string_view(",icmp,"));
   p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
   *p++ = CSV_SEPARATOR;
@@ -218,7 +239,7 @@ void csv_sink::write_message(const decoded_packet& packet, const payload_digest&
     p = put_number(p, load_be16(icmp + ICMP_ID_END));
   }
   *p++ = CSV_SEPARATOR;
-  const std::optional<reply_match> match = m_pairing.see(packet);
+  const std::optional<reply_match>& match = note.reply;
   if (match) p = put_number(p, match->request_frame);
   *p++ = CSV_SEPARATOR;
   if (match && match->rtt_ns) p = put_seconds(p, *match->rtt_ns);
@@ -271,7 +292,6 @@ void csv_sink::write_message(const decoded_packet& packet, const payload_digest&
   }
   line.raw(CSV_RECORD_END);
   line.flush();
-  if (m_target.flush_each_line) m_target.out->flush();
 }
 
 }  // namespace nelo

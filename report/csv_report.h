@@ -16,11 +16,12 @@
 namespace nelo {
 
 // The run shows CSV with -csv, and nothing else; -summary has rows of its own.
-class csv_sink final : public message_sink {
+class csv_sink final : public text_sink {
  public:
-  // `settings` and `target.out` must outlive the sink.
+  // `settings` and `target.out` must outlive the sink. Flushes each row when the target asks for
+  // it.
   csv_sink(const output_settings& settings, const report_target& target)
-      : m_settings(settings), m_target(target) {}
+      : text_sink(*target.out, target.flush_each_line), m_settings(settings), m_target(target) {}
 
   digest_need need() const override { return digest_need::entropy; }
   // Writes the header row: file, frame, time, proto, src, dst, ttl, wire_len, payload_len,
@@ -32,14 +33,18 @@ class csv_sink final : public message_sink {
   void begin_run() override;
   // The capture's name, quoted for its field here, once.
   void begin_capture(const std::string& name) override;
+  // Pairs a reply with its request.
+  void note_message(const decoded_packet& packet, message_note& note) override;
+  size_t text_bound(const decoded_packet& packet) const override;
   // Writes the row of `packet`. The values are JSON's, as text: the time in RFC 3339 (empty where
   // JSON has null), rtt in seconds with nine decimals; the lists (vlan, mpls, fragments) with a
   // blank between items; tunnels as the report line's text after "via"; quoted as
   // "PROTO SRC>DST", the protocol named (icmp, icmpv6, tcp, udp) or else its number, an IPv6
   // address in brackets, and ":PORT" behind each address of TCP and UDP ("udp
   // 10.0.0.1:5353>10.0.0.2:53", "tcp [fd00::1]:80>[fd00::2]:443"); strings one a line (LF).
-  // Flushes the row when the target asks for it.
-  void write_message(const decoded_packet& packet, const payload_digest& digest) override;
+  // request_frame and rtt come from `note`.
+  void format_text(const decoded_packet& packet, const payload_digest& digest,
+                   const message_note& note, text_target& out) const override;
   void end_capture() override;
 
  private:

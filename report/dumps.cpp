@@ -1,9 +1,10 @@
-// The dump step. The ASCII form goes through a small stack buffer and the hex form through one
-// string per region, so no form writes to the stream byte by byte.
+// The dump step. Every form goes through one stack buffer, so no form writes to its target byte
+// by byte and none allocates but the strings form.
 #include "report/dumps.h"
 
-#include <ostream>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/ko_hex_view.h"
@@ -13,7 +14,8 @@
 namespace nelo {
 namespace {
 
-constexpr size_t ASCII_CHUNK = 4096;
+constexpr std::string_view HEADER_LABEL = "packet hdr\n";
+constexpr std::string_view PAYLOAD_LABEL = "payload\n";
 
 struct region {
   const uint8_t* data = nullptr;
@@ -35,80 +37,106 @@ region text_region(const region& header, const region& payload, const output_set
   return {};
 }
 
-void write_bytes(std::ostream& out, const region& r) {
-  if (!r.empty()) out.write(reinterpret_cast<const char*>(r.data), r.len);
+void write_bytes(line_buffer& line, const region& r) {
+  if (!r.empty()) line.raw({reinterpret_cast<const char*>(r.data), r.len});
 }
 
-void dump_hex(std::ostream& out, const region& header, const region& payload,
+void dump_hex(line_buffer& line, const region& header, const region& payload,
               const output_settings& settings) {
   if (settings.dump_hdr) {
-    out.write("packet hdr\n", 11);
-    hex_dump(header.data, header.len, out, 0);
-    out.put('\n');
+    line.raw(HEADER_LABEL);
+    hex_dump(header.data, header.len, line, 0);
+    line.put('\n');
   }
   if (settings.dump_payload) {
-    out.write("payload\n", 8);
-    hex_dump(payload.data, payload.len, out, header.len);
-    out.put('\n');
+    line.raw(PAYLOAD_LABEL);
+    hex_dump(payload.data, payload.len, line, header.len);
+    line.put('\n');
   }
 }
 
-void dump_ascii(std::ostream& out, const region& r) {
+void dump_ascii(line_buffer& line, const region& r) {
   if (r.empty()) return;
-  char buf[ASCII_CHUNK];
   uint32_t pos = 0;
   while (pos < r.len) {
-    size_t n = 0;
-    for (; n < ASCII_CHUNK && pos < r.len; ++n, ++pos) {
-      const uint8_t b = r.data[pos];
-      buf[n] = is_printable_byte(b) ? static_cast<char>(b) : '.';
-    }
-    out.write(buf, static_cast<std::streamsize>(n));
+    const uint32_t n = std::min<uint32_t>(r.len - pos, line_buffer::CAPACITY);
+    char* p = line.room(n);
+    for (uint32_t i = 0; i < n; ++i) p[i] = SHOWN_CHARS.of[r.data[pos + i]];
+    line.commit(p + n);
+    pos += n;
   }
-  out.write("\n\n", 2);
+  line.raw("\n\n");
 }
 
-void write_lines(std::ostream& out, const std::vector<std::string>& lines) {
+void write_lines(line_buffer& line, const std::vector<std::string>& lines) {
   for (const std::string& s : lines) {
-    out.write(s.data(), static_cast<std::streamsize>(s.size()));
-    out.put('\n');
+    line.raw(s);
+    line.put('\n');
   }
 }
 
-void dump_strings(std::ostream& out, const region& r) {
+void dump_strings(line_buffer& line, const region& r) {
   if (r.empty()) return;
   std::vector<std::string> found;
   extract_ascii_strings(r.data, static_cast<int32_t>(r.len), MIN_STRING_LENGTH, found);
-  write_lines(out, found);
+  write_lines(line, found);
   extract_utf16_strings(r.data, r.len, MIN_STRING_LENGTH, found);
-  write_lines(out, found);
-  out.put('\n');
+  write_lines(line, found);
+  line.put('\n');
 }
 
 }  // namespace
 
+void dump_packet(const decoded_packet& packet, const output_settings& settings, text_target& out) {
+  const region header = make_region(packet.headers);
+  const region payload = make_region(packet.payload);
+  line_buffer line(out);
+  switch (settings.format) {
+    case output_format::hex:
+      dump_hex(line, header, payload, settings);
+      break;
+    case output_format::ascii:
+      dump_ascii(line, text_region(header, payload, settings));
+      break;
+    case output_format::binary:
+      if (settings.dump_hdr) write_bytes(line, header);
+      if (settings.dump_payload) write_bytes(line, payload);
+      break;
+    case output_format::strings:
+      dump_strings(line, text_region(header, payload, settings));
+      break;
+  }
+  line.flush();
+}
+
 void dump_packet(const decoded_packet& packet, const output_settings& settings, std::ostream& out) {
+  text_target target(out);
+  dump_packet(packet, settings, target);
+}
+
+size_t dump_bound(const decoded_packet& packet, const output_settings& settings) {
   const region header = make_region(packet.headers);
   const region payload = make_region(packet.payload);
   switch (settings.format) {
     case output_format::hex:
-      dump_hex(out, header, payload, settings);
-      break;
+      return (settings.dump_hdr ? HEADER_LABEL.size() + hex_dump_bound(header.len) + 1 : 0) +
+             (settings.dump_payload ? PAYLOAD_LABEL.size() + hex_dump_bound(payload.len) + 1 : 0);
     case output_format::ascii:
-      dump_ascii(out, text_region(header, payload, settings));
-      break;
+      return text_region(header, payload, settings).len + 2;
     case output_format::binary:
-      if (settings.dump_hdr) write_bytes(out, header);
-      if (settings.dump_payload) write_bytes(out, payload);
-      break;
+      return (settings.dump_hdr ? header.len : 0) + (settings.dump_payload ? payload.len : 0);
     case output_format::strings:
-      dump_strings(out, text_region(header, payload, settings));
-      break;
+      // The strings are runs of the region, the UTF-16 ones two bytes a character: at most
+      // one and a half times the region, with a line end behind each run of at least
+      // MIN_STRING_LENGTH characters.
+      return 2 * static_cast<size_t>(text_region(header, payload, settings).len) + 2;
   }
+  return 0;
 }
 
-void dump_sink::write_message(const decoded_packet& packet, const payload_digest& /*digest*/) {
-  dump_packet(packet, m_settings, m_out);
+void dump_sink::format_text(const decoded_packet& packet, const payload_digest& /*digest*/,
+                            const message_note& /*note*/, text_target& out) const {
+  dump_packet(packet, m_settings, out);
 }
 
 }  // namespace nelo

@@ -92,8 +92,8 @@ void put_hex(line_buffer& line, const uint8_t* data, size_t len) {
 }
 
 // The time as a JSON string, or null when the record shows none.
-char* put_time(char* p, const capture_record& record) {
-  char* end = put_utc_time(p + 1, record);
+char* put_time(char* p, const capture_record& record, utc_second_memo& seconds) {
+  char* end = put_utc_time(p + 1, record, seconds);
   if (end == p + 1) return put_text(p, "null");
   *p = '"';
   *end++ = '"';
@@ -208,8 +208,12 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
 
 // How a message made of fragments arrived: the fragments' frame numbers, then each sign that
 // holds. The list has no bound of its own, so it is written a number at a time.
+constexpr size_t FRAGMENT_NUMBER_MAX = 21;  // a comma and the digits of the largest u64
+// The keys and signs around the fragments' numbers.
+constexpr size_t FRAGMENT_FIELDS_MAX = 96;
+
 void put_fragments(line_buffer& line, const fragment_trail& trail) {
-  constexpr size_t NUMBER_MAX = 21;  // a comma and the digits of the largest u64
+  constexpr size_t NUMBER_MAX = FRAGMENT_NUMBER_MAX;
   line.raw(",\"fragments\":[");
   for (size_t i = 0; i < trail.frames.size(); ++i) {
     char* p = line.room(NUMBER_MAX);
@@ -231,12 +235,16 @@ constexpr size_t ENCAPSULATION_FIELDS_MAX =
 // Room for every field of known size at its longest: keys, numbers, time, addresses, digest,
 // message name, VLAN ids and the quoted datagram.
 constexpr size_t FIXED_FIELDS_MAX = 1024;
+// What surrounds the fields: the file key, the keys of the dumps, the brackets of the strings
+// and the end of the line.
+constexpr size_t LINE_FRAME_MAX = 96;
 constexpr size_t MESSAGE_NAME_MAX = 64;
 
 }  // namespace
 
 void write_json_escaped(std::ostream& out, std::string_view text) {
-  line_buffer line(out);
+  text_target target(out);
+  line_buffer line(target);
   put_escaped(line, text);
   line.flush();
 }
@@ -251,7 +259,27 @@ void json_sink::end_capture() {
   m_pairing.end_capture();
 }
 
-void json_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
+void json_sink::note_message(const decoded_packet& packet, message_note& note) {
+  note.reply = m_pairing.see(packet);
+}
+
+size_t json_sink::text_bound(const decoded_packet& packet) const {
+  // Every piece as format_text makes room for it; hex is two digits a byte, and the strings at
+  // most two characters for each byte of the region (see dump_bound) with each character
+  // escaped in at most two.
+  const bool hex_form = m_settings.format == output_format::hex;
+  const size_t region = m_settings.dump_payload ? packet.payload.size() : packet.headers.size();
+  return LINE_FRAME_MAX + m_capture_name.size() + 2 * FIXED_FIELDS_MAX +
+         (packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 0) +
+         (packet.fragments.frames.empty() ? 0 : FRAGMENT_FIELDS_MAX) +
+         FRAGMENT_NUMBER_MAX * packet.fragments.frames.size() +
+         (hex_form && m_settings.dump_hdr ? 2 * packet.headers.size() : 0) +
+         (hex_form && m_settings.dump_payload ? 2 * packet.payload.size() : 0) +
+         (m_settings.format == output_format::strings ? 4 * region : 0);
+}
+
+void json_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
+                            const message_note& note, text_target& out) const {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
   const uint8_t* network = packet.ip.bytes.data();
@@ -260,14 +288,14 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
   const uint8_t code = icmp[ICMP_CODE_OFFSET];
   const size_t payload_len = packet.payload.size();
 
-  line_buffer line(m_out);
+  line_buffer line(out);
   line.raw("{\"file\":\"");
   line.raw(m_capture_name);
   char* p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, "\",\"frame\":");
   p = put_number(p, record.frame_number);
   p = put_text(p, ",\"time\":");
-  p = put_time(p, record);
+  p = put_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",\"proto\":\"icmpv6\",\"src\":")
                        : std::string_view(",\"proto\":\"icmp\",\"src\":"));
   p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
@@ -297,7 +325,7 @@ void json_sink::write_message(const decoded_packet& packet, const payload_digest
       p = put_number(p, load_be16(icmp + ICMP_ID_END));
     }
   }
-  if (const std::optional<reply_match> match = m_pairing.see(packet)) {
+  if (const std::optional<reply_match>& match = note.reply) {
     p = put_text(p, ",\"request_frame\":");
     p = put_number(p, match->request_frame);
     if (match->rtt_ns) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace ko {
 
@@ -31,6 +32,23 @@ constexpr uint32_t line_width(uint32_t count) {
   return HEX_VIEW_CHAR_COLUMN + count;
 }
 
+// A hex cell for every byte value: its two digits and the blank behind them, padded to four
+// bytes so that a cell is copied with one fixed-size store.
+struct hex_cells {
+  char cell[256][4];
+};
+constexpr hex_cells make_hex_cells() {
+  hex_cells cells{};
+  for (int b = 0; b < 256; ++b) {
+    cells.cell[b][0] = HEX_DIGITS_LOWER[b >> 4];
+    cells.cell[b][1] = HEX_DIGITS_LOWER[b & 0xf];
+    cells.cell[b][2] = ' ';
+    cells.cell[b][3] = ' ';
+  }
+  return cells;
+}
+constexpr hex_cells HEX_CELLS = make_hex_cells();
+
 // Renders one line of `count` (1 to 16) bytes at `bytes` into `dst`; returns the end.
 char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offset) {
   const uint32_t low32 = static_cast<uint32_t>(offset);
@@ -40,26 +58,27 @@ char* render_line(char* dst, const uint8_t* bytes, uint32_t count, uint64_t offs
   *p++ = ':';
   *p++ = ' ';
   *p++ = ' ';
+  // Each cell's fourth byte lands where the next cell, the group gap or the padding below goes,
+  // always before the character column.
   for (uint32_t i = 0; i < count; ++i) {
     if (i == GROUP_SIZE) *p++ = ' ';
-    p[0] = HEX_DIGITS_LOWER[bytes[i] >> 4];
-    p[1] = HEX_DIGITS_LOWER[bytes[i] & 0xf];
-    p[2] = ' ';
+    std::memcpy(p, HEX_CELLS.cell[bytes[i]], sizeof HEX_CELLS.cell[0]);
     p += HEX_CELL_WIDTH;
   }
   // Pad a short line (and the missing group gap) so the character column always lines up.
   char* const char_column = dst + HEX_VIEW_CHAR_COLUMN;
   while (p < char_column) *p++ = ' ';
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t b = bytes[i];
-    *p++ = is_printable_byte(b) ? static_cast<char>(b) : '.';
-  }
-  return p;
+  for (uint32_t i = 0; i < count; ++i) p[i] = SHOWN_CHARS.of[bytes[i]];
+  return p + count;
 }
 
 static_assert(line_width(HEX_VIEW_BYTES_PER_LINE) == HEX_VIEW_LINE_WIDTH);
 static_assert(OFFSET_COLUMN_WIDTH + HEX_VIEW_BYTES_PER_LINE * HEX_CELL_WIDTH + 2 ==
               HEX_VIEW_CHAR_COLUMN);
+
+// The notice that takes the place of a view too large to render, and its longest text.
+constexpr std::string_view TOO_BIG_PREFIX = "size to big to output: size 0x";
+constexpr size_t TOO_BIG_NOTICE_MAX = TOO_BIG_PREFIX.size() + 8 + 1;
 
 // One range check per line instead of one per byte; the per-byte loop then reads the raw bytes.
 const uint8_t* checked_span(const ko::binary_data& view, uint32_t pos, uint32_t count) {
@@ -90,13 +109,9 @@ void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end,
   }
 }
 
-void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base) {
+void hex_dump(const uint8_t* data, uint32_t len, line_buffer& line, int64_t base) {
   if (len > HEX_DUMP_MAX_SIZE) {
-    // Formatted by hand so the stream's base flags are never touched.
-    static constexpr char prefix[] = "size to big to output: size 0x";
-    char buf[sizeof(prefix) + 8 + 1];
-    std::copy(prefix, prefix + sizeof(prefix) - 1, buf);
-    char* p = buf + sizeof(prefix) - 1;
+    char* p = put_text(line.room(TOO_BIG_NOTICE_MAX), TOO_BIG_PREFIX);
     char digits[8];
     int n = 0;
     do {
@@ -105,14 +120,33 @@ void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base
     } while (len != 0);
     while (n > 0) *p++ = digits[--n];
     *p++ = '\n';
-    out.write(buf, p - buf);
+    line.commit(p);
     return;
   }
   if (data == nullptr || len == 0) return;
   const ko::binary_data view(data, len);
-  std::string text;
-  hex_view_text(text, view, len, static_cast<uint64_t>(base));
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  auto offset = static_cast<uint64_t>(base);
+  for (uint32_t pos = 0; pos < len; pos += HEX_VIEW_BYTES_PER_LINE) {
+    const uint32_t count = std::min(HEX_VIEW_BYTES_PER_LINE, len - pos);
+    char* p = render_line(line.room(HEX_VIEW_LINE_WIDTH + 1), checked_span(view, pos, count), count,
+                          offset);
+    *p++ = '\n';
+    line.commit(p);
+    offset += HEX_VIEW_BYTES_PER_LINE;
+  }
+}
+
+void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base) {
+  text_target target(out);
+  line_buffer line(target);
+  hex_dump(data, len, line, base);
+  line.flush();
+}
+
+size_t hex_dump_bound(uint32_t len) {
+  if (len > HEX_DUMP_MAX_SIZE) return TOO_BIG_NOTICE_MAX;
+  return (static_cast<size_t>(len) + HEX_VIEW_BYTES_PER_LINE - 1) / HEX_VIEW_BYTES_PER_LINE *
+         (HEX_VIEW_LINE_WIDTH + 1);
 }
 
 }  // namespace nelo

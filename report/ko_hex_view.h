@@ -4,9 +4,13 @@
 #ifndef NELO_REPORT_KO_HEX_VIEW_H_
 #define NELO_REPORT_KO_HEX_VIEW_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+
+#include "report/line_buffer.h"
+#include "support/byte_text.h"
 
 namespace ko {
 
@@ -42,6 +46,21 @@ inline constexpr uint32_t HEX_VIEW_BYTES_PER_LINE = 16;
 // characters. The character column starts at position 62.
 inline constexpr uint32_t HEX_VIEW_LINE_WIDTH = 78;
 inline constexpr uint32_t HEX_VIEW_CHAR_COLUMN = 62;
+// What the character column, and the ASCII dump, show for every byte value: a printable byte as
+// itself, any other as '.'. A table, so that a run of bytes is shown without a branch a byte.
+struct shown_chars {
+  char of[256];
+};
+constexpr shown_chars make_shown_chars() {
+  shown_chars shown{};
+  for (int b = 0; b < 256; ++b) {
+    shown.of[b] =
+        b >= FIRST_PRINTABLE_BYTE && b <= LAST_PRINTABLE_BYTE ? static_cast<char>(b) : '.';
+  }
+  return shown;
+}
+inline constexpr shown_chars SHOWN_CHARS = make_shown_chars();
+
 // Regions above this size are not rendered; a one-line notice takes their place.
 inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
 
@@ -49,10 +68,13 @@ inline constexpr uint32_t HEX_DUMP_MAX_SIZE = 0x1000000;
 // ended by "\n", the first one labelled `base` and each next one 16 more.
 void hex_view_text(std::string& text, const ko::binary_data& view, uint32_t end, uint64_t base);
 
-// Writes the hex view of `len` bytes at `data` to `out` in one write, offsets counted from
-// `base`. Above 16 MiB writes "size to big to output: size 0x<len in hex>\n" instead; the
-// stream's formatting flags are left as they were.
+// Writes the hex view of `len` bytes at `data` through `line`, offsets counted from `base`.
+// Above 16 MiB writes "size to big to output: size 0x<len in hex>\n" instead.
+void hex_dump(const uint8_t* data, uint32_t len, line_buffer& line, int64_t base);
+// The same to `out`; the stream's formatting flags are left as they were.
 void hex_dump(const uint8_t* data, uint32_t len, std::ostream& out, int64_t base);
+// The most bytes hex_dump writes for `len` bytes.
+size_t hex_dump_bound(uint32_t len);
 
 }  // namespace nelo
 

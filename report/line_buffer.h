@@ -1,7 +1,8 @@
-// The pieces the data forms (JSON Lines, CSV) build a message's line from: a stack buffer that is
-// handed to its stream whenever it fills, so a line of any length costs no allocation, and the
-// unchecked writers of the fields of known size. The writers put their text at `p`, which the
-// caller has made room for, and return where it ends.
+// The pieces every text form (the report line, the dumps, JSON Lines, CSV) builds a message's text
+// from: where the text goes (a stream, or memory of a batch of the payload pipeline), a stack
+// buffer that is handed to it whenever it fills, so a message of any length costs no allocation,
+// and the unchecked writers of the fields of known size. The writers put their text at `p`,
+// which the caller has made room for, and return where it ends.
 #ifndef NELO_REPORT_LINE_BUFFER_H_
 #define NELO_REPORT_LINE_BUFFER_H_
 
@@ -18,35 +19,118 @@
 
 namespace nelo {
 
-// One line, gathered in a stack buffer. The fields of known size are written through
+// The UTC date ("yyyy-mm-dd") and clock to the second ("hh:mm:ss") of the last second asked for,
+// kept by whoever makes the texts of messages one after another: messages in a row mostly fall in
+// the same second, and working a date out costs more than all the other fields of a report line.
+class utc_second_memo {
+ public:
+  struct text {
+    char date[10];
+    char clock[8];
+  };
+  // The date and clock of the second `ticks` (a shown record time) fall in, as ko::time shows
+  // it; null when that second names no valid time.
+  const text* of(uint64_t ticks);
+
+ private:
+  uint64_t m_second = UINT64_MAX;  // none yet
+  bool m_valid = false;
+  text m_text = {};
+};
+
+// Where the text of messages goes: straight to a stream, or into memory the caller owns, filled
+// from the front. Memory is never written past its end: a piece that does not fit is dropped, and
+// so is everything after it, and overflowed() says so, so that the caller can write the message
+// some other way. A target is used by one thread at a time.
+class text_target {
+ public:
+  // Writes to `out`, which must outlive the target.
+  explicit text_target(std::ostream& out) : m_out(&out) {}
+  // Fills the `capacity` bytes at `begin`, which must outlive the target.
+  text_target(char* begin, size_t capacity) : m_begin(begin), m_capacity(capacity) {}
+  text_target(const text_target&) = delete;
+  text_target& operator=(const text_target&) = delete;
+
+  // What the texts written here remember from one message to the next.
+  utc_second_memo& seconds() { return m_seconds; }
+
+  void write(const char* data, size_t n) {
+    if (m_out != nullptr) {
+      m_out->write(data, static_cast<std::streamsize>(n));
+      return;
+    }
+    if (m_overflowed || m_capacity - m_used < n) {
+      m_overflowed = true;
+      return;
+    }
+    if (n > 0) std::memcpy(m_begin + m_used, data, n);
+    m_used += n;
+  }
+
+  // Memory only: the bytes written so far, and whether a piece was dropped.
+  size_t used() const { return m_used; }
+  bool overflowed() const { return m_overflowed; }
+  // Memory only: forgets what was written after the first `used` bytes, and any overflow.
+  void rewind(size_t used) {
+    m_used = used;
+    m_overflowed = false;
+  }
+
+ private:
+  friend class line_buffer;
+
+  // Memory that has not overflowed: the rest of it may be written in place, and advance() then
+  // counts what was.
+  bool takes_in_place() const { return m_out == nullptr && !m_overflowed; }
+  char* rest() const { return m_begin + m_used; }
+  size_t rest_size() const { return m_capacity - m_used; }
+  void advance(size_t n) { m_used += n; }
+
+  std::ostream* m_out = nullptr;
+  char* m_begin = nullptr;
+  size_t m_capacity = 0;
+  size_t m_used = 0;
+  bool m_overflowed = false;
+  utc_second_memo m_seconds;
+};
+
+// One line, gathered in a stack buffer that is handed to a stream target whenever it fills, or
+// written in place into a memory target. The fields of known size are written through
 // room()/commit() with no check per piece; names, hex and strings of any length go through the
-// checked calls. Nothing reaches the stream before flush() or a full buffer.
+// checked calls. Nothing reaches the target before flush() or a full buffer. Only one line
+// buffer at a time writes to a target, each flushed before the next is made.
 class line_buffer {
  public:
   static constexpr size_t CAPACITY = 4096;
 
-  explicit line_buffer(std::ostream& out) : m_out(out) {}
+  explicit line_buffer(text_target& out) : m_out(out) {
+    if (out.takes_in_place()) {
+      m_buf = out.rest();
+      m_capacity = out.rest_size();
+      m_in_place = true;
+    }
+  }
   line_buffer(const line_buffer&) = delete;
   line_buffer& operator=(const line_buffer&) = delete;
 
   // Room for `n` (at most CAPACITY) bytes at the returned place; commit() says where they end.
   char* room(size_t n) {
-    if (CAPACITY - m_len < n) flush();
+    if (m_capacity - m_len < n) make_room();
     return m_buf + m_len;
   }
   void commit(const char* end) { m_len = static_cast<size_t>(end - m_buf); }
 
   void raw(std::string_view text) {
     while (!text.empty()) {
-      if (m_len == CAPACITY) flush();
-      const size_t n = std::min(text.size(), CAPACITY - m_len);
+      if (m_len == m_capacity) make_room();
+      const size_t n = std::min(text.size(), m_capacity - m_len);
       std::memcpy(m_buf + m_len, text.data(), n);
       m_len += n;
       text.remove_prefix(n);
     }
   }
   void put(char c) {
-    if (m_len == CAPACITY) flush();
+    if (m_len == m_capacity) make_room();
     m_buf[m_len++] = c;
   }
 
@@ -66,14 +150,34 @@ class line_buffer {
   }
 
   void flush() {
-    m_out.write(m_buf, static_cast<std::streamsize>(m_len));
+    if (m_in_place) {
+      m_out.advance(m_len);
+      m_buf += m_len;
+      m_capacity -= m_len;
+    } else {
+      m_out.write(m_buf, m_len);
+    }
     m_len = 0;
   }
 
  private:
-  std::ostream& m_out;
-  char m_buf[CAPACITY];
+  // Makes room for CAPACITY bytes: hands the buffer on and, when the memory written in place has
+  // less left, goes on in the stack buffer, which the target then takes as far as it has room.
+  void make_room() {
+    flush();
+    if (m_in_place && m_capacity < CAPACITY) {
+      m_in_place = false;
+      m_buf = m_stack;
+      m_capacity = CAPACITY;
+    }
+  }
+
+  text_target& m_out;
+  char m_stack[CAPACITY];
+  char* m_buf = m_stack;
+  size_t m_capacity = CAPACITY;
   size_t m_len = 0;
+  bool m_in_place = false;
 };
 
 // The longest texts of the writers below.
@@ -135,6 +239,8 @@ inline char* put_fraction4(char* p, double value) {
 // The record's time in RFC 3339, UTC, always with nine fraction digits
 // ("2026-12-06T20:57:02.405123000Z"); nothing, returning `p`, when the record shows no time.
 char* put_utc_time(char* p, const capture_record& record);
+// The same, the date and clock taken from `seconds`.
+char* put_utc_time(char* p, const capture_record& record, utc_second_memo& seconds);
 
 }  // namespace nelo
 

@@ -262,10 +262,19 @@ bool md5_buffer_counting(const uint8_t* data, uint32_t len, uint8_t digest[MD5_D
 }
 
 void md5_to_hex(const uint8_t digest[MD5_DIGEST_SIZE], char out[MD5_HEX_SIZE]) {
-  for (size_t i = 0; i < MD5_DIGEST_SIZE; ++i) {
-    out[2 * i] = HEX_DIGITS_LOWER[digest[i] >> 4];
-    out[2 * i + 1] = HEX_DIGITS_LOWER[digest[i] & 0xF];
-  }
+  // Both digits of a byte at once: every report line and JSON object shows a digest.
+  struct byte_digits {
+    char pair[256][2];
+  };
+  static constexpr byte_digits DIGITS = [] {
+    byte_digits digits{};
+    for (int b = 0; b < 256; ++b) {
+      digits.pair[b][0] = HEX_DIGITS_LOWER[b >> 4];
+      digits.pair[b][1] = HEX_DIGITS_LOWER[b & 0xF];
+    }
+    return digits;
+  }();
+  for (size_t i = 0; i < MD5_DIGEST_SIZE; ++i) std::memcpy(out + 2 * i, DIGITS.pair[digest[i]], 2);
 }
 
 }  // namespace nelo

@@ -1,5 +1,5 @@
 // The report line. Built with hand-written formatting into one stack buffer and handed to the
-// stream in a single write: on large captures this line is the program's hottest output path.
+// target in a single write: on large captures this line is the program's hottest output path.
 #include "report/packet_report.h"
 
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "report/icmp_types.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
-#include "support/ko_time_format.h"
+#include "support/ko_time.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -41,21 +41,22 @@ constexpr size_t DESTINATION_WIDTH = 24;
 constexpr size_t TTL_WIDTH = 3;
 constexpr size_t LENGTH_WIDTH = 5;
 
-constexpr size_t DATE_SIZE = 10;         // "yyyy-mm-dd"
-constexpr size_t CLOCK_SIZE = 12;        // "hh:mm:ss.mmm"
+constexpr size_t DATE_SIZE = 10;   // "yyyy-mm-dd"
+constexpr size_t CLOCK_SIZE = 12;  // "hh:mm:ss.mmm"
+static_assert(sizeof(utc_second_memo::text::date) == DATE_SIZE &&
+              sizeof(utc_second_memo::text::clock) + 4 == CLOCK_SIZE);
 constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
 constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
-// Every piece of the line at its longest, so no write can pass the end of the buffer.
-constexpr size_t REPORT_LINE_MAX =
+// Every piece of the line at its longest but the tunnels, and one tunnel with its separator, so
+// no write can pass the end of the buffer.
+constexpr size_t REPORT_LINE_UNTUNNELLED_MAX =
     DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() + 2 * IPV6_TEXT_MAX +
     3 * DECIMAL_MAX + MD5_HEX_SIZE + ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
     ENTROPY_NOTE.size() + OVERLAP_NOTE.size() + OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() +
-    VIA.size() + TUNNEL_PATH_MAX + 10 * SEPARATOR.size() + 2;
-
-char* put_text(char* p, std::string_view text) {
-  std::memcpy(p, text.data(), text.size());
-  return p + text.size();
-}
+    VIA.size() + 10 * SEPARATOR.size() + 2;
+constexpr size_t TUNNEL_TEXT_MAX = TUNNEL_PATH_MAX / ENCAPSULATIONS_MAX;
+static_assert(TUNNEL_PATH_MAX % ENCAPSULATIONS_MAX == 0);
+constexpr size_t REPORT_LINE_MAX = REPORT_LINE_UNTUNNELLED_MAX + TUNNEL_PATH_MAX;
 
 char* put_blanks(char* p, size_t count) {
   std::memset(p, ' ', count);
@@ -100,14 +101,6 @@ char* put_fragment_notes(char* p, const fragment_trail& trail) {
   return p;
 }
 
-void write_header(std::ostream& out) {
-  char text[REPORT_HEADER.size() + 2];
-  char* p = put_text(text, REPORT_HEADER);
-  *p++ = '\n';
-  *p++ = '\n';
-  out.write(text, p - text);
-}
-
 }  // namespace
 
 char* put_tunnel_path(char* p, const decoded_packet& packet) {
@@ -137,16 +130,25 @@ void report_line_sink::begin_capture(const std::string& /*name*/) {
   m_header_pending = true;
 }
 
-void report_line_sink::write_message(const decoded_packet& packet, const payload_digest& digest) {
-  std::ostream& out = *m_target.out;
-  if (m_header_pending) {
-    write_header(out);
-    m_header_pending = false;
-  }
+size_t report_line_sink::text_bound(const decoded_packet& packet) const {
+  return REPORT_LINE_UNTUNNELLED_MAX + packet.tunnels.count * TUNNEL_TEXT_MAX;
+}
 
+void report_line_sink::before_text(std::ostream& out) {
+  if (!m_header_pending) return;
+  m_header_pending = false;
+  char text[REPORT_HEADER.size() + 2];
+  char* p = put_text(text, REPORT_HEADER);
+  *p++ = '\n';
+  *p++ = '\n';
+  out.write(text, p - text);
+}
+
+void report_line_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
+                                   const message_note& /*note*/, text_target& out) const {
   const capture_record& record = *packet.record;
-  ko::time captured;
-  if (record.time == record_time::shown) captured.set_ticks(record.ticks);
+  const utc_second_memo::text* second =
+      record.time == record_time::shown ? out.seconds().of(record.ticks) : nullptr;
 
   const uint8_t* network = packet.ip.bytes.data();
   const uint8_t* icmp = packet.icmp.data();
@@ -157,12 +159,12 @@ void report_line_sink::write_message(const decoded_packet& packet, const payload
   char line[REPORT_LINE_MAX];
   char* p = put_decimal_right(line, record.frame_number, FRAME_WIDTH);
   p = put_text(p, SEPARATOR);
-  char date[DATE_SIZE];
-  char clock[CLOCK_SIZE];
-  if (ko::write_date_time_utc(captured, date, clock)) {
-    p = put_text(p, std::string_view(date, sizeof date));
+  if (second != nullptr) {
+    p = put_text(p, std::string_view(second->date, sizeof second->date));
     p = put_text(p, SEPARATOR);
-    p = put_text(p, std::string_view(clock, sizeof clock));
+    p = put_text(p, std::string_view(second->clock, sizeof second->clock));
+    *p++ = '.';
+    p = put_digits(p, record.ticks % ko::TICKS_PER_SECOND / ko::TICKS_PER_MILLISECOND, 3);
   } else {
     p = put_text(p, SEPARATOR);
   }
@@ -202,8 +204,7 @@ void report_line_sink::write_message(const decoded_packet& packet, const payload
   if (!digest.random) *p++ = ' ';
   *p++ = '\n';
 
-  out.write(line, p - line);
-  if (m_target.flush_each_line) out.flush();
+  out.write(line, static_cast<size_t>(p - line));
 }
 
 }  // namespace nelo

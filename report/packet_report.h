@@ -1,6 +1,6 @@
 // The report line: one comma-separated, blank-padded line of metadata per kept packet, preceded
-// once per capture by the column header. The line is built in place on the stack from the
-// decoded packet; nothing is kept between messages except whether the header is still to come.
+// once per capture by the column header. The line is built in place from the decoded packet;
+// nothing is kept between messages except whether the header is still to come.
 #ifndef NELO_REPORT_PACKET_REPORT_H_
 #define NELO_REPORT_PACKET_REPORT_H_
 
@@ -33,24 +33,28 @@ inline constexpr size_t TUNNEL_PATH_MAX =
 char* put_tunnel_path(char* p, const decoded_packet& packet);
 
 // The run shows report lines with dump_meta in a form other than binary, and not with JSON.
-class report_line_sink final : public message_sink {
+class report_line_sink final : public text_sink {
  public:
-  // `target.out` must be set and outlive the sink.
-  explicit report_line_sink(const report_target& target) : m_target(target) {}
+  // `target.out` must be set and outlive the sink. Flushes each line when the target asks for it.
+  explicit report_line_sink(const report_target& target)
+      : text_sink(*target.out, target.flush_each_line) {}
 
   digest_need need() const override { return digest_need::md5; }
   // The capture's first line gets the column header again.
   void begin_capture(const std::string& name) override;
+  // The longest line of a message with as many tunnels as `packet`.
+  size_t text_bound(const decoded_packet& packet) const override;
   // Writes the report line of `packet`: frame, UTC date and time of capture, protocol, source
   // and destination address, hop limit, wire size, payload size, payload MD5 (empty for an empty
   // payload) and the comment naming the ICMP message, ending either in "payload has entropy
-  // high" or in one blank; the MD5 and the note come from `digest`. The capture's first line is
-  // preceded by the header. The packet's captured bytes must reach through the ICMP identifier
-  // (the decoder guarantees it). Flushes the line when the target asks for it.
-  void write_message(const decoded_packet& packet, const payload_digest& digest) override;
+  // high" or in one blank; the MD5 and the note come from `digest`. The packet's captured bytes
+  // must reach through the ICMP identifier (the decoder guarantees it).
+  void format_text(const decoded_packet& packet, const payload_digest& digest,
+                   const message_note& note, text_target& out) const override;
+  // The column header and an empty line, before the capture's first line.
+  void before_text(std::ostream& out) override;
 
  private:
-  report_target m_target;
   bool m_header_pending = true;
 };
 
