@@ -35,6 +35,9 @@ struct walk_settings {
   // The bytes of a regular file mapped at a time; the captures of a list walked at once share
   // LIST_MAP_BUDGET.
   size_t map_window = MAP_WINDOW_SIZE;
+  // A second thread populates the next window of a capture's mapping: a run of one capture with
+  // threads to spare (a list walk already keeps every core busy).
+  bool populate_ahead = false;
 };
 
 inline constexpr size_t LIST_MAP_BUDGET = 16u << 20;
