@@ -205,11 +205,27 @@ void window_populator::forget(const uint8_t* at) {
   while (m_busy == at) m_changed.wait(m_mutex);
 }
 
+void window_populator::retire(mapped_window& window) {
+  {
+    mutex_lock lock(m_mutex);
+    m_retired.take(window);
+  }
+  m_changed.notify_all();
+}
+
 void window_populator::run() {
   mutex_lock lock(m_mutex);
   for (;;) {
-    while (!m_quit && m_waiting == nullptr) m_changed.wait(m_mutex);
+    while (!m_quit && m_waiting == nullptr && m_retired.data() == nullptr) m_changed.wait(m_mutex);
     if (m_quit) return;
+    if (m_retired.data() != nullptr) {
+      mapped_window old;
+      old.take(m_retired);
+      lock.unlock();
+      old.release();
+      lock.lock();
+      continue;
+    }
     const uint8_t* at = m_busy = m_waiting;
     const size_t len = m_waiting_len;
     m_waiting = nullptr;
@@ -291,6 +307,7 @@ bool mapped_source::take_next(uint64_t offset, size_t want, uint64_t limit) {
     return false;
   }
   // The populator may still be filling it: the walk's own faults then meet its work halfway.
+  m_populator.retire(m_window);
   m_window.take(m_next);
   m_window_offset = m_next_offset;
   m_lent = m_next_lent;

@@ -81,6 +81,8 @@ class window_populator {
   // Returns once the thread neither populates nor will populate the mapping at `at`: waits for a
   // populate under way there to end, and drops it from the queue.
   void forget(const uint8_t* at) EXCLUDES(m_mutex);
+  // Takes `window` over and unmaps it on the thread.
+  void retire(mapped_window& window) EXCLUDES(m_mutex);
 
  private:
   void run() EXCLUDES(m_mutex);
@@ -93,6 +95,7 @@ class window_populator {
   size_t m_waiting_len GUARDED_BY(m_mutex) = 0;
   const uint8_t* m_busy GUARDED_BY(m_mutex) = nullptr;
   bool m_quit GUARDED_BY(m_mutex) = false;
+  mapped_window m_retired GUARDED_BY(m_mutex);
 };
 
 // A regular file read through windows of a mapping, moved along the file as the walk goes. A
