@@ -134,7 +134,10 @@ walk_settings make_walk_settings(const nelo_options& options) {
     settings.map_window =
         std::clamp<size_t>(LIST_MAP_BUDGET / options.threads, LIST_MAP_WINDOW_MIN, MAP_WINDOW_SIZE);
   }
+  // Only a run of one capture has a core to spare for its windows: a list walk already keeps
+  // every core busy.
   settings.populate_ahead = !settings.list && options.threads >= 2;
+  if (settings.populate_ahead) settings.map_window = POPULATED_MAP_WINDOW_SIZE;
   return settings;
 }
 

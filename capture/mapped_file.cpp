@@ -183,9 +183,8 @@ window_populator::~window_populator() {
   m_thread.join();
 }
 
-bool window_populator::post(const uint8_t* at, size_t len) {
+void window_populator::post(const uint8_t* at, size_t len) {
   if (!m_started) {
-    // Without the thread nothing is populated: the walk takes its faults itself, as without.
     m_thread = std::thread(&window_populator::run, this);
     m_started = true;
   }
@@ -195,11 +194,10 @@ bool window_populator::post(const uint8_t* at, size_t len) {
     m_waiting_len = len;
   }
   m_changed.notify_all();
-  return true;
 }
 
 void window_populator::forget(const uint8_t* at) {
-  if (!m_started) return;
+  if (!m_started || at == nullptr) return;
   mutex_lock lock(m_mutex);
   if (m_waiting == at) m_waiting = nullptr;
   while (m_busy == at) m_changed.wait(m_mutex);
@@ -222,7 +220,7 @@ void window_populator::run() {
       mapped_window old;
       old.take(m_retired);
       lock.unlock();
-      old.release();
+      old.release();  // the walk's thread no longer waits for the page tables to go
       lock.lock();
       continue;
     }

@@ -5,7 +5,7 @@
 // gives the faulting access zeros to read, and flags the window, so that the reader can end the
 // walk where the file now ends instead of the process dying or zeros being reported.
 // A mapped_window owns its mapping and its place in the guard's registry; a mapped_source owns
-// its window, never the file descriptor.
+// its windows and the thread that populates them, never the file descriptor.
 #ifndef NELO_CAPTURE_MAPPED_FILE_H_
 #define NELO_CAPTURE_MAPPED_FILE_H_
 
@@ -63,10 +63,17 @@ class mapped_window {
   int m_slot = -1;
 };
 
-// A thread that fills the page tables of one mapping at a time (MADV_POPULATE_READ), so that the
-// thread that reads it later does not take its faults itself. Its owner keeps each mapping it
-// posts alive until forget() returned for it. Populating is a hint: a mapping past the end of a
-// cut file, or a kernel without the advice, is left as it is.
+// The bytes of a file a walk maps at a time when another thread populates the windows and unmaps
+// them: the walk's own cost of a window move is then a mapping, so a larger window pays (a quiet
+// 1 GiB capture walked 8% faster with 16 MiB than with 8 MiB), and two windows of 16 MiB kept a
+// run under 45 MiB of resident memory.
+inline constexpr size_t POPULATED_MAP_WINDOW_SIZE = 16u << 20;
+
+// A thread that spares a walk the kernel's work on its windows: it fills the page tables of the
+// window the walk will read next (MADV_POPULATE_READ), so that the walk does not take its faults,
+// and unmaps the window the walk has left. The owner keeps each mapping it posts alive until
+// forget() returned for it; a retired window belongs to the populator. Populating is a hint: a
+// mapping past the end of a cut file, or a kernel without the advice, is left as it is.
 class window_populator {
  public:
   window_populator() = default;
@@ -76,12 +83,13 @@ class window_populator {
   ~window_populator();
 
   // Asks for the `len` bytes at `at` to be populated, after the one under way, in place of any
-  // still waiting. Starts the thread the first time; false when it cannot be started.
-  bool post(const uint8_t* at, size_t len) EXCLUDES(m_mutex);
+  // still waiting. Starts the thread the first time.
+  void post(const uint8_t* at, size_t len) EXCLUDES(m_mutex);
   // Returns once the thread neither populates nor will populate the mapping at `at`: waits for a
   // populate under way there to end, and drops it from the queue.
   void forget(const uint8_t* at) EXCLUDES(m_mutex);
-  // Takes `window` over and unmaps it on the thread.
+  // Takes `window` over, leaving it empty, and unmaps it on the thread; one retired before and
+  // not yet unmapped there is unmapped here. Only once post() started the thread.
   void retire(mapped_window& window) EXCLUDES(m_mutex);
 
  private:
@@ -95,7 +103,7 @@ class window_populator {
   size_t m_waiting_len GUARDED_BY(m_mutex) = 0;
   const uint8_t* m_busy GUARDED_BY(m_mutex) = nullptr;
   bool m_quit GUARDED_BY(m_mutex) = false;
-  mapped_window m_retired GUARDED_BY(m_mutex);
+  mapped_window m_retired GUARDED_BY(m_mutex);  // unmapped by the thread
 };
 
 // A regular file read through windows of a mapping, moved along the file as the walk goes. A
