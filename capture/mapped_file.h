@@ -1,11 +1,12 @@
 // Regular capture files lent to the walk in place: a read-only mapping of the file, one window at
-// a time, so that the walk reads the page cache itself instead of a copy of it, and memory stays
-// bounded by the window. A file cut short by another process while it is walked turns the pages
-// past its new end into SIGBUS; the guard here catches those faults in the windows it knows,
-// gives the faulting access zeros to read, and flags the window, so that the reader can end the
-// walk where the file now ends instead of the process dying or zeros being reported.
-// A mapped_window owns its mapping and its place in the guard's registry; a mapped_source owns
-// its windows and the thread that populates them, never the file descriptor.
+// a time (and the next, when another thread populates it), so that the walk reads the page cache
+// itself instead of a copy of it, and memory stays bounded by the windows. A file cut short by
+// another process while it is walked turns the pages past its new end into SIGBUS; the guard here
+// catches those faults in the windows it knows, gives the faulting access zeros to read, and flags
+// the window, so that the reader can end the walk where the file now ends instead of the process
+// dying or zeros being reported. A mapped_window owns its mapping and its place in the guard's
+// registry; a mapped_source owns its windows and the thread that populates them, never the file
+// descriptor.
 #ifndef NELO_CAPTURE_MAPPED_FILE_H_
 #define NELO_CAPTURE_MAPPED_FILE_H_
 
