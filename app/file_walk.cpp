@@ -135,6 +135,10 @@ walk_settings make_walk_settings(const nelo_options& options) {
     settings.map_window =
         std::clamp<size_t>(LIST_MAP_BUDGET / options.threads, LIST_MAP_WINDOW_MIN, MAP_WINDOW_SIZE);
   }
+  // Only a run of one capture has a core to spare for its windows: a list walk already keeps
+  // every core busy.
+  settings.populate_ahead = !settings.list && options.threads >= 2;
+  if (settings.populate_ahead) settings.map_window = POPULATED_MAP_WINDOW_SIZE;
   return settings;
 }
 
@@ -153,6 +157,7 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
 
   capture_reader reader;
   reader.set_map_window(settings.map_window);
+  reader.set_populate_ahead(settings.populate_ahead);
   capture_open opened = capture_open::opened;
   if (stream_fd >= 0) {
     reader.open_stream(stream_fd);

@@ -33,8 +33,11 @@ struct walk_settings {
   bool announce_in_report = false;  // the report file repeats each "Processing file" line
   uint32_t payload_threads = 0;     // threads that share the payload work of one capture
   // The bytes of a regular file mapped at a time; the captures of a list walked at once share
-  // LIST_MAP_BUDGET.
+  // LIST_MAP_BUDGET, and a capture whose windows another thread populates takes larger ones.
   size_t map_window = MAP_WINDOW_SIZE;
+  // A second thread populates the next window of a capture's mapping: a run of one capture with
+  // threads to spare (a list walk already keeps every core busy).
+  bool populate_ahead = false;
 };
 
 inline constexpr size_t LIST_MAP_BUDGET = 16u << 20;

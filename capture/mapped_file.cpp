@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "support/run_control.h"
 
@@ -151,6 +152,13 @@ void mapped_window::release() {
   m_slot = -1;
 }
 
+void mapped_window::take(mapped_window& other) {
+  release();
+  std::swap(m_data, other.m_data);
+  std::swap(m_len, other.m_len);
+  std::swap(m_slot, other.m_slot);
+}
+
 const std::atomic<bool>& mapped_window::cut() const {
   return m_slot >= 0 ? g_slots[m_slot].cut : NEVER_CUT;
 }
@@ -165,10 +173,79 @@ void mapped_window::clear_cut() {
   if (m_slot >= 0) g_slots[m_slot].cut.store(false, std::memory_order_relaxed);
 }
 
-mapped_source::mapped_source(int fd, size_t window_size)
+window_populator::~window_populator() {
+  if (!m_started) return;
+  {
+    mutex_lock lock(m_mutex);
+    m_quit = true;
+  }
+  m_changed.notify_all();
+  m_thread.join();
+}
+
+void window_populator::post(const uint8_t* at, size_t len) {
+  if (!m_started) {
+    m_thread = std::thread(&window_populator::run, this);
+    m_started = true;
+  }
+  {
+    mutex_lock lock(m_mutex);
+    m_waiting = at;
+    m_waiting_len = len;
+  }
+  m_changed.notify_all();
+}
+
+void window_populator::forget(const uint8_t* at) {
+  if (!m_started || at == nullptr) return;
+  mutex_lock lock(m_mutex);
+  if (m_waiting == at) m_waiting = nullptr;
+  while (m_busy == at) m_changed.wait(m_mutex);
+}
+
+void window_populator::retire(mapped_window& window) {
+  {
+    mutex_lock lock(m_mutex);
+    m_retired.take(window);
+  }
+  m_changed.notify_all();
+}
+
+void window_populator::run() {
+  mutex_lock lock(m_mutex);
+  for (;;) {
+    while (!m_quit && m_waiting == nullptr && m_retired.data() == nullptr) m_changed.wait(m_mutex);
+    if (m_quit) return;
+    if (m_retired.data() != nullptr) {
+      mapped_window old;
+      old.take(m_retired);
+      lock.unlock();
+      old.release();  // the walk's thread no longer waits for the page tables to go
+      lock.lock();
+      continue;
+    }
+    const uint8_t* at = m_busy = m_waiting;
+    const size_t len = m_waiting_len;
+    m_waiting = nullptr;
+    lock.unlock();
+    // EINVAL before Linux 5.14, EFAULT past the end of a cut file: the walk then faults as
+    // without this thread, and the guard sees to a cut.
+    ::madvise(const_cast<uint8_t*>(at), len, MADV_POPULATE_READ);
+    lock.lock();
+    m_busy = nullptr;
+    m_changed.notify_all();
+  }
+}
+
+mapped_source::mapped_source(int fd, size_t window_size, bool populate_ahead)
     : m_fd(fd),
       m_page(page_size()),
-      m_window_size(round_up(std::max<size_t>(window_size, 1), m_page)) {}
+      m_window_size(round_up(std::max<size_t>(window_size, 1), m_page)),
+      m_populate_ahead(populate_ahead) {}
+
+mapped_source::~mapped_source() {
+  drop_next();
+}
 
 ssize_t mapped_source::read_some(uint8_t* to, size_t max) {
   for (;;) {
@@ -189,25 +266,74 @@ bool mapped_source::refresh_size() {
   return true;
 }
 
+// A window of several huge pages starts and ends on their grid, so that the kernel maps each huge
+// folio of the page cache with one entry instead of 512.
+void mapped_source::window_bounds(uint64_t offset, size_t want, uint64_t limit, uint64_t& start,
+                                  uint64_t& end) const {
+  const uint64_t grain = m_window_size >= HUGE_PAGE_SIZE ? HUGE_PAGE_SIZE : m_page;
+  start = offset & ~(grain - 1);
+  end = std::min(limit, std::max(start + m_window_size, round_up(offset + want, grain)));
+}
+
 bool mapped_source::move_window(uint64_t offset, size_t want) {
   if (!refresh_size()) return false;
   // The last page is read, not lent, so that every lent byte has a page after it to touch.
   const uint64_t pages_end = round_up(m_size, m_page);
   const uint64_t limit = pages_end > m_page ? pages_end - m_page : 0;
   if (offset > limit || want > limit - offset) return false;
-  // A window of several huge pages starts and ends on their grid, so that the kernel maps each
-  // huge folio of the page cache with one entry instead of 512.
-  const uint64_t grain = m_window_size >= HUGE_PAGE_SIZE ? HUGE_PAGE_SIZE : m_page;
-  const uint64_t start = offset & ~(grain - 1);
-  const uint64_t end =
-      std::min(limit, std::max(start + m_window_size, round_up(offset + want, grain)));
-  // No hints: on a warm page cache MADV_SEQUENTIAL and MADV_POPULATE_READ changed nothing
-  // measurable, and MAP_POPULATE and MADV_WILLNEED cost 10-15% more than the faults they spare.
-  if (!m_window.map(m_fd, start, static_cast<size_t>(end - start) + m_page)) return false;
-  m_window_offset = start;
-  m_lent = static_cast<size_t>(end - start);
-  m_reached = std::max(m_reached, end);
+  // The window about to go may still be in the populator's hands when the walk outran it.
+  m_populator.forget(m_window.data());
+  if (!take_next(offset, want, limit)) {
+    drop_next();
+    uint64_t start = 0, end = 0;
+    window_bounds(offset, want, limit, start, end);
+    // No hints on this thread: on a warm page cache MADV_SEQUENTIAL and MADV_POPULATE_READ
+    // changed nothing measurable, and MAP_POPULATE and MADV_WILLNEED cost 10-15% more than the
+    // faults they spare.
+    if (!m_window.map(m_fd, start, static_cast<size_t>(end - start) + m_page)) return false;
+    m_window_offset = start;
+    m_lent = static_cast<size_t>(end - start);
+  }
+  m_reached = std::max(m_reached, m_window_offset + m_lent);
+  if (m_populate_ahead) map_next(limit);
   return true;
+}
+
+bool mapped_source::take_next(uint64_t offset, size_t want, uint64_t limit) {
+  if (m_next.data() == nullptr || offset < m_next_offset ||
+      offset + want > m_next_offset + m_next_lent || m_next_offset + m_next_lent > limit) {
+    return false;
+  }
+  // The populator may still be filling it: the walk's own faults then meet its work halfway.
+  m_populator.retire(m_window);
+  m_window.take(m_next);
+  m_window_offset = m_next_offset;
+  m_lent = m_next_lent;
+  return true;
+}
+
+// The walk leaves a window with its last record, which may start well before the window's end:
+// the next window starts a huge page before it (where the window is larger than that) so as to
+// hold that record in all but rare cases.
+void mapped_source::map_next(uint64_t limit) {
+  const uint64_t lent_end = m_window_offset + m_lent;
+  if (m_next.data() != nullptr || lent_end >= limit) return;
+  const uint64_t grain = m_window_size >= HUGE_PAGE_SIZE ? HUGE_PAGE_SIZE : m_page;
+  const uint64_t from = lent_end > HUGE_PAGE_SIZE ? lent_end - HUGE_PAGE_SIZE : 0;
+  uint64_t start = 0, end = 0;
+  window_bounds(std::max(from, m_window_offset + grain), 0, limit, start, end);
+  if (end <= lent_end || !m_next.map(m_fd, start, static_cast<size_t>(end - start) + m_page)) {
+    return;
+  }
+  m_next_offset = start;
+  m_next_lent = static_cast<size_t>(end - start);
+  m_populator.post(m_next.data(), m_next.size());
+}
+
+void mapped_source::drop_next() {
+  if (m_next.data() == nullptr) return;
+  m_populator.forget(m_next.data());
+  m_next.release();
 }
 
 uint64_t mapped_source::settle_cut(bool& unreadable) {
@@ -219,6 +345,8 @@ uint64_t mapped_source::settle_cut(bool& unreadable) {
 }
 
 void mapped_source::read_from(uint64_t offset) {
+  drop_next();
+  m_populator.forget(m_window.data());
   m_window.release();
   m_read_at = offset;
   m_reached = std::max(m_reached, offset);

@@ -58,11 +58,12 @@ const container* find_container(const uint8_t* head, size_t len) {
 // when it is a regular file (`file_size` > 0) kept as it is and `map_window` > 0, else the
 // descriptor or a decompressor in front of it. Null when it cannot be set up.
 std::unique_ptr<byte_source> open_source(int fd, const uint8_t* head, size_t head_len,
-                                         uint64_t file_size, size_t map_window,
+                                         uint64_t file_size, size_t map_window, bool populate_ahead,
                                          mapped_source*& mapped) {
   mapped = nullptr;
   if (file_size > 0 && map_window > 0 && detect_compression(head, head_len) == compression::none) {
-    std::unique_ptr<mapped_source> source(new (std::nothrow) mapped_source(fd, map_window));
+    std::unique_ptr<mapped_source> source(new (std::nothrow)
+                                              mapped_source(fd, map_window, populate_ahead));
     mapped = source.get();
     return source;
   }
@@ -70,16 +71,16 @@ std::unique_ptr<byte_source> open_source(int fd, const uint8_t* head, size_t hea
 }
 
 // Walks the capture on `fd`; `file_size` is 0 when unknown.
-walk_result walk_capture(int fd, uint64_t file_size, size_t map_window, packet_handler handler,
-                         packet_ctx* ctx, const walk_observer* observer) {
+walk_result walk_capture(int fd, uint64_t file_size, size_t map_window, bool populate_ahead,
+                         packet_handler handler, packet_ctx* ctx, const walk_observer* observer) {
   walk_result result;
   uint8_t head[COMPRESSION_MAGIC_MAX];
   const ssize_t head_len = read_fd_fully(fd, head, sizeof head);
   mapped_source* mapped = nullptr;
   std::unique_ptr<byte_source> source =
-      head_len < 0
-          ? nullptr
-          : open_source(fd, head, static_cast<size_t>(head_len), file_size, map_window, mapped);
+      head_len < 0 ? nullptr
+                   : open_source(fd, head, static_cast<size_t>(head_len), file_size, map_window,
+                                 populate_ahead, mapped);
   if (!source) {
     result.outcome = walk_outcome::read_error;
     return result;
@@ -148,7 +149,7 @@ void capture_reader::open_stream(int fd) {
 
 walk_result capture_reader::walk(packet_handler handler, packet_ctx* ctx,
                                  const walk_observer* observer) {
-  return walk_capture(m_fd, m_size, m_map_window, handler, ctx, observer);
+  return walk_capture(m_fd, m_size, m_map_window, m_populate_ahead, handler, ctx, observer);
 }
 
 bool file_holds_capture(const std::string& path) {

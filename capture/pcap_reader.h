@@ -66,6 +66,9 @@ class capture_reader {
   // than that gets a window of its own size); 0 reads the file with read(2) instead. Readers
   // walking at once share the memory, so each takes a smaller window.
   void set_map_window(size_t bytes) { m_map_window = bytes; }
+  // Whether another thread populates the page tables of the next window of a mapped walk while
+  // the walk reads the current one: worth it only when a core is otherwise idle.
+  void set_populate_ahead(bool on) { m_populate_ahead = on; }
 
   // Walks the opened capture, handing every record to `handler` with `ctx`, telling `observer`
   // (or nobody, when null) how far it got and which link types it does not decode. A stop
@@ -77,6 +80,7 @@ class capture_reader {
   bool m_owned = false;
   uint64_t m_size = 0;  // 0 when unknown
   size_t m_map_window = MAP_WINDOW_SIZE;
+  bool m_populate_ahead = false;
 };
 
 // True when `path` names a regular file whose first bytes are those of a capture the reader

@@ -60,13 +60,14 @@ int record_and_cut(const capture_record& r, packet_ctx* ctx) {
 }
 
 walked walk_mapped(const std::string& path, size_t window, uint64_t cut_after = 0,
-                   off_t cut_size = 0) {
+                   off_t cut_size = 0, bool populate_ahead = false) {
   cutting_ctx ctx;
   ctx.cut_after = cut_after;
   ctx.path = path;
   ctx.cut_size = cut_size;
   capture_reader reader;
   reader.set_map_window(window);
+  reader.set_populate_ahead(populate_ahead);
   walked w;
   if (reader.open_file(path) != capture_open::opened) return w;
   w.result = reader.walk(record_and_cut, &ctx, nullptr);
@@ -261,15 +262,20 @@ const cut_case CUT_CASES[] = {
     {"past_the_last_lent_page", 3, 199, 20, 0},
 };
 
+// Where the case cuts `file`.
+size_t cut_size(const cut_case& c, const bytes& file) {
+  const std::vector<size_t> at = record_offsets(file);
+  const size_t record_end = at[static_cast<size_t>(c.record) + 1];
+  return c.into >= 0 ? at[static_cast<size_t>(c.record)] + static_cast<size_t>(c.into)
+                     : record_end - static_cast<size_t>(-c.into);
+}
+
 class CutUnderTheWalk : public ::testing::TestWithParam<cut_case> {};
 
 TEST_P(CutUnderTheWalk, EndsAsTheWalkOfTheCutFile) {
   const cut_case& c = GetParam();
   const bytes file = echo_capture(200);
-  const std::vector<size_t> at = record_offsets(file);
-  const size_t record_end = at[static_cast<size_t>(c.record) + 1];
-  const size_t size = c.into >= 0 ? at[static_cast<size_t>(c.record)] + static_cast<size_t>(c.into)
-                                  : record_end - static_cast<size_t>(-c.into);
+  const size_t size = cut_size(c, file);
   const std::string path = write_capture("capture", file);
   const size_t window = c.window_pages == 0 ? MAP_WINDOW_SIZE : c.window_pages * page_size();
   const walked mapped = walk_mapped(path, window, c.cut_after, static_cast<off_t>(size));
@@ -317,6 +323,51 @@ TEST(CutUnderTheWalk, ThreadedWalksEachEndWhereTheirOwnFileWasCut) {
     expect_same_walk(mapped[i], walk_piped(cut(file, sizes[i])));
   }
 }
+
+// With another thread populating the next window and unmapping the last, a walk hands on the
+// same records: windows of pages take the populated window only when a record starts where the
+// last one ended, so both ways of moving on are walked.
+class ThreadedPopulatedWindows : public ::testing::TestWithParam<identity_case> {};
+
+TEST_P(ThreadedPopulatedWindows, HandOnWhatReadingThePipeHandsOn) {
+  const bytes file = GetParam().make();
+  const std::string path = write_capture("capture", file);
+  const walked read = walk_piped(file);
+  for (const size_t window : {page_size(), size_t{3} * page_size(), POPULATED_MAP_WINDOW_SIZE}) {
+    SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
+    expect_same_walk(walk_mapped(path, window, 0, 0, true), read);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, ThreadedPopulatedWindows, ::testing::ValuesIn(IDENTITY_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Windows of huge pages, several of them in the file: each next window starts a huge page before
+// the end of the last, so records that straddle it are read from the populated window.
+TEST(ThreadedPopulatedWindows, LongCaptureInWindowsOfHugePagesIsHandedOnWhole) {
+  const std::string path = testing::write_long_capture(56, 20);
+  const walked read = walk_mapped(path, 0);  // read(2), not mapped
+  ASSERT_EQ(read.result.end, walk_end::finished);
+  for (const size_t window : {size_t{4} << 20, size_t{3} << 20}) {
+    SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
+    expect_same_walk(walk_mapped(path, window, 0, 0, true), read);
+  }
+}
+
+class ThreadedPopulatedCut : public ::testing::TestWithParam<cut_case> {};
+
+TEST_P(ThreadedPopulatedCut, EndsAsTheWalkOfTheCutFile) {
+  const cut_case& c = GetParam();
+  const bytes file = echo_capture(200);
+  const size_t size = cut_size(c, file);
+  const std::string path = write_capture("capture", file);
+  const size_t window = c.window_pages == 0 ? MAP_WINDOW_SIZE : c.window_pages * page_size();
+  const walked mapped = walk_mapped(path, window, c.cut_after, static_cast<off_t>(size), true);
+  expect_same_walk(mapped, walk_piped(cut(file, size)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, ThreadedPopulatedCut, ::testing::ValuesIn(CUT_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A fault in a mapping that is no window's kills as it did before the guard was installed.
 TEST(MappedFileDeathTest, AFaultOutsideEveryWindowStillEndsTheProcess) {
