@@ -138,7 +138,13 @@ walk_settings make_walk_settings(const nelo_options& options) {
   // Only a run of one capture has a core to spare for its windows: a list walk already keeps
   // every core busy.
   settings.populate_ahead = !settings.list && options.threads >= 2;
-  if (settings.populate_ahead) settings.map_window = POPULATED_MAP_WINDOW_SIZE;
+  // A slow populating thread leaves up to three windows mapped, beside the pipeline's batches,
+  // which take more memory the more threads share them: the windows shrink as they grow, so the
+  // run stays within 64 MiB.
+  if (settings.populate_ahead) {
+    settings.map_window =
+        options.threads <= POPULATED_WIDE_THREADS_MAX ? POPULATED_MAP_WINDOW_SIZE : MAP_WINDOW_SIZE;
+  }
   return settings;
 }
 

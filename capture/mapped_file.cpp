@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "support/run_control.h"
@@ -185,7 +186,15 @@ window_populator::~window_populator() {
 
 void window_populator::post(const uint8_t* at, size_t len) {
   if (!m_started) {
-    m_thread = std::thread(&window_populator::run, this);
+    if (m_unavailable) return;
+    const stop_signals_blocked blocked;  // the thread inherits the mask
+    try {
+      m_thread = std::thread(&window_populator::run, this);
+    } catch (const std::system_error&) {
+      // Populating is a hint: without the thread the walk takes its own faults.
+      m_unavailable = true;
+      return;
+    }
     m_started = true;
   }
   {
