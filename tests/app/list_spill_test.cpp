@@ -17,6 +17,7 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
+using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
 
@@ -26,19 +27,6 @@ std::string text_of(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-// The run header's time and command line differ between the runs; nothing else may. They are
-// written once, before anything else.
-std::string without_run_header(std::string text) {
-  for (const char* start : {"Run time: ", "\"Command line: "}) {
-    size_t at = text.starts_with(start) ? 0 : text.find(std::string("\n") + start);
-    if (at == std::string::npos) continue;
-    if (at != 0) ++at;
-    const size_t end = text.find('\n', at);
-    text.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
-  }
-  return text;
 }
 
 // Echo requests with 60 KB payloads, `count` of them: each dumped payload is about 120 KB of hex

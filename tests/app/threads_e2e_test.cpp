@@ -26,22 +26,9 @@ namespace {
 
 using testing::bytes;
 using testing::run_nelo_in_process;
+using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
-
-// The run header's time and command line differ between the runs; nothing else may.
-std::string without_run_header(const std::string& text) {
-  std::string kept;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(at, end - at);
-    if (!line.starts_with("Run time: ") && !line.starts_with("\"Command line: ")) kept += line;
-    at = end;
-  }
-  return kept;
-}
 
 // Echo requests with payloads of 8 to 60 KB, random enough that some draw the entropy note.
 std::string write_payload_heavy_capture() {

@@ -33,6 +33,7 @@ namespace {
 
 using testing::bytes;
 using testing::seen_record;
+using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
 
@@ -384,20 +385,6 @@ TEST(MappedFileDeathTest, AFaultOutsideEveryWindowStillEndsTheProcess) {
       },
       // Killed by the signal, or by a sanitizer's report of it: anything but going on.
       [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; }, "");
-}
-
-// Everything but the run header's time and command line, which differ between two runs.
-std::string without_run_header(const std::string& text) {
-  std::string kept;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(at, end - at);
-    if (!line.starts_with("Run time: ") && !line.starts_with("\"Command line: ")) kept += line;
-    at = end;
-  }
-  return kept;
 }
 
 // Where two long texts part: printing both would bury the line that matters.

@@ -14,22 +14,9 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
+using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
-
-// The run header's time and command line differ between the runs; nothing else may.
-std::string without_run_header(const std::string& text) {
-  std::string kept;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(at, end - at);
-    if (!line.starts_with("Run time: ") && !line.starts_with("\"Command line: ")) kept += line;
-    at = end;
-  }
-  return kept;
-}
 
 // Tiny payloads while nothing is pending (the reader writes them at once), then pairs of echo
 // requests and replies over IPv4 and IPv6 that fill several batches at every thread count, with

@@ -285,4 +285,15 @@ recorded_walk record_walk(const std::string& path) {
   return r;
 }
 
+std::string without_run_header(std::string text) {
+  for (const char* start : {"Run time: ", "\"Command line: "}) {
+    size_t at = text.starts_with(start) ? 0 : text.find(std::string("\n") + start);
+    if (at == std::string::npos) continue;
+    if (at != 0) ++at;
+    const size_t end = text.find('\n', at);
+    text.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  }
+  return text;
+}
+
 }  // namespace nelo::testing

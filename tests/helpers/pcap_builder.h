@@ -117,6 +117,10 @@ run_result run_shell(const std::string& command);
 // standard input; the status is the one the process would exit with.
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input = "");
 
+// `text` without the run header's time and command line, which differ between two runs; they
+// are written once, before anything else.
+std::string without_run_header(std::string text);
+
 }  // namespace nelo::testing
 
 #endif  // NELO_TESTS_HELPERS_PCAP_BUILDER_H_
