@@ -273,14 +273,19 @@ size_t cut_size(const cut_case& c, const bytes& file) {
 
 class CutUnderTheWalk : public ::testing::TestWithParam<cut_case> {};
 
-TEST_P(CutUnderTheWalk, EndsAsTheWalkOfTheCutFile) {
+// With another thread populating the next window and unmapping the last, or without.
+TEST_P(CutUnderTheWalk, EndsAsTheWalkOfTheCutFileWithOrWithoutAThreadedPopulator) {
   const cut_case& c = GetParam();
   const bytes file = echo_capture(200);
   const size_t size = cut_size(c, file);
-  const std::string path = write_capture("capture", file);
   const size_t window = c.window_pages == 0 ? MAP_WINDOW_SIZE : c.window_pages * page_size();
-  const walked mapped = walk_mapped(path, window, c.cut_after, static_cast<off_t>(size));
-  expect_same_walk(mapped, walk_piped(cut(file, size)));
+  for (const bool populate : {false, true}) {
+    SCOPED_TRACE(populate ? "populated" : "not populated");
+    const std::string path = write_capture("capture", file);
+    const walked mapped =
+        walk_mapped(path, window, c.cut_after, static_cast<off_t>(size), populate);
+    expect_same_walk(mapped, walk_piped(cut(file, size)));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, CutUnderTheWalk, ::testing::ValuesIn(CUT_CASES),
@@ -354,21 +359,6 @@ TEST(ThreadedPopulatedWindows, LongCaptureInWindowsOfHugePagesIsHandedOnWhole) {
     expect_same_walk(walk_mapped(path, window, 0, 0, true), read);
   }
 }
-
-class ThreadedPopulatedCut : public ::testing::TestWithParam<cut_case> {};
-
-TEST_P(ThreadedPopulatedCut, EndsAsTheWalkOfTheCutFile) {
-  const cut_case& c = GetParam();
-  const bytes file = echo_capture(200);
-  const size_t size = cut_size(c, file);
-  const std::string path = write_capture("capture", file);
-  const size_t window = c.window_pages == 0 ? MAP_WINDOW_SIZE : c.window_pages * page_size();
-  const walked mapped = walk_mapped(path, window, c.cut_after, static_cast<off_t>(size), true);
-  expect_same_walk(mapped, walk_piped(cut(file, size)));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cuts, ThreadedPopulatedCut, ::testing::ValuesIn(CUT_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A fault in a mapping that is no window's kills as it did before the guard was installed.
 TEST(MappedFileDeathTest, AFaultOutsideEveryWindowStillEndsTheProcess) {
