@@ -19,6 +19,37 @@ constexpr int GZIP_WINDOW_BITS = 16 + MAX_WBITS;
 // Data that stops inside a gzip member or a zstd frame, in the words zlib's own reader uses.
 constexpr char CUT_SHORT[] = "unexpected end of file";
 
+// liblzma's decoder state for any memory need: a hostile header cannot ask for more than this.
+constexpr uint64_t XZ_MEMORY_LIMIT = 512u << 20;
+
+const char* lzma_error_text(lzma_ret rc) {
+  switch (rc) {
+    case LZMA_FORMAT_ERROR:
+      return "not in the xz format";
+    case LZMA_OPTIONS_ERROR:
+      return "unsupported xz options";
+    case LZMA_DATA_ERROR:
+      return "compressed data is corrupt";
+    case LZMA_BUF_ERROR:
+      return CUT_SHORT;
+    case LZMA_MEMLIMIT_ERROR:
+      return "the stream needs more memory than allowed";
+    default:
+      return "xz decoder error";
+  }
+}
+
+const char* bzip2_error_text(int rc) {
+  switch (rc) {
+    case BZ_DATA_ERROR:
+      return "compressed data is corrupt";
+    case BZ_DATA_ERROR_MAGIC:
+      return "not in the bzip2 format";
+    default:
+      return "bzip2 decoder error";
+  }
+}
+
 bool starts_with(const uint8_t* head, size_t len, const uint8_t* magic, size_t magic_len) {
   return len >= magic_len && std::memcmp(head, magic, magic_len) == 0;
 }
@@ -28,6 +59,11 @@ bool starts_with(const uint8_t* head, size_t len, const uint8_t* magic, size_t m
 compression detect_compression(const uint8_t* head, size_t len) {
   if (starts_with(head, len, GZIP_MAGIC, sizeof GZIP_MAGIC)) return compression::gzip;
   if (starts_with(head, len, ZSTD_MAGIC, sizeof ZSTD_MAGIC)) return compression::zstd;
+  if (starts_with(head, len, XZ_MAGIC, sizeof XZ_MAGIC)) return compression::xz;
+  if (starts_with(head, len, BZIP2_MAGIC, sizeof BZIP2_MAGIC) && len > sizeof BZIP2_MAGIC &&
+      head[sizeof BZIP2_MAGIC] >= '1' && head[sizeof BZIP2_MAGIC] <= '9') {
+    return compression::bzip2;
+  }
   return compression::none;
 }
 
@@ -199,6 +235,96 @@ ssize_t zstd_source::read_some(uint8_t* to, size_t max) {
   }
 }
 
+xz_source::xz_source(int fd, const uint8_t* head, size_t head_len) : m_input(fd, head, head_len) {
+  m_ready = m_input.allocated() &&
+            lzma_stream_decoder(&m_stream, XZ_MEMORY_LIMIT, LZMA_CONCATENATED) == LZMA_OK;
+}
+
+xz_source::~xz_source() {
+  lzma_end(&m_stream);
+}
+
+ssize_t xz_source::read_some(uint8_t* to, size_t max) {
+  if (m_damage != nullptr) return -1;
+  if (max == 0 || m_done) return 0;
+  m_stream.next_out = to;
+  m_stream.avail_out = max;
+  for (;;) {
+    if (!m_input.refill()) return -1;
+    // With concatenated streams liblzma is told where the file ends, so it can check the last.
+    const lzma_action action = m_input.left() == 0 && m_input.ended() ? LZMA_FINISH : LZMA_RUN;
+    m_stream.next_in = m_input.next();
+    m_stream.avail_in = m_input.left();
+    const size_t offered = m_stream.avail_in;
+    const lzma_ret rc = lzma_code(&m_stream, action);
+    m_input.take(offered - m_stream.avail_in);
+    if (rc == LZMA_STREAM_END) {
+      m_done = true;
+    } else if (rc == LZMA_MEM_ERROR) {
+      return -1;
+    } else if (rc != LZMA_OK) {
+      m_damage = lzma_error_text(rc);
+    }
+    // What was decoded before the damage is handed out first; the next call fails.
+    const size_t produced = max - m_stream.avail_out;
+    if (produced > 0) return static_cast<ssize_t>(produced);
+    if (m_damage != nullptr) return -1;
+    if (m_done) return 0;
+  }
+}
+
+bzip2_source::bzip2_source(int fd, const uint8_t* head, size_t head_len)
+    : m_input(fd, head, head_len) {
+  m_ready = m_input.allocated() && BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK;
+}
+
+bzip2_source::~bzip2_source() {
+  if (m_ready) BZ2_bzDecompressEnd(&m_stream);
+}
+
+ssize_t bzip2_source::read_some(uint8_t* to, size_t max) {
+  if (m_damage != nullptr) return -1;
+  const unsigned room = static_cast<unsigned>(std::min<size_t>(max, UINT_MAX));
+  if (room == 0) return 0;
+  m_stream.next_out = reinterpret_cast<char*>(to);
+  m_stream.avail_out = room;
+  for (;;) {
+    if (!m_input.refill()) return -1;
+    if (m_stream_done) {
+      if (m_input.left() == 0) return 0;  // the file ended between streams
+      // More bytes after a stream: the next stream of the same file.
+      BZ2_bzDecompressEnd(&m_stream);
+      char* const next_out = m_stream.next_out;
+      const unsigned avail_out = m_stream.avail_out;
+      m_stream = {};
+      m_ready = BZ2_bzDecompressInit(&m_stream, 0, 0) == BZ_OK;
+      if (!m_ready) return -1;
+      m_stream.next_out = next_out;
+      m_stream.avail_out = avail_out;
+      m_stream_done = false;
+    }
+    m_stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(m_input.next()));
+    m_stream.avail_in = static_cast<unsigned>(std::min<size_t>(m_input.left(), UINT_MAX));
+    const unsigned offered = m_stream.avail_in;
+    const int rc = BZ2_bzDecompress(&m_stream);
+    m_input.take(offered - m_stream.avail_in);
+    if (rc == BZ_STREAM_END) {
+      m_stream_done = true;
+    } else if (rc == BZ_MEM_ERROR) {
+      return -1;
+    } else if (rc != BZ_OK) {
+      m_damage = bzip2_error_text(rc);
+    }
+    const size_t produced = room - m_stream.avail_out;
+    if (produced > 0) return static_cast<ssize_t>(produced);
+    if (m_damage != nullptr) return -1;
+    if (!m_stream_done && m_input.left() == 0 && m_input.ended()) {
+      m_damage = CUT_SHORT;
+      return -1;
+    }
+  }
+}
+
 std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_t head_len,
                                               bool read_ahead) {
   switch (detect_compression(head, head_len)) {
@@ -210,6 +336,18 @@ std::unique_ptr<byte_source> open_byte_source(int fd, const uint8_t* head, size_
     }
     case compression::zstd: {
       std::unique_ptr<zstd_source> source(new (std::nothrow) zstd_source(fd, head, head_len));
+      if (!source || !source->ready()) return nullptr;
+      if (read_ahead) source->read_ahead();
+      return source;
+    }
+    case compression::xz: {
+      std::unique_ptr<xz_source> source(new (std::nothrow) xz_source(fd, head, head_len));
+      if (!source || !source->ready()) return nullptr;
+      if (read_ahead) source->read_ahead();
+      return source;
+    }
+    case compression::bzip2: {
+      std::unique_ptr<bzip2_source> source(new (std::nothrow) bzip2_source(fd, head, head_len));
       if (!source || !source->ready()) return nullptr;
       if (read_ahead) source->read_ahead();
       return source;

@@ -1,9 +1,11 @@
-// Captures kept compressed: gzip and zstd streams decompressed on the way into the read buffer,
-// so nothing is written to disk and memory stays bounded by the decompressor's own state and a
-// fixed input block. Each source owns its decompressor; none owns the file descriptor.
+// Captures kept compressed: gzip, zstd, xz and bzip2 streams decompressed on the way into the read
+// buffer, so nothing is written to disk and memory stays bounded by the decompressor's own state
+// and a fixed input block. Each source owns its decompressor; none owns the file descriptor.
 #ifndef NELO_CAPTURE_COMPRESSED_SOURCE_H_
 #define NELO_CAPTURE_COMPRESSED_SOURCE_H_
 
+#include <bzlib.h>
+#include <lzma.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -20,15 +22,18 @@ namespace nelo {
 // The compressed bytes a source takes from its file at a time.
 inline constexpr size_t COMPRESSED_INPUT_SIZE = 256u << 10;
 
-// The bytes a file is recognised by: the gzip member and zstd frame magic numbers.
+// The bytes a file is recognised by: the gzip member, zstd frame, xz stream and bzip2 stream
+// magic numbers (bzip2's "BZh" is followed by its block size, '1' to '9').
 inline constexpr uint8_t GZIP_MAGIC[] = {0x1f, 0x8b};
 inline constexpr uint8_t ZSTD_MAGIC[] = {0x28, 0xb5, 0x2f, 0xfd};
-inline constexpr size_t COMPRESSION_MAGIC_MAX = sizeof ZSTD_MAGIC;
+inline constexpr uint8_t XZ_MAGIC[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
+inline constexpr uint8_t BZIP2_MAGIC[] = {'B', 'Z', 'h'};
+inline constexpr size_t COMPRESSION_MAGIC_MAX = sizeof XZ_MAGIC;
 
 static_assert(COMPRESSION_MAGIC_MAX <= SOURCE_HEAD_MAX,
               "the head a source hands out holds a magic");
 
-enum class compression { none, gzip, zstd };
+enum class compression { none, gzip, zstd, xz, bzip2 };
 
 // The compression a file starting with `head` uses, judged by its magic number alone.
 compression detect_compression(const uint8_t* head, size_t len);
@@ -136,6 +141,52 @@ class zstd_source : public byte_source {
   compressed_input m_input;
   std::unique_ptr<ZSTD_DCtx, context_free> m_context;
   bool m_frame_done = false;
+  const char* m_damage = nullptr;
+};
+
+// Decompresses one or more concatenated xz streams.
+class xz_source : public byte_source {
+ public:
+  xz_source(int fd, const uint8_t* head, size_t head_len);
+  xz_source(const xz_source&) = delete;
+  xz_source& operator=(const xz_source&) = delete;
+  ~xz_source() override;
+  bool ready() const { return m_ready; }
+  void read_ahead() { m_input.read_ahead(); }
+
+  ssize_t read_some(uint8_t* to, size_t max) override;
+  uint64_t file_bytes_read() const override { return m_input.total(); }
+  // liblzma's error in words, or "unexpected end of file" for a stream cut short.
+  const char* data_damage() const override { return m_damage; }
+
+ private:
+  compressed_input m_input;
+  lzma_stream m_stream = LZMA_STREAM_INIT;
+  bool m_ready = false;
+  bool m_done = false;
+  const char* m_damage = nullptr;
+};
+
+// Decompresses one or more concatenated bzip2 streams.
+class bzip2_source : public byte_source {
+ public:
+  bzip2_source(int fd, const uint8_t* head, size_t head_len);
+  bzip2_source(const bzip2_source&) = delete;
+  bzip2_source& operator=(const bzip2_source&) = delete;
+  ~bzip2_source() override;
+  bool ready() const { return m_ready; }
+  void read_ahead() { m_input.read_ahead(); }
+
+  ssize_t read_some(uint8_t* to, size_t max) override;
+  uint64_t file_bytes_read() const override { return m_input.total(); }
+  // libbz2's error in words, or "unexpected end of file" for a stream cut short.
+  const char* data_damage() const override { return m_damage; }
+
+ private:
+  compressed_input m_input;
+  bz_stream m_stream = {};
+  bool m_ready = false;
+  bool m_stream_done = false;
   const char* m_damage = nullptr;
 };
 

@@ -1,10 +1,12 @@
 // Compressed captures: the decompressing sources against the bytes they must give back, and the
-// tool on gzip and zstd copies of a real capture cut short and damaged. The compressed bytes are
-// made here with zlib and libzstd, so no compressed file is committed.
+// tool on gzip, zstd, xz and bzip2 copies of a real capture cut short and damaged. The compressed
+// bytes are made here with the libraries themselves, so no compressed file is committed.
 #include "capture/compressed_source.h"
 
+#include <bzlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <lzma.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -42,6 +44,27 @@ bytes zstd_frame(const bytes& plain) {
   const size_t n = ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3);
   EXPECT_FALSE(ZSTD_isError(n));
   out.resize(ZSTD_isError(n) ? 0 : n);
+  return out;
+}
+
+bytes xz_stream(const bytes& plain) {
+  bytes out(lzma_stream_buffer_bound(plain.size()));
+  size_t n = 0;
+  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, plain.data(), plain.size(),
+                                    out.data(), &n, out.size()),
+            LZMA_OK);
+  out.resize(n);
+  return out;
+}
+
+bytes bzip2_stream(const bytes& plain) {
+  bytes out(plain.size() + plain.size() / 100 + 600);
+  auto n = static_cast<unsigned>(out.size());
+  std::vector<char> in(plain.begin(), plain.end());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n, in.data(),
+                                     static_cast<unsigned>(in.size()), 9, 0, 0),
+            BZ_OK);
+  out.resize(n);
   return out;
 }
 
@@ -95,6 +118,8 @@ TEST(CompressedSource, GivesBackEveryByteOfEveryMemberAndFrameWhateverTheReadSiz
       {"zstd", compressed(zstd_frame, plain)},
       {"zstd, three frames", compressed(zstd_frame, plain, 3)},
       {"zstd, an empty frame last", joined(compressed(zstd_frame, plain), zstd_frame({}))},
+      {"xz, two streams", compressed(xz_stream, plain, 2)},
+      {"bzip2, two streams", compressed(bzip2_stream, plain, 2)},
       {"not compressed", plain},
   };
   for (const auto& c : cases) {
@@ -128,6 +153,8 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
   const size_t gzip_first = gzip_member(first_half).size();
   const bytes zstd_two = compressed(zstd_frame, plain, 2);
   const size_t zstd_first = zstd_frame(first_half).size();
+  const bytes xz_one = compressed(xz_stream, plain);
+  const bytes bzip2_one = compressed(bzip2_stream, plain);
   const auto cut = [](const bytes& b, size_t keep) { return bytes(b.begin(), b.begin() + keep); };
   const auto flipped = [](bytes b, size_t at) {
     for (size_t i = at; i < at + 4 && i < b.size(); ++i) b[i] ^= 0x5a;
@@ -155,6 +182,9 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
        true},
       {"zstd with a damaged second frame", flipped(zstd_two, zstd_first), half.c_str(),
        "Unknown frame descriptor", true},
+      {"xz cut short", cut(xz_one, xz_one.size() * 3 / 4), nullptr, "unexpected end of file", true},
+      {"bzip2 cut short", cut(bzip2_one, bzip2_one.size() * 3 / 4), nullptr,
+       "unexpected end of file", false},
   };
   const std::string whole_report =
       report_of(testing::run_nelo_in_process({"-ifile", DATA + "/two_interfaces.pcapng"}).out);
