@@ -245,31 +245,51 @@ uint32_t online_processors() {
   return n < 1 ? 1 : static_cast<uint32_t>(std::min<long>(n, THREADS_MAX));
 }
 
-uint32_t read_thread_count(const std::string& value, const message_writer& messages) {
+// 0 asks for the online processors.
+bool read_thread_count(const std::string& value, uint32_t& threads) {
   uint32_t n = 0;
-  bool whole = false;
-  if (!parse_number(value, n, &whole) || !whole) {
-    warn_unread_value(messages, "-threads", value, "read as 0");
-    n = 0;
-  }
-  // The reader takes "-3" as 4294967293, which would ask for every thread there is.
-  if (n != 0 && trim_blanks(value).starts_with('-')) {
-    warn_unread_value(messages, "-threads", value, "read as 1");
-    return 1;
-  }
-  if (n == 0) return online_processors();
-  return std::min(n, THREADS_MAX);
+  if (!parse_count(value, n) || n > THREADS_MAX) return false;
+  threads = n == 0 ? online_processors() : n;
+  return true;
 }
 
-// The formats are only checked here: the run header reads -dateformat again (it is written
-// before this parse), and the report's own columns take no format.
-void check_format(const std::string& value, bool valid, const message_writer& messages) {
-  if (!valid) messages.write("invalid %s, using default format\n", value.c_str());
+// What the value of an option of this kind may be, as its refusal says.
+std::string_view forms_of(option_action action) {
+  switch (action) {
+    case option_action::check_output:
+      return "a file that can be written";
+    case option_action::check_alias:
+      return "alias,path pairs separated by |";
+    case option_action::enumdir:
+      return "a folder";
+    case option_action::num_subdirs:
+      return "a number of folder levels";
+    case option_action::filter:
+      return "name patterns such as *.pcap, or a list of them";
+    case option_action::start_time:
+    case option_action::stop_time:
+      return "a date and time such as \"2026/12/06 20:57:02\"";
+    case option_action::date_format:
+      return "a date layout of 8 or 10 characters such as mm/dd/yyyy";
+    case option_action::time_format:
+      return "a time layout such as hh:mm:ss";
+    case option_action::diags:
+      return "a file for the timing line";
+    case option_action::threads:
+      return "a number of threads up to 64, 0 for every core";
+    default:
+      return "a value";
+  }
 }
 
-// Acts on one occurrence of `option` (`value` is empty for a flag). False when the run must end.
+// Acts on one occurrence of `option` (`value` is empty for a flag). False when the run must end,
+// with the refusal of a value that cannot be read in `refusal`.
 bool take_option(cmd_params& params, const shared_option& option, const std::string& value,
-                 const message_writer& messages) {
+                 const message_writer& messages, std::string& refusal) {
+  const auto refuse = [&] {
+    refusal = unreadable_value_text(option.name, value, forms_of(option.action));
+    return false;
+  };
   int64_t seconds = 0;
   switch (option.action) {
     case option_action::refuse:
@@ -296,15 +316,8 @@ bool take_option(cmd_params& params, const shared_option& option, const std::str
       params.enumdir = true;
       params.enumdir_path = expand_environment(value);
       return true;
-    case option_action::num_subdirs: {
-      bool whole = false;
-      if (!parse_number(value, params.num_subdirs, &whole)) params.num_subdirs = 0;
-      if (!whole) {
-        warn_unread_value(messages, option.name, value,
-                          "read as " + std::to_string(params.num_subdirs));
-      }
-      return true;
-    }
+    case option_action::num_subdirs:
+      return parse_count(value, params.num_subdirs) || refuse();
     case option_action::filter: {
       std::vector<filter_entry> entries = parse_filters(value);
       params.filters.insert(params.filters.end(), std::make_move_iterator(entries.begin()),
@@ -312,34 +325,25 @@ bool take_option(cmd_params& params, const shared_option& option, const std::str
       return true;
     }
     case option_action::start_time:
-      if (read_window_bound(value, nullptr, seconds)) {
-        params.file_time_start_given = true;
-        params.file_time_start = seconds;
-        params.file_time_stop = INT64_MAX;
-      } else {
-        messages.write("invalid start time, ignoring\n");
-      }
+      if (!read_window_bound(value, nullptr, seconds)) return refuse();
+      params.file_time_start_given = true;
+      params.file_time_start = seconds;
+      params.file_time_stop = INT64_MAX;
       return true;
     case option_action::stop_time:
-      if (read_window_bound(value, STOP_TIME_OF_DAY, seconds)) {
-        params.file_time_stop_given = true;
-        params.file_time_stop = seconds;
-      } else {
-        messages.write("invalid stop time, ignoring\n");
-      }
+      if (!read_window_bound(value, STOP_TIME_OF_DAY, seconds)) return refuse();
+      params.file_time_stop_given = true;
+      params.file_time_stop = seconds;
       return true;
     case option_action::date_format:
-      check_format(value, valid_date_format(value), messages);
-      return true;
+      return valid_date_format(value) || refuse();
     case option_action::time_format:
-      check_format(value, valid_time_format(value), messages);
-      return true;
+      return valid_time_format(value) || refuse();
     case option_action::diags:
       params.diags_file = value;
       return true;
     case option_action::threads:
-      params.threads = read_thread_count(value, messages);
-      return true;
+      return read_thread_count(value, params.threads) || refuse();
     case option_action::pipe:
       params.pipe = true;
       return true;
@@ -361,41 +365,15 @@ bool takes_every_occurrence(option_action action) {
          action == option_action::ignore || action == option_action::filter;
 }
 
-// What a run does without a value option of this kind, as the message for one given last with no
-// value says.
-std::string_view outcome_without_value(option_action action) {
-  switch (action) {
-    case option_action::enumdir:
-      return "no directory walked";
-    case option_action::num_subdirs:
-      return "no subdirectories walked";
-    case option_action::filter:
-      return "no patterns added";
-    case option_action::start_time:
-      return "no start time";
-    case option_action::stop_time:
-      return "no stop time";
-    case option_action::date_format:
-    case option_action::time_format:
-      return "using default format";
-    case option_action::diags:
-      return "no timing file";
-    case option_action::threads:
-      return "one thread per core, at most 16";
-    default:
-      return "ignoring";
-  }
-}
-
-// The next occurrence of `option`, consumed. A value option given last has no value: it counts
-// as absent and is named with what that means.
+// The next occurrence of `option`, consumed. A value option given last has no value, which
+// refuses the line.
 bool find_option(const shared_option& option, arg_list& args, std::string& value,
-                 const message_writer& messages) {
+                 std::string& refusal) {
   value.clear();
   if (!option.takes_value) return find_flag(option.name, args);
   const value_lookup found = find_value(option.name, args, value);
   if (found == value_lookup::no_value) {
-    warn_no_value(messages, option.name, outcome_without_value(option.action));
+    refusal = missing_value_text(option.name, forms_of(option.action));
   }
   return found == value_lookup::found;
 }
@@ -408,16 +386,19 @@ uint32_t default_thread_count() {
 
 cmd_params::~cmd_params() = default;
 
-bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages) {
+bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages,
+                          std::string& refusal) {
+  refusal.clear();
   if (args.empty()) return false;
   params.threads = default_thread_count();
   std::string value;
   for (const shared_option& option : SHARED_OPTIONS) {
     const bool every = takes_every_occurrence(option.action);
-    while (find_option(option, args, value, messages)) {
-      if (!take_option(params, option, value, messages)) return false;
+    while (find_option(option, args, value, refusal)) {
+      if (!take_option(params, option, value, messages, refusal)) return false;
       if (!every) break;
     }
+    if (!refusal.empty()) return false;
   }
   warn_options_without_effect(params, messages);
   return true;

@@ -39,7 +39,7 @@ class cmd_params {
   bool flush_stderr = true;
   std::string diags_file;
   // Threads of the run (`-threads`): captures of a list walked at once, or threads sharing the
-  // payload work of one capture. At least 1; 0 or an unreadable value gives the number of online
+  // payload work of one capture. At least 1; 0 gives the number of online
   // processors. Without the option, every online processor up to THREADS_DEFAULT_MAX.
   uint32_t threads = 1;
   // The accepted options this program does not act on, in the order they were taken, with their
@@ -61,14 +61,15 @@ uint32_t default_thread_count();
 // opening file %s for output, aborting"), and an unbalanced `-alias`/`-aliaspath` value
 // ("imbalanced alias to true pathfiles, aborting"). An alias value is a list of pairs separated
 // by '|', each an alias and a true path separated by ',' or ';'; every pair must hold exactly two
-// non-empty names. Unreadable times and formats only write their message, and so does a
-// `-num_subdirs` not read whole. Each accepted option that does nothing in this program draws
-// "option %s has no effect in nelo, ignoring" (`-append` only without `-out`/`-outfile`).
-// `-threads` that is not a whole number says "-threads: cannot read "%s", read as 0"; 0 means the
-// online processors, below 0 says "... read as 1", and more than 64 is read as 64; without
-// -threads, default_thread_count(). A value option
-// given last counts as absent and says "%s: no value, <what that means>".
-bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages);
+// non-empty names. False too, with the line that says why in `refusal` and nothing written, for a
+// value that cannot be read: a `-num_subdirs` or `-threads` that is not a whole number without a
+// sign (or, for -threads, is above 64), a `-cmd_start_time`/`-cmd_stop_time` that is no date, a
+// `-dateformat`/`-timeformat` the formatter cannot lay out, and a value option given last with no
+// value. `-threads 0` means the online processors; without -threads, default_thread_count().
+// Each accepted option that does nothing in this program draws "option %s has no effect in nelo,
+// ignoring" (`-append` only without `-out`/`-outfile`).
+bool parse_shared_options(cmd_params& params, arg_list& args, const message_writer& messages,
+                          std::string& refusal);
 
 // True for a `-dateformat` value the date formatter can lay a date out by: 8 or 10 characters.
 bool valid_date_format(std::string_view format);

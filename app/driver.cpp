@@ -181,13 +181,25 @@ bool stdin_input_usable(const nelo_options& options, const run_io& io,
   return true;
 }
 
+// A refused command line: the reason, the usage, and on a terminal the reason again, so that it
+// does not scroll away above the usage. An empty reason was said already.
+void refuse_command_line(const std::string& reason, const std::string& program_path,
+                         const run_io& io, const message_writer& messages) {
+  if (!reason.empty()) messages.write("%s\n", reason.c_str());
+  print_usage(io.err, program_path);
+  if (io.err_terminal && !reason.empty()) {
+    io.err << reason << '\n';
+    io.err.flush();
+  }
+}
+
 // Evidence is never overwritten: a file that holds a capture is refused before anything opens
 // it for writing. Every option that names a file to write asks here first.
 bool may_overwrite(const std::string& path, const std::string& program_path, const run_io& io,
                    const message_writer& messages) {
   if (!file_holds_capture(path)) return true;
-  messages.write("Error: %s holds a capture, it is never overwritten\n", path.c_str());
-  print_usage(io.err, program_path);
+  refuse_command_line("Error: " + path + " holds a capture, it is never overwritten", program_path,
+                      io, messages);
   return false;
 }
 
@@ -278,9 +290,9 @@ int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
     }
   }
   // The default depth walks the top folder alone: captures kept in subfolders are never seen.
-  if (options.enumdir && passed == 0 && !stop_requested() && source.dirs_not_walked() > 0) {
-    walk.messages.write("%s: no capture found; %llu subfolders were not walked (-num_subdirs %u)\n",
-                        options.enumdir_path.c_str(),
+  if (options.enumdir && !stop_requested() && source.dirs_not_walked() > 0) {
+    walk.messages.write("%s: %s%llu subfolders were not walked (-num_subdirs %u)\n",
+                        options.enumdir_path.c_str(), passed == 0 ? "no capture found; " : "",
                         static_cast<unsigned long long>(source.dirs_not_walked()),
                         options.num_subdirs);
   }
@@ -316,26 +328,27 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   std::ostream& announce = data_only ? io.err : io.out;
   announce << run_header(args) << '\n';
   announce.flush();
-  if (args.size() < 3) {
+  // Every command names its input, which takes a value, except a bare -pipe.
+  if (args.size() < 3 && !(args.size() == 2 && same_option(args[1], "-pipe"))) {
     io.err << "error... try: \"" << args.front() << " -ifile <pcap file>\"\n";
     io.err.flush();
     return EXIT_REFUSED;
   }
 
   nelo_options options;
-  if (!parse_options(options, args, messages)) {
-    print_usage(io.err, args.front());
+  std::string refusal;
+  if (!parse_options(options, args, messages, refusal)) {
+    refuse_command_line(refusal, args.front(), io, messages);
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
   if (options.output.csv && options.output.json) {
-    messages.write("Error: -csv and -json cannot be combined\n");
-    print_usage(io.err, args.front());
+    refuse_command_line("Error: -csv and -json cannot be combined", args.front(), io, messages);
     return EXIT_REFUSED;
   }
   if (options.output.summary && options.dumps_given) {
-    messages.write("Error: -summary cannot be combined with dumps\n");
-    print_usage(io.err, args.front());
+    refuse_command_line("Error: -summary cannot be combined with dumps", args.front(), io,
+                        messages);
     return EXIT_REFUSED;
   }
   if ((options.output.json || options.output.csv) && options.binary_or_ascii_given) {

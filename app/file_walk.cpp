@@ -101,7 +101,16 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   if (result.outcome == walk_outcome::walked && io.ended_at != nullptr) {
     io.ended_at->frame = result.frames;
   }
-  if (result.outcome == walk_outcome::not_capture) io.announce << "invalid pcap file, aborting\n";
+  if (result.outcome == walk_outcome::not_capture) {
+    // A list goes on to its next name, so its line must not read as if the run stopped.
+    if (result.bytes_delivered == 0) {
+      io.announce << name << ": empty file\n";
+    } else if (settings.list) {
+      io.announce << name << ": not a capture, skipped\n";
+    } else {
+      io.announce << "invalid pcap file, aborting\n";
+    }
+  }
   const std::string said = walk_end_text(name, result);
   if (!said.empty()) w.say(said);
   const std::string unopened = unopened_tunnels_text(name, ctx.unopened);

@@ -82,7 +82,8 @@ enum class capture_read {
 //    listed, "prob accessing file <name> for read, aborting" through io.messages otherwise.
 //  - Every other one is announced, "Processing file: <name>" on io.announce (and in a list's
 //    report file when the settings say so); then a directory says "<name> is a directory, not a
-//    capture file", and a file that is no capture "invalid pcap file, aborting" on io.announce.
+//    capture file", an empty file "<name>: empty file", and a file that is no capture "<name>:
+//    not a capture, skipped" when listed, "invalid pcap file, aborting" otherwise, on io.announce.
 //  - A walk that ends before the data does says so once (walk_end_text), after the report lines
 //    of the frames before, as does the first frame of each link type nelo does not decode;
 //    then the frames in tunnels nelo does not open (unopened_tunnels_text), then the

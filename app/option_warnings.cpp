@@ -6,21 +6,16 @@
 
 namespace nelo {
 
-void warn_unread_value(const message_writer& messages, std::string_view option,
-                       std::string_view word, std::string_view outcome) {
-  const std::string o(option), w(word), what(outcome);
-  messages.write("%s: cannot read \"%s\", %s\n", o.c_str(), w.c_str(), what.c_str());
+std::string unreadable_value_text(std::string_view option, std::string_view value,
+                                  std::string_view forms) {
+  std::string text = "Error: ";
+  text.append(option).append(": cannot read \"").append(value).append("\" (");
+  return text.append(forms).append(")");
 }
 
-void warn_unread_words(const message_writer& messages, std::string_view option,
-                       const unread_words& words) {
-  for (const unread_word& u : words) warn_unread_value(messages, option, u.word, u.outcome);
-}
-
-void warn_no_value(const message_writer& messages, std::string_view option,
-                   std::string_view outcome) {
-  const std::string o(option), what(outcome);
-  messages.write("%s: no value, %s\n", o.c_str(), what.c_str());
+std::string missing_value_text(std::string_view option, std::string_view forms) {
+  std::string text = "Error: ";
+  return text.append(option).append(": no value (").append(forms).append(")");
 }
 
 void warn_no_effect(const message_writer& messages, std::string_view option) {

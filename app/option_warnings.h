@@ -1,27 +1,25 @@
-// Warnings about the command line. Where a word cannot mean what it seems to, nelo goes on with
-// what it made of it and says so on standard error, one line each, through the message writer;
-// a wrong answer given in silence is the one outcome these exist to rule out.
+// What nelo says about its command line. A value it cannot read is refused: the refusal names
+// the option, the value and the forms the option takes, so the user can mend the line at once.
+// What it can read but means less than it seems is named on standard error, one line each,
+// through the message writer; a wrong answer given in silence is the one outcome these exist to
+// rule out.
 #ifndef NELO_APP_OPTION_WARNINGS_H_
 #define NELO_APP_OPTION_WARNINGS_H_
 
+#include <string>
 #include <string_view>
 
-#include "app/value_readers.h"
 #include "support/error_writer.h"
 
 namespace nelo {
 
-// "<option>: cannot read \"<word>\", <outcome>", e.g. `-srcip: cannot read "999.1.1.1", read as
-// 999`.
-void warn_unread_value(const message_writer& messages, std::string_view option,
-                       std::string_view word, std::string_view outcome);
-// One such line for each word a reader reported.
-void warn_unread_words(const message_writer& messages, std::string_view option,
-                       const unread_words& words);
-// "<option>: no value, <outcome>", e.g. `-icmp_type: no value, filter off`, for an option that
-// takes a value given as the last word.
-void warn_no_value(const message_writer& messages, std::string_view option,
-                   std::string_view outcome);
+// `Error: <option>: cannot read "<value>" (<forms>)`, without a line end, e.g.
+// `Error: -srcip: cannot read "10.99.0.256" (an IPv4 or IPv6 address, a prefix, or a list of
+// them)`.
+std::string unreadable_value_text(std::string_view option, std::string_view value,
+                                  std::string_view forms);
+// `Error: <option>: no value (<forms>)`, for an option that takes a value given as the last word.
+std::string missing_value_text(std::string_view option, std::string_view forms);
 // "option <option> has no effect in nelo, ignoring".
 void warn_no_effect(const message_writer& messages, std::string_view option);
 // "<option> given more than once, using the first value".

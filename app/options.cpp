@@ -1,15 +1,11 @@
 #include "app/options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
-#include <iostream>
 #include <span>
 
 #include "app/option_warnings.h"
 #include "app/value_readers.h"
 #include "support/ascii_text.h"
-#include "support/ko_time_parse.h"
 
 namespace nelo {
 
@@ -18,29 +14,39 @@ namespace {
 struct program_option {
   std::string_view name;
   bool takes_value;
-  std::string_view without_value;  // what the run does when the value is missing
+  std::string_view forms;  // what the value may be, as a refusal says
 };
 
-// The options of this program, as the leftover check and the missing-value message need to know
-// them; parse_options looks each of them up.
+constexpr char ADDRESS_FORMS[] = "an IPv4 or IPv6 address, a prefix, or a list of them";
+constexpr char IPV6_ADDRESS_FORMS[] = "an IPv6 address, a prefix, or a list of them";
+constexpr char TIME_FORMS[] =
+    "a date and time such as \"12/06/2026 20:57:02\" or 2026-12-06T20:57:02+01:00, or @epoch "
+    "seconds";
+
+// The options of this program, as the leftover check and the refusals need to know them;
+// parse_options looks each of them up.
 constexpr program_option PROGRAM_OPTIONS[] = {
-    {"-ifile", true, "no input file"},
-    {"-ofile", true, "report to standard output"},
-    {"-write_capture", true, "no capture file written"},
-    {"-icmp_id", true, "filter off"},
-    {"-icmp_type", true, "filter off"},
-    {"-icmp_code", true, "filter off"},
-    {"-frame", true, "filter off"},
-    {"-find_pattern_h", true, "no pattern read"},
-    {"-find_pattern", true, "no pattern read"},
-    {"-min_size", true, "filter off"},
-    {"-dstip", true, "filter off"},
-    {"-srcip", true, "filter off"},
-    {"-dstipv6", true, "filter off"},
-    {"-srcipv6", true, "filter off"},
-    {"-tunnel_ip", true, "filter off"},
-    {"-start_time", true, "no start time"},
-    {"-stop_time", true, "no stop time"},
+    {"-ifile", true, "a capture file, or - for standard input"},
+    {"-ofile", true, "a file for the report"},
+    {"-write_capture", true, "a file for the pcapng capture"},
+    {"-icmp_id", true, "identifiers 0 to 65535, or a list of them"},
+    {"-icmp_type", true,
+     "type numbers 0 to 255 or names such as echo, echo-reply, unreach, or a list of them"},
+    {"-icmp_code", true, "code numbers 0 to 255 or names such as port-unreach, or a list of them"},
+    {"-frame", true, "frame numbers from 1 and ranges such as 1-500, or a list of them"},
+    {"-find_pattern_h", true,
+     "hex bytes separated by blanks, or one hex string such as 474e55; ? for any byte"},
+    {"-find_pattern", true, "bytes 0 to 255 as numbers, separated by blanks; ? for any byte"},
+    {"-find_text", true, "the text to look for"},
+    {"-min_size", true, "a size in bytes"},
+    {"-dstip", true, ADDRESS_FORMS},
+    {"-srcip", true, ADDRESS_FORMS},
+    {"-dstipv6", true, IPV6_ADDRESS_FORMS},
+    {"-srcipv6", true, IPV6_ADDRESS_FORMS},
+    {"-tunnel_ip", true, ADDRESS_FORMS},
+    {"-proto", true, "icmp or icmpv6"},
+    {"-start_time", true, TIME_FORMS},
+    {"-stop_time", true, TIME_FORMS},
     {"-dump_meta", false, ""},
     {"-dump_hdr", false, ""},
     {"-dump_payload", false, ""},
@@ -54,116 +60,76 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-no_reassembly", false, ""},
 };
 
-// ICMP and ICMPv6 carry their type and code in one byte each.
-constexpr uint64_t ICMP_FIELD_MAX = 255;
+// An ICMP identifier is a 16-bit field.
+constexpr uint64_t ICMP_ID_MAX = 0xffff;
 
 option_arity arity_of(std::string_view word) {
   const option_arity own = arity_in(std::span<const program_option>(PROGRAM_OPTIONS), word);
   return own != option_arity::unknown ? own : shared_option_arity(word);
 }
 
-// A list that keeps no item leaves its filter off, which is said once for the whole value
-// rather than item by item.
-template <typename List>
-void warn_list(const message_writer& messages, std::string_view name, const std::string& value,
-               const List& field, const unread_words& unread) {
-  if (field.empty()) {
-    warn_unread_value(messages, name, value, "filter off");
-  } else {
-    warn_unread_words(messages, name, unread);
+std::string_view forms_of(std::string_view name) {
+  for (const program_option& option : PROGRAM_OPTIONS) {
+    if (option.name == name) return option.forms;
   }
+  return {};
 }
 
-// The value of the program option `name`, consumed. Given last with no value, the option counts
-// as absent and says what that means.
-bool take_value(const message_writer& messages, std::string_view name, arg_list& args,
-                std::string& value) {
-  const value_lookup found = find_value(name, args, value);
-  if (found == value_lookup::no_value) {
-    for (const program_option& option : PROGRAM_OPTIONS) {
-      if (option.name == name) warn_no_value(messages, name, option.without_value);
+// Reads the program options in turn; the first value that cannot be read leaves its refusal,
+// and every later lookup is skipped.
+class option_reader {
+ public:
+  explicit option_reader(arg_list& args) : m_args(args) {}
+
+  // The value of `name`, consumed; false when the option is absent or the line is refused
+  // already. Given last with no value, the option refuses the line.
+  bool take(std::string_view name, std::string& value) {
+    if (refused()) return false;
+    const value_lookup found = find_value(name, m_args, value);
+    if (found == value_lookup::no_value) m_refusal = missing_value_text(name, forms_of(name));
+    return found == value_lookup::found;
+  }
+
+  // Reads the value of `name` with `read` (value text -> bool) when it is given, and refuses the
+  // line when that fails.
+  template <typename Reader>
+  void read(std::string_view name, Reader read) {
+    std::string value;
+    if (take(name, value) && !read(value)) {
+      m_refusal = unreadable_value_text(name, value, forms_of(name));
     }
   }
-  return found == value_lookup::found;
-}
 
-void read_number_option(const message_writer& messages, std::string_view name, arg_list& args,
-                        uint32_t& field) {
-  std::string value;
-  if (!take_value(messages, name, args, value)) return;
-  bool whole = false;
-  if (!parse_number(value, field, &whole)) field = 0;
-  if (!whole) warn_unread_value(messages, name, value, "read as " + std::to_string(field));
-}
+  bool refused() const { return !m_refusal.empty(); }
+  const std::string& refusal() const { return m_refusal; }
 
-void read_list_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<uint64_t>& field, uint64_t max_value) {
-  std::string value;
-  if (!take_value(messages, name, args, value)) return;
-  unread_words unread;
-  field = parse_number_list(value, LIST_DELIMITERS, &unread, max_value);
-  warn_list(messages, name, value, field, unread);
-}
+ private:
+  arg_list& m_args;
+  std::string m_refusal;
+};
 
-void read_frame_option(const message_writer& messages, arg_list& args, std::set<uint64_t>& field) {
-  std::string value;
-  if (!take_value(messages, "-frame", args, value)) return;
-  unread_words unread;
-  const std::vector<uint64_t> frames = parse_frame_list(value, &unread);
-  warn_list(messages, "-frame", value, frames, unread);
-  field = {frames.begin(), frames.end()};
-}
-
-void read_ipv4_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<ipv4_prefix>& field) {
-  std::string value;
-  if (!take_value(messages, name, args, value)) return;
-  unread_words unread;
-  field = parse_ipv4_prefixes(value, &unread);
-  warn_unread_words(messages, name, unread);
-}
-
-// An IPv6 value none of whose items can be compared with a packet's address leaves the filter
-// off, which is said once for the whole value.
-void read_ipv6_option(const message_writer& messages, std::string_view name, arg_list& args,
-                      std::vector<ipv6_prefix>& field) {
-  std::string value;
-  if (!take_value(messages, name, args, value)) return;
-  unread_words unread;
-  field = parse_ipv6_prefixes(value, &unread);
-  warn_list(messages, name, value, field, unread);
-}
-
-// One address, IPv4 or IPv6, in its usual text form.
-void read_tunnel_option(const message_writer& messages, arg_list& args, tunnel_endpoint& field) {
-  std::string value;
-  if (!take_value(messages, "-tunnel_ip", args, value)) return;
-  field.ipv6 = value.find(':') != std::string::npos;
-  field.on = inet_pton(field.ipv6 ? AF_INET6 : AF_INET, value.c_str(), field.address) == 1;
-  if (!field.on) warn_unread_value(messages, "-tunnel_ip", value, "filter off");
-}
-
-void read_pattern_option(const message_writer& messages, std::string_view name, bool hex_mode,
-                         arg_list& args, byte_pattern& pattern) {
-  std::string value;
-  if (!take_value(messages, name, args, value)) return;
-  unread_words unread;
-  if (!parse_byte_pattern(value, hex_mode, pattern, &unread)) pattern.reset();
-  warn_unread_words(messages, name, unread);
+// The protocols of -proto.
+bool read_protocol(std::string_view value, filter_settings& selection) {
+  const std::string name = lower_text(trim_blanks(value));
+  selection.icmpv4 = name == "icmp";
+  selection.icmpv6 = name == "icmpv6";
+  return selection.icmpv4 || selection.icmpv6;
 }
 
 // What no lookup took is an option given again or a word nelo does not know. Only the first
 // occurrence of an option is read (one given last with no value included), so a value option still
 // present is a repeat, and its value goes with it; a repeated flag changes nothing and is let be.
 // Any other word refuses the line: a mistyped filter would otherwise leave the whole capture
-// reported as though it had been asked for. False after "Error: unknown option %s".
-bool check_leftover_words(const message_writer& messages, const arg_list& rest) {
+// reported as though it had been asked for. False with "Error: unknown option <word>" as the
+// refusal.
+bool check_leftover_words(const arg_list& rest, std::string& refusal,
+                          const message_writer& messages) {
   std::vector<std::string> repeated;
   for (size_t i = 1; i < rest.size(); ++i) {
     const std::string& word = rest[i];
     const option_arity arity = arity_of(word);
     if (arity == option_arity::unknown) {
-      messages.write("Error: unknown option %s\n", word.c_str());
+      refusal = "Error: unknown option " + word;
       return false;
     }
     if (arity == option_arity::flag) continue;
@@ -179,23 +145,41 @@ bool check_leftover_words(const message_writer& messages, const arg_list& rest) 
 
 }  // namespace
 
-bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages) {
-  if (!parse_shared_options(options, args, messages)) return false;
+bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages,
+                   std::string& refusal) {
+  refusal.clear();
+  if (!parse_shared_options(options, args, messages, refusal)) return false;
 
+  option_reader reader(args);
   std::string value;
-  if (take_value(messages, "-ifile", args, value)) options.input_file = value;
-  if (take_value(messages, "-ofile", args, value)) options.output_file = value;
-  if (take_value(messages, "-write_capture", args, value)) options.capture_file = value;
+  if (reader.take("-ifile", value)) options.input_file = value;
+  if (reader.take("-ofile", value)) options.output_file = value;
+  if (reader.take("-write_capture", value)) options.capture_file = value;
   filter_settings& selection = options.selection;
   output_settings& output = options.output;
-  std::vector<uint64_t> icmp_ids;
-  read_list_option(messages, "-icmp_id", args, icmp_ids, UINT64_MAX);
-  selection.icmp_ids = {icmp_ids.begin(), icmp_ids.end()};
-  read_list_option(messages, "-icmp_type", args, selection.icmp_types, ICMP_FIELD_MAX);
-  read_list_option(messages, "-icmp_code", args, selection.icmp_codes, ICMP_FIELD_MAX);
-  read_frame_option(messages, args, selection.frames);
-  read_pattern_option(messages, "-find_pattern_h", true, args, selection.pattern);
-  read_pattern_option(messages, "-find_pattern", false, args, selection.pattern);
+  reader.read("-icmp_id", [&](const std::string& v) {
+    std::vector<uint64_t> ids;
+    if (!parse_number_list(v, ICMP_ID_MAX, ids)) return false;
+    selection.icmp_ids = {ids.begin(), ids.end()};
+    return true;
+  });
+  reader.read("-icmp_type", [&](const std::string& v) {
+    return parse_icmp_values(v, false, selection.icmp_types);
+  });
+  reader.read("-icmp_code", [&](const std::string& v) {
+    return parse_icmp_values(v, true, selection.icmp_codes);
+  });
+  reader.read("-frame",
+              [&](const std::string& v) { return parse_frame_list(v, selection.frames); });
+  // The pattern options share the one pattern; the last of them looked up wins.
+  reader.read("-find_pattern_h",
+              [&](const std::string& v) { return parse_byte_pattern(v, true, selection.pattern); });
+  reader.read("-find_pattern", [&](const std::string& v) {
+    return parse_byte_pattern(v, false, selection.pattern);
+  });
+  reader.read("-find_text", [&](const std::string& v) {
+    return parse_text_pattern(v, selection.pattern, selection.pattern_utf16);
+  });
   if (find_flag("-dump_meta", args)) output.dump_meta = true;
   if (find_flag("-dump_hdr", args)) output.dump_hdr = true;
   if (find_flag("-dump_payload", args)) output.dump_payload = true;
@@ -215,36 +199,49 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (find_flag("-csv", args)) output.csv = true;
   if (find_flag("-summary", args)) output.summary = true;
   if (find_flag("-no_reassembly", args)) selection.reassemble = false;
-  read_number_option(messages, "-min_size", args, selection.min_size);
-  read_ipv4_option(messages, "-dstip", args, selection.dst_ip);
-  read_ipv4_option(messages, "-srcip", args, selection.src_ip);
-  read_ipv6_option(messages, "-dstipv6", args, selection.dst_ipv6);
-  read_ipv6_option(messages, "-srcipv6", args, selection.src_ipv6);
-  read_tunnel_option(messages, args, selection.tunnel_ip);
-
-  if (take_value(messages, "-start_time", args, value)) {
-    ko::fine_time bound;
-    if (ko::parse_time_bound(value, false, bound)) selection.start_time = bound;
-    if (selection.start_time.ticks == 0) {
-      messages.write("Error: invalid filter start time\n");
-      return false;
-    }
+  reader.read("-min_size",
+              [&](const std::string& v) { return parse_count(v, selection.min_size); });
+  // -dstip and -srcip take either family; the IPv6 options add to the same filters.
+  reader.read("-dstip", [&](const std::string& v) {
+    return parse_address_list(v, true, selection.dst_ip, selection.dst_ipv6);
+  });
+  reader.read("-srcip", [&](const std::string& v) {
+    return parse_address_list(v, true, selection.src_ip, selection.src_ipv6);
+  });
+  std::vector<ipv4_prefix> no_v4;
+  std::vector<ipv6_prefix> v6;
+  reader.read("-dstipv6", [&](const std::string& v) {
+    if (!parse_address_list(v, false, no_v4, v6)) return false;
+    selection.dst_ipv6.insert(selection.dst_ipv6.end(), v6.begin(), v6.end());
+    return true;
+  });
+  reader.read("-srcipv6", [&](const std::string& v) {
+    if (!parse_address_list(v, false, no_v4, v6)) return false;
+    selection.src_ipv6.insert(selection.src_ipv6.end(), v6.begin(), v6.end());
+    return true;
+  });
+  reader.read("-tunnel_ip", [&](const std::string& v) {
+    return parse_address_list(v, true, selection.tunnel_ip.ipv4, selection.tunnel_ip.ipv6) &&
+           selection.tunnel_ip.on();
+  });
+  reader.read("-proto", [&](const std::string& v) { return read_protocol(v, selection); });
+  reader.read("-start_time", [&](const std::string& v) {
+    if (!parse_time_value(v, false, selection.start_time)) return false;
     selection.stop_time = {~uint64_t{0}, 0};
+    return true;
+  });
+  reader.read("-stop_time",
+              [&](const std::string& v) { return parse_time_value(v, true, selection.stop_time); });
+  if (reader.refused()) {
+    refusal = reader.refusal();
+    return false;
   }
-  if (take_value(messages, "-stop_time", args, value)) {
-    ko::fine_time bound;
-    // Dropping the end of the window would report messages the user asked to leave out.
-    if (!ko::parse_time_bound(value, true, bound)) {
-      messages.write("Error: invalid filter stop time\n");
-      return false;
-    }
-    selection.stop_time = bound;
-    if (selection.start_time.ticks != 0 && selection.start_time > selection.stop_time) {
-      messages.write("-start_time is after -stop_time: no message can match\n");
-    }
+  if (selection.start_time.ticks != 0 && selection.stop_time.ticks != 0 &&
+      selection.start_time > selection.stop_time) {
+    messages.write("-start_time is after -stop_time: no message can match\n");
   }
 
-  if (!check_leftover_words(messages, args)) return false;
+  if (!check_leftover_words(args, refusal, messages)) return false;
 
   if (!output.dump_hdr && !output.dump_payload) {
     if (output.dump_meta) {

@@ -2,9 +2,8 @@
 // the command line after the shared parser has taken its options. The settings of the packet
 // stages (what selects a packet, what the report looks like) are filled in place, so the run
 // hands them on by const reference as they are. A value that cannot be read whole, or that lies
-// outside what the option can mean, is read as far as it goes or left out, or switches its feature
-// off, and says so on standard error; only an unknown option, an invalid `-start_time` or
-// `-stop_time`, or a missing input source refuses the command line.
+// outside what the option can mean, refuses the command line before anything is read or written,
+// as an unknown option does: a filter read as something else gives a wrong answer with status 0.
 #ifndef NELO_APP_OPTIONS_H_
 #define NELO_APP_OPTIONS_H_
 
@@ -36,15 +35,15 @@ class nelo_options : public cmd_params {
 };
 
 // Runs the shared parser, then looks the program's options up in a fixed order, consuming them.
-// An option that takes a value given as the last word counts as absent and says so ("%s: no
-// value, filter off" and the like). A value option given again is named ("%s given more than
-// once, using the first value"). False when the shared parser refuses the line, when a word no
-// lookup took is not an option of nelo ("Error: unknown option %s"), when `-start_time` or
-// `-stop_time` is given but unreadable (after writing "Error: invalid filter start time" or "...
-// stop time" to standard error), or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given.
-// A window that starts after it stops is said once ("-start_time is after -stop_time: no message
-// can match") and kept.
-bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages);
+// A value option given again is named ("%s given more than once, using the first value"). False
+// when the line is refused, with the line that says why in `refusal` ("Error: -srcip: cannot
+// read "10.99.0.256" (an IPv4 or IPv6 address, a prefix, or a list of them)", "Error: -frame: no
+// value (...)" for one given last, "Error: unknown option -icmptype" for a word no lookup took),
+// for the caller to write; and false with `refusal` empty after the shared parser's own message,
+// or when no input source (`-ifile`, `-pipe`, `-enumdir`) was given. A window that starts after
+// it stops is said once ("-start_time is after -stop_time: no message can match") and kept.
+bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages,
+                   std::string& refusal);
 
 }  // namespace nelo
 

@@ -1,15 +1,17 @@
 #include "app/value_readers.h"
 
-#include "support/ascii_text.h"
-#include "support/number_text.h"
-#include "support/wire.h"
+#include <arpa/inet.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <locale>
 #include <sstream>
+
+#include "report/icmp_names.h"
+#include "report/icmp_types.h"
+#include "support/ascii_text.h"
+#include "support/ko_time_parse.h"
+#include "support/number_text.h"
+#include "support/wire.h"
 
 namespace nelo {
 
@@ -19,27 +21,67 @@ constexpr size_t U64_MAX_SCANNED = 30;
 constexpr size_t U64_MAX_HEX_DIGITS = 16;
 constexpr size_t U64_MAX_OCTAL_DIGITS = 22;
 constexpr size_t U64_MAX_DECIMAL_CHARS = 20;
-constexpr size_t IPV6_COLONS = 7;
 constexpr size_t DOTTED_QUAD_PARTS = 4;
 constexpr uint32_t BYTE_MAX = 255;
 constexpr unsigned IPV4_BITS = 32;
 constexpr unsigned IPV6_BITS = 128;
 constexpr unsigned HALF_IPV6_BITS = 64;
 constexpr size_t PREFIX_LENGTH_DIGITS = 3;
-// LIST_DELIMITERS without its final blank, in the same order.
-constexpr char NON_BLANK_LIST_DELIMITERS[] = "|,;";
+constexpr size_t EPOCH_SECONDS_DIGITS = 12;
+constexpr size_t FRACTION_DIGITS = 9;
+constexpr int MAX_OFFSET_HOURS = 23;
+constexpr int MAX_OFFSET_MINUTES = 59;
+constexpr int64_t SECONDS_PER_DAY = 86400;
+// A code no unreachable table names, which gives a type its plain name.
+constexpr uint8_t NAMELESS_CODE = 255;
 
-// The same for a 32-bit signed long: out-of-range values clamp to its limits. `end` receives
-// where the conversion stopped.
-int32_t to_long32(const char* text, int base, const char*& end) {
-  errno = 0;
-  char* stop = nullptr;
-  const long long raw = std::strtoll(text, &stop, base);
-  end = stop;
-  if (raw > INT32_MAX) return INT32_MAX;
-  if (raw < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(raw);
-}
+// The report's message names of one protocol, and its destination-unreachable type, whose codes
+// carry names of their own.
+struct message_names {
+  bool icmpv6;
+  uint8_t unreachable;
+  const char* (*name_of)(uint8_t type, uint8_t code);
+};
+constexpr message_names MESSAGE_NAMES[] = {
+    {false, ICMP_UNREACH, icmp_message_name},
+    {true, ICMP6_DST_UNREACH, icmpv6_message_name},
+};
+
+// The names analysts type, beside the report's own: a value for ICMP and for ICMPv6, or -1 where
+// the protocol has no such message.
+struct short_name {
+  const char* name;
+  bool code;
+  int icmpv4;
+  int icmpv6;
+};
+constexpr short_name SHORT_NAMES[] = {
+    {"echo", false, 8, 128},
+    {"echoreply", false, 0, 129},
+    {"ping", false, 8, 128},
+    {"unreach", false, 3, 1},
+    {"unreachable", false, 3, 1},
+    {"source-quench", false, 4, -1},
+    {"timxceed", false, 11, 3},
+    {"paramprob", false, 12, 4},
+    {"parameter-problem", false, 12, 4},
+    {"timestamp", false, 13, -1},
+    {"timestamp-request", false, 13, -1},
+    {"mask-request", false, 17, -1},
+    {"mask-reply", false, 18, -1},
+    {"router-advert", false, 9, 134},
+    {"router-solicit", false, 10, 133},
+    {"neighbor-solicit", false, -1, 135},
+    {"neighbor-advert", false, -1, 136},
+    {"too-big", false, -1, 2},
+    {"net-unreach", true, 0, -1},
+    {"host-unreach", true, 1, 3},
+    {"proto-unreach", true, 2, -1},
+    {"port-unreach", true, 3, 4},
+    {"needfrag", true, 4, -1},
+    {"admin-prohibited", true, 13, 1},
+    {"no-route", true, -1, 0},
+};
 
 // Four decimal numbers of one to three digits, each at most 255, joined by dots.
 bool read_dotted_quad(std::string_view t, uint32_t& value) {
@@ -135,23 +177,14 @@ bool read_ipv6_prefix(std::string_view item, ipv6_prefix& prefix) {
       !read_prefix_length(item.substr(slash + 1), IPV6_BITS, bits)) {
     return false;
   }
-  const std::vector<uint8_t> bytes = parse_ipv6(item.substr(0, slash));
-  if (bytes.size() != IPV6_ADDRESS_SIZE) return false;
+  uint8_t bytes[IPV6_ADDRESS_SIZE] = {};
+  if (inet_pton(AF_INET6, std::string(item.substr(0, slash)).c_str(), bytes) != 1) return false;
   const uint64_t all = ~uint64_t{0};
   prefix.mask_high = bits >= HALF_IPV6_BITS ? all : bits == 0 ? 0 : all << (HALF_IPV6_BITS - bits);
   prefix.mask_low = bits <= HALF_IPV6_BITS ? 0 : all << (IPV6_BITS - bits);
-  prefix.high = load_be64(bytes.data()) & prefix.mask_high;
-  prefix.low = load_be64(bytes.data() + IPV6_ADDRESS_SIZE / 2) & prefix.mask_low;
+  prefix.high = load_be64(bytes) & prefix.mask_high;
+  prefix.low = load_be64(bytes + IPV6_ADDRESS_SIZE / 2) & prefix.mask_low;
   return true;
-}
-
-void note_unread(unread_words* unread, std::string_view word, std::string outcome) {
-  if (unread != nullptr) unread->push_back({std::string(word), std::move(outcome)});
-}
-
-// True when a conversion that began at `start` read something and stopped only at `end`.
-bool read_to_end(const char* start, const char* stop, const char* end) {
-  return stop != start && stop == end;
 }
 
 void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards) {
@@ -160,6 +193,90 @@ void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards)
   pattern.total_len += literal.size() + wildcards;
   literal.clear();
   wildcards = 0;
+}
+
+// A number `parse_u64` reads to its end, without a sign ("-2" would read as a huge value).
+bool read_unsigned(std::string_view text, uint64_t& value) {
+  const std::string_view t = trim_blanks(text);
+  bool whole = false;
+  return !t.empty() && t[0] != '-' && t[0] != '+' && parse_u64(t, value, &whole) && whole;
+}
+
+bool is_hex_digit(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned hex_value(char c) {
+  if (is_digit(c)) return static_cast<unsigned>(c - '0');
+  return static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+// One hex byte ("4", "4e", "0x4e") or a string of them two digits each ("474e55").
+bool read_hex_bytes(std::string_view word, std::string& bytes) {
+  if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
+    word.remove_prefix(2);
+  if (word.empty() || !std::all_of(word.begin(), word.end(), is_hex_digit)) return false;
+  if (word.size() == 1) {
+    bytes.push_back(static_cast<char>(hex_value(word[0])));
+    return true;
+  }
+  if (word.size() % 2 != 0) return false;
+  for (size_t i = 0; i < word.size(); i += 2) {
+    bytes.push_back(static_cast<char>(hex_value(word[i]) * 16 + hex_value(word[i + 1])));
+  }
+  return true;
+}
+
+// "1733600000" or "1733600000.25": seconds since 1970 and up to nine fraction digits.
+bool read_epoch_seconds(std::string_view text, ko::fine_time& bound) {
+  const size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  const std::string_view fraction =
+      dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+  if (whole.empty() || whole.size() > EPOCH_SECONDS_DIGITS || fraction.size() > FRACTION_DIGITS ||
+      (dot != std::string_view::npos && fraction.empty()) ||
+      !std::all_of(whole.begin(), whole.end(), is_digit) ||
+      !std::all_of(fraction.begin(), fraction.end(), is_digit)) {
+    return false;
+  }
+  int64_t seconds = 0;
+  for (char c : whole) seconds = seconds * 10 + (c - '0');
+  uint64_t nanoseconds = 0;
+  for (size_t i = 0; i < FRACTION_DIGITS; ++i) {
+    nanoseconds =
+        nanoseconds * 10 + (i < fraction.size() ? static_cast<unsigned>(fraction[i] - '0') : 0);
+  }
+  if (seconds > ko::UNIX_SECONDS_MAX) return false;
+  const uint64_t ticks = static_cast<uint64_t>(ko::unix_seconds_to_ticks(seconds)) +
+                         nanoseconds / ko::NANOSECONDS_PER_TICK;
+  if (ticks >= ko::TICKS_LIMIT) return false;
+  bound = {ticks, static_cast<uint8_t>(nanoseconds % ko::NANOSECONDS_PER_TICK)};
+  return true;
+}
+
+// Where the UTC offset of an ISO time starts: a sign after the clock's first ':'
+// ("2026-12-08T10:00:00+01:00"), or npos when there is none.
+size_t utc_offset_start(std::string_view text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::string_view::npos;
+  return text.find_first_of("+-", colon);
+}
+
+// "+hh:mm", "+hhmm" or "+hh", and the same with '-', to at most 23:59.
+bool read_utc_offset(std::string_view text, int64_t& seconds) {
+  const int sign = text[0] == '-' ? -1 : 1;
+  std::string digits;
+  for (char c : text.substr(1)) {
+    if (c == ':' && digits.size() == 2) continue;
+    if (!is_digit(c)) return false;
+    digits.push_back(c);
+  }
+  if (digits.size() != 2 && digits.size() != 4) return false;
+  const int hours = (digits[0] - '0') * 10 + (digits[1] - '0');
+  const int minutes = digits.size() == 4 ? (digits[2] - '0') * 10 + (digits[3] - '0') : 0;
+  if (hours > MAX_OFFSET_HOURS || minutes > MAX_OFFSET_MINUTES) return false;
+  seconds = sign * (hours * 3600 + minutes * 60);
+  return true;
 }
 
 }  // namespace
@@ -262,160 +379,206 @@ date_time_text split_date_time(const std::string& value) {
   return {value.substr(0, blank), value.substr(blank + 1), true};
 }
 
-std::vector<uint64_t> parse_number_list(std::string_view text, std::string_view delimiters,
-                                        unread_words* unread, uint64_t max_value) {
-  std::vector<uint64_t> values;
-  for (const std::string& item : list_items(text, delimiters)) {
-    uint64_t value = 0;
-    bool whole = false;
-    if (!parse_u64(item, value, &whole) || value > max_value) {
-      note_unread(unread, item, "item left out");
-      continue;
-    }
-    values.push_back(value);
-    if (!whole) note_unread(unread, item, "read as " + std::to_string(value));
-  }
-  return values;
+bool parse_count(std::string_view text, uint32_t& value) {
+  bool whole = false;
+  const std::string_view t = trim_blanks(text);
+  return !t.empty() && t[0] != '-' && t[0] != '+' && parse_number(t, value, &whole) && whole;
 }
 
-std::vector<uint64_t> parse_frame_list(std::string_view text, unread_words* unread) {
-  // Blanks separate only when none of the other delimiters occurs; split_words then also takes
-  // tabs and runs of blanks, as frame lists always have.
-  std::vector<std::string> words;
-  if (text.find_first_of(NON_BLANK_LIST_DELIMITERS) == std::string_view::npos) {
-    words = split_words(text);
-  } else {
-    for (char d : std::string_view(NON_BLANK_LIST_DELIMITERS)) {
-      if (text.find(d) != std::string_view::npos) {
-        words = split_at(text, d);
-        break;
-      }
-    }
-  }
-
-  std::vector<uint64_t> frames;
-  for (const std::string& word : words) {
-    const std::string w = lower_text(trim_blanks(word));
-    if (w.empty()) continue;
-    const char* const end = w.c_str() + w.size();
-    const char* stop = nullptr;
-    int32_t number = 0;
-    bool whole = false;
-    // The forms are "0x10", "x10" and "o17"; the reading skips whatever stands before the
-    // marker, so a word with anything else there was not read whole.
-    if (const size_t x = w.find('x'); x != std::string::npos) {
-      number = to_long32(w.c_str() + x + 1, 16, stop);
-      whole = (x == 0 || w.compare(0, x, "0") == 0) && read_to_end(w.c_str() + x + 1, stop, end);
-    } else if (const size_t o = w.find('o'); o != std::string::npos) {
-      number = to_long32(w.c_str() + o + 1, 8, stop);
-      whole = o == 0 && read_to_end(w.c_str() + o + 1, stop, end);
-    } else if (w[0] == '-' || w[0] == '+' || is_digit(w[0])) {
-      number = to_long32(w.c_str(), 10, stop);
-      whole = read_to_end(w.c_str(), stop, end);
-    } else {
-      note_unread(unread, trim_blanks(word), "item left out");
-      continue;
-    }
-    if (number < 1) {
-      note_unread(unread, trim_blanks(word), "item left out");
-      continue;
-    }
-    frames.push_back(static_cast<uint64_t>(number));
-    if (!whole) note_unread(unread, trim_blanks(word), "read as " + std::to_string(number));
-  }
-  return frames;
-}
-
-std::vector<uint8_t> parse_ipv6(std::string_view text) {
-  std::vector<uint8_t> bytes;
-  if (text.empty()) return std::vector<uint8_t>(16, 0);
-  std::string full(text);
-  const size_t colons = static_cast<size_t>(std::count(full.begin(), full.end(), ':'));
-  if (colons < IPV6_COLONS) {
-    if (const size_t gap = full.find("::"); gap != std::string::npos)
-      full.replace(gap, 2, std::string(2 + IPV6_COLONS - colons, ':'));
-  }
-  for (const std::string& group : split_at(full, ':')) {
-    const char* stop = group.c_str();
-    const uint32_t word = group.empty() ? 0 : to_ulong32(group.c_str(), 16, &stop);
-    if (!group.empty() && !read_to_end(group.c_str(), stop, group.c_str() + group.size())) {
-      return {};
-    }
-    bytes.push_back(static_cast<uint8_t>(word >> 8));
-    bytes.push_back(static_cast<uint8_t>(word));
-  }
-  return bytes;
-}
-
-std::vector<ipv4_prefix> parse_ipv4_prefixes(std::string_view text, unread_words* unread) {
-  std::vector<ipv4_prefix> prefixes;
+bool parse_number_list(std::string_view text, uint64_t max_value, std::vector<uint64_t>& values) {
+  values.clear();
   for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
+    uint64_t value = 0;
+    if (!read_unsigned(item, value) || value > max_value) return false;
+    values.push_back(value);
+  }
+  return !values.empty();
+}
+
+bool parse_frame_list(std::string_view text, std::vector<frame_range>& frames) {
+  frames.clear();
+  for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
+    const size_t dash = item.find('-', 1);
+    frame_range range;
+    if (!read_unsigned(std::string_view(item).substr(0, dash), range.first)) return false;
+    range.last = range.first;
+    if (dash != std::string::npos &&
+        !read_unsigned(trim_blanks(std::string_view(item).substr(dash + 1)), range.last)) {
+      return false;
+    }
+    if (range.first < 1 || range.last < range.first) return false;
+    frames.push_back(range);
+  }
+  std::sort(frames.begin(), frames.end(),
+            [](const frame_range& a, const frame_range& b) { return a.first < b.first; });
+  // Ranges that overlap or touch become one, so that each frame lies in at most one range.
+  std::vector<frame_range> merged;
+  for (const frame_range& range : frames) {
+    if (!merged.empty() && range.first <= merged.back().last + 1) {
+      merged.back().last = std::max(merged.back().last, range.last);
+    } else {
+      merged.push_back(range);
+    }
+  }
+  frames = std::move(merged);
+  return !frames.empty();
+}
+
+bool parse_address_list(std::string_view text, bool ipv4, std::vector<ipv4_prefix>& v4,
+                        std::vector<ipv6_prefix>& v6) {
+  v4.clear();
+  v6.clear();
+  const std::vector<std::string> items = list_items(text, LIST_DELIMITERS);
+  for (const std::string& item : items) {
+    if (item.find(':') != std::string::npos) {
+      ipv6_prefix prefix;
+      if (!read_ipv6_prefix(item, prefix)) return false;
+      v6.push_back(prefix);
+      continue;
+    }
+    if (!ipv4) return false;
     ipv4_prefix prefix;
-    if (read_ipv4_prefix(item, prefix)) {
-      prefixes.push_back(prefix);
+    if (item.find('/') != std::string::npos) {
+      if (!read_ipv4_prefix(item, prefix)) return false;
+      v4.push_back(prefix);
       continue;
     }
     uint32_t address = 0;
-    bool whole = false;
-    parse_number(item, address, &whole);
-    if (!whole) note_unread(unread, item, "read as " + std::to_string(address));
+    if (!parse_count(item, address)) return false;
     // The address 0 has always meant no filter.
-    if (address != 0) prefixes.push_back({address, ~uint32_t{0}});
+    if (address != 0) v4.push_back({address, ~uint32_t{0}});
   }
-  return prefixes;
+  return !items.empty();
 }
 
-std::vector<ipv6_prefix> parse_ipv6_prefixes(std::string_view text, unread_words* unread) {
-  std::vector<ipv6_prefix> prefixes;
-  for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
-    ipv6_prefix prefix;
-    if (read_ipv6_prefix(item, prefix)) {
-      prefixes.push_back(prefix);
-    } else {
-      note_unread(unread, item, "item left out");
+std::vector<icmp_value_name> icmp_value_names() {
+  std::vector<icmp_value_name> names;
+  auto add = [&names](std::string_view text, bool code, bool icmpv6, unsigned value) {
+    std::string name = lower_text(text);
+    std::replace(name.begin(), name.end(), ' ', '-');
+    names.push_back({std::move(name), code, icmpv6, static_cast<uint8_t>(value)});
+  };
+  // The report's names: each type's own, and the bracketed meaning of each unreachable code.
+  for (const message_names& protocol : MESSAGE_NAMES) {
+    for (unsigned type = 0; type <= BYTE_MAX; ++type) {
+      const std::string_view text = protocol.name_of(static_cast<uint8_t>(type), NAMELESS_CODE);
+      if (text != UNKNOWN_TYPE_NAME) add(text, false, protocol.icmpv6, type);
+    }
+    const std::string_view plain = protocol.name_of(protocol.unreachable, NAMELESS_CODE);
+    for (unsigned code = 0; code <= BYTE_MAX; ++code) {
+      const std::string_view text =
+          protocol.name_of(protocol.unreachable, static_cast<uint8_t>(code));
+      const size_t open = text.find('[');
+      if (text == plain || open == std::string_view::npos || !text.ends_with(']')) continue;
+      add(text.substr(open + 1, text.size() - open - 2), true, protocol.icmpv6, code);
     }
   }
-  return prefixes;
+  for (const short_name& form : SHORT_NAMES) {
+    if (form.icmpv4 >= 0) add(form.name, form.code, false, static_cast<unsigned>(form.icmpv4));
+    if (form.icmpv6 >= 0) add(form.name, form.code, true, static_cast<unsigned>(form.icmpv6));
+  }
+  return names;
 }
 
-bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern,
-                        unread_words* unread) {
-  pattern.reset();
-  const std::vector<std::string> words = split_words(text);
-  if (words.empty()) {
-    note_unread(unread, text, "pattern off");
-    return false;
+bool parse_icmp_values(std::string_view text, bool codes, std::vector<icmp_value>& values) {
+  values.clear();
+  std::vector<icmp_value_name> names;
+  for (const std::string& item : list_items(text, LIST_DELIMITERS)) {
+    uint64_t number = 0;
+    if (is_digit(item[0])) {
+      if (!read_unsigned(item, number) || number > BYTE_MAX) return false;
+      values.push_back({static_cast<uint8_t>(number), true, true});
+      continue;
+    }
+    if (names.empty()) names = icmp_value_names();
+    std::string wanted = lower_text(item);
+    std::replace(wanted.begin(), wanted.end(), '_', '-');
+    bool known = false;
+    for (const icmp_value_name& name : names) {
+      if (name.code != codes || name.name != wanted) continue;
+      values.push_back({name.value, !name.icmpv6, name.icmpv6});
+      known = true;
+    }
+    if (!known) return false;
   }
+  return !values.empty();
+}
 
+bool parse_byte_pattern(std::string_view text, bool hex_mode, byte_pattern& pattern) {
+  pattern.reset();
   std::string literal;
   uint32_t wildcards = 0;
-  for (const std::string& word : words) {
-    if (word.empty()) continue;
+  for (const std::string& word : split_words(text)) {
     if (word[0] == '?') {
       if (wildcards < UINT32_MAX) ++wildcards;
       continue;
     }
     if (wildcards > 0) close_run(pattern, literal, wildcards);
+    if (hex_mode) {
+      if (!read_hex_bytes(word, literal)) {
+        pattern.reset();
+        return false;
+      }
+      continue;
+    }
     uint32_t byte = 0;
     bool whole = false;
-    if (hex_mode) {
-      const char* stop = word.c_str();
-      byte = to_ulong32(word.c_str(), 16, &stop);
-      whole = read_to_end(word.c_str(), stop, word.c_str() + word.size());
-    } else if (!parse_number(word, byte, &whole)) {
-      byte = 0;
+    if (!parse_number(word, byte, &whole) || !whole || byte > BYTE_MAX) {
+      pattern.reset();
+      return false;
     }
-    literal.push_back(static_cast<char>(byte & 0xff));
-    if (!whole) note_unread(unread, word, "byte " + std::to_string(byte & 0xff));
+    literal.push_back(static_cast<char>(byte));
   }
   // Wildcards after the last literal byte belong to its run; wildcards alone give no run.
-  if (!literal.empty()) close_run(pattern, literal, wildcards);
-
-  if (pattern.total_len == 0) {
+  if (literal.empty()) {
     pattern.reset();
-    note_unread(unread, text, "pattern off");
     return false;
   }
+  close_run(pattern, literal, wildcards);
+  return true;
+}
+
+bool parse_text_pattern(std::string_view text, byte_pattern& ascii, byte_pattern& utf16le) {
+  ascii.reset();
+  utf16le.reset();
+  if (text.empty()) return false;
+  std::string wide;
+  for (char c : text) {
+    wide.push_back(c);
+    wide.push_back('\0');
+  }
+  uint32_t none = 0;
+  std::string narrow(text);
+  close_run(ascii, narrow, none);
+  close_run(utf16le, wide, none);
+  return true;
+}
+
+bool parse_time_value(std::string_view text, bool window_end, ko::fine_time& bound) {
+  if (text.starts_with('@')) return read_epoch_seconds(text.substr(1), bound);
+  int64_t offset_seconds = 0;
+  std::string_view local = text;
+  if (const size_t sign = utc_offset_start(text); sign != std::string_view::npos) {
+    if (!read_utc_offset(text.substr(sign), offset_seconds)) return false;
+    local = text.substr(0, sign);
+  }
+  const bool date_alone = local.find_first_of(" T:") == std::string_view::npos;
+  ko::fine_time read;
+  if (!ko::parse_time_bound(local, window_end && !date_alone, read)) return false;
+  if (date_alone && window_end) {
+    // The day's last nanosecond: a whole day on, less one.
+    read.ticks += SECONDS_PER_DAY * ko::TICKS_PER_SECOND;
+    if (read.sub_tick_ns > 0) {
+      --read.sub_tick_ns;
+    } else {
+      --read.ticks;
+      read.sub_tick_ns = ko::NANOSECONDS_PER_TICK - 1;
+    }
+  }
+  const int64_t shift = offset_seconds * static_cast<int64_t>(ko::TICKS_PER_SECOND);
+  const int64_t ticks = static_cast<int64_t>(read.ticks) - shift;
+  if (ticks <= 0 || static_cast<uint64_t>(ticks) >= ko::TICKS_LIMIT) return false;
+  bound = {static_cast<uint64_t>(ticks), read.sub_tick_ns};
   return true;
 }
 

@@ -3,15 +3,13 @@
 #include "capture/filters.h"
 
 #include <algorithm>
-#include <cstring>
+#include <type_traits>
 
 #include "capture/byte_pattern_match.h"
 #include "support/wire.h"
 
 namespace nelo {
 namespace {
-
-constexpr uint64_t LOW_BYTE_MASK = 0xff;
 
 bool in_time_window(const capture_record& record, const filter_settings& filters) {
   const bool start_on = filters.start_time.ticks != 0;
@@ -41,54 +39,77 @@ bool holds(const std::vector<ipv6_prefix>& items, const uint8_t* address) {
   return false;
 }
 
-// Without tracked replies each filter looks at its own end of the packet; with them, at either.
-bool addresses_pass(const auto& src_items, const auto& dst_items, auto src, auto dst,
-                    bool track_replies) {
-  if (track_replies) {
-    if (!dst_items.empty() && !holds(dst_items, dst) && !holds(dst_items, src)) return false;
-    if (!src_items.empty() && !holds(src_items, src) && !holds(src_items, dst)) return false;
+// One end's filter, with its IPv4 and IPv6 items: on when either holds an item, and passing an
+// address only under an item of the address's own version.
+template <typename Address>
+bool end_holds(const std::vector<ipv4_prefix>& v4, const std::vector<ipv6_prefix>& v6,
+               Address address) {
+  if constexpr (std::is_same_v<Address, uint32_t>) {
+    return holds(v4, address);
   } else {
-    if (!dst_items.empty() && !holds(dst_items, dst)) return false;
-    if (!src_items.empty() && !holds(src_items, src)) return false;
+    return holds(v6, address);
+  }
+}
+
+// Without tracked replies each filter looks at its own end of the packet; with them, at either.
+template <typename Address>
+bool addresses_pass(const filter_settings& filters, Address src, Address dst) {
+  const bool src_on = !filters.src_ip.empty() || !filters.src_ipv6.empty();
+  const bool dst_on = !filters.dst_ip.empty() || !filters.dst_ipv6.empty();
+  auto src_holds = [&](Address a) { return end_holds(filters.src_ip, filters.src_ipv6, a); };
+  auto dst_holds = [&](Address a) { return end_holds(filters.dst_ip, filters.dst_ipv6, a); };
+  if (filters.track_replies) {
+    if (dst_on && !dst_holds(dst) && !dst_holds(src)) return false;
+    if (src_on && !src_holds(src) && !src_holds(dst)) return false;
+  } else {
+    if (dst_on && !dst_holds(dst)) return false;
+    if (src_on && !src_holds(src)) return false;
   }
   return true;
 }
 
-bool ipv4_addresses_pass(const decoded_packet& packet, const filter_settings& filters) {
-  if (!filters.src_ipv6.empty() || !filters.dst_ipv6.empty()) return false;
-  if (filters.src_ip.empty() && filters.dst_ip.empty()) return true;
-  return addresses_pass(
-      filters.src_ip, filters.dst_ip, load_le32(packet.ip.bytes.data() + IPV4_SOURCE_OFFSET),
-      load_le32(packet.ip.bytes.data() + IPV4_DESTINATION_OFFSET), filters.track_replies);
+bool packet_addresses_pass(const decoded_packet& packet, const filter_settings& filters) {
+  if (filters.src_ip.empty() && filters.dst_ip.empty() && filters.src_ipv6.empty() &&
+      filters.dst_ipv6.empty()) {
+    return true;
+  }
+  const uint8_t* ip = packet.ip.bytes.data();
+  if (packet.ip.ipv6) {
+    return addresses_pass(filters, ip + IPV6_SOURCE_OFFSET, ip + IPV6_DESTINATION_OFFSET);
+  }
+  return addresses_pass(filters, load_le32(ip + IPV4_SOURCE_OFFSET),
+                        load_le32(ip + IPV4_DESTINATION_OFFSET));
 }
 
-bool ipv6_addresses_pass(const decoded_packet& packet, const filter_settings& filters) {
-  if (!filters.src_ip.empty() || !filters.dst_ip.empty()) return false;
-  if (filters.src_ipv6.empty() && filters.dst_ipv6.empty()) return true;
-  return addresses_pass(filters.src_ipv6, filters.dst_ipv6,
-                        packet.ip.bytes.data() + IPV6_SOURCE_OFFSET,
-                        packet.ip.bytes.data() + IPV6_DESTINATION_OFFSET, filters.track_replies);
-}
-
-bool came_through(const decoded_packet& packet, const tunnel_endpoint& endpoint) {
-  const size_t size = endpoint.ipv6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
+bool came_through(const decoded_packet& packet, const tunnel_endpoints& endpoints) {
   for (int i = 0; i < packet.tunnels.count; ++i) {
     const encapsulation& layer = packet.tunnels.layers[i];
-    if (!tunnel_has_outer_ip(layer.type) || layer.outer_ipv6 != endpoint.ipv6) continue;
+    if (!tunnel_has_outer_ip(layer.type)) continue;
     const uint8_t* ip = packet.frame.data() + layer.outer_ip;
-    const uint8_t* src = ip + (endpoint.ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET);
-    const uint8_t* dst = ip + (endpoint.ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET);
-    if (std::memcmp(src, endpoint.address, size) == 0 ||
-        std::memcmp(dst, endpoint.address, size) == 0) {
+    if (layer.outer_ipv6) {
+      if (holds(endpoints.ipv6, ip + IPV6_SOURCE_OFFSET) ||
+          holds(endpoints.ipv6, ip + IPV6_DESTINATION_OFFSET)) {
+        return true;
+      }
+    } else if (holds(endpoints.ipv4, load_le32(ip + IPV4_SOURCE_OFFSET)) ||
+               holds(endpoints.ipv4, load_le32(ip + IPV4_DESTINATION_OFFSET))) {
       return true;
     }
   }
   return false;
 }
 
-bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
-  return std::any_of(values.begin(), values.end(),
-                     [field](uint64_t v) { return (v & LOW_BYTE_MASK) == field; });
+bool in_frame_ranges(const std::vector<frame_range>& ranges, uint64_t frame) {
+  // The first range that ends at or after the frame is the only one that can hold it.
+  const auto range = std::lower_bound(ranges.begin(), ranges.end(), frame,
+                                      [](const frame_range& r, uint64_t f) { return r.last < f; });
+  return range != ranges.end() && range->first <= frame;
+}
+
+bool listed(const std::vector<icmp_value>& values, uint8_t field, bool ipv6) {
+  return std::any_of(values.begin(), values.end(), [field, ipv6](const icmp_value& v) {
+    return v.value == field && (ipv6 ? v.icmpv6 : v.icmpv4);
+  });
 }
 
 }  // namespace
@@ -97,29 +118,32 @@ bool listed_low_byte(const std::vector<uint64_t>& values, uint8_t field) {
 // ICMP identifier, so no check here needs a length of its own.
 bool packet_passes_filters(const decoded_packet& packet, const filter_settings& filters) {
   const capture_record& record = *packet.record;
+  if (!(packet.ip.ipv6 ? filters.icmpv6 : filters.icmpv4)) return false;
   if (filters.min_size > record.wire_len) return false;
-  if (!filters.frames.empty() && !filters.frames.contains(record.frame_number)) return false;
+  if (!filters.frames.empty() && !in_frame_ranges(filters.frames, record.frame_number)) {
+    return false;
+  }
   if (!in_time_window(record, filters)) return false;
 
-  const bool addresses_pass =
-      packet.ip.ipv6 ? ipv6_addresses_pass(packet, filters) : ipv4_addresses_pass(packet, filters);
-  if (!addresses_pass) return false;
-  if (filters.tunnel_ip.on && !came_through(packet, filters.tunnel_ip)) return false;
+  if (!packet_addresses_pass(packet, filters)) return false;
+  if (filters.tunnel_ip.on() && !came_through(packet, filters.tunnel_ip)) return false;
 
   if (!filters.pattern.on()) return true;
-  return match_byte_pattern(packet.frame.data(), static_cast<uint32_t>(packet.frame.size()),
-                            filters.pattern);
+  const auto length = static_cast<uint32_t>(packet.frame.size());
+  return match_byte_pattern(packet.frame.data(), length, filters.pattern) ||
+         (filters.pattern_utf16.on() &&
+          match_byte_pattern(packet.frame.data(), length, filters.pattern_utf16));
 }
 
 bool packet_passes_icmp_checks(const decoded_packet& packet, const filter_settings& filters) {
   if (filters.icmp_types.empty() && filters.icmp_codes.empty() && filters.icmp_ids.empty())
     return true;
   if (!filters.icmp_types.empty() &&
-      !listed_low_byte(filters.icmp_types, packet.icmp[ICMP_TYPE_OFFSET])) {
+      !listed(filters.icmp_types, packet.icmp[ICMP_TYPE_OFFSET], packet.ip.ipv6)) {
     return false;
   }
   if (!filters.icmp_codes.empty() &&
-      !listed_low_byte(filters.icmp_codes, packet.icmp[ICMP_CODE_OFFSET])) {
+      !listed(filters.icmp_codes, packet.icmp[ICMP_CODE_OFFSET], packet.ip.ipv6)) {
     return false;
   }
   if (!filters.icmp_ids.empty() &&

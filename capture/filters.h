@@ -30,12 +30,27 @@ struct ipv6_prefix {
   uint64_t mask_low = 0;
 };
 
-// A tunnel endpoint: a message passes when one of the tunnels it came through has this address
-// as its outer source or destination.
-struct tunnel_endpoint {
-  bool on = false;
-  bool ipv6 = false;
-  uint8_t address[IPV6_ADDRESS_SIZE] = {};  // IPv4 in the first 4 bytes
+// The tunnel filter: a message passes when one of the tunnels it came through has an outer
+// source or destination under one of these prefixes.
+struct tunnel_endpoints {
+  std::vector<ipv4_prefix> ipv4;
+  std::vector<ipv6_prefix> ipv6;
+
+  bool on() const { return !ipv4.empty() || !ipv6.empty(); }
+};
+
+// One item of the type or code filter: a number applies to ICMP and ICMPv6 alike, a name only to
+// the protocol whose messages it names ("echo" is 8 in ICMP and 128 in ICMPv6).
+struct icmp_value {
+  uint8_t value = 0;
+  bool icmpv4 = true;
+  bool icmpv6 = true;
+};
+
+// Frames `first` to `last`, both included.
+struct frame_range {
+  uint64_t first = 0;
+  uint64_t last = 0;
 };
 
 // What selects the packets of a run. Fixed for the whole run: every walk, and every worker,
@@ -51,29 +66,34 @@ struct filter_settings {
   std::vector<ipv6_prefix> src_ipv6;
   std::vector<ipv6_prefix> dst_ipv6;
   bool track_replies = false;
-  tunnel_endpoint tunnel_ip;
-  std::vector<uint64_t> icmp_types;
-  std::vector<uint64_t> icmp_codes;
+  tunnel_endpoints tunnel_ip;
+  // -proto: the protocols whose messages are kept.
+  bool icmpv4 = true;
+  bool icmpv6 = true;
+  std::vector<icmp_value> icmp_types;
+  std::vector<icmp_value> icmp_codes;
   std::set<uint64_t> icmp_ids;
-  std::set<uint64_t> frames;
+  std::vector<frame_range> frames;  // sorted, none touching another; empty is off
   byte_pattern pattern;
+  // -find_text also looks for its text as UTF-16LE: a packet passes when either pattern occurs.
+  byte_pattern pattern_utf16;
   ko::fine_time start_time;  // ticks 0 is off, for either bound
   ko::fine_time stop_time;
 };
 
-// True when the packet passes, in this order: present arguments (record, IP header); min_size
-// against the record's wire length; the frame number set; the time window [start_time,
-// stop_time], inclusive, on the record's time to the nanosecond (a record without a time fails
-// any window); the IPv4 or IPv6 addresses, each filter passing an address under any of its
-// prefixes and matched against either end when track_replies is set (an address filter of the
-// other IP version drops the packet); the tunnel endpoint; the byte pattern anywhere in the
-// captured frame, link header included. A packet whose captured bytes do not reach an address that
+// True when the packet passes, in this order: the protocol (-proto); min_size against the
+// record's wire length; the frame ranges; the time window [start_time, stop_time], inclusive, on
+// the record's time to the nanosecond (a record without a time fails any window); the
+// addresses, each end's filter (its IPv4 and IPv6 items together) passing an address under any
+// of its prefixes of the packet's IP version, and matched against either end when track_replies
+// is set; the tunnel endpoints; the byte pattern (or its UTF-16LE form) anywhere in the captured
+// frame, link header included. A packet whose captured bytes do not reach an address that
 // a filter needs is dropped.
 bool packet_passes_filters(const decoded_packet& packet, const filter_settings& filters);
 
-// True when the ICMP header passes the type list (against the low 8 bits of each listed value),
-// the code list (likewise) and the identifier set (bytes 4 and 5, big-endian, for every message
-// type). False when packet.icmp does not reach through byte 5 and any of them is on.
+// True when the ICMP header passes the type list (an item of the packet's protocol with the
+// packet's type), the code list (likewise) and the identifier set (bytes 4 and 5, big-endian, for
+// every message type). False when packet.icmp does not reach through byte 5 and any of them is on.
 bool packet_passes_icmp_checks(const decoded_packet& packet, const filter_settings& filters);
 
 }  // namespace nelo

@@ -100,6 +100,7 @@ walk_result walk_capture(int fd, uint64_t file_size, size_t map_window, bool pop
   const container* found = find_container(buffer.front(), buffer.available());
   if (found == nullptr) {
     result.outcome = walk_outcome::not_capture;
+    result.bytes_delivered = buffer.bytes_delivered();  // 0: the file is empty
     return result;
   }
 

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/value_readers.h"
 #include "capture/packet_handler.h"
 #include "capture/pcap_reader.h"
 #include "fuzz/fuzz_input.h"
@@ -62,6 +63,13 @@ uint64_t list_value(byte_source& in) {
   return pick >= 0xF8 ? in.u64() : in.u8();
 }
 
+// A type or code of either protocol or of both, as names and numbers give them.
+nelo::icmp_value icmp_item(byte_source& in) {
+  const uint8_t value = static_cast<uint8_t>(list_value(in));
+  const uint8_t families = in.u8() % 3;
+  return {value, families != 2, families != 1};
+}
+
 nelo::ipv4_prefix ipv4_address(uint32_t address) {
   return {address, ~uint32_t{0}};
 }
@@ -79,8 +87,14 @@ void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::outp
   const uint8_t forms = in.u8();
 
   if (filters_a & 0x01) {
+    // Through the option's reader, which keeps the ranges sorted and apart as the filter needs.
     const size_t n = 1 + in.u8() % 8;
-    for (size_t i = 0; i < n; ++i) filters.frames.insert(list_value(in));
+    std::string frames;
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t first = 1 + in.u8();
+      frames += std::to_string(first) + '-' + std::to_string(first + in.u8() % 4) + ',';
+    }
+    nelo::parse_frame_list(frames, filters.frames);
   }
   if (filters_a & 0x02) filters.min_size = in.u16();
   if (filters_a & 0x04) {
@@ -99,21 +113,22 @@ void choose_settings(byte_source& in, nelo::filter_settings& filters, nelo::outp
   if (filters_b & 0x01) choose_pattern(in, filters.pattern);
   if (filters_b & 0x02) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
-    for (size_t i = 0; i < n; ++i) filters.icmp_types.push_back(list_value(in));
+    for (size_t i = 0; i < n; ++i) filters.icmp_types.push_back(icmp_item(in));
   }
   if (filters_b & 0x04) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
-    for (size_t i = 0; i < n; ++i) filters.icmp_codes.push_back(list_value(in));
+    for (size_t i = 0; i < n; ++i) filters.icmp_codes.push_back(icmp_item(in));
   }
   if (filters_b & 0x08) {
     const size_t n = 1 + in.u8() % MAX_LIST_VALUES;
     for (size_t i = 0; i < n; ++i) filters.icmp_ids.insert(in.u16());
   }
   if (filters_b & 0x10) {
-    filters.tunnel_ip.on = true;
-    filters.tunnel_ip.ipv6 = in.flag();
-    const std::string_view address = in.bytes(sizeof filters.tunnel_ip.address);
-    std::copy(address.begin(), address.end(), filters.tunnel_ip.address);
+    if (in.flag()) {
+      add_ipv6_address(in.bytes(16), filters.tunnel_ip.ipv6);
+    } else {
+      filters.tunnel_ip.ipv4.push_back(ipv4_address(in.u32()));
+    }
   }
   // JSON lines, with the form's keys below.
   output.json = (filters_b & 0x20) != 0;

@@ -46,7 +46,7 @@ void check_date_time(bool ok, const ko::_windows_systemtime& st) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   byte_source in(data, size);
   const uint8_t selector = in.u8();
-  switch (selector % 12) {
+  switch (selector % 14) {
     case 0: {
       uint32_t value = 1;
       const bool ok = nelo::parse_number(in.rest(), value);
@@ -68,25 +68,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 3: {
-      // The delimiters either the tool's own or a few bytes from the input.
-      const bool own = (selector & 0x80) != 0;
-      const std::string delimiters(own ? std::string_view(nelo::LIST_DELIMITERS) : in.until('\n'));
-      (void)nelo::parse_number_list(in.rest(), delimiters);
+      std::vector<uint64_t> values;
+      const uint64_t max_value = in.u16();
+      if (nelo::parse_number_list(in.rest(), max_value, values)) {
+        NELO_FUZZ_CHECK(!values.empty());
+        for (uint64_t v : values) NELO_FUZZ_CHECK(v <= max_value);
+      }
       break;
     }
-    case 4:
-      (void)nelo::parse_frame_list(in.rest());
+    case 4: {
+      // Sorted, apart and from frame 1 on, as the filter's binary search needs them.
+      std::vector<nelo::frame_range> frames;
+      if (nelo::parse_frame_list(in.rest(), frames)) {
+        for (size_t i = 0; i < frames.size(); ++i) {
+          NELO_FUZZ_CHECK(frames[i].first >= 1 && frames[i].first <= frames[i].last);
+          NELO_FUZZ_CHECK(i == 0 || frames[i - 1].last + 1 < frames[i].first);
+        }
+      }
       break;
+    }
     case 5: {
-      const std::vector<uint8_t> bytes = nelo::parse_ipv6(in.rest());
-      (void)bytes;
+      // No address bit lies outside its prefix.
+      std::vector<nelo::ipv4_prefix> v4;
+      std::vector<nelo::ipv6_prefix> v6;
+      const bool ipv4 = (selector & 0x80) != 0;
+      if (nelo::parse_address_list(in.rest(), ipv4, v4, v6)) {
+        NELO_FUZZ_CHECK(ipv4 || v4.empty());
+        for (const auto& p : v4) NELO_FUZZ_CHECK((p.address & ~p.mask) == 0);
+        for (const auto& p : v6) {
+          NELO_FUZZ_CHECK((p.high & ~p.mask_high) == 0 && (p.low & ~p.mask_low) == 0);
+        }
+      }
       break;
     }
     case 6:
     case 7: {
       nelo::byte_pattern pattern;
       pattern.total_len = 99;  // reset first, whatever was there
-      const bool ok = nelo::parse_byte_pattern(in.rest(), selector % 12 == 6, pattern);
+      const bool ok = nelo::parse_byte_pattern(in.rest(), selector % 14 == 6, pattern);
       check_pattern(ok, pattern);
       break;
     }
@@ -122,6 +141,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       NELO_FUZZ_CHECK(ticks < TICK_LIMIT);
       if (st.month == 0 || st.month > 12 || st.day == 0 || st.year < 1601)
         NELO_FUZZ_CHECK(ticks == 0);
+      break;
+    }
+    case 11: {
+      std::vector<nelo::icmp_value> values;
+      if (nelo::parse_icmp_values(in.rest(), (selector & 0x80) != 0, values)) {
+        NELO_FUZZ_CHECK(!values.empty());
+        for (const auto& v : values) NELO_FUZZ_CHECK(v.icmpv4 || v.icmpv6);
+      }
+      break;
+    }
+    case 12: {
+      ko::fine_time bound;
+      if (nelo::parse_time_value(in.rest(), (selector & 0x80) != 0, bound)) {
+        NELO_FUZZ_CHECK(bound.ticks != 0 && bound.ticks < TICK_LIMIT);
+        NELO_FUZZ_CHECK(bound.sub_tick_ns < ko::NANOSECONDS_PER_TICK);
+      }
       break;
     }
     default: {

@@ -343,6 +343,24 @@ TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
   }
 }
 
+// A refusal on a terminal is said again under the usage, where it does not scroll away; a file
+// or a pipe gets it once. Nothing is read either way.
+TEST(CommandLineMessages, RefusalIsRepeatedAfterTheUsageOnATerminal) {
+  const std::string refusal =
+      "Error: -srcip: cannot read \"10.99.0.256\" (an IPv4 or IPv6 address, a prefix, or a list "
+      "of them)\n";
+  for (const bool terminal : {false, true}) {
+    std::ostringstream out, err;
+    const run_io io{out, err, true, terminal, nullptr, -1, false};
+    EXPECT_EQ(run_nelo({NELO_BINARY, "-ifile", LOOPBACK, "-srcip", "10.99.0.256"}, io) & 0xff, 255);
+    const std::string said = err.str();
+    EXPECT_NE(said.find(refusal), std::string::npos) << said;
+    EXPECT_NE(said.find("Usage"), std::string::npos);
+    EXPECT_EQ(said.ends_with("\n\n" + refusal), terminal) << said;
+    EXPECT_EQ(out.str().find("Processing file"), std::string::npos);
+  }
+}
+
 // The rule standard output and an -ofile report share: a terminal is watched as lines come, a
 // device that is not one (/dev/null) is not.
 TEST(OutputBuffering, TerminalsPipesAndSocketsAreWrittenLineByLineFilesAndOtherDevicesAreNot) {

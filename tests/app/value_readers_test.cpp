@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "app/options.h"
 
 namespace nelo {
 namespace {
@@ -65,120 +67,166 @@ TEST(ParseU64, AppliesTheLengthLimitsOfEachBase) {
   }
 }
 
-TEST(ParseLists, UseTheFirstDelimiterPresentAndSkipBadItems) {
-  const std::pair<const char*, std::vector<uint64_t>> cases[] = {
-      {"8 0", {8, 0}},   {"8, 0", {8, 0}},          {"0xzz", {0}}, {"3|4 5", {3}},
-      {"1,,2,", {1, 2}}, {"1;x10;o10", {1, 16, 8}}, {"x5", {0}},
+struct parsed {
+  bool ok;
+  std::string refusal;
+  nelo_options options;
+};
+
+parsed parse(std::vector<std::string> words) {
+  arg_list args{"nelo", "-ifile", "x.pcap"};
+  args.insert(args.end(), words.begin(), words.end());
+  std::ostringstream err;
+  parsed p;
+  p.ok = parse_options(p.options, args, message_writer(err, false), p.refusal);
+  return p;
+}
+
+// Each option's accepted forms are read; anything else refuses the line, naming the option and
+// the value, before anything is read.
+TEST(OptionValues, EveryOptionReadsItsFormsAndRefusesTheRest) {
+  const struct {
+    const char* option;
+    const char* value;
+    bool read;
+  } rows[] = {
+      {"-srcip", "10.99.0.1", true},
+      {"-srcip", "10.99.0.0/24,fd99::1", true},
+      {"-srcip", "fd99::1", true},
+      {"-srcip", "0x0100007f", true},
+      {"-srcip", "10.99.0.256", false},
+      {"-srcip", "999.1.1.1", false},
+      {"-srcip", "10.0.0.0/33", false},
+      {"-srcip", "fd99::1::2", false},
+      {"-dstip", "-1", false},
+      {"-srcipv6", "fe80::/10 ::1", true},
+      {"-srcipv6", "10.0.0.1", false},
+      {"-dstipv6", "1:2:3:4:5:6:7:8:9", false},
+      {"-dstipv6", "fe80::/129", false},
+      {"-tunnel_ip", "10.99.0.0/24|2001:db8::/32", true},
+      {"-tunnel_ip", "10.1", false},
+      {"-tunnel_ip", "0", false},  // 0 has meant no address
+      {"-tunnel_ip", "10.99.0.0/24x", false},
+      {"-icmp_type", "echo,unreach", true},
+      {"-icmp_type", "ECHO_REPLY 3", true},
+      {"-icmp_type", "neighbor-solicitation", true},
+      {"-icmp_type", "255", true},
+      {"-icmp_type", "300", false},
+      {"-icmp_type", "-1", false},
+      {"-icmp_type", "abc", false},
+      {"-icmp_type", "3,", true},
+      {"-icmp_type", ",", false},
+      {"-icmp_code", "port-unreach|frag-needed", true},
+      {"-icmp_code", "echo", false},  // a type, not a code
+      {"-icmp_code", "1 2", true},
+      {"-icmp_id", "0x136d,7", true},
+      {"-icmp_id", "65536", false},
+      {"-frame", "1-500,700", true},
+      {"-frame", "0x10 7", true},
+      {"-frame", "0", false},
+      {"-frame", "5-2", false},
+      {"-frame", "1-", false},
+      {"-frame", "9z", false},
+      {"-frame", "-2", false},
+      {"-find_pattern_h", "474e55", true},
+      {"-find_pattern_h", "70 72 6f ? 65", true},
+      {"-find_pattern_h", "474e5", false},
+      {"-find_pattern_h", "41 zz", false},
+      {"-find_pattern_h", "? ?", false},
+      {"-find_pattern", "71 0x72 'A' ?", true},
+      {"-find_pattern", "GNU", false},
+      {"-find_pattern", "256", false},
+      {"-find_text", "GNU", true},
+      {"-find_text", "", false},
+      {"-min_size", "119", true},
+      {"-min_size", "-5", false},
+      {"-min_size", "12k", false},
+      {"-proto", "ICMPv6", true},
+      {"-proto", "udp", false},
+      {"-start_time", "12/06/2026 20:57:02.4", true},
+      {"-start_time", "2026-12-08T10:00:00+01:00", true},
+      {"-start_time", "2026-12-08T10:00:00-0530", true},
+      {"-start_time", "@1733600000.25", true},
+      {"-start_time", "@1733600000.", false},
+      {"-start_time", "2026-12-08T10:00:00+25:00", false},
+      {"-stop_time", "garbage", false},
+      {"-num_subdirs", "2", true},
+      {"-num_subdirs", "2x", false},
+      {"-threads", "0", true},
+      {"-threads", "two", false},
+      {"-threads", "-3", false},
+      {"-threads", "65", false},
+      {"-cmd_start_time", "2024/01/02", true},
+      {"-cmd_stop_time", "yesterday", false},
+      {"-dateformat", "mm/dd/yyy", false},
   };
-  for (const auto& [text, values] : cases) {
-    EXPECT_EQ(parse_number_list(text, LIST_DELIMITERS), values) << text;
+  for (const auto& r : rows) {
+    const parsed p = parse({r.option, r.value});
+    EXPECT_EQ(p.ok, r.read) << r.option << ' ' << r.value << ": " << p.refusal;
+    if (r.read) continue;
+    const std::string start =
+        std::string("Error: ") + r.option + ": cannot read \"" + r.value + "\" (";
+    EXPECT_EQ(p.refusal.substr(0, start.size()), start) << p.refusal;
+    EXPECT_EQ(p.refusal.back(), ')') << p.refusal;
   }
-  const std::pair<const char*, std::vector<uint64_t>> frame_cases[] = {
-      {"1 0x10 o17 abc", {1, 16, 15}},
-      {"7,9", {7, 9}},
-      {"7, 9", {7, 9}},
-      {"7|9,8", {7, 9}},
-      {"7;;9", {7, 9}},
-      {"1\t 2", {1, 2}},
-  };
-  for (const auto& [text, frames] : frame_cases) {
-    EXPECT_EQ(parse_frame_list(text), frames) << text;
+  const parsed last = parse({"-frame"});
+  EXPECT_FALSE(last.ok);
+  EXPECT_EQ(last.refusal.substr(0, 23), "Error: -frame: no value") << last.refusal;
+}
+
+ko::fine_time time_of(const char* option, const char* value) {
+  const parsed p = parse({option, value});
+  EXPECT_TRUE(p.ok) << value;
+  return option == std::string("-stop_time") ? p.options.selection.stop_time
+                                             : p.options.selection.start_time;
+}
+
+TEST(OptionValues, ReadWhatTheyMean) {
+  const filter_settings frames = parse({"-frame", "9,1-3,2-5,7,6"}).options.selection;
+  ASSERT_EQ(frames.frames.size(), 2u);  // 1-7 and 9: ranges that touch are one
+  EXPECT_EQ(frames.frames[0].first, 1u);
+  EXPECT_EQ(frames.frames[0].last, 7u);
+  EXPECT_EQ(frames.frames[1].first, 9u);
+
+  // A name holds for the protocol it names; "echo" is the request, a number holds for both.
+  std::string types;
+  for (const icmp_value& v : parse({"-icmp_type", "echo,3"}).options.selection.icmp_types) {
+    types += std::to_string(v.value) + (v.icmpv4 ? "4" : "") + (v.icmpv6 ? "6" : "") + ' ';
   }
-  EXPECT_EQ(parse_frame_list("-1 0 99999999999"), (std::vector<uint64_t>{2147483647}));
-}
-
-TEST(SplitWords, JoinsQuotedGroupsOnlyWhenThereAreSeveralWords) {
-  EXPECT_EQ(split_words("  a \"b  c\" d "), (std::vector<std::string>{"a", "b c", "d"}));
-  EXPECT_EQ(split_words("\"x\""), (std::vector<std::string>{"\"x\""}));
-  EXPECT_EQ(split_words("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
-  EXPECT_EQ(split_words("\"open end"), (std::vector<std::string>{"\"open", "end"}));
-}
-
-TEST(ParseIpv6, WidensTheGapToEightGroups) {
-  EXPECT_EQ(parse_ipv6("fe80::1"),
-            (std::vector<uint8_t>{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01}));
-  EXPECT_EQ(parse_ipv6(""), std::vector<uint8_t>(16, 0));
-  EXPECT_EQ(parse_ipv6("1:2:3:4:5:6:7:8:9").size(), 18u);
-  EXPECT_EQ(parse_ipv6("1:2").size(), 4u);
-  EXPECT_TRUE(parse_ipv6("zz::1").empty()) << "a group that is not hex is no address";
-  EXPECT_TRUE(parse_ipv6("::ffff:1.2.3.4").empty());
-}
-
-// Address filter items as "address/mask" in hexadecimal (IPv6: both halves of each), and what
-// was not read as "word outcome;".
-std::string hex(uint64_t value) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
-std::string items_of(const std::vector<ipv4_prefix>& items, const unread_words& unread) {
-  std::string out;
-  for (const ipv4_prefix& p : items) out += hex(p.address) + "/" + hex(p.mask) + " ";
-  for (const unread_word& u : unread) out += u.word + " " + u.outcome + ";";
-  return out;
-}
-
-std::string items_of(const std::vector<ipv6_prefix>& items, const unread_words& unread) {
-  std::string out;
-  for (const ipv6_prefix& p : items) {
-    out += hex(p.high) + "." + hex(p.low) + "/" + hex(p.mask_high) + "." + hex(p.mask_low) + " ";
+  EXPECT_EQ(types, "84 1286 346 ");
+  std::string codes;
+  for (const icmp_value& v :
+       parse({"-icmp_code", "port-unreachable"}).options.selection.icmp_codes) {
+    codes += std::to_string(v.value) + (v.icmpv6 ? "/6 " : "/4 ");
   }
-  for (const unread_word& u : unread) out += u.word + " " + u.outcome + ";";
-  return out;
-}
+  EXPECT_EQ(codes, "3/4 4/6 ");
 
-TEST(ParseAddressFilters, ReadPrefixesAndListsAndLeaveOutWhatIsNeither) {
-  const std::pair<const char*, const char*> v4_cases[] = {
-      {"10.1.2.3/8", "a/ff "},
-      {"192.168.1.7 172.16.0.0/12", "701a8c0/ffffffff 10ac/f0ff "},
-      {"0.0.0.0/0|0x0100007f", "0/0 100007f/ffffffff "},
-      {"127.0.0.1/33,abc,0", "7f/ffffffff 127.0.0.1/33 read as 127;abc read as 0;"},
-  };
-  for (const auto& [text, items] : v4_cases) {
-    unread_words unread;
-    const auto prefixes = parse_ipv4_prefixes(text, &unread);
-    EXPECT_EQ(items_of(prefixes, unread), items) << text;
-  }
-  const std::pair<const char*, const char*> v6_cases[] = {
-      {"fe80::1/10", "fe80000000000000.0/ffc0000000000000.0 "},
-      {"::1,2001:db8::c000:0:0:1/65",
-       "0.1/ffffffffffffffff.ffffffffffffffff 20010db800000000.8000000000000000/"
-       "ffffffffffffffff.8000000000000000 "},
-      {"::/0 fe80::/129 zz:: /64",
-       "0.0/0.0 fe80::/129 item left out;zz:: item left out;/64 item left out;"},
-  };
-  for (const auto& [text, items] : v6_cases) {
-    unread_words unread;
-    const auto prefixes = parse_ipv6_prefixes(text, &unread);
-    EXPECT_EQ(items_of(prefixes, unread), items) << text;
-  }
-}
+  const filter_settings hex = parse({"-find_pattern_h", "474e55 ? 01"}).options.selection;
+  ASSERT_EQ(hex.pattern.runs.size(), 2u);
+  EXPECT_EQ(hex.pattern.runs[0].literal, "GNU");
+  EXPECT_EQ(hex.pattern.runs[0].wildcards, 1u);
+  EXPECT_EQ(hex.pattern.total_len, 5u);
+  const filter_settings text = parse({"-find_text", "ab"}).options.selection;
+  EXPECT_EQ(text.pattern.runs[0].literal, "ab");
+  EXPECT_EQ(text.pattern_utf16.runs[0].literal, std::string("a\0b\0", 4));
 
-// The runs of a parsed pattern as "literal/wildcards" words, e.g. "AB/2 C/0"; "-" marks a run
-// without a literal.
-std::string runs_of(const char* text, bool hex) {
-  byte_pattern p;
-  if (!parse_byte_pattern(text, hex, p)) return p.on() || !p.runs.empty() ? "leftover" : "fail";
-  std::string out = std::to_string(p.total_len) + ":";
-  for (const pattern_run& r : p.runs) {
-    out += " " + (r.literal.empty() ? "-" : r.literal) + "/" + std::to_string(r.wildcards);
-  }
-  return out;
-}
+  const filter_settings both = parse({"-srcip", "10.0.0.0/8,fd99::1"}).options.selection;
+  ASSERT_EQ(both.src_ip.size(), 1u);
+  EXPECT_EQ(both.src_ip[0].mask, 0xffu);
+  ASSERT_EQ(both.src_ipv6.size(), 1u);
+  EXPECT_EQ(both.src_ipv6[0].low, 1u);
 
-TEST(ParseBytePattern, GroupsLiteralsWithTheWildcardsThatFollowThem) {
-  EXPECT_EQ(runs_of("41 42 ? ? 43", true), "5: AB/2 C/0");
-  EXPECT_EQ(runs_of("? 41", true), "2: -/1 A/0");
-  EXPECT_EQ(runs_of("41 ? ?", true), "3: A/2");
-  EXPECT_EQ(runs_of("41 0x42 43", true), "3: ABC/0");
-  EXPECT_EQ(runs_of("65 0x42 'C'", false), "3: ABC/0");
-  EXPECT_EQ(runs_of("? ?", false), "fail");
-  EXPECT_EQ(runs_of("   ", false), "fail");
-
-  std::string many;
-  for (int i = 0; i < 70000; ++i) many += "? ";
-  EXPECT_EQ(runs_of((many + "41").c_str(), true), "70001: -/70000 A/0");
+  const ko::fine_time nine_utc = time_of("-start_time", "2026-12-08T09:00:00Z");
+  EXPECT_EQ(time_of("-start_time", "2026-12-08T10:00:00+01:00"), nine_utc);
+  EXPECT_EQ(time_of("-start_time", "2026-12-08T04:00:00-05"), nine_utc);
+  const ko::fine_time epoch = time_of("-start_time", "@1733600000.25");
+  EXPECT_EQ(epoch.ticks, ko::TICKS_1601_TO_1970 + 17336000002500000u);
+  EXPECT_EQ(epoch.sub_tick_ns, 0);
+  EXPECT_EQ(time_of("-start_time", "@1.000000123").sub_tick_ns, 23);
+  // A date alone as the stop covers the day to its last nanosecond.
+  EXPECT_EQ(time_of("-stop_time", "2026-12-08"),
+            time_of("-stop_time", "2026-12-08T23:59:59.999999999Z"));
+  EXPECT_EQ(time_of("-start_time", "2026-12-08"), time_of("-start_time", "2026-12-08T00:00:00Z"));
 }
 
 }  // namespace

@@ -371,9 +371,13 @@ TEST(Encapsulation, TunnelIpMatchesTheOuterAddressesOfIpTunnelsOnly) {
   };
   for (const auto& r : rows) {
     filter_settings filters;
-    filters.tunnel_ip.on = true;
-    filters.tunnel_ip.ipv6 = r.ipv6;
-    std::copy(r.address.begin(), r.address.end(), filters.tunnel_ip.address);
+    if (r.ipv6) {
+      const uint8_t* a = r.address.data();
+      filters.tunnel_ip.ipv6.push_back(
+          {load_be64(a), load_be64(a + 8), ~uint64_t{0}, ~uint64_t{0}});
+    } else {
+      filters.tunnel_ip.ipv4.push_back({load_le32(r.address.data()), ~uint32_t{0}});
+    }
     EXPECT_EQ(packet_passes_filters(r.frame->packet, filters), r.kept) << r.name;
   }
 }

@@ -82,9 +82,9 @@ TEST(Filters, MinimumSizeAndFrameNumbersSelectFrames) {
   filters.min_size = 151;
   EXPECT_FALSE(passes({.uncaptured = 104}, filters));
   filters.min_size = 0;
-  filters.frames = {2, 5};
-  EXPECT_FALSE(passes({}, filters, 1));
-  EXPECT_TRUE(passes({}, filters, 2) && passes({}, filters, 5));
+  filters.frames = {{2, 2}, {5, 9}};
+  EXPECT_FALSE(passes({}, filters, 1) || passes({}, filters, 3) || passes({}, filters, 10));
+  EXPECT_TRUE(passes({}, filters, 2) && passes({}, filters, 5) && passes({}, filters, 9));
 }
 
 TEST(Filters, TimeLimitsAreInclusiveAndNeedATime) {
@@ -153,6 +153,16 @@ TEST(Filters, AddressFiltersAndTrackedRepliesOverBothIpVersions) {
       EXPECT_FALSE(passes(other, filters)) << (v6 ? "v6" : "v4") << r.src << r.dst << r.track;
     }
   }
+  // One end's filter may hold both versions (-srcip 10.0.0.1,2001:db8::1): each packet is held
+  // against the items of its own, and -proto keeps one protocol.
+  filter_settings mixed;
+  mixed.src_ip = {v4_item(ip4(10, 0, 0, 1), 0xffffffff)};
+  mixed.src_ipv6 = {v6_item(ip6(1), ~uint64_t{0}, ~uint64_t{0})};
+  EXPECT_TRUE(passes({}, mixed) && passes({true, ip6(1), ip6(2)}, mixed));
+  EXPECT_FALSE(passes({.src = ip4(10, 0, 0, 3)}, mixed) || passes({true, ip6(2), ip6(1)}, mixed));
+  mixed.icmpv4 = false;
+  EXPECT_FALSE(passes({}, mixed));
+  EXPECT_TRUE(passes({true, ip6(1), ip6(2)}, mixed));
 }
 
 TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
@@ -167,36 +177,45 @@ TEST(Filters, BytePatternSearchesTheWholeCapturedFrameOnly) {
   EXPECT_TRUE(search("\x06\x07"));  // inside the Ethernet source address
   EXPECT_TRUE(search("yz"));
   EXPECT_FALSE(search("qq"));
+  // -find_text's second form passes a packet the first one misses.
+  filters.pattern_utf16.runs = {pattern_run{"yz", 0}};
+  filters.pattern_utf16.total_len = 2;
+  EXPECT_TRUE(search("qq"));
+  filters.pattern_utf16.reset();
   p.frame = p.frame.first(p.frame.size() - 1);  // "z" is no longer captured
   EXPECT_FALSE(search("yz"));
 }
 
 TEST(Filters, IcmpChecksSelectByTypeCodeAndIdentifier) {
+  // A number applies to both protocols, a name to its own.
+  const icmp_value both8{8, true, true}, v4_8{8, true, false}, v6_128{128, false, true};
   const struct {
     const char* name;
-    std::vector<uint64_t> types, codes;
+    std::vector<icmp_value> types, codes;
     std::set<uint64_t> ids;
+    bool ipv6;
     uint8_t type, code;
     uint16_t id;
     bool kept;
   } rows[] = {
-      {"no list keeps all", {}, {}, {}, 3, 1, 0, true},
-      {"echo reply in type list", {0, 8}, {}, {}, 0, 0, 1, true},
-      {"ICMPv6 echo not in type list", {0, 8}, {}, {}, 128, 0, 1, false},
-      {"type compares low eight bits", {264}, {}, {}, 8, 0, 1, true},
-      {"code list misses", {}, {3}, {}, 3, 1, 0, false},
-      {"code compares low eight bits", {}, {0x103}, {}, 3, 3, 0, true},
-      {"id of unreachable message is read", {}, {}, {1}, 3, 1, 1, true},
-      {"id read big-endian", {}, {}, {0x0100}, 8, 0, 1, false},
-      {"id above 16 bits never matches", {}, {}, {0x10001}, 8, 0, 1, false},
-      {"all lists must match", {8}, {0}, {7}, 8, 0, 1, false},
+      {"no list keeps all", {}, {}, {}, false, 3, 1, 0, true},
+      {"echo reply in type list", {{0}, both8}, {}, {}, false, 0, 0, 1, true},
+      {"ICMPv6 echo not in type list", {{0}, both8}, {}, {}, true, 128, 0, 1, false},
+      {"a number holds for ICMPv6 too", {both8}, {}, {}, true, 8, 0, 1, true},
+      {"an ICMP name leaves ICMPv6 out", {v4_8}, {}, {}, true, 8, 0, 1, false},
+      {"an ICMPv6 name", {v4_8, v6_128}, {}, {}, true, 128, 0, 1, true},
+      {"code list misses", {}, {{3}}, {}, false, 3, 1, 0, false},
+      {"a code of the other protocol", {}, {{4, false, true}}, {}, false, 3, 4, 0, false},
+      {"id of unreachable message is read", {}, {}, {1}, false, 3, 1, 1, true},
+      {"id read big-endian", {}, {}, {0x0100}, false, 8, 0, 1, false},
+      {"all lists must match", {both8}, {{0}}, {7}, false, 8, 0, 1, false},
   };
   for (const auto& r : rows) {
     filter_settings filters;
     filters.icmp_types = r.types;
     filters.icmp_codes = r.codes;
     filters.icmp_ids = r.ids;
-    const built b({.type = r.type, .code = r.code, .id = r.id});
+    const built b({.ipv6 = r.ipv6, .type = r.type, .code = r.code, .id = r.id});
     EXPECT_EQ(packet_passes_icmp_checks(b.packet, filters), r.kept) << r.name;
   }
 }
