@@ -32,6 +32,8 @@ constexpr size_t FRACTION_DIGITS = 9;
 constexpr int MAX_OFFSET_HOURS = 23;
 constexpr int MAX_OFFSET_MINUTES = 59;
 constexpr int64_t SECONDS_PER_DAY = 86400;
+constexpr size_t ISO_DATE_LENGTH = 10;
+constexpr size_t ISO_YEAR_DIGITS = 4;
 // A code no unreachable table names, which gives a type its plain name.
 constexpr uint8_t NAMELESS_CODE = 255;
 
@@ -562,7 +564,8 @@ bool parse_time_value(std::string_view text, bool window_end, ko::fine_time& bou
     if (!read_utc_offset(text.substr(sign), offset_seconds)) return false;
     local = text.substr(0, sign);
   }
-  const bool date_alone = local.find_first_of(" T:") == std::string_view::npos;
+  // An ISO date alone ("2026-12-08"); the month-first forms keep meaning the day's start.
+  const bool date_alone = local.size() == ISO_DATE_LENGTH && local[ISO_YEAR_DIGITS] == '-';
   ko::fine_time read;
   if (!ko::parse_time_bound(local, window_end && !date_alone, read)) return false;
   if (date_alone && window_end) {

@@ -115,8 +115,8 @@ bool parse_text_pattern(std::string_view text, byte_pattern& ascii, byte_pattern
 
 // Reads a bound of the time window: every form `ko::parse_time_bound` reads; those ISO forms
 // followed by a UTC offset ("2026-12-08T10:00:00+01:00", "+0100", "-05"); and epoch seconds,
-// "@1733600000.25", with up to nine fraction digits. A date alone as the `window_end` covers the
-// whole day, to its last nanosecond. False when the value is none of these forms.
+// "@1733600000.25", with up to nine fraction digits. An ISO date alone as the `window_end`
+// covers the whole day, to its last nanosecond. False when the value is none of these forms.
 bool parse_time_value(std::string_view text, bool window_end, ko::fine_time& bound);
 
 }  // namespace nelo

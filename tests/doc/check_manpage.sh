@@ -18,7 +18,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 groff_missing=0
 if command -v groff >/dev/null 2>&1; then
-  groff -ww -man -z "$page" >"$scratch/groff.txt" 2>&1
+  groff -t -ww -man -z "$page" >"$scratch/groff.txt" 2>&1
   [ -s "$scratch/groff.txt" ] && fail "groff reports warnings: $(cat "$scratch/groff.txt")"
 else
   groff_missing=1
