@@ -236,8 +236,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
     refusal = reader.refusal();
     return false;
   }
-  if (selection.start_time.ticks != 0 && selection.stop_time.ticks != 0 &&
-      selection.start_time > selection.stop_time) {
+  // A start alone has an open end (the largest time), so only two given bounds can cross.
+  if (selection.start_time > selection.stop_time) {
     messages.write("-start_time is after -stop_time: no message can match\n");
   }
 

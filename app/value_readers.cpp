@@ -197,11 +197,11 @@ void close_run(byte_pattern& pattern, std::string& literal, uint32_t& wildcards)
   wildcards = 0;
 }
 
-// A number `parse_u64` reads to its end, without a sign ("-2" would read as a huge value).
+// A number `parse_u64` reads to its end, without a minus ("-2" would read as a huge value).
 bool read_unsigned(std::string_view text, uint64_t& value) {
   const std::string_view t = trim_blanks(text);
   bool whole = false;
-  return !t.empty() && t[0] != '-' && t[0] != '+' && parse_u64(t, value, &whole) && whole;
+  return !t.empty() && t[0] != '-' && parse_u64(t, value, &whole) && whole;
 }
 
 bool is_hex_digit(char c) {
@@ -384,7 +384,7 @@ date_time_text split_date_time(const std::string& value) {
 bool parse_count(std::string_view text, uint32_t& value) {
   bool whole = false;
   const std::string_view t = trim_blanks(text);
-  return !t.empty() && t[0] != '-' && t[0] != '+' && parse_number(t, value, &whole) && whole;
+  return !t.empty() && t[0] != '-' && parse_number(t, value, &whole) && whole;
 }
 
 bool parse_number_list(std::string_view text, uint64_t max_value, std::vector<uint64_t>& values) {

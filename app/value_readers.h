@@ -29,7 +29,7 @@ inline constexpr char LIST_DELIMITERS[] = "|,; ";
 // blank text or one of none of these forms. `whole` as for `parse_plain_number`.
 bool parse_number(std::string_view text, uint32_t& value, bool* whole = nullptr);
 
-// A count (-min_size, -num_subdirs, -threads): `parse_number` read whole, without a sign.
+// A count (-min_size, -num_subdirs, -threads): `parse_number` read whole, without a minus.
 bool parse_count(std::string_view text, uint32_t& value);
 
 // Reads a 64-bit number: "0x..."/"x..." hexadecimal (at most 16 digits), "o..." octal (at most

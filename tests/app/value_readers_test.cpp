@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -227,6 +229,56 @@ TEST(OptionValues, ReadWhatTheyMean) {
   EXPECT_EQ(time_of("-stop_time", "2026-12-08"),
             time_of("-stop_time", "2026-12-08T23:59:59.999999999Z"));
   EXPECT_EQ(time_of("-start_time", "2026-12-08"), time_of("-start_time", "2026-12-08T00:00:00Z"));
+}
+
+// The values one table cell names ("1, 12", or "\-" for none), each as "value/protocol".
+void add_cell_values(const std::string& cell, const char* protocol, std::set<std::string>& out) {
+  std::istringstream numbers(cell);
+  for (std::string n; std::getline(numbers, n, ',');) {
+    n.erase(0, n.find_first_not_of(' '));
+    if (!n.empty() && n != "\\-") out.insert(n + protocol);
+  }
+}
+
+// The man page's tables are what -icmp_type and -icmp_code read: each name there gives exactly
+// the values of its row, no more.
+TEST(OptionValues, TheManPageTablesOfNamesAreWhatTheReadersRead) {
+  std::ifstream page(std::string(NELO_TEST_DATA_DIR) + "/../../doc/nelo.1");
+  ASSERT_TRUE(page.is_open());
+  int table = 0;
+  bool in_table = false;
+  size_t names = 0;
+  for (std::string line; std::getline(page, line);) {
+    if (line == ".TS" || line == ".TE") {
+      in_table = line == ".TS";
+      table += in_table ? 1 : 0;
+      continue;
+    }
+    if (!in_table || !line.starts_with("\\fB")) continue;
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 3u) << line;
+    std::set<std::string> expected;
+    add_cell_values(cells[1], "/4", expected);
+    add_cell_values(cells[2], "/6", expected);
+    for (size_t at = cells[0].find("\\fB"); at != std::string::npos;
+         at = cells[0].find("\\fB", at + 1)) {
+      std::string name = cells[0].substr(at + 3, cells[0].find("\\fR", at) - at - 3);
+      for (size_t dash; (dash = name.find("\\-")) != std::string::npos;) name.erase(dash, 1);
+      std::vector<icmp_value> values;
+      ASSERT_TRUE(parse_icmp_values(name, table == 2, values)) << name;
+      std::set<std::string> read;
+      for (const icmp_value& v : values) {
+        if (v.icmpv4) read.insert(std::to_string(v.value) + "/4");
+        if (v.icmpv6) read.insert(std::to_string(v.value) + "/6");
+      }
+      EXPECT_EQ(read, expected) << name;
+      ++names;
+    }
+  }
+  EXPECT_EQ(table, 2);
+  EXPECT_GT(names, 50u);
 }
 
 }  // namespace
