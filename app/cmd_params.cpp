@@ -149,16 +149,25 @@ std::string expand_environment(std::string_view text) {
 }
 
 // Reads "date[ time]" with the year first into whole seconds since 1970 (floor for earlier
-// instants). `default_time` stands in when the value has no time part.
+// instants). `default_time` stands in when the value has no time part. Epoch seconds
+// ("@1704153600") and ISO times with a UTC offset read as the message window reads them.
 bool read_window_bound(const std::string& value, const char* default_time, int64_t& seconds) {
   const date_time_text text = split_date_time(value);
   const char separator = value.find('/') != std::string::npos ? '/' : '-';
   ko::_windows_systemtime st{};
-  if (!ko::parse_date_time_ordered(text.date.c_str(), text.clock_or(default_time),
-                                   WINDOW_DATE_ORDER, separator, st)) {
+  uint64_t ticks = 0;
+  ko::fine_time bound;
+  // The date reader would take "2024-01-02T10:00:00+01:00" for the date alone, so these forms
+  // go first.
+  if (value.starts_with('@') || value.find('T') != std::string::npos) {
+    if (!parse_time_value(value, default_time != nullptr, bound)) return false;
+    ticks = bound.ticks;
+  } else if (ko::parse_date_time_ordered(text.date.c_str(), text.clock_or(default_time),
+                                         WINDOW_DATE_ORDER, separator, st)) {
+    ticks = ko::systemtime_to_ticks(st);
+  } else {
     return false;
   }
-  const uint64_t ticks = ko::systemtime_to_ticks(st);
   if (ticks == 0 || ticks > static_cast<uint64_t>(INT64_MAX)) return false;
   const int64_t since_1970 =
       static_cast<int64_t>(ticks) - static_cast<int64_t>(ko::TICKS_1601_TO_1970);
@@ -268,7 +277,8 @@ std::string_view forms_of(option_action action) {
       return "name patterns such as *.pcap, or a list of them";
     case option_action::start_time:
     case option_action::stop_time:
-      return "a date and time such as \"2026/12/06 20:57:02\"";
+      return "a date and time such as \"2026/12/06 20:57:02\" or 2026-12-06T20:57:02+01:00, or "
+             "@epoch seconds";
     case option_action::date_format:
       return "a date layout of 8 or 10 characters such as mm/dd/yyyy";
     case option_action::time_format:

@@ -89,6 +89,11 @@ TEST(SharedOptions, ReadsTheFileTimeWindowAsWholeSeconds) {
   EXPECT_EQ(params.file_time_stop, INT64_MAX);
   parse(params, {"nelo", "-cmd_stop_time", "2024-01-02"});
   EXPECT_EQ(params.file_time_stop, 1704239999);  // the whole day counts
+  // As the message window reads them: epoch seconds and ISO times with a UTC offset.
+  parse(params, {"nelo", "-cmd_start_time", "@1704153600.9"});
+  EXPECT_EQ(params.file_time_start, 1704153600);
+  parse(params, {"nelo", "-cmd_stop_time", "2024-01-02T01:00:00+01:00"});
+  EXPECT_EQ(params.file_time_stop, 1704153600);
 }
 
 TEST(OutputCheck, NeverDisturbsAFileAndRefusesWhatCannotBeWritten) {
