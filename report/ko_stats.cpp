@@ -221,7 +221,7 @@ std::optional<uint8_t> step_of(const uint8_t* b, size_t n) {
 size_t period_of(const uint8_t* b, size_t n) {
   const size_t longest = std::min(PATTERN_PERIOD_MAX, n - 1);
   for (size_t p = 1; p <= longest; ++p) {
-    if (std::memcmp(b, b + p, n - p) != 0) continue;
+    if (b[p] != b[0] || std::memcmp(b, b + p, n - p) != 0) continue;
     const bool repeated = n - p >= std::min(p, PATTERN_REPEAT_MIN) || step_of(b, p).has_value();
     return repeated ? p : 0;
   }
