@@ -414,8 +414,12 @@ void conversation_table::add(const decoded_packet& packet) {
       if (!extra.data_histogram) extra.data_histogram = std::make_unique<wide_histogram>();
       add_bytes(*extra.data_histogram, tail, 1);
     }
-    take_body(reply ? c.reply_signs : c.request_signs, payload,
-              name_body(payload, [&] { return whole_fp; }), tail_body);
+    direction_signs& signs = reply ? c.reply_signs : c.request_signs;
+    // Whole payloads that were data and varied have nothing more to tell, as in every ping.
+    const named_body whole_body = signs.whole_data && signs.whole_vary
+                                      ? named_body{true, false, 0}
+                                      : name_body(payload, [&] { return whole_fp; });
+    take_body(signs, payload, whole_body, tail_body);
   }
   if (reply) {
     ++c.replies;

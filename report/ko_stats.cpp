@@ -220,8 +220,12 @@ std::optional<uint8_t> step_of(const uint8_t* b, size_t n) {
 // shortest can qualify: a longer one repeats fewer bytes, and contains a period that does not step.
 size_t period_of(const uint8_t* b, size_t n) {
   const size_t longest = std::min(PATTERN_PERIOD_MAX, n - 1);
-  for (size_t p = 1; p <= longest; ++p) {
-    if (b[p] != b[0] || std::memcmp(b, b + p, n - p) != 0) continue;
+  // Only where the first byte comes again can a period end.
+  for (const void* at = b + 1;
+       (at = std::memchr(at, b[0], longest - (static_cast<const uint8_t*>(at) - b) + 1)) != nullptr;
+       at = static_cast<const uint8_t*>(at) + 1) {
+    const auto p = static_cast<size_t>(static_cast<const uint8_t*>(at) - b);
+    if (std::memcmp(b, b + p, n - p) != 0) continue;
     const bool repeated = n - p >= std::min(p, PATTERN_REPEAT_MIN) || step_of(b, p).has_value();
     return repeated ? p : 0;
   }
