@@ -277,29 +277,34 @@ void conversation_table::begin_capture(const std::string& name) {
   ++m_walked;
 }
 
-uint32_t& conversation_table::slot_of(const conversation_key& key) {
+conversation_table::slot_ref conversation_table::slot_of(const conversation_key& key) {
   const size_t mask = m_slots.size() - 1;
   const uint64_t hash = conversation_key_hash{}(key);
+  const uint64_t tag = (hash & SLOT_TAG_MASK) << SLOT_TAG_SHIFT;
   size_t i = static_cast<size_t>((hash * FIBONACCI_MULTIPLIER) >> (64 - m_slot_bits));
-  while (m_slots[i] != 0 && !(m_rows[m_slots[i] - 1].key == key)) i = (i + 1) & mask;
-  return m_slots[i];
+  // The tag spares a look at the rows of other keys, which a large table has far apart.
+  while (m_slots[i] != 0 && !((m_slots[i] & ~SLOT_ROW_MASK) == tag &&
+                              m_rows[(m_slots[i] & SLOT_ROW_MASK) - 1].key == key)) {
+    i = (i + 1) & mask;
+  }
+  return {&m_slots[i], tag};
 }
 
 void conversation_table::grow_index() {
   m_slot_bits = m_slots.empty() ? INITIAL_SLOT_BITS : m_slot_bits + 1;
   m_slots.assign(size_t{1} << m_slot_bits, 0);
-  for (size_t i = 0; i < m_rows.size(); ++i) slot_of(m_rows[i].key) = static_cast<uint32_t>(i + 1);
+  for (size_t i = 0; i < m_rows.size(); ++i) slot_of(m_rows[i].key).fill(i);
 }
 
 conversation_state* conversation_table::find_or_open(const conversation_key& key) {
   // At most half full, so a probe ends soon.
   if (2 * (m_rows.size() + 1) > m_slots.size()) grow_index();
-  uint32_t& slot = slot_of(key);
-  if (slot != 0) return &m_rows[slot - 1];
+  const slot_ref slot = slot_of(key);
+  if (*slot.at != 0) return &m_rows[slot.row()];
   if (m_rows.size() >= CONVERSATIONS_MAX) return nullptr;
   conversation_state& c = m_rows.add();
   c.key = key;
-  slot = static_cast<uint32_t>(m_rows.size());
+  slot.fill(m_rows.size() - 1);
   return &c;
 }
 
@@ -522,8 +527,8 @@ void conversation_table::merge(conversation_table&& later) {
   for (size_t i = 0; i < later.m_rows.size(); ++i) {
     conversation_state& l = later.m_rows[i];
     if (2 * (m_rows.size() + 1) > m_slots.size()) grow_index();
-    uint32_t& slot = slot_of(l.key);
-    if (slot == 0) {
+    const slot_ref slot = slot_of(l.key);
+    if (*slot.at == 0) {
       if (m_rows.size() >= CONVERSATIONS_MAX) {
         m_untracked += l.requests + l.replies;
         continue;
@@ -537,10 +542,10 @@ void conversation_table::merge(conversation_table&& later) {
       l.first_capture = name;
       if (l.sample_len > 0) keep_sample(l, sample);
       m_rows.add() = std::move(l);
-      slot = static_cast<uint32_t>(m_rows.size());
+      slot.fill(m_rows.size() - 1);
       continue;
     }
-    conversation_state& c = m_rows[slot - 1];
+    conversation_state& c = m_rows[slot.row()];
     // Before the counts: the sample stands for as many messages as there are so far.
     take_payload_bytes(c, l, later);
     c.requests += l.requests;

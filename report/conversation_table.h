@@ -221,8 +221,19 @@ class conversation_table {
 
  private:
   conversation_state* find_or_open(const conversation_key& key);
+  // A slot of the index holds a row's number + 1 in its low bits and a tag of its key's hash in
+  // the high ones; 0 when free.
+  static constexpr uint64_t SLOT_ROW_MASK = 0xffffffff;
+  static constexpr unsigned SLOT_TAG_SHIFT = 32;
+  static constexpr uint64_t SLOT_TAG_MASK = 0xffffffff;
+  struct slot_ref {
+    uint64_t* at;
+    uint64_t tag;
+    size_t row() const { return (*at & SLOT_ROW_MASK) - 1; }
+    void fill(size_t row) const { *at = tag | (row + 1); }
+  };
   // The slot that holds `key`, or the empty one where it belongs.
-  uint32_t& slot_of(const conversation_key& key);
+  slot_ref slot_of(const conversation_key& key);
   void grow_index();
   void add_payload_bytes(conversation_state& c, byte_span past);
   // Keeps `past` as the sample of `c`, sharing the bytes of the sample kept last when equal.
@@ -235,7 +246,7 @@ class conversation_table {
   std::span<const uint8_t> sample_of(const conversation_state& c) const;
 
   row_store m_rows;
-  std::vector<uint32_t> m_slots;   // open addressing over m_rows: index + 1, 0 when free
+  std::vector<uint64_t> m_slots;   // open addressing over m_rows, as slot_ref reads them
   unsigned m_slot_bits = 0;        // m_slots has 2^m_slot_bits entries
   std::vector<uint8_t> m_samples;  // the conversations' samples, end to end
   uint32_t m_last_sample_at = 0;   // the sample kept last, which the next equal one shares
