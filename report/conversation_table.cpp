@@ -94,10 +94,6 @@ std::array<uint64_t, 4> big_endian_words(const head_bytes& h) {
           load_be32(h.data() + 12)};
 }
 
-std::array<uint64_t, 2> le64_words(const head_bytes& h) {
-  return {le64_at(h.data()), le64_at(h.data() + 8)};
-}
-
 std::array<uint64_t, 4> le32_words(const head_bytes& h) {
   return {load_le32(h.data()), load_le32(h.data() + 4), load_le32(h.data() + 8),
           load_le32(h.data() + 12)};
@@ -107,7 +103,6 @@ std::array<uint64_t, 4> le32_words(const head_bytes& h) {
 void keep_rising(direction_signs& d, const head_bytes& earlier, const head_bytes& later) {
   d.rising_big_endian =
       d.rising_big_endian && follows(big_endian_words(earlier), big_endian_words(later));
-  d.rising_le64 = d.rising_le64 && follows(le64_words(earlier), le64_words(later));
   d.rising_le32 = d.rising_le32 && follows(le32_words(earlier), le32_words(later));
 }
 
@@ -128,7 +123,7 @@ void take_head(direction_signs& d, const head_bytes& head, size_t size) {
   const bool whole = size >= SENDER_FIELD_MAX;
   if (!d.seen) {
     d.seen = true;
-    d.rising_big_endian = d.rising_le64 = d.rising_le32 = true;
+    d.rising_big_endian = d.rising_le32 = true;
   } else if (head != d.head) {
     d.heads_differ = true;
     if (whole && d.last_whole) {
@@ -185,7 +180,6 @@ void merge_signs(direction_signs& d, const direction_signs& later) {
   d.last_whole = later.last_whole;
   d.rose = d.rose || later.rose;
   d.rising_big_endian = d.rising_big_endian && later.rising_big_endian;
-  d.rising_le64 = d.rising_le64 && later.rising_le64;
   d.rising_le32 = d.rising_le32 && later.rising_le32;
   d.whole_data = d.whole_data || later.whole_data;
   d.tail_data = d.tail_data || later.tail_data;
@@ -208,7 +202,7 @@ struct direction_verdict {
 
 direction_verdict judge(const direction_signs& d) {
   if (!d.seen) return {};
-  const bool clock = d.rose && (d.rising_big_endian || d.rising_le64 || d.rising_le32);
+  const bool clock = d.rose && (d.rising_big_endian || d.rising_le32);
   // Heads all alike are a lone message, as often as it came: it has a sender field when the
   // rest is a pattern.
   const bool field = d.heads_differ ? clock : !d.tail_data;

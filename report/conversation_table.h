@@ -97,9 +97,10 @@ struct summary_row {
 using wide_histogram = std::array<uint64_t, 256>;
 
 // What the echo payloads of one direction (the requests, or the replies) showed. The first
-// SENDER_FIELD_MAX bytes are a sender field when, read as a clock or counter in one of three
-// layouts (four big-endian 32-bit words; two little-endian 64-bit words, seconds first; four
-// little-endian 32-bit words), each message's follows the one before in its capture as a clock
+// SENDER_FIELD_MAX bytes are a sender field when, read as a clock or counter in one of two
+// layouts (four big-endian 32-bit words; four little-endian 32-bit words, which also read a
+// little-endian 64-bit time of seconds and fraction until 2106), each message's follows the one
+// before in its capture as a clock
 // does (see CLOCK_STEP_MAX), and they do not all agree; only payloads of SENDER_FIELD_MAX bytes
 // or more are read as clocks. The
 // body is what follows the sender field, or the whole payload without one; every body is looked
@@ -113,7 +114,6 @@ struct direction_signs {
   bool last_whole : 1 = false;  // the last payload holds a whole head
   bool rose : 1 = false;        // two whole heads in a row differed
   bool rising_big_endian : 1 = false;
-  bool rising_le64 : 1 = false;
   bool rising_le32 : 1 = false;
   bool whole_data : 1 = false;  // some whole payload is no pattern
   bool tail_data : 1 = false;
