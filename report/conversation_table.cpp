@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "report/icmp_names.h"
 #include "report/icmp_types.h"
+#include "report/packet_report.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -34,6 +36,11 @@ bool timed(const capture_record& record) {
   return record.time == record_time::shown;
 }
 
+conversation_extra& extra_of(conversation_state& c) {
+  if (!c.extra) c.extra = std::make_unique<conversation_extra>();
+  return *c.extra;
+}
+
 // Adds `fingerprint` to the distinct payloads of `c`.
 void count_distinct(conversation_state& c, uint64_t fp) {
   if (c.distinct_capped) return;
@@ -43,35 +50,164 @@ void count_distinct(conversation_state& c, uint64_t fp) {
     return;
   }
   if (fp == c.first_fingerprint) return;
-  if (std::find(c.more_fingerprints.begin(), c.more_fingerprints.end(), fp) !=
-      c.more_fingerprints.end()) {
-    return;
-  }
+  std::vector<uint64_t>& more = extra_of(c).more_fingerprints;
+  if (std::find(more.begin(), more.end(), fp) != more.end()) return;
   if (c.distinct == DISTINCT_PAYLOADS_MAX) {
     // Past the cap no fingerprint is needed any more.
     c.distinct_capped = true;
-    c.more_fingerprints = {};
+    more = {};
     return;
   }
-  c.more_fingerprints.push_back(fp);
+  more.push_back(fp);
   ++c.distinct;
 }
 
-// Notes one payload of an echo request or reply: whether that direction's payloads vary.
-void count_direction(bool& seen, uint64_t& first, bool& vary, uint64_t fp) {
-  if (!seen) {
-    seen = true;
-    first = fp;
-  } else if (fp != first) {
+uint64_t le64_at(const uint8_t* p) {
+  return (static_cast<uint64_t>(load_le32(p + 4)) << 32) | load_le32(p);
+}
+
+using head_bytes = std::array<uint8_t, SENDER_FIELD_MAX>;
+
+// The first SENDER_FIELD_MAX bytes of a payload, zero-filled.
+head_bytes head_of(byte_span payload) {
+  head_bytes head{};
+  std::copy_n(payload.begin(), std::min(payload.size(), head.size()), head.begin());
+  return head;
+}
+
+// Whether `later` follows `earlier` as a clock or counter does, read as `words`, most significant
+// first: equal, or larger where they first differ, by less than CLOCK_STEP_MAX in the first word
+// (seconds, or a counter) and less than CLOCK_FRACTION_STEP_MAX in a later one (its fraction).
+// Text and random bytes climb by far more, when they climb at all.
+template <size_t N>
+bool follows(const std::array<uint64_t, N>& earlier, const std::array<uint64_t, N>& later) {
+  for (size_t i = 0; i < N; ++i) {
+    if (later[i] == earlier[i]) continue;
+    return later[i] > earlier[i] &&
+           later[i] - earlier[i] < (i == 0 ? CLOCK_STEP_MAX : CLOCK_FRACTION_STEP_MAX);
+  }
+  return true;
+}
+
+std::array<uint64_t, 4> big_endian_words(const head_bytes& h) {
+  return {load_be32(h.data()), load_be32(h.data() + 4), load_be32(h.data() + 8),
+          load_be32(h.data() + 12)};
+}
+
+std::array<uint64_t, 4> le32_words(const head_bytes& h) {
+  return {load_le32(h.data()), load_le32(h.data() + 4), load_le32(h.data() + 8),
+          load_le32(h.data() + 12)};
+}
+
+// Keeps the layouts in which `later` follows `earlier`.
+void keep_rising(direction_signs& d, const head_bytes& earlier, const head_bytes& later) {
+  d.rising_big_endian =
+      d.rising_big_endian && follows(big_endian_words(earlier), big_endian_words(later));
+  d.rising_le32 = d.rising_le32 && follows(le32_words(earlier), le32_words(later));
+}
+
+// Takes in the shape of one body: whether the bodies so far are all of one shape.
+void take_shape(bool& shaped, uint32_t& first, bool& vary, bool later_shaped, uint32_t later) {
+  if (!later_shaped) return;
+  if (!shaped) {
+    shaped = true;
+    first = later;
+  } else if (later != first) {
     vary = true;
   }
 }
 
-void merge_direction(bool& seen, uint64_t& first, bool& vary, bool later_seen, uint64_t later_first,
-                     bool later_vary) {
-  if (!later_seen) return;
-  vary = vary || later_vary;
-  count_direction(seen, first, vary, later_first);
+// Takes in the head of a payload of `size` bytes that follows the last one. Only whole heads are
+// read as clocks: a payload shorter than a sender field cannot hold one.
+void take_head(direction_signs& d, const head_bytes& head, size_t size) {
+  const bool whole = size >= SENDER_FIELD_MAX;
+  if (!d.seen) {
+    d.seen = true;
+    d.rising_big_endian = d.rising_le32 = true;
+  } else if (head != d.head) {
+    d.heads_differ = true;
+    if (whole && d.last_whole) {
+      keep_rising(d, d.head, head);
+      d.rose = true;
+    }
+  }
+  d.head = head;
+  d.last_whole = whole;
+}
+
+// A body as a name for "payloads vary": the shape of a pattern, a fingerprint for data.
+struct named_body {
+  bool data = false;
+  bool named = false;
+  uint32_t name = 0;
+};
+
+// `fingerprint_of` gives the body's fingerprint, asked for data only.
+template <typename fingerprint_fn>
+named_body name_body(byte_span body, fingerprint_fn fingerprint_of) {
+  const body_look look = look_at_body(body);
+  if (look.pattern) return {false, look.shaped, look.shape};
+  const uint64_t fp = fingerprint_of();
+  return {true, true, static_cast<uint32_t>(fp ^ (fp >> 32))};
+}
+
+void take_body(direction_signs& d, byte_span payload, const named_body& whole,
+               const named_body& tail) {
+  take_head(d, head_of(payload), payload.size());
+  d.whole_data = d.whole_data || whole.data;
+  d.tail_data = d.tail_data || tail.data;
+  bool shaped = d.whole_shaped, vary = d.whole_vary;
+  take_shape(shaped, d.whole_shape, vary, whole.named, whole.name);
+  d.whole_shaped = shaped;
+  d.whole_vary = vary;
+  shaped = d.tail_shaped;
+  vary = d.tail_vary;
+  take_shape(shaped, d.tail_shape, vary, tail.named, tail.name);
+  d.tail_shaped = shaped;
+  d.tail_vary = vary;
+}
+
+// Adds the signs of a later capture's messages of one direction. Sender fields are followed
+// within each capture: the captures of a list need not come in the order they were made.
+void merge_signs(direction_signs& d, const direction_signs& later) {
+  if (!later.seen) return;
+  if (!d.seen) {
+    d = later;
+    return;
+  }
+  d.heads_differ = d.heads_differ || later.heads_differ || d.head != later.head;
+  d.head = later.head;
+  d.last_whole = later.last_whole;
+  d.rose = d.rose || later.rose;
+  d.rising_big_endian = d.rising_big_endian && later.rising_big_endian;
+  d.rising_le32 = d.rising_le32 && later.rising_le32;
+  d.whole_data = d.whole_data || later.whole_data;
+  d.tail_data = d.tail_data || later.tail_data;
+  bool shaped = d.whole_shaped, vary = d.whole_vary || later.whole_vary;
+  take_shape(shaped, d.whole_shape, vary, later.whole_shaped, later.whole_shape);
+  d.whole_shaped = shaped;
+  d.whole_vary = vary;
+  shaped = d.tail_shaped;
+  vary = d.tail_vary || later.tail_vary;
+  take_shape(shaped, d.tail_shape, vary, later.tail_shaped, later.tail_shape);
+  d.tail_shaped = shaped;
+  d.tail_vary = vary;
+}
+
+// What one direction's bodies came to, once its sender field is known.
+struct direction_verdict {
+  bool data = false;
+  bool vary = false;
+};
+
+direction_verdict judge(const direction_signs& d) {
+  if (!d.seen) return {};
+  const bool clock = d.rose && (d.rising_big_endian || d.rising_le32);
+  // Heads all alike are a lone message, as often as it came: it has a sender field when the
+  // rest is a pattern.
+  const bool field = d.heads_differ ? clock : !d.tail_data;
+  if (field) return {d.tail_data, d.tail_vary};
+  return {d.whole_data, d.whole_vary};
 }
 
 void add_bytes(wide_histogram& histogram, std::span<const uint8_t> bytes, uint64_t times) {
@@ -118,7 +254,7 @@ size_t payload_stamp_size(byte_span payload, const capture_record& record) {
   const uint8_t* p = payload.data();
   if (payload.size() >= 8) {
     const uint64_t be = load_be64(p);
-    const uint64_t le = (static_cast<uint64_t>(load_le32(p + 4)) << 32) | load_le32(p);
+    const uint64_t le = le64_at(p);
     if (near_seconds(be, seconds) || near_seconds(le, seconds)) {
       return std::min(payload.size(), PAYLOAD_STAMP_64_SIZE);
     }
@@ -135,61 +271,83 @@ void conversation_table::begin_capture(const std::string& name) {
   ++m_walked;
 }
 
-uint32_t& conversation_table::slot_of(const conversation_key& key) {
+conversation_table::slot_ref conversation_table::slot_of(const conversation_key& key) {
   const size_t mask = m_slots.size() - 1;
   const uint64_t hash = conversation_key_hash{}(key);
+  const uint64_t tag = (hash & SLOT_TAG_MASK) << SLOT_TAG_SHIFT;
   size_t i = static_cast<size_t>((hash * FIBONACCI_MULTIPLIER) >> (64 - m_slot_bits));
-  while (m_slots[i] != 0 && !(m_rows[m_slots[i] - 1].key == key)) i = (i + 1) & mask;
-  return m_slots[i];
+  // The tag spares a look at the rows of other keys, which a large table has far apart.
+  while (m_slots[i] != 0 && !((m_slots[i] & ~SLOT_ROW_MASK) == tag &&
+                              m_rows[(m_slots[i] & SLOT_ROW_MASK) - 1].key == key)) {
+    i = (i + 1) & mask;
+  }
+  return {&m_slots[i], tag};
 }
 
 void conversation_table::grow_index() {
   m_slot_bits = m_slots.empty() ? INITIAL_SLOT_BITS : m_slot_bits + 1;
   m_slots.assign(size_t{1} << m_slot_bits, 0);
-  for (size_t i = 0; i < m_rows.size(); ++i) slot_of(m_rows[i].key) = static_cast<uint32_t>(i + 1);
+  for (size_t i = 0; i < m_rows.size(); ++i) slot_of(m_rows[i].key).fill(i);
 }
 
 conversation_state* conversation_table::find_or_open(const conversation_key& key) {
   // At most half full, so a probe ends soon.
   if (2 * (m_rows.size() + 1) > m_slots.size()) grow_index();
-  uint32_t& slot = slot_of(key);
-  if (slot != 0) return &m_rows[slot - 1];
+  const slot_ref slot = slot_of(key);
+  if (*slot.at != 0) return &m_rows[slot.row()];
   if (m_rows.size() >= CONVERSATIONS_MAX) return nullptr;
-  m_rows.emplace_back();
-  m_rows.back().key = key;
-  slot = static_cast<uint32_t>(m_rows.size());
-  return &m_rows.back();
+  conversation_state& c = m_rows.add();
+  c.key = key;
+  slot.fill(m_rows.size() - 1);
+  return &c;
 }
 
 std::span<const uint8_t> conversation_table::sample_of(const conversation_state& c) const {
   return {m_samples.data() + c.sample_at, c.sample_len};
 }
 
-void conversation_table::add_payload_bytes(conversation_state& c, byte_span past) {
-  if (past.empty()) return;
-  if (c.histogram) {
-    add_bytes(*c.histogram, past, 1);
-    return;
-  }
-  if (c.sample_copies == 0 && past.size() <= PAYLOAD_SAMPLE_MAX) {
-    c.sample_at = static_cast<uint32_t>(m_samples.size());
-    c.sample_len = static_cast<uint8_t>(past.size());
+void conversation_table::keep_sample(conversation_state& c, std::span<const uint8_t> past) {
+  const std::span<const uint8_t> last{m_samples.data() + m_last_sample_at, m_last_sample_len};
+  if (m_samples.empty() || !std::equal(past.begin(), past.end(), last.begin(), last.end())) {
+    m_last_sample_at = static_cast<uint32_t>(m_samples.size());
+    m_last_sample_len = static_cast<uint8_t>(past.size());
     m_samples.insert(m_samples.end(), past.begin(), past.end());
-    c.sample_copies = 1;
+  }
+  c.sample_at = m_last_sample_at;
+  c.sample_len = m_last_sample_len;
+}
+
+// The payload bytes past the time stamp of `c` so far, all in a histogram: the sample as many
+// times as `c` has messages.
+static wide_histogram& histogram_of(conversation_state& c, std::span<const uint8_t> sample) {
+  conversation_extra& extra = extra_of(c);
+  if (!extra.histogram) {
+    extra.histogram = std::make_unique<wide_histogram>();
+    add_bytes(*extra.histogram, sample, c.requests + c.replies);
+  }
+  return *extra.histogram;
+}
+
+// A conversation's payloads past the time stamp are the sample over and over while every one of
+// them is (none is empty), all empty while there is neither sample nor histogram, and in the
+// histogram once they differ.
+void conversation_table::add_payload_bytes(conversation_state& c, byte_span past) {
+  if (c.extra && c.extra->histogram) {
+    add_bytes(*c.extra->histogram, past, 1);
     return;
   }
-  if (c.sample_copies > 0) {
+  const bool first = c.requests + c.replies == 0;
+  if (c.sample_len > 0) {
     const std::span<const uint8_t> sample = sample_of(c);
-    if (std::equal(past.begin(), past.end(), sample.begin(), sample.end())) {
-      ++c.sample_copies;
-      return;
-    }
+    if (std::equal(past.begin(), past.end(), sample.begin(), sample.end())) return;
+  } else if (past.empty()) {
+    return;
+  } else if (first && past.size() <= PAYLOAD_SAMPLE_MAX) {
+    keep_sample(c, past);
+    return;
   }
-  c.histogram = std::make_unique<wide_histogram>();
-  add_bytes(*c.histogram, sample_of(c), c.sample_copies);
-  c.sample_copies = 0;
+  add_bytes(histogram_of(c, sample_of(c)), past, 1);
   c.sample_len = 0;
-  add_bytes(*c.histogram, past, 1);
 }
 
 void conversation_table::add(const decoded_packet& packet) {
@@ -204,17 +362,28 @@ void conversation_table::add(const decoded_packet& packet) {
   const byte_span payload = packet.payload;
   // Captured lengths are bounded well below 4 GiB.
   const auto size = static_cast<uint32_t>(payload.size());
-  if (c.message == nullptr) {
-    const uint8_t type = packet.icmp[ICMP_TYPE_OFFSET];
-    const uint8_t code = packet.icmp[ICMP_CODE_OFFSET];
-    c.message = place.key.ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
+  const bool first = c.requests + c.replies == 0;
+  if (first) {
+    c.first_type = packet.icmp[ICMP_TYPE_OFFSET];
+    c.first_code = packet.icmp[ICMP_CODE_OFFSET];
     c.first_capture = static_cast<uint32_t>(m_captures.empty() ? 0 : m_captures.size() - 1);
     c.first_frame = record.frame_number;
+    if (packet.tunnels.count > 0) {
+      char path[TUNNEL_PATH_MAX];
+      char* end = put_tunnel_path(path, packet);
+      if (end != path) extra_of(c).tunnels.assign(path, static_cast<size_t>(end - path));
+    }
   }
   if (timed(record)) {
     const ko::fine_time at{record.ticks, record.sub_tick_ns};
-    if (!c.timed || at < c.first) c.first = at;
-    if (!c.timed || at > c.last) c.last = at;
+    if (!c.timed || at < ko::fine_time{c.first_ticks, c.first_sub_tick_ns}) {
+      c.first_ticks = at.ticks;
+      c.first_sub_tick_ns = at.sub_tick_ns;
+    }
+    if (!c.timed || at > ko::fine_time{c.last_ticks, c.last_sub_tick_ns}) {
+      c.last_ticks = at.ticks;
+      c.last_sub_tick_ns = at.sub_tick_ns;
+    }
     c.timed = true;
   }
   c.bytes += size;
@@ -227,20 +396,38 @@ void conversation_table::add(const decoded_packet& packet) {
   add_payload_bytes(c, past);
 
   const bool echo = place.key.kind == exchange_kind::echo;
-  // Requests and replies are compared whole, time stamp and all.
-  const uint64_t whole_fp = !echo                           ? 0
-                            : past.size() == payload.size() ? past_fp
-                                                            : fingerprint(payload);
-  if (place.role == message_role::reply) {
+  const bool reply = place.role == message_role::reply;
+  uint32_t whole_tag = 0;
+  if (echo) {
+    // Requests and replies are compared whole, sender field and all.
+    const uint64_t whole_fp = past.size() == payload.size() ? past_fp : fingerprint(payload);
+    whole_tag = static_cast<uint32_t>(whole_fp ^ (whole_fp >> 32));
+    const byte_span tail = payload.subspan(std::min(payload.size(), SENDER_FIELD_MAX));
+    const named_body tail_body = name_body(tail, [&] {
+      return tail.size() == past.size()      ? past_fp
+             : tail.size() == payload.size() ? whole_fp
+                                             : fingerprint(tail);
+    });
+    if (tail_body.data) {
+      conversation_extra& extra = extra_of(c);
+      if (!extra.data_histogram) extra.data_histogram = std::make_unique<wide_histogram>();
+      add_bytes(*extra.data_histogram, tail, 1);
+    }
+    direction_signs& signs = reply ? c.reply_signs : c.request_signs;
+    // Whole payloads that were data and varied have nothing more to tell, as in every ping.
+    const named_body whole_body = signs.whole_data && signs.whole_vary
+                                      ? named_body{true, false, 0}
+                                      : name_body(payload, [&] { return whole_fp; });
+    take_body(signs, payload, whole_body, tail_body);
+  }
+  if (reply) {
     ++c.replies;
-    if (echo) count_direction(c.replies_seen, c.reply_fingerprint, c.replies_vary, past_fp);
-    if (!place.has_seq) return;
-    const std::optional<pending_request> request = c.window.answer(place.seq);
-    if (request && echo && request->tag != whole_fp) c.reply_differs = true;
+    const bool answered = place.has_seq && answer(c, place.seq, echo, whole_tag);
+    if (echo && !answered && c.requests_in_capture) ++c.stray_replies;
     return;
   }
   ++c.requests;
-  if (echo) count_direction(c.requests_seen, c.request_fingerprint, c.requests_vary, past_fp);
+  if (echo) c.requests_in_capture = true;
   // A message of one direction expects no reply: it is never unanswered.
   if (place.role == message_role::single) return;
   // A request whose sequence number was not captured can be answered by nothing.
@@ -248,55 +435,75 @@ void conversation_table::add(const decoded_packet& packet) {
     ++c.unanswered;
     return;
   }
+  if (!c.pending_set && !(c.extra && !c.extra->window.empty())) {
+    c.pending_set = true;
+    c.pending_seq = place.seq;
+    c.pending_tag = whole_tag;
+    return;
+  }
+  request_window& window = extra_of(c).window;
+  if (c.pending_set) {
+    // The one waiting request goes first into the window, being the oldest.
+    pending_request earlier;
+    earlier.seq = c.pending_seq;
+    earlier.tag = c.pending_tag;
+    window.add(earlier);
+    c.pending_set = false;
+  }
   pending_request request;
-  request.frame = record.frame_number;
-  request.ticks = record.ticks;
-  request.sub_tick_ns = record.sub_tick_ns;
-  request.timed = timed(record);
   request.seq = place.seq;
-  request.tag = whole_fp;
-  if (c.window.add(request)) ++c.unanswered;
+  request.tag = whole_tag;
+  if (window.add(request)) ++c.unanswered;
+}
+
+bool conversation_table::answer(conversation_state& c, uint16_t seq, bool echo, uint32_t tag) {
+  std::optional<uint32_t> request_tag;
+  if (c.pending_set) {
+    if (c.pending_seq != seq) return false;
+    c.pending_set = false;
+    request_tag = c.pending_tag;
+  } else if (c.extra && !c.extra->window.empty()) {
+    const std::optional<pending_request> request = c.extra->window.answer(seq);
+    if (!request) return false;
+    request_tag = static_cast<uint32_t>(request->tag);
+  } else {
+    return false;
+  }
+  if (echo && *request_tag != tag) c.reply_differs = true;
+  return true;
 }
 
 void conversation_table::end_capture() {
-  for (conversation_state& c : m_rows) {
-    c.unanswered += c.window.size();
-    c.window.clear();
+  for (size_t i = 0; i < m_rows.size(); ++i) {
+    conversation_state& c = m_rows[i];
+    c.requests_in_capture = false;
+    if (c.pending_set) ++c.unanswered;
+    c.pending_set = false;
+    if (c.extra) {
+      c.unanswered += c.extra->window.size();
+      c.extra->window.clear();
+    }
   }
 }
 
 void conversation_table::take_payload_bytes(conversation_state& c, const conversation_state& later,
                                             const conversation_table& from) {
   const std::span<const uint8_t> later_sample = from.sample_of(later);
-  if (later.sample_copies == 0 && !later.histogram) return;
-  if (c.sample_copies == 0 && !c.histogram) {
-    if (later.histogram) {
-      c.histogram = std::make_unique<wide_histogram>(*later.histogram);
-    } else {
-      c.sample_at = static_cast<uint32_t>(m_samples.size());
-      c.sample_len = later.sample_len;
-      c.sample_copies = later.sample_copies;
-      m_samples.insert(m_samples.end(), later_sample.begin(), later_sample.end());
-    }
-    return;
-  }
-  if (!c.histogram && !later.histogram) {
+  const wide_histogram* later_histogram =
+      later.extra && later.extra->histogram ? later.extra->histogram.get() : nullptr;
+  const uint64_t later_messages = later.requests + later.replies;
+  // All empty: nothing to add.
+  if (later.sample_len == 0 && later_histogram == nullptr) return;
+  if (later_histogram == nullptr && c.sample_len > 0) {
     const std::span<const uint8_t> sample = sample_of(c);
-    if (std::equal(sample.begin(), sample.end(), later_sample.begin(), later_sample.end())) {
-      c.sample_copies += later.sample_copies;
-      return;
-    }
+    if (std::equal(sample.begin(), sample.end(), later_sample.begin(), later_sample.end())) return;
   }
-  if (!c.histogram) {
-    c.histogram = std::make_unique<wide_histogram>();
-    add_bytes(*c.histogram, sample_of(c), c.sample_copies);
-    c.sample_copies = 0;
-    c.sample_len = 0;
-  }
-  if (later.histogram) {
-    for (size_t b = 0; b < later.histogram->size(); ++b) (*c.histogram)[b] += (*later.histogram)[b];
+  wide_histogram& h = histogram_of(c, sample_of(c));
+  c.sample_len = 0;
+  if (later_histogram != nullptr) {
+    for (size_t b = 0; b < h.size(); ++b) h[b] += (*later_histogram)[b];
   } else {
-    add_bytes(*c.histogram, later_sample, later.sample_copies);
+    add_bytes(h, later_sample, later_messages);
   }
 }
 
@@ -311,10 +518,11 @@ void conversation_table::merge(conversation_table&& later) {
   m_walked += later.m_walked;
   // Where each capture name of `later` stands here, once one of its rows needs it.
   std::vector<uint32_t> renamed(later.m_captures.size(), UINT32_MAX);
-  for (conversation_state& l : later.m_rows) {
+  for (size_t i = 0; i < later.m_rows.size(); ++i) {
+    conversation_state& l = later.m_rows[i];
     if (2 * (m_rows.size() + 1) > m_slots.size()) grow_index();
-    uint32_t& slot = slot_of(l.key);
-    if (slot == 0) {
+    const slot_ref slot = slot_of(l.key);
+    if (*slot.at == 0) {
       if (m_rows.size() >= CONVERSATIONS_MAX) {
         m_untracked += l.requests + l.replies;
         continue;
@@ -326,38 +534,57 @@ void conversation_table::merge(conversation_table&& later) {
       }
       const std::span<const uint8_t> sample = later.sample_of(l);
       l.first_capture = name;
-      l.sample_at = static_cast<uint32_t>(m_samples.size());
-      m_samples.insert(m_samples.end(), sample.begin(), sample.end());
-      m_rows.push_back(std::move(l));
-      slot = static_cast<uint32_t>(m_rows.size());
+      if (l.sample_len > 0) keep_sample(l, sample);
+      m_rows.add() = std::move(l);
+      slot.fill(m_rows.size() - 1);
       continue;
     }
-    conversation_state& c = m_rows[slot - 1];
+    conversation_state& c = m_rows[slot.row()];
+    // Before the counts: the sample stands for as many messages as there are so far.
+    take_payload_bytes(c, l, later);
     c.requests += l.requests;
     c.replies += l.replies;
-    c.unanswered += l.unanswered + l.window.size();
+    c.unanswered += l.unanswered;
+    c.stray_replies += l.stray_replies;
     c.bytes += l.bytes;
     c.size_min = std::min(c.size_min, l.size_min);
     c.size_max = std::max(c.size_max, l.size_max);
     c.files += l.files;
     if (l.timed) {
-      if (!c.timed || l.first < c.first) c.first = l.first;
-      if (!c.timed || l.last > c.last) c.last = l.last;
+      const ko::fine_time l_first{l.first_ticks, l.first_sub_tick_ns};
+      const ko::fine_time l_last{l.last_ticks, l.last_sub_tick_ns};
+      if (!c.timed || l_first < ko::fine_time{c.first_ticks, c.first_sub_tick_ns}) {
+        c.first_ticks = l.first_ticks;
+        c.first_sub_tick_ns = l.first_sub_tick_ns;
+      }
+      if (!c.timed || l_last > ko::fine_time{c.last_ticks, c.last_sub_tick_ns}) {
+        c.last_ticks = l.last_ticks;
+        c.last_sub_tick_ns = l.last_sub_tick_ns;
+      }
       c.timed = true;
     }
     if (l.distinct_capped) {
       c.distinct_capped = true;
-      c.more_fingerprints = {};
+      if (c.extra) c.extra->more_fingerprints = {};
     } else if (l.distinct > 0) {
       count_distinct(c, l.first_fingerprint);
-      for (const uint64_t fp : l.more_fingerprints) count_distinct(c, fp);
+      if (l.extra) {
+        for (const uint64_t fp : l.extra->more_fingerprints) count_distinct(c, fp);
+      }
     }
-    merge_direction(c.requests_seen, c.request_fingerprint, c.requests_vary, l.requests_seen,
-                    l.request_fingerprint, l.requests_vary);
-    merge_direction(c.replies_seen, c.reply_fingerprint, c.replies_vary, l.replies_seen,
-                    l.reply_fingerprint, l.replies_vary);
+    merge_signs(c.request_signs, l.request_signs);
+    merge_signs(c.reply_signs, l.reply_signs);
     c.reply_differs = c.reply_differs || l.reply_differs;
-    take_payload_bytes(c, l, later);
+    if (l.extra && l.extra->data_histogram) {
+      conversation_extra& extra = extra_of(c);
+      if (!extra.data_histogram) {
+        extra.data_histogram = std::move(l.extra->data_histogram);
+      } else {
+        for (size_t b = 0; b < extra.data_histogram->size(); ++b) {
+          (*extra.data_histogram)[b] += (*l.extra->data_histogram)[b];
+        }
+      }
+    }
   }
   later = {};
 }
@@ -366,10 +593,12 @@ summary_row conversation_table::row(size_t index) const {
   const conversation_state& c = m_rows[index];
   summary_row row;
   row.key = &c.key;
-  row.message = c.message;
+  row.message = c.key.ipv6 ? icmpv6_message_name(c.first_type, c.first_code)
+                           : icmp_message_name(c.first_type, c.first_code);
+  if (c.extra) row.tunnels = c.extra->tunnels;
   if (c.timed) {
-    row.first = c.first;
-    row.last = c.last;
+    row.first = ko::fine_time{c.first_ticks, c.first_sub_tick_ns};
+    row.last = ko::fine_time{c.last_ticks, c.last_sub_tick_ns};
   }
   row.requests = c.requests;
   row.replies = c.replies;
@@ -383,33 +612,43 @@ summary_row conversation_table::row(size_t index) const {
   row.first_file = &m_captures[c.first_capture];
   row.first_frame = c.first_frame;
 
-  uint64_t counted = 0;
-  if (c.histogram) {
-    for (const uint64_t count : *c.histogram) counted += count;
-    row.entropy = entropy_bits(*c.histogram, counted);
-  } else if (c.sample_copies > 0) {
+  if (c.extra && c.extra->histogram) {
+    uint64_t counted = 0;
+    for (const uint64_t count : *c.extra->histogram) counted += count;
+    row.entropy = entropy_bits(*c.extra->histogram, counted);
+  } else if (c.sample_len > 0) {
     // The same bytes again and again have the entropy of one copy.
-    counted = c.sample_copies * c.sample_len;
     const std::span<const uint8_t> sample = sample_of(c);
     entropy_memo& memo = m_entropy_memo;
-    if (!memo.set ||
-        !std::equal(sample.begin(), sample.end(), memo.sample.begin(), memo.sample.end())) {
-      memo.sample.assign(sample.begin(), sample.end());
+    // Conversations share equal samples, so the same place holds the same bytes.
+    if (!memo.set || memo.at != c.sample_at || memo.len != c.sample_len) {
+      memo.at = c.sample_at;
+      memo.len = c.sample_len;
       memo.bits = sample_entropy_bits(sample);
       memo.set = true;
     }
     row.entropy = memo.bits;
   }
-  const bool vary = c.requests_vary || c.replies_vary;
-  const bool echo = c.key.kind == exchange_kind::echo;
+  if (c.key.kind != exchange_kind::echo) return row;
+  const direction_verdict requests = judge(c.request_signs);
+  const direction_verdict replies = judge(c.reply_signs);
+  const bool data = requests.data || replies.data;
+  if (data) row.notes |= NOTE_CARRIES_DATA;
+  if (requests.vary || replies.vary) row.notes |= NOTE_PAYLOADS_VARY;
+  if (data && c.extra && c.extra->data_histogram) {
+    uint64_t counted = 0;
+    for (const uint64_t count : *c.extra->data_histogram) counted += count;
+    if (counted >= HIGH_ENTROPY_BYTES_MIN &&
+        entropy_bits(*c.extra->data_histogram, counted) >= HIGH_ENTROPY_BITS) {
+      row.notes |= NOTE_ENTROPY_HIGH;
+    }
+  }
   if (c.reply_differs) row.notes |= NOTE_REPLY_DIFFERS;
-  if (vary) row.notes |= NOTE_PAYLOADS_VARY;
-  if (vary && row.entropy >= HIGH_ENTROPY_BITS && counted >= HIGH_ENTROPY_BYTES_MIN) {
-    row.notes |= NOTE_ENTROPY_HIGH;
+  if (c.requests > 0 && c.stray_replies >= STRAY_REPLIES_MIN &&
+      c.stray_replies * STRAY_REPLIES_SHARE > c.replies) {
+    row.notes |= NOTE_STRAY_REPLIES;
   }
-  if (echo && c.requests >= NO_REPLIES_REQUESTS_MIN && c.replies == 0) {
-    row.notes |= NOTE_NO_REPLIES;
-  }
+  if (c.requests >= NO_REPLIES_REQUESTS_MIN && c.replies == 0) row.notes |= NOTE_NO_REPLIES;
   return row;
 }
 

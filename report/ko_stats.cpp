@@ -4,7 +4,10 @@
 // the shortcut share these helpers, which is what keeps their answers identical.
 #include "report/ko_stats.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 namespace ko {
 
@@ -195,6 +198,84 @@ double payload_entropy(const uint8_t* data, int32_t len) {
 
 double payload_entropy(const uint8_t* data, int32_t len, const byte_histogram& counts) {
   return entropy_of(data, len, &counts);
+}
+
+namespace {
+
+// Shapes of the two kinds of pattern are told apart by their top bit.
+constexpr uint32_t PERIOD_SHAPE = 1u << 31;
+constexpr size_t SHAPELESS_MAX = 2;
+
+// The constant difference of consecutive bytes, when they have one.
+std::optional<uint8_t> step_of(const uint8_t* b, size_t n) {
+  if (n < 2) return uint8_t{0};
+  const auto step = static_cast<uint8_t>(b[1] - b[0]);
+  for (size_t i = 2; i < n; ++i) {
+    if (static_cast<uint8_t>(b[i] - b[i - 1]) != step) return std::nullopt;
+  }
+  return step;
+}
+
+// The shortest period the bytes repeat, as far as PATTERN_PERIOD_MAX; 0 when none. Only the
+// shortest can qualify: a longer one repeats fewer bytes, and contains a period that does not step.
+size_t period_of(const uint8_t* b, size_t n) {
+  const size_t longest = std::min(PATTERN_PERIOD_MAX, n - 1);
+  // Only where the first byte comes again can a period end.
+  for (const void* at = b + 1;
+       (at = std::memchr(at, b[0], longest - (static_cast<const uint8_t*>(at) - b) + 1)) != nullptr;
+       at = static_cast<const uint8_t*>(at) + 1) {
+    const auto p = static_cast<size_t>(static_cast<const uint8_t*>(at) - b);
+    if (std::memcmp(b, b + p, n - p) != 0) continue;
+    const bool repeated = n - p >= std::min(p, PATTERN_REPEAT_MIN) || step_of(b, p).has_value();
+    return repeated ? p : 0;
+  }
+  return 0;
+}
+
+// A name for the period `b` of `p` bytes that is the same whichever byte it starts at: FNV-1a over
+// its least rotation.
+uint32_t period_shape(const uint8_t* b, size_t p) {
+  size_t least = 0;
+  for (size_t r = 1; r < p; ++r) {
+    for (size_t k = 0; k < p; ++k) {
+      const uint8_t x = b[(r + k) % p], y = b[(least + k) % p];
+      if (x == y) continue;
+      if (x < y) least = r;
+      break;
+    }
+  }
+  uint32_t h = 2166136261u;
+  for (size_t k = 0; k < p; ++k) h = (h ^ b[(least + k) % p]) * 16777619u;
+  return h | PERIOD_SHAPE;
+}
+
+}  // namespace
+
+body_look look_at_body(byte_span body) {
+  const uint8_t* b = body.data();
+  const size_t n = body.size();
+  body_look look;
+  if (n <= SHAPELESS_MAX) return look;
+  if (const std::optional<uint8_t> step = step_of(b, n)) {
+    look.shaped = true;
+    look.shape = *step;
+    return look;
+  }
+  const size_t p = period_of(b, n);
+  if (p == 0) {
+    look.pattern = false;
+    return look;
+  }
+  look.shaped = true;
+  // A period that steps is the step cut short: Windows' letters at any length are one shape.
+  const std::optional<uint8_t> step = step_of(b, p);
+  look.shape = step ? *step : period_shape(b, p);
+  return look;
+}
+
+bool payload_body_is_pattern(byte_span payload) {
+  return look_at_body(payload).pattern ||
+         look_at_body(payload.subspan(std::min(payload.size(), SENDER_FIELD_MAX))).pattern;
 }
 
 }  // namespace nelo

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "packet/decoded_packet.h"
 #include "report/byte_tally.h"
 
 namespace ko {
@@ -82,6 +83,30 @@ double payload_entropy(const uint8_t* data, int32_t len);
 // The same value for a payload whose byte counts are already made (`counts`): long payloads
 // are not counted a second time.
 double payload_entropy(const uint8_t* data, int32_t len, const byte_histogram& counts);
+
+// What pingers fill their payloads with. A payload is a sender field (a clock or counter, at most
+// SENDER_FIELD_MAX bytes) and a body; the body of an ordinary ping is a pattern: empty, stepping
+// by a constant mod 256, or repeating a period of at most PATTERN_PERIOD_MAX bytes, cut to any
+// length and starting at any byte.
+inline constexpr size_t SENDER_FIELD_MAX = 16;
+inline constexpr size_t PATTERN_PERIOD_MAX = 64;
+// A period counts as repeated when at least this many of its bytes come again (all of a shorter
+// period), or any of them when the period itself steps: Windows' 23 letters in 32 bytes.
+inline constexpr size_t PATTERN_REPEAT_MIN = 8;
+
+// What a body is. Bodies of one shape are one pattern cut to other lengths or started at another
+// byte; a body of at most 2 bytes is a pattern of no particular shape.
+struct body_look {
+  bool pattern = true;
+  bool shaped = false;  // `shape` names the pattern; never for data
+  uint32_t shape = 0;
+};
+
+body_look look_at_body(byte_span body);
+
+// True when the payload's body is a pattern taking either no sender field or the first
+// SENDER_FIELD_MAX bytes as one: what a lone message of a pinger shows.
+bool payload_body_is_pattern(byte_span payload);
 
 }  // namespace nelo
 

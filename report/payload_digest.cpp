@@ -21,7 +21,9 @@ payload_digest digest_payload(const decoded_packet& packet, digest_need need) {
   byte_tally tally;
   md5_buffer_counting(data, len, digest.md5, tally);
   const byte_histogram counts = tally.fold();
-  digest.random = byte_counts_look_random(counts, signed_len);
+  // Counting bytes up a pinger's pattern looks random to the statistics, and is not.
+  digest.random =
+      byte_counts_look_random(counts, signed_len) && !payload_body_is_pattern(packet.payload);
   if (with_entropy) digest.entropy = payload_entropy(data, signed_len, counts);
   return digest;
 }

@@ -15,7 +15,7 @@ namespace nelo {
 struct payload_digest {
   uint8_t md5[MD5_DIGEST_SIZE] = {};  // all zero for an empty payload, which shows no digest
   double entropy = 0;                 // computed for JSON only
-  bool random = false;                // "payload has entropy high"
+  bool random = false;  // "payload has entropy high": random-looking bytes, not a pinger's pattern
 };
 
 // How much of the payload work an output shows; each need includes the one before.

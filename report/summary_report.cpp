@@ -28,9 +28,11 @@ constexpr struct {
   uint8_t bit;
   std::string_view text;
 } NOTE_TEXTS[] = {
-    {NOTE_REPLY_DIFFERS, "reply differs from request"},
+    {NOTE_CARRIES_DATA, "payload carries data"},
     {NOTE_PAYLOADS_VARY, "payloads vary"},
     {NOTE_ENTROPY_HIGH, "entropy high"},
+    {NOTE_REPLY_DIFFERS, "reply differs from request"},
+    {NOTE_STRAY_REPLIES, "replies answer nothing"},
     {NOTE_NO_REPLIES, "no replies"},
 };
 
@@ -45,15 +47,12 @@ struct column {
 // The padded columns, in order; values wider than a column are written whole. The last one,
 // the notes, is not padded.
 constexpr column COLUMNS[] = {
-    {"proto", 6, align::left},      {"requester", 25, align::left},
-    {"responder", 25, align::left}, {"id", 6, align::left},
-    {"message", 34, align::left},   {"first", 23, align::left},
-    {"last", 23, align::left},      {"requests", 8, align::right},
-    {"replies", 8, align::right},   {"unanswered", 10, align::right},
-    {"bytes", 12, align::right},    {"sizes", 11, align::right},
-    {"payloads", 8, align::right},  {"entropy", 7, align::right},
-    {"files", 5, align::right},     {"first seen", 24, align::left},
-    {"notes", 0, align::left},
+    {"proto", 6, align::left},    {"requester", 25, align::left},   {"responder", 25, align::left},
+    {"id", 6, align::left},       {"message", 34, align::left},     {"tunnels", 7, align::left},
+    {"first", 23, align::left},   {"last", 23, align::left},        {"requests", 8, align::right},
+    {"replies", 8, align::right}, {"unanswered", 10, align::right}, {"bytes", 12, align::right},
+    {"sizes", 11, align::right},  {"payloads", 8, align::right},    {"entropy", 7, align::right},
+    {"files", 5, align::right},   {"first seen", 24, align::left},  {"notes", 0, align::left},
 };
 constexpr size_t COLUMN_COUNT = std::size(COLUMNS);
 
@@ -162,6 +161,7 @@ void fill_texts(const summary_row& row, row_texts& t, second_text& last_second) 
     id.append(digits, sizeof digits);
   }
   t.next() += row.message;
+  t.next() += row.tunnels;
   append_time(t.next(), row.first, last_second);
   append_time(t.next(), row.last, last_second);
   append_number(t.next(), row.requests);
@@ -267,10 +267,10 @@ class escaped_names {
 };
 
 // Keys, in order: proto, requester, responder, id (a number; absent for a message of one
-// direction), message, first and last (RFC 3339 UTC with nine fraction digits, or null),
-// requests, replies, unanswered, bytes, sizes {min, max}, payloads (with payloads_capped true
-// when there were more), entropy (four decimals), files, first_seen {file, frame}, notes. The
-// object is built in `o`.
+// direction), message, tunnels (the via text of the first message, "" when none), first and last
+// (RFC 3339 UTC with nine fraction digits, or null), requests, replies, unanswered, bytes, sizes
+// {min, max}, payloads (with payloads_capped true when there were more), entropy (four decimals),
+// files, first_seen {file, frame}, notes. The object is built in `o`.
 void write_json_row(std::ostream& out, const summary_row& row, escaped_names& names,
                     std::string& o) {
   const conversation_key& key = *row.key;
@@ -287,6 +287,9 @@ void write_json_row(std::ostream& out, const summary_row& row, escaped_names& na
   // Message names are plain ASCII of the tables; nothing in them needs escaping.
   o += ",\"message\":\"";
   o += row.message;
+  o += "\",\"tunnels\":\"";
+  // Tunnel names and addresses are plain ASCII too.
+  o += row.tunnels;
   o += "\",\"first\":";
   append_json_time(o, row.first);
   o += ",\"last\":";

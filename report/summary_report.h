@@ -20,7 +20,8 @@ namespace nelo {
 // walked no capture:
 //  - padded: the column header (its blank padding matches the rows) and an empty line, then a row
 //  per conversation: proto,
-//    requester, responder, id ("0x136c", empty for a message of one direction), message, first
+//    requester, responder, id ("0x136c", empty for a message of one direction), message, tunnels
+//    (the first message's, as its report line names them after "via"), first
 //    and last ("yyyy-mm-dd hh:mm:ss.mmm" UTC, empty without a time), requests, replies,
 //    unanswered, bytes, sizes ("min-max", or one number), payloads (or "256+"), entropy (two
 //    decimals), files, first seen ("FILE:FRAME") and the notes, ", " between them;

@@ -1,8 +1,9 @@
 // -summary through whole runs: crafted conversations, each with the row it must come to, read
-// back from the run's JSON Lines with Python's json module; and where a sender's time stamp
-// ends in a payload.
+// back from the run's JSON Lines with Python's json module; the labelled set of ordinary senders
+// and channels in every form; and where a sender's time stamp ends in a payload.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -143,13 +144,14 @@ std::vector<conversation_case> cases() {
         {6, ECHO_REPLY, 1, 2, text("two")},
         {6, ECHO, 1, 3, text("three")}},
        {},
-       {"10.0.6.1 10.0.6.2 1 echo request | 3 2 1 | 3 1 | payloads vary"}},
+       {"10.0.6.1 10.0.6.2 1 echo request | 3 2 1 | 3 1 | payload carries data, payloads vary"}},
       {"varying random payloads",
        {{7, ECHO, 1, 1, random_bytes(600, 1)},
         {7, ECHO_REPLY, 1, 1, random_bytes(600, 1)},
         {7, ECHO, 1, 2, random_bytes(600, 2)}},
        {},
-       {"10.0.7.1 10.0.7.2 1 echo request | 2 1 1 | 2 1 | payloads vary, entropy high"}},
+       {"10.0.7.1 10.0.7.2 1 echo request | 2 1 1 | 2 1 | "
+        "payload carries data, payloads vary, entropy high"}},
       {"a reply with no request",
        {{8, ECHO_REPLY, 1, 9, data}},
        {},
@@ -176,15 +178,16 @@ std::vector<conversation_case> cases() {
         {13, ECHO, 1, 5, text("second")},
         {13, ECHO_REPLY, 1, 5, text("first")}},
        {},
-       {"10.0.13.1 10.0.13.2 1 echo request | 2 1 1 | 2 1 | payloads vary"}},
+       {"10.0.13.1 10.0.13.2 1 echo request | 2 1 1 | 2 1 | payload carries data, payloads vary"}},
       {"one conversation over two captures of a list",
        {{14, ECHO, 1, 1, data}},
        {{14, ECHO_REPLY, 1, 1, data}, {14, ECHO, 1, 2, data}, {14, ECHO_REPLY, 1, 2, data}},
        {"10.0.14.1 10.0.14.2 1 echo request | 2 2 1 | 1 2 | "}},
+      // Bodies of two bytes are patterns of no particular shape, so they do not vary.
       {"more distinct payloads than are counted",
        many_first,
        many_second,
-       {"10.0.15.1 10.0.15.2 1 echo request | 260 0 260 | 256+ 2 | payloads vary, no replies"}},
+       {"10.0.15.1 10.0.15.2 1 echo request | 260 0 260 | 256+ 2 | no replies"}},
   };
 }
 
@@ -237,6 +240,81 @@ TEST(SummaryRun, EachCraftedConversationComesToItsRow) {
   }
   EXPECT_EQ(rows.size(), expected.size());
 }
+
+// The labelled set: captures of ordinary pingers, every conversation of which must go without a
+// note, and of channels, each with the notes it must draw. All of them are walked as one list on
+// two threads in each form, and every row read back as "capture: notes".
+struct labelled_capture {
+  const char* name;
+  const char* notes;
+};
+
+constexpr labelled_capture LABELLED[] = {
+    {"sender_cisco.cap", ""},
+    {"sender_iputils.cap", ""},
+    {"sender_iputils_untimed.cap", ""},
+    {"sender_bsd.cap", ""},
+    {"sender_rotating.cap", ""},
+    {"sender_constant.cap", ""},
+    {"real_iputils.cap", ""},
+    {"channel_linux_text.cap", "payload carries data, payloads vary"},
+    {"channel_sentence.cap", "payload carries data"},
+    {"real_hping3.cap", "payload carries data, payloads vary"},
+    {"real_icmptx.cap", "payload carries data, payloads vary, reply differs from request"},
+    {"real_ptunnel_answering.cap",
+     "payload carries data, payloads vary, entropy high, replies answer nothing"},
+    {"real_ptunnel_silent.cap",
+     "payload carries data, payloads vary, entropy high, reply differs from request, "
+     "replies answer nothing"},
+};
+
+class LabelledSet : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LabelledSet, EveryOrdinarySenderGoesUnflaggedAndEveryChannelIsCaught) {
+  const std::string form = GetParam();
+  std::string list;
+  for (const labelled_capture& c : LABELLED) {
+    list += std::string(NELO_TEST_DATA_DIR) + "/labelled/" + c.name + '\n';
+  }
+  std::vector<std::string> args = {"-pipe", "-summary", "-threads", "2"};
+  if (form != "padded") args.push_back("-" + form);
+  const auto run = testing::run_nelo_in_process(args, list);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string out_file =
+      testing::write_temp_file("labelled." + form, bytes(run.out.begin(), run.out.end()));
+  // Each row as "capture: notes"; the notes with ", " between them in every form.
+  const auto r = testing::run_shell(
+      "python3 -c 'import csv, json, os, sys\n"
+      "form, lines = sys.argv[1], open(sys.argv[2]).read().splitlines()\n"
+      "if form == \"json\":\n"
+      "    rows = [(o[\"first_seen\"][\"file\"], \", \".join(o[\"notes\"]))\n"
+      "            for o in map(json.loads, lines)]\n"
+      "elif form == \"csv\":\n"
+      "    rows = [(r[\"first seen\"].rsplit(\":\", 1)[0], r[\"notes\"])\n"
+      "            for r in csv.DictReader(lines)]\n"
+      "else:\n"
+      "    rows = [(f[-2].strip().rsplit(\":\", 1)[0], f[-1].strip())\n"
+      "            for f in (l.split(\" , \") for l in lines if l.startswith(\"icmp\"))]\n"
+      "for name, notes in rows:\n"
+      "    print(os.path.basename(name) + \": \" + notes)' " +
+      form + " " + out_file);
+  ASSERT_EQ(r.status, 0) << r.err;
+  size_t rows = 0;
+  for (size_t at = 0; at < r.out.size(); ++rows) {
+    const size_t end = r.out.find('\n', at);
+    const std::string row = r.out.substr(at, end - at);
+    at = end + 1;
+    const std::string name = row.substr(0, row.find(':'));
+    const auto* c = std::find_if(std::begin(LABELLED), std::end(LABELLED),
+                                 [&](const labelled_capture& l) { return name == l.name; });
+    ASSERT_NE(c, std::end(LABELLED)) << row;
+    EXPECT_EQ(row, name + ": " + c->notes);
+  }
+  EXPECT_GE(rows, std::size(LABELLED));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, LabelledSet, ::testing::Values("padded", "csv", "json"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST(PayloadStamp, EndsWhereTheSendersTimeEnds) {
   const uint64_t now = START;

@@ -50,7 +50,7 @@ done_with() {
 
 for f in loopback.pcap loopback.pcapng loopback_nsec.pcap \
          cooked1.pcap cooked2.pcap two_interfaces.pcapng fragments.pcap \
-         icmp_tunnels.pcap pings.pcap windows_ping.pcap; do
+         icmp_tunnels.pcap pings.pcap windows_ping.pcap labelled/*.cap; do
     fields "$f" -E occurrence=f \
         -e frame.number -e frame.time_epoch \
         -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \

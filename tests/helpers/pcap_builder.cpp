@@ -179,9 +179,11 @@ std::string temp_dir() {
   static const scratch base;
   std::string dir = base.path.empty() ? ::testing::TempDir() : base.path;
   if (info != nullptr) {
-    dir += std::string("/") + info->test_suite_name() + "." + info->name();
-    for (char& c : dir)
-      if (c == '#') c = '_';
+    // Parameterized names hold slashes: one directory per case all the same.
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name)
+      if (c == '#' || c == '/') c = '_';
+    dir += "/" + name;
     mkdir(dir.c_str(), 0755);
   }
   return dir;

@@ -1,6 +1,7 @@
 // The payload work done in one pass (digest and byte counts together) must give what the
 // separate functions give, at every length around MD5's block edges and the 256-byte floor of
-// the entropy note, on payloads that pass the note and payloads that fail it.
+// the entropy note, on payloads that pass the note and payloads that fail it; and counting bytes,
+// which the statistics take for random, never get the note.
 #include "report/payload_digest.h"
 
 #include <gtest/gtest.h>
@@ -32,12 +33,12 @@ TEST(PayloadDigest, OnePassGivesTheDigestNoteAndEntropyOfTheSeparateFunctions) {
       uint8_t md5[MD5_DIGEST_SIZE] = {};
       md5_buffer(payload->data(), static_cast<uint32_t>(len), md5);
       EXPECT_EQ(std::memcmp(digest.md5, md5, sizeof md5), 0);
-      EXPECT_EQ(digest.random, payload_looks_random(payload->data(), len));
+      EXPECT_EQ(digest.random, payload != &ramp && payload_looks_random(payload->data(), len));
       EXPECT_EQ(digest.entropy, payload_entropy(payload->data(), len));
       random_notes += digest.random;
     }
   }
-  EXPECT_GE(random_notes, 4);  // the noise from 1000 bytes on
+  EXPECT_GE(random_notes, 2);  // the noise of 60,000 bytes and more
 }
 
 }  // namespace
