@@ -236,9 +236,9 @@ std::string unopened_tunnels_text(const std::string& name, const unopened_tally&
   std::string text;
   for (int i = 0; i < tally.met; ++i) {
     const unopened_tunnel kind = tally.order[i];
-    text += text_of("%s: %llu frames in %s tunnels are not decoded\n", name.c_str(),
+    text += text_of("%s: %llu frames %s are not decoded\n", name.c_str(),
                     static_cast<unsigned long long>(tally.frames[static_cast<int>(kind)]),
-                    unopened_tunnel_name(kind));
+                    unopened_tunnel_phrase(kind));
   }
   return text;
 }

@@ -245,7 +245,10 @@ bool step_over_udp(const uint8_t* frame, uint32_t incl_len, next_header& next) {
   if (next.by != carrier::ip_protocol || next.protocol != IP_PROTOCOL_UDP) return true;
   if (incl_len < next.offset + UDP_HEADER_SIZE) return false;
   const uint8_t* udp = frame + next.offset;
-  next = {carrier::udp, load_be16(udp + 2), load_be16(udp), next.offset + UDP_HEADER_SIZE};
+  // A length below the header's own (0 for an IPv6 jumbogram) bounds nothing.
+  const uint32_t length = load_be16(udp + 4);
+  next = {carrier::udp, load_be16(udp + 2), load_be16(udp), next.offset + UDP_HEADER_SIZE,
+          length >= UDP_HEADER_SIZE ? next.offset + length : 0};
   return true;
 }
 
@@ -296,7 +299,15 @@ bool names_icmp(const decode_point& at, const next_header& next) {
       }
       if (names_icmp(at, next)) return found_icmp(incl_len, at, next);
     }
-    if (!may_be_encapsulation(next) || at.path.count == ENCAPSULATIONS_MAX) {
+    if (!may_be_encapsulation(next)) return located::nothing;
+    if (at.path.count == ENCAPSULATIONS_MAX) {
+      // One more that would open is a frame too deep to decode, which the end of the file says.
+      encapsulation beyond{};
+      unopened_tunnel ignored = unopened_tunnel::none;
+      if (unopened != nullptr &&
+          open_encapsulation(frame, incl_len, next, beyond, ignored) == open_result::opened) {
+        unopened->count(unopened_tunnel::too_deep);
+      }
       return located::nothing;
     }
     encapsulation& layer = at.path.layers[at.path.count];
@@ -312,6 +323,7 @@ bool names_icmp(const decode_point& at, const next_header& next) {
         if (mode == fragment_mode::refuse) mode = fragment_mode::gather;
         break;
       case open_result::unopened:
+      case open_result::damaged:
         if (unopened != nullptr) unopened->count(kind);
         return located::nothing;
       case open_result::not_open:
