@@ -108,6 +108,7 @@ bool ipv4_fragment(const uint8_t* frame, uint32_t incl_len, uint32_t ip, ip_frag
   std::copy_n(header + IPV4_SOURCE_OFFSET, 2 * IPV4_ADDRESS_SIZE, fragment.key.begin() + 6);
   fragment.header_end = ip + header_size;
   fragment.length = std::min(ip + total, incl_len) - fragment.header_end;
+  fragment.claimed = ip + total - fragment.header_end;
   fragment.offset = (flags & IPV4_FRAGMENT_OFFSET_MASK) * IPV4_FRAGMENT_UNIT;
   fragment.data_max = IP_DATAGRAM_MAX - header_size;
   fragment.protocol = header[IPV4_PROTOCOL_OFFSET];
@@ -132,6 +133,7 @@ bool ipv6_fragment(const uint8_t* frame, uint32_t incl_len, uint32_t ip, uint32_
   const uint16_t offset_flags = load_be16(ext + IPV6_FRAGMENT_OFFSET_AT);
   fragment.header_end = header_end;
   fragment.length = std::min(end, incl_len) - header_end;
+  fragment.claimed = end - header_end;
   fragment.offset = offset_flags & IPV6_FRAGMENT_OFFSET_MASK;
   fragment.data_max = IP_DATAGRAM_MAX - unfragmentable;
   fragment.protocol = ext[0];
@@ -507,8 +509,10 @@ int handle_record(const capture_record& record, packet_ctx& ctx) {
 // line, so that a walk with none pending pays one test a record.
 [[gnu::noinline]] int handle_while_pending(const capture_record& record, packet_ctx& ctx) {
   int kept = 0;
-  ctx.reassembly.note_time(record, ctx.given_up);
-  if (!ctx.given_up.empty()) kept += pass_on_given_up(ctx);
+  if (ctx.reassembly.note_time(record)) {
+    // One at a time, so that no more than one given-up datagram is held at once.
+    while (ctx.reassembly.give_up_next_expired(ctx.given_up)) kept += pass_on_given_up(ctx);
+  }
   return kept + handle_record(record, ctx);
 }
 
@@ -531,11 +535,13 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
 }
 
 uint64_t finish_reassembly(packet_ctx& ctx, bool report) {
-  ctx.reassembly.give_up_all(ctx.given_up);
-  if (report) {
-    pass_on_given_up(ctx);
-  } else {
-    ctx.given_up.clear();
+  // One at a time, so that no more than one given-up datagram is held at once.
+  while (ctx.reassembly.give_up_oldest(ctx.given_up)) {
+    if (report) {
+      pass_on_given_up(ctx);
+    } else {
+      ctx.given_up.clear();
+    }
   }
   return ctx.reassembly.incomplete();
 }
