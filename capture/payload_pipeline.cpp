@@ -200,7 +200,7 @@ void payload_pipeline::drain() {
 }
 
 void payload_pipeline::finish() {
-  settle(!stop_requested());
+  settle(true);
 }
 
 void payload_pipeline::run_worker() {

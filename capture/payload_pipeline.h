@@ -76,8 +76,8 @@ class payload_pipeline {
   // Writes every packet taken so far, in order, waiting for their payload work.
   void drain() EXCLUDES(m_mutex);
 
-  // The end of a capture: writes what is pending, or drops it when a stop was requested, since
-  // a stopped run ends after the lines already written.
+  // The end of a capture: writes what is pending. A stopped run writes it too: it is bounded
+  // by the batches, and the stop line then names the last frame whose message was written.
   void finish() EXCLUDES(m_mutex);
 
  private:
