@@ -188,6 +188,10 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
     packet_ctx ctx{settings.selection, &sinks, nullptr, sinks.writes_frames()};
     sinks.begin_capture(name);
     read = walk_opened(reader, name, ctx, io, settings);
+    if (const uint64_t unpaired = sinks.unpaired(); unpaired > 0) {
+      io.messages.write("%s: %llu requests of conversations beyond the first %zu are not paired\n",
+                        name.c_str(), static_cast<unsigned long long>(unpaired), CONVERSATIONS_MAX);
+    }
     sinks.end_capture();
   }
   // A damaged compressed file has had its say; the list goes on.
