@@ -113,8 +113,8 @@ class payload_pipeline {
   void queue_filling() EXCLUDES(m_mutex);
   void close_filling() EXCLUDES(m_mutex);
   void write_batch(const batch& b);
-  void write_head(bool write) EXCLUDES(m_mutex);
-  void settle(bool write) EXCLUDES(m_mutex);
+  void write_head() EXCLUDES(m_mutex);
+  void settle() EXCLUDES(m_mutex);
 
   sink_set& m_sinks;
   const digest_need m_need;
