@@ -399,6 +399,15 @@ std::vector<fragment_row> rows() {
                     expected(12, vni_200, whole, "[8,10,12]")};
   table.push_back(std::move(networks));
 
+  // Fragments of 8 bytes, the odd ones first, then the even ones last first.
+  const datagram small = make(kind::ipv4, 2392, 30);
+  fragment_row odd_first{"odd fragments first, then the rest backwards", {}, {}};
+  for (size_t i = 1; i < 300; i += 2) odd_first.frames.push_back(at(part(small, i, 8)));
+  for (size_t i = 300; i-- > 0;)
+    if (i % 2 == 0) odd_first.frames.push_back(at(part(small, i, 8)));
+  odd_first.lines.push_back(expected(300, small, small.body.size(), list(1, 300)));
+  table.push_back(std::move(odd_first));
+
   // A first fragment of 65,512 bytes and 1,023 later ones of 65,504 fill 64 MiB: the oldest are
   // given up to make room, the first of them reported, and a first fragment of 32 KiB passes.
   datagram filler = make(kind::ipv4, 65512);
