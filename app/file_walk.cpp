@@ -197,6 +197,10 @@ capture_read walk_capture(const std::string& name, int stream_fd, sink_set& sink
     packet_ctx ctx{settings.selection, &sinks, nullptr, sinks.writes_frames()};
     sinks.begin_capture(name);
     read = walk_opened(reader, name, ctx, io, settings);
+    if (const uint64_t unpaired = sinks.unpaired(); unpaired > 0) {
+      io.messages.write("%s: %llu requests of conversations beyond the first %zu are not paired\n",
+                        name.c_str(), static_cast<unsigned long long>(unpaired), CONVERSATIONS_MAX);
+    }
     sinks.end_capture();
   }
   // A damaged compressed file has had its say; the list goes on.
@@ -245,9 +249,9 @@ std::string unopened_tunnels_text(const std::string& name, const unopened_tally&
   std::string text;
   for (int i = 0; i < tally.met; ++i) {
     const unopened_tunnel kind = tally.order[i];
-    text += text_of("%s: %llu frames in %s tunnels are not decoded\n", name.c_str(),
+    text += text_of("%s: %llu frames %s are not decoded\n", name.c_str(),
                     static_cast<unsigned long long>(tally.frames[static_cast<int>(kind)]),
-                    unopened_tunnel_name(kind));
+                    unopened_tunnel_phrase(kind));
   }
   return text;
 }

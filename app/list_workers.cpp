@@ -110,8 +110,12 @@ void list_workers::walk_one(worker& w, const std::string& name, uint64_t job) {
   }
   w.output.finish();
   // Only the job whose turn it is gets here, one after another.
-  if (m_outputs.run_sinks != nullptr) w.sinks.hand_over(*m_outputs.run_sinks);
-  if (walked && !w.ended_at.capture.empty() && m_outputs.written_last != nullptr) {
+  if (m_outputs.run_sinks != nullptr && !w.output.dropped()) {
+    w.sinks.hand_over(*m_outputs.run_sinks);
+  }
+  // A capture whose output was dropped after a stop is not where the output ends.
+  if (walked && !w.output.dropped() && !w.ended_at.capture.empty() &&
+      m_outputs.written_last != nullptr) {
     *m_outputs.written_last = w.ended_at;
   }
   if (!m_outputs.flush_each_line) {

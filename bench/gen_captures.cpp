@@ -1,9 +1,8 @@
 // Writes the benchmark captures: classic little-endian pcap 2.4 files with microsecond
 // timestamps and Ethernet link type, built from a fixed-seed generator so that every run on every
 // machine produces the same bytes. Usage: gen_captures OUTDIR
-// [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|all], or gen_captures OUTDIR sized
-// BYTES
-// for 200 MiB of echo messages with BYTES-byte payloads.
+// [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|order_*|giveup|all], or gen_captures
+// OUTDIR sized BYTES for 200 MiB of echo messages with BYTES-byte payloads.
 //
 // mixed  about 1 GiB of internet-like traffic, mostly TCP and UDP over IPv4 and IPv6, with about
 //        1 % ICMP and ICMPv6 (echo, destination unreachable, a few large random payloads);
@@ -16,6 +15,10 @@
 // unfragmented  the same echoes, each datagram whole in one frame.
 // sweep  one host pinging each of the 65,536 addresses of 10.200.0.0/16 once, one in four of
 //        them answering: as many conversations as messages, the summary's worst case.
+// order_in, order_odd, order_reversed, order_shuffled
+//        60 IPv6 echoes of 65,512 bytes, each in 8,190 fragments of 8 bytes, arriving in order,
+//        odd fragments first, last first, or shuffled;
+// giveup 20,000 echoes of 8,000 bytes, each missing its last fragment.
 // `all` is the first three: the others only serve the workloads that time them against the
 // plain ones.
 //
@@ -882,6 +885,105 @@ bool gen_unfragmented(const std::string& path) {
   return write_fragmented(path, "unfragmented", false);
 }
 
+// --- adversarial fragments ----------------------------------------------------------------------
+
+// The largest IPv6 datagrams cut into the smallest fragments, in one arrival order per capture:
+// what putting them back together costs when the order is chosen against it.
+constexpr int ORDERS_DATAGRAMS = 60;
+constexpr size_t ORDERS_FRAGMENT_DATA = 8;
+constexpr size_t ORDERS_FRAGMENTS = 8190;  // 65,520 bytes of payload, within IPv6's 65,535
+
+enum class arrival { in_order, odd_first, reversed, shuffled };
+
+bool write_ordered(const std::string& path, const char* name, arrival how) {
+  prng rng(0x6e656c6f2d6f7264ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> payload(ORDERS_FRAGMENTS * ORDERS_FRAGMENT_DATA - ICMP_HEADER_SIZE);
+  // An IPv6 payload of 65,520 bytes makes a frame longer than an IPv4 datagram could.
+  std::vector<uint8_t> whole(ETH_HEADER_SIZE + IPV6_HEADER_SIZE + ICMP_HEADER_SIZE +
+                             payload.size());
+  std::vector<uint8_t> piece(ETHERNET_MTU_FRAME);
+  std::vector<size_t> order(ORDERS_FRAGMENTS);
+  pcap_writer w(path, 65535);
+  uint64_t usec = START_USEC;
+  for (int d = 0; d < ORDERS_DATAGRAMS; ++d) {
+    const endpoints e = pick_endpoints(rng, net);
+    rng.fill(payload.data(), payload.size());
+    const auto seq = static_cast<uint16_t>(d + 1);
+    build_echo(whole.data(), e, true, false, 7, seq, payload.data(), payload.size(), 64, seq, 0);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    switch (how) {
+      case arrival::in_order:
+        break;
+      case arrival::odd_first:
+        std::stable_partition(order.begin(), order.end(), [](size_t k) { return k % 2 == 1; });
+        break;
+      case arrival::reversed:
+        std::reverse(order.begin(), order.end());
+        break;
+      case arrival::shuffled:
+        for (size_t k = order.size() - 1; k > 0; --k) {
+          std::swap(order[k], order[rng.range(0, static_cast<uint32_t>(k))]);
+        }
+        break;
+    }
+    for (const size_t k : order) {
+      usec += 1;
+      const size_t len =
+          build_fragment(whole.data(), true, k * ORDERS_FRAGMENT_DATA, ORDERS_FRAGMENT_DATA,
+                         k + 1 < order.size(), static_cast<uint32_t>(d + 1), piece.data());
+      w.record(usec, piece.data(), static_cast<uint32_t>(len));
+    }
+  }
+  std::printf("%s: %llu records\n", name, static_cast<unsigned long long>(w.records()));
+  return w.finish();
+}
+
+bool gen_order_in(const std::string& path) {
+  return write_ordered(path, "order_in", arrival::in_order);
+}
+bool gen_order_odd(const std::string& path) {
+  return write_ordered(path, "order_odd", arrival::odd_first);
+}
+bool gen_order_reversed(const std::string& path) {
+  return write_ordered(path, "order_reversed", arrival::reversed);
+}
+bool gen_order_shuffled(const std::string& path) {
+  return write_ordered(path, "order_shuffled", arrival::shuffled);
+}
+
+// Echoes of 8,000 bytes whose last fragment never comes, 20,000 of them within a second: the
+// reassembly fills its budget, and gives up what it holds when the capture ends.
+constexpr int GIVEUP_DATAGRAMS = 20000;
+constexpr size_t GIVEUP_PAYLOAD = 8000;
+
+bool gen_giveup(const std::string& path) {
+  prng rng(0x6e656c6f2d677570ULL);
+  const network net = make_network(rng);
+  std::vector<uint8_t> whole(MAX_FRAME);
+  std::vector<uint8_t> piece(ETHERNET_MTU_FRAME);
+  std::vector<uint8_t> payload(GIVEUP_PAYLOAD);
+  pcap_writer w(path, 65535);
+  uint64_t usec = START_USEC;
+  for (int d = 0; d < GIVEUP_DATAGRAMS; ++d) {
+    const endpoints e = pick_endpoints(rng, net);
+    rng.fill(payload.data(), payload.size());
+    const auto id = static_cast<uint16_t>(d + 1);
+    const size_t len =
+        build_echo(whole.data(), e, false, false, 7, id, payload.data(), payload.size(), 64, id, 0);
+    allow_fragmenting(whole.data());
+    const size_t data_len = len - ETH_HEADER_SIZE - IPV4_HEADER_SIZE;
+    for (size_t offset = 0; offset + IPV4_FRAGMENT_DATA < data_len; offset += IPV4_FRAGMENT_DATA) {
+      usec += 20;
+      const size_t n =
+          build_fragment(whole.data(), false, offset, IPV4_FRAGMENT_DATA, true, id, piece.data());
+      w.record(usec, piece.data(), static_cast<uint32_t>(n));
+    }
+  }
+  std::printf("giveup: %llu records\n", static_cast<unsigned long long>(w.records()));
+  return w.finish();
+}
+
 // --- payloads of one size ------------------------------------------------------------------------
 
 constexpr uint64_t SIZED_TARGET_BYTES = 200ull << 20;
@@ -955,11 +1057,11 @@ int main(int argc, char** argv) {
     return gen_sized(std::string(argv[1]) + "/sized" + argv[3] + ".pcap", size) ? 0 : 1;
   }
   if (argc < 2 || argc > 3) {
-    std::fprintf(
-        stderr,
-        "usage: %s OUTDIR [mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|all] | "
-        "OUTDIR sized BYTES\n",
-        argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s OUTDIR "
+                 "[mixed|flood|jumbo|vxlan|gre6|fragments|unfragmented|sweep|order_*|giveup|all] | "
+                 "OUTDIR sized BYTES\n",
+                 argv[0]);
     return 2;
   }
   const std::string dir = argv[1];
@@ -976,7 +1078,12 @@ int main(int argc, char** argv) {
                                 {"gre6", gen_gre6, false},
                                 {"fragments", gen_fragments, false},
                                 {"unfragmented", gen_unfragmented, false},
-                                {"sweep", gen_sweep, false}};
+                                {"sweep", gen_sweep, false},
+                                {"order_in", gen_order_in, false},
+                                {"order_odd", gen_order_odd, false},
+                                {"order_reversed", gen_order_reversed, false},
+                                {"order_shuffled", gen_order_shuffled, false},
+                                {"giveup", gen_giveup, false}};
   bool known = which == "all";
   bool ok = true;
   for (const workload& wl : workloads) {

@@ -22,7 +22,10 @@
 # 1.05x); `sweep` (not run by default) times both over one host pinging 65,536 addresses, a
 # conversation per message (at most 1.5x), with their peak memory. `memory` (not run by default)
 # runs the flood and jumbo captures once each in every form with -threads 1 and -threads 64 and
-# prints their peak memory (to stay at most 16 MiB and 64 MiB).
+# prints their peak memory (to stay at most 16 MiB and 64 MiB). `reassembly` (not run by
+# default) times 60 datagrams of 8,190 eight-byte fragments arriving in order, odd fragments
+# first, last first and shuffled (every order to stay within 2x of in order), and gives the peak
+# memory of 20,000 incomplete datagrams given up (to stay at most 96 MiB).
 #
 # Environment: NELO=path uses that nelo binary instead of building the release preset;
 # BENCH_BUILD_DIR=dir uses gen_captures and nelo_microbench from there instead of building the
@@ -47,7 +50,7 @@ case "$pairs" in ''|*[!0-9]*) echo "--pairs needs a number" >&2; exit 2 ;; esac
 [ "$pairs" -ge 1 ] || { echo "--pairs needs at least 1" >&2; exit 2; }
 for w in $workloads; do
   case "$w" in
-    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag|summary|sweep|memory) ;;
+    mixed|flood|jumbo|walk|sized|vxlan|gre6|frag|summary|sweep|memory|reassembly) ;;
     *) echo "unknown workload: $w" >&2; exit 2 ;;
   esac
 done
@@ -96,6 +99,10 @@ for w in $workloads; do
       for c in flood mixed; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
     memory)
       for c in flood jumbo; do [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2; done ;;
+    reassembly)
+      for c in order_in order_odd order_reversed order_shuffled giveup; do
+        [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2
+      done ;;
     frag)
       for c in fragments unfragmented; do
         [ -s "$data/$c.pcap" ] || "$gen" "$data" "$c" >&2
@@ -264,6 +271,15 @@ for w in $workloads; do
     done
     continue
   fi
+  if [ "$w" = reassembly ]; then
+    for ((i = 0; i < pairs; i++)); do
+      for c in order_in order_odd order_reversed order_shuffled; do
+        timed reassembly "$c" "$NELO" -ifile "$data/$c.pcap" -threads 1
+      done
+    done
+    timed reassembly giveup "$NELO" -ifile "$data/giveup.pcap" -threads 1
+    continue
+  fi
   if [ "$w" = summary ] || [ "$w" = sweep ]; then
     # One row per conversation against a line per message, over the same capture in the same
     # pairs: the flood is one conversation per pinger, the sweep one per message.
@@ -414,6 +430,16 @@ if memory:
     for label in memory:
         r = runs[("memory", label)][0]
         print(f"| {label} | {r[0]:.3f} | {r[2] / 1024:.1f} |")
+if runs[("reassembly", "order_in")]:
+    print()
+    print("| fragments arriving | wall median s | CPU median s | / in order |")
+    print("|---|---:|---:|---:|")
+    for label in ("order_in", "order_odd", "order_reversed", "order_shuffled"):
+        print(f"| {label[6:]} | {med(label, 'reassembly', 0):.3f} | "
+              f"{med(label, 'reassembly', 1):.3f} | "
+              f"{med(label, 'reassembly', 0) / med('order_in', 'reassembly', 0):.2f}x |")
+    print(f"- 20,000 incomplete datagrams given up: peak RSS "
+          f"{runs[('reassembly', 'giveup')][0][2] / 1024:.1f} MiB (to stay at most 96 MiB)")
 if runs[("mixed", "cat")]:
     print(f"- mixed: nelo/cat {med('nelo', 'mixed', 0) / med('cat', 'mixed', 0):.2f}x")
 for w, (size, n_nelo, n_tcpdump) in info.items():

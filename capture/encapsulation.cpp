@@ -93,6 +93,25 @@ constexpr uint32_t PPPOE_SESSION_AT = 2;
 constexpr uint32_t CISCO_METADATA_SIZE = 6;  // version, length, option type, tag
 constexpr uint32_t ETHERTYPE_SIZE = 2;
 
+// An Ethernet pseudowire's control word starts with four zero bits (RFC 4385); what starts
+// otherwise behind a label stack is IP by its version, or a channel nelo does not read.
+constexpr uint32_t PW_CONTROL_WORD_SIZE = 4;
+constexpr uint8_t PW_CONTROL_WORD_NIBBLE = 0;
+
+// The ERSPAN version each GRE protocol type carries.
+constexpr uint8_t ERSPAN_2_VERSION = 1;
+constexpr uint8_t ERSPAN_3_VERSION = 2;
+
+constexpr uint32_t VXLAN_RESERVED_AT = 7;
+constexpr uint8_t GTP_PROTOCOL_TYPE = 0x10;  // GTP, not GTP'
+constexpr uint32_t GTP_LENGTH_AT = 2;
+
+constexpr uint32_t IPV4_MIN_HEADER_SIZE = 20;
+constexpr uint32_t IPV4_TOTAL_LENGTH_AT = 2;
+constexpr uint32_t IPV4_TTL_AT = 8;
+constexpr uint32_t IPV6_PAYLOAD_LENGTH_AT = 4;
+constexpr uint32_t IPV6_HOP_LIMIT_AT = 7;
+
 constexpr uint8_t PIM_TYPE_MASK = 0x0F;
 constexpr uint8_t PIM_REGISTER = 1;
 
@@ -105,23 +124,59 @@ open_result to_ether_type(uint16_t ether_type, uint32_t offset, next_header& at)
   return open_result::opened;
 }
 
+// An IP header at `offset` that a sender could have written inside a datagram ending at `end`
+// (0: unbounded): its length fits, its header is whole and its hop limit has not run out. What
+// is not captured far enough to tell is left to the decoder, which reads nothing it lacks.
+bool plausible_ip(const uint8_t* frame, uint32_t len, uint32_t offset, uint32_t end) {
+  if (len <= offset) return true;
+  const uint32_t room = end > offset ? end - offset : (end == 0 ? UINT32_MAX : 0);
+  const uint8_t version = frame[offset] >> 4;
+  if (version == IP_VERSION_4) {
+    if (len < offset + IPV4_MIN_HEADER_SIZE) return true;
+    const uint32_t header = (frame[offset] & 0x0Fu) * 4;
+    const uint32_t total = load_be16(frame + offset + IPV4_TOTAL_LENGTH_AT);
+    return header >= IPV4_MIN_HEADER_SIZE && total >= header && total <= room &&
+           frame[offset + IPV4_TTL_AT] != 0;
+  }
+  if (version == IP_VERSION_6) {
+    if (len < offset + IPV6_HEADER_SIZE) return true;
+    const uint32_t total = IPV6_HEADER_SIZE + load_be16(frame + offset + IPV6_PAYLOAD_LENGTH_AT);
+    return total <= room && frame[offset + IPV6_HOP_LIMIT_AT] != 0;
+  }
+  return false;
+}
+
+// Opens IP of the version `ether_type` names at `offset` when it is plausible (see above).
+open_result to_plausible_ip(const uint8_t* frame, uint32_t len, uint16_t ether_type,
+                            uint32_t offset, uint32_t end, next_header& at) {
+  if (!plausible_ip(frame, len, offset, end)) return open_result::damaged;
+  return to_ether_type(ether_type, offset, at);
+}
+
 // An Ethernet frame inside a tunnel, stripped like a top-level one; its VLAN tags are not the
-// frame's and are not kept.
-open_result inner_ethernet(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
+// frame's and are not kept. Inside a tunnel opened by port (`end` set), the IP it carries must
+// be plausible.
+open_result inner_ethernet(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at,
+                           uint32_t end = 0) {
   link_header inner;
   if (offset > len || !strip_ethernet(frame + offset, len - offset, inner)) {
     return open_result::not_open;
   }
-  return to_ether_type(inner.ether_type, offset + inner.network_offset, at);
+  const uint32_t network = offset + inner.network_offset;
+  if (end != 0 && (inner.ether_type == ETHERTYPE_IPV4 || inner.ether_type == ETHERTYPE_IPV6)) {
+    return to_plausible_ip(frame, len, inner.ether_type, network, end, at);
+  }
+  return to_ether_type(inner.ether_type, network, at);
 }
 
-// A header that carries IP without naming its version.
-open_result inner_ip(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
+// A header that carries IP without naming its version; `unknown` is what any other version is.
+open_result inner_ip(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at,
+                     uint32_t end, open_result unknown) {
   if (len <= offset) return open_result::not_open;
   const uint8_t version = frame[offset] >> 4;
-  if (version == IP_VERSION_4) return to_ether_type(ETHERTYPE_IPV4, offset, at);
-  if (version == IP_VERSION_6) return to_ether_type(ETHERTYPE_IPV6, offset, at);
-  return open_result::not_open;
+  if (version == IP_VERSION_4) return to_plausible_ip(frame, len, ETHERTYPE_IPV4, offset, end, at);
+  if (version == IP_VERSION_6) return to_plausible_ip(frame, len, ETHERTYPE_IPV6, offset, end, at);
+  return unknown;
 }
 
 open_result open_ipv4_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
@@ -134,8 +189,8 @@ open_result open_ipv6_inside(const uint8_t*, uint32_t, next_header& at, encapsul
   return to_ether_type(ETHERTYPE_IPV6, at.offset, at);
 }
 
-// The size of a GRE header with the fields its flags announce, or 0 when it is not one nelo
-// opens or is not captured whole. Sets the key of version 0.
+// The size of a GRE header with the fields its flags announce, 0 when it is not captured whole,
+// or UINT32_MAX when its flags are not those of any GRE version. Sets the key of version 0.
 uint32_t gre_header_size(const uint8_t* frame, uint32_t len, uint32_t h, uint16_t flags,
                          encapsulation& layer) {
   uint32_t size = GRE_BASE_SIZE;
@@ -164,21 +219,23 @@ uint32_t gre_header_size(const uint8_t* frame, uint32_t len, uint32_t h, uint16_
       break;
     case 1:
       // PPTP: the key (payload length and call id) is always there.
-      if ((flags & GRE_KEY) == 0) return 0;
+      if ((flags & GRE_KEY) == 0) return UINT32_MAX;
       size += GRE_FIELD_SIZE;
       if ((flags & GRE_SEQUENCE) != 0) size += GRE_FIELD_SIZE;
       if ((flags & GRE_ACKNOWLEDGEMENT) != 0) size += GRE_FIELD_SIZE;
       break;
     default:
-      return 0;
+      return UINT32_MAX;
   }
   return len < h + size ? 0 : size;
 }
 
-// PPP in GRE: the address and control bytes may be left out, and the protocol compressed to
-// one byte, as PPTP peers agree.
-open_result inner_ppp(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at) {
-  if (len >= offset + 2 && frame[offset] == PPP_ADDRESS && frame[offset + 1] == PPP_CONTROL) {
+// PPP in GRE and PPPoE: the protocol may be compressed to one byte, as the peers agree; in GRE
+// the address and control bytes may stand in front of it.
+open_result inner_ppp(const uint8_t* frame, uint32_t len, uint32_t offset, next_header& at,
+                      bool framed = true) {
+  if (framed && len >= offset + 2 && frame[offset] == PPP_ADDRESS &&
+      frame[offset + 1] == PPP_CONTROL) {
     offset += 2;
   }
   if (len <= offset) return open_result::not_open;
@@ -202,6 +259,8 @@ open_result open_erspan(const uint8_t* frame, uint32_t len, uint32_t body, uint1
   if (protocol == ETHERTYPE_ERSPAN_1_2 && !sequenced) return inner_ethernet(frame, len, body, at);
   uint32_t size = protocol == ETHERTYPE_ERSPAN_3 ? ERSPAN_3_HEADER_SIZE : ERSPAN_2_HEADER_SIZE;
   if (len < body + size) return open_result::not_open;
+  const uint8_t version = protocol == ETHERTYPE_ERSPAN_3 ? ERSPAN_3_VERSION : ERSPAN_2_VERSION;
+  if ((frame[body] >> 4) != version) return open_result::damaged;
   layer.id = load_be16(frame + body + ERSPAN_SESSION_AT) & ERSPAN_SESSION_MASK;
   layer.has_id = true;
   if (protocol == ETHERTYPE_ERSPAN_3 &&
@@ -219,6 +278,7 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
   layer.type = tunnel_type::gre;
   const uint32_t size = gre_header_size(frame, len, h, flags, layer);
   if (size == 0) return open_result::not_open;
+  if (size == UINT32_MAX) return open_result::damaged;
   const uint32_t body = h + size;
   switch (protocol) {
     case ETHERTYPE_TRANSPARENT_BRIDGING:
@@ -240,36 +300,47 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
 
 open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  if (len < h + VXLAN_HEADER_SIZE || (frame[h] & VXLAN_VNI_VALID) == 0) {
-    return open_result::not_open;
-  }
   layer.type = tunnel_type::vxlan;
+  if (len < h + VXLAN_HEADER_SIZE) return open_result::not_open;
+  if ((frame[h] & VXLAN_VNI_VALID) == 0 || frame[h + VXLAN_RESERVED_AT] != 0) {
+    return open_result::damaged;
+  }
   layer.id = load_be24(frame + h + VNI_AT);
   layer.has_id = true;
-  return inner_ethernet(frame, len, h + VXLAN_HEADER_SIZE, at);
+  return inner_ethernet(frame, len, h + VXLAN_HEADER_SIZE, at, at.end);
 }
 
 open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  if (len < h + GENEVE_BASE_SIZE || (frame[h] >> 6) != 0) return open_result::not_open;
-  const uint32_t size = GENEVE_BASE_SIZE + (frame[h] & GENEVE_OPTIONS_MASK) * 4u;
   layer.type = tunnel_type::geneve;
+  if (len < h + GENEVE_BASE_SIZE) return open_result::not_open;
+  const uint32_t size = GENEVE_BASE_SIZE + (frame[h] & GENEVE_OPTIONS_MASK) * 4u;
+  if ((frame[h] >> 6) != 0 || (at.end != 0 && at.end < h + size)) return open_result::damaged;
   layer.id = load_be24(frame + h + VNI_AT);
   layer.has_id = true;
   const uint16_t protocol = load_be16(frame + h + GENEVE_PROTOCOL_AT);
-  if (protocol == ETHERTYPE_TRANSPARENT_BRIDGING) return inner_ethernet(frame, len, h + size, at);
+  if (protocol == ETHERTYPE_TRANSPARENT_BRIDGING) {
+    return inner_ethernet(frame, len, h + size, at, at.end);
+  }
   if (protocol == ETHERTYPE_IPV4 || protocol == ETHERTYPE_IPV6) {
-    return to_ether_type(protocol, h + size, at);
+    return to_plausible_ip(frame, len, protocol, h + size, at.end, at);
   }
   return open_result::not_open;
 }
 
 open_result open_gtp_u(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
+  layer.type = tunnel_type::gtpu;
   if (len < h + GTP_U_BASE_SIZE) return open_result::not_open;
   const uint8_t flags = frame[h];
-  if ((flags >> 5) != GTP_VERSION_1 || frame[h + 1] != GTP_G_PDU) return open_result::not_open;
-  layer.type = tunnel_type::gtpu;
+  // The length counts what follows the mandatory header, up to the end of the UDP datagram.
+  const uint32_t claimed = h + GTP_U_BASE_SIZE + load_be16(frame + h + GTP_LENGTH_AT);
+  if ((flags >> 5) != GTP_VERSION_1 || (flags & GTP_PROTOCOL_TYPE) == 0 ||
+      (at.end != 0 && claimed != at.end)) {
+    return open_result::damaged;
+  }
+  // Echo and error messages are the tunnel's own control traffic.
+  if (frame[h + 1] != GTP_G_PDU) return open_result::not_open;
   layer.id = load_be32(frame + h + GTP_TEID_AT);
   layer.has_id = true;
   uint32_t size = GTP_U_BASE_SIZE;
@@ -280,19 +351,19 @@ open_result open_gtp_u(const uint8_t* frame, uint32_t len, next_header& at, enca
       // Each extension header gives its length in 4-byte units and ends with the next one's type.
       uint8_t next = frame[h + GTP_NEXT_EXTENSION_AT];
       for (int walked = 0; next != 0; ++walked) {
-        if (walked == GTP_EXTENSIONS_MAX || len <= h + size || frame[h + size] == 0) {
-          return open_result::not_open;
-        }
+        if (len <= h + size) return open_result::not_open;
+        if (walked == GTP_EXTENSIONS_MAX || frame[h + size] == 0) return open_result::damaged;
         size += frame[h + size] * 4u;
         if (len < h + size) return open_result::not_open;
         next = frame[h + size - 1];
       }
     }
   }
-  return inner_ip(frame, len, h + size, at);
+  return inner_ip(frame, len, h + size, at, at.end, open_result::damaged);
 }
 
-// A label stack up to its bottom, then IP by its version; a pseudowire is not opened.
+// A label stack up to its bottom, then IP by its version, or an Ethernet pseudowire behind its
+// control word; any other channel is not opened.
 open_result open_label_stack(const uint8_t* frame, uint32_t len, next_header& at,
                              encapsulation& layer) {
   const uint32_t h = at.offset;
@@ -301,10 +372,13 @@ open_result open_label_stack(const uint8_t* frame, uint32_t len, next_header& at
     if (len < end) return open_result::not_open;
     if ((load_be32(frame + end - MPLS_LABEL_ENTRY_SIZE) & MPLS_BOTTOM_OF_STACK) != 0) {
       layer.labels = count;
-      return inner_ip(frame, len, end, at);
+      if (len > end && (frame[end] >> 4) == PW_CONTROL_WORD_NIBBLE) {
+        return inner_ethernet(frame, len, end + PW_CONTROL_WORD_SIZE, at, at.end);
+      }
+      return inner_ip(frame, len, end, at, at.end, open_result::not_open);
     }
   }
-  return open_result::not_open;
+  return open_result::damaged;
 }
 
 open_result open_mpls(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
@@ -326,25 +400,22 @@ open_result open_teredo(const uint8_t* frame, uint32_t len, next_header& at, enc
     p += TEREDO_AUTHENTICATION_FIXED + frame[p + 2] + frame[p + 3];
   }
   if (len >= p + 2 && load_be16(frame + p) == TEREDO_ORIGIN) p += TEREDO_ORIGIN_SIZE;
-  if (len <= p || (frame[p] >> 4) != IP_VERSION_6) return open_result::not_open;
   layer.type = tunnel_type::teredo;
-  return to_ether_type(ETHERTYPE_IPV6, p, at);
+  if (len <= p || (frame[p] >> 4) != IP_VERSION_6) return open_result::not_open;
+  return to_plausible_ip(frame, len, ETHERTYPE_IPV6, p, at.end, at);
 }
 
 open_result open_pppoe(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  if (len < h + PPPOE_HEADER_SIZE + PPP_PROTOCOL_SIZE || frame[h] != PPPOE_VERSION_TYPE ||
-      frame[h + 1] != PPPOE_SESSION_DATA) {
-    return open_result::not_open;
-  }
   layer.type = tunnel_type::pppoe;
+  if (len < h + PPPOE_HEADER_SIZE) return open_result::not_open;
+  // Every session frame has code 0; the discovery stage has an EtherType of its own.
+  if (frame[h] != PPPOE_VERSION_TYPE || frame[h + 1] != PPPOE_SESSION_DATA) {
+    return open_result::damaged;
+  }
   layer.id = load_be16(frame + h + PPPOE_SESSION_AT);
   layer.has_id = true;
-  const uint16_t protocol = load_be16(frame + h + PPPOE_HEADER_SIZE);
-  const uint32_t inner = h + PPPOE_HEADER_SIZE + PPP_PROTOCOL_SIZE;
-  if (protocol == PPP_IPV4) return to_ether_type(ETHERTYPE_IPV4, inner, at);
-  if (protocol == PPP_IPV6) return to_ether_type(ETHERTYPE_IPV6, inner, at);
-  return open_result::not_open;
+  return inner_ppp(frame, len, h + PPPOE_HEADER_SIZE, at, false);
 }
 
 // In Ethernet the metadata comes first, then the EtherType of what it carries.
@@ -453,11 +524,56 @@ constexpr std::array<uint64_t, 65536 / 64> make_ports() {
 constexpr std::array<uint8_t, 256> ENCAPSULATION_IP_PROTOCOL_ROWS = make_ip_protocol_rows();
 constexpr std::array<uint64_t, 65536 / 64> ENCAPSULATION_PORTS = make_ports();
 
-const char* unopened_tunnel_name(unopened_tunnel kind) {
-  constexpr const char* NAMES[] = {"",     "esp",   "l2tp",         "gtp-prime", "capwap",
-                                   "lisp", "ayiya", "pim register", "nsh"};
-  return NAMES[static_cast<int>(kind)];
+const char* unopened_tunnel_phrase(unopened_tunnel kind) {
+  constexpr const char* PHRASES[] = {"",
+                                     "in esp tunnels",
+                                     "in l2tp tunnels",
+                                     "in gtp-prime tunnels",
+                                     "in capwap tunnels",
+                                     "in lisp tunnels",
+                                     "in ayiya tunnels",
+                                     "in pim register tunnels",
+                                     "in nsh tunnels",
+                                     "with damaged GRE headers",
+                                     "with damaged ERSPAN headers",
+                                     "with damaged VXLAN headers",
+                                     "with damaged Geneve headers",
+                                     "with damaged GTP-U headers",
+                                     "with damaged MPLS headers",
+                                     "with damaged Teredo headers",
+                                     "with damaged PPPoE headers",
+                                     "beyond 8 encapsulations"};
+  static_assert(std::size(PHRASES) == UNOPENED_TUNNEL_KINDS + 1);
+  return PHRASES[static_cast<int>(kind)];
 }
+
+namespace {
+
+unopened_tunnel damaged_kind(tunnel_type type) {
+  switch (type) {
+    case tunnel_type::gre:
+      return unopened_tunnel::damaged_gre;
+    case tunnel_type::erspan:
+      return unopened_tunnel::damaged_erspan;
+    case tunnel_type::vxlan:
+      return unopened_tunnel::damaged_vxlan;
+    case tunnel_type::geneve:
+      return unopened_tunnel::damaged_geneve;
+    case tunnel_type::gtpu:
+      return unopened_tunnel::damaged_gtpu;
+    case tunnel_type::mpls:
+    case tunnel_type::mplsudp:
+      return unopened_tunnel::damaged_mpls;
+    case tunnel_type::teredo:
+      return unopened_tunnel::damaged_teredo;
+    case tunnel_type::pppoe:
+      return unopened_tunnel::damaged_pppoe;
+    default:
+      return unopened_tunnel::none;
+  }
+}
+
+}  // namespace
 
 open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
                                encapsulation& layer, unopened_tunnel& kind) {
@@ -478,6 +594,7 @@ open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& 
   if (found == nullptr) return open_result::not_open;
   const open_result result = found->open(frame, len, at, layer);
   if (result == open_result::unopened) kind = found->kind;
+  if (result == open_result::damaged) kind = damaged_kind(layer.type);
   return result;
 }
 

@@ -24,13 +24,17 @@ struct next_header {
   uint16_t protocol = 0;     // the EtherType, the IP protocol, or the UDP destination port
   uint16_t source_port = 0;  // UDP only
   uint32_t offset = 0;
+  // Where the datagram that carries it ends by its own length field (UDP), or 0 when no such
+  // field bounds it: what a tunnel opened by port carries must fit in it.
+  uint32_t end = 0;
 };
 
 inline constexpr uint16_t ETHERTYPE_MPLS = 0x8847;
 inline constexpr uint16_t ETHERTYPE_MPLS_MULTICAST = 0x8848;
 inline constexpr uint32_t UDP_HEADER_SIZE = 8;
 
-// Tunnels met but not opened.
+// Why a frame met in an encapsulation was not decoded: a tunnel nelo does not open, a header
+// nelo opens that is damaged or implausible, or a frame deeper than ENCAPSULATIONS_MAX.
 enum class unopened_tunnel : uint8_t {
   none,
   esp,
@@ -41,13 +45,23 @@ enum class unopened_tunnel : uint8_t {
   ayiya,
   pim_register,
   nsh,
+  damaged_gre,
+  damaged_erspan,
+  damaged_vxlan,
+  damaged_geneve,
+  damaged_gtpu,
+  damaged_mpls,
+  damaged_teredo,
+  damaged_pppoe,
+  too_deep,
 };
-inline constexpr int UNOPENED_TUNNEL_KINDS = 8;
+inline constexpr int UNOPENED_TUNNEL_KINDS = 17;
 
-// The name the end-of-file note gives the kind.
-const char* unopened_tunnel_name(unopened_tunnel kind);
+// What the end-of-file note says of the frames of the kind: "in esp tunnels", "with damaged GRE
+// headers".
+const char* unopened_tunnel_phrase(unopened_tunnel kind);
 
-// Frames in tunnels not opened, per kind, with the order the kinds were first met in.
+// Frames not decoded, per kind, with the order the kinds were first met in.
 struct unopened_tally {
   uint64_t frames[UNOPENED_TUNNEL_KINDS + 1] = {};
   unopened_tunnel order[UNOPENED_TUNNEL_KINDS] = {};
@@ -60,8 +74,9 @@ struct unopened_tally {
 
 enum class open_result : uint8_t {
   opened,    // `at` now names the header carried, and the layer says what carried it
-  not_open,  // no encapsulation nelo opens, or one whose header does not check out
+  not_open,  // no encapsulation nelo opens, a control message, or a header not captured whole
   unopened,  // a tunnel of a kind nelo does not open
+  damaged,   // a header nelo opens that is damaged, or carries what cannot be there
 };
 
 // The IP protocols and UDP ports that any encapsulation is known by, made from the table.
@@ -90,7 +105,7 @@ inline bool may_be_encapsulation(const next_header& at) {
 
 // Opens the encapsulation `at` names in the first `len` bytes of `frame`, reading nothing past
 // them. On `opened`, sets `at` to the header inside and the type and identifiers of `layer`
-// (its outer_ip and outer_ipv6 are the caller's); on `unopened`, sets `kind`.
+// (its outer_ip and outer_ipv6 are the caller's); on `unopened` and `damaged`, sets `kind`.
 open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
                                encapsulation& layer, unopened_tunnel& kind);
 

@@ -108,6 +108,7 @@ bool ipv4_fragment(const uint8_t* frame, uint32_t incl_len, uint32_t ip, ip_frag
   std::copy_n(header + IPV4_SOURCE_OFFSET, 2 * IPV4_ADDRESS_SIZE, fragment.key.begin() + 6);
   fragment.header_end = ip + header_size;
   fragment.length = std::min(ip + total, incl_len) - fragment.header_end;
+  fragment.claimed = ip + total - fragment.header_end;
   fragment.offset = (flags & IPV4_FRAGMENT_OFFSET_MASK) * IPV4_FRAGMENT_UNIT;
   fragment.data_max = IP_DATAGRAM_MAX - header_size;
   fragment.protocol = header[IPV4_PROTOCOL_OFFSET];
@@ -132,6 +133,7 @@ bool ipv6_fragment(const uint8_t* frame, uint32_t incl_len, uint32_t ip, uint32_
   const uint16_t offset_flags = load_be16(ext + IPV6_FRAGMENT_OFFSET_AT);
   fragment.header_end = header_end;
   fragment.length = std::min(end, incl_len) - header_end;
+  fragment.claimed = end - header_end;
   fragment.offset = offset_flags & IPV6_FRAGMENT_OFFSET_MASK;
   fragment.data_max = IP_DATAGRAM_MAX - unfragmentable;
   fragment.protocol = ext[0];
@@ -245,7 +247,10 @@ bool step_over_udp(const uint8_t* frame, uint32_t incl_len, next_header& next) {
   if (next.by != carrier::ip_protocol || next.protocol != IP_PROTOCOL_UDP) return true;
   if (incl_len < next.offset + UDP_HEADER_SIZE) return false;
   const uint8_t* udp = frame + next.offset;
-  next = {carrier::udp, load_be16(udp + 2), load_be16(udp), next.offset + UDP_HEADER_SIZE};
+  // A length below the header's own (0 for an IPv6 jumbogram) bounds nothing.
+  const uint32_t length = load_be16(udp + 4);
+  next = {carrier::udp, load_be16(udp + 2), load_be16(udp), next.offset + UDP_HEADER_SIZE,
+          length >= UDP_HEADER_SIZE ? next.offset + length : 0};
   return true;
 }
 
@@ -296,7 +301,15 @@ bool names_icmp(const decode_point& at, const next_header& next) {
       }
       if (names_icmp(at, next)) return found_icmp(incl_len, at, next);
     }
-    if (!may_be_encapsulation(next) || at.path.count == ENCAPSULATIONS_MAX) {
+    if (!may_be_encapsulation(next)) return located::nothing;
+    if (at.path.count == ENCAPSULATIONS_MAX) {
+      // One more that would open is a frame too deep to decode, which the end of the file says.
+      encapsulation beyond{};
+      unopened_tunnel ignored = unopened_tunnel::none;
+      if (unopened != nullptr &&
+          open_encapsulation(frame, incl_len, next, beyond, ignored) == open_result::opened) {
+        unopened->count(unopened_tunnel::too_deep);
+      }
       return located::nothing;
     }
     encapsulation& layer = at.path.layers[at.path.count];
@@ -312,6 +325,7 @@ bool names_icmp(const decode_point& at, const next_header& next) {
         if (mode == fragment_mode::refuse) mode = fragment_mode::gather;
         break;
       case open_result::unopened:
+      case open_result::damaged:
         if (unopened != nullptr) unopened->count(kind);
         return located::nothing;
       case open_result::not_open:
@@ -495,8 +509,10 @@ int handle_record(const capture_record& record, packet_ctx& ctx) {
 // line, so that a walk with none pending pays one test a record.
 [[gnu::noinline]] int handle_while_pending(const capture_record& record, packet_ctx& ctx) {
   int kept = 0;
-  ctx.reassembly.note_time(record, ctx.given_up);
-  if (!ctx.given_up.empty()) kept += pass_on_given_up(ctx);
+  if (ctx.reassembly.note_time(record)) {
+    // One at a time, so that no more than one given-up datagram is held at once.
+    while (ctx.reassembly.give_up_next_expired(ctx.given_up)) kept += pass_on_given_up(ctx);
+  }
   return kept + handle_record(record, ctx);
 }
 
@@ -519,11 +535,13 @@ int handle_packet(const capture_record& record, packet_ctx* ctx) {
 }
 
 uint64_t finish_reassembly(packet_ctx& ctx, bool report) {
-  ctx.reassembly.give_up_all(ctx.given_up);
-  if (report) {
-    pass_on_given_up(ctx);
-  } else {
-    ctx.given_up.clear();
+  // One at a time, so that no more than one given-up datagram is held at once.
+  while (ctx.reassembly.give_up_oldest(ctx.given_up)) {
+    if (report) {
+      pass_on_given_up(ctx);
+    } else {
+      ctx.given_up.clear();
+    }
   }
   return ctx.reassembly.incomplete();
 }

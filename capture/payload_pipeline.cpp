@@ -196,11 +196,11 @@ bool payload_pipeline::take(const decoded_packet& packet) {
 }
 
 void payload_pipeline::drain() {
-  settle(true);
+  settle();
 }
 
 void payload_pipeline::finish() {
-  settle(!stop_requested());
+  settle();
 }
 
 void payload_pipeline::run_worker() {
@@ -264,7 +264,7 @@ void payload_pipeline::close_filling() {
       head_done = m_worked[slot_of(m_written)];
     }
     if (!head_done && m_closed - m_written < m_batches.size()) break;
-    write_head(true);
+    write_head();
   }
 }
 
@@ -296,7 +296,7 @@ void payload_pipeline::write_batch(const batch& b) {
   }
 }
 
-void payload_pipeline::write_head(bool write) {
+void payload_pipeline::write_head() {
   const size_t at = slot_of(m_written);
   batch& head = m_batches[at];
   {
@@ -310,7 +310,7 @@ void payload_pipeline::write_head(bool write) {
       m_done.wait(m_mutex);
     }
   }
-  if (write) write_batch(head);
+  write_batch(head);
   head.used = 0;
   head.text_reserved = 0;
   head.count = 0;
@@ -320,9 +320,9 @@ void payload_pipeline::write_head(bool write) {
   m_worked[at] = false;
 }
 
-void payload_pipeline::settle(bool write) {
+void payload_pipeline::settle() {
   if (m_filling != nullptr && m_filling->count > 0) queue_filling();
-  while (m_written < m_closed) write_head(write);
+  while (m_written < m_closed) write_head();
 }
 
 }  // namespace nelo

@@ -76,8 +76,8 @@ class payload_pipeline {
   // Writes every packet taken so far, in order, waiting for their payload work.
   void drain() EXCLUDES(m_mutex);
 
-  // The end of a capture: writes what is pending, or drops it when a stop was requested, since
-  // a stopped run ends after the lines already written.
+  // The end of a capture: writes what is pending. A stopped run writes it too: it is bounded
+  // by the batches, and the stop line then names the last frame whose message was written.
   void finish() EXCLUDES(m_mutex);
 
  private:
@@ -113,8 +113,8 @@ class payload_pipeline {
   void queue_filling() EXCLUDES(m_mutex);
   void close_filling() EXCLUDES(m_mutex);
   void write_batch(const batch& b);
-  void write_head(bool write) EXCLUDES(m_mutex);
-  void settle(bool write) EXCLUDES(m_mutex);
+  void write_head() EXCLUDES(m_mutex);
+  void settle() EXCLUDES(m_mutex);
 
   sink_set& m_sinks;
   const digest_need m_need;

@@ -47,7 +47,7 @@ inline constexpr uint32_t MPLS_BOTTOM_OF_STACK = 0x100;
 inline constexpr uint8_t MPLS_LABELS_MAX = 8;
 
 // VLAN tags kept of one frame.
-inline constexpr size_t MAX_VLAN_TAGS = 2;
+inline constexpr size_t MAX_VLAN_TAGS = 8;
 
 }  // namespace nelo
 

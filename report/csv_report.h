@@ -46,6 +46,7 @@ class csv_sink final : public text_sink {
   void format_text(const decoded_packet& packet, const payload_digest& digest,
                    const message_note& note, text_target& out) const override;
   void end_capture() override;
+  uint64_t unpaired() const override { return m_pairing.untracked(); }
 
  private:
   const output_settings& m_settings;

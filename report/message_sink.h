@@ -45,6 +45,9 @@ class message_sink {
   virtual void write_message(const decoded_packet& packet, const payload_digest& digest) = 0;
   // The walk of the capture named last has ended; none of its messages is still to come.
   virtual void end_capture() {}
+  // Before end_capture: requests of the capture that this sink could not pair with replies, its
+  // conversations being too many to follow.
+  virtual uint64_t unpaired() const { return 0; }
   // Every capture this sink will see has ended. Told to the driver's sinks once, before the
   // report is flushed for the last time; a list worker's sinks are not told.
   virtual void end_run() {}

@@ -119,8 +119,8 @@ std::optional<reply_match> reply_pairing::see(const decoded_packet& packet) {
   if (found == m_windows.end()) {
     // A reply nobody asked for opens no conversation a later reply could use.
     if (place.role == message_role::reply) return std::nullopt;
-    if (m_windows.size() >= CONVERSATIONS_MAX) drop_answered();
-    if (m_windows.size() >= CONVERSATIONS_MAX) {
+    if (m_windows.size() >= m_limit) drop_answered();
+    if (m_windows.size() >= m_limit) {
       ++m_untracked;
       return std::nullopt;
     }
@@ -139,6 +139,7 @@ std::optional<reply_match> reply_pairing::see(const decoded_packet& packet) {
 
 void reply_pairing::end_capture() {
   m_windows = {};
+  m_untracked = 0;
 }
 
 void reply_pairing::drop_answered() {

@@ -97,12 +97,15 @@ std::optional<int64_t> round_trip_ns(const pending_request& request, const captu
 // are reported.
 class reply_pairing {
  public:
+  // Follows at most `limit` conversations at once.
+  explicit reply_pairing(size_t limit = CONVERSATIONS_MAX) : m_limit(limit) {}
   // Takes in the next kept message; returns the request it answers, when it is a reply that
   // answers one.
   std::optional<reply_match> see(const decoded_packet& packet);
   // The capture has ended: nothing of it can be answered any more.
   void end_capture();
-  // Messages of conversations beyond CONVERSATIONS_MAX that could not be followed.
+  // Requests of this capture's conversations beyond the limit, which no reply can be paired
+  // with; counted afresh for each capture.
   uint64_t untracked() const { return m_untracked; }
 
  private:
@@ -110,6 +113,7 @@ class reply_pairing {
   void drop_answered();
 
   std::unordered_map<conversation_key, request_window, conversation_key_hash> m_windows;
+  size_t m_limit;
   uint64_t m_untracked = 0;
 };
 

@@ -124,6 +124,12 @@ void sink_set::hand_over(sink_set& run) {
   if (m_summary != nullptr && run.m_summary != nullptr) m_summary->hand_over(*run.m_summary);
 }
 
+uint64_t sink_set::unpaired() const {
+  uint64_t most = 0;
+  for (const auto& sink : m_sinks) most = std::max(most, sink->unpaired());
+  return most;
+}
+
 uint64_t sink_set::summary_untracked() const {
   return m_summary != nullptr ? m_summary->untracked() : 0;
 }

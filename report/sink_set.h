@@ -76,6 +76,9 @@ class sink_set {
   void hand_over(sink_set& run);
   // Messages the summary left out: those of conversations beyond CONVERSATIONS_MAX.
   uint64_t summary_untracked() const;
+  // Before end_capture: the requests of the capture the sinks could not pair (see
+  // message_sink::unpaired).
+  uint64_t unpaired() const;
 
  private:
   // Asks the run to stop when a stream has failed.

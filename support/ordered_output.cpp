@@ -149,6 +149,7 @@ bool ordered_output::write(output_dest dest, const char* s, size_t n) {
     return false;
   }
   if (m_mode == mode::lost) return false;
+  if (m_mode == mode::dropped) return true;
   std::ostream* real = m_real[index(dest)];
   if (real == nullptr) return true;
   real->write(s, static_cast<std::streamsize>(n));
@@ -159,6 +160,7 @@ bool ordered_output::flush(output_dest dest) {
   // Held bytes are flushed when the turn comes.
   if (m_mode == mode::holding) return true;
   if (m_mode == mode::lost) return false;
+  if (m_mode == mode::dropped) return true;
   std::ostream* real = m_real[index(dest)];
   if (real == nullptr) return true;
   real->flush();
@@ -267,6 +269,13 @@ bool ordered_output::copy_out_spilled() {
 
 bool ordered_output::release() {
   std::fill(std::begin(m_written), std::end(m_written), false);
+  if (stop_requested()) {
+    m_mode = mode::dropped;
+    m_held_size = 0;
+    m_last_frame = NO_FRAME;
+    m_spilled = 0;
+    return true;
+  }
   if (m_spilled > 0) {
     if (!copy_out_spilled()) {
       lose_output();

@@ -96,6 +96,8 @@ class spill_file {
 // to `hold_limit` bytes, beyond that in a temporary file in `spill_dir`, made the first time it is
 // needed and emptied for every later job. From the turn on, and for every job after, writes go
 // straight to the real streams. Reused job after job: the held memory is allocated once.
+// A job whose turn comes after a stop was asked for writes nothing: the output of a stopped run is
+// the start of what one job after another writes, not pieces of several.
 // A temporary file that cannot be made, written or read back asks the run to stop as a failed
 // write of the report does (request_stop_for_write_failure); the job's output from then on is
 // lost, and its streams fail.
@@ -118,6 +120,9 @@ class ordered_output {
   // caller passes it on once its own end-of-job writes are done.
   void finish();
   uint64_t job() const { return m_job; }
+  // True when the job's turn came after a stop was asked for: what it held was dropped, and what
+  // it writes from then on is too, so that the output stops where the job before it stopped.
+  bool dropped() const { return m_mode == mode::dropped; }
 
  private:
   friend class ordered_buf;
@@ -131,7 +136,7 @@ class ordered_output {
     output_dest dest = output_dest::out;
     uint64_t left = 0;
   };
-  enum class mode : uint8_t { holding, direct, lost };
+  enum class mode : uint8_t { holding, direct, lost, dropped };
   static constexpr size_t NO_FRAME = SIZE_MAX;
   static size_t index(output_dest dest) { return static_cast<size_t>(dest); }
   // Writes `n` bytes for `dest`; false when the real stream failed or the job's output is lost.

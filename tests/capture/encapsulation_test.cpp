@@ -179,8 +179,12 @@ std::vector<built_case> built_cases() {
   auto geneve = [](uint8_t first, const bytes& options, uint16_t protocol, const bytes& inner) {
     return over_udp(6081, cat({{first, 0}, be16(protocol), {1, 2, 3, 0}, options, inner}));
   };
-  auto gtp = [](uint8_t flags, uint8_t type, const bytes& more) {
-    return over_udp(2152, cat({{flags, type, 0, 0, 0x11, 0x22, 0x33, 0x44}, more, ICMP4}));
+  auto gtp = [](uint8_t flags, uint8_t type, const bytes& more, const bytes& inner = ICMP4) {
+    return over_udp(2152, cat({{flags, type},
+                               be16(more.size() + inner.size()),
+                               {0x11, 0x22, 0x33, 0x44},
+                               more,
+                               inner}));
   };
   auto extensions = [](int count) {
     bytes chain = {0, 1, 0, 0x85};
@@ -188,8 +192,8 @@ std::vector<built_case> built_cases() {
       chain = cat({chain, {1, 0, 0, static_cast<uint8_t>(i < count ? 0x85 : 0)}});
     return chain;
   };
-  auto pppoe = [](uint8_t code, const bytes& ip) {
-    return ether_frame(0x8864, cat({{0x11, code, 0x12, 0x34}, be16(ip.size() + 2), {0, 0x21}, ip}));
+  auto pppoe = [](uint8_t code, const bytes& ip, const bytes& protocol = {0, 0x21}) {
+    return ether_frame(0x8864, cat({{0x11, code, 0x12, 0x34}, be16(ip.size() + 2), protocol, ip}));
   };
   auto pptp = [](const bytes& ppp, const bytes& ip) {
     return ether_frame(0x0800, ip4(47, gre(0x2001, 0x880b, {KEY}, cat({ppp, ip}))));
@@ -200,6 +204,16 @@ std::vector<built_case> built_cases() {
   };
   bytes version_4 = ICMP6;
   version_4[0] = 0x40;
+  // Look-alikes of what a tunnel opened by its port carries: an IPv6 header whose payload
+  // length runs past the datagram, one whose hop limit has run out, an IPv4 one that claims
+  // more than is there.
+  bytes long_ipv6 = ICMP6;
+  long_ipv6[5] += 1;
+  bytes spent_ipv6 = ICMP6;
+  spent_ipv6[7] = 0;
+  bytes long_ipv4 = ICMP4;
+  long_ipv4[3] += 1;
+  const bytes ether_long_ipv4 = ether_frame(0x0800, long_ipv4);
   // A header four words long, then a whole IPv4 header.
   bytes short_ip = ip4(4, {}, 0x44);
   short_ip.resize(16);
@@ -214,6 +228,10 @@ std::vector<built_case> built_cases() {
   return {
       {"vxlan", vxlan(0x08), 1, 0x010203},
       {"vxlan with every flag but I", vxlan(0xf7), -1},
+      {"vxlan carrying more ipv4 than is there",
+       over_udp(4789, cat({{0x08, 0, 0, 0, 1, 2, 3, 0}, ether_long_ipv4})), -1},
+      {"vxlan with its last reserved byte set",
+       over_udp(4789, cat({{0x08, 0, 0, 0, 1, 2, 3, 1}, inner_ether})), -1},
       {"geneve with 33 words of options carrying ipv6", geneve(0x21, bytes(132), 0x86dd, ICMP6), 1,
        0x010203},
       {"geneve version 1", geneve(0x40, {}, 0x0800, ICMP4), -1},
@@ -226,6 +244,10 @@ std::vector<built_case> built_cases() {
       {"gtp-u with seventeen extensions", gtp(0x34, 255, extensions(17)), -1},
       {"gtp-u extension of length 0", gtp(0x34, 255, {0, 1, 0, 0x85, 0, 0, 0, 0}), -1},
       {"gtp version 2", gtp(0x50, 255, {}), -1},
+      {"gtp' on the gtp-u port", gtp(0x20, 255, {}), -1},
+      {"gtp-u length past the datagram",
+       over_udp(2152, cat({{0x30, 255, 0, 99, 0x11, 0x22, 0x33, 0x44}, ICMP4})), -1},
+      {"gtp-u carrying ipv6 with no hop left", gtp(0x30, 255, {}, spent_ipv6), -1},
       {"gtp echo request", gtp(0x32, 1, {0, 1, 0, 0}), -1},
       {"erspan ii", erspan(0x1000, 0x88be, {SEQ}, {0x10, 10, 0xfc, 0x65, 0, 0, 0, 0}), 1, 0x65},
       {"erspan iii without a platform subheader",
@@ -233,9 +255,15 @@ std::vector<built_case> built_cases() {
       {"eight mpls labels", mpls(8, ICMP4), 1},
       {"multicast mpls carrying ipv6", mpls(1, ICMP6, 0x8848), 1},
       {"no bottom of stack in eight labels", mpls(9, ICMP4), -1},
-      {"pseudowire control word after the stack", mpls(1, cat({{0, 0, 0, 0}, inner_ether})), -1},
+      {"ethernet pseudowire behind its control word",
+       mpls(2, cat({{0, 0, 0, 0}, ether_frame(0x8100, cat({{0, 42, 0x08, 0}, ICMP4}))})), 1},
+      {"associated channel after the stack", mpls(1, cat({{0x10, 0, 0, 0x21}, ICMP4})), -1},
+      {"mpls in udp carrying more ipv4 than is there",
+       over_udp(6635, cat({{0, 1, 1, 64}, long_ipv4})), -1},
       {"pppoe session", pppoe(0x00, ICMP4), 1, 0x1234},
       {"pppoe discovery", pppoe(0x07, ICMP4), -1},
+      {"pppoe with the ppp protocol compressed", pppoe(0x00, ICMP6, {0x57}), 1, 0x1234},
+      {"pppoe session carrying lcp", pppoe(0x00, ICMP4, {0xc0, 0x21}), -1},
       {"ppp without address and control", pptp({0x00, 0x21}, ICMP4), 1},
       {"ppp protocol compressed", pptp({0x21}, ICMP4), 1},
       {"ppp protocol compressed, carrying ipv6", pptp({0xff, 0x03, 0x57}, ICMP6), 1},
@@ -243,6 +271,8 @@ std::vector<built_case> built_cases() {
       {"teredo authentication", over_udp(3544, cat({{0, 1, 2, 1, 'i', 'i', 'a'}, bytes(9), ICMP6})),
        1},
       {"teredo port without the ipv6 version", over_udp(3544, version_4), -1},
+      {"teredo port, ipv6 payload length past the datagram", over_udp(3544, long_ipv6), -1},
+      {"teredo port, ipv6 hop limit 0", over_udp(3544, spent_ipv6, 3544), -1},
       {"ipip behind ihl 4", ether_frame(0x0800, cat({short_ip, ICMP4})), -1},
       {"gre in a later fragment",
        ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4), 0x45, 0xb9)), -1},
@@ -288,7 +318,11 @@ TEST(Encapsulation, CutTunnelFramesNeverReadPastTheCapturedBytes) {
   }
 }
 
-TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
+// Tunnels not opened, damaged or implausible headers and frames too deep are each counted, and
+// said in the order first met.
+TEST(Encapsulation, CountsTheFramesItDoesNotDecodeInTheOrderFirstMet) {
+  bytes spent_ipv6 = ICMP6;
+  spent_ipv6[7] = 0;
   const bytes esp = ether_frame(0x0800, ip4(50, {0, 0, 0x10, 0, 0, 0, 0, 1}));
   const bytes frames[] = {
       esp,
@@ -306,6 +340,11 @@ TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
       ether_frame(0x0800, ip4(103, cat({{0x21, 0, 0, 0, 0, 0, 0, 0}, ICMP4}))),
       ether_frame(0x0800, ip4(47, gre(0, 0x894f, {}, bytes(8)))),
       ether_frame(0x894f, bytes(8)),
+      ether_frame(0x0800, ip4(47, gre(0x0002, 0x0800, {}, ICMP4))),
+      over_udp(4789, cat({{0, 0, 0, 0, 0, 0, 1, 0}, ether_frame(0x0800, ICMP4)})),
+      over_udp(3544, spent_ipv6),
+      nested_ipip(9),
+      ether_frame(0x0800, ip4(47, gre(0x0003, 0x0800, {}, ICMP4))),
   };
   const filter_settings filters;
   const output_settings output;
@@ -323,7 +362,11 @@ TEST(Encapsulation, CountsTheTunnelsItDoesNotOpenInTheOrderFirstMet) {
             "t: 1 frames in ayiya tunnels are not decoded\n"
             "t: 1 frames in gtp-prime tunnels are not decoded\n"
             "t: 1 frames in pim register tunnels are not decoded\n"
-            "t: 2 frames in nsh tunnels are not decoded\n");
+            "t: 2 frames in nsh tunnels are not decoded\n"
+            "t: 2 frames with damaged GRE headers are not decoded\n"
+            "t: 1 frames with damaged VXLAN headers are not decoded\n"
+            "t: 1 frames with damaged Teredo headers are not decoded\n"
+            "t: 1 frames beyond 8 encapsulations are not decoded\n");
 }
 
 TEST(Encapsulation, TheViaNoteFollowsTheEntropyNote) {

@@ -201,6 +201,11 @@ struct identity_case {
   walk_end end;  // how reading it ends
 };
 
+// A case shows as its name, so the tests' names and listings are the same on every build.
+void PrintTo(const identity_case& c, std::ostream* os) {
+  *os << c.name;
+}
+
 const identity_case IDENTITY_CASES[] = {
     {"pings", [] { return data_file("pings.pcap"); }, walk_end::finished},
     {"fragment_attacks", [] { return data_file("fragment_attacks.pcap"); }, walk_end::finished},
@@ -252,6 +257,10 @@ struct cut_case {
   int into;             // bytes into that record; negative from its end
   size_t window_pages;  // 0: the default window
 };
+
+void PrintTo(const cut_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const cut_case CUT_CASES[] = {
     {"in_the_next_record", 10, 10, 40, 0},

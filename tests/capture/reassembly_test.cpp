@@ -119,6 +119,32 @@ record_parts at(bytes frame, uint32_t seconds = 0, uint32_t microseconds = 0) {
   return {.ts_sec = 1600000000 + seconds, .ts_usec = microseconds, .frame = std::move(frame)};
 }
 
+// The frame as a capture of snapshot length `snap` keeps it.
+record_parts snapped(bytes frame, size_t snap) {
+  const auto wire = static_cast<int64_t>(frame.size());
+  frame.resize(std::min(snap, frame.size()));
+  return {.ts_sec = 1600000000, .frame = std::move(frame), .orig_len = wire};
+}
+
+// The frame behind a VLAN tag of id `vlan`.
+bytes tagged(bytes frame, uint16_t vlan) {
+  const bytes tag = {0x81, 0x00, static_cast<uint8_t>(vlan >> 8), static_cast<uint8_t>(vlan)};
+  frame.insert(frame.begin() + 12, tag.begin(), tag.end());
+  return frame;
+}
+
+// The frame carried whole in VXLAN of network `vni`, over UDP over IPv4 from 192.0.2.1.
+bytes in_vxlan(const bytes& frame, uint32_t vni) {
+  bytes udp = {0xc0, 0x00, 0x12, 0xb5};
+  put(udp, 8 + 8 + frame.size(), 2);
+  udp = cat(udp, {0, 0, 0x08, 0, 0, 0});
+  put(udp, vni << 8, 4);
+  bytes ip = {0x45, 0};
+  put(ip, 20 + udp.size() + frame.size(), 2);
+  ip = cat(ip, {0, 0, 0x40, 0, 64, 17, 0, 0, 192, 0, 2, 1, 192, 0, 2, 2});
+  return testing::ether_frame(0x0800, cat(cat(ip, udp), frame));
+}
+
 // The frame numbers from `first` to `last` as the JSON report lists them.
 std::string list(uint64_t first, uint64_t last) {
   std::string text = "[";
@@ -143,13 +169,14 @@ std::string summary(const std::string& frame, const std::string& source, const s
 }
 
 // What the report must say of `d` with its fragmentable part running to `end`; `extra` counts
-// the bytes in the frame beyond those of the datagram whole.
+// the bytes in the frame beyond those of the datagram whole. An incomplete datagram whose
+// fragments say it reaches further (`reach`) is as long on the wire as they say.
 std::string expected(uint64_t frame, const datagram& d, size_t end, const std::string& fragments,
-                     const std::string& notes = "", size_t extra = 0) {
+                     const std::string& notes = "", size_t extra = 0, size_t reach = 0) {
   const std::string source = (is_ipv6(d) ? "fd00::" : "10.0.0.") + std::to_string(d.source);
-  return summary(std::to_string(frame), source, std::to_string(d.in_front + end + extra),
-                 std::to_string(end - d.lead), md5(d.body.data() + d.lead, end - d.lead), fragments,
-                 notes);
+  return summary(
+      std::to_string(frame), source, std::to_string(d.in_front + std::max(end, reach) + extra),
+      std::to_string(end - d.lead), md5(d.body.data() + d.lead, end - d.lead), fragments, notes);
 }
 
 // The value of `key` in a JSON line: a string's text, an array with its brackets, or "-".
@@ -233,7 +260,15 @@ std::vector<fragment_row> rows() {
        {at(fragment(other_bytes, 1000, 2960, true)), p(d, 0), p(d, 2)},
        {expected(3, kept, whole, "[1,2,3]", " fragment_overlap")}},
       // Reported at the first fragment, not at the first to arrive.
-      {"missing middle", {p(d, 2), p(d, 0)}, {expected(2, d, 1480, "[1,2]", " incomplete")}, 1},
+      {"missing middle",
+       {p(d, 2), p(d, 0)},
+       {expected(2, d, 1480, "[1,2]", " incomplete", 0, whole)},
+       1},
+      // Every fragment cut by the snapshot length: the datagram is as long as its headers say.
+      {"cut by the snapshot length",
+       {snapped(part(d, 0), 100), snapped(part(d, 1), 100), snapped(part(d, 2), 100)},
+       {expected(1, d, 100 - d.in_front, "[1,2,3]", " incomplete", 0, whole)},
+       1},
       {"missing first", {p(d, 1), p(d, 2)}, {}, 1},
       {"missing last", {p(d, 0), p(d, 1)}, {expected(1, d, 2960, "[1,2]", " incomplete")}, 1},
       // The largest datagram whole; then cut where the IPv4 datagram reaches 65,535 bytes, with
@@ -303,7 +338,10 @@ std::vector<fragment_row> rows() {
   v6_limit.lines.push_back(expected(9, v6_largest, v6_largest.body.size(), list(1, 9)));
   table.push_back(std::move(v6_limit));
 
-  std::vector<record_parts>& largest_frames = table[9].frames;
+  std::vector<record_parts>& largest_frames =
+      std::find_if(table.begin(), table.end(), [](const fragment_row& row) {
+        return row.name == "largest datagram and pings of death";
+      })->frames;
   for (const datagram* g : {&largest, &across})
     for (size_t i = 0; i < 9; ++i) largest_frames.push_back(at(part(*g, i, 8000)));
   for (size_t i = 0; i < 8; ++i) largest_frames.push_back(at(part(past, i, 8000)));
@@ -342,8 +380,36 @@ std::vector<fragment_row> rows() {
   pending.lines.insert(pending.lines.end(), at_end.begin(), at_end.end());
   table.push_back(std::move(pending));
 
-  // A first fragment of 65,512 bytes and 1,023 later ones of 65,504 leave less than 32 KiB of
-  // 64 MiB; a first fragment of 32 KiB passes it.
+  // Datagrams with the same addresses and identification in two VLANs, or two VXLAN networks,
+  // interleaved: two datagrams, neither overlapping the other.
+  datagram tag_10 = d, tag_20 = other_bytes, vni_100 = d, vni_200 = other_bytes;
+  tag_10.in_front = tag_20.in_front = d.in_front + 4;
+  vni_100.in_front = vni_200.in_front = d.in_front + 14 + 20 + 8 + 8;
+  fragment_row networks{"one identification in two networks", {}, {}};
+  for (size_t i = 0; i < 3; ++i) {
+    networks.frames.push_back(at(tagged(part(d, i), 10)));
+    networks.frames.push_back(at(tagged(part(other_bytes, i), 20)));
+  }
+  for (size_t i = 0; i < 3; ++i) {
+    networks.frames.push_back(at(in_vxlan(part(d, i), 100)));
+    networks.frames.push_back(at(in_vxlan(part(other_bytes, i), 200)));
+  }
+  networks.lines = {expected(5, tag_10, whole, "[1,3,5]"), expected(6, tag_20, whole, "[2,4,6]"),
+                    expected(11, vni_100, whole, "[7,9,11]"),
+                    expected(12, vni_200, whole, "[8,10,12]")};
+  table.push_back(std::move(networks));
+
+  // Fragments of 8 bytes, the odd ones first, then the even ones last first.
+  const datagram small = make(kind::ipv4, 2392, 30);
+  fragment_row odd_first{"odd fragments first, then the rest backwards", {}, {}};
+  for (size_t i = 1; i < 300; i += 2) odd_first.frames.push_back(at(part(small, i, 8)));
+  for (size_t i = 300; i-- > 0;)
+    if (i % 2 == 0) odd_first.frames.push_back(at(part(small, i, 8)));
+  odd_first.lines.push_back(expected(300, small, small.body.size(), list(1, 300)));
+  table.push_back(std::move(odd_first));
+
+  // A first fragment of 65,512 bytes and 1,023 later ones of 65,504 fill 64 MiB: the oldest are
+  // given up to make room, the first of them reported, and a first fragment of 32 KiB passes.
   datagram filler = make(kind::ipv4, 65512);
   fragment_row held{"bytes limit", {at(fragment(filler, 0, 65512, true))}, {}, 1024};
   held.lines.push_back(expected(1, filler, 65512, "[1]", " incomplete"));

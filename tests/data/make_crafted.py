@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap, fragment_attacks.pcap,
-windows_ping.pcap and pairing.pcap (see README.md) here."""
+windows_ping.pcap, pairing.pcap and adversarial.pcap (see README.md) here."""
 import hashlib
 import ipaddress
 import os
@@ -28,9 +28,11 @@ def v6(src, dst, t, ident, payload, hop=64):
 
 
 def write(name, records):
+    """Each record is (seconds, microseconds, frame), or with the frame's length on the wire
+    after it when the capture kept less."""
     out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, 1)
-    for sec, usec, frame in records:
-        out += struct.pack("<IIII", sec, usec, len(frame), len(frame)) + frame
+    for sec, usec, frame, *wire in records:
+        out += struct.pack("<IIII", sec, usec, len(frame), wire[0] if wire else len(frame)) + frame
     with open(os.path.join(HERE, name), "wb") as f:
         f.write(out)
 
@@ -477,3 +479,60 @@ pairing += [
 ]
 pairing_base = 1767225600 + 7200  # 2026-01-01 02:00:00 UTC
 write("pairing.pcap", [(pairing_base + ms // 1000, ms % 1000 * 1000, f) for ms, f in pairing])
+
+
+# Input made to fool a decoder or lose a message; README.md tells each frame.
+A4, B4 = a4("192.0.2.35"), a4("198.51.100.35")
+
+
+def tagged(vids, ethertype, payload):
+    tags = b"".join(struct.pack(">HH", 0x88A8 if k == 0 and len(vids) > 1 else 0x8100, vid)
+                    for k, vid in enumerate(vids))
+    return ETH + tags + struct.pack(">H", ethertype) + payload
+
+
+def in_vxlan(vni, frame, flags=0x08):
+    return eth(IPV4, ip4(a4("192.0.2.1"), a4("192.0.2.2"), 17, udp(40000, 4789, vxlan(vni, frame, flags))))
+
+
+whole_echo = ip4(A4, B4, 1, echo4(0x3501, 1, pattern[:64]), ttl=64)
+adversarial = []
+# 1-12: two echoes of 2,992 payload bytes with one source, destination and IP identification,
+# in VLANs 10 and 20, then in VXLAN networks 100 and 200, their fragments interleaved.
+nets = [echo4(0x3502, 1, pattern[:2992]), echo4(0x3503, 2, pattern[::-1][:2992])]
+frags = [split(m, 1480) for m in nets]
+for k in range(3):
+    for vid, parts in zip((10, 20), frags):
+        o, d, m = parts[k]
+        adversarial.append(tagged([vid], IPV4, frag4(A4, B4, 0x3500, 1, d, o, m)))
+for k in range(3):
+    for vni, parts in zip((100, 200), frags):
+        o, d, m = parts[k]
+        adversarial.append(in_vxlan(vni, inner_eth(35, IPV4, frag4(A4, B4, 0x3500, 1, d, o, m))))
+# 13: UDP from the Teredo port holding what merely starts like IPv6: hop limit 0, no payload by
+# its length, an echo request behind.
+lookalike = bytes([0x60, 0, 0, 0, 0, 0, 58, 0]) + a6("2001:db8:35::1") + a6("2001:db8:35::2") + \
+    echo6(a6("2001:db8:35::1"), a6("2001:db8:35::2"), 0x3504, 1, b"lookalike")
+adversarial.append(eth(IPV4, ip4(A4, B4, 17, udp(3544, 40001, lookalike), ttl=64)))
+# 14: GRE of version 2; 15: VXLAN without its I flag.
+adversarial.append(eth(IPV4, ip4(A4, B4, 47, struct.pack(">HH", 2, IPV4) + whole_echo)))
+adversarial.append(in_vxlan(300, inner_eth(35, IPV4, whole_echo), flags=0))
+# 16: three VLAN tags; 17: eight.
+adversarial.append(tagged([100, 200, 300], IPV4, whole_echo))
+adversarial.append(tagged(list(range(1, 9)), IPV4, whole_echo))
+# 18: PPPoE session 0x3535 whose PPP protocol is compressed to one byte.
+adversarial.append(eth(0x8864, pppoe(0x3535, b"\x21" + whole_echo)))
+# 19: an Ethernet pseudowire in MPLS (label 1000), its control word, then Ethernet.
+adversarial.append(eth(0x8847, mpls([1000], bytes(4) + inner_eth(35, IPV4, whole_echo))))
+# 20: a port unreachable quoting IPv6 with a destination options header in front of UDP.
+q_src, q_dst = a6("2001:db8:35::1"), a6("2001:db8:35::2")
+quoted = ip6(q_src, q_dst, 60, bytes([17, 0, 1, 4, 0, 0, 0, 0]) + udp(40002, 33434, b""), hlim=1)
+unreach = bytes([1, 4, 0, 0, 0, 0, 0, 0]) + quoted
+pseudo = q_dst + q_src + struct.pack(">IxxxB", len(unreach), 58)
+unreach = unreach[:2] + struct.pack(">H", csum(pseudo + unreach)) + unreach[4:]
+adversarial.append(eth(IPV6, ip6(q_dst, q_src, 58, unreach, hlim=64)))
+# 21-23: an echo of 2,992 payload bytes in three fragments, each cut to 100 bytes by the capture.
+cut = [eth(IPV4, frag4(A4, B4, 0x3506, 1, d, o, m)) for o, d, m in split(nets[0], 1480)]
+records = [(base + n, 0, f) for n, f in enumerate(adversarial, 1)]
+records += [(base + len(records) + k + 1, 0, f[:100], len(f)) for k, f in enumerate(cut)]
+write("adversarial.pcap", records)

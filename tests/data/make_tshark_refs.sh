@@ -82,8 +82,12 @@ carrier() {
         }'
 }
 
-for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap; do
-    fields "$f" -E occurrence=a -E aggregator=, \
+# adversarial.pcap's label 1000 carries an Ethernet pseudowire behind its control word, which
+# tshark is told, as it does not guess it.
+for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap adversarial.pcap; do
+    decode_as=
+    [ "$f" = adversarial.pcap ] && decode_as=mpls.label==1000,pwethcw
+    fields "$f" ${decode_as:+-d "$decode_as"} -E occurrence=a -E aggregator=, \
         -e frame.number -e frame.time_epoch -e frame.protocols \
         -e ip.src -e ip.dst -e ipv6.src -e ipv6.dst \
         -e ip.ttl -e ipv6.hlim -e frame.len \

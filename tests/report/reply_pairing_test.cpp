@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,6 +121,25 @@ TEST(ReplyPairing, EachReplyOfAListRunAnswersItsOwnCapturesRequestInJsonAndCsvAl
           << got[i].request_frame << "' after '" << got[i].rtt << "'";
     }
   }
+}
+
+// Beyond its limit a pairing follows no new conversation: their requests are counted, for the
+// capture only, and the conversations it follows still pair.
+TEST(ReplyPairing, RequestsBeyondTheLimitAreCountedForTheCapture) {
+  const uint8_t a[4] = {192, 0, 2, 1}, b[4] = {192, 0, 2, 2};
+  auto echo = [&](bool reply, uint16_t id) {
+    return std::make_unique<testing::decoded_frame>(
+        reply ? testing::ipv4_icmp_frame(b, a, 0, 0, id, {})
+              : testing::ipv4_icmp_frame(a, b, 8, 0, id, {}),
+        0, record_time::shown, 42);
+  };
+  reply_pairing pairing(2);
+  for (const uint16_t id : {1, 2, 3, 4}) EXPECT_FALSE(pairing.see(echo(false, id)->packet));
+  EXPECT_EQ(pairing.untracked(), 2u);
+  EXPECT_TRUE(pairing.see(echo(true, 2)->packet).has_value());
+  EXPECT_FALSE(pairing.see(echo(true, 3)->packet).has_value());
+  pairing.end_capture();
+  EXPECT_EQ(pairing.untracked(), 0u);
 }
 
 }  // namespace
