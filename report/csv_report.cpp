@@ -117,7 +117,7 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   }
   *p++ = CSV_SEPARATOR;
   for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].type == tunnel_type::pppoe) {
+    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
       p = put_number(p, path.layers[i].id);
       break;
     }

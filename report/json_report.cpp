@@ -150,11 +150,11 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   bool first = true;
   for (int i = 0; i < path.count; ++i) {
     const encapsulation& layer = path.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!layer.kind->outer_ip) continue;
     p = put_text(p, first ? std::string_view(",\"tunnels\":[") : std::string_view(","));
     first = false;
     p = put_text(p, "{\"type\":\"");
-    p = put_text(p, tunnel_type_name(layer.type));
+    p = put_text(p, layer.kind->name);
     p = put_text(p, "\",\"src\":");
     const uint8_t* ip = frame + layer.outer_ip;
     const bool ipv6 = layer.outer_ipv6;
@@ -166,18 +166,9 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
       p = put_number(p, layer.key);
     }
     if (layer.has_id) {
-      switch (layer.type) {
-        case tunnel_type::vxlan:
-        case tunnel_type::geneve:
-          p = put_text(p, ",\"vni\":");
-          break;
-        case tunnel_type::gtpu:
-          p = put_text(p, ",\"teid\":");
-          break;
-        default:
-          p = put_text(p, ",\"session\":");
-          break;
-      }
+      p = put_text(p, ",\"");
+      p = put_text(p, layer.kind->id_key);
+      p = put_text(p, "\":");
       p = put_number(p, layer.id);
     }
     *p++ = '}';
@@ -197,7 +188,7 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   if (!first) *p++ = ']';
 
   for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].type == tunnel_type::pppoe) {
+    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
       p = put_text(p, ",\"pppoe\":");
       p = put_number(p, path.layers[i].id);
       break;

@@ -28,12 +28,6 @@ constexpr std::string_view INCOMPLETE_NOTE = ", incomplete datagram";
 constexpr std::string_view VIA = ", via ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
 static_assert(TUNNEL_SEPARATOR.size() <= TUNNEL_PATH_SEPARATOR_MAX);
-static_assert([] {
-  for (int t = 0; t <= static_cast<int>(tunnel_type::cisco_metadata); ++t) {
-    if (tunnel_type_name(static_cast<tunnel_type>(t)).size() > TUNNEL_NAME_MAX) return false;
-  }
-  return true;
-}());
 
 constexpr size_t FRAME_WIDTH = 7;
 constexpr size_t SOURCE_WIDTH = 25;
@@ -107,10 +101,10 @@ char* put_tunnel_path(char* p, const decoded_packet& packet) {
   bool first = true;
   for (int i = 0; i < packet.tunnels.count; ++i) {
     const encapsulation& layer = packet.tunnels.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!layer.kind->outer_ip) continue;
     if (!first) p = put_text(p, TUNNEL_SEPARATOR);
     first = false;
-    p = put_text(p, tunnel_type_name(layer.type));
+    p = put_text(p, layer.kind->name);
     *p++ = ' ';
     const uint8_t* ip = packet.frame.data() + layer.outer_ip;
     if (layer.outer_ipv6) {
