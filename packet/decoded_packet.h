@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "packet/capture_record.h"
+#include "packet/message_details.h"
 #include "packet/protocol_fields.h"
 
 namespace nelo {
@@ -120,6 +121,9 @@ struct decoded_packet {
   byte_span headers;
   byte_span payload;  // the ICMP payload behind the 8-byte header; empty when none was captured
   fragment_trail fragments;
+  // What the message says beyond its name; read once the message is kept, so a message the
+  // filters drop costs nothing.
+  message_details details;
 };
 
 }  // namespace nelo

@@ -141,6 +141,44 @@ void put_strings(line_buffer& line, const decoded_packet& packet, const output_s
   line.put(']');
 }
 
+// What the message says beyond its name, each key only when the message has it.
+char* put_details(char* p, bool ipv6, const message_details& details) {
+  const uint8_t has = details.has;
+  if (has & message_details::MTU) {
+    p = put_text(p, ",\"mtu\":");
+    p = put_number(p, details.mtu);
+  }
+  if (has & message_details::GATEWAY) {
+    p = put_text(p, ",\"gateway\":");
+    p = put_address(p, false, details.gateway);
+  }
+  if (has & message_details::POINTER) {
+    p = put_text(p, ",\"pointer\":");
+    p = put_number(p, details.pointer);
+  }
+  if (has & message_details::TIMES) {
+    p = put_text(p, ",\"originate\":");
+    p = put_number(p, details.originate);
+    p = put_text(p, ",\"receive\":");
+    p = put_number(p, details.receive);
+    p = put_text(p, ",\"transmit\":");
+    p = put_number(p, details.transmit);
+  }
+  if (has & message_details::MASK) {
+    p = put_text(p, ",\"mask\":");
+    p = put_address(p, false, details.mask);
+  }
+  if (has & message_details::TARGET) {
+    p = put_text(p, ",\"target\":");
+    p = put_address(p, ipv6, details.target);
+  }
+  if (has & message_details::DESTINATION) {
+    p = put_text(p, ",\"destination\":");
+    p = put_address(p, ipv6, details.destination);
+  }
+  return p;
+}
+
 // What the message travelled through: "tunnels" (those with an outer IP header, outermost
 // first), the labels of every MPLS stack, and the PPPoE session; each key only when there is
 // something to show.
@@ -349,6 +387,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);
   if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
+  p = put_details(p, ipv6, packet.details);
   line.commit(p);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.

@@ -26,6 +26,9 @@ constexpr std::string_view OVERLAP_NOTE = ", fragments overlap with different by
 constexpr std::string_view OVERSIZED_NOTE = ", oversized datagram";
 constexpr std::string_view INCOMPLETE_NOTE = ", incomplete datagram";
 constexpr std::string_view VIA = ", via ";
+constexpr std::string_view MTU_NOTE = ", mtu ";
+constexpr std::string_view GATEWAY_NOTE = ", gateway ";
+constexpr std::string_view POINTER_NOTE = ", pointer ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
 static_assert(TUNNEL_SEPARATOR.size() <= TUNNEL_PATH_SEPARATOR_MAX);
 
@@ -46,8 +49,8 @@ constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strn
 constexpr size_t REPORT_LINE_UNTUNNELLED_MAX =
     DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() + 2 * IPV6_TEXT_MAX +
     3 * DECIMAL_MAX + MD5_HEX_SIZE + ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
-    ENTROPY_NOTE.size() + OVERLAP_NOTE.size() + OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() +
-    VIA.size() + 10 * SEPARATOR.size() + 2;
+    GATEWAY_NOTE.size() + DECIMAL_MAX + ENTROPY_NOTE.size() + OVERLAP_NOTE.size() +
+    OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() + VIA.size() + 10 * SEPARATOR.size() + 2;
 constexpr size_t TUNNEL_TEXT_MAX = TUNNEL_PATH_MAX / ENCAPSULATIONS_MAX;
 static_assert(TUNNEL_PATH_MAX % ENCAPSULATIONS_MAX == 0);
 constexpr size_t REPORT_LINE_MAX = REPORT_LINE_UNTUNNELLED_MAX + TUNNEL_PATH_MAX;
@@ -88,6 +91,21 @@ char* put_tunnels(char* p, const decoded_packet& packet) {
 }
 
 // What was odd about how a message made of fragments arrived.
+// The one detail the line shows after the message name: an MTU, a gateway or a pointer.
+char* put_detail(char* p, const message_details& details) {
+  if (details.has & message_details::MTU) {
+    p = put_text(p, MTU_NOTE);
+    p = put_number(p, details.mtu);
+  } else if (details.has & message_details::GATEWAY) {
+    p = put_text(p, GATEWAY_NOTE);
+    p += ip_to_text(details.gateway, p);
+  } else if (details.has & message_details::POINTER) {
+    p = put_text(p, POINTER_NOTE);
+    p = put_number(p, details.pointer);
+  }
+  return p;
+}
+
 char* put_fragment_notes(char* p, const fragment_trail& trail) {
   if (trail.overlap) p = put_text(p, OVERLAP_NOTE);
   if (trail.oversized) p = put_text(p, OVERSIZED_NOTE);
@@ -191,6 +209,7 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   }
   const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_detail(p, packet.details);
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
   if (!packet.fragments.frames.empty()) p = put_fragment_notes(p, packet.fragments);
