@@ -46,8 +46,7 @@ constexpr protocol_name QUOTED_PROTOCOL_NAMES[] = {
     {IP_PROTOCOL_ICMPV6, "icmpv6"},
 };
 
-constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
-constexpr size_t PORT_TEXT_MAX = 6;      // ":65535"
+constexpr size_t PORT_TEXT_MAX = 6;  // ":65535"
 constexpr size_t QUOTED_ADDRESS_MAX = IPV6_TEXT_MAX + 2 + PORT_TEXT_MAX;
 // Every field from the frame to the VLAN ids at its longest, separators included.
 constexpr size_t LEADING_FIELDS_MAX =

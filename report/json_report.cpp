@@ -267,7 +267,6 @@ constexpr size_t FIXED_FIELDS_MAX = 1024;
 // What surrounds the fields: the file key, the keys of the dumps, the brackets of the strings
 // and the end of the line.
 constexpr size_t LINE_FRAME_MAX = 96;
-constexpr size_t MESSAGE_NAME_MAX = 64;
 
 }  // namespace
 

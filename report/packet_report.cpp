@@ -42,8 +42,7 @@ constexpr size_t DATE_SIZE = 10;   // "yyyy-mm-dd"
 constexpr size_t CLOCK_SIZE = 12;  // "hh:mm:ss.mmm"
 static_assert(sizeof(utc_second_memo::text::date) == DATE_SIZE &&
               sizeof(utc_second_memo::text::clock) + 4 == CLOCK_SIZE);
-constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
-constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
+constexpr size_t DECIMAL_MAX = 20;  // digits of the largest u64
 // Every piece of the line at its longest but the tunnels, and one tunnel with its separator, so
 // no write can pass the end of the buffer.
 constexpr size_t REPORT_LINE_UNTUNNELLED_MAX =
