@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks what -json says of each message beyond its name against tshark's reading of the same
-# capture (details.pcap.tshark, made by make_tshark_refs.sh, whose field order is repeated below):
+# captures (details.pcap.tshark and path_mtu.pcap.tshark, made by make_tshark_refs.sh, whose field
+# order is repeated below):
 # every key nelo writes must hold tshark's value, and every value tshark reads for one of those
 # keys must be written.
 # usage: check_details.sh BINARY DATA_DIR
@@ -9,8 +10,11 @@ binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-"$binary" -ifile details.pcap -json 2>/dev/null >"$work/details.json"
-python3 - details.pcap.tshark "$work/details.json" <<'PY'
+captures=(details.pcap path_mtu.pcap)
+for capture in "${captures[@]}"; do
+  "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
+done
+python3 - "$work" "${captures[@]}" <<'PY'
 import json, sys
 
 FIELDS = """frame.number icmp.type icmp.code icmpv6.type icmpv6.code
@@ -34,30 +38,31 @@ KEYS = {
                "icmpv6.nd.rd.target_address"),
     "destination": ("icmpv6.rd.na.destination_address",),
 }
-tshark = {}
-for line in open(sys.argv[1]):
-    row = dict(zip(FIELDS, line.rstrip("\n").split("\t")))
-    tshark[int(row["frame.number"])] = row
 failures = 0
-seen = 0
-for line in open(sys.argv[2]):
-    if not line.startswith("{"):  # the banner
-        continue
-    o = json.loads(line)
-    row = tshark.get(o["frame"])
-    if row is None:
-        failures += 1
-        print(f"frame {o['frame']}: tshark has no message")
-        continue
-    seen += 1
-    for key, fields in KEYS.items():
-        theirs = [row[f] for f in fields if row.get(f)]
-        ours = str(o[key]) if key in o else None
-        if (ours is None) != (not theirs) or (ours is not None and ours != theirs[0]):
+for capture in sys.argv[2:]:
+    tshark = {}
+    for line in open(capture + ".tshark"):
+        row = dict(zip(FIELDS, line.rstrip("\n").split("\t")))
+        tshark[int(row["frame.number"])] = row
+    seen = 0
+    for line in open(f"{sys.argv[1]}/{capture}.json"):
+        if not line.startswith("{"):  # the banner
+            continue
+        o = json.loads(line)
+        row = tshark.get(o["frame"])
+        if row is None:
             failures += 1
-            print(f"frame {o['frame']} {key}: nelo {ours}, tshark {theirs}")
-if seen != len(tshark):
-    failures += 1
-    print(f"nelo wrote {seen} messages, tshark read {len(tshark)}")
+            print(f"{capture} frame {o['frame']}: tshark has no message")
+            continue
+        seen += 1
+        for key, fields in KEYS.items():
+            theirs = [row[f] for f in fields if row.get(f)]
+            ours = str(o[key]) if key in o else None
+            if (ours is None) != (not theirs) or (ours is not None and ours != theirs[0]):
+                failures += 1
+                print(f"{capture} frame {o['frame']} {key}: nelo {ours}, tshark {theirs}")
+    if seen != len(tshark):
+        failures += 1
+        print(f"{capture}: nelo wrote {seen} messages, tshark read {len(tshark)}")
 sys.exit(1 if failures else 0)
 PY
