@@ -180,12 +180,12 @@ open_result inner_ip(const uint8_t* frame, uint32_t len, uint32_t offset, next_h
 }
 
 open_result open_ipv4_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
-  layer.type = tunnel_type::ipip;
+  layer.kind = &encapsulation_kinds::IPIP;
   return to_ether_type(ETHERTYPE_IPV4, at.offset, at);
 }
 
 open_result open_ipv6_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
-  layer.type = tunnel_type::ip6ip;
+  layer.kind = &encapsulation_kinds::IP6IP;
   return to_ether_type(ETHERTYPE_IPV6, at.offset, at);
 }
 
@@ -254,7 +254,7 @@ open_result inner_ppp(const uint8_t* frame, uint32_t len, uint32_t offset, next_
 
 open_result open_erspan(const uint8_t* frame, uint32_t len, uint32_t body, uint16_t protocol,
                         bool sequenced, next_header& at, encapsulation& layer) {
-  layer.type = tunnel_type::erspan;
+  layer.kind = &encapsulation_kinds::ERSPAN;
   // Type I has no header of its own: GRE without a sequence number carries the frame.
   if (protocol == ETHERTYPE_ERSPAN_1_2 && !sequenced) return inner_ethernet(frame, len, body, at);
   uint32_t size = protocol == ETHERTYPE_ERSPAN_3 ? ERSPAN_3_HEADER_SIZE : ERSPAN_2_HEADER_SIZE;
@@ -275,7 +275,7 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
   if (len < h + GRE_BASE_SIZE) return open_result::not_open;
   const uint16_t flags = load_be16(frame + h);
   const uint16_t protocol = load_be16(frame + h + 2);
-  layer.type = tunnel_type::gre;
+  layer.kind = &encapsulation_kinds::GRE;
   const uint32_t size = gre_header_size(frame, len, h, flags, layer);
   if (size == 0) return open_result::not_open;
   if (size == UINT32_MAX) return open_result::damaged;
@@ -300,7 +300,7 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
 
 open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.type = tunnel_type::vxlan;
+  layer.kind = &encapsulation_kinds::VXLAN;
   if (len < h + VXLAN_HEADER_SIZE) return open_result::not_open;
   if ((frame[h] & VXLAN_VNI_VALID) == 0 || frame[h + VXLAN_RESERVED_AT] != 0) {
     return open_result::damaged;
@@ -312,7 +312,7 @@ open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, enca
 
 open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.type = tunnel_type::geneve;
+  layer.kind = &encapsulation_kinds::GENEVE;
   if (len < h + GENEVE_BASE_SIZE) return open_result::not_open;
   const uint32_t size = GENEVE_BASE_SIZE + (frame[h] & GENEVE_OPTIONS_MASK) * 4u;
   if ((frame[h] >> 6) != 0 || (at.end != 0 && at.end < h + size)) return open_result::damaged;
@@ -330,7 +330,7 @@ open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, enc
 
 open_result open_gtp_u(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.type = tunnel_type::gtpu;
+  layer.kind = &encapsulation_kinds::GTPU;
   if (len < h + GTP_U_BASE_SIZE) return open_result::not_open;
   const uint8_t flags = frame[h];
   // The length counts what follows the mandatory header, up to the end of the UDP datagram.
@@ -382,13 +382,13 @@ open_result open_label_stack(const uint8_t* frame, uint32_t len, next_header& at
 }
 
 open_result open_mpls(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
-  layer.type = tunnel_type::mpls;
+  layer.kind = &encapsulation_kinds::MPLS;
   return open_label_stack(frame, len, at, layer);
 }
 
 open_result open_mpls_udp(const uint8_t* frame, uint32_t len, next_header& at,
                           encapsulation& layer) {
-  layer.type = tunnel_type::mplsudp;
+  layer.kind = &encapsulation_kinds::MPLSUDP;
   return open_label_stack(frame, len, at, layer);
 }
 
@@ -400,14 +400,14 @@ open_result open_teredo(const uint8_t* frame, uint32_t len, next_header& at, enc
     p += TEREDO_AUTHENTICATION_FIXED + frame[p + 2] + frame[p + 3];
   }
   if (len >= p + 2 && load_be16(frame + p) == TEREDO_ORIGIN) p += TEREDO_ORIGIN_SIZE;
-  layer.type = tunnel_type::teredo;
+  layer.kind = &encapsulation_kinds::TEREDO;
   if (len <= p || (frame[p] >> 4) != IP_VERSION_6) return open_result::not_open;
   return to_plausible_ip(frame, len, ETHERTYPE_IPV6, p, at.end, at);
 }
 
 open_result open_pppoe(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.type = tunnel_type::pppoe;
+  layer.kind = &encapsulation_kinds::PPPOE;
   if (len < h + PPPOE_HEADER_SIZE) return open_result::not_open;
   // Every session frame has code 0; the discovery stage has an EtherType of its own.
   if (frame[h] != PPPOE_VERSION_TYPE || frame[h + 1] != PPPOE_SESSION_DATA) {
@@ -423,7 +423,7 @@ open_result open_cisco_metadata(const uint8_t* frame, uint32_t len, next_header&
                                 encapsulation& layer) {
   const uint32_t h = at.offset;
   if (len < h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE) return open_result::not_open;
-  layer.type = tunnel_type::cisco_metadata;
+  layer.kind = &encapsulation_kinds::CISCO_METADATA;
   return to_ether_type(load_be16(frame + h + CISCO_METADATA_SIZE),
                        h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE, at);
 }
@@ -549,28 +549,29 @@ const char* unopened_tunnel_phrase(unopened_tunnel kind) {
 
 namespace {
 
-unopened_tunnel damaged_kind(tunnel_type type) {
-  switch (type) {
-    case tunnel_type::gre:
-      return unopened_tunnel::damaged_gre;
-    case tunnel_type::erspan:
-      return unopened_tunnel::damaged_erspan;
-    case tunnel_type::vxlan:
-      return unopened_tunnel::damaged_vxlan;
-    case tunnel_type::geneve:
-      return unopened_tunnel::damaged_geneve;
-    case tunnel_type::gtpu:
-      return unopened_tunnel::damaged_gtpu;
-    case tunnel_type::mpls:
-    case tunnel_type::mplsudp:
-      return unopened_tunnel::damaged_mpls;
-    case tunnel_type::teredo:
-      return unopened_tunnel::damaged_teredo;
-    case tunnel_type::pppoe:
-      return unopened_tunnel::damaged_pppoe;
-    default:
-      return unopened_tunnel::none;
+// What a damaged header of each kind is counted as.
+struct damaged_row {
+  const encapsulation_kind* kind;
+  unopened_tunnel counted_as;
+};
+
+constexpr damaged_row DAMAGED[] = {
+    {&encapsulation_kinds::GRE, unopened_tunnel::damaged_gre},
+    {&encapsulation_kinds::ERSPAN, unopened_tunnel::damaged_erspan},
+    {&encapsulation_kinds::VXLAN, unopened_tunnel::damaged_vxlan},
+    {&encapsulation_kinds::GENEVE, unopened_tunnel::damaged_geneve},
+    {&encapsulation_kinds::GTPU, unopened_tunnel::damaged_gtpu},
+    {&encapsulation_kinds::MPLS, unopened_tunnel::damaged_mpls},
+    {&encapsulation_kinds::MPLSUDP, unopened_tunnel::damaged_mpls},
+    {&encapsulation_kinds::TEREDO, unopened_tunnel::damaged_teredo},
+    {&encapsulation_kinds::PPPOE, unopened_tunnel::damaged_pppoe},
+};
+
+unopened_tunnel damaged_kind(const encapsulation_kind* kind) {
+  for (const damaged_row& row : DAMAGED) {
+    if (row.kind == kind) return row.counted_as;
   }
+  return unopened_tunnel::none;
 }
 
 }  // namespace
@@ -594,7 +595,7 @@ open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& 
   if (found == nullptr) return open_result::not_open;
   const open_result result = found->open(frame, len, at, layer);
   if (result == open_result::unopened) kind = found->kind;
-  if (result == open_result::damaged) kind = damaged_kind(layer.type);
+  if (result == open_result::damaged) kind = damaged_kind(layer.kind);
   return result;
 }
 

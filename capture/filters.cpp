@@ -84,7 +84,7 @@ bool packet_addresses_pass(const decoded_packet& packet, const filter_settings& 
 bool came_through(const decoded_packet& packet, const tunnel_endpoints& endpoints) {
   for (int i = 0; i < packet.tunnels.count; ++i) {
     const encapsulation& layer = packet.tunnels.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!layer.kind->outer_ip) continue;
     const uint8_t* ip = packet.frame.data() + layer.outer_ip;
     if (layer.outer_ipv6) {
       if (holds(endpoints.ipv6, ip + IPV6_SOURCE_OFFSET) ||

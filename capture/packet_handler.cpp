@@ -7,6 +7,7 @@
 #include "capture/encapsulation.h"
 #include "capture/filters.h"
 #include "capture/link_layer.h"
+#include "capture/message_details.h"
 #include "capture/payload_pipeline.h"
 #include "report/payload_digest.h"
 #include "report/sink_set.h"
@@ -423,10 +424,12 @@ void fill_packet(const capture_record& record, const decode_point& at, decoded_p
   std::copy(at.path.layers, at.path.layers + at.path.count, packet.tunnels.layers);
 }
 
-// Filters the decoded `packet`, then hands it to the pipeline or writes it. Returns 1 when kept.
-int pass_on(const decoded_packet& packet, packet_ctx& ctx) {
+// Filters the decoded `packet`, reads its details, then hands it to the pipeline or writes it.
+// Returns 1 when kept.
+int pass_on(decoded_packet& packet, packet_ctx& ctx) {
   if (!packet_passes_filters(packet, *ctx.filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx.filters)) return 0;
+  read_message_details(packet);
   if (ctx.pipeline != nullptr && ctx.pipeline->take(packet)) return 1;
   sink_set& sinks = *ctx.sinks;
   sinks.write_message(packet, digest_payload(packet, sinks.need()));

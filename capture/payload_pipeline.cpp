@@ -62,6 +62,7 @@ void copy_packet(const decoded_packet& from, decoded_packet& to) {
   to.headers = from.headers;
   to.payload = from.payload;
   to.fragments = from.fragments;
+  to.details = from.details;
 }
 
 // `part` of `from`, at the same place in the copy of `from` at `to`.

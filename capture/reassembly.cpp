@@ -50,10 +50,10 @@ void set_bits(std::vector<uint64_t>& bits, uint32_t from, uint32_t to) {
 void put_layer_place(const uint8_t* frame, uint32_t len, const encapsulation& layer, uint8_t* out) {
   uint32_t from = 0;
   uint32_t size = 0;
-  if (tunnel_has_outer_ip(layer.type)) {
+  if (layer.kind->outer_ip) {
     from = layer.outer_ip + (layer.outer_ipv6 ? IPV6_ADDRESSES_AT : IPV4_ADDRESSES_AT);
     size = layer.outer_ipv6 ? 2 * IPV6_ADDRESS_SIZE : 2 * IPV4_ADDRESS_SIZE;
-  } else if (layer.type == tunnel_type::mpls) {
+  } else if (layer.kind == &encapsulation_kinds::MPLS) {
     from = layer.header;
     size = std::min<uint32_t>(layer.labels * MPLS_LABEL_ENTRY_SIZE, 2 * IPV6_ADDRESS_SIZE);
   }
@@ -88,12 +88,14 @@ network_key network_of(const capture_record& record, const decode_point& point) 
   *p++ = point.path.count;
   for (int i = 0; i < point.path.count; ++i) {
     const encapsulation& layer = point.path.layers[i];
-    p[0] = static_cast<uint8_t>(layer.type);
-    p[1] = static_cast<uint8_t>(layer.has_key | layer.has_id << 1 | layer.outer_ipv6 << 2);
-    if (layer.has_key) store_be32(p + 2, layer.key);
-    if (layer.has_id) store_be32(p + 6, layer.id);
-    put_layer_place(record.bytes, record.captured_len, layer, p + 10);
-    p += NETWORK_LAYER_KEY_SIZE;
+    // A kind's name tells it from every other.
+    std::copy(layer.kind->name.begin(), layer.kind->name.end(), p);
+    p += ENCAPSULATION_NAME_MAX;
+    p[0] = static_cast<uint8_t>(layer.has_key | layer.has_id << 1 | layer.outer_ipv6 << 2);
+    if (layer.has_key) store_be32(p + 1, layer.key);
+    if (layer.has_id) store_be32(p + 5, layer.id);
+    put_layer_place(record.bytes, record.captured_len, layer, p + 9);
+    p += NETWORK_LAYER_KEY_SIZE - ENCAPSULATION_NAME_MAX;
   }
   return key;
 }

@@ -58,7 +58,8 @@ using fragment_key = std::array<uint8_t, 2 + 4 + 2 * IPV6_ADDRESS_SIZE>;
 // The network a datagram travelled in: its VLAN ids and, for each encapsulation in front of its
 // IP header, the type, key and id, with the outer addresses (or, for MPLS, the labels). Two
 // datagrams with the same addresses and identification in two networks never meet.
-inline constexpr size_t NETWORK_LAYER_KEY_SIZE = 1 + 1 + 4 + 4 + 2 * IPV6_ADDRESS_SIZE;
+inline constexpr size_t NETWORK_LAYER_KEY_SIZE =
+    ENCAPSULATION_NAME_MAX + 1 + 4 + 4 + 2 * IPV6_ADDRESS_SIZE;
 using network_key =
     std::array<uint8_t, 1 + 2 * MAX_VLAN_TAGS + 1 + ENCAPSULATIONS_MAX * NETWORK_LAYER_KEY_SIZE>;
 

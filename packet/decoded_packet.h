@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "packet/capture_record.h"
+#include "packet/message_details.h"
 #include "packet/protocol_fields.h"
 
 namespace nelo {
@@ -32,35 +33,44 @@ struct ip_layer {
   bool ipv6 = false;
 };
 
-// The encapsulations a message travelled through. Those with an outer IP header are the
-// tunnels a report names; MPLS, PPPoE and Cisco MetaData carry none.
-enum class tunnel_type : uint8_t {
-  ipip,   // IPv4 inside IPv4 or IPv6
-  ip6ip,  // IPv6 inside IPv4 or IPv6
-  gre,
-  erspan,  // in GRE, named alone
-  vxlan,
-  geneve,
-  gtpu,
-  mplsudp,  // an MPLS stack in UDP
-  teredo,
-  mpls,
-  pppoe,
-  cisco_metadata,
+// How the reports describe one kind of encapsulation a message travelled through. Each kind is
+// one row below, and a decoded layer points at its row, so a new encapsulation is its opening
+// function and one row here. Those with an outer IP header are the tunnels a report names with
+// their addresses; MPLS, PPPoE and Cisco MetaData carry none.
+struct encapsulation_kind {
+  std::string_view name;    // the same in the line, JSON and CSV
+  bool outer_ip;            // an IP header in front of it
+  std::string_view id_key;  // the JSON key of its id (VNI, TEID, session), when it has one
 };
 
-// The name a report gives each tunnel type, the same in the line and in JSON.
-inline constexpr std::string_view TUNNEL_TYPE_NAMES[] = {"ipip",   "ip6ip",  "gre",   "erspan",
-                                                         "vxlan",  "geneve", "gtpu",  "mplsudp",
-                                                         "teredo", "mpls",   "pppoe", "cmd"};
+// The longest name of a kind.
+inline constexpr size_t ENCAPSULATION_NAME_MAX = 7;
 
-constexpr std::string_view tunnel_type_name(tunnel_type type) {
-  return TUNNEL_TYPE_NAMES[static_cast<uint8_t>(type)];
-}
+namespace encapsulation_kinds {
+inline constexpr encapsulation_kind IPIP{"ipip", true, {}};    // IPv4 inside IPv4 or IPv6
+inline constexpr encapsulation_kind IP6IP{"ip6ip", true, {}};  // IPv6 inside IPv4 or IPv6
+inline constexpr encapsulation_kind GRE{"gre", true, {}};
+inline constexpr encapsulation_kind ERSPAN{"erspan", true, "session"};  // in GRE, named alone
+inline constexpr encapsulation_kind VXLAN{"vxlan", true, "vni"};
+inline constexpr encapsulation_kind GENEVE{"geneve", true, "vni"};
+inline constexpr encapsulation_kind GTPU{"gtpu", true, "teid"};
+inline constexpr encapsulation_kind MPLSUDP{"mplsudp", true, {}};  // an MPLS stack in UDP
+inline constexpr encapsulation_kind TEREDO{"teredo", true, {}};
+inline constexpr encapsulation_kind MPLS{"mpls", false, {}};
+inline constexpr encapsulation_kind PPPOE{"pppoe", false, "session"};
+inline constexpr encapsulation_kind CISCO_METADATA{"cmd", false, {}};
 
-constexpr bool tunnel_has_outer_ip(tunnel_type type) {
-  return type < tunnel_type::mpls;
-}
+inline constexpr const encapsulation_kind* ALL[] = {&IPIP,   &IP6IP,  &GRE,   &ERSPAN,
+                                                    &VXLAN,  &GENEVE, &GTPU,  &MPLSUDP,
+                                                    &TEREDO, &MPLS,   &PPPOE, &CISCO_METADATA};
+}  // namespace encapsulation_kinds
+
+static_assert([] {
+  for (const encapsulation_kind* kind : encapsulation_kinds::ALL) {
+    if (kind->name.size() > ENCAPSULATION_NAME_MAX) return false;
+  }
+  return true;
+}());
 
 // One encapsulation, placed by offsets into the frame, so that a copy of the frame carries it
 // unchanged.
@@ -69,7 +79,7 @@ struct encapsulation {
   uint32_t header;    // its own header: for MPLS the first label, for PPPoE the session header
   uint32_t key;       // of GRE version 0, when has_key
   uint32_t id;        // VNI, TEID, ERSPAN session or PPPoE session, when has_id
-  tunnel_type type;
+  const encapsulation_kind* kind;
   bool outer_ipv6;
   bool has_key;
   bool has_id;
@@ -111,6 +121,9 @@ struct decoded_packet {
   byte_span headers;
   byte_span payload;  // the ICMP payload behind the 8-byte header; empty when none was captured
   fragment_trail fragments;
+  // What the message says beyond its name; read once the message is kept, so a message the
+  // filters drop costs nothing.
+  message_details details;
 };
 
 }  // namespace nelo

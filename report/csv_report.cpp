@@ -23,7 +23,8 @@ namespace {
 constexpr std::string_view HEADER_COLUMNS =
     "file,frame,time,proto,src,dst,ttl,wire_len,payload_len,payload_md5,type,code,id,seq,"
     "request_frame,rtt,message,entropy,entropy_high,vlan,tunnels,mpls,pppoe,fragments,"
-    "fragment_overlap,oversized,incomplete,link_type,quoted";
+    "fragment_overlap,oversized,incomplete,link_type,quoted,mtu,gateway,pointer,originate,"
+    "receive,transmit,mask,target,destination";
 constexpr std::string_view HEADER_HEX_COLUMN = ",header_hex";
 constexpr std::string_view PAYLOAD_HEX_COLUMN = ",payload_hex";
 constexpr std::string_view STRINGS_COLUMN = ",strings";
@@ -45,8 +46,7 @@ constexpr protocol_name QUOTED_PROTOCOL_NAMES[] = {
     {IP_PROTOCOL_ICMPV6, "icmpv6"},
 };
 
-constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
-constexpr size_t PORT_TEXT_MAX = 6;      // ":65535"
+constexpr size_t PORT_TEXT_MAX = 6;  // ":65535"
 constexpr size_t QUOTED_ADDRESS_MAX = IPV6_TEXT_MAX + 2 + PORT_TEXT_MAX;
 // Every field from the frame to the VLAN ids at its longest, separators included.
 constexpr size_t LEADING_FIELDS_MAX =
@@ -56,6 +56,8 @@ constexpr size_t LEADING_FIELDS_MAX =
 constexpr size_t ENCAPSULATION_FIELDS_MAX =
     3 + TUNNEL_PATH_MAX + ENCAPSULATIONS_MAX * MPLS_LABELS_MAX * (DECIMAL_TEXT_MAX + 1) +
     DECIMAL_TEXT_MAX;
+// What the message says beyond its name, separators included.
+constexpr size_t DETAIL_FIELDS_MAX = 6 * (DECIMAL_TEXT_MAX + 1) + 3 * (IPV6_TEXT_MAX + 1);
 // The fragment signs, the link type and the quoted datagram.
 constexpr size_t TRAILING_FIELDS_MAX = 4 * (FALSE_TEXT.size() + 1) + DECIMAL_TEXT_MAX + 1 +
                                        DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2;
@@ -117,7 +119,7 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   }
   *p++ = CSV_SEPARATOR;
   for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].type == tunnel_type::pppoe) {
+    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
       p = put_number(p, path.layers[i].id);
       break;
     }
@@ -150,6 +152,28 @@ void put_strings(line_buffer& line, const std::vector<std::string>& strings) {
     }
   }
   if (quoted) line.put('"');
+}
+
+// The detail columns, each empty when the message does not have it.
+char* put_details(char* p, bool ipv6, const message_details& details) {
+  const uint8_t has = details.has;
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::MTU) p = put_number(p, details.mtu);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::GATEWAY) p = put_address(p, false, details.gateway);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::POINTER) p = put_number(p, details.pointer);
+  for (const uint32_t time : {details.originate, details.receive, details.transmit}) {
+    *p++ = CSV_SEPARATOR;
+    if (has & message_details::TIMES) p = put_number(p, time);
+  }
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::MASK) p = put_address(p, false, details.mask);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::TARGET) p = put_address(p, ipv6, details.target);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::DESTINATION) p = put_address(p, ipv6, details.destination);
+  return p;
 }
 
 }  // namespace
@@ -190,7 +214,7 @@ size_t csv_sink::text_bound(const decoded_packet& packet) const {
   const size_t encapsulations = packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 2;
   return m_capture_field.size() + LEADING_FIELDS_MAX + encapsulations + 1 +
          (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
-         (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
+         DETAIL_FIELDS_MAX + (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
          (m_settings.format == output_format::strings ? 3 + 4 * region : 0) + CSV_RECORD_END.size();
 }
@@ -273,6 +297,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
   line.commit(p);
+  line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details));
 
   // The dump columns carry what the dumps would show, as JSON's keys do.
   const bool hex_form = m_settings.format == output_format::hex;

@@ -25,14 +25,24 @@ constexpr char TIME_EXCEEDED[] = "time exceeded";
 constexpr char PARAM_PROBLEM[] = "param problem";
 
 constexpr message_name ICMP_TYPES[] = {
-    {0, ECHO_REPLY},           {3, DST_UNREACHABLE},
-    {4, "src quench"},         {5, REDIRECT},
-    {8, ECHO_REQUEST},         {9, ROUTER_ADVERTISEMENT},
-    {10, ROUTER_SOLICITATION}, {11, TIME_EXCEEDED},
-    {12, PARAM_PROBLEM},       {13, "icmp timestamp request"},
-    {14, "timestamp reply"},   {15, "information request"},
-    {16, "information reply"}, {17, "addr mask request"},
+    {0, ECHO_REPLY},
+    {3, DST_UNREACHABLE},
+    {4, "src quench"},
+    {5, REDIRECT},
+    {8, ECHO_REQUEST},
+    {9, ROUTER_ADVERTISEMENT},
+    {10, ROUTER_SOLICITATION},
+    {11, TIME_EXCEEDED},
+    {12, PARAM_PROBLEM},
+    {13, "icmp timestamp request"},
+    {14, "timestamp reply"},
+    {15, "information request"},
+    {16, "information reply"},
+    {17, "addr mask request"},
     {18, "addr mask reply"},
+    // Types named after the table above was drawn: their names are written as tshark writes them.
+    {42, "Extended Echo request"},
+    {43, "Extended Echo reply"},
 };
 
 // Codes 1 to 15 of destination unreachable; code 0 and the codes above 15 keep the plain name.
@@ -69,6 +79,21 @@ constexpr message_name ICMPV6_TYPES[] = {
     {135, "neighbor solicitation"},
     {136, "neighbor advertisement"},
     {137, REDIRECT},
+    // Types named after the table above was drawn: their names are written as tshark writes them.
+    {143, "Multicast Listener Report Message v2"},
+    {144, "Home Agent Address Discovery Request"},
+    {145, "Home Agent Address Discovery Reply"},
+    {146, "Mobile Prefix Solicitation"},
+    {147, "Mobile Prefix Advertisement"},
+    {148, "Certification Path Solicitation"},
+    {149, "Certification Path Advertisement"},
+    {150, "Experimental Mobility"},
+    {151, "Multicast Router Advertisement"},
+    {152, "Multicast Router Solicitation"},
+    {153, "Multicast Router Termination"},
+    {155, "RPL Control"},
+    {160, "Extended Echo request"},
+    {161, "Extended Echo reply"},
 };
 
 constexpr message_name ICMPV6_DST_UNREACHABLE_CODES[] = {

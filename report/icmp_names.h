@@ -4,9 +4,13 @@
 #ifndef NELO_REPORT_ICMP_NAMES_H_
 #define NELO_REPORT_ICMP_NAMES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace nelo {
+
+// Longer than every name: the outputs size their lines by it and cut a name there.
+inline constexpr size_t MESSAGE_NAME_MAX = 64;
 
 // The name of every type neither table knows.
 inline constexpr char UNKNOWN_TYPE_NAME[] = "<unk type>";

@@ -141,6 +141,44 @@ void put_strings(line_buffer& line, const decoded_packet& packet, const output_s
   line.put(']');
 }
 
+// What the message says beyond its name, each key only when the message has it.
+char* put_details(char* p, bool ipv6, const message_details& details) {
+  const uint8_t has = details.has;
+  if (has & message_details::MTU) {
+    p = put_text(p, ",\"mtu\":");
+    p = put_number(p, details.mtu);
+  }
+  if (has & message_details::GATEWAY) {
+    p = put_text(p, ",\"gateway\":");
+    p = put_address(p, false, details.gateway);
+  }
+  if (has & message_details::POINTER) {
+    p = put_text(p, ",\"pointer\":");
+    p = put_number(p, details.pointer);
+  }
+  if (has & message_details::TIMES) {
+    p = put_text(p, ",\"originate\":");
+    p = put_number(p, details.originate);
+    p = put_text(p, ",\"receive\":");
+    p = put_number(p, details.receive);
+    p = put_text(p, ",\"transmit\":");
+    p = put_number(p, details.transmit);
+  }
+  if (has & message_details::MASK) {
+    p = put_text(p, ",\"mask\":");
+    p = put_address(p, false, details.mask);
+  }
+  if (has & message_details::TARGET) {
+    p = put_text(p, ",\"target\":");
+    p = put_address(p, ipv6, details.target);
+  }
+  if (has & message_details::DESTINATION) {
+    p = put_text(p, ",\"destination\":");
+    p = put_address(p, ipv6, details.destination);
+  }
+  return p;
+}
+
 // What the message travelled through: "tunnels" (those with an outer IP header, outermost
 // first), the labels of every MPLS stack, and the PPPoE session; each key only when there is
 // something to show.
@@ -150,11 +188,11 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   bool first = true;
   for (int i = 0; i < path.count; ++i) {
     const encapsulation& layer = path.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!layer.kind->outer_ip) continue;
     p = put_text(p, first ? std::string_view(",\"tunnels\":[") : std::string_view(","));
     first = false;
     p = put_text(p, "{\"type\":\"");
-    p = put_text(p, tunnel_type_name(layer.type));
+    p = put_text(p, layer.kind->name);
     p = put_text(p, "\",\"src\":");
     const uint8_t* ip = frame + layer.outer_ip;
     const bool ipv6 = layer.outer_ipv6;
@@ -166,18 +204,9 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
       p = put_number(p, layer.key);
     }
     if (layer.has_id) {
-      switch (layer.type) {
-        case tunnel_type::vxlan:
-        case tunnel_type::geneve:
-          p = put_text(p, ",\"vni\":");
-          break;
-        case tunnel_type::gtpu:
-          p = put_text(p, ",\"teid\":");
-          break;
-        default:
-          p = put_text(p, ",\"session\":");
-          break;
-      }
+      p = put_text(p, ",\"");
+      p = put_text(p, layer.kind->id_key);
+      p = put_text(p, "\":");
       p = put_number(p, layer.id);
     }
     *p++ = '}';
@@ -197,7 +226,7 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   if (!first) *p++ = ']';
 
   for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].type == tunnel_type::pppoe) {
+    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
       p = put_text(p, ",\"pppoe\":");
       p = put_number(p, path.layers[i].id);
       break;
@@ -238,7 +267,6 @@ constexpr size_t FIXED_FIELDS_MAX = 1024;
 // What surrounds the fields: the file key, the keys of the dumps, the brackets of the strings
 // and the end of the line.
 constexpr size_t LINE_FRAME_MAX = 96;
-constexpr size_t MESSAGE_NAME_MAX = 64;
 
 }  // namespace
 
@@ -358,6 +386,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);
   if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
+  p = put_details(p, ipv6, packet.details);
   line.commit(p);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.

@@ -26,14 +26,11 @@ constexpr std::string_view OVERLAP_NOTE = ", fragments overlap with different by
 constexpr std::string_view OVERSIZED_NOTE = ", oversized datagram";
 constexpr std::string_view INCOMPLETE_NOTE = ", incomplete datagram";
 constexpr std::string_view VIA = ", via ";
+constexpr std::string_view MTU_NOTE = ", mtu ";
+constexpr std::string_view GATEWAY_NOTE = ", gateway ";
+constexpr std::string_view POINTER_NOTE = ", pointer ";
 constexpr std::string_view TUNNEL_SEPARATOR = " / ";
 static_assert(TUNNEL_SEPARATOR.size() <= TUNNEL_PATH_SEPARATOR_MAX);
-static_assert([] {
-  for (int t = 0; t <= static_cast<int>(tunnel_type::cisco_metadata); ++t) {
-    if (tunnel_type_name(static_cast<tunnel_type>(t)).size() > TUNNEL_NAME_MAX) return false;
-  }
-  return true;
-}());
 
 constexpr size_t FRAME_WIDTH = 7;
 constexpr size_t SOURCE_WIDTH = 25;
@@ -45,15 +42,14 @@ constexpr size_t DATE_SIZE = 10;   // "yyyy-mm-dd"
 constexpr size_t CLOCK_SIZE = 12;  // "hh:mm:ss.mmm"
 static_assert(sizeof(utc_second_memo::text::date) == DATE_SIZE &&
               sizeof(utc_second_memo::text::clock) + 4 == CLOCK_SIZE);
-constexpr size_t DECIMAL_MAX = 20;       // digits of the largest u64
-constexpr size_t MESSAGE_NAME_MAX = 64;  // longer than every message name; strnlen keeps to it
+constexpr size_t DECIMAL_MAX = 20;  // digits of the largest u64
 // Every piece of the line at its longest but the tunnels, and one tunnel with its separator, so
 // no write can pass the end of the buffer.
 constexpr size_t REPORT_LINE_UNTUNNELLED_MAX =
     DECIMAL_MAX + DATE_SIZE + CLOCK_SIZE + PROTO_ICMPV6.size() + 2 * IPV6_TEXT_MAX +
     3 * DECIMAL_MAX + MD5_HEX_SIZE + ID_PREFIX.size() + 4 + ID_SUFFIX.size() + MESSAGE_NAME_MAX +
-    ENTROPY_NOTE.size() + OVERLAP_NOTE.size() + OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() +
-    VIA.size() + 10 * SEPARATOR.size() + 2;
+    GATEWAY_NOTE.size() + DECIMAL_MAX + ENTROPY_NOTE.size() + OVERLAP_NOTE.size() +
+    OVERSIZED_NOTE.size() + INCOMPLETE_NOTE.size() + VIA.size() + 10 * SEPARATOR.size() + 2;
 constexpr size_t TUNNEL_TEXT_MAX = TUNNEL_PATH_MAX / ENCAPSULATIONS_MAX;
 static_assert(TUNNEL_PATH_MAX % ENCAPSULATIONS_MAX == 0);
 constexpr size_t REPORT_LINE_MAX = REPORT_LINE_UNTUNNELLED_MAX + TUNNEL_PATH_MAX;
@@ -94,6 +90,21 @@ char* put_tunnels(char* p, const decoded_packet& packet) {
 }
 
 // What was odd about how a message made of fragments arrived.
+// The one detail the line shows after the message name: an MTU, a gateway or a pointer.
+char* put_detail(char* p, const message_details& details) {
+  if (details.has & message_details::MTU) {
+    p = put_text(p, MTU_NOTE);
+    p = put_number(p, details.mtu);
+  } else if (details.has & message_details::GATEWAY) {
+    p = put_text(p, GATEWAY_NOTE);
+    p += ip_to_text(details.gateway, p);
+  } else if (details.has & message_details::POINTER) {
+    p = put_text(p, POINTER_NOTE);
+    p = put_number(p, details.pointer);
+  }
+  return p;
+}
+
 char* put_fragment_notes(char* p, const fragment_trail& trail) {
   if (trail.overlap) p = put_text(p, OVERLAP_NOTE);
   if (trail.oversized) p = put_text(p, OVERSIZED_NOTE);
@@ -107,10 +118,10 @@ char* put_tunnel_path(char* p, const decoded_packet& packet) {
   bool first = true;
   for (int i = 0; i < packet.tunnels.count; ++i) {
     const encapsulation& layer = packet.tunnels.layers[i];
-    if (!tunnel_has_outer_ip(layer.type)) continue;
+    if (!layer.kind->outer_ip) continue;
     if (!first) p = put_text(p, TUNNEL_SEPARATOR);
     first = false;
-    p = put_text(p, tunnel_type_name(layer.type));
+    p = put_text(p, layer.kind->name);
     *p++ = ' ';
     const uint8_t* ip = packet.frame.data() + layer.outer_ip;
     if (layer.outer_ipv6) {
@@ -197,6 +208,7 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   }
   const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_detail(p, packet.details);
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
   if (!packet.fragments.frames.empty()) p = put_fragment_notes(p, packet.fragments);

@@ -21,11 +21,11 @@ inline constexpr std::string_view REPORT_HEADER =
     "destination ip      , ttl , Tsize , Psize ,          payload md5 hash        ,         "
     "comments";
 
-// The longest tunnel name ("mplsudp"), the separator between tunnels, and a whole path.
-inline constexpr size_t TUNNEL_NAME_MAX = 7;
+// The separator between tunnels, and a whole path.
 inline constexpr size_t TUNNEL_PATH_SEPARATOR_MAX = 3;
 inline constexpr size_t TUNNEL_PATH_MAX =
-    ENCAPSULATIONS_MAX * (TUNNEL_PATH_SEPARATOR_MAX + TUNNEL_NAME_MAX + 1 + 2 * IPV6_TEXT_MAX + 1);
+    ENCAPSULATIONS_MAX *
+    (TUNNEL_PATH_SEPARATOR_MAX + ENCAPSULATION_NAME_MAX + 1 + 2 * IPV6_TEXT_MAX + 1);
 
 // Writes the tunnels of `packet` that have an outer IP header, outermost first, as the report
 // line names them after "via": "vxlan 10.99.0.1>10.99.0.2 / gre 2001:db8::1>2001:db8::2";

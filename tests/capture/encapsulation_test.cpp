@@ -154,7 +154,7 @@ TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
     ASSERT_EQ(layers_of(frame, p), r.opened ? 1 : -1);
     if (!r.opened) continue;
     const encapsulation& gre_layer = p.tunnels.layers[0];
-    EXPECT_EQ(gre_layer.type, tunnel_type::gre);
+    EXPECT_EQ(gre_layer.kind, &encapsulation_kinds::GRE);
     EXPECT_EQ(gre_layer.header, 34u);
     EXPECT_EQ(gre_layer.has_key, r.key);
     if (r.key) {

@@ -536,3 +536,61 @@ cut = [eth(IPV4, frag4(A4, B4, 0x3506, 1, d, o, m)) for o, d, m in split(nets[0]
 records = [(base + n, 0, f) for n, f in enumerate(adversarial, 1)]
 records += [(base + len(records) + k + 1, 0, f[:100], len(f)) for k, f in enumerate(cut)]
 write("adversarial.pcap", records)
+
+# details.pcap: what messages say beyond their name, and the types named last, one frame each.
+D4, G4 = a4("192.0.2.37"), a4("198.51.100.37")
+D6, G6 = a6("2001:db8:37::1"), a6("2001:db8:37::2")
+
+
+def msg4(t, code, rest, body=b""):
+    m = bytes([t, code, 0, 0]) + rest + body
+    return eth(IPV4, ip4(G4, D4, 1, m[:2] + struct.pack(">H", csum(m)) + m[4:], ttl=64))
+
+
+def msg6(t, code, rest, body=b"", src=G6, dst=D6):
+    m = bytes([t, code, 0, 0]) + rest + body
+    pseudo = src + dst + struct.pack(">IxxxB", len(m), 58)
+    return eth(IPV6, ip6(src, dst, 58, m[:2] + struct.pack(">H", csum(pseudo + m)) + m[4:], hlim=255))
+
+
+def ext(objects):
+    """An RFC 4884 extension structure: version 2 header and its objects (class, c-type, data)."""
+    body = b"".join(struct.pack(">HBB", 4 + len(d), c, t) + d for c, t, d in objects)
+    h = bytes([0x20, 0, 0, 0]) + body
+    return h[:2] + struct.pack(">H", csum(h)) + h[4:]
+
+
+udp_probe = ip4(D4, G4, 17, udp(40037, 33434, b""), ttl=1)
+echo_probe = ip4(D4, G4, 1, bytes([8, 0, 0, 0]) + struct.pack(">HH", 0x3701, 5) + b"probe!!!", ttl=1)
+udp6_probe = ip6(D6, G6, 17, udp(40037, 33434, b""), hlim=1)
+quoted128 = (udp_probe + bytes(128))[:128]
+labels = struct.pack(">II", (16001 << 12) | (0 << 9) | (0 << 8) | 1, (16002 << 12) | (5 << 9) | (1 << 8) | 1)
+iface = struct.pack(">IHH", 7, 1, 0) + a4("192.0.2.1")  # ifIndex and IPv4 address: c-type 0x0c
+details = [
+    msg4(3, 4, struct.pack(">HH", 0, 1400), udp_probe),
+    msg4(5, 1, a4("192.0.2.1"), udp_probe),
+    msg4(12, 0, bytes([20, 0, 0, 0]), udp_probe),
+    msg4(13, 0, struct.pack(">HHIII", 0x3702, 1, 1000, 0, 0)),
+    msg4(14, 0, struct.pack(">HHIII", 0x3702, 1, 1000, 2000, 2001)),
+    msg4(18, 0, struct.pack(">HH", 0x3703, 1) + a4("255.255.255.0")),
+    msg4(11, 0, bytes(4), echo_probe),
+    msg4(11, 0, bytes([0, 32, 0, 0]), quoted128 + ext([(1, 1, labels), (2, 0x0c, iface)])),
+    msg4(42, 0, struct.pack(">HBB", 0x3704, 1, 1), ext([(3, 1, b"eth0\0\0\0\0")])),
+    msg4(43, 0, struct.pack(">HBB", 0x3704, 1, (2 << 5) | 0x4 | 0x2)),
+    msg6(2, 0, struct.pack(">I", 1280), udp6_probe),
+    msg6(4, 0, struct.pack(">I", 40), udp6_probe),
+    msg6(135, 0, bytes(4), a6("2001:db8:37::9") + bytes([1, 1]) + bytes.fromhex("02000000abcd")),
+    msg6(136, 0, bytes([0xE0, 0, 0, 0]), a6("2001:db8:37::9") + bytes([2, 1]) + bytes.fromhex("02000000abce")),
+    msg6(134, 0, bytes([64, 0xC0]) + struct.pack(">H", 1800),
+         struct.pack(">II", 0, 0) + bytes([1, 1]) + bytes.fromhex("02000000abcf") +
+         bytes([5, 1, 0, 0]) + struct.pack(">I", 1400) +
+         bytes([3, 4, 64, 0xC0]) + struct.pack(">III", 86400, 14400, 0) + a6("2001:db8:37::")),
+    msg6(137, 0, bytes(4), a6("fe80::1") + a6("2001:db8:99::1") + bytes([2, 1]) + bytes.fromhex("02000000abd0")),
+    msg6(131, 0, bytes(4), a6("ff02::1:3")),
+    msg6(143, 0, struct.pack(">HH", 0, 2),
+         bytes([4, 0, 0, 0]) + a6("ff02::fb") + bytes([3, 0, 0, 1]) + a6("ff02::1:2") + a6("2001:db8:37::5"),
+         dst=a6("ff02::16")),
+    msg6(160, 0, struct.pack(">HBB", 0x3705, 1, 1), ext([(3, 2, struct.pack(">I", 2))])),
+    msg6(161, 0, struct.pack(">HBB", 0x3705, 1, (3 << 5) | 0x4 | 0x1)),
+] + [msg6(t, 0, bytes(4)) for t in (144, 145, 146, 147, 148, 149, 150, 151, 152, 153, 155)]
+write("details.pcap", [(1767225600 + 3700 + n, 0, f) for n, f in enumerate(details, 1)])

@@ -97,6 +97,43 @@ for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap adversarial.pcap; do
     done_with "$f"
 done
 
+# details.pcap and path_mtu.pcap: what each message says beyond its name, one column per field in this order
+# (all occurrences, comma-separated; a quoted header's come after the message's own):
+#   frame.number icmp.type icmp.code icmpv6.type icmpv6.code
+#   icmp.mtu icmp.redir_gw icmp.pointer icmp.originate_timestamp icmp.receive_timestamp
+#   icmp.transmit_timestamp icmp.address_mask icmp.ident icmp.seq icmp.mpls.label
+#   icmp.int_info.ifindex icmp.int_info.ipv4 icmp.int_ident.name icmp.int_ident.index
+#   icmp.ext.echo.seq icmp.ext.echo.req.local icmp.ext.echo.rsp.state icmp.ext.echo.rsp.active
+#   icmp.ext.echo.rsp.ipv4 icmp.ext.echo.rsp.ipv6
+#   icmpv6.mtu icmpv6.pointer icmpv6.nd.ns.target_address icmpv6.nd.na.target_address
+#   icmpv6.nd.na.flag icmpv6.nd.rd.target_address icmpv6.rd.na.destination_address
+#   icmpv6.opt.linkaddr icmpv6.nd.ra.cur_hop_limit icmpv6.nd.ra.flag
+#   icmpv6.nd.ra.router_lifetime icmpv6.opt.mtu icmpv6.opt.prefix icmpv6.opt.prefix.length
+#   icmpv6.opt.prefix.flag icmpv6.opt.prefix.valid_lifetime icmpv6.opt.prefix.preferred_lifetime
+#   icmpv6.mld.multicast_address icmpv6.mldr.mar.record_type icmpv6.mldr.mar.multicast_address
+#   icmpv6.ext.echo.seq icmpv6.ext.echo.req.local icmpv6.ext.echo.rsp.state
+#   icmpv6.ext.echo.rsp.active icmpv6.ext.echo.rsp.ipv4 icmpv6.ext.echo.rsp.ipv6
+for f in details.pcap path_mtu.pcap; do
+    fields "$f" -E occurrence=a -E aggregator=, -e frame.number \
+    -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code \
+    -e icmp.mtu -e icmp.redir_gw -e icmp.pointer -e icmp.originate_timestamp \
+    -e icmp.receive_timestamp -e icmp.transmit_timestamp -e icmp.address_mask \
+    -e icmp.ident -e icmp.seq -e icmp.mpls.label -e icmp.int_info.ifindex -e icmp.int_info.ipv4 \
+    -e icmp.int_ident.name -e icmp.int_ident.index \
+    -e icmp.ext.echo.seq -e icmp.ext.echo.req.local -e icmp.ext.echo.rsp.state \
+    -e icmp.ext.echo.rsp.active -e icmp.ext.echo.rsp.ipv4 -e icmp.ext.echo.rsp.ipv6 \
+    -e icmpv6.mtu -e icmpv6.pointer -e icmpv6.nd.ns.target_address -e icmpv6.nd.na.target_address \
+    -e icmpv6.nd.na.flag -e icmpv6.nd.rd.target_address -e icmpv6.rd.na.destination_address \
+    -e icmpv6.opt.linkaddr -e icmpv6.nd.ra.cur_hop_limit -e icmpv6.nd.ra.flag \
+    -e icmpv6.nd.ra.router_lifetime -e icmpv6.opt.mtu -e icmpv6.opt.prefix \
+    -e icmpv6.opt.prefix.length -e icmpv6.opt.prefix.flag -e icmpv6.opt.prefix.valid_lifetime \
+    -e icmpv6.opt.prefix.preferred_lifetime -e icmpv6.mld.multicast_address \
+    -e icmpv6.mldr.mar.record_type -e icmpv6.mldr.mar.multicast_address \
+    -e icmpv6.ext.echo.seq -e icmpv6.ext.echo.req.local -e icmpv6.ext.echo.rsp.state \
+    -e icmpv6.ext.echo.rsp.active -e icmpv6.ext.echo.rsp.ipv4 -e icmpv6.ext.echo.rsp.ipv6
+done_with "$f"
+done
+
 # NAME.reassembled, for the captures of fragmented datagrams: one tab-separated line per ICMP or
 # ICMPv6 message tshark finds, whole or put together from fragments, in the order
 #   frame.number payload-length payload-md5

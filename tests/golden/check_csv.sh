@@ -34,7 +34,8 @@ import csv, io, json, sys
 work, form_count, odd_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 BASE = ("file frame time proto src dst ttl wire_len payload_len payload_md5 type code id seq "
         "request_frame rtt message entropy entropy_high vlan tunnels mpls pppoe fragments "
-        "fragment_overlap oversized incomplete link_type quoted").split()
+        "fragment_overlap oversized incomplete link_type quoted mtu gateway pointer originate receive "
+        "transmit mask target destination").split()
 PROTOCOLS = {1: "icmp", 6: "tcp", 17: "udp", 58: "icmpv6"}
 failures = 0
 
