@@ -76,6 +76,8 @@ class sink_set {
   void hand_over(sink_set& run);
   // Messages the summary left out: those of conversations beyond CONVERSATIONS_MAX.
   uint64_t summary_untracked() const;
+  // The -summary sink, or null.
+  summary_sink* summary() const { return m_summary; }
 
  private:
   // Asks the run to stop when a stream has failed.
