@@ -137,10 +137,19 @@ void read_signs(reader& r, direction_signs& d) {
   d.tail_vary = bit(11);
 }
 
-// A histogram as the bytes it counted: their number, then (byte, count) for each.
+// A histogram as the bytes it counted: their number, then (byte, count) for each; or, when that
+// would take more room than the counts themselves, DENSE_HISTOGRAM and the 256 counts.
+constexpr uint16_t DENSE_HISTOGRAM = 0xffff;
+constexpr size_t SPARSE_ENTRY_SIZE = 1 + 8;
+
 void write_histogram(writer& w, const wide_histogram& h) {
   uint16_t counted = 0;
   for (const uint64_t count : h) counted += count != 0 ? 1 : 0;
+  if (counted * SPARSE_ENTRY_SIZE >= sizeof(wide_histogram)) {
+    w.u16(DENSE_HISTOGRAM);
+    for (const uint64_t count : h) w.u64(count);
+    return;
+  }
   w.u16(counted);
   for (size_t b = 0; b < h.size(); ++b) {
     if (h[b] == 0) continue;
@@ -151,8 +160,12 @@ void write_histogram(writer& w, const wide_histogram& h) {
 
 bool read_histogram(reader& r, std::unique_ptr<wide_histogram>& h) {
   const uint16_t counted = r.u16();
-  if (counted > 256) return false;
   h = std::make_unique<wide_histogram>();
+  if (counted == DENSE_HISTOGRAM) {
+    for (uint64_t& count : *h) count = r.u64();
+    return !r.failed();
+  }
+  if (counted > h->size()) return false;
   for (uint16_t i = 0; i < counted; ++i) {
     const uint8_t b = r.u8();
     (*h)[b] = r.u64();

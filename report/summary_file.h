@@ -9,7 +9,8 @@
 //    rows and sample bytes (u32 each); the capture names in order (u32 length, bytes); the
 //    sample bytes; then each row: its fixed part (key, counts, times, sizes, first fingerprint,
 //    both directions' signs) and, as its flags byte says, its tunnels, its fingerprints beyond
-//    the first, and its byte histograms as (byte, count) pairs for the bytes counted;
+//    the first, and its byte histograms: (byte, count) pairs for the bytes counted, or all 256
+//    counts when the pairs would take more room;
 //  - the CRC-32 of everything before it (u32).
 // A file that does not read exactly so is refused whole: nothing of it reaches a table.
 #ifndef NELO_REPORT_SUMMARY_FILE_H_
