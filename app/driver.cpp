@@ -23,6 +23,7 @@
 #include "app/progress_line.h"
 #include "capture/pcap_reader.h"
 #include "report/pcapng_output.h"
+#include "report/summary_file.h"
 #include "support/error_writer.h"
 #include "support/fileio.h"
 #include "support/ko_time_format.h"
@@ -215,6 +216,58 @@ bool same_target(const std::string& a, const std::string& b) {
   return !a_error && !b_error && a_path == b_path;
 }
 
+// -merge reads saved tables instead of captures and shows their summary; -save_summary needs a
+// summary to save, and never writes over a capture or the report.
+bool summary_options_allowed(nelo_options& options, const std::string& program_path,
+                             const run_io& io, const message_writer& messages) {
+  const std::string& save = options.save_summary;
+  std::string refusal;
+  if (!options.merge_from.empty() &&
+      (!options.input_file.empty() || options.pipe || options.enumdir)) {
+    refusal = "Error: -merge: reads saved tables, not captures (no -ifile, -pipe or -enumdir)";
+  } else if (!options.merge_from.empty() && !options.capture_file.empty()) {
+    refusal = "Error: -merge: has no messages for -write_capture";
+  } else if (!save.empty() && !options.output.summary && options.merge_from.empty()) {
+    refusal = "Error: -save_summary: needs -summary or -merge";
+  } else if (!save.empty() && ((!options.input_file.empty() && options.input_file != STDIN_NAME &&
+                                same_target(save, options.input_file)) ||
+                               file_holds_capture(save))) {
+    refusal = "Error: -save_summary: " + save + " holds a capture, it is never overwritten";
+  } else if (!save.empty() && !options.output_file.empty() &&
+             same_target(save, options.output_file)) {
+    refusal = "Error: -save_summary: " + save + " is the -ofile report";
+  }
+  if (!refusal.empty()) {
+    refuse_command_line(refusal, program_path, io, messages);
+    return false;
+  }
+  if (!options.merge_from.empty()) options.output.summary = true;
+  return true;
+}
+
+// The saved tables -merge names, merged in order; false, said, when one cannot be read.
+bool merge_saved(const nelo_options& options, const run_io& io, const message_writer& messages,
+                 conversation_table& merged) {
+  std::vector<std::string> paths{options.merge_from};
+  if (options.merge_from == STDIN_NAME) {
+    std::string list;
+    char buffer[4096];
+    size_t got = 0;
+    while (io.names != nullptr && (got = std::fread(buffer, 1, sizeof(buffer), io.names)) > 0) {
+      list.append(buffer, got);
+    }
+    paths = summary_file_names(list);
+    if (paths.empty()) {
+      messages.write("Error: -merge: no saved table named on standard input\n");
+      return false;
+    }
+  }
+  std::string error;
+  if (merge_summary_files(paths, merged, error)) return true;
+  messages.write("Error: -merge: %s\n", error.c_str());
+  return false;
+}
+
 // The -write_capture file, opened before the walk: the file's stream and, in front of it, the
 // joiner that the sinks write their block streams to.
 struct capture_output {
@@ -349,6 +402,11 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     refuse_command_line("Error: -csv and -json cannot be combined", args.front(), io, messages);
     return EXIT_REFUSED;
   }
+  if (!summary_options_allowed(options, args.front(), io, messages)) return EXIT_REFUSED;
+  conversation_table merged;
+  if (!options.merge_from.empty() && !merge_saved(options, io, messages, merged)) {
+    return EXIT_REFUSED;
+  }
   if (options.output.summary && options.dumps_given) {
     refuse_command_line("Error: -summary cannot be combined with dumps", args.front(), io,
                         messages);
@@ -410,10 +468,20 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   sink_set sinks(options.output, report);
   // Before any list worker writes, so what the run writes once comes first.
   sinks.begin_run();
-  int status = list_mode ? process_list(options, sinks, io, walk, settings,
-                                        file_out.is_open() ? &file_out : nullptr)
-                         : process_one(options, sinks, io, walk, settings);
+  int status = 0;
+  if (!options.merge_from.empty()) {
+    sinks.summary()->take(std::move(merged));
+  } else {
+    status = list_mode ? process_list(options, sinks, io, walk, settings,
+                                      file_out.is_open() ? &file_out : nullptr)
+                       : process_one(options, sinks, io, walk, settings);
+  }
   sinks.end_run();
+  if (std::string error; !options.save_summary.empty() && stop_signal() == 0 &&
+                         !sinks.summary()->save(options.save_summary, error)) {
+    messages.write("prob writing %s, aborting\n", error.c_str());
+    status = EXIT_REFUSED;
+  }
   progress.clear();
   if (const uint64_t left_out = sinks.summary_untracked(); left_out > 0) {
     messages.write("%llu messages of conversations beyond the first %zu are not in the summary\n",

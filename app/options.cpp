@@ -57,6 +57,8 @@ constexpr program_option PROGRAM_OPTIONS[] = {
     {"-json", false, ""},
     {"-csv", false, ""},
     {"-summary", false, ""},
+    {"-save_summary", true, "a file for the saved conversation table"},
+    {"-merge", true, "a saved conversation table, or - for their names on standard input"},
     {"-no_reassembly", false, ""},
 };
 
@@ -155,6 +157,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
   if (reader.take("-ifile", value)) options.input_file = value;
   if (reader.take("-ofile", value)) options.output_file = value;
   if (reader.take("-write_capture", value)) options.capture_file = value;
+  if (reader.take("-save_summary", value)) options.save_summary = value;
+  if (reader.take("-merge", value)) options.merge_from = value;
   filter_settings& selection = options.selection;
   output_settings& output = options.output;
   reader.read("-icmp_id", [&](const std::string& v) {
@@ -253,7 +257,8 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
     }
   }
 
-  return !options.input_file.empty() || options.pipe || options.enumdir;
+  return !options.input_file.empty() || options.pipe || options.enumdir ||
+         !options.merge_from.empty();
 }
 
 }  // namespace nelo

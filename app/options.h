@@ -26,6 +26,8 @@ class nelo_options : public cmd_params {
   std::string input_file;
   std::string output_file;
   std::string capture_file;  // -write_capture: the kept messages' frames as pcapng
+  std::string save_summary;  // -save_summary: the -summary run's table, saved for -merge
+  std::string merge_from;    // -merge: a saved table, or - for their names on standard input
   filter_settings selection;
   // With json, the report stream carries JSON Lines alone and everything else goes to standard
   // error.

@@ -220,6 +220,9 @@ class conversation_table {
   uint64_t untracked() const { return m_untracked; }
 
  private:
+  // Saves and reads back the whole table (report/summary_file.h).
+  friend struct summary_file_codec;
+
   conversation_state* find_or_open(const conversation_key& key);
   // A slot of the index holds a row's number + 1 in its low bits and a tag of its key's hash in
   // the high ones; 0 when free.

@@ -79,6 +79,8 @@ class sink_set {
   // Before end_capture: the requests of the capture the sinks could not pair (see
   // message_sink::unpaired).
   uint64_t unpaired() const;
+  // The -summary sink, or null.
+  summary_sink* summary() const { return m_summary; }
 
  private:
   // Asks the run to stop when a stream has failed.

@@ -11,6 +11,7 @@
 #include "report/address_text.h"
 #include "report/json_report.h"
 #include "report/line_buffer.h"
+#include "report/summary_file.h"
 #include "support/byte_text.h"
 #include "support/csv_text.h"
 #include "support/ko_time_format.h"
@@ -398,6 +399,16 @@ void summary_sink::hand_over(summary_sink& run) {
 uint64_t summary_sink::untracked() {
   const mutex_lock lock(m_mutex);
   return m_gathered.untracked();
+}
+
+void summary_sink::take(conversation_table&& saved) {
+  const mutex_lock lock(m_mutex);
+  m_gathered.merge(std::move(saved));
+}
+
+bool summary_sink::save(const std::string& path, std::string& error) {
+  const mutex_lock lock(m_mutex);
+  return save_summary_file(m_gathered, path, error);
 }
 
 }  // namespace nelo

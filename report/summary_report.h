@@ -50,6 +50,11 @@ class summary_sink final : public message_sink {
   void hand_over(summary_sink& run) EXCLUDES(m_mutex, run.m_mutex);
   // Messages of conversations beyond CONVERSATIONS_MAX, left out of the rows.
   uint64_t untracked() EXCLUDES(m_mutex);
+  // Adds a table saved earlier (-merge), whose captures come after those gathered so far.
+  void take(conversation_table&& saved) EXCLUDES(m_mutex);
+  // Writes what this sink gathered as a saved table (report/summary_file.h) to `path`; false
+  // with why in `error`.
+  bool save(const std::string& path, std::string& error) EXCLUDES(m_mutex);
 
  private:
   const output_settings& m_settings;
