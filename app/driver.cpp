@@ -74,6 +74,8 @@ constexpr const char* USAGE_OUTPUT_LINES[] = {
     "   -json               - one JSON object a line instead of the report (JSON Lines)",
     "   -csv                - comma-separated values (RFC 4180) instead of the report",
     "   -summary            - one row per ICMP conversation instead of a line per message",
+    "   -save_summary <file> - with -summary, also save the conversation table for -merge",
+    "   -merge <file|->     - the summary of saved tables (names on stdin with -), in order",
     "   -write_capture <file> - also write the frames of the kept messages to a pcapng file",
 };
 constexpr const char* USAGE_FORMAT_LINES[] = {
@@ -227,6 +229,8 @@ bool summary_options_allowed(nelo_options& options, const std::string& program_p
     refusal = "Error: -merge: reads saved tables, not captures (no -ifile, -pipe or -enumdir)";
   } else if (!options.merge_from.empty() && !options.capture_file.empty()) {
     refusal = "Error: -merge: has no messages for -write_capture";
+  } else if (!options.merge_from.empty() && selects_messages(options.selection)) {
+    refusal = "Error: -merge: saved tables hold no messages to select (no filters)";
   } else if (!save.empty() && !options.output.summary && options.merge_from.empty()) {
     refusal = "Error: -save_summary: needs -summary or -merge";
   } else if (!save.empty() && ((!options.input_file.empty() && options.input_file != STDIN_NAME &&

@@ -116,6 +116,15 @@ bool listed(const std::vector<icmp_value>& values, uint8_t field, bool ipv6) {
 
 // decode_packet fills a packet only when its captured bytes reach through both addresses and the
 // ICMP identifier, so no check here needs a length of its own.
+bool selects_messages(const filter_settings& filters) {
+  return !filters.reassemble || filters.min_size != 0 || !filters.src_ip.empty() ||
+         !filters.dst_ip.empty() || !filters.src_ipv6.empty() || !filters.dst_ipv6.empty() ||
+         filters.track_replies || filters.tunnel_ip.on() || !filters.icmpv4 || !filters.icmpv6 ||
+         !filters.icmp_types.empty() || !filters.icmp_codes.empty() || !filters.icmp_ids.empty() ||
+         !filters.frames.empty() || filters.pattern.on() || filters.pattern_utf16.on() ||
+         filters.start_time.ticks != 0 || filters.stop_time.ticks != 0;
+}
+
 bool packet_passes_filters(const decoded_packet& packet, const filter_settings& filters) {
   const capture_record& record = *packet.record;
   if (!(packet.ip.ipv6 ? filters.icmpv6 : filters.icmpv4)) return false;

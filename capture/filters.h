@@ -81,6 +81,10 @@ struct filter_settings {
   ko::fine_time stop_time;
 };
 
+// True when any selection or reassembly setting differs from taking every message whole: a
+// summary merged from saved tables has no messages left to select.
+bool selects_messages(const filter_settings& filters);
+
 // True when the packet passes, in this order: the protocol (-proto); min_size against the
 // record's wire length; the frame ranges; the time window [start_time, stop_time], inclusive, on
 // the record's time to the nanosecond (a record without a time fails any window); the

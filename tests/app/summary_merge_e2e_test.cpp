@@ -213,6 +213,26 @@ TEST(SaveSummary, NeverWritesOverACapture) {
   EXPECT_NE(alone.err.find("Error: -save_summary: needs -summary"), std::string::npos);
 }
 
+// A merge has no messages: what would select them, or walk captures, refuses the line.
+TEST(SaveSummary, MergeRefusesWhatOnlyMessagesCouldAnswer) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } rows[] = {
+      {{"-srcip", "127.0.0.1"}, "Error: -merge: saved tables hold no messages to select"},
+      {{"-icmp_type", "echo"}, "Error: -merge: saved tables hold no messages to select"},
+      {{"-no_reassembly"}, "Error: -merge: saved tables hold no messages to select"},
+      {{"-ifile", "x.pcap"}, "Error: -merge: reads saved tables, not captures"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args{"-merge", "table.sum"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const auto run = run_nelo_in_process(args);
+    EXPECT_EQ(run.status, STATUS_REFUSED) << row.args[0];
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+}
+
 // The README's recipe, with this machine as both of GNU parallel's hosts: a table per capture,
 // returned and merged in list order, shows what one run over the list shows.
 TEST(SaveSummary, GnuParallelMapThenMerge) {
