@@ -20,13 +20,6 @@ constexpr unsigned INITIAL_SLOT_BITS = 6;
 // only in a few bits (addresses of one sweep) over the whole index.
 constexpr uint64_t FIBONACCI_MULTIPLIER = 0x9E3779B97F4A7C15ull;
 
-// A 64-bit fingerprint of payload bytes: equal bytes give equal fingerprints, and different ones
-// almost never do. It only tells payloads apart; nothing depends on it being hard to forge.
-uint64_t fingerprint(byte_span bytes) {
-  return std::hash<std::string_view>{}(
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
 bool near_seconds(uint64_t value, uint64_t seconds) {
   const uint64_t apart = value > seconds ? value - seconds : seconds - value;
   return apart <= PAYLOAD_STAMP_SLACK_SECONDS;
@@ -248,6 +241,11 @@ double sample_entropy_bits(std::span<const uint8_t> sample) {
 
 }  // namespace
 
+uint64_t payload_fingerprint(byte_span bytes) {
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
 size_t payload_stamp_size(byte_span payload, const capture_record& record) {
   if (!timed(record) || record.ticks < ko::TICKS_1601_TO_1970) return 0;
   const uint64_t seconds = (record.ticks - ko::TICKS_1601_TO_1970) / ko::TICKS_PER_SECOND;
@@ -391,7 +389,7 @@ void conversation_table::add(const decoded_packet& packet) {
   c.size_max = std::max(c.size_max, size);
 
   const byte_span past = payload.subspan(payload_stamp_size(payload, record));
-  const uint64_t past_fp = fingerprint(past);
+  const uint64_t past_fp = payload_fingerprint(past);
   count_distinct(c, past_fp);
   add_payload_bytes(c, past);
 
@@ -400,13 +398,14 @@ void conversation_table::add(const decoded_packet& packet) {
   uint32_t whole_tag = 0;
   if (echo) {
     // Requests and replies are compared whole, sender field and all.
-    const uint64_t whole_fp = past.size() == payload.size() ? past_fp : fingerprint(payload);
+    const uint64_t whole_fp =
+        past.size() == payload.size() ? past_fp : payload_fingerprint(payload);
     whole_tag = static_cast<uint32_t>(whole_fp ^ (whole_fp >> 32));
     const byte_span tail = payload.subspan(std::min(payload.size(), SENDER_FIELD_MAX));
     const named_body tail_body = name_body(tail, [&] {
       return tail.size() == past.size()      ? past_fp
              : tail.size() == payload.size() ? whole_fp
-                                             : fingerprint(tail);
+                                             : payload_fingerprint(tail);
     });
     if (tail_body.data) {
       conversation_extra& extra = extra_of(c);

@@ -72,6 +72,11 @@ enum conversation_note : uint8_t {
 // record whose time is not shown, and for every other payload.
 size_t payload_stamp_size(byte_span payload, const capture_record& record);
 
+// A 64-bit fingerprint of payload bytes: equal bytes give equal fingerprints, and different ones
+// almost never do. It only tells payloads apart; nothing depends on it being hard to forge. It is
+// the standard library's string hash, so saved tables carry a probe of it (see summary_file.h).
+uint64_t payload_fingerprint(byte_span bytes);
+
 // One conversation as the summary shows it, made from the table when the rows are written.
 struct summary_row {
   const conversation_key* key = nullptr;

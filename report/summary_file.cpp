@@ -14,12 +14,19 @@ namespace nelo {
 namespace {
 
 constexpr char MAGIC[8] = {'N', 'E', 'L', 'O', 'S', 'U', 'M', '\n'};
-// magic, version, four layout sizes, body length.
-constexpr uint32_t HEADER_SIZE = 8 + 4 + 4 * 4 + 8;
+// magic, version, four layout sizes, body length, fingerprint probe.
+constexpr uint32_t HEADER_SIZE = 8 + 4 + 4 * 4 + 8 + 8;
 constexpr uint32_t KEY_SIZE = 16 + 16 + 2 + 1 + 1 + 1 + 1;
 constexpr uint32_t SIGNS_SIZE = SENDER_FIELD_MAX + 4 + 4 + 2;
 constexpr uint32_t ROW_FIXED_SIZE = KEY_SIZE + 5 + 1 + 2 + 4 * 5 + 8 * 9 + 2 * SIGNS_SIZE + 1;
 constexpr uint32_t CHECKSUM_SIZE = 4;
+
+// Fingerprints saved by one build are compared with those of another only when both hash these
+// bytes alike: the standard library's hash may differ between builds and platforms.
+uint64_t fingerprint_probe() {
+  constexpr char PROBE[] = "nelo payload fingerprint probe";
+  return payload_fingerprint(byte_span(reinterpret_cast<const uint8_t*>(PROBE), sizeof(PROBE) - 1));
+}
 
 // What a row's flags byte says follows its fixed part.
 enum row_part : uint8_t {
@@ -340,6 +347,7 @@ std::string summary_file_bytes(const conversation_table& table) {
   w.u32(SIGNS_SIZE);
   w.u32(SENDER_FIELD_MAX);
   w.u64(body.size());
+  w.u64(fingerprint_probe());
   w.bytes += body;
   w.u32(checksum_of(w.bytes));
   return std::move(w.bytes);
@@ -358,9 +366,14 @@ bool read_summary_file(std::string_view bytes, conversation_table& table, std::s
   }
   const uint32_t header = r.u32(), row = r.u32(), signs = r.u32(), field = r.u32();
   const uint64_t body = r.u64();
+  const uint64_t probe = r.u64();
   if (r.failed() || header != HEADER_SIZE || row != ROW_FIXED_SIZE || signs != SIGNS_SIZE ||
       field != SENDER_FIELD_MAX) {
     error = "damaged or of another layout (its header)";
+    return false;
+  }
+  if (probe != fingerprint_probe()) {
+    error = "saved by a build whose payload fingerprints differ from this one's";
     return false;
   }
   if (body != r.left() - std::min<size_t>(r.left(), CHECKSUM_SIZE) || r.left() < CHECKSUM_SIZE) {

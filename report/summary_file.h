@@ -4,7 +4,8 @@
 // The file, integers little-endian:
 //  - a header: the magic "NELOSUM\n", the format version (u32), then the sizes of the layouts
 //    that follow (u32 each: header, fixed part of a row, a direction's signs, a sender field),
-//    and the length of the body (u64);
+//    the length of the body (u64) and the fingerprint of a fixed text (u64), which tells
+//    whether the saving build fingerprints payloads as this one does;
 //  - the body: captures walked and messages untracked (u64 each), the counts of capture names,
 //    rows and sample bytes (u32 each); the capture names in order (u32 length, bytes); the
 //    sample bytes; then each row: its fixed part (key, counts, times, sizes, first fingerprint,

@@ -137,9 +137,10 @@ struct bad_table {
 const bad_table BAD_TABLES[] = {
     {"flipped_byte", [](bytes& b) { b[b.size() / 2] ^= 0x20; }, nullptr, "checksum"},
     {"truncated", [](bytes& b) { b.resize(b.size() - 9); }, nullptr, "truncated"},
-    {"header_only", [](bytes& b) { b.resize(40); }, nullptr, "truncated"},
+    {"header_only", [](bytes& b) { b.resize(44); }, nullptr, "truncated"},
     {"other_version", [](bytes& b) { b[8] = 2; }, nullptr, "version 2"},
     {"other_layout", [](bytes& b) { b[16] ^= 1; }, nullptr, "layout"},
+    {"other_fingerprints", [](bytes& b) { b[36] ^= 1; }, nullptr, "fingerprints differ"},
     // Two capture names trade places: every byte is there, in another order.
     {"reordered",
      [](bytes& b) {
