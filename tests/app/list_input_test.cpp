@@ -100,35 +100,31 @@ names read_lines(const std::string& text, bool trim) {
   return lines;
 }
 
-TEST(LineSource, TrimsLineEndsAndDeliversLongLinesInBoundedPieces) {
-  EXPECT_EQ(read_lines("a.pcap\r\n\nb c.pcap\r\r\nlast", true),
-            (names{"a.pcap", "", "b c.pcap", "last"}));
-  EXPECT_EQ(read_lines("a\r\n", false), names{"a\r\n"});
-
-  const std::string long_line(5000, 'n');
-  EXPECT_EQ(read_lines(long_line + "\nnext\n", true),
-            (names{long_line.substr(0, 4095), long_line.substr(4095), "next"}));
-}
-
-// The separator the input shows first holds for all of it: a NUL-separated name keeps its line
-// ends and blanks, and a NUL later in a list of lines is part of a name.
+// Line ends are trimmed, unless asked not to be. The separator the input shows first holds for all
+// of it: a NUL-separated name keeps its line ends and blanks, and a NUL later in a list of lines
+// is part of a name. A name longer than a piece arrives in pieces with either separator.
 TEST(LineSource, TheFirstSeparatorSeenDecidesBetweenLinesAndNulBytes) {
   using namespace std::string_literals;
+  const std::string long_name(5000, 'n');
+  const names pieces = {long_name.substr(0, 4095), long_name.substr(4095), "next"};
   const struct {
     std::string input;
+    bool trim;
     names expected;
   } rows[] = {
+      {"a.pcap\r\n\nb c.pcap\r\r\nlast", true, {"a.pcap", "", "b c.pcap", "last"}},
+      {"a\r\n", false, {"a\r\n"}},
+      {long_name + "\nnext\n", true, pieces},
       {"a b.pcap\0two\nlines.pcap\0\0crlf\r\n\0last"s,
+       true,
        {"a b.pcap", "two\nlines.pcap", "", "crlf\r\n", "last"}},
-      {"\0first\0"s, {"", "first"}},
-      {"a.pcap\nb\0c\r\n"s, {"a.pcap", "b\0c"s}},
-      {"one name"s, {"one name"}},
+      {"\0first\0"s, true, {"", "first"}},
+      {"a.pcap\nb\0c\r\n"s, true, {"a.pcap", "b\0c"s}},
+      {"one name"s, true, {"one name"}},
+      {long_name + '\0' + "next" + '\0', true, pieces},
   };
-  for (const auto& row : rows) EXPECT_EQ(read_lines(row.input, true), row.expected) << row.input;
-  // A name longer than a piece arrives in pieces with either separator.
-  const std::string long_name(5000, 'n');
-  EXPECT_EQ(read_lines(long_name + '\0' + "next" + '\0', true),
-            (names{long_name.substr(0, 4095), long_name.substr(4095), "next"}));
+  for (const auto& row : rows)
+    EXPECT_EQ(read_lines(row.input, row.trim), row.expected) << row.input.substr(0, 40);
 }
 
 }  // namespace

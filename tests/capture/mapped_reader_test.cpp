@@ -227,27 +227,34 @@ const identity_case IDENTITY_CASES[] = {
     {"shorter_than_a_page", [] { return data_file("windows_ping.pcap"); }, walk_end::finished},
 };
 
-class MappedReader : public ::testing::TestWithParam<identity_case> {};
+// With or without another thread populating the next window and unmapping the last: windows of
+// pages take the populated window only when a record starts where the last one ended, so both
+// ways of moving on are walked.
+class ThreadedOrPlainMappedReader : public ::testing::TestWithParam<identity_case> {};
 
-TEST_P(MappedReader, HandsOnWhatReadingThePipeHandsOn) {
+TEST_P(ThreadedOrPlainMappedReader, HandsOnWhatReadingThePipeHandsOn) {
   const bytes file = GetParam().make();
   const std::string path = write_capture("capture", file);
   const walked read = walk_piped(file);
   ASSERT_EQ(read.result.outcome, walk_outcome::walked);
   ASSERT_EQ(read.result.end, GetParam().end);
   ASSERT_GT(read.seen.size(), 0u);
-  // One page: every record header near a page end straddles two windows.
-  for (const size_t window : {page_size(), size_t{3} * page_size(), MAP_WINDOW_SIZE}) {
-    SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
-    const walked mapped = walk_mapped(path, window);
-    expect_same_walk(mapped, read);
-    if (read.result.end != walk_end::damaged) {
-      EXPECT_EQ(mapped.result.progress.bytes_read, file.size());
+  for (const bool populate : {false, true}) {
+    // One page: every record header near a page end straddles two windows.
+    for (const size_t window : {page_size(), size_t{3} * page_size(),
+                                populate ? POPULATED_MAP_WINDOW_SIZE : MAP_WINDOW_SIZE}) {
+      SCOPED_TRACE(std::string(populate ? "populated " : "") + "window of " +
+                   std::to_string(window) + " bytes");
+      const walked mapped = walk_mapped(path, window, 0, 0, populate);
+      expect_same_walk(mapped, read);
+      if (read.result.end != walk_end::damaged) {
+        EXPECT_EQ(mapped.result.progress.bytes_read, file.size());
+      }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, MappedReader, ::testing::ValuesIn(IDENTITY_CASES),
+INSTANTIATE_TEST_SUITE_P(Captures, ThreadedOrPlainMappedReader, ::testing::ValuesIn(IDENTITY_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct cut_case {
@@ -338,24 +345,6 @@ TEST(CutUnderTheWalk, ThreadedWalksEachEndWhereTheirOwnFileWasCut) {
     expect_same_walk(mapped[i], walk_piped(cut(file, sizes[i])));
   }
 }
-
-// With another thread populating the next window and unmapping the last, a walk hands on the
-// same records: windows of pages take the populated window only when a record starts where the
-// last one ended, so both ways of moving on are walked.
-class ThreadedPopulatedWindows : public ::testing::TestWithParam<identity_case> {};
-
-TEST_P(ThreadedPopulatedWindows, HandOnWhatReadingThePipeHandsOn) {
-  const bytes file = GetParam().make();
-  const std::string path = write_capture("capture", file);
-  const walked read = walk_piped(file);
-  for (const size_t window : {page_size(), size_t{3} * page_size(), POPULATED_MAP_WINDOW_SIZE}) {
-    SCOPED_TRACE("window of " + std::to_string(window) + " bytes");
-    expect_same_walk(walk_mapped(path, window, 0, 0, true), read);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Captures, ThreadedPopulatedWindows, ::testing::ValuesIn(IDENTITY_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // Windows of huge pages, several of them in the file: each next window starts a huge page before
 // the end of the last, so records that straddle it are read from the populated window.

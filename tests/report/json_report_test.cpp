@@ -46,8 +46,6 @@ TEST(JsonReport, FileNameThatIsNotUtf8IsWrittenAsValidUtf8) {
   const auto r = testing::run_nelo_in_process({"-ifile", path, "-json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("caf\xef\xbf\xbd.pcap\",\"frame\":1,"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("Processing"), std::string::npos) << "announcements go to stderr";
-  EXPECT_NE(r.err.find("Processing file: "), std::string::npos);
 }
 
 // A capture stamped in whole seconds still has nine fraction digits, so that its times sort as
