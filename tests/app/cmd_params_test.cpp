@@ -28,11 +28,6 @@ parse_result parse(cmd_params& params, arg_list args) {
   return {ok, args, err.str() + refusal};
 }
 
-std::string read_file(const std::string& path) {
-  const testing::bytes b = testing::read_file(path);
-  return std::string(b.begin(), b.end());
-}
-
 TEST(SharedOptions, TakesFiltersAndIgnoredOptionsAndLeavesTheRest) {
   cmd_params params;
   const auto r =
@@ -102,7 +97,7 @@ TEST(OutputCheck, NeverDisturbsAFileAndRefusesWhatCannotBeWritten) {
   std::ofstream(existing) << "precious";
   cmd_params params;
   ASSERT_TRUE(parse(params, {"nelo", "-out", existing}).ok);
-  EXPECT_EQ(read_file(existing), "precious");
+  EXPECT_EQ(testing::read_text(existing), "precious");
   const std::string fresh = dir + "/fresh.txt";
   ASSERT_TRUE(parse(params, {"nelo", "-outfile", fresh}).ok);
   EXPECT_NE(access(fresh.c_str(), F_OK), 0);  // what the check created, it removed
@@ -140,7 +135,7 @@ TEST(CmdlineCtx, ReportsTheRunTimeOnStandardErrorWithProfileAndInTheDiagsFile) {
     }
     const std::string label = std::to_string(profile) + std::to_string(to_diags);
     EXPECT_TRUE(profile ? is_timing_line(stream.str()) : stream.str().empty()) << label;
-    const std::string appended = read_file(diags).substr(8);  // after "earlier\n"
+    const std::string appended = testing::read_text(diags).substr(8);  // after "earlier\n"
     EXPECT_TRUE(to_diags ? is_timing_line(appended) : appended.empty()) << label;
   }
 }

@@ -12,6 +12,7 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
+using testing::record_of;
 
 const uint8_t V4_A[4] = {192, 0, 2, 10};
 const uint8_t V4_B[4] = {198, 51, 100, 7};
@@ -19,28 +20,22 @@ const uint8_t V6_A[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 const uint8_t V6_B[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
 constexpr size_t ETHERNET = 14;
 
-capture_record record_of(const bytes& frame, uint32_t link_type, int64_t incl_len = -1) {
-  capture_record r;
-  r.frame_number = 1;
-  r.link_type = link_type;
-  r.bytes = frame.data();
-  r.captured_len = static_cast<uint32_t>(incl_len >= 0 ? incl_len : frame.size());
-  r.wire_len = static_cast<uint32_t>(frame.size());
-  return r;
-}
-
-bytes concat(bytes a, const bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 const bytes V4_ECHO = testing::ipv4_icmp_frame(V4_A, V4_B, 8, 0, 1, bytes(56, 0xaa));
 const bytes V6_ECHO = testing::ipv6_icmp_frame(V6_A, V6_B, 128, 0, 1, bytes(56, 0xbb));
 const bytes V4 = bytes(V4_ECHO.begin() + ETHERNET, V4_ECHO.end());  // without Ethernet
 const bytes V6 = bytes(V6_ECHO.begin() + ETHERNET, V6_ECHO.end());
 
+using vlan_tags = std::vector<std::pair<uint16_t, uint16_t>>;
+
+// `count` tags with the ids 1, 2, ...: the outermost of type `outer`, the others 802.1Q.
+vlan_tags stack_of(uint16_t count, uint16_t outer) {
+  vlan_tags tags = {{outer, 1}};
+  for (uint16_t id = 2; id <= count; ++id) tags.push_back({0x8100, id});
+  return tags;
+}
+
 // An Ethernet frame with VLAN tags (EtherType, tag control) between the MACs and the EtherType.
-bytes tagged(const bytes& frame, std::initializer_list<std::pair<uint16_t, uint16_t>> tags) {
+bytes tagged(const bytes& frame, const vlan_tags& tags) {
   bytes out(frame.begin(), frame.begin() + 12);
   for (const auto& [type, control] : tags) {
     out.insert(out.end(), {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type),
@@ -104,29 +99,23 @@ TEST(DecodePacket, FindsTheIcmpHeaderAndPayloadOnEveryLinkLayerItReads) {
       {"two vlan tags", LINKTYPE_ETHERNET, tagged(V6_ECHO, {{0x88a8, 10}, {0x8100, 20}}), true, 22,
        62},
       {"old q-in-q tag", LINKTYPE_ETHERNET, tagged(V4_ECHO, {{0x9100, 7}}), false, 18, 38},
-      {"eight vlan tags", LINKTYPE_ETHERNET,
-       tagged(V4_ECHO, {{0x88a8, 1},
-                        {0x8100, 2},
-                        {0x8100, 3},
-                        {0x8100, 4},
-                        {0x8100, 5},
-                        {0x8100, 6},
-                        {0x8100, 7},
-                        {0x8100, 8}}),
-       false, 46, 66},
-      {"linux cooked v1", LINKTYPE_LINUX_SLL, concat(sll, V4), false, 16, 36},
-      {"linux cooked v2", LINKTYPE_LINUX_SLL2, concat(sll2, V4), false, 20, 40},
+      {"eight vlan tags", LINKTYPE_ETHERNET, tagged(V4_ECHO, stack_of(8, 0x88a8)), false, 46, 66},
+      {"linux cooked v1", LINKTYPE_LINUX_SLL, testing::cat(sll, V4), false, 16, 36},
+      {"linux cooked v2", LINKTYPE_LINUX_SLL2, testing::cat(sll2, V4), false, 20, 40},
       {"raw ipv4", LINKTYPE_RAW, V4, false, 0, 20},
       {"raw ipv6", LINKTYPE_RAW, V6, true, 0, 40},
       {"ipv4 link type", LINKTYPE_IPV4, V4, false, 0, 20},
       {"ipv6 link type", LINKTYPE_IPV6, V6, true, 0, 40},
-      {"null little-endian ipv4", LINKTYPE_NULL, concat({2, 0, 0, 0}, V4), false, 4, 24},
-      {"null big-endian ipv6 (freebsd)", LINKTYPE_NULL, concat({0, 0, 0, 28}, V6), true, 4, 44},
-      {"null ipv6 (darwin)", LINKTYPE_NULL, concat({30, 0, 0, 0}, V6), true, 4, 44},
-      {"openbsd loopback ipv6", LINKTYPE_LOOP, concat({0, 0, 0, 24}, V6), true, 4, 44},
-      {"ppp with address and control", LINKTYPE_PPP, concat({0xff, 3, 0, 0x21}, V4), false, 4, 24},
-      {"ppp in hdlc framing without them", LINKTYPE_PPP_HDLC, concat({0, 0x57}, V6), true, 2, 42},
-      {"cisco hdlc", LINKTYPE_C_HDLC, concat({0x0f, 0x00, 0x86, 0xdd}, V6), true, 4, 44},
+      {"null little-endian ipv4", LINKTYPE_NULL, testing::cat({2, 0, 0, 0}, V4), false, 4, 24},
+      {"null big-endian ipv6 (freebsd)", LINKTYPE_NULL, testing::cat({0, 0, 0, 28}, V6), true, 4,
+       44},
+      {"null ipv6 (darwin)", LINKTYPE_NULL, testing::cat({30, 0, 0, 0}, V6), true, 4, 44},
+      {"openbsd loopback ipv6", LINKTYPE_LOOP, testing::cat({0, 0, 0, 24}, V6), true, 4, 44},
+      {"ppp with address and control", LINKTYPE_PPP, testing::cat({0xff, 3, 0, 0x21}, V4), false, 4,
+       24},
+      {"ppp in hdlc framing without them", LINKTYPE_PPP_HDLC, testing::cat({0, 0x57}, V6), true, 2,
+       42},
+      {"cisco hdlc", LINKTYPE_C_HDLC, testing::cat({0x0f, 0x00, 0x86, 0xdd}, V6), true, 4, 44},
   };
   for (const position_case& c : cases) expect_positions(c);
 
@@ -181,19 +170,9 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
     uint32_t link_type;
     int64_t incl_len;
   } cases[] = {
-      {"tcp over ipv4", testing::ipv4_tcp_frame(V4_A, V4_B), 1, -1},
+      {"tcp over ipv4", changed(V4_ECHO, ETHERNET + 9, 6), 1, -1},  // the protocol field
       {"arp", testing::ether_frame(0x0806, bytes(28)), 1, -1},
-      {"nine vlan tags",
-       tagged(V4_ECHO, {{0x8100, 1},
-                        {0x8100, 2},
-                        {0x8100, 3},
-                        {0x8100, 4},
-                        {0x8100, 5},
-                        {0x8100, 6},
-                        {0x8100, 7},
-                        {0x8100, 8},
-                        {0x8100, 9}}),
-       1, -1},
+      {"nine vlan tags", tagged(V4_ECHO, stack_of(9, 0x8100)), 1, -1},
       {"later ipv4 fragment", changed(V4_ECHO, ETHERNET + 7, 0xb9), 1, -1},  // offset 185 x 8
       {"later ipv6 fragment", with_extensions(128, {{44, LATER_FRAGMENT}}), 1, -1},
       {"nine extension headers", with_extensions(128, nine), 1, -1},
@@ -206,8 +185,8 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
       {"runt", bytes{1, 2, 3}, 1, -1},
       {"ipv4 header length 0 leaves the addresses short", no_ihl, 1, 30},
       {"raw frame of ip version 5", bytes(40, 0x50), LINKTYPE_RAW, -1},
-      {"null header of an unknown family", concat({7, 0, 0, 0}, V4), 0, -1},
-      {"ppp carrying another protocol", concat({0xc0, 0x21}, V4), 9, -1},
+      {"null header of an unknown family", testing::cat({7, 0, 0, 0}, V4), 0, -1},
+      {"ppp carrying another protocol", testing::cat({0xc0, 0x21}, V4), 9, -1},
       {"cooked v1 header cut", bytes(15, 0), LINKTYPE_LINUX_SLL, -1},
       {"a link type nelo does not read", V4, 147, -1},
   };

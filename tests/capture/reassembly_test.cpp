@@ -18,15 +18,12 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
+using testing::cat;
+using testing::lines_of;
 using testing::record_parts;
 
 void put(bytes& b, uint64_t value, int size) {
   for (int i = size - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(value >> 8 * i));
-}
-
-bytes cat(bytes a, const bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // gre: fragments of an IPv4 packet carrying GRE; inside_gre: fragments carried in whole GRE.
@@ -181,20 +178,8 @@ std::string expected(uint64_t frame, const datagram& d, size_t end, const std::s
 
 // The value of `key` in a JSON line: a string's text, an array with its brackets, or "-".
 std::string field(const std::string& line, const std::string& key) {
-  const size_t found = line.find("\"" + key + "\":");
-  if (found == std::string::npos) return "-";
-  const size_t at = found + key.size() + 3;
-  if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
-  if (line[at] == '[') return line.substr(at, line.find(']', at) - at + 1);
-  return line.substr(at, line.find_first_of(",}", at) - at);
-}
-
-std::vector<std::string> lines_of(const std::string& out) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
-    lines.push_back(out.substr(at, end - at));
-  return lines;
+  const std::string value = testing::json_value(line, key);
+  return value.empty() ? "-" : value[0] == '"' ? value.substr(1, value.size() - 2) : value;
 }
 
 std::vector<std::string> reported(const std::string& out) {

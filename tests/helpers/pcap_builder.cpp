@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "app/driver.h"
 #include "app/file_walk.h"
 #include "capture/packet_handler.h"
+#include "capture/pcap_file.h"
 #include "capture/pcap_reader.h"
 #include "support/run_control.h"
 
@@ -30,6 +32,12 @@ void put(bytes& b, uint64_t v, int size, bool big_endian = false) {
 }
 
 }  // namespace
+
+bytes cat(std::initializer_list<bytes> parts) {
+  bytes out;
+  for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
 
 bytes pcap_record(const record_parts& r, bool big_endian) {
   bytes b;
@@ -51,6 +59,14 @@ bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool
     b.insert(b.end(), rec.begin(), rec.end());
   }
   return b;
+}
+
+std::vector<size_t> record_offsets(const bytes& file) {
+  std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
+  for (size_t len; at.back() + PCAP_RECORD_HEADER_SIZE <= file.size();
+       at.push_back(at.back() + PCAP_RECORD_HEADER_SIZE + len))
+    len = file[at.back() + 8] | file[at.back() + 9] << 8 | file[at.back() + 10] << 16;
+  return at;
 }
 
 void pcapng_writer::block(uint32_t type, const bytes& body) {
@@ -141,12 +157,14 @@ bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type
   return ether_frame(0x86DD, ip);
 }
 
-bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]) {
-  bytes ip = {0x45, 0, 0, 40, 0, 0, 0x40, 0, 64, 6, 0, 0};
-  ip.insert(ip.end(), src, src + 4);
-  ip.insert(ip.end(), dst, dst + 4);
-  ip.resize(ip.size() + 20, 0);
-  return ether_frame(0x0800, ip);
+capture_record record_of(const bytes& frame, uint32_t link_type, int64_t captured) {
+  capture_record r;
+  r.frame_number = 1;
+  r.link_type = link_type;
+  r.bytes = frame.data();
+  r.captured_len = static_cast<uint32_t>(captured >= 0 ? captured : frame.size());
+  r.wire_len = static_cast<uint32_t>(frame.size());
+  return r;
 }
 
 decoded_frame::decoded_frame(bytes bytes_of_frame, uint64_t ticks, record_time time,
@@ -199,6 +217,46 @@ std::string write_temp_file(const std::string& name, const bytes& data) {
 bytes read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+std::string difference(const std::string& a, const std::string& b) {
+  if (a == b) return "";
+  const auto at =
+      static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+  return "differ at byte " + std::to_string(at) + " of " + std::to_string(a.size()) + " and " +
+         std::to_string(b.size()) + ": \"" + a.substr(at, 60) + "\" against \"" + b.substr(at, 60) +
+         "\"";
+}
+
+std::string json_value(const std::string& line, const std::string& key) {
+  const size_t found = line.find("\"" + key + "\":");
+  if (found == std::string::npos) return "";
+  const size_t from = found + key.size() + 3;
+  size_t end = from;
+  if (line[from] == '"') {
+    while (++end < line.size() && line[end] != '"') end += line[end] == '\\';
+    ++end;
+  } else if (line[from] == '[') {
+    end = line.find(']', from) + 1;
+  } else {
+    end = line.find_first_of(",}", from);
+  }
+  return line.substr(from, end - from);
 }
 
 std::string write_long_capture(size_t payload_size, int blocks) {
@@ -285,6 +343,16 @@ recorded_walk record_walk(const std::string& path) {
   r.seen = std::move(ctx.seen);
   r.said = walk_end_text(path, result);
   return r;
+}
+
+std::string report_of(const std::string& out) {
+  const size_t announced = out.find("Processing file: ");
+  if (announced == std::string::npos) return "";
+  std::string report;
+  std::istringstream lines(out.substr(announced));
+  for (std::string line; std::getline(lines, line);)
+    if (!line.starts_with("Processing file: ")) report += line + "\n";
+  return report;
 }
 
 std::string without_run_header(std::string text) {

@@ -4,8 +4,10 @@
 #define NELO_TESTS_HELPERS_PCAP_BUILDER_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/capture_walk.h"
@@ -15,6 +17,12 @@
 namespace nelo::testing {
 
 using bytes = std::vector<uint8_t>;
+
+// The bytes of `parts` one after another.
+bytes cat(std::initializer_list<bytes> parts);
+inline bytes cat(bytes a, const bytes& b) {
+  return cat({std::move(a), b});
+}
 
 // A record as a walk handed it on, copied out of the reader's buffer.
 struct seen_record {
@@ -47,6 +55,9 @@ struct record_parts {
 };
 
 bytes pcap_record(const record_parts& record, bool big_endian = false);
+// The file offsets of the records of a little-endian classic capture, read from their captured
+// lengths, and of its end.
+std::vector<size_t> record_offsets(const bytes& file);
 // A pcap 2.4 file in the byte order and stamp resolution asked for (ts_usec holds the fraction
 // in the file's unit); with no records, its global header alone.
 bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen = 262144,
@@ -79,10 +90,12 @@ bytes ipv4_icmp_frame(const uint8_t src[4], const uint8_t dst[4], uint8_t type, 
 bytes ipv6_icmp_frame(const uint8_t src[16], const uint8_t dst[16], uint8_t type, uint8_t code,
                       uint16_t id, const bytes& payload, uint8_t hop_limit = 64,
                       uint8_t next_header = 58);
-// Ethernet II + IPv4 + a 20-byte TCP header (protocol 6).
-bytes ipv4_tcp_frame(const uint8_t src[4], const uint8_t dst[4]);
 // A frame of the given EtherType with `body` after the Ethernet header.
 bytes ether_frame(uint16_t ether_type, const bytes& body);
+
+// The record a reader would hand on for `frame` as frame 1, `captured` bytes of it captured (-1:
+// all).
+capture_record record_of(const bytes& frame, uint32_t link_type = 1, int64_t captured = -1);
 
 // A frame, the record a reader would hand on for it and the decoder's view of it; the record
 // and the view point into the frame, so it is not copyable.
@@ -100,6 +113,16 @@ struct decoded_frame {
 std::string write_temp_file(const std::string& name, const bytes& data);
 std::string temp_dir();
 bytes read_file(const std::string& path);
+std::string read_text(const std::string& path);
+
+// The lines of `text`, each without its line end; a last line without one is left out.
+std::vector<std::string> lines_of(const std::string& text);
+// Where two long texts part, with a little of each from there; empty when they are the same.
+// Printing both would bury the place that matters.
+std::string difference(const std::string& a, const std::string& b);
+// The value of `"key":` in a JSON line as written (a number, a string with its quotes, a list
+// with its brackets); empty when the line lacks the key.
+std::string json_value(const std::string& line, const std::string& key);
 
 // A capture of ICMP echo records in the test's temporary directory. By default 1.6 million
 // small ones (about 180 MB): long enough that a full walk with dumps lasts a second or more.
@@ -116,6 +139,10 @@ run_result run_shell(const std::string& command);
 // Runs nelo in this process on the same terms as the binary on pipes, with `input` as its
 // standard input; the status is the one the process would exit with.
 run_result run_nelo_in_process(const std::vector<std::string>& args, const std::string& input = "");
+
+// What a run reported after announcing its capture: its lines without the run header and the
+// announcements.
+std::string report_of(const std::string& out);
 
 // `text` without the run header's time and command line, which differ between two runs; they
 // are written once, before anything else.

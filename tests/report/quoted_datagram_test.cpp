@@ -10,11 +10,7 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
-
-bytes cat(bytes a, const bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using testing::cat;
 
 // An IPv4 header saying it is `ihl` words long (20 bytes at least are there) carrying `protocol`
 // from 10.0.0.1 to 10.0.0.2, then `rest`.
