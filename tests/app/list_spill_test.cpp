@@ -3,10 +3,7 @@
 // writes. A temporary file that cannot be made ends the run as a failed write of the report does.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,14 +17,6 @@ using testing::bytes;
 using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
-
-// Read whole at once: reports of megabytes, byte by byte, take long under a sanitizer.
-std::string text_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Echo requests with 60 KB payloads, `count` of them: each dumped payload is about 120 KB of hex
 // lines.
@@ -45,31 +34,20 @@ std::string write_heavy_capture(const std::string& name, uint16_t count, uint32_
 }
 
 // Heavy captures with a cut one, a missing one and one that is no capture between them, so that
-// messages must land between the right captures' lines.
-std::string heavy_list(size_t heavy) {
+// messages must land between the right captures' lines; the first of `first` records.
+std::string heavy_list(size_t heavy, uint16_t first = 40) {
   const bytes loopback = testing::read_file(DATA + "/loopback.pcap");
   const std::string cut =
       testing::write_temp_file("cut.pcap", bytes(loopback.begin(), loopback.begin() + 300));
   std::string list;
   for (size_t i = 0; i < heavy; ++i) {
     const std::string name = "heavy" + std::to_string(i) + ".pcap";
-    list += write_heavy_capture(name, 40, static_cast<uint32_t>(i)) + '\n';
+    list += write_heavy_capture(name, i == 0 ? first : 40, static_cast<uint32_t>(i)) + '\n';
     if (i == 1) list += cut + '\n' + DATA + "/no_such.pcap\n";
     if (i == 2) list += DATA + "/not_a_capture.txt\n";
   }
   const bytes names(list.begin(), list.end());
   return testing::write_temp_file("list.txt", names);
-}
-
-// Where two outputs part, with a little of each from there; empty when they are the same. A
-// report of megabytes is too large for a diff.
-std::string difference(const std::string& a, const std::string& b) {
-  if (a == b) return "";
-  const auto at =
-      static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
-  return "differ at byte " + std::to_string(at) + " of " + std::to_string(a.size()) + " and " +
-         std::to_string(b.size()) + ": \"" + a.substr(at, 40) + "\" against \"" + b.substr(at, 40) +
-         "\"";
 }
 
 struct run_files {
@@ -86,7 +64,7 @@ run_files run_list(const std::string& list, const std::string& env, const std::s
   std::remove(file.c_str());
   const auto r = testing::run_shell(env + " " + NELO_BINARY + " -pipe -threads " + threads + " " +
                                     args + " <" + list + " >" + out + " 2>" + err);
-  return {r.status, text_of(out), text_of(err), text_of(file)};
+  return {r.status, testing::read_text(out), testing::read_text(err), testing::read_text(file)};
 }
 
 TEST(ThreadedListSpill, CapturesThatOutgrowTheirMemoryWriteWhatOneThreadWrites) {
@@ -113,17 +91,19 @@ TEST(ThreadedListSpill, CapturesThatOutgrowTheirMemoryWriteWhatOneThreadWrites) 
     for (const char* threads : {"2", "16"}) {
       const run_files many = run_list(list, "", form.args, threads);
       EXPECT_EQ(many.status, one.status) << form.name << threads;
-      EXPECT_EQ(difference(without_run_header(many.out), without_run_header(one.out)), "")
+      EXPECT_EQ(testing::difference(without_run_header(many.out), without_run_header(one.out)), "")
           << form.name << threads;
-      EXPECT_EQ(difference(without_run_header(many.err), without_run_header(one.err)), "")
+      EXPECT_EQ(testing::difference(without_run_header(many.err), without_run_header(one.err)), "")
           << form.name << threads;
-      EXPECT_EQ(difference(many.file, one.file), "") << form.name << threads;
+      EXPECT_EQ(testing::difference(many.file, one.file), "") << form.name << threads;
     }
   }
 }
 
 TEST(ThreadedListSpill, ATemporaryFileThatCannotBeMadeEndsTheRunAsAFailedWrite) {
-  const std::string list = heavy_list(6);
+  // The first capture writes for long enough that the workers after it, started with it, must
+  // hold their captures' output before its turn comes.
+  const std::string list = heavy_list(6, 160);
   const std::string missing = "TMPDIR=" + testing::temp_dir() + "/no_such_dir";
   const run_files run = run_list(list, missing, "-dump_payload", "4");
   EXPECT_EQ(run.status, 255);
