@@ -1,15 +1,11 @@
 // Compressed captures: the decompressing sources against the bytes they must give back, and the
 // tool on gzip, zstd, xz and bzip2 copies of a real capture cut short and damaged. The compressed
-// bytes are made here with the libraries themselves, so no compressed file is committed.
+// bytes are made here by the tools themselves, so no compressed file is committed.
 #include "capture/compressed_source.h"
 
-#include <bzlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <lzma.h>
 #include <unistd.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <sstream>
 #include <string>
@@ -25,67 +21,20 @@ using testing::bytes;
 const std::string DATA = NELO_TEST_DATA_DIR;
 constexpr int STATUS_REFUSED = 255;
 
-bytes gzip_member(const bytes& plain) {
-  z_stream z = {};
-  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  bytes out(deflateBound(&z, static_cast<uLong>(plain.size())) + 32);
-  z.next_in = const_cast<Bytef*>(plain.data());
-  z.avail_in = static_cast<uInt>(plain.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-bytes zstd_frame(const bytes& plain) {
-  bytes out(ZSTD_compressBound(plain.size()));
-  const size_t n = ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3);
-  EXPECT_FALSE(ZSTD_isError(n));
-  out.resize(ZSTD_isError(n) ? 0 : n);
-  return out;
-}
-
-bytes xz_stream(const bytes& plain) {
-  bytes out(lzma_stream_buffer_bound(plain.size()));
-  size_t n = 0;
-  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, plain.data(), plain.size(),
-                                    out.data(), &n, out.size()),
-            LZMA_OK);
-  out.resize(n);
-  return out;
-}
-
-bytes bzip2_stream(const bytes& plain) {
-  bytes out(plain.size() + plain.size() / 100 + 600);
-  auto n = static_cast<unsigned>(out.size());
-  std::vector<char> in(plain.begin(), plain.end());
-  EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n, in.data(),
-                                     static_cast<unsigned>(in.size()), 9, 0, 0),
-            BZ_OK);
-  out.resize(n);
-  return out;
-}
-
-using compressor = bytes (*)(const bytes&);
-
-// `plain` compressed as `parts` members or frames of about equal size, one after the other.
-bytes compressed(compressor compress, const bytes& plain, size_t parts = 1) {
+// `plain` compressed by the command-line tool `tool` as `parts` members, frames or streams of
+// about equal size, one after the other.
+bytes compressed(const char* tool, const bytes& plain, size_t parts = 1) {
   bytes out;
   const size_t step = plain.size() / parts;
   for (size_t i = 0; i < parts; ++i) {
     const auto from = plain.begin() + static_cast<std::ptrdiff_t>(i * step);
     const auto to = i + 1 == parts ? plain.end() : from + static_cast<std::ptrdiff_t>(step);
-    const bytes part = compress(bytes(from, to));
-    out.insert(out.end(), part.begin(), part.end());
+    const std::string in = testing::write_temp_file("plain", bytes(from, to));
+    const auto r = testing::run_shell(std::string(tool) + " -q -c <'" + in + "'");
+    EXPECT_EQ(r.status, 0) << tool << ": " << r.err;
+    out.insert(out.end(), r.out.begin(), r.out.end());
   }
   return out;
-}
-
-bytes joined(bytes a, const bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // Everything a source gives back when asked for `chunk` bytes at a time, or nothing if it
@@ -112,14 +61,16 @@ TEST(CompressedSource, GivesBackEveryByteOfEveryMemberAndFrameWhateverTheReadSiz
     const char* name;
     bytes file;
   } cases[] = {
-      {"gzip", compressed(gzip_member, plain)},
-      {"gzip, three members", compressed(gzip_member, plain, 3)},
-      {"gzip, an empty member first", joined(gzip_member({}), compressed(gzip_member, plain))},
-      {"zstd", compressed(zstd_frame, plain)},
-      {"zstd, three frames", compressed(zstd_frame, plain, 3)},
-      {"zstd, an empty frame last", joined(compressed(zstd_frame, plain), zstd_frame({}))},
-      {"xz, two streams", compressed(xz_stream, plain, 2)},
-      {"bzip2, two streams", compressed(bzip2_stream, plain, 2)},
+      {"gzip", compressed("gzip", plain)},
+      {"gzip, three members", compressed("gzip", plain, 3)},
+      {"gzip, an empty member first",
+       testing::cat(compressed("gzip", {}), compressed("gzip", plain))},
+      {"zstd", compressed("zstd", plain)},
+      {"zstd, three frames", compressed("zstd", plain, 3)},
+      {"zstd, an empty frame last",
+       testing::cat(compressed("zstd", plain), compressed("zstd", {}))},
+      {"xz, two streams", compressed("xz", plain, 2)},
+      {"bzip2, two streams", compressed("bzip2", plain, 2)},
       {"not compressed", plain},
   };
   for (const auto& c : cases) {
@@ -133,28 +84,17 @@ TEST(CompressedSource, GivesBackEveryByteOfEveryMemberAndFrameWhateverTheReadSiz
   }
 }
 
-// What a run reported after announcing its file: the report without its header.
-std::string report_of(const std::string& out) {
-  const size_t announced = out.find("Processing file: ");
-  if (announced == std::string::npos) return "";
-  std::string report;
-  std::istringstream lines(out.substr(announced));
-  for (std::string line; std::getline(lines, line);)
-    if (!line.starts_with("Processing file: ")) report += line + "\n";
-  return report;
-}
-
 TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBeforeIt) {
   const bytes plain = testing::read_file(DATA + "/two_interfaces.pcapng");
   const bytes first_half(plain.begin(),
                          plain.begin() + static_cast<std::ptrdiff_t>(plain.size() / 2));
-  const bytes gzip_one = compressed(gzip_member, plain);
-  const bytes gzip_two = compressed(gzip_member, plain, 2);
-  const size_t gzip_first = gzip_member(first_half).size();
-  const bytes zstd_two = compressed(zstd_frame, plain, 2);
-  const size_t zstd_first = zstd_frame(first_half).size();
-  const bytes xz_one = compressed(xz_stream, plain);
-  const bytes bzip2_one = compressed(bzip2_stream, plain);
+  const bytes gzip_one = compressed("gzip", plain);
+  const bytes gzip_two = compressed("gzip", plain, 2);
+  const size_t gzip_first = compressed("gzip", first_half).size();
+  const bytes zstd_two = compressed("zstd", plain, 2);
+  const size_t zstd_first = compressed("zstd", first_half).size();
+  const bytes xz_one = compressed("xz", plain);
+  const bytes bzip2_one = compressed("bzip2", plain);
   const auto cut = [](const bytes& b, size_t keep) { return bytes(b.begin(), b.begin() + keep); };
   const auto flipped = [](bytes b, size_t at) {
     for (size_t i = at; i < at + 4 && i < b.size(); ++i) b[i] ^= 0x5a;
@@ -186,8 +126,8 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
       {"bzip2 cut short", cut(bzip2_one, bzip2_one.size() * 3 / 4), nullptr,
        "unexpected end of file", false},
   };
-  const std::string whole_report =
-      report_of(testing::run_nelo_in_process({"-ifile", DATA + "/two_interfaces.pcapng"}).out);
+  const std::string whole_report = testing::report_of(
+      testing::run_nelo_in_process({"-ifile", DATA + "/two_interfaces.pcapng"}).out);
   for (const auto& c : cases) {
     const std::string path = testing::write_temp_file("damaged", c.file);
     const auto r = testing::run_nelo_in_process({"-ifile", path});
@@ -203,7 +143,7 @@ TEST(CompressedCaptureEndToEnd, DamagedDataEndsTheRunAfterTheRecordsDecodedBefor
     }
     if (c.clean) {
       // Some records came out, and they are the first ones of the whole report.
-      const std::string report = report_of(r.out);
+      const std::string report = testing::report_of(r.out);
       EXPECT_NE(report.find(" , icmp"), std::string::npos) << c.name;
       EXPECT_EQ(whole_report.compare(0, report.size(), report), 0) << c.name << ":\n" << report;
     }

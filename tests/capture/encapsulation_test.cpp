@@ -19,13 +19,9 @@ namespace nelo {
 namespace {
 
 using testing::bytes;
+using testing::cat;
 using testing::ether_frame;
-
-bytes cat(std::initializer_list<bytes> parts) {
-  bytes out;
-  for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using testing::record_of;
 
 bytes be16(size_t v) {
   return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
@@ -93,20 +89,10 @@ bytes nested_ipip(int layers) {
   return ether_frame(0x0800, packet);
 }
 
-capture_record record_of(const bytes& frame, size_t captured) {
-  capture_record r;
-  r.frame_number = 1;
-  r.link_type = 1;
-  r.bytes = frame.data();
-  r.captured_len = static_cast<uint32_t>(captured);
-  r.wire_len = static_cast<uint32_t>(frame.size());
-  return r;
-}
-
 // -1 when the frame does not decode, else how many encapsulations it was found behind; the
 // message found must be the one at the end of the frame.
 int layers_of(const bytes& frame, decoded_packet& p) {
-  if (!decode_packet(record_of(frame, frame.size()), p)) return -1;
+  if (!decode_packet(record_of(frame), p)) return -1;
   EXPECT_EQ(p.icmp.data() + ICMP_SIZE, frame.data() + frame.size());
   return p.tunnels.count;
 }
@@ -117,62 +103,21 @@ const bytes CSUM = {0xc5, 0xc5, 0, 0}, KEY = {0x6b, 0x65, 0x79, 0x21}, SEQ = {0,
 const bytes ROUTE = {0x08, 0x00, 0, 4, 192, 0, 2, 77}, EMPTY_ROUTE = {0x08, 0x00, 0, 0},
             ROUTE_END = {0, 0, 0, 0};
 
-const struct gre_case {
-  const char* name;
-  uint16_t flags;
-  std::vector<bytes> fields;
-  bool opened, key;
-} GRE_CASES[] = {
-    {"no field", 0x0000, {}, true, false},
-    {"C", 0x8000, {CSUM}, true, false},
-    {"K", 0x2000, {KEY}, true, true},
-    {"S", 0x1000, {SEQ}, true, false},
-    {"CK", 0xa000, {CSUM, KEY}, true, true},
-    {"CS", 0x9000, {CSUM, SEQ}, true, false},
-    {"KS", 0x3000, {KEY, SEQ}, true, true},
-    {"CKS", 0xb000, {CSUM, KEY, SEQ}, true, true},
-    // R brings the checksum word even without C, then source route entries up to the one of
-    // family 0 and length 0.
-    {"R", 0x4000, {CSUM, ROUTE, EMPTY_ROUTE, ROUTE_END}, true, false},
-    {"version 1 K", 0x2001, {KEY}, true, false},
-    {"version 1 KS", 0x3001, {KEY, SEQ}, true, false},
-    {"version 1 KA", 0x2081, {KEY, ACK}, true, false},
-    {"version 1 KSA", 0x3081, {KEY, SEQ, ACK}, true, false},
-    {"version 1 without K, though with room for it", 0x1001, {KEY, SEQ}, false, false},
-    {"version 2", 0x0002, {}, false, false},
-};
-
-bytes gre_frame(const gre_case& c) {
-  return ether_frame(0x0800, ip4(47, gre(c.flags, 0x0800, c.fields, ICMP4)));
-}
-
-TEST(Encapsulation, GreHeaderSizeFollowsTheFlagsOfItsVersion) {
-  for (const gre_case& r : GRE_CASES) {
-    SCOPED_TRACE(r.name);
-    const bytes frame = gre_frame(r);
-    decoded_packet p;
-    ASSERT_EQ(layers_of(frame, p), r.opened ? 1 : -1);
-    if (!r.opened) continue;
-    const encapsulation& gre_layer = p.tunnels.layers[0];
-    EXPECT_EQ(gre_layer.kind, &encapsulation_kinds::GRE);
-    EXPECT_EQ(gre_layer.header, 34u);
-    EXPECT_EQ(gre_layer.has_key, r.key);
-    if (r.key) {
-      EXPECT_EQ(gre_layer.key, 0x6b657921u);
-    }
-  }
-}
-
 struct built_case {
   const char* name;
   bytes frame;
   int layers;       // -1: not decoded
-  int64_t id = -1;  // of the outermost layer; -1: none
+  int64_t id = -1;  // of the outermost layer, or its GRE key; -1: none
 };
 
 // Each encapsulation with the fields that vary, and the look-alikes it must turn away.
 std::vector<built_case> built_cases() {
   const bytes inner_ether = ether_frame(0x0800, ICMP4);
+  // GRE's header size follows the flags of its version.
+  auto gre4 = [](uint16_t flags, const std::vector<bytes>& fields) {
+    return ether_frame(0x0800, ip4(47, gre(flags, 0x0800, fields, ICMP4)));
+  };
+  constexpr int64_t KEY_ID = 0x6b657921;
   auto vxlan = [&](uint8_t flags) {
     return over_udp(4789, cat({{flags, 0, 0, 0, 1, 2, 3, 0}, inner_ether}));
   };
@@ -226,6 +171,23 @@ std::vector<built_case> built_cases() {
     return ether_frame(0x0800, ip4(51, chain));
   };
   return {
+      {"gre without fields", gre4(0x0000, {}), 1},
+      {"gre C", gre4(0x8000, {CSUM}), 1},
+      {"gre K", gre4(0x2000, {KEY}), 1, KEY_ID},
+      {"gre S", gre4(0x1000, {SEQ}), 1},
+      {"gre CK", gre4(0xa000, {CSUM, KEY}), 1, KEY_ID},
+      {"gre CS", gre4(0x9000, {CSUM, SEQ}), 1},
+      {"gre KS", gre4(0x3000, {KEY, SEQ}), 1, KEY_ID},
+      {"gre CKS", gre4(0xb000, {CSUM, KEY, SEQ}), 1, KEY_ID},
+      // R brings the checksum word even without C, then source route entries up to the one of
+      // family 0 and length 0.
+      {"gre R", gre4(0x4000, {CSUM, ROUTE, EMPTY_ROUTE, ROUTE_END}), 1},
+      {"gre version 1 K", gre4(0x2001, {KEY}), 1},
+      {"gre version 1 KS", gre4(0x3001, {KEY, SEQ}), 1},
+      {"gre version 1 KA", gre4(0x2081, {KEY, ACK}), 1},
+      {"gre version 1 KSA", gre4(0x3081, {KEY, SEQ, ACK}), 1},
+      {"gre version 1 without K, though with room for it", gre4(0x1001, {KEY, SEQ}), -1},
+      {"gre version 2", gre4(0x0002, {}), -1},
       {"vxlan", vxlan(0x08), 1, 0x010203},
       {"vxlan with every flag but I", vxlan(0xf7), -1},
       {"vxlan carrying more ipv4 than is there",
@@ -290,7 +252,7 @@ TEST(Encapsulation, OpensOnlyWhatChecksOut) {
     ASSERT_EQ(layers_of(c.frame, p), c.layers);
     if (c.layers <= 0) continue;
     const encapsulation& outer = p.tunnels.layers[0];
-    EXPECT_EQ(outer.has_id ? int64_t{outer.id} : -1, c.id);
+    EXPECT_EQ(outer.has_id ? int64_t{outer.id} : outer.has_key ? int64_t{outer.key} : -1, c.id);
   }
 }
 
@@ -302,17 +264,16 @@ TEST(Encapsulation, CutTunnelFramesNeverReadPastTheCapturedBytes) {
   ASSERT_EQ(walk.seen.size(), 42u);
   std::vector<bytes> frames;
   for (const testing::seen_record& seen : walk.seen) frames.push_back(seen.frame);
-  for (const gre_case& c : GRE_CASES) frames.push_back(gre_frame(c));
   for (const built_case& c : built_cases()) frames.push_back(c.frame);
   for (size_t i = 0; i < frames.size(); ++i) {
     const bytes& frame = frames[i];
     decoded_packet whole;
-    const bool decodes = decode_packet(record_of(frame, frame.size()), whole);
+    const bool decodes = decode_packet(record_of(frame), whole);
     const size_t id_end = decodes ? whole.icmp.data() - whole.frame.data() + 6 : SIZE_MAX;
     for (size_t len = 0; len <= frame.size(); ++len) {
       const bytes cut(frame.begin(), frame.begin() + static_cast<ptrdiff_t>(len));
       decoded_packet p;
-      EXPECT_EQ(decode_packet(record_of(cut, len), p), len >= id_end)
+      EXPECT_EQ(decode_packet(record_of(cut), p), len >= id_end)
           << "frame " << i + 1 << " cut to " << len;
     }
   }
@@ -352,7 +313,7 @@ TEST(Encapsulation, CountsTheFramesItDoesNotDecodeInTheOrderFirstMet) {
   sink_set sinks(output, {&out});
   packet_ctx ctx{&filters, &sinks};
   int kept = 0;
-  for (const bytes& frame : frames) kept += handle_packet(record_of(frame, frame.size()), &ctx);
+  for (const bytes& frame : frames) kept += handle_packet(record_of(frame), &ctx);
   EXPECT_EQ(kept, 1);  // the VXLAN frame, whose source port would name L2TP
   EXPECT_EQ(unopened_tunnels_text("t", ctx.unopened),
             "t: 2 frames in esp tunnels are not decoded\n"

@@ -6,15 +6,11 @@
 // process.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -25,8 +21,6 @@
 #include "capture/pcap_file.h"
 #include "capture/pcap_reader.h"
 #include "helpers/pcap_builder.h"
-
-extern char** environ;
 
 namespace nelo {
 namespace {
@@ -152,20 +146,10 @@ bytes echo_capture_ng(int count) {
   return w.data();
 }
 
-// The file offset of every record of a classic capture, and of its end.
-std::vector<size_t> record_offsets(const bytes& file) {
-  std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
-  while (at.back() + 16 <= file.size()) {
-    const size_t len = file[at.back() + 8] | file[at.back() + 9] << 8;
-    at.push_back(at.back() + 16 + len);
-  }
-  return at;
-}
-
 // A record claims more than the snaplen a few pages into the file.
 bytes damaged_record() {
   bytes file = echo_capture(40);
-  file[record_offsets(file)[30] + 10] = 0x7f;  // the captured length now runs to megabytes
+  file[testing::record_offsets(file)[30] + 10] = 0x7f;  // the captured length now runs to megabytes
   return file;
 }
 
@@ -217,7 +201,7 @@ const identity_case IDENTITY_CASES[] = {
     {"cut_in_a_header",
      [] {
        const bytes file = echo_capture(100);
-       return cut(file, record_offsets(file)[60] + 5);
+       return cut(file, testing::record_offsets(file)[60] + 5);
      },
      walk_end::cut_header},
     {"cut_in_a_block", [] { return cut(echo_capture_ng(100), 20000); }, walk_end::damaged},
@@ -281,7 +265,7 @@ const cut_case CUT_CASES[] = {
 
 // Where the case cuts `file`.
 size_t cut_size(const cut_case& c, const bytes& file) {
-  const std::vector<size_t> at = record_offsets(file);
+  const std::vector<size_t> at = testing::record_offsets(file);
   const size_t record_end = at[static_cast<size_t>(c.record) + 1];
   return c.into >= 0 ? at[static_cast<size_t>(c.record)] + static_cast<size_t>(c.into)
                      : record_end - static_cast<size_t>(-c.into);
@@ -321,7 +305,7 @@ TEST(CutUnderTheWalk, BlocksOfANextGenerationCaptureEndAsTheWalkOfTheCutFile) {
 // Walks on several threads at once, each cutting its own file, each in its own window.
 TEST(CutUnderTheWalk, ThreadedWalksEachEndWhereTheirOwnFileWasCut) {
   const bytes file = echo_capture(200);
-  const std::vector<size_t> at = record_offsets(file);
+  const std::vector<size_t> at = testing::record_offsets(file);
   constexpr int WALKS = 4;
   std::vector<std::string> paths;
   std::vector<size_t> sizes;
@@ -375,70 +359,30 @@ TEST(MappedFileDeathTest, AFaultOutsideEveryWindowStillEndsTheProcess) {
       [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; }, "");
 }
 
-// Where two long texts part: printing both would bury the line that matters.
-std::string first_difference(const std::string& a, const std::string& b) {
-  size_t at = 0;
-  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
-  const size_t line = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at) + 1;
-  return "first difference in the line\n  " + a.substr(line, a.find('\n', at) - line) +
-         "\nwhere expected\n  " + b.substr(line, b.find('\n', at) - line);
-}
-
-// nelo itself, held on a full pipe a few dozen records into a capture, finds the capture cut
+// nelo itself, a few lines into a capture and soon held on a full pipe, finds the capture cut
 // short inside a record megabytes further on when it goes on.
 TEST(CutUnderTheRun, ReportsTheRecordsBeforeTheCutAndSaysWhereItFell) {
   // 81920 echo requests of 114 bytes each (16 of record header): 9 MB, one default window.
   const std::string path = testing::write_long_capture(56, 20);
   constexpr uint64_t CUT_FRAME = 40000;
   constexpr size_t RECORD = 114;
-  const off_t size = static_cast<off_t>(PCAP_FILE_HEADER_SIZE + (CUT_FRAME - 1) * RECORD + 16 + 30);
-  const std::string err = testing::temp_dir() + "/stderr";
-
-  int out[2];
-  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-  const int pipe_size = fcntl(out[0], F_SETPIPE_SZ, 4096);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> args = {NELO_BINARY, "-ifile", path};
-  std::vector<char*> argv;
-  for (std::string& w : args) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, NELO_BINARY, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-
-  // Once most of the pipe holds record lines, the walk is under way and soon held.
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  int pending = 0;
-  while (pending < pipe_size / 2 && std::chrono::steady_clock::now() < give_up) {
-    struct pollfd ready = {out[0], POLLIN, 0};
-    poll(&ready, 1, 10);
-    ioctl(out[0], FIONREAD, &pending);
-  }
-  ASSERT_EQ(truncate(path.c_str(), size), 0);
-  std::string report;
-  char block[65536];
-  for (ssize_t n; (n = read(out[0], block, sizeof block)) > 0;)
-    report.append(block, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-  const bytes said = testing::read_file(err);
-  EXPECT_EQ(std::string(said.begin(), said.end()),
-            path + ": frame 40000 is cut short, 30 of 98 bytes present\n");
+  const size_t size = PCAP_FILE_HEADER_SIZE + (CUT_FRAME - 1) * RECORD + 16 + 30;
+  const std::string nelo = "'" + std::string(NELO_BINARY) + "' -ifile '" + path + "'";
+  const std::string status = testing::temp_dir() + "/status";
+  // dd takes the first 4 KiB of the report, record lines past the run header, so the walk is
+  // under way when the file is cut.
+  const testing::run_result cut = testing::run_shell(
+      "{ " + nelo + "; echo $? >'" + status + "'; } | { dd bs=4096 count=1 iflag=fullblock " +
+      "status=none; truncate -s " + std::to_string(size) + " '" + path + "'; cat; }");
+  EXPECT_EQ(testing::read_text(status), "0\n");
+  EXPECT_EQ(cut.err, path + ": frame 40000 is cut short, 30 of 98 bytes present\n");
 
   // The same capture read as it is now: its cut is where the run said, and every line before it
   // is the same.
-  const testing::run_result again =
-      testing::run_shell("'" + std::string(NELO_BINARY) + "' -ifile '" + path + "'");
+  const testing::run_result again = testing::run_shell(nelo);
   EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(again.err, std::string(said.begin(), said.end()));
-  const std::string lines = without_run_header(report), expected = without_run_header(again.out);
-  EXPECT_TRUE(lines == expected) << first_difference(lines, expected);
+  EXPECT_EQ(again.err, cut.err);
+  EXPECT_EQ(testing::difference(without_run_header(cut.out), without_run_header(again.out)), "");
 }
 
 }  // namespace
