@@ -31,22 +31,52 @@ using testing::without_run_header;
 
 const std::string DATA = NELO_TEST_DATA_DIR;
 
-// Echo requests with payloads of 8 to 60 KB, random enough that some draw the entropy note.
-std::string write_payload_heavy_capture() {
-  std::mt19937 random(7);
-  std::vector<testing::record_parts> records;
-  const uint8_t a[4] = {192, 168, 1, 1}, b[4] = {192, 168, 1, 2};
-  for (uint16_t i = 0; i < 24; ++i) {
-    bytes payload(8000 + random() % 52000);
-    const bool noise = i % 2 == 0;
-    for (uint8_t& byte : payload) byte = static_cast<uint8_t>(noise ? random() : i);
-    records.push_back(
-        {.ts_sec = 1600000000u + i, .frame = testing::ipv4_icmp_frame(a, b, 8, 0, i, payload)});
+// Every kind of message the pipeline must keep in order, in pcapng with a second interface of a
+// link type nelo does not decode (its message must come between the right lines): tiny payloads
+// while nothing is pending (the reader writes them at once), then pairs of echo requests and
+// replies over IPv4 and IPv6 that fill several batches at every thread count, with payloads of
+// text and noise for the strings and the entropy note, some of them up to 60 KB; among them a
+// payload whose dumps are larger than a batch though its frame is not, and a frame larger than a
+// batch.
+std::string write_pipeline_capture() {
+  std::mt19937 random(5);
+  const uint8_t a[4] = {10, 2, 0, 1}, b[4] = {10, 2, 0, 2};
+  uint8_t a6[16] = {0xfd}, b6[16] = {0xfd};
+  a6[15] = 1;
+  b6[15] = 2;
+  testing::pcapng_writer w;
+  w.section(false);
+  w.interface(1);
+  w.interface(147);
+  uint64_t stamp = 1700000000000000;
+  auto add = [&](bool ipv6, uint8_t type, uint16_t id, const bytes& payload) {
+    w.enhanced(0, stamp += 250,
+               ipv6 ? testing::ipv6_icmp_frame(a6, b6, type == 8 ? 128 : 129, 0, id, payload)
+                    : testing::ipv4_icmp_frame(a, b, type, 0, id, payload));
+  };
+  auto payload_of = [&](size_t size, bool text) {
+    bytes payload(size);
+    for (size_t i = 0; i < size; ++i) {
+      payload[i] = static_cast<uint8_t>(text ? "ping \"data\", \\ text "[i % 20] : random());
+    }
+    return payload;
+  };
+  for (uint16_t i = 0; i < 5; ++i) add(false, 8, i, bytes(8, static_cast<uint8_t>(i)));
+  for (uint16_t i = 0; i < 800; ++i) {
+    const size_t size = i % 40 == 0 ? 200 + random() % 60000 : 56 + random() % 400;
+    bytes payload = payload_of(size, i % 3 != 0);
+    if (i == 400) payload = payload_of(300u << 10, true);
+    if (i == 600) payload = payload_of(1200u << 10, false);
+    if (i == 300) w.enhanced(1, stamp += 250, bytes(60, 0));
+    const bool ipv6 = i % 5 == 0;
+    add(ipv6, 8, i, payload);
+    add(ipv6, 0, i, payload);
   }
-  return testing::write_temp_file("heavy.pcap", testing::pcap_file(records));
+  for (uint16_t i = 0; i < 5; ++i) add(true, 8, i, bytes(12, static_cast<uint8_t>(i)));
+  return testing::write_temp_file("pipeline.pcapng", w.data());
 }
 
-// Every kind of name a list may hold: the golden captures, compressed, payload-heavy, cut short,
+// Every kind of name a list may hold: the golden captures, compressed, the pipeline's, cut short,
 // not a capture, a directory and a missing file, so that every message lands among the lines.
 std::string capture_list() {
   const bytes loopback = testing::read_file(DATA + "/loopback.pcap");
@@ -58,7 +88,7 @@ std::string capture_list() {
   std::string list;
   for (const std::string& name :
        {DATA + "/loopback.pcap", DATA + "/loopback.pcapng", DATA + "/cooked2.pcap",
-        DATA + "/two_interfaces.pcapng", compressed, write_payload_heavy_capture(), cut,
+        DATA + "/two_interfaces.pcapng", compressed, write_pipeline_capture(), cut,
         DATA + "/not_a_capture.txt", DATA, DATA + "/no_such.pcap", DATA + "/loopback.pcap"}) {
     list += name + '\n';
   }
@@ -102,8 +132,7 @@ void expect_threads_change_nothing(const std::vector<std::string>& source,
       if (threads != nullptr) args.insert(args.end(), {"-threads", threads});
       args.insert(args.end(), form.begin(), form.end());
       const auto r = run_nelo_in_process(args, input);
-      const bytes file = to_file ? testing::read_file(REPORT) : bytes();
-      written.assign(file.begin(), file.end());
+      written = to_file ? testing::read_text(REPORT) : "";
       return r;
     };
     std::string one_file, file;
@@ -127,76 +156,6 @@ TEST(ThreadedList, EveryFormWritesWhatTheWalkOneAfterAnotherWrites) {
   expect_threads_change_nothing({"-pipe", "-dateformat", "mm/dd/yyyy"}, capture_list());
 }
 
-// Payloads of every size around the pipeline's limits, in pcapng with a second interface of a
-// link type nelo does not decode (its message must come between the right lines), a run of small
-// payloads longer than a batch holds, and a frame larger than a batch.
-std::string write_threaded_capture() {
-  std::mt19937 random(11);
-  const uint8_t a[4] = {10, 1, 1, 1}, b[4] = {10, 1, 1, 2};
-  uint8_t a6[16] = {0xfe, 0x80}, b6[16] = {0xfe, 0x80};
-  a6[15] = 1;
-  b6[15] = 2;
-  testing::pcapng_writer w;
-  w.section(false);
-  w.interface(1);
-  w.interface(147);
-  uint64_t stamp = 1600000000000000;
-  auto echo = [&](uint16_t id, const bytes& payload) {
-    w.enhanced(0, ++stamp,
-               id % 3 == 0 ? testing::ipv6_icmp_frame(a6, b6, 128, 0, id, payload)
-                           : testing::ipv4_icmp_frame(a, b, 8, 0, id, payload));
-  };
-  for (uint16_t i = 0; i < 40; ++i) {
-    bytes payload(i == 25 ? (1200u << 10) : 200 + random() % 60000);
-    for (uint8_t& byte : payload) byte = static_cast<uint8_t>(i % 2 == 0 ? random() : 'A' + i % 26);
-    echo(i, payload);
-    if (i == 10) {
-      for (uint16_t k = 0; k < 700; ++k) echo(k, bytes(56, static_cast<uint8_t>(k)));
-    }
-    if (i == 20) w.enhanced(1, ++stamp, bytes(60, 0));
-  }
-  return testing::write_temp_file("threaded.pcapng", w.data());
-}
-
-// Tiny payloads while nothing is pending (the reader writes them at once), then pairs of echo
-// requests and replies over IPv4 and IPv6 that fill several batches at every thread count, with
-// payloads of text and noise for the strings and the entropy note; among them a payload whose
-// dumps are larger than a batch though its frame is not, and a frame larger than a batch.
-std::string write_pipeline_capture() {
-  std::mt19937 random(5);
-  const uint8_t a[4] = {10, 2, 0, 1}, b[4] = {10, 2, 0, 2};
-  uint8_t a6[16] = {0xfd}, b6[16] = {0xfd};
-  a6[15] = 1;
-  b6[15] = 2;
-  std::vector<testing::record_parts> records;
-  uint32_t usec = 0;
-  auto add = [&](bool ipv6, uint8_t type, uint16_t id, const bytes& payload) {
-    records.push_back(
-        {.ts_sec = 1700000000,
-         .ts_usec = usec += 250,
-         .frame = ipv6 ? testing::ipv6_icmp_frame(a6, b6, type == 8 ? 128 : 129, 0, id, payload)
-                       : testing::ipv4_icmp_frame(a, b, type, 0, id, payload)});
-  };
-  auto payload_of = [&](size_t size, bool text) {
-    bytes payload(size);
-    for (size_t i = 0; i < size; ++i) {
-      payload[i] = static_cast<uint8_t>(text ? "ping \"data\", \\ text "[i % 20] : random());
-    }
-    return payload;
-  };
-  for (uint16_t i = 0; i < 5; ++i) add(false, 8, i, bytes(8, static_cast<uint8_t>(i)));
-  for (uint16_t i = 0; i < 800; ++i) {
-    bytes payload = payload_of(56 + random() % 400, i % 3 != 0);
-    if (i == 400) payload = payload_of(300u << 10, true);
-    if (i == 600) payload = payload_of(1200u << 10, false);
-    const bool ipv6 = i % 5 == 0;
-    add(ipv6, 8, i, payload);
-    add(ipv6, 0, i, payload);
-  }
-  for (uint16_t i = 0; i < 5; ++i) add(true, 8, i, bytes(12, static_cast<uint8_t>(i)));
-  return testing::write_temp_file("pipeline.pcap", testing::pcap_file(records, 4u << 20));
-}
-
 // The records of the capture at `path` over and over, so that tunnels and fragments go through
 // the pipeline too (a capture's first messages never do); each copy a second after the last.
 std::string write_repeated(const std::string& path, int copies) {
@@ -218,14 +177,13 @@ std::string write_repeated(const std::string& path, int copies) {
 }
 
 TEST(ThreadedCapture, EveryFormWritesWhatOneThreadWrites) {
-  const std::string capture = write_threaded_capture();
+  const std::string capture = write_pipeline_capture();
   for (const std::string& file :
-       {capture, write_pipeline_capture(), write_repeated(DATA + "/fragments.pcap", 30),
+       {capture, write_repeated(DATA + "/fragments.pcap", 30),
         write_repeated(DATA + "/tunnels.pcap", 12), DATA + "/pairing.pcap"}) {
     expect_threads_change_nothing({"-ifile", file}, "");
   }
-  const bytes data = testing::read_file(capture);
-  expect_threads_change_nothing({"-ifile", "-"}, std::string(data.begin(), data.end()));
+  expect_threads_change_nothing({"-ifile", "-"}, testing::read_text(capture));
   const std::string zstd = "zstd -q -f " + capture + " -o " + capture + ".zst";
   ASSERT_EQ(std::system(zstd.c_str()), 0);
   expect_threads_change_nothing({"-ifile", capture + ".zst"}, "");
@@ -288,11 +246,7 @@ stopped stopped_run(std::vector<std::string> args, const std::string& input, int
   }
   EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == signo)
       << "signal " << signo << " came after the walk ended";
-  auto text = [](const std::string& path) {
-    const bytes b = testing::read_file(path);
-    return std::string(b.begin(), b.end());
-  };
-  return {text(report), text(out), text(err)};
+  return {testing::read_text(report), testing::read_text(out), testing::read_text(err)};
 }
 
 struct report_shape {
