@@ -37,13 +37,6 @@ struct handed_record {
   std::string report;  // what the pipeline wrote for this record
 };
 
-output_settings every_dump(output_format format) {
-  output_settings settings;
-  settings.format = format;
-  settings.dump_meta = settings.dump_hdr = settings.dump_payload = true;
-  return settings;
-}
-
 struct recording_ctx : packet_ctx {
   filter_settings no_filters;
   output_settings settings;
@@ -52,7 +45,8 @@ struct recording_ctx : packet_ctx {
   std::vector<handed_record> seen;
 
   explicit recording_ctx(output_format format)
-      : settings(every_dump(format)), report_sinks(settings, {&report_text}) {
+      : settings{.format = format, .dump_meta = true, .dump_hdr = true, .dump_payload = true},
+        report_sinks(settings, {&report_text}) {
     filters = &no_filters;
     sinks = &report_sinks;
   }

@@ -31,11 +31,7 @@ struct test_packet {
 
 std::string dump(const test_packet& p, output_format format, bool hdr, bool payload) {
   std::ostringstream out;
-  output_settings settings;
-  settings.format = format;
-  settings.dump_hdr = hdr;
-  settings.dump_payload = payload;
-  dump_packet(p.packet, settings, out);
+  dump_packet(p.packet, {.format = format, .dump_hdr = hdr, .dump_payload = payload}, out);
   return out.str();
 }
 

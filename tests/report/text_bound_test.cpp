@@ -77,34 +77,22 @@ std::deque<held_frame> sample_messages() {
   return held;
 }
 
-output_settings form(output_format format, bool meta, bool hdr, bool payload, bool json = false,
-                     bool csv = false) {
-  output_settings settings;
-  settings.format = format;
-  settings.dump_meta = meta;
-  settings.dump_hdr = hdr;
-  settings.dump_payload = payload;
-  settings.json = json;
-  settings.csv = csv;
-  return settings;
-}
-
 TEST(TextBound, NoFormWritesMoreThanItsBoundAndMemoryHoldsWhatAStreamGets) {
   using enum output_format;
   const output_settings forms[] = {
-      form(hex, true, false, false),
-      form(hex, true, true, true),
-      form(ascii, false, false, true),
-      form(ascii, true, true, false),
-      form(strings, true, false, true),
-      form(strings, false, true, false),
-      form(binary, false, true, true),
-      form(hex, false, false, false, true),
-      form(hex, false, true, true, true),
-      form(strings, false, false, true, true),
-      form(hex, false, false, false, false, true),
-      form(hex, false, true, true, false, true),
-      form(strings, false, false, true, false, true),
+      {.format = hex, .dump_meta = true},
+      {.format = hex, .dump_meta = true, .dump_hdr = true, .dump_payload = true},
+      {.format = ascii, .dump_payload = true},
+      {.format = ascii, .dump_meta = true, .dump_hdr = true},
+      {.format = strings, .dump_meta = true, .dump_payload = true},
+      {.format = strings, .dump_hdr = true},
+      {.format = binary, .dump_hdr = true, .dump_payload = true},
+      {.json = true},
+      {.dump_hdr = true, .dump_payload = true, .json = true},
+      {.format = strings, .dump_payload = true, .json = true},
+      {.csv = true},
+      {.dump_hdr = true, .dump_payload = true, .csv = true},
+      {.format = strings, .dump_payload = true, .csv = true},
   };
   const std::deque<held_frame> messages = sample_messages();
   ASSERT_GT(messages.size(), 100u);
