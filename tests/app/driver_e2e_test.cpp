@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <regex>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -306,17 +306,19 @@ TEST(ListMode, ReportFileNamesTheCaptureOfEachBlock) {
 TEST(CommandLineMessages, RunHeaderFallsBackToTheDefaultDateFormat) {
   const struct {
     const char* format;
-    const char* date;  // the run header's date, as a pattern
+    const char* shape;  // of the run header's date, '9' standing for any digit
   } rows[] = {
-      {"yyyy-mm-ddd", "[0-9]{2}/[0-9]{2}/[0-9]{4}"},  // 11 characters: refused
-      {"yyyy-mm-dd", "[0-9]{4}-[0-9]{2}-[0-9]{2}"},
+      {"yyyy-mm-ddd", "99/99/9999"},  // 11 characters: refused
+      {"yyyy-mm-dd", "9999-99-99"},
   };
   for (const auto& row : rows) {
     const auto r =
         run_nelo_in_process({"-ifile", LOOPBACK, "-dateformat", row.format, "-frame", "1"});
-    EXPECT_TRUE(std::regex_search(r.out, std::regex(std::string("\nRun time: ") + row.date + " ")))
-        << row.format << "\n"
-        << r.out;
+    const size_t at = r.out.find("\nRun time: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    std::string date = r.out.substr(at + 11, std::strlen(row.shape) + 1);
+    for (char& c : date) c = c >= '0' && c <= '9' ? '9' : c;
+    EXPECT_EQ(date, std::string(row.shape) + " ") << row.format << "\n" << r.out;
   }
 }
 
