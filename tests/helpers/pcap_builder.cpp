@@ -63,7 +63,7 @@ bytes pcap_file(const std::vector<record_parts>& records, uint32_t snaplen, bool
 
 std::vector<size_t> record_offsets(const bytes& file) {
   std::vector<size_t> at = {PCAP_FILE_HEADER_SIZE};
-  for (size_t len; at.back() + PCAP_RECORD_HEADER_SIZE <= file.size();
+  for (size_t len = 0; at.back() + PCAP_RECORD_HEADER_SIZE <= file.size();
        at.push_back(at.back() + PCAP_RECORD_HEADER_SIZE + len))
     len = file[at.back() + 8] | file[at.back() + 9] << 8 | file[at.back() + 10] << 16;
   return at;
