@@ -9,6 +9,9 @@
 #include "capture/link_layer.h"
 #include "capture/message_details.h"
 #include "capture/payload_pipeline.h"
+#include "capture/quoted_datagram.h"
+#include "report/icmp_names.h"
+#include "report/icmp_types.h"
 #include "report/payload_digest.h"
 #include "report/sink_set.h"
 #include "support/wire.h"
@@ -422,6 +425,30 @@ void fill_packet(const capture_record& record, const decode_point& at, decoded_p
   std::copy(at.link.vlan_ids, at.link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
   packet.tunnels.count = at.path.count;
   std::copy(at.path.layers, at.path.layers + at.path.count, packet.tunnels.layers);
+
+  // The fields the filters select by; the decoder guarantees the bytes through the identifier.
+  message_fields& message = packet.message;
+  const uint8_t* ip = record.bytes + at.ip_offset;
+  const uint8_t* icmp = record.bytes + at.icmp_offset;
+  const size_t address_size = at.ipv6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
+  const address_pair addresses = ip_addresses(ip, at.ipv6);
+  std::copy_n(addresses.source, address_size, message.source);
+  std::copy_n(addresses.destination, address_size, message.destination);
+  message.hop_limit = ip[at.ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET];
+  message.type = icmp[ICMP_TYPE_OFFSET];
+  message.code = icmp[ICMP_CODE_OFFSET];
+  message.id = load_be16(icmp + ICMP_ID_OFFSET);
+  message.has_id = icmp_has_identifier(at.ipv6, message.type);
+  message.has_seq = message.has_id && packet.icmp.size() >= ICMP_HEADER_SIZE;
+  if (message.has_seq) message.seq = load_be16(icmp + ICMP_ID_END);
+}
+
+// What only a kept message needs: its name, what it says beyond it and what it quotes.
+void read_kept_message(decoded_packet& packet) {
+  message_fields& message = packet.message;
+  message.name = message_name(packet.ip.ipv6, message.type, message.code);
+  read_message_details(packet);
+  read_quoted_datagram(packet);
 }
 
 // Filters the decoded `packet`, reads its details, then hands it to the pipeline or writes it.
@@ -429,7 +456,7 @@ void fill_packet(const capture_record& record, const decode_point& at, decoded_p
 int pass_on(decoded_packet& packet, packet_ctx& ctx) {
   if (!packet_passes_filters(packet, *ctx.filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx.filters)) return 0;
-  read_message_details(packet);
+  read_kept_message(packet);
   if (ctx.pipeline != nullptr && ctx.pipeline->take(packet)) return 1;
   sink_set& sinks = *ctx.sinks;
   sinks.write_message(packet, digest_payload(packet, sinks.need()));
@@ -528,6 +555,7 @@ bool decode_packet(const capture_record& record, decoded_packet& packet) {
     return false;
   }
   fill_packet(record, at, packet);
+  read_kept_message(packet);
   return true;
 }
 
