@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Checks what -json says of each message beyond its name, and of the ICMP message an error
-# quotes, against tshark's reading of the same captures (details.pcap.tshark and path_mtu.pcap.tshark, made by make_tshark_refs.sh, whose field
-# order is repeated below):
-# every key nelo writes must hold tshark's value, and every value tshark reads for one of those
-# keys must be written.
+# quotes, against tshark's reading of the same captures (details.pcap.tshark,
+# path_mtu.pcap.tshark and traceroute.pcap.tshark, made by make_tshark_refs.sh, whose field order
+# is repeated below): every key nelo writes must hold tshark's value, and every value tshark reads
+# for one of those keys must be written.
 # usage: check_details.sh BINARY DATA_DIR
 set -euo pipefail
 binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-captures=(details.pcap path_mtu.pcap)
+captures=(details.pcap path_mtu.pcap traceroute.pcap)
 for capture in "${captures[@]}"; do
   "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
 done
