@@ -64,7 +64,6 @@ void read_quoted_datagram(decoded_packet& packet) {
   quoted_datagram& quoted = packet.quoted;
   quoted = {};
   const bool ipv6 = packet.ip.ipv6;
-  if (!icmp_quotes_datagram(ipv6, packet.message.type)) return;
   const uint8_t* q = packet.payload.data();
   const size_t len = packet.payload.size();
   size_t ports_at = 0;

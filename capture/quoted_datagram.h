@@ -7,8 +7,8 @@
 
 namespace nelo {
 
-// Fills `packet.quoted` from the payload of `packet`, when its type quotes a datagram; it stays
-// absent when the quoted IP header was not captured whole or is not of the message's own IP
+// Fills `packet.quoted` from the payload of `packet`, an error message that quotes a datagram; it
+// stays absent when the quoted IP header was not captured whole or is not of the message's own IP
 // version, and each field behind the header stays unset as far as its bytes were not captured.
 void read_quoted_datagram(decoded_packet& packet);
 

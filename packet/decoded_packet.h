@@ -108,9 +108,10 @@ struct fragment_trail {
   bool incomplete = false;  // given up before every fragment came: the payload stops at a gap
 };
 
-// What every output form writes of a message itself, read once by the decoder: the fields the
-// filters select by as it decodes, the name once the message is kept. Addresses are copied out
-// of the frame (an IPv4 one in the first four bytes), so nothing here points into it.
+// What every output form writes of a message itself, read once by the decoder as it finds the
+// message, since the filters select by them; the name tables take the type and code as they are.
+// Addresses are copied out of the frame (an IPv4 one in the first four bytes), so nothing here
+// points into it.
 struct message_fields {
   uint8_t type = 0;
   uint8_t code = 0;
@@ -122,7 +123,6 @@ struct message_fields {
   uint16_t seq = 0;
   uint8_t source[IPV6_ADDRESS_SIZE] = {};
   uint8_t destination[IPV6_ADDRESS_SIZE] = {};
-  std::string_view name;  // static text of the name tables, cut to MESSAGE_NAME_MAX
 };
 
 // The datagram an error message quotes, as far as its payload holds it: the protocol, the

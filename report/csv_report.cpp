@@ -260,7 +260,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   if (match && match->rtt_ns) p = put_seconds(p, *match->rtt_ns);
   *p++ = CSV_SEPARATOR;
-  p = put_csv_field(p, message.name);
+  p = put_csv_field(p, icmp_name(ipv6, message.type, message.code));
   *p++ = CSV_SEPARATOR;
   p = put_fraction4(p, digest.entropy);
   *p++ = CSV_SEPARATOR;

@@ -129,7 +129,7 @@ const char* icmpv6_message_name(uint8_t type, uint8_t code) {
   return text != nullptr ? text : UNKNOWN_TYPE_NAME;
 }
 
-std::string_view message_name(bool ipv6, uint8_t type, uint8_t code) {
+std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code) {
   const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   return {name, strnlen(name, MESSAGE_NAME_MAX)};
 }

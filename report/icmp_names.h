@@ -26,8 +26,8 @@ const char* icmp_message_name(uint8_t type, uint8_t code);
 // two tables share are the same constants, so equal names compare equal as pointers too.
 const char* icmpv6_message_name(uint8_t type, uint8_t code);
 
-// The name of a message of either family, cut to MESSAGE_NAME_MAX.
-std::string_view message_name(bool ipv6, uint8_t type, uint8_t code);
+// The name of a message of either family, cut to MESSAGE_NAME_MAX: what every output writes.
+std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code);
 
 }  // namespace nelo
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "report/address_text.h"
+#include "report/icmp_names.h"
 #include "report/line_buffer.h"
 #include "report/md5.h"
 #include "report/string_extract.h"
@@ -358,7 +359,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   }
   // Message names are plain ASCII of the tables; nothing in them needs escaping.
   p = put_text(p, ",\"message\":\"");
-  p = put_text(p, message.name);
+  p = put_text(p, icmp_name(ipv6, message.type, message.code));
   p = put_text(p, "\",\"entropy\":");
   p = put_fraction4(p, digest.entropy);
   p = put_text(p, digest.random ? std::string_view(",\"entropy_high\":true")

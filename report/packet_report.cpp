@@ -193,7 +193,7 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
     p = put_hex4(p, message.id);
     p = put_text(p, ID_SUFFIX);
   }
-  p = put_text(p, message.name);
+  p = put_text(p, icmp_name(ipv6, message.type, message.code));
   p = put_detail(p, packet.details);
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
