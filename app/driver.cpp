@@ -218,35 +218,22 @@ bool same_target(const std::string& a, const std::string& b) {
   return !a_error && !b_error && a_path == b_path;
 }
 
-// -merge reads saved tables instead of captures and shows their summary; -save_summary needs a
-// summary to save, and never writes over a capture or the report.
-bool summary_options_allowed(nelo_options& options, const std::string& program_path,
-                             const run_io& io, const message_writer& messages) {
+// -save_summary never writes over a capture or the report.
+bool save_summary_allowed(const nelo_options& options, const std::string& program_path,
+                          const run_io& io, const message_writer& messages) {
   const std::string& save = options.save_summary;
+  if (save.empty()) return true;
   std::string refusal;
-  if (!options.merge_from.empty() &&
-      (!options.input_file.empty() || options.pipe || options.enumdir)) {
-    refusal = "Error: -merge: reads saved tables, not captures (no -ifile, -pipe or -enumdir)";
-  } else if (!options.merge_from.empty() && !options.capture_file.empty()) {
-    refusal = "Error: -merge: has no messages for -write_capture";
-  } else if (!options.merge_from.empty() && selects_messages(options.selection)) {
-    refusal = "Error: -merge: saved tables hold no messages to select (no filters)";
-  } else if (!save.empty() && !options.output.summary && options.merge_from.empty()) {
-    refusal = "Error: -save_summary: needs -summary or -merge";
-  } else if (!save.empty() && ((!options.input_file.empty() && options.input_file != STDIN_NAME &&
-                                same_target(save, options.input_file)) ||
-                               file_holds_capture(save))) {
+  if ((!options.input_file.empty() && options.input_file != STDIN_NAME &&
+       same_target(save, options.input_file)) ||
+      file_holds_capture(save)) {
     refusal = "Error: -save_summary: " + save + " holds a capture, it is never overwritten";
-  } else if (!save.empty() && !options.output_file.empty() &&
-             same_target(save, options.output_file)) {
+  } else if (!options.output_file.empty() && same_target(save, options.output_file)) {
     refusal = "Error: -save_summary: " + save + " is the -ofile report";
   }
-  if (!refusal.empty()) {
-    refuse_command_line(refusal, program_path, io, messages);
-    return false;
-  }
-  if (!options.merge_from.empty()) options.output.summary = true;
-  return true;
+  if (refusal.empty()) return true;
+  refuse_command_line(refusal, program_path, io, messages);
+  return false;
 }
 
 // The saved tables -merge names, merged in order; false, said, when one cannot be read.
@@ -310,6 +297,68 @@ bool open_capture_file(const std::string& path, const message_writer& messages,
   capture.joiner.emplace(capture.file);
   capture.stream.emplace(&*capture.joiner);
   return true;
+}
+
+// What a run writes besides standard output and standard error: the -ofile report and the
+// -write_capture file, each open when its option was given.
+struct run_outputs {
+  report_target report;
+  std::vector<char> file_buffer;  // outlives the stream that uses it
+  std::ofstream file_out;
+  capture_output capture;
+};
+
+// Opens every file the run writes, each refused when it is the input or another output or holds
+// a capture; the report goes to standard output without -ofile. False, said, when one is refused
+// or cannot be opened.
+bool open_outputs(const nelo_options& options, const std::string& program_path, const run_io& io,
+                  const message_writer& messages, run_outputs& outputs) {
+  const bool write_capture = !options.capture_file.empty();
+  if (write_capture && !capture_file_allowed(options, program_path, io, messages)) return false;
+  report_target& report = outputs.report;
+  report.out = &io.out;
+  report.flush_each_line = io.out_line_flush;
+  if (!options.output_file.empty()) {
+    if (!options.input_file.empty() && options.input_file != STDIN_NAME &&
+        uni::same_file(options.output_file, options.input_file)) {
+      messages.write("output file %s is the input file, aborting\n", options.output_file.c_str());
+      return false;
+    }
+    if (!may_overwrite(options.output_file, program_path, io, messages)) return false;
+    std::ios::openmode mode = std::ios::out | std::ios::trunc;
+    if (options.output.format == output_format::binary) mode |= std::ios::binary;
+    outputs.file_buffer.resize(REPORT_BUFFER_SIZE);
+    outputs.file_out.rdbuf()->pubsetbuf(outputs.file_buffer.data(),
+                                        static_cast<std::streamsize>(outputs.file_buffer.size()));
+    outputs.file_out.open(options.output_file, mode);
+    if (!outputs.file_out.good()) {
+      messages.write("prob opening file %s for output, aborting\n", options.output_file.c_str());
+      return false;
+    }
+    report.out = &outputs.file_out;
+    report.flush_each_line = wants_line_flush(options.output_file);
+  }
+  if (write_capture) {
+    if (!open_capture_file(options.capture_file, messages, outputs.capture)) return false;
+    report.capture = &*outputs.capture.stream;
+    report.notes = &messages;
+  }
+  return true;
+}
+
+// Flushes and closes every output; false when any could not be written whole.
+bool close_outputs(const run_io& io, run_outputs& outputs) {
+  bool written = flush_outputs(*outputs.report.out, io.out) && !write_failed();
+  if (outputs.file_out.is_open()) {
+    outputs.file_out.close();
+    written = written && !outputs.file_out.fail();
+  }
+  if (capture_output& capture = outputs.capture; capture.stream) {
+    capture.stream->flush();
+    capture.file.close();
+    written = written && !capture.stream->fail() && !capture.file.fail();
+  }
+  return written;
 }
 
 int process_list(const nelo_options& options, sink_set& sinks, const run_io& io,
@@ -377,6 +426,57 @@ int process_one(const nelo_options& options, sink_set& sinks, const run_io& io, 
   return status_of(walk_capture(name, -1, sinks, walk, settings));
 }
 
+// Walks the input (or takes the merged tables) into the sinks, saves the summary, closes the
+// outputs and says what the run left out or could not write. Returns the run's status.
+int walk_and_close(const nelo_options& options, const run_io& io, const message_writer& messages,
+                   std::ostream& announce, run_outputs& outputs, conversation_table merged) {
+  const bool list_mode = options.pipe || options.enumdir;
+  // Several captures walked at once have no single position to show.
+  const bool one_walk_at_a_time = !list_mode || options.threads <= 1;
+  progress_line progress(STDERR_FILENO,
+                         io.err_terminal && one_walk_at_a_time &&
+                             progress_wanted(!options.flush_stderr, options.output_file.empty()));
+  // Named after the list itself until a capture of it is walked.
+  walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
+                                   : options.input_file};
+  const walk_io walk{announce, messages, progress.observer(), &ended_at};
+  const walk_settings settings = make_walk_settings(options);
+  sink_set sinks(options.output, outputs.report);
+  // Before any list worker writes, so what the run writes once comes first.
+  sinks.begin_run();
+  int status = 0;
+  if (!options.merge_from.empty()) {
+    sinks.summary()->take(std::move(merged));
+  } else {
+    status = list_mode ? process_list(options, sinks, io, walk, settings,
+                                      outputs.file_out.is_open() ? &outputs.file_out : nullptr)
+                       : process_one(options, sinks, io, walk, settings);
+  }
+  sinks.end_run();
+  if (std::string error; !options.save_summary.empty() && stop_signal() == 0 &&
+                         !sinks.summary()->save(options.save_summary, error)) {
+    messages.write("prob writing %s, aborting\n", error.c_str());
+    status = EXIT_REFUSED;
+  }
+  progress.clear();
+  if (const uint64_t left_out = sinks.summary_untracked(); left_out > 0) {
+    messages.write("%llu messages of conversations beyond the first %zu are not in the summary\n",
+                   static_cast<unsigned long long>(left_out), CONVERSATIONS_MAX);
+  }
+  const bool written = close_outputs(io, outputs);
+  if (!written && stop_signal() == 0) {
+    messages.write("prob writing output, aborting\n");
+    status = EXIT_REFUSED;
+  }
+  // After the last whole line, so that whoever reads on knows where the report stops short.
+  if (const int signo = stop_signal(); signo != 0) {
+    messages.write("nelo: stopped by signal %d after frame %llu of %s; the output is incomplete\n",
+                   signo, static_cast<unsigned long long>(ended_at.frame),
+                   ended_at.capture.c_str());
+  }
+  return status;
+}
+
 int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
   arg_list args = original_args;
   if (args.empty()) return EXIT_REFUSED;
@@ -402,116 +502,23 @@ int run(const arg_list& original_args, const run_io& io, cmdline_ctx& run_ctx) {
     return EXIT_REFUSED;
   }
   run_ctx.bind(options);
-  if (options.output.csv && options.output.json) {
-    refuse_command_line("Error: -csv and -json cannot be combined", args.front(), io, messages);
+  if (option_conflict conflict; !check_option_combinations(options, conflict)) {
+    if (conflict.with_usage) {
+      refuse_command_line(conflict.reason, args.front(), io, messages);
+    } else {
+      messages.write("%s\n", conflict.reason.c_str());
+    }
     return EXIT_REFUSED;
   }
-  if (!summary_options_allowed(options, args.front(), io, messages)) return EXIT_REFUSED;
+  if (!save_summary_allowed(options, args.front(), io, messages)) return EXIT_REFUSED;
   conversation_table merged;
   if (!options.merge_from.empty() && !merge_saved(options, io, messages, merged)) {
     return EXIT_REFUSED;
   }
-  if (options.output.summary && options.dumps_given) {
-    refuse_command_line("Error: -summary cannot be combined with dumps", args.front(), io,
-                        messages);
-    return EXIT_REFUSED;
-  }
-  if ((options.output.json || options.output.csv) && options.binary_or_ascii_given) {
-    messages.write("%s cannot be combined with -binary or -ascii, aborting\n",
-                   options.output.json ? "-json" : "-csv");
-    return EXIT_REFUSED;
-  }
   if (!stdin_input_usable(options, io, messages)) return EXIT_REFUSED;
-  const bool write_capture = !options.capture_file.empty();
-  if (write_capture && !capture_file_allowed(options, args.front(), io, messages)) {
-    return EXIT_REFUSED;
-  }
-  report_target report;
-  report.out = &io.out;
-  report.flush_each_line = io.out_line_flush;
-  std::vector<char> file_buffer;  // outlives the stream that uses it
-  std::ofstream file_out;
-  if (!options.output_file.empty()) {
-    if (!options.input_file.empty() && options.input_file != STDIN_NAME &&
-        uni::same_file(options.output_file, options.input_file)) {
-      messages.write("output file %s is the input file, aborting\n", options.output_file.c_str());
-      return EXIT_REFUSED;
-    }
-    if (!may_overwrite(options.output_file, args.front(), io, messages)) return EXIT_REFUSED;
-    std::ios::openmode mode = std::ios::out | std::ios::trunc;
-    if (options.output.format == output_format::binary) mode |= std::ios::binary;
-    file_buffer.resize(REPORT_BUFFER_SIZE);
-    file_out.rdbuf()->pubsetbuf(file_buffer.data(),
-                                static_cast<std::streamsize>(file_buffer.size()));
-    file_out.open(options.output_file, mode);
-    if (!file_out.good()) {
-      messages.write("prob opening file %s for output, aborting\n", options.output_file.c_str());
-      return EXIT_REFUSED;
-    }
-    report.out = &file_out;
-    report.flush_each_line = wants_line_flush(options.output_file);
-  }
-  capture_output capture;
-  if (write_capture) {
-    if (!open_capture_file(options.capture_file, messages, capture)) return EXIT_REFUSED;
-    report.capture = &*capture.stream;
-    report.notes = &messages;
-  }
-
-  const bool list_mode = options.pipe || options.enumdir;
-  // Several captures walked at once have no single position to show.
-  const bool one_walk_at_a_time = !list_mode || options.threads <= 1;
-  progress_line progress(STDERR_FILENO,
-                         io.err_terminal && one_walk_at_a_time &&
-                             progress_wanted(!options.flush_stderr, options.output_file.empty()));
-  // Named after the list itself until a capture of it is walked.
-  walk_position ended_at{list_mode ? (options.pipe ? STDIN_NAME : options.enumdir_path)
-                                   : options.input_file};
-  const walk_io walk{announce, messages, progress.observer(), &ended_at};
-  const walk_settings settings = make_walk_settings(options);
-  sink_set sinks(options.output, report);
-  // Before any list worker writes, so what the run writes once comes first.
-  sinks.begin_run();
-  int status = 0;
-  if (!options.merge_from.empty()) {
-    sinks.summary()->take(std::move(merged));
-  } else {
-    status = list_mode ? process_list(options, sinks, io, walk, settings,
-                                      file_out.is_open() ? &file_out : nullptr)
-                       : process_one(options, sinks, io, walk, settings);
-  }
-  sinks.end_run();
-  if (std::string error; !options.save_summary.empty() && stop_signal() == 0 &&
-                         !sinks.summary()->save(options.save_summary, error)) {
-    messages.write("prob writing %s, aborting\n", error.c_str());
-    status = EXIT_REFUSED;
-  }
-  progress.clear();
-  if (const uint64_t left_out = sinks.summary_untracked(); left_out > 0) {
-    messages.write("%llu messages of conversations beyond the first %zu are not in the summary\n",
-                   static_cast<unsigned long long>(left_out), CONVERSATIONS_MAX);
-  }
-  bool written = flush_outputs(*report.out, io.out) && !write_failed();
-  if (file_out.is_open()) {
-    file_out.close();
-    written = written && !file_out.fail();
-  }
-  if (write_capture) {
-    capture.stream->flush();
-    capture.file.close();
-    written = written && !capture.stream->fail() && !capture.file.fail();
-  }
-  if (!written && stop_signal() == 0) {
-    messages.write("prob writing output, aborting\n");
-    status = EXIT_REFUSED;
-  }
-  // After the last whole line, so that whoever reads on knows where the report stops short.
-  if (const int signo = stop_signal(); signo != 0) {
-    messages.write("nelo: stopped by signal %d after frame %llu of %s; the output is incomplete\n",
-                   signo, static_cast<unsigned long long>(ended_at.frame),
-                   ended_at.capture.c_str());
-  }
-  return status;
+  run_outputs outputs;
+  if (!open_outputs(options, args.front(), io, messages, outputs)) return EXIT_REFUSED;
+  return walk_and_close(options, io, messages, announce, outputs, std::move(merged));
 }
 
 }  // namespace

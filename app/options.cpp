@@ -261,4 +261,29 @@ bool parse_options(nelo_options& options, arg_list& args, const message_writer& 
          !options.merge_from.empty();
 }
 
+bool check_option_combinations(nelo_options& options, option_conflict& conflict) {
+  const bool merge = !options.merge_from.empty();
+  if (options.output.csv && options.output.json) {
+    conflict = {"Error: -csv and -json cannot be combined"};
+  } else if (merge && (!options.input_file.empty() || options.pipe || options.enumdir)) {
+    conflict = {"Error: -merge: reads saved tables, not captures (no -ifile, -pipe or -enumdir)"};
+  } else if (merge && !options.capture_file.empty()) {
+    conflict = {"Error: -merge: has no messages for -write_capture"};
+  } else if (merge && selects_messages(options.selection)) {
+    conflict = {"Error: -merge: saved tables hold no messages to select (no filters)"};
+  } else if (!options.save_summary.empty() && !options.output.summary && !merge) {
+    conflict = {"Error: -save_summary: needs -summary or -merge"};
+  } else if ((options.output.summary || merge) && options.dumps_given) {
+    conflict = {"Error: -summary cannot be combined with dumps"};
+  } else if ((options.output.json || options.output.csv) && options.binary_or_ascii_given) {
+    conflict = {std::string(options.output.json ? "-json" : "-csv") +
+                    " cannot be combined with -binary or -ascii, aborting",
+                false};
+  } else {
+    if (merge) options.output.summary = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace nelo

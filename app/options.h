@@ -47,6 +47,19 @@ class nelo_options : public cmd_params {
 bool parse_options(nelo_options& options, arg_list& args, const message_writer& messages,
                    std::string& refusal);
 
+// Options read one by one that cannot go together: the line that says why, and whether the usage
+// follows it (a form the report cannot take is said alone).
+struct option_conflict {
+  std::string reason;
+  bool with_usage = true;
+};
+
+// The first pair of parsed options that cannot go together, into `conflict`; false then. -merge
+// reads saved tables, so it takes no input, capture or filter and shows the summary, which has no
+// room for dumps; -save_summary needs a summary; JSON and CSV exclude each other and the binary
+// and ASCII forms. When true, a -merge run has its summary set.
+bool check_option_combinations(nelo_options& options, option_conflict& conflict);
+
 }  // namespace nelo
 
 #endif  // NELO_APP_OPTIONS_H_

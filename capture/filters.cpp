@@ -73,26 +73,24 @@ bool packet_addresses_pass(const decoded_packet& packet, const filter_settings& 
       filters.dst_ipv6.empty()) {
     return true;
   }
-  const uint8_t* ip = packet.ip.bytes.data();
+  const message_fields& message = packet.message;
   if (packet.ip.ipv6) {
-    return addresses_pass(filters, ip + IPV6_SOURCE_OFFSET, ip + IPV6_DESTINATION_OFFSET);
+    return addresses_pass(filters, +message.source, +message.destination);
   }
-  return addresses_pass(filters, load_le32(ip + IPV4_SOURCE_OFFSET),
-                        load_le32(ip + IPV4_DESTINATION_OFFSET));
+  return addresses_pass(filters, load_le32(message.source), load_le32(message.destination));
 }
 
 bool came_through(const decoded_packet& packet, const tunnel_endpoints& endpoints) {
   for (int i = 0; i < packet.tunnels.count; ++i) {
     const encapsulation& layer = packet.tunnels.layers[i];
     if (!layer.kind->outer_ip) continue;
-    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
+    const address_pair ends = outer_addresses(packet, layer);
     if (layer.outer_ipv6) {
-      if (holds(endpoints.ipv6, ip + IPV6_SOURCE_OFFSET) ||
-          holds(endpoints.ipv6, ip + IPV6_DESTINATION_OFFSET)) {
+      if (holds(endpoints.ipv6, ends.source) || holds(endpoints.ipv6, ends.destination)) {
         return true;
       }
-    } else if (holds(endpoints.ipv4, load_le32(ip + IPV4_SOURCE_OFFSET)) ||
-               holds(endpoints.ipv4, load_le32(ip + IPV4_DESTINATION_OFFSET))) {
+    } else if (holds(endpoints.ipv4, load_le32(ends.source)) ||
+               holds(endpoints.ipv4, load_le32(ends.destination))) {
       return true;
     }
   }
@@ -148,15 +146,14 @@ bool packet_passes_icmp_checks(const decoded_packet& packet, const filter_settin
   if (filters.icmp_types.empty() && filters.icmp_codes.empty() && filters.icmp_ids.empty())
     return true;
   if (!filters.icmp_types.empty() &&
-      !listed(filters.icmp_types, packet.icmp[ICMP_TYPE_OFFSET], packet.ip.ipv6)) {
+      !listed(filters.icmp_types, packet.message.type, packet.ip.ipv6)) {
     return false;
   }
   if (!filters.icmp_codes.empty() &&
-      !listed(filters.icmp_codes, packet.icmp[ICMP_CODE_OFFSET], packet.ip.ipv6)) {
+      !listed(filters.icmp_codes, packet.message.code, packet.ip.ipv6)) {
     return false;
   }
-  if (!filters.icmp_ids.empty() &&
-      !filters.icmp_ids.contains(load_be16(packet.icmp.data() + ICMP_ID_OFFSET))) {
+  if (!filters.icmp_ids.empty() && !filters.icmp_ids.contains(packet.message.id)) {
     return false;
   }
   return true;

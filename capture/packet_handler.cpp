@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <initializer_list>
 
 #include "capture/encapsulation.h"
@@ -9,6 +10,8 @@
 #include "capture/link_layer.h"
 #include "capture/message_details.h"
 #include "capture/payload_pipeline.h"
+#include "capture/quoted_datagram.h"
+#include "report/icmp_types.h"
 #include "report/payload_digest.h"
 #include "report/sink_set.h"
 #include "support/wire.h"
@@ -406,7 +409,8 @@ located locate_in_whole(const reassembled_datagram& whole, decode_point& at,
                                 fragment);
 }
 
-void fill_packet(const capture_record& record, const decode_point& at, decoded_packet& packet) {
+[[gnu::always_inline]] inline void fill_packet(const capture_record& record, const decode_point& at,
+                                               decoded_packet& packet) {
   const uint32_t incl_len = record.captured_len;
   const uint32_t header_end =
       std::min(at.icmp_offset + static_cast<uint32_t>(ICMP_HEADER_SIZE), incl_len);
@@ -422,14 +426,40 @@ void fill_packet(const capture_record& record, const decode_point& at, decoded_p
   std::copy(at.link.vlan_ids, at.link.vlan_ids + MAX_VLAN_TAGS, packet.link.vlan_ids);
   packet.tunnels.count = at.path.count;
   std::copy(at.path.layers, at.path.layers + at.path.count, packet.tunnels.layers);
+
+  // The fields the filters select by; the decoder guarantees the bytes through the identifier.
+  message_fields& message = packet.message;
+  const uint8_t* ip = record.bytes + at.ip_offset;
+  const uint8_t* icmp = record.bytes + at.icmp_offset;
+  // Copies of a fixed size, which the compiler makes a move or two rather than a call.
+  if (at.ipv6) {
+    std::memcpy(message.source, ip + IPV6_SOURCE_OFFSET, IPV6_ADDRESS_SIZE);
+    std::memcpy(message.destination, ip + IPV6_DESTINATION_OFFSET, IPV6_ADDRESS_SIZE);
+  } else {
+    std::memcpy(message.source, ip + IPV4_SOURCE_OFFSET, IPV4_ADDRESS_SIZE);
+    std::memcpy(message.destination, ip + IPV4_DESTINATION_OFFSET, IPV4_ADDRESS_SIZE);
+  }
+  message.hop_limit = ip[at.ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET];
+  message.type = icmp[ICMP_TYPE_OFFSET];
+  message.code = icmp[ICMP_CODE_OFFSET];
+  message.id = load_be16(icmp + ICMP_ID_OFFSET);
+  message.has_id = icmp_has_identifier(at.ipv6, message.type);
+  message.has_seq = message.has_id && packet.icmp.size() >= ICMP_HEADER_SIZE;
+  if (message.has_seq) message.seq = load_be16(icmp + ICMP_ID_END);
+}
+
+// What only a kept message needs: what it says beyond its name and what it quotes.
+void read_kept_message(decoded_packet& packet) {
+  read_message_details(packet);
+  if (icmp_quotes_datagram(packet.ip.ipv6, packet.message.type)) read_quoted_datagram(packet);
 }
 
 // Filters the decoded `packet`, reads its details, then hands it to the pipeline or writes it.
 // Returns 1 when kept.
-int pass_on(decoded_packet& packet, packet_ctx& ctx) {
+[[gnu::always_inline]] inline int pass_on(decoded_packet& packet, packet_ctx& ctx) {
   if (!packet_passes_filters(packet, *ctx.filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx.filters)) return 0;
-  read_message_details(packet);
+  read_kept_message(packet);
   if (ctx.pipeline != nullptr && ctx.pipeline->take(packet)) return 1;
   sink_set& sinks = *ctx.sinks;
   sinks.write_message(packet, digest_payload(packet, sinks.need()));
@@ -528,6 +558,7 @@ bool decode_packet(const capture_record& record, decoded_packet& packet) {
     return false;
   }
   fill_packet(record, at, packet);
+  read_kept_message(packet);
   return true;
 }
 

@@ -62,6 +62,8 @@ void copy_packet(const decoded_packet& from, decoded_packet& to) {
   to.headers = from.headers;
   to.payload = from.payload;
   to.fragments = from.fragments;
+  to.message = from.message;
+  to.quoted = from.quoted;
   to.details = from.details;
 }
 

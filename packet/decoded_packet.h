@@ -14,6 +14,7 @@
 #include "packet/capture_record.h"
 #include "packet/message_details.h"
 #include "packet/protocol_fields.h"
+#include "support/wire.h"
 
 namespace nelo {
 
@@ -107,6 +108,41 @@ struct fragment_trail {
   bool incomplete = false;  // given up before every fragment came: the payload stops at a gap
 };
 
+// What every output form writes of a message itself, read once by the decoder as it finds the
+// message, since the filters select by them; the name tables take the type and code as they are.
+// Addresses are copied out of the frame (an IPv4 one in the first four bytes), so nothing here
+// points into it.
+struct message_fields {
+  uint8_t type = 0;
+  uint8_t code = 0;
+  uint8_t hop_limit = 0;
+  bool has_id = false;   // the type has an identifier and a sequence number
+  bool has_seq = false;  // ... and the sequence number was captured
+  // The identifier field, read whatever the type: the identifier filter matches the field.
+  uint16_t id = 0;
+  uint16_t seq = 0;
+  uint8_t source[IPV6_ADDRESS_SIZE] = {};
+  uint8_t destination[IPV6_ADDRESS_SIZE] = {};
+};
+
+// The datagram an error message quotes, as far as its payload holds it: the protocol, the
+// addresses and, for TCP and UDP, the ports of what could not be delivered; for a quoted message
+// of the error's own ICMP (a traceroute's probe), its type and, for a type with one, its
+// identifier and sequence number. The addresses lie at the fixed places of the quoted header at
+// the start of the payload: quoted_addresses finds them.
+struct quoted_datagram {
+  bool present = false;  // an error whose quoted IP header, of its own IP version, is whole
+  uint8_t protocol = 0;
+  bool has_ports = false;      // TCP or UDP, with its first 4 bytes captured
+  bool has_icmp_type = false;  // ICMP in IPv4 or ICMPv6 in IPv6, with its type captured
+  bool has_icmp_id = false;    // ... of a type with an identifier, whose 8 bytes were captured
+  uint8_t icmp_type = 0;
+  uint16_t source_port = 0;
+  uint16_t destination_port = 0;
+  uint16_t icmp_id = 0;
+  uint16_t icmp_seq = 0;
+};
+
 struct decoded_packet {
   const capture_record* record = nullptr;
   byte_span frame;  // every captured byte of the frame, link header included
@@ -121,10 +157,56 @@ struct decoded_packet {
   byte_span headers;
   byte_span payload;  // the ICMP payload behind the 8-byte header; empty when none was captured
   fragment_trail fragments;
+  message_fields message;
+  quoted_datagram quoted;
   // What the message says beyond its name; read once the message is kept, so a message the
   // filters drop costs nothing.
   message_details details;
 };
+
+// The source and destination of an IP header, in network order.
+struct address_pair {
+  const uint8_t* source;
+  const uint8_t* destination;
+};
+
+inline address_pair ip_addresses(const uint8_t* ip, bool ipv6) {
+  if (ipv6) return {ip + IPV6_SOURCE_OFFSET, ip + IPV6_DESTINATION_OFFSET};
+  return {ip + IPV4_SOURCE_OFFSET, ip + IPV4_DESTINATION_OFFSET};
+}
+
+// The addresses of the outer IP header of `layer`, a layer of `packet` with one.
+inline address_pair outer_addresses(const decoded_packet& packet, const encapsulation& layer) {
+  return ip_addresses(packet.frame.data() + layer.outer_ip, layer.outer_ipv6);
+}
+
+// The addresses of the datagram `packet` quotes, when `packet.quoted.present`.
+inline address_pair quoted_addresses(const decoded_packet& packet) {
+  return ip_addresses(packet.payload.data(), packet.ip.ipv6);
+}
+
+// Calls `fn` with each MPLS label `packet` came through, outermost stack and label first. The
+// decoder placed every label it counts inside the captured frame.
+template <typename Fn>
+void for_each_mpls_label(const decoded_packet& packet, Fn fn) {
+  for (int i = 0; i < packet.tunnels.count; ++i) {
+    const encapsulation& layer = packet.tunnels.layers[i];
+    const uint8_t* entry = packet.frame.data() + layer.header;
+    for (int label = 0; label < layer.labels; ++label, entry += MPLS_LABEL_ENTRY_SIZE) {
+      fn(load_be32(entry) >> MPLS_LABEL_SHIFT);
+    }
+  }
+}
+
+// The PPPoE session `packet` came through, or null.
+inline const encapsulation* pppoe_layer(const decoded_packet& packet) {
+  for (int i = 0; i < packet.tunnels.count; ++i) {
+    if (packet.tunnels.layers[i].kind == &encapsulation_kinds::PPPOE) {
+      return &packet.tunnels.layers[i];
+    }
+  }
+  return nullptr;
+}
 
 }  // namespace nelo
 

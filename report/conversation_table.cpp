@@ -362,8 +362,8 @@ void conversation_table::add(const decoded_packet& packet) {
   const auto size = static_cast<uint32_t>(payload.size());
   const bool first = c.requests + c.replies == 0;
   if (first) {
-    c.first_type = packet.icmp[ICMP_TYPE_OFFSET];
-    c.first_code = packet.icmp[ICMP_CODE_OFFSET];
+    c.first_type = packet.message.type;
+    c.first_code = packet.message.code;
     c.first_capture = static_cast<uint32_t>(m_captures.empty() ? 0 : m_captures.size() - 1);
     c.first_frame = record.frame_number;
     if (packet.tunnels.count > 0) {

@@ -6,14 +6,11 @@
 
 #include "report/address_text.h"
 #include "report/icmp_names.h"
-#include "report/icmp_types.h"
 #include "report/line_buffer.h"
 #include "report/md5.h"
 #include "report/packet_report.h"
-#include "report/quoted_datagram.h"
 #include "report/string_extract.h"
 #include "support/csv_text.h"
-#include "support/wire.h"
 
 namespace nelo {
 
@@ -23,7 +20,8 @@ namespace {
 constexpr std::string_view HEADER_COLUMNS =
     "file,frame,time,proto,src,dst,ttl,wire_len,payload_len,payload_md5,type,code,id,seq,"
     "request_frame,rtt,message,entropy,entropy_high,vlan,tunnels,mpls,pppoe,fragments,"
-    "fragment_overlap,oversized,incomplete,link_type,quoted,mtu,gateway,pointer,originate,"
+    "fragment_overlap,oversized,incomplete,link_type,quoted,quoted_type,quoted_id,quoted_seq,mtu,"
+    "gateway,pointer,originate,"
     "receive,transmit,mask,target,destination";
 constexpr std::string_view HEADER_HEX_COLUMN = ",header_hex";
 constexpr std::string_view PAYLOAD_HEX_COLUMN = ",payload_hex";
@@ -58,9 +56,10 @@ constexpr size_t ENCAPSULATION_FIELDS_MAX =
     DECIMAL_TEXT_MAX;
 // What the message says beyond its name, separators included.
 constexpr size_t DETAIL_FIELDS_MAX = 6 * (DECIMAL_TEXT_MAX + 1) + 3 * (IPV6_TEXT_MAX + 1);
-// The fragment signs, the link type and the quoted datagram.
+// The fragment signs, the link type and the quoted datagram with its ICMP fields.
 constexpr size_t TRAILING_FIELDS_MAX = 4 * (FALSE_TEXT.size() + 1) + DECIMAL_TEXT_MAX + 1 +
-                                       DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2;
+                                       DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2 +
+                                       3 * (DECIMAL_TEXT_MAX + 1);
 static_assert(LEADING_FIELDS_MAX <= line_buffer::CAPACITY &&
               ENCAPSULATION_FIELDS_MAX <= line_buffer::CAPACITY &&
               TRAILING_FIELDS_MAX <= line_buffer::CAPACITY);
@@ -74,11 +73,11 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
 }
 
 // One end of a quoted datagram: "10.0.0.1", "10.0.0.1:53", "[fd00::1]" or "[fd00::1]:53".
-char* put_quoted_end(char* p, const quoted_datagram& quoted, const uint8_t* address,
+char* put_quoted_end(char* p, bool ipv6, const quoted_datagram& quoted, const uint8_t* address,
                      uint16_t port) {
-  if (quoted.ipv6) *p++ = '[';
-  p = put_address(p, quoted.ipv6, address);
-  if (quoted.ipv6) *p++ = ']';
+  if (ipv6) *p++ = '[';
+  p = put_address(p, ipv6, address);
+  if (ipv6) *p++ = ']';
   if (quoted.has_ports) {
     *p++ = ':';
     p = put_number(p, port);
@@ -86,44 +85,44 @@ char* put_quoted_end(char* p, const quoted_datagram& quoted, const uint8_t* addr
   return p;
 }
 
-// "udp 10.0.0.1:5353>10.0.0.2:53", or nothing when the quoted IP header was not captured whole.
+// "udp 10.0.0.1:5353>10.0.0.2:53", then the quoted ICMP message's type, identifier and
+// sequence number, each empty when not quoted.
 char* put_quoted(char* p, const decoded_packet& packet) {
-  quoted_datagram quoted;
-  if (!read_quoted_datagram(packet, quoted)) return p;
-  std::string_view name;
-  for (const protocol_name& known : QUOTED_PROTOCOL_NAMES) {
-    if (known.protocol == quoted.protocol) name = known.name;
+  const quoted_datagram& quoted = packet.quoted;
+  if (quoted.present) {
+    std::string_view name;
+    for (const protocol_name& known : QUOTED_PROTOCOL_NAMES) {
+      if (known.protocol == quoted.protocol) name = known.name;
+    }
+    p = name.empty() ? put_number(p, quoted.protocol) : put_text(p, name);
+    *p++ = ' ';
+    const bool ipv6 = packet.ip.ipv6;
+    const address_pair ends = quoted_addresses(packet);
+    p = put_quoted_end(p, ipv6, quoted, ends.source, quoted.source_port);
+    *p++ = '>';
+    p = put_quoted_end(p, ipv6, quoted, ends.destination, quoted.destination_port);
   }
-  p = name.empty() ? put_number(p, quoted.protocol) : put_text(p, name);
-  *p++ = ' ';
-  p = put_quoted_end(p, quoted, quoted.source, quoted.source_port);
-  *p++ = '>';
-  return put_quoted_end(p, quoted, quoted.destination, quoted.destination_port);
+  *p++ = CSV_SEPARATOR;
+  if (quoted.has_icmp_type) p = put_number(p, quoted.icmp_type);
+  *p++ = CSV_SEPARATOR;
+  if (quoted.has_icmp_id) p = put_number(p, quoted.icmp_id);
+  *p++ = CSV_SEPARATOR;
+  if (quoted.has_icmp_id) p = put_number(p, quoted.icmp_seq);
+  return p;
 }
 
 // The tunnels, MPLS labels and PPPoE session fields, each empty when there is nothing to show.
 char* put_encapsulations(char* p, const decoded_packet& packet) {
-  const encapsulation_path& path = packet.tunnels;
-  const uint8_t* frame = packet.frame.data();
   p = put_tunnel_path(p, packet);
   *p++ = CSV_SEPARATOR;
   bool first = true;
-  for (int i = 0; i < path.count; ++i) {
-    const encapsulation& layer = path.layers[i];
-    for (int label = 0; label < layer.labels; ++label) {
-      if (!first) *p++ = LIST_SEPARATOR;
-      first = false;
-      p = put_number(
-          p, load_be32(frame + layer.header + label * MPLS_LABEL_ENTRY_SIZE) >> MPLS_LABEL_SHIFT);
-    }
-  }
+  for_each_mpls_label(packet, [&](uint32_t label) {
+    if (!first) *p++ = LIST_SEPARATOR;
+    first = false;
+    p = put_number(p, label);
+  });
   *p++ = CSV_SEPARATOR;
-  for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
-      p = put_number(p, path.layers[i].id);
-      break;
-    }
-  }
+  if (const encapsulation* pppoe = pppoe_layer(packet)) p = put_number(p, pppoe->id);
   return p;
 }
 
@@ -223,10 +222,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
                            const message_note& note, text_target& out) const {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
-  const uint8_t* network = packet.ip.bytes.data();
-  const uint8_t* icmp = packet.icmp.data();
-  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
-  const uint8_t code = icmp[ICMP_CODE_OFFSET];
+  const message_fields& message = packet.message;
   const size_t payload_len = packet.payload.size();
 
   line_buffer line(out);
@@ -236,11 +232,11 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   p = put_utc_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",icmpv6,") : std::string_view(",icmp,"));
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_address(p, ipv6, message.source);
   *p++ = CSV_SEPARATOR;
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+  p = put_address(p, ipv6, message.destination);
   *p++ = CSV_SEPARATOR;
-  p = put_number(p, network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET]);
+  p = put_number(p, message.hop_limit);
   *p++ = CSV_SEPARATOR;
   p = put_number(p, record.wire_len);
   *p++ = CSV_SEPARATOR;
@@ -251,25 +247,20 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
     p += MD5_HEX_SIZE;
   }
   *p++ = CSV_SEPARATOR;
-  p = put_number(p, type);
+  p = put_number(p, message.type);
   *p++ = CSV_SEPARATOR;
-  p = put_number(p, code);
+  p = put_number(p, message.code);
   *p++ = CSV_SEPARATOR;
-  // The sequence number follows the identifier; the decoder guarantees only the identifier.
-  const bool has_identifier = icmp_has_identifier(ipv6, type);
-  if (has_identifier) p = put_number(p, load_be16(icmp + ICMP_ID_OFFSET));
+  if (message.has_id) p = put_number(p, message.id);
   *p++ = CSV_SEPARATOR;
-  if (has_identifier && packet.icmp.size() >= ICMP_HEADER_SIZE) {
-    p = put_number(p, load_be16(icmp + ICMP_ID_END));
-  }
+  if (message.has_seq) p = put_number(p, message.seq);
   *p++ = CSV_SEPARATOR;
   const std::optional<reply_match>& match = note.reply;
   if (match) p = put_number(p, match->request_frame);
   *p++ = CSV_SEPARATOR;
   if (match && match->rtt_ns) p = put_seconds(p, *match->rtt_ns);
   *p++ = CSV_SEPARATOR;
-  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
-  p = put_csv_field(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_csv_field(p, icmp_name(ipv6, message.type, message.code));
   *p++ = CSV_SEPARATOR;
   p = put_fraction4(p, digest.entropy);
   *p++ = CSV_SEPARATOR;
@@ -295,7 +286,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   p = put_number(p, record.link_type);
   *p++ = CSV_SEPARATOR;
-  if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
+  p = put_quoted(p, packet);
   line.commit(p);
   line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details));
 

@@ -1,6 +1,7 @@
 // ICMP and ICMPv6 message names as data: one {value, text} table per lookup level.
 #include "report/icmp_names.h"
 
+#include <cstring>
 #include <span>
 
 #include "report/icmp_types.h"
@@ -126,6 +127,11 @@ const char* icmpv6_message_name(uint8_t type, uint8_t code) {
   }
   const char* text = find_name(ICMPV6_TYPES, type);
   return text != nullptr ? text : UNKNOWN_TYPE_NAME;
+}
+
+std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code) {
+  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
+  return {name, strnlen(name, MESSAGE_NAME_MAX)};
 }
 
 }  // namespace nelo

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace nelo {
 
@@ -24,6 +25,9 @@ const char* icmp_message_name(uint8_t type, uint8_t code);
 // codes 0 to 4 add their meaning in brackets. Unknown types give UNKNOWN_TYPE_NAME. Texts the
 // two tables share are the same constants, so equal names compare equal as pointers too.
 const char* icmpv6_message_name(uint8_t type, uint8_t code);
+
+// The name of a message of either family, cut to MESSAGE_NAME_MAX: what every output writes.
+std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code);
 
 }  // namespace nelo
 

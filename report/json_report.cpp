@@ -8,13 +8,10 @@
 
 #include "report/address_text.h"
 #include "report/icmp_names.h"
-#include "report/icmp_types.h"
 #include "report/line_buffer.h"
 #include "report/md5.h"
-#include "report/quoted_datagram.h"
 #include "report/string_extract.h"
 #include "support/byte_text.h"
-#include "support/wire.h"
 
 namespace nelo {
 
@@ -108,21 +105,33 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes) {
 }
 
 // The protocol, addresses and (for TCP and UDP) ports of the datagram an error message quotes,
-// when its IP header was captured whole.
+// when its IP header was captured whole; for a quoted ICMP message, its type, identifier and
+// sequence number.
 char* put_quoted(char* p, const decoded_packet& packet) {
-  quoted_datagram quoted;
-  if (!read_quoted_datagram(packet, quoted)) return p;
+  const quoted_datagram& quoted = packet.quoted;
+  const bool ipv6 = packet.ip.ipv6;
+  const address_pair ends = quoted_addresses(packet);
   p = put_text(p, ",\"quoted\":{\"proto\":");
   p = put_number(p, quoted.protocol);
   p = put_text(p, ",\"src\":");
-  p = put_address(p, quoted.ipv6, quoted.source);
+  p = put_address(p, ipv6, ends.source);
   p = put_text(p, ",\"dst\":");
-  p = put_address(p, quoted.ipv6, quoted.destination);
+  p = put_address(p, ipv6, ends.destination);
   if (quoted.has_ports) {
     p = put_text(p, ",\"sport\":");
     p = put_number(p, quoted.source_port);
     p = put_text(p, ",\"dport\":");
     p = put_number(p, quoted.destination_port);
+  }
+  if (quoted.has_icmp_type) {
+    p = put_text(p, ",\"type\":");
+    p = put_number(p, quoted.icmp_type);
+  }
+  if (quoted.has_icmp_id) {
+    p = put_text(p, ",\"id\":");
+    p = put_number(p, quoted.icmp_id);
+    p = put_text(p, ",\"seq\":");
+    p = put_number(p, quoted.icmp_seq);
   }
   *p++ = '}';
   return p;
@@ -184,7 +193,6 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
 // something to show.
 char* put_encapsulations(char* p, const decoded_packet& packet) {
   const encapsulation_path& path = packet.tunnels;
-  const uint8_t* frame = packet.frame.data();
   bool first = true;
   for (int i = 0; i < path.count; ++i) {
     const encapsulation& layer = path.layers[i];
@@ -194,11 +202,10 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
     p = put_text(p, "{\"type\":\"");
     p = put_text(p, layer.kind->name);
     p = put_text(p, "\",\"src\":");
-    const uint8_t* ip = frame + layer.outer_ip;
-    const bool ipv6 = layer.outer_ipv6;
-    p = put_address(p, ipv6, ip + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+    const address_pair ends = outer_addresses(packet, layer);
+    p = put_address(p, layer.outer_ipv6, ends.source);
     p = put_text(p, ",\"dst\":");
-    p = put_address(p, ipv6, ip + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+    p = put_address(p, layer.outer_ipv6, ends.destination);
     if (layer.has_key) {
       p = put_text(p, ",\"key\":");
       p = put_number(p, layer.key);
@@ -214,23 +221,16 @@ char* put_encapsulations(char* p, const decoded_packet& packet) {
   if (!first) *p++ = ']';
 
   first = true;
-  for (int i = 0; i < path.count; ++i) {
-    const encapsulation& layer = path.layers[i];
-    for (int label = 0; label < layer.labels; ++label) {
-      p = put_text(p, first ? std::string_view(",\"mpls\":[") : std::string_view(","));
-      first = false;
-      p = put_number(
-          p, load_be32(frame + layer.header + label * MPLS_LABEL_ENTRY_SIZE) >> MPLS_LABEL_SHIFT);
-    }
-  }
+  for_each_mpls_label(packet, [&](uint32_t label) {
+    p = put_text(p, first ? std::string_view(",\"mpls\":[") : std::string_view(","));
+    first = false;
+    p = put_number(p, label);
+  });
   if (!first) *p++ = ']';
 
-  for (int i = 0; i < path.count; ++i) {
-    if (path.layers[i].kind == &encapsulation_kinds::PPPOE) {
-      p = put_text(p, ",\"pppoe\":");
-      p = put_number(p, path.layers[i].id);
-      break;
-    }
+  if (const encapsulation* pppoe = pppoe_layer(packet)) {
+    p = put_text(p, ",\"pppoe\":");
+    p = put_number(p, pppoe->id);
   }
   return p;
 }
@@ -310,10 +310,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
                             const message_note& note, text_target& out) const {
   const capture_record& record = *packet.record;
   const bool ipv6 = packet.ip.ipv6;
-  const uint8_t* network = packet.ip.bytes.data();
-  const uint8_t* icmp = packet.icmp.data();
-  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
-  const uint8_t code = icmp[ICMP_CODE_OFFSET];
+  const message_fields& message = packet.message;
   const size_t payload_len = packet.payload.size();
 
   line_buffer line(out);
@@ -326,11 +323,11 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_time(p, record, out.seconds());
   p = put_text(p, ipv6 ? std::string_view(",\"proto\":\"icmpv6\",\"src\":")
                        : std::string_view(",\"proto\":\"icmp\",\"src\":"));
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET));
+  p = put_address(p, ipv6, message.source);
   p = put_text(p, ",\"dst\":");
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET));
+  p = put_address(p, ipv6, message.destination);
   p = put_text(p, ",\"ttl\":");
-  p = put_number(p, network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET]);
+  p = put_number(p, message.hop_limit);
   p = put_text(p, ",\"wire_len\":");
   p = put_number(p, record.wire_len);
   p = put_text(p, ",\"payload_len\":");
@@ -341,17 +338,16 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
     p += MD5_HEX_SIZE;
   }
   p = put_text(p, "\",\"type\":");
-  p = put_number(p, type);
+  p = put_number(p, message.type);
   p = put_text(p, ",\"code\":");
-  p = put_number(p, code);
-  // The sequence number follows the identifier; the decoder guarantees only the identifier.
-  if (icmp_has_identifier(ipv6, type)) {
+  p = put_number(p, message.code);
+  if (message.has_id) {
     p = put_text(p, ",\"id\":");
-    p = put_number(p, load_be16(icmp + ICMP_ID_OFFSET));
-    if (packet.icmp.size() >= ICMP_HEADER_SIZE) {
-      p = put_text(p, ",\"seq\":");
-      p = put_number(p, load_be16(icmp + ICMP_ID_END));
-    }
+    p = put_number(p, message.id);
+  }
+  if (message.has_seq) {
+    p = put_text(p, ",\"seq\":");
+    p = put_number(p, message.seq);
   }
   if (const std::optional<reply_match>& match = note.reply) {
     p = put_text(p, ",\"request_frame\":");
@@ -362,9 +358,8 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
     }
   }
   // Message names are plain ASCII of the tables; nothing in them needs escaping.
-  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
   p = put_text(p, ",\"message\":\"");
-  p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_text(p, icmp_name(ipv6, message.type, message.code));
   p = put_text(p, "\",\"entropy\":");
   p = put_fraction4(p, digest.entropy);
   p = put_text(p, digest.random ? std::string_view(",\"entropy_high\":true")
@@ -385,7 +380,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = line.room(FIXED_FIELDS_MAX);
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);
-  if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
+  if (packet.quoted.present) p = put_quoted(p, packet);
   p = put_details(p, ipv6, packet.details);
   line.commit(p);
 

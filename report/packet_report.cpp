@@ -6,11 +6,9 @@
 
 #include "report/address_text.h"
 #include "report/icmp_names.h"
-#include "report/icmp_types.h"
 #include "report/md5.h"
 #include "support/byte_text.h"
 #include "support/ko_time.h"
-#include "support/wire.h"
 
 namespace nelo {
 
@@ -123,16 +121,10 @@ char* put_tunnel_path(char* p, const decoded_packet& packet) {
     first = false;
     p = put_text(p, layer.kind->name);
     *p++ = ' ';
-    const uint8_t* ip = packet.frame.data() + layer.outer_ip;
-    if (layer.outer_ipv6) {
-      p += ipv6_to_text(ip + IPV6_SOURCE_OFFSET, p);
-      *p++ = '>';
-      p += ipv6_to_text(ip + IPV6_DESTINATION_OFFSET, p);
-    } else {
-      p += ip_to_text(ip + IPV4_SOURCE_OFFSET, p);
-      *p++ = '>';
-      p += ip_to_text(ip + IPV4_DESTINATION_OFFSET, p);
-    }
+    const address_pair ends = outer_addresses(packet, layer);
+    p += layer.outer_ipv6 ? ipv6_to_text(ends.source, p) : ip_to_text(ends.source, p);
+    *p++ = '>';
+    p += layer.outer_ipv6 ? ipv6_to_text(ends.destination, p) : ip_to_text(ends.destination, p);
   }
   return p;
 }
@@ -161,11 +153,8 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   const utc_second_memo::text* second =
       record.time == record_time::shown ? out.seconds().of(record.ticks) : nullptr;
 
-  const uint8_t* network = packet.ip.bytes.data();
-  const uint8_t* icmp = packet.icmp.data();
+  const message_fields& message = packet.message;
   const bool ipv6 = packet.ip.ipv6;
-  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
-  const uint8_t code = icmp[ICMP_CODE_OFFSET];
 
   char line[REPORT_LINE_MAX];
   char* p = put_decimal_right(line, record.frame_number, FRAME_WIDTH);
@@ -182,13 +171,11 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   p = put_text(p, SEPARATOR);
   p = put_text(p, ipv6 ? PROTO_ICMPV6 : PROTO_ICMP);
   p = put_text(p, SEPARATOR);
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET),
-                  SOURCE_WIDTH);
+  p = put_address(p, ipv6, message.source, SOURCE_WIDTH);
   p = put_text(p, SEPARATOR);
-  p = put_address(p, ipv6, network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET),
-                  DESTINATION_WIDTH);
+  p = put_address(p, ipv6, message.destination, DESTINATION_WIDTH);
   p = put_text(p, SEPARATOR);
-  p = put_decimal_right(p, network[ipv6 ? IPV6_HOP_LIMIT_OFFSET : IPV4_TTL_OFFSET], TTL_WIDTH);
+  p = put_decimal_right(p, message.hop_limit, TTL_WIDTH);
   p = put_text(p, SEPARATOR);
   p = put_decimal_right(p, record.wire_len, LENGTH_WIDTH);
   p = put_text(p, SEPARATOR);
@@ -201,13 +188,12 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   }
   p = put_text(p, SEPARATOR);
 
-  if (icmp_has_identifier(ipv6, type)) {
+  if (message.has_id) {
     p = put_text(p, ID_PREFIX);
-    p = put_hex4(p, load_be16(icmp + ICMP_ID_OFFSET));
+    p = put_hex4(p, message.id);
     p = put_text(p, ID_SUFFIX);
   }
-  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
-  p = put_text(p, std::string_view(name, strnlen(name, MESSAGE_NAME_MAX)));
+  p = put_text(p, icmp_name(ipv6, message.type, message.code));
   p = put_detail(p, packet.details);
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);

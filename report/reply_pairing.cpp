@@ -59,29 +59,26 @@ message_place place_message(const decoded_packet& packet) {
   message_place place;
   conversation_key& key = place.key;
   const bool ipv6 = packet.ip.ipv6;
-  const uint8_t* network = packet.ip.bytes.data();
-  const uint8_t* icmp = packet.icmp.data();
-  const uint8_t type = icmp[ICMP_TYPE_OFFSET];
+  const message_fields& message = packet.message;
   const size_t address_size = ipv6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
-  const uint8_t* source = network + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET);
-  const uint8_t* destination = network + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET);
   key.ipv6 = ipv6;
 
-  const exchange_type exchange = exchange_of(ipv6, type);
+  const exchange_type exchange = exchange_of(ipv6, message.type);
   place.role = exchange.role;
   key.kind = exchange.kind;
   // A reply goes from the responder to the requester.
   const bool reply = exchange.role == message_role::reply;
-  std::memcpy(key.requester.data(), reply ? destination : source, address_size);
-  std::memcpy(key.responder.data(), reply ? source : destination, address_size);
+  std::memcpy(key.requester.data(), reply ? message.destination : message.source, address_size);
+  std::memcpy(key.responder.data(), reply ? message.source : message.destination, address_size);
   if (exchange.kind == exchange_kind::none) {
-    key.type = type;
-    key.code = icmp[ICMP_CODE_OFFSET];
+    key.type = message.type;
+    key.code = message.code;
     return place;
   }
-  key.id = load_be16(icmp + ICMP_ID_OFFSET);
-  place.has_seq = packet.icmp.size() >= ICMP_HEADER_SIZE;
-  if (place.has_seq) place.seq = load_be16(icmp + ICMP_ID_END);
+  // Every type of an exchange has an identifier and a sequence number.
+  key.id = message.id;
+  place.has_seq = message.has_seq;
+  place.seq = message.seq;
   return place;
 }
 

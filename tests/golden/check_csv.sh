@@ -34,7 +34,7 @@ import csv, io, json, sys
 work, form_count, odd_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 BASE = ("file frame time proto src dst ttl wire_len payload_len payload_md5 type code id seq "
         "request_frame rtt message entropy entropy_high vlan tunnels mpls pppoe fragments "
-        "fragment_overlap oversized incomplete link_type quoted mtu gateway pointer originate receive "
+        "fragment_overlap oversized incomplete link_type quoted quoted_type quoted_id quoted_seq mtu gateway pointer originate receive "
         "transmit mask target destination").split()
 PROTOCOLS = {1: "icmp", 6: "tcp", 17: "udp", 58: "icmpv6"}
 failures = 0
@@ -73,6 +73,8 @@ def flat(key, o):
         name = PROTOCOLS.get(value["proto"], str(value["proto"]))
         return (f"{name} {end(value['src'], value.get('sport'))}>"
                 f"{end(value['dst'], value.get('dport'))}")
+    if key.startswith("quoted_"):
+        return str((o.get("quoted") or {}).get(key[len("quoted_"):], ""))
     if key == "strings":
         return "\n".join(value)
     if isinstance(value, list):

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Checks what -json says of each message beyond its name against tshark's reading of the same
-# captures (details.pcap.tshark and path_mtu.pcap.tshark, made by make_tshark_refs.sh, whose field
-# order is repeated below):
-# every key nelo writes must hold tshark's value, and every value tshark reads for one of those
-# keys must be written.
+# Checks what -json says of each message beyond its name, and of the ICMP message an error
+# quotes, against tshark's reading of the same captures (details.pcap.tshark,
+# path_mtu.pcap.tshark and traceroute.pcap.tshark, made by make_tshark_refs.sh, whose field order
+# is repeated below): every key nelo writes must hold tshark's value, and every value tshark reads
+# for one of those keys must be written.
 # usage: check_details.sh BINARY DATA_DIR
 set -euo pipefail
 binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-captures=(details.pcap path_mtu.pcap)
+captures=(details.pcap path_mtu.pcap traceroute.pcap)
 for capture in "${captures[@]}"; do
   "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
 done
@@ -38,6 +38,22 @@ KEYS = {
                "icmpv6.nd.rd.target_address"),
     "destination": ("icmpv6.rd.na.destination_address",),
 }
+
+
+def quoted_fields(o, row):
+    """The quoted message's type, id and seq as tshark reads them: the second type of the frame
+    (the first is the message's own), and the last identifier and sequence number when it has
+    one (tshark reads ICMPv6 echo fields apart, which the captures leave out)."""
+    family = o["proto"]
+    types = row[f"{family}.type"].split(",")
+    if len(types) < 2:
+        return {}
+    theirs = {"type": types[1]}
+    if family == "icmp" and row["icmp.ident"]:
+        theirs["id"] = row["icmp.ident"].split(",")[-1]
+        theirs["seq"] = row["icmp.seq"].split(",")[-1]
+    return theirs
+
 failures = 0
 for capture in sys.argv[2:]:
     tshark = {}
@@ -61,6 +77,14 @@ for capture in sys.argv[2:]:
             if (ours is None) != (not theirs) or (ours is not None and ours != theirs[0]):
                 failures += 1
                 print(f"{capture} frame {o['frame']} {key}: nelo {ours}, tshark {theirs}")
+        theirs = quoted_fields(o, row)
+        ours = {k: str(v) for k, v in o.get("quoted", {}).items() if k in ("type", "id", "seq")}
+        if o["proto"] == "icmpv6":
+            ours.pop("id", None)
+            ours.pop("seq", None)
+        if ours != theirs:
+            failures += 1
+            print(f"{capture} frame {o['frame']} quoted: nelo {ours}, tshark {theirs}")
     if seen != len(tshark):
         failures += 1
         print(f"{capture}: nelo wrote {seen} messages, tshark read {len(tshark)}")

@@ -1,5 +1,6 @@
-#include "report/quoted_datagram.h"
+#include "capture/quoted_datagram.h"
 
+#include "report/icmp_types.h"
 #include "support/wire.h"
 
 namespace nelo {
@@ -59,10 +60,12 @@ bool walk_quoted_extensions(const uint8_t* q, size_t len, uint8_t& protocol, siz
 
 }  // namespace
 
-bool read_quoted_datagram(const decoded_packet& packet, quoted_datagram& quoted) {
+void read_quoted_datagram(decoded_packet& packet) {
+  quoted_datagram& quoted = packet.quoted;
+  quoted = {};
+  const bool ipv6 = packet.ip.ipv6;
   const uint8_t* q = packet.payload.data();
   const size_t len = packet.payload.size();
-  const bool ipv6 = packet.ip.ipv6;
   size_t ports_at = 0;
   const uint8_t version = len > 0 ? q[0] >> 4 : 0;
   if (!ipv6 && len >= QUOTED_IPV4_MIN && version == 4) {
@@ -74,20 +77,27 @@ bool read_quoted_datagram(const decoded_packet& packet, quoted_datagram& quoted)
     // No ports where the walk stopped short of them: a length past the payload stands in.
     if (!walk_quoted_extensions(q, len, quoted.protocol, ports_at)) ports_at = len;
   } else {
-    return false;
+    return;
   }
-  quoted.ipv6 = ipv6;
-  quoted.source = q + (ipv6 ? IPV6_SOURCE_OFFSET : IPV4_SOURCE_OFFSET);
-  quoted.destination = q + (ipv6 ? IPV6_DESTINATION_OFFSET : IPV4_DESTINATION_OFFSET);
+  quoted.present = true;
   // An IPv4 header length below the fixed header is damage: its "ports" would be its addresses.
-  quoted.has_ports = (quoted.protocol == IP_PROTOCOL_TCP || quoted.protocol == IP_PROTOCOL_UDP) &&
-                     ports_at >= (ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN) &&
-                     len >= ports_at + PORTS_SIZE;
-  if (quoted.has_ports) {
-    quoted.source_port = load_be16(q + ports_at);
-    quoted.destination_port = load_be16(q + ports_at + 2);
+  if (ports_at < (ipv6 ? QUOTED_IPV6_SIZE : QUOTED_IPV4_MIN)) return;
+  if (quoted.protocol == IP_PROTOCOL_TCP || quoted.protocol == IP_PROTOCOL_UDP) {
+    quoted.has_ports = len >= ports_at + PORTS_SIZE;
+    if (quoted.has_ports) {
+      quoted.source_port = load_be16(q + ports_at);
+      quoted.destination_port = load_be16(q + ports_at + 2);
+    }
+  } else if (quoted.protocol == (ipv6 ? IP_PROTOCOL_ICMPV6 : IP_PROTOCOL_ICMP) && len > ports_at) {
+    quoted.has_icmp_type = true;
+    quoted.icmp_type = q[ports_at + ICMP_TYPE_OFFSET];
+    quoted.has_icmp_id =
+        icmp_has_identifier(ipv6, quoted.icmp_type) && len >= ports_at + ICMP_HEADER_SIZE;
+    if (quoted.has_icmp_id) {
+      quoted.icmp_id = load_be16(q + ports_at + ICMP_ID_OFFSET);
+      quoted.icmp_seq = load_be16(q + ports_at + ICMP_ID_END);
+    }
   }
-  return true;
 }
 
 }  // namespace nelo
