@@ -430,6 +430,7 @@ int pass_on(decoded_packet& packet, packet_ctx& ctx) {
   if (!packet_passes_filters(packet, *ctx.filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx.filters)) return 0;
   read_message_details(packet);
+  if (packet.details.damage != extension_damage::none) ctx.extensions.count(packet.details.damage);
   if (ctx.pipeline != nullptr && ctx.pipeline->take(packet)) return 1;
   sink_set& sinks = *ctx.sinks;
   sinks.write_message(packet, digest_payload(packet, sinks.need()));
