@@ -97,7 +97,7 @@ for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap adversarial.pcap; do
     done_with "$f"
 done
 
-# details.pcap, path_mtu.pcap and extensions.pcap: what each message says beyond its name, one column per field in this order
+# details.pcap, path_mtu.pcap, extensions.pcap and tracepath.pcap: what each message says beyond its name, one column per field in this order
 # (all occurrences, comma-separated; a quoted header's come after the message's own):
 #   frame.number icmp.type icmp.code icmpv6.type icmpv6.code
 #   icmp.mtu icmp.redir_gw icmp.pointer icmp.originate_timestamp icmp.receive_timestamp
@@ -116,7 +116,7 @@ done
 #   icmp.mpls.exp icmp.mpls.s icmp.mpls.ttl icmp.int_info.role icmp.int_info.index
 #   icmp.int_info.ipv6 icmp.int_info.name icmp.int_info.mtu icmp.int_ident.ipv4 icmp.int_ident.ipv6
 # (tshark reads the extension objects of ICMPv6 messages into the icmp fields too).
-for f in details.pcap path_mtu.pcap extensions.pcap; do
+for f in details.pcap path_mtu.pcap extensions.pcap tracepath.pcap; do
     fields "$f" -E occurrence=a -E aggregator=, -e frame.number \
     -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code \
     -e icmp.mtu -e icmp.redir_gw -e icmp.pointer -e icmp.originate_timestamp \

@@ -10,7 +10,7 @@ binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-captures=(details.pcap path_mtu.pcap extensions.pcap)
+captures=(details.pcap path_mtu.pcap extensions.pcap tracepath.pcap)
 for capture in "${captures[@]}"; do
   "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
 done
