@@ -185,9 +185,10 @@ char* put_bool(char* p, bool value) {
 }
 
 // Every key and value of one MPLS label stack entry, and of one interface but its name, at their
-// longest.
-constexpr size_t MPLS_ENTRY_TEXT_MAX = 64;
+// longest, the key of the list in front; the extension damage and extended echo keys.
+constexpr size_t MPLS_ENTRY_TEXT_MAX = 80;
 constexpr size_t INTERFACE_TEXT_MAX = 160;
+constexpr size_t EXT_ECHO_TEXT_MAX = 160;
 // A name escaped at its longest: every byte as \u00XX.
 constexpr size_t escaped_max(size_t size) {
   return 6 * size;
@@ -245,7 +246,7 @@ void put_extensions(line_buffer& line, const message_details& details, byte_span
     line.commit(p);
   });
   if (!first) line.put(']');
-  char* p = line.room(INTERFACE_TEXT_MAX);
+  char* p = line.room(EXT_ECHO_TEXT_MAX);
   if (details.damage != extension_damage::none) {
     p = put_text(p, ",\"extension_damage\":\"");
     p = put_text(p, extension_damage_name(details.damage));
@@ -292,17 +293,17 @@ void put_extensions(line_buffer& line, const message_details& details, byte_span
   line.commit(p);
 }
 
-// The bytes put_extensions writes at most.
+// The bytes put_extensions writes at most: the closing brackets, each item, and the name an
+// extended echo request gives, escaped.
 size_t extensions_bound(const message_details& details, byte_span payload) {
-  size_t bound = 0;
-  if (details.has & message_details::MPLS_LABELS)
-    bound += MPLS_ENTRY_TEXT_MAX * details.mpls_labels;
+  size_t bound = EXT_ECHO_TEXT_MAX;
+  if (details.has & message_details::MPLS_LABELS) {
+    bound += 1 + MPLS_ENTRY_TEXT_MAX * details.mpls_labels;
+  }
   if (details.has & message_details::INTERFACES) {
-    bound += (2 * INTERFACE_TEXT_MAX + escaped_max(INTERFACE_NAME_MAX)) * details.interfaces;
+    bound += 1 + (2 * INTERFACE_TEXT_MAX + escaped_max(INTERFACE_NAME_MAX)) * details.interfaces;
   }
-  if (details.has & (message_details::EXT_REQUEST | message_details::EXT_REPLY)) {
-    bound += INTERFACE_TEXT_MAX + escaped_max(payload.size());
-  }
+  if (details.has & message_details::IDENTIFIED) bound += escaped_max(payload.size());
   return bound;
 }
 
