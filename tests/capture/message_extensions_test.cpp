@@ -87,6 +87,8 @@ const extension_case CASES[] = {
     {"AnAddressOfAnUnknownFamilyIsNotRead", false, 11, 32,
      cat(QUOTED_128, structure(object(2, 0x04, {0, 3, 0, 0, 10, 0, 0, 1}))), 0, 0,
      extension_damage::object, 0, 0, false},
+    {"ANameFlagWithNoNameIsNotRead", false, 11, 32, cat(QUOTED_128, structure(object(2, 0x02, {}))),
+     0, 0, extension_damage::object, 0, 0, false},
     {"TwoIdentificationsAreOneTooMany", true, 160, 0, structure(cat(BY_INDEX, BY_INDEX)), 0, 0,
      extension_damage::object, 0, 0, false},
 };
