@@ -4,6 +4,7 @@
 // more.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "capture/message_details.h"
@@ -92,6 +93,11 @@ const extension_case CASES[] = {
     {"TwoIdentificationsAreOneTooMany", true, 160, 0, structure(cat(BY_INDEX, BY_INDEX)), 0, 0,
      extension_damage::object, 0, 0, false},
 };
+
+// A case shows as its name, so the tests' names and listings are the same on every build.
+void PrintTo(const extension_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ExtensionReading : public ::testing::TestWithParam<extension_case> {};
 
