@@ -115,6 +115,8 @@ capture_read walk_opened(capture_reader& reader, const std::string& name, packet
   if (!said.empty()) w.say(said);
   const std::string unopened = unopened_tunnels_text(name, ctx.unopened);
   if (!unopened.empty()) w.say(unopened);
+  const std::string extensions = damaged_extensions_text(name, ctx.extensions);
+  if (!extensions.empty()) w.say(extensions);
   const std::string fragments = incomplete_datagrams_text(name, incomplete);
   if (!fragments.empty()) w.say(fragments);
   if (result.outcome == walk_outcome::walked && observer.on_progress != nullptr) {
@@ -252,6 +254,17 @@ std::string unopened_tunnels_text(const std::string& name, const unopened_tally&
     text += text_of("%s: %llu frames %s are not decoded\n", name.c_str(),
                     static_cast<unsigned long long>(tally.frames[static_cast<int>(kind)]),
                     unopened_tunnel_phrase(kind));
+  }
+  return text;
+}
+
+std::string damaged_extensions_text(const std::string& name, const extension_tally& tally) {
+  std::string text;
+  for (int kind = 1; kind <= EXTENSION_DAMAGE_KINDS; ++kind) {
+    if (tally.messages[kind] == 0) continue;
+    text += text_of("%s: %llu extension structures %s\n", name.c_str(),
+                    static_cast<unsigned long long>(tally.messages[kind]),
+                    extension_damage_phrase(static_cast<extension_damage>(kind)));
   }
   return text;
 }

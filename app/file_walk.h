@@ -15,6 +15,7 @@
 #include "capture/capture_walk.h"
 #include "capture/encapsulation.h"
 #include "capture/mapped_file.h"
+#include "capture/message_extensions.h"
 #include "capture/pcap_reader.h"
 #include "report/output_settings.h"
 #include "report/sink_set.h"
@@ -86,7 +87,8 @@ enum class capture_read {
 //    not a capture, skipped" when listed, "invalid pcap file, aborting" otherwise, on io.announce.
 //  - A walk that ends before the data does says so once (walk_end_text), after the report lines
 //    of the frames before, as does the first frame of each link type nelo does not decode;
-//    then the frames in tunnels nelo does not open (unopened_tunnels_text), then the
+//    then the frames in tunnels nelo does not open (unopened_tunnels_text), then the messages
+//    whose extensions could not be read (damaged_extensions_text), then the
 //    fragmented datagrams given up before they were whole (incomplete_datagrams_text). The
 //    messages of those whose first fragment came are reported before all of these lines.
 //  - After a listed capture that was read, a report on standard output gets an empty line.
@@ -107,6 +109,10 @@ std::string walk_end_text(const std::string& name, const walk_result& result);
 // One line per kind of tunnel met and not opened, in the order first met:
 //  "<name>: <n> frames in <kind> tunnels are not decoded".
 std::string unopened_tunnels_text(const std::string& name, const unopened_tally& tally);
+
+// One line per kind of damage met in the extension structures of the kept messages:
+//  "<name>: <n> extension structures have a wrong checksum: not read" and so on.
+std::string damaged_extensions_text(const std::string& name, const extension_tally& tally);
 
 // The line that counts the fragmented datagrams of capture `name` given up before they were
 // whole, or nothing when there were none.

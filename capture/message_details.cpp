@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/message_extensions.h"
 #include "report/icmp_types.h"
 #include "support/wire.h"
 
@@ -77,6 +78,7 @@ void read_message_details(decoded_packet& packet) {
   } else {
     read_icmp(packet.icmp, packet.payload, type, code, out);
   }
+  read_message_extensions(packet, type, out);
 }
 
 }  // namespace nelo

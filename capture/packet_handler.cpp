@@ -460,6 +460,7 @@ void read_kept_message(decoded_packet& packet) {
   if (!packet_passes_filters(packet, *ctx.filters)) return 0;
   if (!packet_passes_icmp_checks(packet, *ctx.filters)) return 0;
   read_kept_message(packet);
+  if (packet.details.damage != extension_damage::none) ctx.extensions.count(packet.details.damage);
   if (ctx.pipeline != nullptr && ctx.pipeline->take(packet)) return 1;
   sink_set& sinks = *ctx.sinks;
   sinks.write_message(packet, digest_payload(packet, sinks.need()));

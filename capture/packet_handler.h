@@ -15,6 +15,7 @@
 
 #include "capture/encapsulation.h"
 #include "capture/filters.h"
+#include "capture/message_extensions.h"
 #include "capture/reassembly.h"
 #include "packet/capture_record.h"
 #include "packet/decoded_packet.h"
@@ -37,6 +38,8 @@ struct packet_ctx {
   bool keep_frames = false;
   // The frames of this walk in tunnels nelo does not open.
   unopened_tally unopened = {};
+  // The kept messages of this walk whose extension structure could not be read whole.
+  extension_tally extensions = {};
   // The datagrams of this walk waiting for fragments, and those just given up, which are
   // reported before the record that gave them up.
   fragment_reassembly reassembly = {};

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "packet/message_extensions.h"
 #include "report/address_text.h"
 #include "report/icmp_names.h"
 #include "report/line_buffer.h"
@@ -21,14 +22,16 @@ constexpr std::string_view HEADER_COLUMNS =
     "file,frame,time,proto,src,dst,ttl,wire_len,payload_len,payload_md5,type,code,id,seq,"
     "request_frame,rtt,message,entropy,entropy_high,vlan,tunnels,mpls,pppoe,fragments,"
     "fragment_overlap,oversized,incomplete,link_type,quoted,quoted_type,quoted_id,quoted_seq,mtu,"
-    "gateway,pointer,originate,"
-    "receive,transmit,mask,target,destination";
+    "gateway,pointer,originate,receive,transmit,mask,target,destination,mpls_labels,interfaces,"
+    "extension_damage,ext_seq,local,by_name,by_index,by_address,state,active,ipv4,ipv6";
 constexpr std::string_view HEADER_HEX_COLUMN = ",header_hex";
 constexpr std::string_view PAYLOAD_HEX_COLUMN = ",payload_hex";
 constexpr std::string_view STRINGS_COLUMN = ",strings";
 
 constexpr char LIST_SEPARATOR = ' ';
 constexpr char STRINGS_SEPARATOR = '\n';  // strings hold blanks, never a line break
+// The items of a list of objects, each given as KEY=VALUE pairs between blanks.
+constexpr char ITEM_SEPARATOR = ';';
 constexpr std::string_view TRUE_TEXT = "true";
 constexpr std::string_view FALSE_TEXT = "false";
 
@@ -155,7 +158,7 @@ void put_strings(line_buffer& line, const std::vector<std::string>& strings) {
 
 // The detail columns, each empty when the message does not have it.
 char* put_details(char* p, bool ipv6, const message_details& details) {
-  const uint8_t has = details.has;
+  const uint32_t has = details.has;
   *p++ = CSV_SEPARATOR;
   if (has & message_details::MTU) p = put_number(p, details.mtu);
   *p++ = CSV_SEPARATOR;
@@ -173,6 +176,126 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
   *p++ = CSV_SEPARATOR;
   if (has & message_details::DESTINATION) p = put_address(p, ipv6, details.destination);
   return p;
+}
+
+// Every key and value of one MPLS label stack entry and of one interface but its name, at their
+// longest, with the separator in front; the extended echo fields.
+constexpr size_t MPLS_ENTRY_TEXT_MAX = 48;
+constexpr size_t INTERFACE_TEXT_MAX = 112;
+constexpr size_t EXT_ECHO_FIELDS_MAX = 128;
+
+// Text from the message that goes inside a field written in pieces: with its double quotes
+// doubled when the field is quoted.
+void put_piece(line_buffer& line, std::string_view text, bool quoted) {
+  if (quoted) {
+    line.commit(put_csv_quoted_text(line.room(2 * text.size()), text));
+  } else {
+    line.raw(text);
+  }
+}
+
+// The extension and extended echo columns, each empty when the message does not have it; lists
+// of any length go an item at a time.
+void put_extensions(line_buffer& line, const message_details& details, byte_span payload) {
+  line.put(CSV_SEPARATOR);
+  bool first = true;
+  for_each_mpls_label(details, payload, [&](const mpls_entry& entry) {
+    char* p = line.room(MPLS_ENTRY_TEXT_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_text(p, "label=");
+    p = put_number(p, entry.label);
+    p = put_text(p, " tc=");
+    p = put_number(p, entry.traffic_class);
+    p = put_text(p, " bottom=");
+    p = put_bool(p, entry.bottom);
+    p = put_text(p, " ttl=");
+    line.commit(put_number(p, entry.ttl));
+  });
+  line.put(CSV_SEPARATOR);
+  bool quoted = false;
+  for_each_interface(details, payload, [&](const interface_info& info) {
+    quoted = quoted || csv_needs_quotes(info.name);
+  });
+  if (quoted) line.put('"');
+  first = true;
+  for_each_interface(details, payload, [&](const interface_info& info) {
+    char* p = line.room(INTERFACE_TEXT_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_text(p, "role=");
+    p = put_text(p, interface_role_name(info.role));
+    if (info.has_ifindex) {
+      p = put_text(p, " ifindex=");
+      p = put_number(p, info.ifindex);
+    }
+    if (info.has_address) {
+      p = put_text(p, " address=");
+      p = put_address(p, info.ipv6, info.address);
+    }
+    if (!info.name.empty()) p = put_text(p, " name=");
+    line.commit(p);
+    put_piece(line, info.name, quoted);
+    if (info.has_mtu) {
+      p = line.room(INTERFACE_TEXT_MAX);
+      p = put_text(p, " mtu=");
+      line.commit(put_number(p, info.mtu));
+    }
+  });
+  if (quoted) line.put('"');
+
+  const uint32_t has = details.has;
+  const bool request = has & message_details::EXT_REQUEST;
+  const bool reply = has & message_details::EXT_REPLY;
+  interface_identification identified;
+  const bool named = request && identified_interface(details, payload, identified);
+  char* p = line.room(EXT_ECHO_FIELDS_MAX);
+  *p++ = CSV_SEPARATOR;
+  if (details.damage != extension_damage::none) {
+    p = put_text(p, extension_damage_name(details.damage));
+  }
+  *p++ = CSV_SEPARATOR;
+  if (request || reply) p = put_number(p, details.ext_seq);
+  *p++ = CSV_SEPARATOR;
+  if (request) p = put_bool(p, details.ext_bits & EXT_ECHO_LOCAL);
+  *p++ = CSV_SEPARATOR;
+  line.commit(p);
+  if (named && identified.kind == interface_identification::by_name) {
+    const bool quote_name = csv_needs_quotes(identified.name);
+    if (quote_name) line.put('"');
+    put_piece(line, identified.name, quote_name);
+    if (quote_name) line.put('"');
+  }
+  p = line.room(EXT_ECHO_FIELDS_MAX);
+  *p++ = CSV_SEPARATOR;
+  if (named && identified.kind == interface_identification::by_index) {
+    p = put_number(p, identified.index);
+  }
+  *p++ = CSV_SEPARATOR;
+  if (named && identified.kind == interface_identification::by_address) {
+    p = put_address(p, identified.ipv6, identified.address);
+  }
+  *p++ = CSV_SEPARATOR;
+  if (reply) p = put_number(p, details.ext_bits >> EXT_ECHO_STATE_SHIFT);
+  *p++ = CSV_SEPARATOR;
+  if (reply) p = put_bool(p, details.ext_bits & EXT_ECHO_ACTIVE);
+  *p++ = CSV_SEPARATOR;
+  if (reply) p = put_bool(p, details.ext_bits & EXT_ECHO_IPV4);
+  *p++ = CSV_SEPARATOR;
+  if (reply) p = put_bool(p, details.ext_bits & EXT_ECHO_IPV6);
+  line.commit(p);
+}
+
+// The bytes put_extensions writes at most.
+size_t extensions_bound(const message_details& details, byte_span payload) {
+  size_t bound = 2 + 2 * EXT_ECHO_FIELDS_MAX;
+  if (details.has & message_details::MPLS_LABELS)
+    bound += MPLS_ENTRY_TEXT_MAX * details.mpls_labels;
+  if (details.has & message_details::INTERFACES) {
+    bound += 2 + (2 * INTERFACE_TEXT_MAX + 2 * INTERFACE_NAME_MAX) * details.interfaces;
+  }
+  if (details.has & message_details::IDENTIFIED) bound += 2 + 2 * payload.size();
+  return bound;
 }
 
 }  // namespace
@@ -215,7 +338,8 @@ size_t csv_sink::text_bound(const decoded_packet& packet) const {
          (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
          DETAIL_FIELDS_MAX + (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
-         (m_settings.format == output_format::strings ? 3 + 4 * region : 0) + CSV_RECORD_END.size();
+         (m_settings.format == output_format::strings ? 3 + 4 * region : 0) +
+         CSV_RECORD_END.size() + extensions_bound(packet.details, packet.payload);
 }
 
 void csv_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
@@ -289,6 +413,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   p = put_quoted(p, packet);
   line.commit(p);
   line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details));
+  put_extensions(line, packet.details, packet.payload);
 
   // The dump columns carry what the dumps would show, as JSON's keys do.
   const bool hex_form = m_settings.format == output_format::hex;

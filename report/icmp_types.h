@@ -18,11 +18,16 @@ inline constexpr uint8_t ICMP_TSTAMP = 13;
 inline constexpr uint8_t ICMP_TSTAMPREPLY = 14;
 inline constexpr uint8_t ICMP_MASKREQ = 17;
 inline constexpr uint8_t ICMP_MASKREPLY = 18;
+inline constexpr uint8_t ICMP_EXT_ECHO_REQUEST = 42;
+inline constexpr uint8_t ICMP_EXT_ECHO_REPLY = 43;
 
 inline constexpr uint8_t ICMP6_DST_UNREACH = 1;
+inline constexpr uint8_t ICMP6_TIME_EXCEEDED = 3;
 inline constexpr uint8_t ICMP6_PARAM_PROB = 4;
 inline constexpr uint8_t ICMP6_ECHO_REQUEST = 128;
 inline constexpr uint8_t ICMP6_ECHO_REPLY = 129;
+inline constexpr uint8_t ICMP6_EXT_ECHO_REQUEST = 160;
+inline constexpr uint8_t ICMP6_EXT_ECHO_REPLY = 161;
 
 // Echo, timestamp and address-mask messages (ICMPv6: echo only) carry an identifier and a
 // sequence number.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "packet/message_extensions.h"
 #include "report/address_text.h"
 #include "report/icmp_names.h"
 #include "report/line_buffer.h"
@@ -152,7 +153,7 @@ void put_strings(line_buffer& line, const decoded_packet& packet, const output_s
 
 // What the message says beyond its name, each key only when the message has it.
 char* put_details(char* p, bool ipv6, const message_details& details) {
-  const uint8_t has = details.has;
+  const uint32_t has = details.has;
   if (has & message_details::MTU) {
     p = put_text(p, ",\"mtu\":");
     p = put_number(p, details.mtu);
@@ -186,6 +187,133 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
     p = put_address(p, ipv6, details.destination);
   }
   return p;
+}
+
+char* put_bool(char* p, bool value) {
+  return put_text(p, value ? std::string_view("true") : std::string_view("false"));
+}
+
+// Every key and value of one MPLS label stack entry, and of one interface but its name, at their
+// longest, the key of the list in front; the extension damage and extended echo keys.
+constexpr size_t MPLS_ENTRY_TEXT_MAX = 80;
+constexpr size_t INTERFACE_TEXT_MAX = 160;
+constexpr size_t EXT_ECHO_TEXT_MAX = 160;
+// A name escaped at its longest: every byte as \u00XX.
+constexpr size_t escaped_max(size_t size) {
+  return 6 * size;
+}
+
+// The extension objects and extended echo fields, each key only when the message has it; lists
+// of any length go an item at a time.
+void put_extensions(line_buffer& line, const message_details& details, byte_span payload) {
+  const uint32_t has = details.has;
+  bool first = true;
+  for_each_mpls_label(details, payload, [&](const mpls_entry& entry) {
+    char* p = line.room(MPLS_ENTRY_TEXT_MAX);
+    p = put_text(p, first ? std::string_view(",\"mpls_labels\":[{\"label\":")
+                          : std::string_view(",{\"label\":"));
+    first = false;
+    p = put_number(p, entry.label);
+    p = put_text(p, ",\"tc\":");
+    p = put_number(p, entry.traffic_class);
+    p = put_text(p, ",\"bottom\":");
+    p = put_bool(p, entry.bottom);
+    p = put_text(p, ",\"ttl\":");
+    p = put_number(p, entry.ttl);
+    *p++ = '}';
+    line.commit(p);
+  });
+  if (!first) line.put(']');
+  first = true;
+  for_each_interface(details, payload, [&](const interface_info& info) {
+    char* p = line.room(INTERFACE_TEXT_MAX);
+    p = put_text(p, first ? std::string_view(",\"interfaces\":[{\"role\":\"")
+                          : std::string_view(",{\"role\":\""));
+    first = false;
+    p = put_text(p, interface_role_name(info.role));
+    *p++ = '"';
+    if (info.has_ifindex) {
+      p = put_text(p, ",\"ifindex\":");
+      p = put_number(p, info.ifindex);
+    }
+    if (info.has_address) {
+      p = put_text(p, ",\"address\":");
+      p = put_address(p, info.ipv6, info.address);
+    }
+    line.commit(p);
+    if (!info.name.empty()) {
+      line.raw(",\"name\":\"");
+      put_escaped(line, info.name);
+      line.put('"');
+    }
+    p = line.room(INTERFACE_TEXT_MAX);
+    if (info.has_mtu) {
+      p = put_text(p, ",\"mtu\":");
+      p = put_number(p, info.mtu);
+    }
+    *p++ = '}';
+    line.commit(p);
+  });
+  if (!first) line.put(']');
+  char* p = line.room(EXT_ECHO_TEXT_MAX);
+  if (details.damage != extension_damage::none) {
+    p = put_text(p, ",\"extension_damage\":\"");
+    p = put_text(p, extension_damage_name(details.damage));
+    *p++ = '"';
+  }
+  if (!(has & (message_details::EXT_REQUEST | message_details::EXT_REPLY))) {
+    line.commit(p);
+    return;
+  }
+  p = put_text(p, ",\"ext_seq\":");
+  p = put_number(p, details.ext_seq);
+  if (has & message_details::EXT_REQUEST) {
+    p = put_text(p, ",\"local\":");
+    p = put_bool(p, details.ext_bits & EXT_ECHO_LOCAL);
+    interface_identification identified;
+    if (identified_interface(details, payload, identified)) {
+      switch (identified.kind) {
+        case interface_identification::by_name:
+          line.commit(p);
+          line.raw(",\"by_name\":\"");
+          put_escaped(line, identified.name);
+          line.put('"');
+          return;
+        case interface_identification::by_index:
+          p = put_text(p, ",\"by_index\":");
+          p = put_number(p, identified.index);
+          break;
+        case interface_identification::by_address:
+          p = put_text(p, ",\"by_address\":");
+          p = put_address(p, identified.ipv6, identified.address);
+          break;
+      }
+    }
+  } else {
+    p = put_text(p, ",\"state\":");
+    p = put_number(p, details.ext_bits >> EXT_ECHO_STATE_SHIFT);
+    p = put_text(p, ",\"active\":");
+    p = put_bool(p, details.ext_bits & EXT_ECHO_ACTIVE);
+    p = put_text(p, ",\"ipv4\":");
+    p = put_bool(p, details.ext_bits & EXT_ECHO_IPV4);
+    p = put_text(p, ",\"ipv6\":");
+    p = put_bool(p, details.ext_bits & EXT_ECHO_IPV6);
+  }
+  line.commit(p);
+}
+
+// The bytes put_extensions writes at most: the closing brackets, each item, and the name an
+// extended echo request gives, escaped.
+size_t extensions_bound(const message_details& details, byte_span payload) {
+  size_t bound = EXT_ECHO_TEXT_MAX;
+  if (details.has & message_details::MPLS_LABELS) {
+    bound += 1 + MPLS_ENTRY_TEXT_MAX * details.mpls_labels;
+  }
+  if (details.has & message_details::INTERFACES) {
+    bound += 1 + (2 * INTERFACE_TEXT_MAX + escaped_max(INTERFACE_NAME_MAX)) * details.interfaces;
+  }
+  if (details.has & message_details::IDENTIFIED) bound += escaped_max(payload.size());
+  return bound;
 }
 
 // What the message travelled through: "tunnels" (those with an outer IP header, outermost
@@ -303,7 +431,8 @@ size_t json_sink::text_bound(const decoded_packet& packet) const {
          FRAGMENT_NUMBER_MAX * packet.fragments.frames.size() +
          (hex_form && m_settings.dump_hdr ? 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 2 * packet.payload.size() : 0) +
-         (m_settings.format == output_format::strings ? 4 * region : 0);
+         (m_settings.format == output_format::strings ? 4 * region : 0) +
+         extensions_bound(packet.details, packet.payload);
 }
 
 void json_sink::format_text(const decoded_packet& packet, const payload_digest& digest,
@@ -383,6 +512,7 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   if (packet.quoted.present) p = put_quoted(p, packet);
   p = put_details(p, ipv6, packet.details);
   line.commit(p);
+  put_extensions(line, packet.details, packet.payload);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
   const bool hex_form = m_settings.format == output_format::hex;

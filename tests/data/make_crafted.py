@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the crafted captures times.pcap, edge_fields.pcap, tunnels.pcap, fragment_attacks.pcap,
-windows_ping.pcap, pairing.pcap and adversarial.pcap (see README.md) here."""
+windows_ping.pcap, pairing.pcap, adversarial.pcap, details.pcap and extensions.pcap (see README.md)
+here."""
 import hashlib
 import ipaddress
 import os
@@ -553,11 +554,12 @@ def msg6(t, code, rest, body=b"", src=G6, dst=D6):
     return eth(IPV6, ip6(src, dst, 58, m[:2] + struct.pack(">H", csum(pseudo + m)) + m[4:], hlim=255))
 
 
-def ext(objects):
-    """An RFC 4884 extension structure: version 2 header and its objects (class, c-type, data)."""
+def ext(objects, version=2, summed=True):
+    """An RFC 4884 extension structure: its header (version 2 unless told, with a checksum unless
+    told) and its objects (class, c-type, data)."""
     body = b"".join(struct.pack(">HBB", 4 + len(d), c, t) + d for c, t, d in objects)
-    h = bytes([0x20, 0, 0, 0]) + body
-    return h[:2] + struct.pack(">H", csum(h)) + h[4:]
+    h = bytes([version << 4, 0, 0, 0]) + body
+    return h[:2] + struct.pack(">H", csum(h) if summed else 0) + h[4:]
 
 
 udp_probe = ip4(D4, G4, 17, udp(40037, 33434, b""), ttl=1)
@@ -594,3 +596,58 @@ details = [
     msg6(161, 0, struct.pack(">HBB", 0x3705, 1, (3 << 5) | 0x4 | 0x1)),
 ] + [msg6(t, 0, bytes(4)) for t in (144, 145, 146, 147, 148, 149, 150, 151, 152, 153, 155)]
 write("details.pcap", [(1767225600 + 3700 + n, 0, f) for n, f in enumerate(details, 1)])
+
+# extensions.pcap: the extension objects of errors and the extended echo requests that
+# details.pcap does not show, and damaged extension structures. Same addresses as details.pcap.
+
+
+def interface(role, ifindex=None, address=None, name=None, mtu=None):
+    """An RFC 5837 interface information object: its c-type says which parts follow."""
+    ctype, data = role << 6, b""
+    if ifindex is not None:
+        ctype, data = ctype | 8, data + struct.pack(">I", ifindex)
+    if address is not None:
+        packed = ipaddress.ip_address(address).packed
+        ctype, data = ctype | 4, data + struct.pack(">HH", 1 if len(packed) == 4 else 2, 0) + packed
+    if name is not None:
+        size = (len(name) + 4) // 4 * 4
+        ctype, data = ctype | 2, data + bytes([size]) + name.encode().ljust(size - 1, b"\0")
+    if mtu is not None:
+        ctype, data = ctype | 1, data + struct.pack(">I", mtu)
+    return (2, ctype, data)
+
+
+def by_address(address):
+    packed = ipaddress.ip_address(address).packed
+    return (3, 3, struct.pack(">HBB", 1 if len(packed) == 4 else 2, len(packed), 0) + packed)
+
+
+quoted6 = (udp6_probe + bytes(128))[:128]
+one_label = (1, 1, struct.pack(">I", (24005 << 12) | (2 << 9) | (1 << 8) | 254))
+bad_sum = bytearray(ext([one_label]))
+bad_sum[3] ^= 0x5A
+cut = ext([one_label], summed=False) + struct.pack(">HBB", 40, 2, 0x08) + struct.pack(">I", 3)
+bad_name = ext([(2, 0x02, bytes([6]) + b"xe-0\0")])
+extensions = [
+    # 1: no length, as senders before RFC 4884 wrote it: the structure after 128 quoted bytes.
+    msg4(11, 0, bytes(4), quoted128 + ext([one_label])),
+    # 2: ICMPv6 time exceeded quoting 128 bytes (16 64-bit words), one interface with every part.
+    msg6(3, 0, bytes([16, 0, 0, 0]),
+         quoted6 + ext([interface(2, 9, "2001:db8:37::fe", "ge-0/0/1.0", 1500)])),
+    # 3: port unreachable with labels and two interfaces: where it came in, and the next hop.
+    msg4(3, 3, bytes([0, 32, 0, 0]), quoted128 + ext([
+        one_label, interface(0, 3, "192.0.2.1", "eth3"), interface(3, address="192.0.2.254")])),
+    # 4: a checksum that does not hold.
+    msg4(3, 3, bytes([0, 32, 0, 0]), quoted128 + bytes(bad_sum)),
+    # 5: no checksum, and a second object longer than what follows.
+    msg4(11, 0, bytes([0, 32, 0, 0]), quoted128 + cut),
+    # 6: version 1.
+    msg4(11, 0, bytes([0, 32, 0, 0]), quoted128 + ext([one_label], version=1)),
+    # 7: an interface name sub-object of 6 bytes, not a multiple of 4.
+    msg4(11, 0, bytes([0, 32, 0, 0]), quoted128 + bad_name),
+    # 8, 9: extended echo requests by address, not local, and a reply saying no such interface.
+    msg4(42, 0, struct.pack(">HBB", 0x3706, 2, 0), ext([by_address("192.0.2.99")])),
+    msg6(160, 0, struct.pack(">HBB", 0x3707, 3, 0), ext([by_address("2001:db8:37::99")])),
+    msg4(43, 2, struct.pack(">HBB", 0x3706, 2, 0)),
+]
+write("extensions.pcap", [(1767225600 + 3800 + n, 0, f) for n, f in enumerate(extensions, 1)])

@@ -34,8 +34,9 @@ import csv, io, json, sys
 work, form_count, odd_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 BASE = ("file frame time proto src dst ttl wire_len payload_len payload_md5 type code id seq "
         "request_frame rtt message entropy entropy_high vlan tunnels mpls pppoe fragments "
-        "fragment_overlap oversized incomplete link_type quoted quoted_type quoted_id quoted_seq mtu gateway pointer originate receive "
-        "transmit mask target destination").split()
+        "fragment_overlap oversized incomplete link_type quoted quoted_type quoted_id quoted_seq mtu gateway "
+        "pointer originate receive transmit mask target destination mpls_labels interfaces "
+        "extension_damage ext_seq local by_name by_index by_address state active ipv4 ipv6").split()
 PROTOCOLS = {1: "icmp", 6: "tcp", 17: "udp", 58: "icmpv6"}
 failures = 0
 
@@ -62,6 +63,10 @@ def end(address, port):
     return text if port is None else f"{text}:{port}"
 
 
+def text(value):
+    return ("true" if value else "false") if isinstance(value, bool) else str(value)
+
+
 def flat(key, o):
     """JSON's value of `key` as the CSV shows it."""
     value = o.get(key)
@@ -77,6 +82,8 @@ def flat(key, o):
         return str((o.get("quoted") or {}).get(key[len("quoted_"):], ""))
     if key == "strings":
         return "\n".join(value)
+    if isinstance(value, list) and value and isinstance(value[0], dict):
+        return ";".join(" ".join(f"{k}={text(v)}" for k, v in item.items()) for item in value)
     if isinstance(value, list):
         return " ".join(str(v) for v in value)
     if isinstance(value, bool) or key in ("fragment_overlap", "oversized", "incomplete"):

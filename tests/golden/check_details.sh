@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Checks what -json says of each message beyond its name, and of the ICMP message an error
-# quotes, against tshark's reading of the same captures (details.pcap.tshark,
-# path_mtu.pcap.tshark and traceroute.pcap.tshark, made by make_tshark_refs.sh, whose field order
-# is repeated below): every key nelo writes must hold tshark's value, and every value tshark reads
-# for one of those keys must be written.
+# quotes, against tshark's reading of the same captures (NAME.tshark, made by
+# make_tshark_refs.sh, whose field order is repeated below): every key nelo writes must hold
+# tshark's value, and every value tshark reads for one of those keys must be written. A list is
+# held to every occurrence tshark reads, in order; where nelo says an extension structure is
+# damaged, its lists need only be the start of tshark's, which reads on.
 # usage: check_details.sh BINARY DATA_DIR
 set -euo pipefail
 binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-captures=(details.pcap path_mtu.pcap traceroute.pcap)
+captures=(details.pcap path_mtu.pcap traceroute.pcap extensions.pcap tracepath.pcap)
 for capture in "${captures[@]}"; do
   "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
 done
@@ -24,7 +25,16 @@ FIELDS = """frame.number icmp.type icmp.code icmpv6.type icmpv6.code
   icmp.ext.echo.seq icmp.ext.echo.req.local icmp.ext.echo.rsp.state icmp.ext.echo.rsp.active
   icmp.ext.echo.rsp.ipv4 icmp.ext.echo.rsp.ipv6
   icmpv6.mtu icmpv6.pointer icmpv6.nd.ns.target_address icmpv6.nd.na.target_address
-  icmpv6.nd.na.flag icmpv6.nd.rd.target_address icmpv6.rd.na.destination_address""".split()
+  icmpv6.nd.na.flag icmpv6.nd.rd.target_address icmpv6.rd.na.destination_address
+  icmpv6.opt.linkaddr icmpv6.nd.ra.cur_hop_limit icmpv6.nd.ra.flag
+  icmpv6.nd.ra.router_lifetime icmpv6.opt.mtu icmpv6.opt.prefix icmpv6.opt.prefix.length
+  icmpv6.opt.prefix.flag icmpv6.opt.prefix.valid_lifetime icmpv6.opt.prefix.preferred_lifetime
+  icmpv6.mld.multicast_address icmpv6.mldr.mar.record_type icmpv6.mldr.mar.multicast_address
+  icmpv6.ext.echo.seq icmpv6.ext.echo.req.local icmpv6.ext.echo.rsp.state
+  icmpv6.ext.echo.rsp.active icmpv6.ext.echo.rsp.ipv4 icmpv6.ext.echo.rsp.ipv6
+  icmp.mpls.exp icmp.mpls.s icmp.mpls.ttl icmp.int_info.role icmp.int_info.index
+  icmp.int_info.ipv6 icmp.int_info.name icmp.int_info.mtu icmp.int_ident.ipv4
+  icmp.int_ident.ipv6""".split()
 # nelo's key and the tshark fields that read the same thing.
 KEYS = {
     "mtu": ("icmp.mtu", "icmpv6.mtu"),
@@ -54,6 +64,61 @@ def quoted_fields(o, row):
         theirs["seq"] = row["icmp.seq"].split(",")[-1]
     return theirs
 
+
+BITS = {True: "1", False: "0"}
+ROLES = {"incoming": "0", "incoming_sub_ip": "1", "outgoing": "2", "next_hop": "3"}
+
+
+def flag(key):
+    return lambda o: [BITS[o[key]]] if key in o else []
+
+
+def interfaces(part, family=None):
+    def values(o):
+        found = [i for i in o.get("interfaces", []) if part in i]
+        if family:
+            found = [i for i in found if (":" in i[part]) == (family == 6)]
+        return [ROLES.get(i[part], str(i[part])) for i in found]
+    return values
+
+
+def named(o):
+    # tshark 4.0 reads no name sub-object that ends its object: only names an MTU follows.
+    return [i["name"] for i in o.get("interfaces", []) if "name" in i and "mtu" in i]
+
+
+def scalar(key, family=None):
+    def values(o):
+        if key not in o or (family and (":" in str(o[key])) != (family == 6)):
+            return []
+        return [str(o[key])]
+    return values
+
+
+# The lists behind the extensions and extended echo: what nelo writes, and the fields of either
+# protocol that tshark reads it into.
+LISTS = [
+    (lambda o: [str(e["label"]) for e in o.get("mpls_labels", [])], ("icmp.mpls.label",)),
+    (lambda o: [str(e["tc"]) for e in o.get("mpls_labels", [])], ("icmp.mpls.exp",)),
+    (lambda o: [BITS[e["bottom"]] for e in o.get("mpls_labels", [])], ("icmp.mpls.s",)),
+    (lambda o: [str(e["ttl"]) for e in o.get("mpls_labels", [])], ("icmp.mpls.ttl",)),
+    (interfaces("role"), ("icmp.int_info.role",)),
+    (interfaces("ifindex"), ("icmp.int_info.index",)),
+    (interfaces("address", 4), ("icmp.int_info.ipv4",)),
+    (interfaces("address", 6), ("icmp.int_info.ipv6",)),
+    (named, ("icmp.int_info.name",)),
+    (interfaces("mtu"), ("icmp.int_info.mtu",)),
+    (scalar("ext_seq"), ("icmp.ext.echo.seq", "icmpv6.ext.echo.seq")),
+    (flag("local"), ("icmp.ext.echo.req.local", "icmpv6.ext.echo.req.local")),
+    (scalar("by_name"), ("icmp.int_ident.name",)),
+    (scalar("by_index"), ("icmp.int_ident.index",)),
+    (scalar("by_address", 4), ("icmp.int_ident.ipv4",)),
+    (scalar("by_address", 6), ("icmp.int_ident.ipv6",)),
+    (scalar("state"), ("icmp.ext.echo.rsp.state", "icmpv6.ext.echo.rsp.state")),
+    (flag("active"), ("icmp.ext.echo.rsp.active", "icmpv6.ext.echo.rsp.active")),
+    (flag("ipv4"), ("icmp.ext.echo.rsp.ipv4", "icmpv6.ext.echo.rsp.ipv4")),
+    (flag("ipv6"), ("icmp.ext.echo.rsp.ipv6", "icmpv6.ext.echo.rsp.ipv6")),
+]
 failures = 0
 for capture in sys.argv[2:]:
     tshark = {}
@@ -85,6 +150,12 @@ for capture in sys.argv[2:]:
         if ours != theirs:
             failures += 1
             print(f"{capture} frame {o['frame']} quoted: nelo {ours}, tshark {theirs}")
+        for ours_of, fields in LISTS:
+            ours = ours_of(o)
+            theirs = next((row[f].split(",") for f in fields if row.get(f)), [])
+            if ours != theirs and not ("extension_damage" in o and ours == theirs[:len(ours)]):
+                failures += 1
+                print(f"{capture} frame {o['frame']} {fields[0]}: nelo {ours}, tshark {theirs}")
     if seen != len(tshark):
         failures += 1
         print(f"{capture}: nelo wrote {seen} messages, tshark read {len(tshark)}")

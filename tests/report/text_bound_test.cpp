@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/message_details.h"
 #include "capture/packet_handler.h"
 #include "helpers/pcap_builder.h"
 #include "report/payload_digest.h"
@@ -28,14 +29,15 @@ struct held_frame {
 };
 
 // The messages of the captures that have tunnels, VLAN tags, cooked and pcapng links, quoted
-// datagrams and odd times, then crafted ones: payloads that escape and quote as much as any can
-// (every byte a quote or a backslash), random ones of every size around the hex view's lines,
-// and a message with the frame numbers of many fragments.
+// datagrams, odd times and details, with their details read, then crafted ones: payloads that
+// escape and quote as much as any can (every byte a quote or a backslash), random ones of every
+// size around the hex view's lines, and a message with the frame numbers of many fragments.
 std::deque<held_frame> sample_messages() {
   std::deque<held_frame> held;
   for (const char* name :
        {"tunnels.pcap", "icmp_tunnels.pcap", "vxlan.pcap", "fragments.pcap", "edge_fields.pcap",
-        "times.pcap", "cooked1.pcap", "two_interfaces.pcapng", "fragment_attacks.pcap"}) {
+        "times.pcap", "cooked1.pcap", "two_interfaces.pcapng", "fragment_attacks.pcap",
+        "details.pcap", "extensions.pcap"}) {
     for (const testing::seen_record& seen : testing::record_walk(DATA + "/" + name).seen) {
       held_frame& h = held.emplace_back();
       h.frame = seen.frame;
@@ -48,7 +50,11 @@ std::deque<held_frame> sample_messages() {
                   .wire_len = seen.wire_len,
                   .bytes = nullptr};
       h.record.bytes = h.frame.data();
-      if (!decode_packet(h.record, h.packet)) held.pop_back();
+      if (!decode_packet(h.record, h.packet)) {
+        held.pop_back();
+      } else {
+        read_message_details(h.packet);
+      }
     }
   }
   std::mt19937 random(3);
