@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "report/address_text.h"
+#include "report/detail_text.h"
 #include "report/icmp_names.h"
 #include "report/icmp_types.h"
 #include "report/line_buffer.h"
@@ -24,12 +25,14 @@ constexpr std::string_view HEADER_COLUMNS =
     "file,frame,time,proto,src,dst,ttl,wire_len,payload_len,payload_md5,type,code,id,seq,"
     "request_frame,rtt,message,entropy,entropy_high,vlan,tunnels,mpls,pppoe,fragments,"
     "fragment_overlap,oversized,incomplete,link_type,quoted,mtu,gateway,pointer,originate,"
-    "receive,transmit,mask,target,destination";
+    "receive,transmit,mask,target,destination,source_ll,target_ll,hop_limit,flags,preference,"
+    "router_lifetime,group,prefixes,records,damaged";
 constexpr std::string_view HEADER_HEX_COLUMN = ",header_hex";
 constexpr std::string_view PAYLOAD_HEX_COLUMN = ",payload_hex";
 constexpr std::string_view STRINGS_COLUMN = ",strings";
 
 constexpr char LIST_SEPARATOR = ' ';
+constexpr char ITEM_SEPARATOR = ';';  // between the prefixes or records of a message, each of words
 constexpr char STRINGS_SEPARATOR = '\n';  // strings hold blanks, never a line break
 constexpr std::string_view TRUE_TEXT = "true";
 constexpr std::string_view FALSE_TEXT = "false";
@@ -56,8 +59,15 @@ constexpr size_t LEADING_FIELDS_MAX =
 constexpr size_t ENCAPSULATION_FIELDS_MAX =
     3 + TUNNEL_PATH_MAX + ENCAPSULATIONS_MAX * MPLS_LABELS_MAX * (DECIMAL_TEXT_MAX + 1) +
     DECIMAL_TEXT_MAX;
-// What the message says beyond its name, separators included.
-constexpr size_t DETAIL_FIELDS_MAX = 6 * (DECIMAL_TEXT_MAX + 1) + 3 * (IPV6_TEXT_MAX + 1);
+// What the message says beyond its name up to its lists, separators included.
+constexpr size_t DETAIL_FIELDS_MAX = 8 * (DECIMAL_TEXT_MAX + 1) + 4 * (IPV6_TEXT_MAX + 1) +
+                                     2 * (LINK_ADDRESS_TEXT_MAX + 1) + FLAG_LETTERS_MAX + 1 +
+                                     PREFERENCE_TEXT_MAX + 1;
+// One prefix or MLDv2 record with the separator before it.
+constexpr size_t DETAIL_ITEM_MAX =
+    1 + PREFIX_TEXT_MAX + 2 * (DECIMAL_TEXT_MAX + 1) + 1 + FLAG_LETTERS_MAX;
+// The separators of the list fields and the count of what was left out.
+constexpr size_t DETAIL_LISTS_FRAME_MAX = 3 + DECIMAL_TEXT_MAX;
 // The fragment signs, the link type and the quoted datagram.
 constexpr size_t TRAILING_FIELDS_MAX = 4 * (FALSE_TEXT.size() + 1) + DECIMAL_TEXT_MAX + 1 +
                                        DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2;
@@ -154,11 +164,11 @@ void put_strings(line_buffer& line, const std::vector<std::string>& strings) {
   if (quoted) line.put('"');
 }
 
-// The detail columns, each empty when the message does not have it.
-char* put_details(char* p, bool ipv6, const message_details& details) {
-  const uint8_t has = details.has;
+// The detail columns up to the lists, each empty when the message does not have it.
+char* put_details(char* p, bool ipv6, const message_details& details, const uint8_t* payload) {
+  const uint16_t has = details.has;
   *p++ = CSV_SEPARATOR;
-  if (has & message_details::MTU) p = put_number(p, details.mtu);
+  if (has & (message_details::MTU | message_details::LINK_MTU)) p = put_number(p, details.mtu);
   *p++ = CSV_SEPARATOR;
   if (has & message_details::GATEWAY) p = put_address(p, false, details.gateway);
   *p++ = CSV_SEPARATOR;
@@ -173,7 +183,66 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
   if (has & message_details::TARGET) p = put_address(p, ipv6, details.target);
   *p++ = CSV_SEPARATOR;
   if (has & message_details::DESTINATION) p = put_address(p, ipv6, details.destination);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::SOURCE_LL) {
+    p = put_link_address(p, payload + details.source_ll_at, details.source_ll_size);
+  }
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::TARGET_LL) {
+    p = put_link_address(p, payload + details.target_ll_at, details.target_ll_size);
+  }
+  const bool router = has & message_details::ROUTER;
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_number(p, details.hop_limit);
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_router_flags(p, details.router_flags);
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_text(p, router_preference(details.router_flags));
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_number(p, details.router_lifetime);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::GROUP) p = put_address(p, true, details.group);
   return p;
+}
+
+// The prefixes and the records columns, an item at a time, items apart by ';' and the words of
+// an item by blanks ("2001:db8::/64 86400 14400 LA", "4 ff02::fb 0"); then the damaged column.
+void put_detail_lists(line_buffer& line, const message_details& details, byte_span payload) {
+  line.put(CSV_SEPARATOR);
+  bool first = true;
+  for_each_prefix(details, payload, [&](const prefix_option& prefix) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_prefix(p, prefix);
+    *p++ = LIST_SEPARATOR;
+    p = put_number(p, prefix.valid);
+    *p++ = LIST_SEPARATOR;
+    p = put_number(p, prefix.preferred);
+    char* flags = p + 1;
+    char* end = put_prefix_flags(flags, prefix.flags);
+    if (end != flags) {
+      *p = LIST_SEPARATOR;
+      p = end;
+    }
+    line.commit(p);
+  });
+  line.put(CSV_SEPARATOR);
+  first = true;
+  for_each_record(details, payload, [&](const group_record& record) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_number(p, record.type);
+    *p++ = LIST_SEPARATOR;
+    p = put_address(p, true, record.group);
+    *p++ = LIST_SEPARATOR;
+    line.commit(put_number(p, record.sources));
+  });
+  char* p = line.room(DETAIL_LISTS_FRAME_MAX);
+  *p++ = CSV_SEPARATOR;
+  if (details.has & message_details::DAMAGED) p = put_number(p, details.damaged);
+  line.commit(p);
 }
 
 }  // namespace
@@ -214,7 +283,8 @@ size_t csv_sink::text_bound(const decoded_packet& packet) const {
   const size_t encapsulations = packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 2;
   return m_capture_field.size() + LEADING_FIELDS_MAX + encapsulations + 1 +
          (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
-         DETAIL_FIELDS_MAX + (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
+         DETAIL_FIELDS_MAX + DETAIL_LISTS_FRAME_MAX + DETAIL_ITEM_MAX * packet.details.item_count +
+         (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
          (m_settings.format == output_format::strings ? 3 + 4 * region : 0) + CSV_RECORD_END.size();
 }
@@ -297,7 +367,9 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   if (icmp_quotes_datagram(ipv6, type)) p = put_quoted(p, packet);
   line.commit(p);
-  line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details));
+  line.commit(
+      put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details, packet.payload.data()));
+  put_detail_lists(line, packet.details, packet.payload);
 
   // The dump columns carry what the dumps would show, as JSON's keys do.
   const bool hex_form = m_settings.format == output_format::hex;

@@ -35,7 +35,8 @@ work, form_count, odd_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 BASE = ("file frame time proto src dst ttl wire_len payload_len payload_md5 type code id seq "
         "request_frame rtt message entropy entropy_high vlan tunnels mpls pppoe fragments "
         "fragment_overlap oversized incomplete link_type quoted mtu gateway pointer originate receive "
-        "transmit mask target destination").split()
+        "transmit mask target destination source_ll target_ll hop_limit flags preference router_lifetime "
+        "group prefixes records damaged").split()
 PROTOCOLS = {1: "icmp", 6: "tcp", 17: "udp", 58: "icmpv6"}
 failures = 0
 
@@ -75,6 +76,11 @@ def flat(key, o):
                 f"{end(value['dst'], value.get('dport'))}")
     if key == "strings":
         return "\n".join(value)
+    if key == "prefixes":
+        return ";".join(" ".join(filter(None, (p["prefix"], str(p["valid"]), str(p["preferred"]),
+                                               p["flags"]))) for p in value or [])
+    if key == "records":
+        return ";".join(f"{r['type']} {r['group']} {r['sources']}" for r in value or [])
     if isinstance(value, list):
         return " ".join(str(v) for v in value)
     if isinstance(value, bool) or key in ("fragment_overlap", "oversized", "incomplete"):
