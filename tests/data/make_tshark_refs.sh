@@ -97,7 +97,7 @@ for f in vxlan.pcap tunnels.pcap fragment_attacks.pcap adversarial.pcap; do
     done_with "$f"
 done
 
-# details.pcap and path_mtu.pcap: what each message says beyond its name, one column per field in this order
+# details.pcap, path_mtu.pcap and neighbors.pcap: what each message says beyond its name, one column per field in this order
 # (all occurrences, comma-separated; a quoted header's come after the message's own):
 #   frame.number icmp.type icmp.code icmpv6.type icmpv6.code
 #   icmp.mtu icmp.redir_gw icmp.pointer icmp.originate_timestamp icmp.receive_timestamp
@@ -113,7 +113,8 @@ done
 #   icmpv6.mld.multicast_address icmpv6.mldr.mar.record_type icmpv6.mldr.mar.multicast_address
 #   icmpv6.ext.echo.seq icmpv6.ext.echo.req.local icmpv6.ext.echo.rsp.state
 #   icmpv6.ext.echo.rsp.active icmpv6.ext.echo.rsp.ipv4 icmpv6.ext.echo.rsp.ipv6
-for f in details.pcap path_mtu.pcap; do
+#   icmpv6.opt.src_linkaddr icmpv6.opt.target_linkaddr icmpv6.mldr.mar.nb_sources
+for f in details.pcap path_mtu.pcap neighbors.pcap; do
     fields "$f" -E occurrence=a -E aggregator=, -e frame.number \
     -e icmp.type -e icmp.code -e icmpv6.type -e icmpv6.code \
     -e icmp.mtu -e icmp.redir_gw -e icmp.pointer -e icmp.originate_timestamp \
@@ -130,7 +131,8 @@ for f in details.pcap path_mtu.pcap; do
     -e icmpv6.opt.prefix.preferred_lifetime -e icmpv6.mld.multicast_address \
     -e icmpv6.mldr.mar.record_type -e icmpv6.mldr.mar.multicast_address \
     -e icmpv6.ext.echo.seq -e icmpv6.ext.echo.req.local -e icmpv6.ext.echo.rsp.state \
-    -e icmpv6.ext.echo.rsp.active -e icmpv6.ext.echo.rsp.ipv4 -e icmpv6.ext.echo.rsp.ipv6
+    -e icmpv6.ext.echo.rsp.active -e icmpv6.ext.echo.rsp.ipv4 -e icmpv6.ext.echo.rsp.ipv6 \
+    -e icmpv6.opt.src_linkaddr -e icmpv6.opt.target_linkaddr -e icmpv6.mldr.mar.nb_sources
 done_with "$f"
 done
 

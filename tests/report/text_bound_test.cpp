@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/message_details.h"
 #include "capture/packet_handler.h"
 #include "helpers/pcap_builder.h"
 #include "report/payload_digest.h"
@@ -35,7 +36,8 @@ std::deque<held_frame> sample_messages() {
   std::deque<held_frame> held;
   for (const char* name :
        {"tunnels.pcap", "icmp_tunnels.pcap", "vxlan.pcap", "fragments.pcap", "edge_fields.pcap",
-        "times.pcap", "cooked1.pcap", "two_interfaces.pcapng", "fragment_attacks.pcap"}) {
+        "times.pcap", "cooked1.pcap", "two_interfaces.pcapng", "fragment_attacks.pcap",
+        "details.pcap", "neighbors.pcap"}) {
     for (const testing::seen_record& seen : testing::record_walk(DATA + "/" + name).seen) {
       held_frame& h = held.emplace_back();
       h.frame = seen.frame;
@@ -48,7 +50,11 @@ std::deque<held_frame> sample_messages() {
                   .wire_len = seen.wire_len,
                   .bytes = nullptr};
       h.record.bytes = h.frame.data();
-      if (!decode_packet(h.record, h.packet)) held.pop_back();
+      if (decode_packet(h.record, h.packet)) {
+        read_message_details(h.packet);
+      } else {
+        held.pop_back();
+      }
     }
   }
   std::mt19937 random(3);
