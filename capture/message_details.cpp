@@ -92,15 +92,15 @@ void read_icmpv6(byte_span icmp, byte_span payload, uint8_t type, message_detail
 // datagram made of fragments, or one whose claim does not fit, keeps every byte captured; the
 // offsets of the record reach no further than 64 KiB.
 byte_span datagram_payload(const decoded_packet& packet) {
-  byte_span payload = packet.payload;
+  const byte_span payload = packet.payload;
   const byte_span ip = packet.ip.bytes;
-  const size_t claimed = load_be16(ip.data() + IPV6_PAYLOAD_LENGTH_AT);
-  const size_t payload_at = static_cast<size_t>(payload.data() - ip.data());
-  if (packet.fragments.frames.empty() && claimed > 0 && IPV6_HEADER_SIZE + claimed >= payload_at &&
-      IPV6_HEADER_SIZE + claimed <= ip.size()) {
-    payload = payload.first(IPV6_HEADER_SIZE + claimed - payload_at);
-  }
-  return payload.first(std::min<size_t>(payload.size(), std::numeric_limits<uint16_t>::max()));
+  const size_t whole = std::min<size_t>(payload.size(), std::numeric_limits<uint16_t>::max());
+  if (!packet.fragments.frames.empty() || payload.empty()) return payload.first(whole);
+  // Both reach to the end of the frame's captured bytes.
+  const size_t payload_at = ip.size() - payload.size();
+  const size_t end = IPV6_HEADER_SIZE + load_be16(ip.data() + IPV6_PAYLOAD_LENGTH_AT);
+  if (end == IPV6_HEADER_SIZE || end < payload_at || end > ip.size()) return payload.first(whole);
+  return payload.first(std::min(whole, end - payload_at));
 }
 
 // Walks the neighbor discovery options from `at` of `payload`: the first link-layer address of
