@@ -6,6 +6,7 @@
 
 #include "packet/message_extensions.h"
 #include "report/address_text.h"
+#include "report/detail_text.h"
 #include "report/icmp_names.h"
 #include "report/line_buffer.h"
 #include "report/md5.h"
@@ -22,8 +23,10 @@ constexpr std::string_view HEADER_COLUMNS =
     "file,frame,time,proto,src,dst,ttl,wire_len,payload_len,payload_md5,type,code,id,seq,"
     "request_frame,rtt,message,entropy,entropy_high,vlan,tunnels,mpls,pppoe,fragments,"
     "fragment_overlap,oversized,incomplete,link_type,quoted,quoted_type,quoted_id,quoted_seq,mtu,"
-    "gateway,pointer,originate,receive,transmit,mask,target,destination,mpls_labels,interfaces,"
-    "extension_damage,ext_seq,local,by_name,by_index,by_address,state,active,ipv4,ipv6";
+    "gateway,pointer,originate,receive,transmit,mask,target,destination,source_ll,target_ll,"
+    "hop_limit,flags,preference,router_lifetime,group,prefixes,records,damaged,mpls_labels,"
+    "interfaces,extension_damage,ext_seq,local,by_name,by_index,by_address,state,active,ipv4,"
+    "ipv6";
 constexpr std::string_view HEADER_HEX_COLUMN = ",header_hex";
 constexpr std::string_view PAYLOAD_HEX_COLUMN = ",payload_hex";
 constexpr std::string_view STRINGS_COLUMN = ",strings";
@@ -57,8 +60,15 @@ constexpr size_t LEADING_FIELDS_MAX =
 constexpr size_t ENCAPSULATION_FIELDS_MAX =
     3 + TUNNEL_PATH_MAX + ENCAPSULATIONS_MAX * MPLS_LABELS_MAX * (DECIMAL_TEXT_MAX + 1) +
     DECIMAL_TEXT_MAX;
-// What the message says beyond its name, separators included.
-constexpr size_t DETAIL_FIELDS_MAX = 6 * (DECIMAL_TEXT_MAX + 1) + 3 * (IPV6_TEXT_MAX + 1);
+// What the message says beyond its name up to its lists, separators included.
+constexpr size_t DETAIL_FIELDS_MAX = 8 * (DECIMAL_TEXT_MAX + 1) + 4 * (IPV6_TEXT_MAX + 1) +
+                                     2 * (LINK_ADDRESS_TEXT_MAX + 1) + FLAG_LETTERS_MAX + 1 +
+                                     PREFERENCE_TEXT_MAX + 1;
+// One prefix or MLDv2 record with its keys and the separator before it.
+constexpr size_t DETAIL_ITEM_MAX =
+    1 + 32 + PREFIX_TEXT_MAX + 2 * (DECIMAL_TEXT_MAX + 1) + 1 + FLAG_LETTERS_MAX;
+// The separators of the list fields and the count of what was left out.
+constexpr size_t DETAIL_LISTS_FRAME_MAX = 3 + DECIMAL_TEXT_MAX;
 // The fragment signs, the link type and the quoted datagram with its ICMP fields.
 constexpr size_t TRAILING_FIELDS_MAX = 4 * (FALSE_TEXT.size() + 1) + DECIMAL_TEXT_MAX + 1 +
                                        DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2 +
@@ -156,11 +166,11 @@ void put_strings(line_buffer& line, const std::vector<std::string>& strings) {
   if (quoted) line.put('"');
 }
 
-// The detail columns, each empty when the message does not have it.
-char* put_details(char* p, bool ipv6, const message_details& details) {
+// The detail columns up to the lists, each empty when the message does not have it.
+char* put_details(char* p, bool ipv6, const message_details& details, const uint8_t* payload) {
   const uint32_t has = details.has;
   *p++ = CSV_SEPARATOR;
-  if (has & message_details::MTU) p = put_number(p, details.mtu);
+  if (has & (message_details::MTU | message_details::LINK_MTU)) p = put_number(p, details.mtu);
   *p++ = CSV_SEPARATOR;
   if (has & message_details::GATEWAY) p = put_address(p, false, details.gateway);
   *p++ = CSV_SEPARATOR;
@@ -175,7 +185,65 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
   if (has & message_details::TARGET) p = put_address(p, ipv6, details.target);
   *p++ = CSV_SEPARATOR;
   if (has & message_details::DESTINATION) p = put_address(p, ipv6, details.destination);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::SOURCE_LL) {
+    p = put_link_address(p, payload + details.source_ll_at, details.source_ll_size);
+  }
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::TARGET_LL) {
+    p = put_link_address(p, payload + details.target_ll_at, details.target_ll_size);
+  }
+  const bool router = has & message_details::ROUTER;
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_number(p, details.hop_limit);
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_router_flags(p, details.router_flags);
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_text(p, router_preference(details.router_flags));
+  *p++ = CSV_SEPARATOR;
+  if (router) p = put_number(p, details.router_lifetime);
+  *p++ = CSV_SEPARATOR;
+  if (has & message_details::GROUP) p = put_address(p, true, details.group);
   return p;
+}
+
+// The prefixes and the records columns, an item at a time, items apart by ';' and each item as
+// its KEY=VALUE pairs between blanks, as the extension objects are ("prefix=2001:db8::/64
+// valid=86400 preferred=14400 flags=LA", "type=4 group=ff02::fb sources=0"); then the damaged
+// column.
+void put_detail_lists(line_buffer& line, const message_details& details, byte_span payload) {
+  line.put(CSV_SEPARATOR);
+  bool first = true;
+  for_each_prefix(details, payload, [&](const prefix_option& prefix) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_text(p, "prefix=");
+    p = put_prefix(p, prefix);
+    p = put_text(p, " valid=");
+    p = put_number(p, prefix.valid);
+    p = put_text(p, " preferred=");
+    p = put_number(p, prefix.preferred);
+    p = put_text(p, " flags=");
+    line.commit(put_prefix_flags(p, prefix.flags));
+  });
+  line.put(CSV_SEPARATOR);
+  first = true;
+  for_each_record(details, payload, [&](const group_record& record) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    if (!first) *p++ = ITEM_SEPARATOR;
+    first = false;
+    p = put_text(p, "type=");
+    p = put_number(p, record.type);
+    p = put_text(p, " group=");
+    p = put_address(p, true, record.group);
+    p = put_text(p, " sources=");
+    line.commit(put_number(p, record.sources));
+  });
+  char* p = line.room(DETAIL_LISTS_FRAME_MAX);
+  *p++ = CSV_SEPARATOR;
+  if (details.has & message_details::DAMAGED) p = put_number(p, details.damaged);
+  line.commit(p);
 }
 
 // Every key and value of one MPLS label stack entry and of one interface but its name, at their
@@ -336,7 +404,8 @@ size_t csv_sink::text_bound(const decoded_packet& packet) const {
   const size_t encapsulations = packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 2;
   return m_capture_field.size() + LEADING_FIELDS_MAX + encapsulations + 1 +
          (DECIMAL_TEXT_MAX + 1) * packet.fragments.frames.size() + TRAILING_FIELDS_MAX +
-         DETAIL_FIELDS_MAX + (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
+         DETAIL_FIELDS_MAX + DETAIL_LISTS_FRAME_MAX + DETAIL_ITEM_MAX * packet.details.item_count +
+         (hex_form && m_settings.dump_hdr ? 1 + 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 1 + 2 * packet.payload.size() : 0) +
          (m_settings.format == output_format::strings ? 3 + 4 * region : 0) +
          CSV_RECORD_END.size() + extensions_bound(packet.details, packet.payload);
@@ -412,7 +481,9 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   *p++ = CSV_SEPARATOR;
   p = put_quoted(p, packet);
   line.commit(p);
-  line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details));
+  line.commit(
+      put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details, packet.payload.data()));
+  put_detail_lists(line, packet.details, packet.payload);
   put_extensions(line, packet.details, packet.payload);
 
   // The dump columns carry what the dumps would show, as JSON's keys do.

@@ -8,6 +8,7 @@
 
 #include "packet/message_extensions.h"
 #include "report/address_text.h"
+#include "report/detail_text.h"
 #include "report/icmp_names.h"
 #include "report/line_buffer.h"
 #include "report/md5.h"
@@ -151,10 +152,21 @@ void put_strings(line_buffer& line, const decoded_packet& packet, const output_s
   line.put(']');
 }
 
-// What the message says beyond its name, each key only when the message has it.
-char* put_details(char* p, bool ipv6, const message_details& details) {
+// A link-layer address option's address as a JSON string.
+char* put_link_address_key(char* p, std::string_view key, const uint8_t* payload, size_t at,
+                           size_t size) {
+  p = put_text(p, key);
+  *p++ = '"';
+  p = put_link_address(p, payload + at, size);
+  *p++ = '"';
+  return p;
+}
+
+// What the message says beyond its name, each key only when the message has it, up to the
+// lists, which put_detail_lists and put_extensions write.
+char* put_details(char* p, bool ipv6, const message_details& details, const uint8_t* payload) {
   const uint32_t has = details.has;
-  if (has & message_details::MTU) {
+  if (has & (message_details::MTU | message_details::LINK_MTU)) {
     p = put_text(p, ",\"mtu\":");
     p = put_number(p, details.mtu);
   }
@@ -186,7 +198,74 @@ char* put_details(char* p, bool ipv6, const message_details& details) {
     p = put_text(p, ",\"destination\":");
     p = put_address(p, ipv6, details.destination);
   }
+  if (has & message_details::SOURCE_LL) {
+    p = put_link_address_key(p, ",\"source_ll\":", payload, details.source_ll_at,
+                             details.source_ll_size);
+  }
+  if (has & message_details::TARGET_LL) {
+    p = put_link_address_key(p, ",\"target_ll\":", payload, details.target_ll_at,
+                             details.target_ll_size);
+  }
+  if (has & message_details::ROUTER) {
+    p = put_text(p, ",\"hop_limit\":");
+    p = put_number(p, details.hop_limit);
+    p = put_text(p, ",\"flags\":\"");
+    p = put_router_flags(p, details.router_flags);
+    p = put_text(p, "\",\"preference\":\"");
+    p = put_text(p, router_preference(details.router_flags));
+    p = put_text(p, "\",\"router_lifetime\":");
+    p = put_number(p, details.router_lifetime);
+  }
+  if (has & message_details::GROUP) {
+    p = put_text(p, ",\"group\":");
+    p = put_address(p, true, details.group);
+  }
   return p;
+}
+
+// Room for one prefix or MLDv2 record with its keys and the comma before it.
+constexpr size_t DETAIL_ITEM_MAX = 160;
+static_assert(DETAIL_ITEM_MAX >= 52 + PREFIX_TEXT_MAX + 2 * DECIMAL_TEXT_MAX + FLAG_LETTERS_MAX);
+
+// The prefixes of a router advertisement or the records of an MLDv2 report, as arrays of
+// objects, then the count of options or records left out. The lists have no bound of their own,
+// so they are written an item at a time.
+void put_detail_lists(line_buffer& line, const message_details& details, byte_span payload) {
+  bool first = true;
+  for_each_prefix(details, payload, [&](const prefix_option& prefix) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    p = put_text(p, first ? std::string_view(",\"prefixes\":[{\"prefix\":\"")
+                          : std::string_view(",{\"prefix\":\""));
+    first = false;
+    p = put_prefix(p, prefix);
+    p = put_text(p, "\",\"valid\":");
+    p = put_number(p, prefix.valid);
+    p = put_text(p, ",\"preferred\":");
+    p = put_number(p, prefix.preferred);
+    p = put_text(p, ",\"flags\":\"");
+    p = put_prefix_flags(p, prefix.flags);
+    p = put_text(p, "\"}");
+    line.commit(p);
+  });
+  for_each_record(details, payload, [&](const group_record& record) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    p = put_text(
+        p, first ? std::string_view(",\"records\":[{\"type\":") : std::string_view(",{\"type\":"));
+    first = false;
+    p = put_number(p, record.type);
+    p = put_text(p, ",\"group\":");
+    p = put_address(p, true, record.group);
+    p = put_text(p, ",\"sources\":");
+    p = put_number(p, record.sources);
+    *p++ = '}';
+    line.commit(p);
+  });
+  if (!first) line.put(']');
+  if (details.has & message_details::DAMAGED) {
+    char* p = line.room(DETAIL_ITEM_MAX);
+    p = put_text(p, ",\"damaged\":");
+    line.commit(put_number(p, details.damaged));
+  }
 }
 
 char* put_bool(char* p, bool value) {
@@ -392,6 +471,10 @@ constexpr size_t ENCAPSULATION_FIELDS_MAX =
 // Room for every field of known size at its longest: keys, numbers, time, addresses, digest,
 // message name, VLAN ids and the quoted datagram.
 constexpr size_t FIXED_FIELDS_MAX = 1024;
+// The details up to their lists: keys, numbers, addresses, link-layer addresses and flags.
+constexpr size_t DETAIL_FIELDS_MAX = 1024;
+static_assert(DETAIL_FIELDS_MAX >=
+              256 + 5 * IPV6_TEXT_MAX + 2 * LINK_ADDRESS_TEXT_MAX + 9 * DECIMAL_TEXT_MAX);
 // What surrounds the fields: the file key, the keys of the dumps, the brackets of the strings
 // and the end of the line.
 constexpr size_t LINE_FRAME_MAX = 96;
@@ -427,7 +510,8 @@ size_t json_sink::text_bound(const decoded_packet& packet) const {
   const size_t region = m_settings.dump_payload ? packet.payload.size() : packet.headers.size();
   return LINE_FRAME_MAX + m_capture_name.size() + 2 * FIXED_FIELDS_MAX +
          (packet.tunnels.count > 0 ? ENCAPSULATION_FIELDS_MAX : 0) +
-         (packet.fragments.frames.empty() ? 0 : FRAGMENT_FIELDS_MAX) +
+         (packet.fragments.frames.empty() ? 0 : FRAGMENT_FIELDS_MAX) + DETAIL_FIELDS_MAX +
+         DETAIL_ITEM_MAX * (packet.details.item_count + 1) +
          FRAGMENT_NUMBER_MAX * packet.fragments.frames.size() +
          (hex_form && m_settings.dump_hdr ? 2 * packet.headers.size() : 0) +
          (hex_form && m_settings.dump_payload ? 2 * packet.payload.size() : 0) +
@@ -510,8 +594,10 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_text(p, ",\"link_type\":");
   p = put_number(p, record.link_type);
   if (packet.quoted.present) p = put_quoted(p, packet);
-  p = put_details(p, ipv6, packet.details);
   line.commit(p);
+  line.commit(
+      put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details, packet.payload.data()));
+  put_detail_lists(line, packet.details, packet.payload);
   put_extensions(line, packet.details, packet.payload);
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.

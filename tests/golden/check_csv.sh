@@ -35,7 +35,8 @@ work, form_count, odd_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 BASE = ("file frame time proto src dst ttl wire_len payload_len payload_md5 type code id seq "
         "request_frame rtt message entropy entropy_high vlan tunnels mpls pppoe fragments "
         "fragment_overlap oversized incomplete link_type quoted quoted_type quoted_id quoted_seq mtu gateway "
-        "pointer originate receive transmit mask target destination mpls_labels interfaces "
+        "pointer originate receive transmit mask target destination source_ll target_ll hop_limit "
+        "flags preference router_lifetime group prefixes records damaged mpls_labels interfaces "
         "extension_damage ext_seq local by_name by_index by_address state active ipv4 ipv6").split()
 PROTOCOLS = {1: "icmp", 6: "tcp", 17: "udp", 58: "icmpv6"}
 failures = 0

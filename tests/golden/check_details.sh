@@ -11,12 +11,12 @@ binary=$1 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-captures=(details.pcap path_mtu.pcap traceroute.pcap extensions.pcap tracepath.pcap)
+captures=(details.pcap path_mtu.pcap neighbors.pcap traceroute.pcap extensions.pcap tracepath.pcap)
 for capture in "${captures[@]}"; do
   "$binary" -ifile "$capture" -json 2>/dev/null >"$work/$capture.json"
 done
 python3 - "$work" "${captures[@]}" <<'PY'
-import json, sys
+import ipaddress, json, sys
 
 FIELDS = """frame.number icmp.type icmp.code icmpv6.type icmpv6.code
   icmp.mtu icmp.redir_gw icmp.pointer icmp.originate_timestamp icmp.receive_timestamp
@@ -34,10 +34,12 @@ FIELDS = """frame.number icmp.type icmp.code icmpv6.type icmpv6.code
   icmpv6.ext.echo.rsp.active icmpv6.ext.echo.rsp.ipv4 icmpv6.ext.echo.rsp.ipv6
   icmp.mpls.exp icmp.mpls.s icmp.mpls.ttl icmp.int_info.role icmp.int_info.index
   icmp.int_info.ipv6 icmp.int_info.name icmp.int_info.mtu icmp.int_ident.ipv4
-  icmp.int_ident.ipv6""".split()
-# nelo's key and the tshark fields that read the same thing.
+  icmp.int_ident.ipv6 icmpv6.opt.src_linkaddr icmpv6.opt.target_linkaddr
+  icmpv6.mldr.mar.nb_sources""".split()
+# nelo's key and the tshark fields that read the same thing; the message's own value is the first
+# occurrence (a quoted header's come after it).
 KEYS = {
-    "mtu": ("icmp.mtu", "icmpv6.mtu"),
+    "mtu": ("icmp.mtu", "icmpv6.mtu", "icmpv6.opt.mtu"),
     "gateway": ("icmp.redir_gw",),
     "pointer": ("icmp.pointer", "icmpv6.pointer"),
     "originate": ("icmp.originate_timestamp",),
@@ -47,6 +49,11 @@ KEYS = {
     "target": ("icmpv6.nd.ns.target_address", "icmpv6.nd.na.target_address",
                "icmpv6.nd.rd.target_address"),
     "destination": ("icmpv6.rd.na.destination_address",),
+    "source_ll": ("icmpv6.opt.src_linkaddr",),
+    "target_ll": ("icmpv6.opt.target_linkaddr",),
+    "hop_limit": ("icmpv6.nd.ra.cur_hop_limit",),
+    "router_lifetime": ("icmpv6.nd.ra.router_lifetime",),
+    "group": ("icmpv6.mld.multicast_address",),
 }
 
 
@@ -56,7 +63,8 @@ def quoted_fields(o, row):
     one (tshark reads ICMPv6 echo fields apart, which the captures leave out)."""
     family = o["proto"]
     types = row[f"{family}.type"].split(",")
-    if len(types) < 2:
+    # An ICMPv6 redirect's redirected header is an option, not a quoted datagram nelo shows.
+    if len(types) < 2 or (family == "icmpv6" and types[0] == "137"):
         return {}
     theirs = {"type": types[1]}
     if family == "icmp" and row["icmp.ident"]:
@@ -119,6 +127,50 @@ LISTS = [
     (flag("ipv4"), ("icmp.ext.echo.rsp.ipv4", "icmpv6.ext.echo.rsp.ipv4")),
     (flag("ipv6"), ("icmp.ext.echo.rsp.ipv6", "icmpv6.ext.echo.rsp.ipv6")),
 ]
+ROUTER_FLAGS = {"M": 0x80, "O": 0x40, "H": 0x20, "P": 0x04}
+PREFERENCES = {"medium": 0, "high": 0x08, "reserved": 0x10, "low": 0x18}
+PREFIX_FLAGS = {"L": 0x80, "A": 0x40, "R": 0x20}
+
+
+def plain(value):
+    """A value as both sides can be compared: addresses in one form, everything else as text."""
+    try:
+        return str(ipaddress.ip_address(value)) if isinstance(value, str) else str(value)
+    except ValueError:
+        return value
+
+
+def bits(letters, table):
+    return sum(table[c] for c in letters)
+
+
+def items(row, *fields):
+    """tshark's occurrences of `fields` taken together, one tuple each."""
+    columns = [row[f].split(",") if row[f] else [] for f in fields]
+    return [tuple(plain(v) for v in t) for t in zip(*columns)] or None
+
+
+# Keys read from several of tshark's fields: nelo's value and tshark's, or None when absent.
+def composite(o, row):
+    yield ("flags",
+           None if "flags" not in o else
+           bits(o["flags"], ROUTER_FLAGS) | PREFERENCES[o["preference"]],
+           int(row["icmpv6.nd.ra.flag"], 16) & 0xFC if row["icmpv6.nd.ra.flag"] else None)
+    yield ("prefixes",
+           [(plain(p["prefix"].split("/")[0]), p["prefix"].split("/")[1],
+             bits(p["flags"], PREFIX_FLAGS), str(p["valid"]), str(p["preferred"]))
+            for p in o["prefixes"]] if "prefixes" in o else None,
+           [(a, n, int(f, 16) & 0xE0, v, p) for a, n, f, v, p in
+            items(row, "icmpv6.opt.prefix", "icmpv6.opt.prefix.length", "icmpv6.opt.prefix.flag",
+                  "icmpv6.opt.prefix.valid_lifetime", "icmpv6.opt.prefix.preferred_lifetime")
+            or []] or None)
+    yield ("records",
+           [(str(r["type"]), plain(r["group"]), str(r["sources"])) for r in o["records"]]
+           if "records" in o else None,
+           items(row, "icmpv6.mldr.mar.record_type", "icmpv6.mldr.mar.multicast_address",
+                 "icmpv6.mldr.mar.nb_sources"))
+
+
 failures = 0
 for capture in sys.argv[2:]:
     tshark = {}
@@ -136,10 +188,11 @@ for capture in sys.argv[2:]:
             print(f"{capture} frame {o['frame']}: tshark has no message")
             continue
         seen += 1
-        for key, fields in KEYS.items():
-            theirs = [row[f] for f in fields if row.get(f)]
-            ours = str(o[key]) if key in o else None
-            if (ours is None) != (not theirs) or (ours is not None and ours != theirs[0]):
+        pairs = [(key, plain(o[key]) if key in o else None,
+                  next((plain(row[f].split(",")[0]) for f in fields if row.get(f)), None))
+                 for key, fields in KEYS.items()]
+        for key, ours, theirs in pairs + list(composite(o, row)):
+            if ours != theirs:
                 failures += 1
                 print(f"{capture} frame {o['frame']} {key}: nelo {ours}, tshark {theirs}")
         theirs = quoted_fields(o, row)

@@ -37,7 +37,7 @@ std::deque<held_frame> sample_messages() {
   for (const char* name :
        {"tunnels.pcap", "icmp_tunnels.pcap", "vxlan.pcap", "fragments.pcap", "edge_fields.pcap",
         "times.pcap", "cooked1.pcap", "two_interfaces.pcapng", "fragment_attacks.pcap",
-        "details.pcap", "extensions.pcap"}) {
+        "details.pcap", "extensions.pcap", "neighbors.pcap"}) {
     for (const testing::seen_record& seen : testing::record_walk(DATA + "/" + name).seen) {
       held_frame& h = held.emplace_back();
       h.frame = seen.frame;
@@ -56,6 +56,26 @@ std::deque<held_frame> sample_messages() {
         read_message_details(h.packet);
       }
     }
+  }
+  // An MLDv2 report and a router advertisement of a thousand records or prefixes, each as wide
+  // as its text can be.
+  const uint8_t v6[16] = {0xfe, 0x80};
+  for (const uint8_t type : {143, 134}) {
+    bytes payload(type == 134 ? 8 : 0, 0);
+    for (int i = 0; i < 1000; ++i) {
+      const bytes item = type == 134 ? bytes{3, 4, 128, 0xe0} : bytes{6, 0, 0, 0};
+      payload.insert(payload.end(), item.begin(), item.end());
+      payload.resize(payload.size() + (type == 134 ? 28 : 16), 0xff);
+    }
+    held_frame& h = held.emplace_back();
+    h.frame = testing::ipv6_icmp_frame(v6, v6, type, 0, 0, payload);
+    h.frame[14 + 40 + 6] = 1000 >> 8, h.frame[14 + 40 + 7] = 1000 & 0xff;  // records counted
+    h.record = {.frame_number = 1, .ticks = 0, .link_type = 1};
+    h.record.bytes = h.frame.data();
+    h.record.captured_len = h.record.wire_len = static_cast<uint32_t>(h.frame.size());
+    EXPECT_TRUE(decode_packet(h.record, h.packet));
+    read_message_details(h.packet);
+    EXPECT_EQ(h.packet.details.item_count, 1000);
   }
   std::mt19937 random(3);
   const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
