@@ -12,41 +12,9 @@ set -eu
 cd "$(dirname "$0")"
 out=$PWD/tracepath.pcap
 
-H=n37b-h
-R=n37b-r
-F=n37b-f
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    for ns in "$H" "$R" "$F"; do ip netns del "$ns" 2>/dev/null || true; done
-}
-trap cleanup EXIT INT TERM
-
-for ns in "$H" "$R" "$F"; do
-    ip netns add "$ns"
-    ip -n "$ns" link set lo up
-done
-ip link add n37b-h netns "$H" type veth peer name n37b-rh netns "$R"
-ip link add n37b-f netns "$F" mtu 1280 type veth peer name n37b-rf netns "$R" mtu 1280
-
-ip -n "$H" addr add 10.38.1.2/24 dev n37b-h
-ip -n "$H" addr add fd38:1::2/64 dev n37b-h nodad
-ip -n "$R" addr add 10.38.1.1/24 dev n37b-rh
-ip -n "$R" addr add fd38:1::1/64 dev n37b-rh nodad
-ip -n "$R" addr add 10.38.2.1/24 dev n37b-rf
-ip -n "$R" addr add fd38:2::1/64 dev n37b-rf nodad
-ip -n "$F" addr add 10.38.2.2/24 dev n37b-f
-ip -n "$F" addr add fd38:2::2/64 dev n37b-f nodad
-ip -n "$H" link set n37b-h up
-ip -n "$R" link set n37b-rh up
-ip -n "$R" link set n37b-rf up
-ip -n "$F" link set n37b-f up
-ip netns exec "$R" sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
+. ./routed_namespaces.sh
+routed_namespaces n37b 10.38.1 10.38.2 fd38:1 fd38:2 1280
 ip netns exec "$F" sysctl -qw net.ipv4.icmp_echo_enable_probe=1
-ip -n "$H" route add default via 10.38.1.1
-ip -n "$H" -6 route add default via fd38:1::1
-ip -n "$F" route add default via 10.38.2.1
-ip -n "$F" -6 route add default via fd38:2::1
 sleep 1
 
 ip netns exec "$H" tcpdump -i n37b-h -U -w "$out" 'icmp or icmp6' 2>/dev/null &
