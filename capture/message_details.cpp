@@ -221,8 +221,14 @@ void read_message_details(decoded_packet& packet) {
   message_details& out = packet.details;
   out.has = 0;
   out.damaged = 0;
+  out.damage = extension_damage::none;
   const uint8_t type = packet.icmp[ICMP_TYPE_OFFSET];
   const uint8_t code = packet.icmp[ICMP_CODE_OFFSET];
+  // An echo says nothing beyond its name, and echoes are the bulk of most captures.
+  if (packet.ip.ipv6 ? type == ICMP6_ECHO_REQUEST || type == ICMP6_ECHO_REPLY
+                     : type == ICMP_ECHO || type == ICMP_ECHOREPLY) {
+    return;
+  }
   if (packet.ip.ipv6) {
     read_icmpv6(packet.icmp, packet.payload, type, out);
     read_discovery(packet, type, out);

@@ -51,6 +51,11 @@ struct message_details {
     EXT_REPLY = 1 << 19,    // extended echo reply: ext_seq, and state and A, 4, 6 in ext_bits
     IDENTIFIED = 1 << 20    // extended echo request: its objects name the interface probed
   };
+  // What the JSON writers of lists, and of the extension structure and extended echo, look for:
+  // a message with none of it passes them by.
+  static constexpr uint32_t LIST_FIELDS = PREFIXES | RECORDS | DAMAGED;
+  static constexpr uint32_t EXTENSION_FIELDS =
+      MPLS_LABELS | INTERFACES | EXT_REQUEST | EXT_REPLY | IDENTIFIED;
   uint32_t has = 0;
   uint32_t mtu = 0;
   uint32_t pointer = 0;

@@ -35,6 +35,8 @@ constexpr char LIST_SEPARATOR = ' ';
 constexpr char STRINGS_SEPARATOR = '\n';  // strings hold blanks, never a line break
 // The items of a list of objects, each given as KEY=VALUE pairs between blanks.
 constexpr char ITEM_SEPARATOR = ';';
+// The detail columns of a message without details, from mtu to ipv6, all empty.
+constexpr std::string_view NO_DETAILS = ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,";
 constexpr std::string_view TRUE_TEXT = "true";
 constexpr std::string_view FALSE_TEXT = "false";
 
@@ -69,10 +71,11 @@ constexpr size_t DETAIL_ITEM_MAX =
     1 + 32 + PREFIX_TEXT_MAX + 2 * (DECIMAL_TEXT_MAX + 1) + 1 + FLAG_LETTERS_MAX;
 // The separators of the list fields and the count of what was left out.
 constexpr size_t DETAIL_LISTS_FRAME_MAX = 3 + DECIMAL_TEXT_MAX;
-// The fragment signs, the link type and the quoted datagram with its ICMP fields.
+// The fragment signs, the link type, the quoted datagram with its ICMP fields, and the detail
+// columns of a message without details.
 constexpr size_t TRAILING_FIELDS_MAX = 4 * (FALSE_TEXT.size() + 1) + DECIMAL_TEXT_MAX + 1 +
                                        DECIMAL_TEXT_MAX + 2 * QUOTED_ADDRESS_MAX + 2 +
-                                       3 * (DECIMAL_TEXT_MAX + 1);
+                                       3 * (DECIMAL_TEXT_MAX + 1) + NO_DETAILS.size();
 static_assert(LEADING_FIELDS_MAX <= line_buffer::CAPACITY &&
               ENCAPSULATION_FIELDS_MAX <= line_buffer::CAPACITY &&
               TRAILING_FIELDS_MAX <= line_buffer::CAPACITY);
@@ -480,11 +483,18 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   p = put_number(p, record.link_type);
   *p++ = CSV_SEPARATOR;
   p = put_quoted(p, packet);
-  line.commit(p);
-  line.commit(
-      put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details, packet.payload.data()));
-  put_detail_lists(line, packet.details, packet.payload);
-  put_extensions(line, packet.details, packet.payload);
+  const message_details& details = packet.details;
+  if (details.has == 0 && details.damage == extension_damage::none) {
+    // A message that says nothing beyond its name (an echo, the bulk of most captures): its
+    // detail columns are empty, copied in one piece of fixed size.
+    std::memcpy(p, NO_DETAILS.data(), NO_DETAILS.size());
+    line.commit(p + NO_DETAILS.size());
+  } else {
+    line.commit(p);
+    line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, details, packet.payload.data()));
+    put_detail_lists(line, details, packet.payload);
+    put_extensions(line, details, packet.payload);
+  }
 
   // The dump columns carry what the dumps would show, as JSON's keys do.
   const bool hex_form = m_settings.format == output_format::hex;

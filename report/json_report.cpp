@@ -595,10 +595,16 @@ void json_sink::format_text(const decoded_packet& packet, const payload_digest& 
   p = put_number(p, record.link_type);
   if (packet.quoted.present) p = put_quoted(p, packet);
   line.commit(p);
-  line.commit(
-      put_details(line.room(DETAIL_FIELDS_MAX), ipv6, packet.details, packet.payload.data()));
-  put_detail_lists(line, packet.details, packet.payload);
-  put_extensions(line, packet.details, packet.payload);
+  // Most messages (echoes above all) say nothing beyond their name.
+  const message_details& details = packet.details;
+  if (details.has != 0 || details.damage != extension_damage::none) {
+    line.commit(put_details(line.room(DETAIL_FIELDS_MAX), ipv6, details, packet.payload.data()));
+    if (details.has & message_details::LIST_FIELDS) put_detail_lists(line, details, packet.payload);
+    if ((details.has & message_details::EXTENSION_FIELDS) ||
+        details.damage != extension_damage::none) {
+      put_extensions(line, details, packet.payload);
+    }
+  }
 
   // The hex keys carry what the hex dumps would show; the strings form has its own key.
   const bool hex_form = m_settings.format == output_format::hex;
