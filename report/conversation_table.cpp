@@ -29,6 +29,19 @@ bool timed(const capture_record& record) {
   return record.time == record_time::shown;
 }
 
+// Widens the conversation's time span to take in `first` to `last`.
+void take_times(conversation_state& c, ko::fine_time first, ko::fine_time last) {
+  if (!c.timed || first < ko::fine_time{c.first_ticks, c.first_sub_tick_ns}) {
+    c.first_ticks = first.ticks;
+    c.first_sub_tick_ns = first.sub_tick_ns;
+  }
+  if (!c.timed || last > ko::fine_time{c.last_ticks, c.last_sub_tick_ns}) {
+    c.last_ticks = last.ticks;
+    c.last_sub_tick_ns = last.sub_tick_ns;
+  }
+  c.timed = true;
+}
+
 conversation_extra& extra_of(conversation_state& c) {
   if (!c.extra) c.extra = std::make_unique<conversation_extra>();
   return *c.extra;
@@ -374,15 +387,7 @@ void conversation_table::add(const decoded_packet& packet) {
   }
   if (timed(record)) {
     const ko::fine_time at{record.ticks, record.sub_tick_ns};
-    if (!c.timed || at < ko::fine_time{c.first_ticks, c.first_sub_tick_ns}) {
-      c.first_ticks = at.ticks;
-      c.first_sub_tick_ns = at.sub_tick_ns;
-    }
-    if (!c.timed || at > ko::fine_time{c.last_ticks, c.last_sub_tick_ns}) {
-      c.last_ticks = at.ticks;
-      c.last_sub_tick_ns = at.sub_tick_ns;
-    }
-    c.timed = true;
+    take_times(c, at, at);
   }
   c.bytes += size;
   c.size_min = std::min(c.size_min, size);
@@ -550,17 +555,7 @@ void conversation_table::merge(conversation_table&& later) {
     c.size_max = std::max(c.size_max, l.size_max);
     c.files += l.files;
     if (l.timed) {
-      const ko::fine_time l_first{l.first_ticks, l.first_sub_tick_ns};
-      const ko::fine_time l_last{l.last_ticks, l.last_sub_tick_ns};
-      if (!c.timed || l_first < ko::fine_time{c.first_ticks, c.first_sub_tick_ns}) {
-        c.first_ticks = l.first_ticks;
-        c.first_sub_tick_ns = l.first_sub_tick_ns;
-      }
-      if (!c.timed || l_last > ko::fine_time{c.last_ticks, c.last_sub_tick_ns}) {
-        c.last_ticks = l.last_ticks;
-        c.last_sub_tick_ns = l.last_sub_tick_ns;
-      }
-      c.timed = true;
+      take_times(c, {l.first_ticks, l.first_sub_tick_ns}, {l.last_ticks, l.last_sub_tick_ns});
     }
     if (l.distinct_capped) {
       c.distinct_capped = true;

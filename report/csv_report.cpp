@@ -1,5 +1,6 @@
 #include "report/csv_report.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ constexpr char STRINGS_SEPARATOR = '\n';  // strings hold blanks, never a line b
 constexpr char ITEM_SEPARATOR = ';';
 // The detail columns of a message without details, from mtu to ipv6, all empty.
 constexpr std::string_view NO_DETAILS = ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,";
+static_assert(NO_DETAILS.size() ==
+              static_cast<size_t>(std::count(HEADER_COLUMNS.begin() + HEADER_COLUMNS.find(",mtu,"),
+                                             HEADER_COLUMNS.end(), ',')));
 constexpr std::string_view TRUE_TEXT = "true";
 constexpr std::string_view FALSE_TEXT = "false";
 
