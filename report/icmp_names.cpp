@@ -1,7 +1,8 @@
 // ICMP and ICMPv6 message names as data: one {value, text} table per lookup level.
 #include "report/icmp_names.h"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
 #include <span>
 
 #include "report/icmp_types.h"
@@ -12,7 +13,7 @@ namespace {
 
 struct message_name {
   uint8_t value;
-  const char* text;
+  std::string_view text;
 };
 
 // Texts used by both protocols.
@@ -103,35 +104,56 @@ constexpr message_name ICMPV6_DST_UNREACHABLE_CODES[] = {
     {4, "dst unreachable [port unreachable]"},
 };
 
-// Text for `value`, or null when the table has no entry.
-constexpr const char* find_name(std::span<const message_name> table, uint8_t value) {
-  for (const message_name& entry : table) {
-    if (entry.value == value) return entry.text;
+// Every type and code of one family looked up by index, built from the tables above when the
+// program is compiled: every message of a report is named, and a search per message shows.
+struct name_index {
+  std::array<std::string_view, 256> types;
+  std::array<std::string_view, 256> unreachable_codes;  // empty: the plain name
+};
+
+constexpr name_index index_names(std::span<const message_name> types,
+                                 std::span<const message_name> unreachable_codes) {
+  name_index index;
+  index.types.fill(UNKNOWN_TYPE_NAME);
+  for (const message_name& entry : types) index.types[entry.value] = entry.text;
+  for (const message_name& entry : unreachable_codes) {
+    index.unreachable_codes[entry.value] = entry.text;
   }
-  return nullptr;
+  return index;
+}
+
+constexpr name_index ICMP_NAMES = index_names(ICMP_TYPES, ICMP_DST_UNREACHABLE_CODES);
+constexpr name_index ICMPV6_NAMES = index_names(ICMPV6_TYPES, ICMPV6_DST_UNREACHABLE_CODES);
+
+// The outputs size their lines by MESSAGE_NAME_MAX, so no name may pass it.
+constexpr bool names_fit(const name_index& index) {
+  const auto fits = [](std::string_view name) { return name.size() <= MESSAGE_NAME_MAX; };
+  return std::ranges::all_of(index.types, fits) &&
+         std::ranges::all_of(index.unreachable_codes, fits);
+}
+static_assert(names_fit(ICMP_NAMES) && names_fit(ICMPV6_NAMES));
+
+std::string_view name_of(const name_index& index, uint8_t unreachable, uint8_t type, uint8_t code) {
+  if (type == unreachable && !index.unreachable_codes[code].empty()) {
+    return index.unreachable_codes[code];
+  }
+  return index.types[type];
 }
 
 }  // namespace
 
+// The names are literals, so each view ends where a NUL follows.
 const char* icmp_message_name(uint8_t type, uint8_t code) {
-  if (type == ICMP_UNREACH) {
-    if (const char* text = find_name(ICMP_DST_UNREACHABLE_CODES, code)) return text;
-  }
-  const char* text = find_name(ICMP_TYPES, type);
-  return text != nullptr ? text : UNKNOWN_TYPE_NAME;
+  return name_of(ICMP_NAMES, ICMP_UNREACH, type, code).data();
 }
 
 const char* icmpv6_message_name(uint8_t type, uint8_t code) {
-  if (type == ICMP6_DST_UNREACH) {
-    if (const char* text = find_name(ICMPV6_DST_UNREACHABLE_CODES, code)) return text;
-  }
-  const char* text = find_name(ICMPV6_TYPES, type);
-  return text != nullptr ? text : UNKNOWN_TYPE_NAME;
+  return name_of(ICMPV6_NAMES, ICMP6_DST_UNREACH, type, code).data();
 }
 
 std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code) {
-  const char* name = ipv6 ? icmpv6_message_name(type, code) : icmp_message_name(type, code);
-  return {name, strnlen(name, MESSAGE_NAME_MAX)};
+  return ipv6 ? name_of(ICMPV6_NAMES, ICMP6_DST_UNREACH, type, code)
+              : name_of(ICMP_NAMES, ICMP_UNREACH, type, code);
 }
 
 }  // namespace nelo

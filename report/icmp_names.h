@@ -10,7 +10,8 @@
 
 namespace nelo {
 
-// Longer than every name: the outputs size their lines by it and cut a name there.
+// As long as the longest name at least (the name tables check it when compiled): the outputs
+// size their lines by it.
 inline constexpr size_t MESSAGE_NAME_MAX = 64;
 
 // The name of every type neither table knows.
@@ -26,7 +27,7 @@ const char* icmp_message_name(uint8_t type, uint8_t code);
 // two tables share are the same constants, so equal names compare equal as pointers too.
 const char* icmpv6_message_name(uint8_t type, uint8_t code);
 
-// The name of a message of either family, cut to MESSAGE_NAME_MAX: what every output writes.
+// The name of a message of either family: what every output writes.
 std::string_view icmp_name(bool ipv6, uint8_t type, uint8_t code);
 
 }  // namespace nelo
