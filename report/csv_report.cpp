@@ -132,8 +132,8 @@ char* put_quoted(char* p, const decoded_packet& packet) {
 }
 
 // The tunnels, MPLS labels and PPPoE session fields, each empty when there is nothing to show.
-char* put_encapsulations(char* p, const decoded_packet& packet) {
-  p = put_tunnel_path(p, packet);
+char* put_encapsulations(char* p, const decoded_packet& packet, tunnel_path_memo& paths) {
+  if (packet.tunnels.count > 0) p = paths.put(p, packet);
   *p++ = CSV_SEPARATOR;
   bool first = true;
   for_each_mpls_label(packet, [&](uint32_t label) {
@@ -472,7 +472,7 @@ void csv_sink::format_text(const decoded_packet& packet, const payload_digest& d
   }
   *p++ = CSV_SEPARATOR;
   line.commit(p);
-  line.commit(put_encapsulations(line.room(ENCAPSULATION_FIELDS_MAX), packet));
+  line.commit(put_encapsulations(line.room(ENCAPSULATION_FIELDS_MAX), packet, out.tunnel_paths()));
   line.put(CSV_SEPARATOR);
   put_fragment_frames(line, packet.fragments);
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "packet/capture_record.h"
+#include "report/tunnel_path.h"
 #include "support/byte_text.h"
 
 namespace nelo {
@@ -53,6 +54,7 @@ class text_target {
 
   // What the texts written here remember from one message to the next.
   utc_second_memo& seconds() { return m_seconds; }
+  tunnel_path_memo& tunnel_paths() { return m_tunnel_paths; }
 
   void write(const char* data, size_t n) {
     if (m_out != nullptr) {
@@ -92,6 +94,7 @@ class text_target {
   size_t m_used = 0;
   bool m_overflowed = false;
   utc_second_memo m_seconds;
+  tunnel_path_memo m_tunnel_paths;
 };
 
 // One line, gathered in a stack buffer that is handed to a stream target whenever it fills, or

@@ -27,8 +27,6 @@ constexpr std::string_view VIA = ", via ";
 constexpr std::string_view MTU_NOTE = ", mtu ";
 constexpr std::string_view GATEWAY_NOTE = ", gateway ";
 constexpr std::string_view POINTER_NOTE = ", pointer ";
-constexpr std::string_view TUNNEL_SEPARATOR = " / ";
-static_assert(TUNNEL_SEPARATOR.size() <= TUNNEL_PATH_SEPARATOR_MAX);
 
 constexpr size_t FRAME_WIDTH = 7;
 constexpr size_t SOURCE_WIDTH = 25;
@@ -81,9 +79,9 @@ char* put_address(char* p, bool ipv6, const uint8_t* bytes, size_t width) {
 }
 
 // ", via " and the tunnel path, or nothing when the message came through no tunnel.
-char* put_tunnels(char* p, const decoded_packet& packet) {
+char* put_tunnels(char* p, const decoded_packet& packet, tunnel_path_memo& paths) {
   char* path = put_text(p, VIA);
-  char* end = put_tunnel_path(path, packet);
+  char* end = paths.put(path, packet);
   return end == path ? p : end;
 }
 
@@ -111,23 +109,6 @@ char* put_fragment_notes(char* p, const fragment_trail& trail) {
 }
 
 }  // namespace
-
-char* put_tunnel_path(char* p, const decoded_packet& packet) {
-  bool first = true;
-  for (int i = 0; i < packet.tunnels.count; ++i) {
-    const encapsulation& layer = packet.tunnels.layers[i];
-    if (!layer.kind->outer_ip) continue;
-    if (!first) p = put_text(p, TUNNEL_SEPARATOR);
-    first = false;
-    p = put_text(p, layer.kind->name);
-    *p++ = ' ';
-    const address_pair ends = outer_addresses(packet, layer);
-    p += layer.outer_ipv6 ? ipv6_to_text(ends.source, p) : ip_to_text(ends.source, p);
-    *p++ = '>';
-    p += layer.outer_ipv6 ? ipv6_to_text(ends.destination, p) : ip_to_text(ends.destination, p);
-  }
-  return p;
-}
 
 void report_line_sink::begin_capture(const std::string& /*name*/) {
   m_header_pending = true;
@@ -198,7 +179,7 @@ void report_line_sink::format_text(const decoded_packet& packet, const payload_d
   // Every message has a name, so the comment is never empty and the note always takes ", ".
   if (digest.random) p = put_text(p, ENTROPY_NOTE);
   if (!packet.fragments.frames.empty()) p = put_fragment_notes(p, packet.fragments);
-  if (packet.tunnels.count > 0) p = put_tunnels(p, packet);
+  if (packet.tunnels.count > 0) p = put_tunnels(p, packet, out.tunnel_paths());
   if (!digest.random) *p++ = ' ';
   *p++ = '\n';
 

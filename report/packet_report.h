@@ -11,6 +11,7 @@
 #include "report/address_text.h"
 #include "report/message_sink.h"
 #include "report/output_settings.h"
+#include "report/tunnel_path.h"
 
 namespace nelo {
 
@@ -20,17 +21,6 @@ inline constexpr std::string_view REPORT_HEADER =
     "  frame , date [utc] ,   time [utc] , proto  ,         source ip         ,      "
     "destination ip      , ttl , Tsize , Psize ,          payload md5 hash        ,         "
     "comments";
-
-// The separator between tunnels, and a whole path.
-inline constexpr size_t TUNNEL_PATH_SEPARATOR_MAX = 3;
-inline constexpr size_t TUNNEL_PATH_MAX =
-    ENCAPSULATIONS_MAX *
-    (TUNNEL_PATH_SEPARATOR_MAX + ENCAPSULATION_NAME_MAX + 1 + 2 * IPV6_TEXT_MAX + 1);
-
-// Writes the tunnels of `packet` that have an outer IP header, outermost first, as the report
-// line names them after "via": "vxlan 10.99.0.1>10.99.0.2 / gre 2001:db8::1>2001:db8::2";
-// nothing when there is none. At most TUNNEL_PATH_MAX bytes; returns the end.
-char* put_tunnel_path(char* p, const decoded_packet& packet);
 
 // The run shows report lines with dump_meta in a form other than binary, and not with JSON.
 class report_line_sink final : public text_sink {

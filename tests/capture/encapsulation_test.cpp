@@ -347,6 +347,51 @@ TEST(Encapsulation, TheViaNoteFollowsTheEntropyNote) {
   }
 }
 
+TEST(Encapsulation, EachLineNamesItsOwnTunnelsWhateverCameBefore) {
+  // Each frame's path differs from the one before it in one thing only; one sink writes them in
+  // turn, as it writes a capture.
+  const bytes in_gre = ether_frame(0x0800, ip4(47, gre(0, 0x0800, {}, ICMP4)));
+  bytes other_destination = in_gre;
+  other_destination[14 + 19] = 2;
+  bytes other_source = other_destination;
+  other_source[14 + 15] = 9;
+  const bytes in_gre6 = ether_frame(0x86dd, ip6(47, gre(0, 0x0800, {}, ICMP4)));
+  bytes other_destination6 = in_gre6;
+  other_destination6[14 + 39] = 3;
+  // Its first eight bytes are those of the IPv4 pair 192.0.2.1>198.51.100.1.
+  bytes alike6 = in_gre6;
+  const uint8_t ipv4_pair[] = {192, 0, 2, 1, 198, 51, 100, 1};
+  std::copy(std::begin(ipv4_pair), std::end(ipv4_pair), alike6.begin() + 14 + 8);
+  const struct {
+    bytes frame;
+    const char* via;
+  } rows[] = {
+      {in_gre, "gre 192.0.2.1>198.51.100.1"},
+      {ether_frame(0x0800, ip4(4, ICMP4)), "ipip 192.0.2.1>198.51.100.1"},
+      {in_gre, "gre 192.0.2.1>198.51.100.1"},
+      {other_destination, "gre 192.0.2.1>198.51.100.2"},
+      {other_source, "gre 192.0.2.9>198.51.100.2"},
+      {in_gre6, "gre 2001:db8::1>2001:db8::2"},
+      {other_destination6, "gre 2001:db8::1>2001:db8::3"},
+      {ether_frame(0x86dd, ip6(47, gre(0, 0x0800, {}, ip4(4, ICMP4)))),
+       "gre 2001:db8::1>2001:db8::2 / ipip 192.0.2.1>198.51.100.1"},
+      {mpls(1, ICMP4), nullptr},
+      {alike6, "gre c000:201:c633:6401::1>2001:db8::2"},
+      {in_gre, "gre 192.0.2.1>198.51.100.1"},
+  };
+  std::ostringstream out;
+  report_line_sink sink({&out, false});
+  for (const auto& r : rows) {
+    const testing::decoded_frame f(r.frame, 0, record_time::shown, 64);
+    out.str("");
+    sink.write_message(f.packet, {});
+    const std::string end = r.via != nullptr ? std::string(", via ") + r.via + " \n" : "request \n";
+    const std::string line = out.str();
+    ASSERT_GE(line.size(), end.size()) << (r.via != nullptr ? r.via : "mpls");
+    EXPECT_EQ(line.substr(line.size() - end.size()), end) << line;
+  }
+}
+
 TEST(Encapsulation, TunnelIpMatchesTheOuterAddressesOfIpTunnelsOnly) {
   // IPv6 2001:db8::1>2001:db8::2, GRE, IPv4 192.0.2.1>198.51.100.1, IPv4 10.0.0.1>10.0.0.2.
   const testing::decoded_frame layered(
