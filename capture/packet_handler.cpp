@@ -338,12 +338,27 @@ bool names_icmp(const decode_point& at, const next_header& next) {
   }
 }
 
+// Goes on from `next` through the encapsulations, as the run's context has it read: without one,
+// as without reassembly and counting no tunnel.
+located walk_on(const capture_record& record, decode_point& at, const next_header& next,
+                packet_ctx* ctx, ip_fragment& fragment) {
+  if (ctx == nullptr) {
+    return locate_through_tunnels(record.bytes, record.captured_len, at, next, nullptr,
+                                  fragment_mode::first_only, fragment);
+  }
+  const fragment_mode mode =
+      ctx->filters->reassemble ? fragment_mode::gather : fragment_mode::first_only;
+  return locate_through_tunnels(record.bytes, record.captured_len, at, next, &ctx->unopened, mode,
+                                fragment);
+}
+
 // Walks the frame from its network header in, through IP headers and the encapsulations they
 // carry, up to the first ICMP message in the IP version of the header in front of it, or the
-// first fragment the run gathers: without a context, as without reassembly and counting no
-// tunnel. Almost every record is IP whose protocol leads neither to ICMP
+// first fragment the run gathers. Almost every record is IP whose protocol leads neither to ICMP
 // nor to a tunnel, and whole ICMP straight behind an IPv4 header is most of the rest: both are
-// settled here with a few reads, and only what may lead further is walked.
+// settled here with a few reads. An outer IP header that is neither a fragment nor followed by
+// extension headers is read here too, so the walk starts behind it; anything else is walked
+// from the network header.
 located locate_icmp(const capture_record& record, decode_point& at, packet_ctx* ctx,
                     ip_fragment& fragment) {
   if (!strip_link_header(record, at.link)) return located::nothing;
@@ -354,41 +369,50 @@ located locate_icmp(const capture_record& record, decode_point& at, packet_ctx* 
     if (incl_len < ip + IPV4_FIELDS_END) return located::nothing;
     const uint8_t* header = frame + ip;
     const uint8_t protocol = header[IPV4_PROTOCOL_OFFSET];
-    if (protocol == IP_PROTOCOL_ICMP || protocol == IP_PROTOCOL_UDP) {
-      // A fragment is walked: it holds no ICMP header or UDP ports of its own until its datagram
-      // is whole.
-      if ((load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENTED) == 0) {
-        const uint32_t behind = ip + (header[0] & 0x0Fu) * 4;
-        if (protocol == IP_PROTOCOL_UDP) {
-          if (!udp_leads_somewhere(frame, incl_len, behind)) return located::nothing;
-        } else {
-          // The IHL is taken as it stands, even below 5: the header position follows the
-          // formula.
-          at.ip_offset = ip;
-          at.icmp_offset = behind;
-          return incl_len >= behind + ICMP_ID_END ? located::icmp : located::nothing;
-        }
-      }
-    } else if (!leads_somewhere(IPV4_WALKED, protocol)) {
+    if (protocol != IP_PROTOCOL_ICMP && !leads_somewhere(IPV4_WALKED, protocol)) {
       return located::nothing;
+    }
+    const bool fragmented = (load_be16(header + IPV4_FRAGMENT_OFFSET) & IPV4_FRAGMENTED) != 0;
+    // The IHL is taken as it stands, even below 5, in front of ICMP: the header position follows
+    // the formula.
+    const uint32_t ihl = header[0] & 0x0Fu;
+    const uint32_t behind = ip + ihl * 4;
+    if (protocol == IP_PROTOCOL_ICMP && !fragmented) {
+      at.ip_offset = ip;
+      at.icmp_offset = behind;
+      return incl_len >= behind + ICMP_ID_END ? located::icmp : located::nothing;
+    }
+    if (!fragmented && protocol != IP_AUTHENTICATION) {
+      // A fragment holds no UDP ports of its own until its datagram is whole.
+      if (protocol == IP_PROTOCOL_UDP && !udp_leads_somewhere(frame, incl_len, behind)) {
+        return located::nothing;
+      }
+      if (ihl < 5) return located::nothing;
+      at.ip_offset = ip;
+      next_header next{carrier::ip_protocol, protocol, 0, behind};
+      // A UDP header was found captured above.
+      step_over_udp(frame, incl_len, next);
+      return walk_on(record, at, next, ctx, fragment);
     }
   } else if (at.link.ether_type == ETHERTYPE_IPV6) {
     if (incl_len < ip + IPV6_FIELDS_END) return located::nothing;
     const uint8_t protocol = frame[ip + IPV6_NEXT_HEADER_OFFSET];
+    const uint32_t behind = ip + IPV6_HEADER_SIZE;
     if (protocol == IP_PROTOCOL_UDP) {
-      if (!udp_leads_somewhere(frame, incl_len, ip + IPV6_HEADER_SIZE)) return located::nothing;
+      if (!udp_leads_somewhere(frame, incl_len, behind)) return located::nothing;
     } else if (!leads_somewhere(IPV6_WALKED, protocol)) {
       return located::nothing;
     }
+    if (!IPV6_EXTENSIONS[protocol]) {
+      at.ipv6 = true;
+      at.ip_offset = ip;
+      next_header next{carrier::ip_protocol, protocol, 0, behind};
+      if (protocol == IP_PROTOCOL_ICMPV6) return found_icmp(incl_len, at, next);
+      step_over_udp(frame, incl_len, next);
+      return walk_on(record, at, next, ctx, fragment);
+    }
   }
-  const next_header next{carrier::ether_type, at.link.ether_type, 0, ip};
-  if (ctx == nullptr) {
-    return locate_through_tunnels(frame, incl_len, at, next, nullptr, fragment_mode::first_only,
-                                  fragment);
-  }
-  const fragment_mode mode =
-      ctx->filters->reassemble ? fragment_mode::gather : fragment_mode::first_only;
-  return locate_through_tunnels(frame, incl_len, at, next, &ctx->unopened, mode, fragment);
+  return walk_on(record, at, {carrier::ether_type, at.link.ether_type, 0, ip}, ctx, fragment);
 }
 
 // Walks a whole datagram on from its fragmentable part, as the decoder would have walked it in
