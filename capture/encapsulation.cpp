@@ -1,6 +1,7 @@
 #include "capture/encapsulation.h"
 
 #include <array>
+#include <string_view>
 
 #include "capture/link_layer.h"
 #include "support/wire.h"
@@ -179,13 +180,11 @@ open_result inner_ip(const uint8_t* frame, uint32_t len, uint32_t offset, next_h
   return unknown;
 }
 
-open_result open_ipv4_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
-  layer.kind = &encapsulation_kinds::IPIP;
+open_result open_ipv4_inside(const uint8_t*, uint32_t, next_header& at, encapsulation&) {
   return to_ether_type(ETHERTYPE_IPV4, at.offset, at);
 }
 
-open_result open_ipv6_inside(const uint8_t*, uint32_t, next_header& at, encapsulation& layer) {
-  layer.kind = &encapsulation_kinds::IP6IP;
+open_result open_ipv6_inside(const uint8_t*, uint32_t, next_header& at, encapsulation&) {
   return to_ether_type(ETHERTYPE_IPV6, at.offset, at);
 }
 
@@ -252,9 +251,21 @@ open_result inner_ppp(const uint8_t* frame, uint32_t len, uint32_t offset, next_
   return open_result::not_open;
 }
 
+// A kind with an outer IP header, with the JSON key of its id when it has one; and a layer without
+// one.
+constexpr encapsulation_kind tunnel(std::string_view name, std::string_view id_key = {}) {
+  return {name, true, id_key, false};
+}
+constexpr encapsulation_kind shim(std::string_view name) {
+  return {name, false, {}, false};
+}
+
+// ERSPAN is found by the protocol type of the GRE header in front, and named alone.
+constexpr encapsulation_kind ERSPAN = tunnel("erspan", "session");
+
 open_result open_erspan(const uint8_t* frame, uint32_t len, uint32_t body, uint16_t protocol,
                         bool sequenced, next_header& at, encapsulation& layer) {
-  layer.kind = &encapsulation_kinds::ERSPAN;
+  layer.kind = &ERSPAN;
   // Type I has no header of its own: GRE without a sequence number carries the frame.
   if (protocol == ETHERTYPE_ERSPAN_1_2 && !sequenced) return inner_ethernet(frame, len, body, at);
   uint32_t size = protocol == ETHERTYPE_ERSPAN_3 ? ERSPAN_3_HEADER_SIZE : ERSPAN_2_HEADER_SIZE;
@@ -275,7 +286,6 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
   if (len < h + GRE_BASE_SIZE) return open_result::not_open;
   const uint16_t flags = load_be16(frame + h);
   const uint16_t protocol = load_be16(frame + h + 2);
-  layer.kind = &encapsulation_kinds::GRE;
   const uint32_t size = gre_header_size(frame, len, h, flags, layer);
   if (size == 0) return open_result::not_open;
   if (size == UINT32_MAX) return open_result::damaged;
@@ -300,7 +310,6 @@ open_result open_gre(const uint8_t* frame, uint32_t len, next_header& at, encaps
 
 open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.kind = &encapsulation_kinds::VXLAN;
   if (len < h + VXLAN_HEADER_SIZE) return open_result::not_open;
   if ((frame[h] & VXLAN_VNI_VALID) == 0 || frame[h + VXLAN_RESERVED_AT] != 0) {
     return open_result::damaged;
@@ -312,7 +321,6 @@ open_result open_vxlan(const uint8_t* frame, uint32_t len, next_header& at, enca
 
 open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.kind = &encapsulation_kinds::GENEVE;
   if (len < h + GENEVE_BASE_SIZE) return open_result::not_open;
   const uint32_t size = GENEVE_BASE_SIZE + (frame[h] & GENEVE_OPTIONS_MASK) * 4u;
   if ((frame[h] >> 6) != 0 || (at.end != 0 && at.end < h + size)) return open_result::damaged;
@@ -330,7 +338,6 @@ open_result open_geneve(const uint8_t* frame, uint32_t len, next_header& at, enc
 
 open_result open_gtp_u(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.kind = &encapsulation_kinds::GTPU;
   if (len < h + GTP_U_BASE_SIZE) return open_result::not_open;
   const uint8_t flags = frame[h];
   // The length counts what follows the mandatory header, up to the end of the UDP datagram.
@@ -381,33 +388,20 @@ open_result open_label_stack(const uint8_t* frame, uint32_t len, next_header& at
   return open_result::damaged;
 }
 
-open_result open_mpls(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
-  layer.kind = &encapsulation_kinds::MPLS;
-  return open_label_stack(frame, len, at, layer);
-}
-
-open_result open_mpls_udp(const uint8_t* frame, uint32_t len, next_header& at,
-                          encapsulation& layer) {
-  layer.kind = &encapsulation_kinds::MPLSUDP;
-  return open_label_stack(frame, len, at, layer);
-}
-
 // IPv6 behind the optional authentication and origin indication headers; anything else on the
 // port is a Teredo control message or not Teredo at all.
-open_result open_teredo(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
+open_result open_teredo(const uint8_t* frame, uint32_t len, next_header& at, encapsulation&) {
   uint32_t p = at.offset;
   if (len >= p + 4 && load_be16(frame + p) == TEREDO_AUTHENTICATION) {
     p += TEREDO_AUTHENTICATION_FIXED + frame[p + 2] + frame[p + 3];
   }
   if (len >= p + 2 && load_be16(frame + p) == TEREDO_ORIGIN) p += TEREDO_ORIGIN_SIZE;
-  layer.kind = &encapsulation_kinds::TEREDO;
   if (len <= p || (frame[p] >> 4) != IP_VERSION_6) return open_result::not_open;
   return to_plausible_ip(frame, len, ETHERTYPE_IPV6, p, at.end, at);
 }
 
 open_result open_pppoe(const uint8_t* frame, uint32_t len, next_header& at, encapsulation& layer) {
   const uint32_t h = at.offset;
-  layer.kind = &encapsulation_kinds::PPPOE;
   if (len < h + PPPOE_HEADER_SIZE) return open_result::not_open;
   // Every session frame has code 0; the discovery stage has an EtherType of its own.
   if (frame[h] != PPPOE_VERSION_TYPE || frame[h + 1] != PPPOE_SESSION_DATA) {
@@ -420,10 +414,9 @@ open_result open_pppoe(const uint8_t* frame, uint32_t len, next_header& at, enca
 
 // In Ethernet the metadata comes first, then the EtherType of what it carries.
 open_result open_cisco_metadata(const uint8_t* frame, uint32_t len, next_header& at,
-                                encapsulation& layer) {
+                                encapsulation&) {
   const uint32_t h = at.offset;
   if (len < h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE) return open_result::not_open;
-  layer.kind = &encapsulation_kinds::CISCO_METADATA;
   return to_ether_type(load_be16(frame + h + CISCO_METADATA_SIZE),
                        h + CISCO_METADATA_SIZE + ETHERTYPE_SIZE, at);
 }
@@ -450,41 +443,57 @@ struct encapsulation_row {
   uint16_t last;
   bool either_port;  // UDP: the source port counts too
   open_function open;
-  unopened_tunnel kind;  // for the rows that only count
+  // How the outputs name what it opens (none for a tunnel that is only counted); a layer opened
+  // here points at it.
+  encapsulation_kind kind;
+  // What a frame it does not decode is counted as: a damaged header, or a tunnel only counted.
+  unopened_tunnel not_decoded;
 };
 
-constexpr unopened_tunnel OPENED = unopened_tunnel::none;
+using enum carrier;
+using enum unopened_tunnel;
 
-// The first row that matches decides: a UDP tunnel is known by its destination port before
-// either port names a tunnel that is only counted.
+// Every encapsulation nelo opens or counts. The first row that matches decides: a UDP tunnel is
+// known by its destination port before either port names a tunnel that is only counted.
 constexpr encapsulation_row ENCAPSULATIONS[] = {
-    {carrier::ip_protocol, IP_PROTOCOL_IPV4, IP_PROTOCOL_IPV4, false, open_ipv4_inside, OPENED},
-    {carrier::ip_protocol, IP_PROTOCOL_IPV6, IP_PROTOCOL_IPV6, false, open_ipv6_inside, OPENED},
-    {carrier::ip_protocol, IP_PROTOCOL_GRE, IP_PROTOCOL_GRE, false, open_gre, OPENED},
-    {carrier::udp, PORT_VXLAN, PORT_VXLAN, false, open_vxlan, OPENED},
-    {carrier::udp, PORT_GENEVE, PORT_GENEVE, false, open_geneve, OPENED},
-    {carrier::udp, PORT_GTP_U, PORT_GTP_U, false, open_gtp_u, OPENED},
-    {carrier::udp, PORT_MPLS_UDP, PORT_MPLS_UDP, false, open_mpls_udp, OPENED},
-    {carrier::udp, PORT_TEREDO, PORT_TEREDO, true, open_teredo, OPENED},
-    {carrier::ether_type, ETHERTYPE_MPLS, ETHERTYPE_MPLS_MULTICAST, false, open_mpls, OPENED},
-    {carrier::ether_type, ETHERTYPE_PPPOE_SESSION, ETHERTYPE_PPPOE_SESSION, false, open_pppoe,
-     OPENED},
-    {carrier::ether_type, ETHERTYPE_CISCO_METADATA, ETHERTYPE_CISCO_METADATA, false,
-     open_cisco_metadata, OPENED},
-    {carrier::ip_protocol, IP_PROTOCOL_ESP, IP_PROTOCOL_ESP, false, count_only,
-     unopened_tunnel::esp},
-    {carrier::ip_protocol, IP_PROTOCOL_L2TP, IP_PROTOCOL_L2TP, false, count_only,
-     unopened_tunnel::l2tp},
-    {carrier::udp, PORT_L2TP, PORT_L2TP, true, count_only, unopened_tunnel::l2tp},
-    {carrier::udp, PORT_GTP_PRIME, PORT_GTP_PRIME, true, count_only, unopened_tunnel::gtp_prime},
-    {carrier::udp, PORT_CAPWAP_CONTROL, PORT_CAPWAP_DATA, true, count_only,
-     unopened_tunnel::capwap},
-    {carrier::udp, PORT_LISP, PORT_LISP, true, count_only, unopened_tunnel::lisp},
-    {carrier::udp, PORT_AYIYA, PORT_AYIYA, true, count_only, unopened_tunnel::ayiya},
-    {carrier::ip_protocol, IP_PROTOCOL_PIM, IP_PROTOCOL_PIM, false, count_pim_register,
-     unopened_tunnel::pim_register},
-    {carrier::ether_type, ETHERTYPE_NSH, ETHERTYPE_NSH, false, count_only, unopened_tunnel::nsh},
+    {ip_protocol, IP_PROTOCOL_IPV4, IP_PROTOCOL_IPV4, false, open_ipv4_inside, tunnel("ipip"),
+     none},
+    {ip_protocol, IP_PROTOCOL_IPV6, IP_PROTOCOL_IPV6, false, open_ipv6_inside, tunnel("ip6ip"),
+     none},
+    {ip_protocol, IP_PROTOCOL_GRE, IP_PROTOCOL_GRE, false, open_gre, tunnel("gre"), damaged_gre},
+    {udp, PORT_VXLAN, PORT_VXLAN, false, open_vxlan, tunnel("vxlan", "vni"), damaged_vxlan},
+    {udp, PORT_GENEVE, PORT_GENEVE, false, open_geneve, tunnel("geneve", "vni"), damaged_geneve},
+    {udp, PORT_GTP_U, PORT_GTP_U, false, open_gtp_u, tunnel("gtpu", "teid"), damaged_gtpu},
+    {udp, PORT_MPLS_UDP, PORT_MPLS_UDP, false, open_label_stack, tunnel("mplsudp"), damaged_mpls},
+    {udp, PORT_TEREDO, PORT_TEREDO, true, open_teredo, tunnel("teredo"), damaged_teredo},
+    {ether_type, ETHERTYPE_MPLS, ETHERTYPE_MPLS_MULTICAST, false, open_label_stack, shim("mpls"),
+     damaged_mpls},
+    {ether_type,
+     ETHERTYPE_PPPOE_SESSION,
+     ETHERTYPE_PPPOE_SESSION,
+     false,
+     open_pppoe,
+     {"pppoe", false, "session", true},
+     damaged_pppoe},
+    {ether_type, ETHERTYPE_CISCO_METADATA, ETHERTYPE_CISCO_METADATA, false, open_cisco_metadata,
+     shim("cmd"), none},
+    {ip_protocol, IP_PROTOCOL_ESP, IP_PROTOCOL_ESP, false, count_only, {}, esp},
+    {ip_protocol, IP_PROTOCOL_L2TP, IP_PROTOCOL_L2TP, false, count_only, {}, l2tp},
+    {udp, PORT_L2TP, PORT_L2TP, true, count_only, {}, l2tp},
+    {udp, PORT_GTP_PRIME, PORT_GTP_PRIME, true, count_only, {}, gtp_prime},
+    {udp, PORT_CAPWAP_CONTROL, PORT_CAPWAP_DATA, true, count_only, {}, capwap},
+    {udp, PORT_LISP, PORT_LISP, true, count_only, {}, lisp},
+    {udp, PORT_AYIYA, PORT_AYIYA, true, count_only, {}, ayiya},
+    {ip_protocol, IP_PROTOCOL_PIM, IP_PROTOCOL_PIM, false, count_pim_register, {}, pim_register},
+    {ether_type, ETHERTYPE_NSH, ETHERTYPE_NSH, false, count_only, {}, nsh},
 };
+
+static_assert(ERSPAN.name.size() <= ENCAPSULATION_NAME_MAX && [] {
+  for (const encapsulation_row& row : ENCAPSULATIONS) {
+    if (row.kind.name.size() > ENCAPSULATION_NAME_MAX) return false;
+  }
+  return true;
+}());
 
 bool in_row(const encapsulation_row& row, uint16_t number) {
   return number >= row.first && number <= row.last;
@@ -547,35 +556,6 @@ const char* unopened_tunnel_phrase(unopened_tunnel kind) {
   return PHRASES[static_cast<int>(kind)];
 }
 
-namespace {
-
-// What a damaged header of each kind is counted as.
-struct damaged_row {
-  const encapsulation_kind* kind;
-  unopened_tunnel counted_as;
-};
-
-constexpr damaged_row DAMAGED[] = {
-    {&encapsulation_kinds::GRE, unopened_tunnel::damaged_gre},
-    {&encapsulation_kinds::ERSPAN, unopened_tunnel::damaged_erspan},
-    {&encapsulation_kinds::VXLAN, unopened_tunnel::damaged_vxlan},
-    {&encapsulation_kinds::GENEVE, unopened_tunnel::damaged_geneve},
-    {&encapsulation_kinds::GTPU, unopened_tunnel::damaged_gtpu},
-    {&encapsulation_kinds::MPLS, unopened_tunnel::damaged_mpls},
-    {&encapsulation_kinds::MPLSUDP, unopened_tunnel::damaged_mpls},
-    {&encapsulation_kinds::TEREDO, unopened_tunnel::damaged_teredo},
-    {&encapsulation_kinds::PPPOE, unopened_tunnel::damaged_pppoe},
-};
-
-unopened_tunnel damaged_kind(const encapsulation_kind* kind) {
-  for (const damaged_row& row : DAMAGED) {
-    if (row.kind == kind) return row.counted_as;
-  }
-  return unopened_tunnel::none;
-}
-
-}  // namespace
-
 open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& at,
                                encapsulation& layer, unopened_tunnel& kind) {
   const encapsulation_row* found = nullptr;
@@ -593,9 +573,12 @@ open_result open_encapsulation(const uint8_t* frame, uint32_t len, next_header& 
     }
   }
   if (found == nullptr) return open_result::not_open;
+  layer.kind = &found->kind;
   const open_result result = found->open(frame, len, at, layer);
-  if (result == open_result::unopened) kind = found->kind;
-  if (result == open_result::damaged) kind = damaged_kind(layer.kind);
+  if (result == open_result::unopened || result == open_result::damaged) {
+    // ERSPAN is found inside GRE, with no row of its own.
+    kind = layer.kind == &ERSPAN ? unopened_tunnel::damaged_erspan : found->not_decoded;
+  }
   return result;
 }
 

@@ -53,7 +53,7 @@ void put_layer_place(const uint8_t* frame, uint32_t len, const encapsulation& la
   if (layer.kind->outer_ip) {
     from = layer.outer_ip + (layer.outer_ipv6 ? IPV6_ADDRESSES_AT : IPV4_ADDRESSES_AT);
     size = layer.outer_ipv6 ? 2 * IPV6_ADDRESS_SIZE : 2 * IPV4_ADDRESS_SIZE;
-  } else if (layer.kind == &encapsulation_kinds::MPLS) {
+  } else if (layer.labels > 0) {
     from = layer.header;
     size = std::min<uint32_t>(layer.labels * MPLS_LABEL_ENTRY_SIZE, 2 * IPV6_ADDRESS_SIZE);
   }

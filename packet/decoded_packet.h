@@ -34,44 +34,19 @@ struct ip_layer {
   bool ipv6 = false;
 };
 
-// How the reports describe one kind of encapsulation a message travelled through. Each kind is
-// one row below, and a decoded layer points at its row, so a new encapsulation is its opening
-// function and one row here. Those with an outer IP header are the tunnels a report names with
-// their addresses; MPLS, PPPoE and Cisco MetaData carry none.
+// How the reports describe one kind of encapsulation a message travelled through. The kinds are
+// described in the decoder's table of encapsulations, with how each is found and opened, and a
+// decoded layer points at its kind there. Those with an outer IP header are the tunnels a report
+// names with their addresses; MPLS, PPPoE and Cisco MetaData carry none.
 struct encapsulation_kind {
   std::string_view name;    // the same in the line, JSON and CSV
-  bool outer_ip;            // an IP header in front of it
+  bool outer_ip = false;    // an IP header in front of it
   std::string_view id_key;  // the JSON key of its id (VNI, TEID, session), when it has one
+  bool pppoe = false;       // its id is the PPPoE session the JSON and CSV show apart
 };
 
 // The longest name of a kind.
 inline constexpr size_t ENCAPSULATION_NAME_MAX = 7;
-
-namespace encapsulation_kinds {
-inline constexpr encapsulation_kind IPIP{"ipip", true, {}};    // IPv4 inside IPv4 or IPv6
-inline constexpr encapsulation_kind IP6IP{"ip6ip", true, {}};  // IPv6 inside IPv4 or IPv6
-inline constexpr encapsulation_kind GRE{"gre", true, {}};
-inline constexpr encapsulation_kind ERSPAN{"erspan", true, "session"};  // in GRE, named alone
-inline constexpr encapsulation_kind VXLAN{"vxlan", true, "vni"};
-inline constexpr encapsulation_kind GENEVE{"geneve", true, "vni"};
-inline constexpr encapsulation_kind GTPU{"gtpu", true, "teid"};
-inline constexpr encapsulation_kind MPLSUDP{"mplsudp", true, {}};  // an MPLS stack in UDP
-inline constexpr encapsulation_kind TEREDO{"teredo", true, {}};
-inline constexpr encapsulation_kind MPLS{"mpls", false, {}};
-inline constexpr encapsulation_kind PPPOE{"pppoe", false, "session"};
-inline constexpr encapsulation_kind CISCO_METADATA{"cmd", false, {}};
-
-inline constexpr const encapsulation_kind* ALL[] = {&IPIP,   &IP6IP,  &GRE,   &ERSPAN,
-                                                    &VXLAN,  &GENEVE, &GTPU,  &MPLSUDP,
-                                                    &TEREDO, &MPLS,   &PPPOE, &CISCO_METADATA};
-}  // namespace encapsulation_kinds
-
-static_assert([] {
-  for (const encapsulation_kind* kind : encapsulation_kinds::ALL) {
-    if (kind->name.size() > ENCAPSULATION_NAME_MAX) return false;
-  }
-  return true;
-}());
 
 // One encapsulation, placed by offsets into the frame, so that a copy of the frame carries it
 // unchanged.
@@ -201,7 +176,7 @@ void for_each_mpls_label(const decoded_packet& packet, Fn fn) {
 // The PPPoE session `packet` came through, or null.
 inline const encapsulation* pppoe_layer(const decoded_packet& packet) {
   for (int i = 0; i < packet.tunnels.count; ++i) {
-    if (packet.tunnels.layers[i].kind == &encapsulation_kinds::PPPOE) {
+    if (packet.tunnels.layers[i].kind->pppoe) {
       return &packet.tunnels.layers[i];
     }
   }

@@ -306,6 +306,9 @@ TEST(Encapsulation, CountsTheFramesItDoesNotDecodeInTheOrderFirstMet) {
       over_udp(3544, spent_ipv6),
       nested_ipip(9),
       ether_frame(0x0800, ip4(47, gre(0x0003, 0x0800, {}, ICMP4))),
+      // ERSPAN II with type III's version, found inside GRE; a session frame with a discovery code.
+      ether_frame(0x0800, ip4(47, gre(0x1000, 0x88be, {SEQ}, {0x20, 10, 0, 1, 0, 0, 0, 0}))),
+      ether_frame(0x8864, {0x11, 0x09, 0, 1, 0, 2, 0, 0x21}),
   };
   const filter_settings filters;
   const output_settings output;
@@ -327,7 +330,9 @@ TEST(Encapsulation, CountsTheFramesItDoesNotDecodeInTheOrderFirstMet) {
             "t: 2 frames with damaged GRE headers are not decoded\n"
             "t: 1 frames with damaged VXLAN headers are not decoded\n"
             "t: 1 frames with damaged Teredo headers are not decoded\n"
-            "t: 1 frames beyond 8 encapsulations are not decoded\n");
+            "t: 1 frames beyond 8 encapsulations are not decoded\n"
+            "t: 1 frames with damaged ERSPAN headers are not decoded\n"
+            "t: 1 frames with damaged PPPoE headers are not decoded\n");
 }
 
 TEST(Encapsulation, TheViaNoteFollowsTheEntropyNote) {
