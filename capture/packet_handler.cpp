@@ -387,6 +387,7 @@ located locate_icmp(const capture_record& record, decode_point& at, packet_ctx* 
       if (protocol == IP_PROTOCOL_UDP && !udp_leads_somewhere(frame, incl_len, behind)) {
         return located::nothing;
       }
+      // Nothing but ICMP is looked for behind a header too short to be one (see ipv4_payload).
       if (ihl < 5) return located::nothing;
       at.ip_offset = ip;
       next_header next{carrier::ip_protocol, protocol, 0, behind};
