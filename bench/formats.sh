@@ -6,7 +6,8 @@
 #   - mixed gzip'd against `zcat`, zstd'd against `zstd -dc` (the cost of the decompression alone);
 #   - mixed from standard input against the same file by name;
 #   - flood with -json against the padded report;
-#   - with NELO_BASE=path, every classic walk against that other nelo binary too.
+#   - with NELO_BASE=path, every classic walk, the flood's JSON and CSV, and the jumbo capture
+#     when bench/run.sh has made it, against that other nelo binary too.
 #
 #   bench/formats.sh [--pairs N] [--data DIR]
 #
@@ -21,7 +22,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --pairs) pairs=$2; shift 2 ;;
     --data) data=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
@@ -110,6 +111,15 @@ if [ -n "${NELO_BASE:-}" ]; then
       "$NELO_BASE -ifile $data/$w.pcap -dump_hdr -dump_payload -ofile /dev/null" \
       "$NELO -ifile $data/$w.pcap -dump_hdr -dump_payload -ofile /dev/null"
   done
+  for form in -json -csv; do
+    pair "flood $form / NELO_BASE" "$NELO_BASE -ifile $data/flood.pcap $form -ofile /dev/null" \
+      "$NELO -ifile $data/flood.pcap $form -ofile /dev/null"
+  done
+  if [ -s "$data/jumbo.pcap" ]; then
+    cat "$data/jumbo.pcap" >/dev/null
+    pair "jumbo / NELO_BASE" "$NELO_BASE -ifile $data/jumbo.pcap -ofile /dev/null" \
+      "$NELO -ifile $data/jumbo.pcap -ofile /dev/null"
+  fi
 fi
 echo
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
