@@ -378,6 +378,7 @@ TEST(Encapsulation, EachLineNamesItsOwnTunnelsWhateverCameBefore) {
       {other_source, "gre 192.0.2.9>198.51.100.2"},
       {in_gre6, "gre 2001:db8::1>2001:db8::2"},
       {other_destination6, "gre 2001:db8::1>2001:db8::3"},
+      {in_gre6, "gre 2001:db8::1>2001:db8::2"},
       {ether_frame(0x86dd, ip6(47, gre(0, 0x0800, {}, ip4(4, ICMP4)))),
        "gre 2001:db8::1>2001:db8::2 / ipip 192.0.2.1>198.51.100.1"},
       {mpls(1, ICMP4), nullptr},
