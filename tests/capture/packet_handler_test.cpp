@@ -173,6 +173,13 @@ TEST(DecodePacket, DropsEverythingThatIsNotIcmp) {
       {"tcp over ipv4", changed(V4_ECHO, ETHERNET + 9, 6), 1, -1},  // the protocol field
       {"arp", testing::ether_frame(0x0806, bytes(28)), 1, -1},
       {"nine vlan tags", tagged(V4_ECHO, stack_of(9, 0x8100)), 1, -1},
+      // Held in 16 bytes, so that a read past the tag's control field would leave the buffer.
+      {"vlan tag cut by the capture",
+       [] {
+         const bytes whole = tagged(V4_ECHO, {{0x8100, 100}});
+         return bytes(whole.begin(), whole.begin() + 16);
+       }(),
+       1, -1},
       {"later ipv4 fragment", changed(V4_ECHO, ETHERNET + 7, 0xb9), 1, -1},  // offset 185 x 8
       {"later ipv6 fragment", with_extensions(128, {{44, LATER_FRAGMENT}}), 1, -1},
       {"nine extension headers", with_extensions(128, nine), 1, -1},
